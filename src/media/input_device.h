@@ -1,0 +1,70 @@
+// The program's own input devices ("screencapture", "wavecapture"). Current libavformat no longer
+// lets a program add demuxers, so the program keeps its own registry, which the engine consults for a
+// forced format name before libavformat, and a device host that plays the library's role for them.
+#pragma once
+
+#include <memory>
+#include <string>
+
+extern "C" {
+#include <libavformat/avformat.h>
+}
+
+namespace qv {
+
+// What the engine knows about an input before it is opened (the old AVFormatParameters). A device may
+// read and overwrite these (the screen device takes its rate and size from here).
+struct TFormatParameters {
+  AVRational time_base{0, 0};
+  int sample_rate = 0;
+  int channels = 0;
+  int width = 0;
+  int height = 0;
+  AVPixelFormat pix_fmt = AV_PIX_FMT_NONE;
+  int channel = 0;
+  const char* standard = nullptr;
+};
+
+// A device record: filled at build time, registered once, never freed.
+struct TInputDevice {
+  const char* name;
+  const char* long_name;
+  int priv_data_size;  // zero-filled state the host allocates into AVFormatContext::priv_data
+  int (*read_header)(AVFormatContext* ctx, TFormatParameters* ap);
+  int (*read_packet)(AVFormatContext* ctx, AVPacket* pkt);  // size in bytes or negative error
+  int (*read_close)(AVFormatContext* ctx);
+  int flags;  // AVFMT_NOFILE for both of ours
+};
+
+// Registers the record unless this very record (compared by its name pointer) is registered already.
+void RegisterInputFormat(const TInputDevice* device);
+// Case-sensitive lookup by name, as libavformat looks up its own formats; nullptr when unknown.
+const TInputDevice* FindInputDevice(const std::string& name);
+
+// One opened device input. The device sees its option string as the context's url (cut to 1023
+// characters, as the old fixed-size file-name field did) and its zeroed state in priv_data.
+class TDeviceInput {
+ public:
+  TDeviceInput() = default;
+  ~TDeviceInput();
+  TDeviceInput(const TDeviceInput&) = delete;
+  TDeviceInput& operator=(const TDeviceInput&) = delete;
+
+  // 0 or a negative library error code; on failure nothing stays open.
+  int Open(const TInputDevice* device, const std::string& url, TFormatParameters* ap);
+  // Packet size or a negative error. Packets that come without time stamps are stamped in the
+  // stream's time base: video by frame period, audio by sample count.
+  int ReadPacket(AVPacket* pkt);
+  void Close();
+
+  AVFormatContext* Context() const { return Ctx; }
+  const TInputDevice* Device() const { return Dev; }
+
+ private:
+  const TInputDevice* Dev = nullptr;
+  AVFormatContext* Ctx = nullptr;
+  struct TStamp;
+  std::unique_ptr<TStamp[]> Stamps;
+};
+
+}  // namespace qv

@@ -1,0 +1,51 @@
+// The process-wide logger: direct messages from the program's media code and every line the media
+// libraries log, each handed to OnLog with its thread, level and text.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+namespace qv {
+
+enum TLogLevel : int { llQuiet, llPanic, llFatal, llError, llWarning, llInfo, llVerbose, llDebug };
+
+// (ordinal - 1) * 8: -8, 0, 8, 16, 24, 32, 40, 48.
+int LibraryLevelOf(TLogLevel level);
+// trunc(level / 8) + 1, clamped to llQuiet..llDebug.
+TLogLevel LogLevelOfLibrary(int libraryLevel);
+
+using TLogEvent =
+    std::function<void(const void* Sender, std::uint32_t AThreadID, TLogLevel ALogLevel, const std::string& ALogMsg)>;
+
+class TFFLogger {
+ public:
+  TFFLogger();  // an explicitly created logger replaces an auto-created one; a second explicit one asserts
+  ~TFFLogger();
+  TFFLogger(const TFFLogger&) = delete;
+  TFFLogger& operator=(const TFFLogger&) = delete;
+
+  TLogLevel LogLevel() const;
+  void SetLogLevel(TLogLevel level);
+  void SetLogLevelByName(const std::string& text);  // throws std::invalid_argument on a bad number
+  bool TriggerEventInMainThread = true;
+  TLogEvent OnLog;
+
+  void Log(const void* sender, TLogLevel level, const std::string& msg);
+  void LogFmt(const void* sender, TLogLevel level, const char* format, ...) __attribute__((format(printf, 4, 5)));
+
+  // Installs the library log callback; the loader calls it after each load of libavutil.
+  void HookLibraryLog();
+
+ private:
+  friend struct TLoggerAccess;
+  TLogLevel Level;
+  bool AutoCreated = false;
+};
+
+TFFLogger* GetLogger();
+
+// The thread id the logger reports (a small stable number per thread).
+std::uint32_t CurrentThreadId();
+
+}  // namespace qv
