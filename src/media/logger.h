@@ -45,7 +45,4 @@ class TFFLogger {
 
 TFFLogger* GetLogger();
 
-// The thread id the logger reports (a small stable number per thread).
-std::uint32_t CurrentThreadId();
-
 }  // namespace qv

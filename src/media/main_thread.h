@@ -3,9 +3,13 @@
 // installs a waker so its event loop runs them promptly.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 
 namespace qv {
+
+// The id the program reports for a thread (logger, interrupt registry): stable for the thread's life.
+std::uint32_t CurrentThreadId();
 
 // The thread that first called MarkMainThread (done at start-up of every program and test).
 void MarkMainThread();
