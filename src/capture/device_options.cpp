@@ -1,0 +1,173 @@
+#include "capture/device_options.h"
+
+#include <cctype>
+#include <limits>
+
+#if __has_include("media/text_utils.h")
+#include "media/text_utils.h"
+#else
+namespace qv {
+// Stand-in until the shared string helpers are in the tree; same contract.
+inline bool TakeToken(std::string& S, const std::string& Delim, bool Remove, std::string& Head) {
+  const auto p = S.find(Delim);
+  if (p == std::string::npos) {
+    Head = S;
+    if (Remove) S.clear();
+    return false;
+  }
+  Head = S.substr(0, p);
+  if (Remove) S.erase(0, p + Delim.size());
+  return true;
+}
+}  // namespace qv
+#endif
+
+namespace qv {
+
+namespace {
+
+bool SameKey(const std::string& key, const char* name) {
+  std::size_t i = 0;
+  for (; i < key.size() && name[i] != 0; ++i) {
+    if (std::tolower(static_cast<unsigned char>(key[i])) != name[i]) return false;
+  }
+  return i == key.size() && name[i] == 0;
+}
+
+std::string ConversionError(const std::string& text) { return "'" + text + "' is not a valid integer value"; }
+
+// "A<sep>B" with both halves strict 32-bit integers; the split is at the first separator.
+bool StrictPair(const std::string& value, const char* sep, int& a, int& b, std::string& error) {
+  std::string rest = value, head;
+  TakeToken(rest, sep, true, head);
+  std::int64_t x = 0, y = 0;
+  if (!StrictInt(head, std::numeric_limits<int>::min(), std::numeric_limits<int>::max(), x)) {
+    error = ConversionError(head);
+    return false;
+  }
+  if (!StrictInt(rest, std::numeric_limits<int>::min(), std::numeric_limits<int>::max(), y)) {
+    error = ConversionError(rest);
+    return false;
+  }
+  a = static_cast<int>(x);
+  b = static_cast<int>(y);
+  return true;
+}
+
+int FlagOrOne(const std::string& value) { return static_cast<int>(IntOrDefault(value, INT32_MIN, INT32_MAX, 1)); }
+
+int IntOr(const std::string& value, int fallback) {
+  return static_cast<int>(IntOrDefault(value, INT32_MIN, INT32_MAX, fallback));
+}
+
+// Walks the segments; `visit(key, value, rest)` sees each one with `rest` still holding the segment
+// (so a key may claim the remainder) and returns false to stop.
+template <typename Visit>
+bool ForEachSegment(const std::string& text, Visit visit) {
+  std::string rest = text.substr(0, text.find('\0'));
+  std::string segment, key;
+  while (!rest.empty()) {
+    TakeToken(rest, ";", false, segment);
+    std::string value = segment;
+    const bool hasValue = TakeToken(value, "=", true, key);
+    if (!hasValue) value.clear();
+    int verdict = visit(key, value, rest, hasValue);
+    if (verdict <= 0) return verdict == 0;
+    TakeToken(rest, ";", true, segment);
+  }
+  return true;
+}
+
+}  // namespace
+
+bool StrictInt(const std::string& text, std::int64_t min, std::int64_t max, std::int64_t& value) {
+  std::size_t i = 0;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+  int base = 10;
+  if (i < text.size() && text[i] == '$') {
+    base = 16;
+    ++i;
+  } else if (i + 1 < text.size() && text[i] == '0' && (text[i + 1] == 'x' || text[i + 1] == 'X')) {
+    base = 16;
+    i += 2;
+  }
+  if (i >= text.size()) return false;
+  // Accumulate as a magnitude in unsigned 64 bits so that the full int64 range converts.
+  unsigned long long magnitude = 0;
+  const unsigned long long limit = negative ? 0x8000000000000000ull : 0x7FFFFFFFFFFFFFFFull;
+  for (; i < text.size(); ++i) {
+    const int c = static_cast<unsigned char>(text[i]);
+    int digit;
+    if (c >= '0' && c <= '9') digit = c - '0';
+    else if (base == 16 && c >= 'a' && c <= 'f') digit = c - 'a' + 10;
+    else if (base == 16 && c >= 'A' && c <= 'F') digit = c - 'A' + 10;
+    else return false;
+    if (magnitude > (limit - static_cast<unsigned>(digit)) / static_cast<unsigned>(base)) return false;
+    magnitude = magnitude * static_cast<unsigned>(base) + static_cast<unsigned>(digit);
+  }
+  std::int64_t v;
+  if (negative) v = magnitude == 0x8000000000000000ull ? std::numeric_limits<std::int64_t>::min()
+                                                       : -static_cast<std::int64_t>(magnitude);
+  else v = static_cast<std::int64_t>(magnitude);
+  if (v < min || v > max) return false;
+  value = v;
+  return true;
+}
+
+std::int64_t IntOrDefault(const std::string& text, std::int64_t min, std::int64_t max, std::int64_t fallback) {
+  std::int64_t v = 0;
+  return StrictInt(text, min, max, v) ? v : fallback;
+}
+
+bool ParseScreenCaptureOptions(const std::string& text, TScreenCaptureOptions& o, std::string& error) {
+  error.clear();
+  // 1 = go on, 0 = stop (success), -1 = stop (failure).
+  const bool ok = ForEachSegment(text, [&](const std::string& key, const std::string& value, const std::string& rest,
+                                           bool hasValue) -> int {
+    if (SameKey(key, "title")) {
+      // A title may hold ";" and "=": it takes everything after the first "=", so it is always last.
+      o.HasTitle = true;
+      o.Title = hasValue ? rest.substr(rest.find('=') + 1) : std::string();
+      return 0;
+    }
+    if (SameKey(key, "hwnd")) {
+      o.Window = static_cast<std::uint32_t>(IntOrDefault(value, 0, UINT32_MAX, 0));
+    } else if (SameKey(key, "offset")) {
+      if (!StrictPair(value, ",", o.OffsetX, o.OffsetY, error)) return -1;
+      o.HasOffset = true;
+    } else if (SameKey(key, "framesize")) {
+      if (!StrictPair(value, ",", o.Width, o.Height, error)) return -1;
+      o.HasFrameSize = true;
+    } else if (SameKey(key, "framerate")) {
+      if (!StrictPair(value, "/", o.RateNum, o.RateDen, error)) return -1;
+      o.HasFrameRate = true;
+    } else if (SameKey(key, "showframe")) {
+      o.ShowFrame = FlagOrOne(value);
+    } else if (SameKey(key, "client")) {
+      o.ClientOnly = FlagOrOne(value);
+    } else if (SameKey(key, "cursor")) {
+      o.DrawCursor = FlagOrOne(value);
+    }
+    return 1;
+  });
+  return ok;
+}
+
+bool ParseWaveCaptureOptions(const std::string& text, TWaveCaptureOptions& o, std::string& error) {
+  error.clear();
+  ForEachSegment(text, [&](const std::string& key, const std::string& value, const std::string&, bool) -> int {
+    if (SameKey(key, "i")) o.DeviceId = IntOr(value, -1);
+    else if (SameKey(key, "r")) o.SampleRate = IntOr(value, 44100);
+    else if (SameKey(key, "c")) o.Channels = IntOr(value, 2);
+    else if (SameKey(key, "f")) o.BitsPerSample = IntOr(value, 16);
+    else if (SameKey(key, "bufsize")) o.BufferSize = IntOr(value, 4096);
+    else if (SameKey(key, "pause_pointer"))
+      o.PausePointer = static_cast<std::intptr_t>(
+          IntOrDefault(value, std::numeric_limits<std::intptr_t>::min(), std::numeric_limits<std::intptr_t>::max(), 0));
+    return 1;
+  });
+  return true;
+}
+
+}  // namespace qv

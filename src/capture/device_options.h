@@ -1,0 +1,52 @@
+// Option strings of the program's own capture devices: ";"-separated key=value segments handed to a
+// device as its input "file name". Keys are case-insensitive; unknown keys and empty segments are
+// ignored. Both parsers are pure text functions so they can be tested (and fuzzed) without a device.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace qv {
+
+struct TScreenCaptureOptions {
+  // "title": the rest of the string after "title=", ";" and "=" included; parsing ends there.
+  bool HasTitle = false;
+  std::string Title;
+  // "hwnd": an X window id (decimal; 0x-prefixed hex is accepted too, as xwininfo prints ids).
+  std::uint32_t Window = 0;
+  // "offset" X,Y and "framesize" W,H: strict pairs; a bad number fails the whole parse.
+  bool HasOffset = false;
+  int OffsetX = 0;
+  int OffsetY = 0;
+  bool HasFrameSize = false;
+  int Width = 0;
+  int Height = 0;
+  // "framerate" N/D in frames per second; strict like the pairs.
+  bool HasFrameRate = false;
+  int RateNum = 0;
+  int RateDen = 0;
+  // "showframe", "client", "cursor": a value that is not a number counts as 1.
+  int ShowFrame = 0;
+  int ClientOnly = 0;
+  int DrawCursor = 0;
+};
+
+struct TWaveCaptureOptions {
+  int DeviceId = -1;          // "i": -1 is the default capture device
+  int SampleRate = 44100;     // "r"
+  int Channels = 2;           // "c"
+  int BitsPerSample = 16;     // "f"
+  int BufferSize = 4096;      // "bufsize"
+  std::intptr_t PausePointer = 0;  // "pause_pointer": a decimal number at pointer width; 0 is none
+};
+
+// Both return false only for a strict conversion that failed; `error` then names the bad text.
+bool ParseScreenCaptureOptions(const std::string& text, TScreenCaptureOptions& options, std::string& error);
+bool ParseWaveCaptureOptions(const std::string& text, TWaveCaptureOptions& options, std::string& error);
+
+// Integer conversions shared by the parsers: optional sign, decimal digits, or "0x"/"$" hex; no
+// blanks; the value must fit the target. StrictInt reports failure, IntOrDefault falls back.
+bool StrictInt(const std::string& text, std::int64_t min, std::int64_t max, std::int64_t& value);
+std::int64_t IntOrDefault(const std::string& text, std::int64_t min, std::int64_t max, std::int64_t fallback);
+
+}  // namespace qv

@@ -1,0 +1,135 @@
+#include "capture/device_options.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace qv {
+namespace {
+
+struct ScreenCase {
+  const char* text;
+  bool ok;
+  const char* errorPart;  // substring of the error when !ok
+  std::string title;      // expected title ("" with hasTitle false: none)
+  bool hasTitle;
+  std::uint32_t window;
+  int offsetX, offsetY;
+  int width, height;
+  int rateNum, rateDen;
+  int showFrame, client, cursor;
+};
+
+TEST(ScreenCaptureOptions, KeysDefaultsAndConversions) {
+  const std::vector<ScreenCase> cases = {
+      {"offset=10,20;framesize=640,480;framerate=25/1;showframe=1;cursor=1", true, "", "", false, 0, 10, 20, 640, 480, 25,
+       1, 1, 0, 1},
+      {"framerate=30000/1001", true, "", "", false, 0, 0, 0, 0, 0, 30000, 1001, 0, 0, 0},
+      {"framerate=25", false, "''", "", false, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0},
+      {"framerate=abc/1", false, "'abc'", "", false, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0},
+      {"framesize=640x480", false, "'640x480'", "", false, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0},
+      {"offset=10,2O", false, "'2O'", "", false, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0},
+      {"offset= 10,20", false, "' 10'", "", false, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0},
+      {"offset=99999999999,0", false, "'99999999999'", "", false, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0},
+      {"offset=-5,-7", true, "", "", false, 0, -5, -7, 0, 0, 0, 0, 0, 0, 0},
+      {"title=A;B=C", true, "", "A;B=C", true, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0},
+      {"cursor=1;title=X;showframe=1", true, "", "X;showframe=1", true, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1},
+      {"TiTlE=Terminal — ~", true, "", "Terminal — ~", true, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0},
+      {"title", true, "", "", true, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0},
+      {"SHOWFRAME=1;Client=1;CURSOR=0", true, "", "", false, 0, 0, 0, 0, 0, 0, 0, 1, 1, 0},
+      {"showframe=;client=yes;cursor", true, "", "", false, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1},
+      {"hwnd=4194311;showframe=0", true, "", "", false, 4194311, 0, 0, 0, 0, 0, 0, 0, 0, 0},
+      {"hwnd=0x400007", true, "", "", false, 0x400007, 0, 0, 0, 0, 0, 0, 0, 0, 0},
+      {"hwnd=window", true, "", "", false, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0},
+      {"hwnd=-1", true, "", "", false, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0},
+      {";;bogus=3;offset=1,2;;noequals;", true, "", "", false, 0, 1, 2, 0, 0, 0, 0, 0, 0, 0},
+      {"", true, "", "", false, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    TScreenCaptureOptions o;
+    std::string error;
+    ASSERT_EQ(ParseScreenCaptureOptions(c.text, o, error), c.ok) << error;
+    if (!c.ok) {
+      EXPECT_NE(error.find(c.errorPart), std::string::npos) << error;
+      continue;
+    }
+    EXPECT_TRUE(error.empty());
+    EXPECT_EQ(o.HasTitle, c.hasTitle);
+    EXPECT_EQ(o.Title, c.title);
+    EXPECT_EQ(o.Window, c.window);
+    EXPECT_EQ(o.OffsetX, c.offsetX);
+    EXPECT_EQ(o.OffsetY, c.offsetY);
+    EXPECT_EQ(o.Width, c.width);
+    EXPECT_EQ(o.Height, c.height);
+    EXPECT_EQ(o.RateNum, c.rateNum);
+    EXPECT_EQ(o.RateDen, c.rateDen);
+    EXPECT_EQ(o.HasFrameRate, c.rateDen != 0);
+    EXPECT_EQ(o.ShowFrame, c.showFrame);
+    EXPECT_EQ(o.ClientOnly, c.client);
+    EXPECT_EQ(o.DrawCursor, c.cursor);
+  }
+}
+
+TEST(ScreenCaptureOptions, EmbeddedZeroEndsTheString) {
+  TScreenCaptureOptions o;
+  std::string error;
+  const std::string text("cursor=1\0framerate=bad", 22);
+  ASSERT_TRUE(ParseScreenCaptureOptions(text, o, error)) << error;
+  EXPECT_EQ(o.DrawCursor, 1);
+  EXPECT_FALSE(o.HasFrameRate);
+}
+
+struct WaveCase {
+  const char* text;
+  int device, rate, channels, bits, bufsize;
+  std::intptr_t pause;
+};
+
+TEST(WaveCaptureOptions, KeysDefaultsAndConversions) {
+  const std::vector<WaveCase> cases = {
+      {"", -1, 44100, 2, 16, 4096, 0},
+      {"r=22050;c=1;f=8;bufsize=1024;i=2", 2, 22050, 1, 8, 1024, 0},
+      {"r=;c=x", -1, 44100, 2, 16, 4096, 0},
+      {"i=abc", -1, 44100, 2, 16, 4096, 0},
+      {"R=48000;C=1;F=16;BUFSIZE=3;I=0", 0, 48000, 1, 16, 3, 0},
+      {"r=44100;c=2;f=16;pause_pointer=140734799804412", -1, 44100, 2, 16, 4096,
+       static_cast<std::intptr_t>(140734799804412LL)},
+      {"pause_pointer=-123456", -1, 44100, 2, 16, 4096, -123456},
+      {"pause_pointer=0x10;r=0", -1, 0, 2, 16, 4096, 16},
+      {"pause_pointer=12ab", -1, 44100, 2, 16, 4096, 0},
+      {"pause_pointer=99999999999999999999", -1, 44100, 2, 16, 4096, 0},
+      {"r=99999999999;c=3", -1, 44100, 3, 16, 4096, 0},
+      {";;x=1;r=8000;;", -1, 8000, 2, 16, 4096, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    TWaveCaptureOptions o;
+    std::string error;
+    ASSERT_TRUE(ParseWaveCaptureOptions(c.text, o, error));
+    EXPECT_EQ(o.DeviceId, c.device);
+    EXPECT_EQ(o.SampleRate, c.rate);
+    EXPECT_EQ(o.Channels, c.channels);
+    EXPECT_EQ(o.BitsPerSample, c.bits);
+    EXPECT_EQ(o.BufferSize, c.bufsize);
+    EXPECT_EQ(o.PausePointer, c.pause);
+  }
+}
+
+TEST(IntegerConversion, BoundsAndForms) {
+  std::int64_t v = 0;
+  EXPECT_TRUE(StrictInt("-9223372036854775808", INT64_MIN, INT64_MAX, v));
+  EXPECT_EQ(v, INT64_MIN);
+  EXPECT_FALSE(StrictInt("9223372036854775808", INT64_MIN, INT64_MAX, v));
+  EXPECT_TRUE(StrictInt("$ff", 0, 255, v));
+  EXPECT_EQ(v, 255);
+  EXPECT_FALSE(StrictInt("256", 0, 255, v));
+  for (const char* bad : {"", "+", "-", "0x", "1.5", "1e3", "12 ", "x1"}) EXPECT_FALSE(StrictInt(bad, INT64_MIN, INT64_MAX, v)) << bad;
+  EXPECT_EQ(IntOrDefault("7", 0, 10, 3), 7);
+  EXPECT_EQ(IntOrDefault("70", 0, 10, 3), 3);
+}
+
+}  // namespace
+}  // namespace qv
