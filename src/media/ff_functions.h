@@ -304,6 +304,7 @@
   F(kAvutil, av_cpu_count) \
   F(kAvutil, av_log2) \
   F(kAvutil, av_buffer_alloc) \
+  F(kAvutil, av_buffer_create) \
   F(kAvutil, av_buffer_unref) \
   F(kAvutil, av_expr_parse) \
   F(kAvutil, av_expr_eval) \
