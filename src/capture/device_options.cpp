@@ -3,24 +3,7 @@
 #include <cctype>
 #include <limits>
 
-#if __has_include("media/text_utils.h")
 #include "media/text_utils.h"
-#else
-namespace qv {
-// Stand-in until the shared string helpers are in the tree; same contract.
-inline bool TakeToken(std::string& S, const std::string& Delim, bool Remove, std::string& Head) {
-  const auto p = S.find(Delim);
-  if (p == std::string::npos) {
-    Head = S;
-    if (Remove) S.clear();
-    return false;
-  }
-  Head = S.substr(0, p);
-  if (Remove) S.erase(0, p + Delim.size());
-  return true;
-}
-}  // namespace qv
-#endif
 
 namespace qv {
 
@@ -69,8 +52,8 @@ bool ForEachSegment(const std::string& text, Visit visit) {
   while (!rest.empty()) {
     TakeToken(rest, ";", false, segment);
     std::string value = segment;
-    const bool hasValue = TakeToken(value, "=", true, key);
-    if (!hasValue) value.clear();
+    const bool hasValue = segment.find('=') != std::string::npos;
+    TakeToken(value, "=", true, key);
     int verdict = visit(key, value, rest, hasValue);
     if (verdict <= 0) return verdict == 0;
     TakeToken(rest, ";", true, segment);
