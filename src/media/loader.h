@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "media/library_kind.h"
 
@@ -11,7 +12,7 @@ namespace qv {
 class TFFLoader {
  public:
   const std::string& LastError() const { return FLastError; }
-  // Folder searched before the system (the "LibAV" folder next to the program).
+  // Folder searched before the system; initially the "LibAV" folder next to the program.
   void SetLibraryPath(const std::string& path) { LibraryPath = path; }
   const std::string& GetLibraryPath() const { return LibraryPath; }
 
@@ -30,11 +31,13 @@ class TFFLoader {
  private:
   friend TFFLoader& FFLoader();
   friend struct TLoaderShutdown;
-  TFFLoader() = default;
+  TFFLoader();
   struct TLibraryStatus {
     void* Handle = nullptr;
     bool Loaded = false;
+    std::vector<void*> Dependencies;  // the folder's copies of its dependencies, mapped before it
   };
+  void ReleaseDependencies(TLibraryStatus& st);
   TLibraryStatus Status[kLibraryKindCount];
   std::string FLastError;
   std::string LibraryPath;
@@ -43,5 +46,14 @@ class TFFLoader {
 
 // The process-wide loader.
 TFFLoader& FFLoader();
+
+// "<folder of the executable>/LibAV".
+std::string DefaultLibraryPath();
+
+// Name resolution of one symbol of a loaded library. A missing name returns nullptr when `optional`,
+// otherwise throws std::runtime_error "Load function %s@%s error: %s" (or "Load variable ...") with
+// the name, the library's file name and the system's text.
+void* ResolveFunction(const std::string& fileName, void* handle, const char* name, bool optional);
+void* ResolveVariable(const std::string& fileName, void* handle, const char* name, bool optional);
 
 }  // namespace qv

@@ -39,10 +39,18 @@ class TFFLogger {
 
  private:
   friend struct TLoggerAccess;
+  explicit TFFLogger(bool autoCreated);
+  void ApplyLevel();
+  // Hands one message to OnLog, on the main thread when TriggerEventInMainThread.
+  void Raise(const void* sender, std::uint32_t thread, TLogLevel level, const std::string& msg);
   TLogLevel Level;
   bool AutoCreated = false;
 };
 
+// The singleton; created on first use (auto-created) when no logger was placed explicitly.
 TFFLogger* GetLogger();
+
+// Shut-down of the media runtime: frees the singleton if it was auto-created.
+void FreeAutoCreatedLogger();
 
 }  // namespace qv

@@ -1,0 +1,77 @@
+#include "media/interrupt.h"
+
+#include <algorithm>
+#include <atomic>
+
+#include "media/main_thread.h"
+
+namespace qv {
+
+namespace {
+std::atomic<TInterruptCB*> gRegistry{new TInterruptCB};
+std::atomic<bool> gInstalled{false};
+}  // namespace
+
+TInterruptCB::~TInterruptCB() { Clear(); }
+
+void TInterruptCB::Register(std::uint32_t threadID, void* instance, TCheckMethod check) {
+  std::lock_guard<std::mutex> lock(Lock);
+  for (const TRegistration& r : List)
+    if (r.ThreadID == threadID && r.Instance == instance && r.Check.Code == check.Code) return;
+  List.push_back({threadID, check, instance});
+}
+
+void TInterruptCB::Unregister(std::uint32_t threadID, void* instance, TCheckMethod check) {
+  std::lock_guard<std::mutex> lock(Lock);
+  auto it = std::find_if(List.begin(), List.end(), [&](const TRegistration& r) {
+    return r.ThreadID == threadID && r.Instance == instance && r.Check.Code == check.Code;
+  });
+  if (it != List.end()) List.erase(it);
+}
+
+bool TInterruptCB::Check(std::uint32_t threadID) {
+  std::lock_guard<std::mutex> lock(Lock);
+  // Every registration of the thread is asked, not just the first: a transcode loop's stop check and
+  // a timeout check around a blocking open inside it are both reasons to give up.
+  for (const TRegistration& r : List)
+    if (r.ThreadID == threadID && r.Check.Code && r.Check.Code(r.Check.Object, r.Instance)) return true;
+  return false;
+}
+
+void TInterruptCB::Clear() {
+  std::lock_guard<std::mutex> lock(Lock);
+  List.clear();
+}
+
+int TInterruptCB::Count(std::uint32_t threadID) {
+  std::lock_guard<std::mutex> lock(Lock);
+  if (threadID == 0) return int(List.size());
+  return int(std::count_if(List.begin(), List.end(), [&](const TRegistration& r) { return r.ThreadID == threadID; }));
+}
+
+TInterruptCB* InterruptCB() { return gRegistry.load(); }
+
+int LibraryInterruptCallback(void*) {
+  TInterruptCB* registry = gRegistry.load();
+  // No exception may cross back into the library.
+  try {
+    return registry && registry->Check(CurrentThreadId()) ? 1 : 0;
+  } catch (...) {
+    return 0;
+  }
+}
+
+AVIOInterruptCB ProgramInterruptCB() {
+  AVIOInterruptCB cb{};
+  if (gInstalled.load()) cb.callback = LibraryInterruptCallback;
+  return cb;
+}
+
+void InstallInterruptCallback(bool install) { gInstalled.store(install); }
+
+void FreeInterruptCB() {
+  gInstalled.store(false);
+  delete gRegistry.exchange(nullptr);
+}
+
+}  // namespace qv
