@@ -5,6 +5,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 extern "C" {
 #include <libavformat/avformat.h>
@@ -40,12 +41,14 @@ struct TInputDevice {
 void RegisterInputFormat(const TInputDevice* device);
 // Case-sensitive lookup by name, as libavformat looks up its own formats; nullptr when unknown.
 const TInputDevice* FindInputDevice(const std::string& name);
+// The registered records in registration order.
+std::vector<const TInputDevice*> RegisteredInputDevices();
 
 // One opened device input. The device sees its option string as the context's url (cut to 1023
 // characters, as the old fixed-size file-name field did) and its zeroed state in priv_data.
 class TDeviceInput {
  public:
-  TDeviceInput() = default;
+  TDeviceInput();  // out of line: TStamp is complete only there
   ~TDeviceInput();
   TDeviceInput(const TDeviceInput&) = delete;
   TDeviceInput& operator=(const TDeviceInput&) = delete;
@@ -65,6 +68,8 @@ class TDeviceInput {
   AVFormatContext* Ctx = nullptr;
   struct TStamp;
   std::unique_ptr<TStamp[]> Stamps;
+  unsigned StampCount = 0;
+  AVRational HeaderTimeBase{0, 0};  // the frame period the device left in its parameters
 };
 
 }  // namespace qv

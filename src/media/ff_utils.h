@@ -1,0 +1,35 @@
+// Small helpers around the media libraries: error and time texts, media-type names, whole-file
+// reading and the per-stream time-stamp correction.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace qv {
+
+// prefix + ": " + the text of a negative library error code.
+std::string ErrorCodeText(const std::string& prefix, int code);
+
+// Microseconds as "hh:mm:ss.mmm" (hours are not wrapped); "N/A" for the no-time-stamp value.
+std::string TimeToText(std::int64_t t);
+
+// 0 "Video", 1 "Audio", 2 "Data", 3 "Subtitle", 4 "Attachment", else "Unknown".
+std::string MediaTypeName(int type);
+
+// Reads a whole file into a buffer from the library allocator (free it with ff::av_free) with a
+// zero byte appended; size counts that zero byte. 0 on success, -1 when the file cannot be opened or
+// read, -12 when memory runs out.
+int ReadFile(const std::string& fileName, std::uint8_t*& buffer, int& size);
+
+// Per-stream state for choosing between a decoder's reordered pts and the packet dts.
+struct TPtsCorrection {
+  std::int64_t FaultyPts = 0;
+  std::int64_t FaultyDts = 0;
+  std::int64_t LastPts = INT64_MIN;
+  std::int64_t LastDts = INT64_MIN;
+};
+
+void NewPtsCorrection(TPtsCorrection& state);
+std::int64_t GuessCorrectPts(TPtsCorrection& state, std::int64_t reorderedPts, std::int64_t dts);
+
+}  // namespace qv

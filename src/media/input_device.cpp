@@ -1,0 +1,174 @@
+#include "media/input_device.h"
+
+#include <cstring>
+#include <mutex>
+#include <vector>
+
+#include "media/ff_api.h"
+
+namespace qv {
+
+namespace {
+
+std::mutex RegistryLock;
+std::vector<const TInputDevice*>& Registry() {
+  static std::vector<const TInputDevice*> devices;
+  return devices;
+}
+
+bool ValidRate(AVRational r) { return r.num > 0 && r.den > 0; }
+
+int ChannelsOf(const AVCodecParameters* par) {
+  if (par->ch_layout.nb_channels > 0) return par->ch_layout.nb_channels;
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+  return par->channels;  // a device that fills only the older field
+#pragma GCC diagnostic pop
+}
+
+int BytesPerSampleOf(const AVCodecParameters* par) {
+  if (par->format >= 0) {
+    const int bytes = ff::av_get_bytes_per_sample(AVSampleFormat(par->format));
+    if (bytes > 0) return bytes;
+  }
+  if (par->bits_per_coded_sample > 0) return par->bits_per_coded_sample / 8;
+  return ff::av_get_exact_bits_per_sample(par->codec_id) / 8;
+}
+
+}  // namespace
+
+void RegisterInputFormat(const TInputDevice* device) {
+  if (!device || !device->name) return;
+  std::lock_guard<std::mutex> lock(RegistryLock);
+  for (const TInputDevice* d : Registry())
+    if (d->name == device->name) return;  // the very same record, not merely the same text
+  Registry().push_back(device);
+}
+
+const TInputDevice* FindInputDevice(const std::string& name) {
+  std::lock_guard<std::mutex> lock(RegistryLock);
+  for (const TInputDevice* d : Registry())
+    if (name == d->name) return d;
+  return nullptr;
+}
+
+std::vector<const TInputDevice*> RegisteredInputDevices() {
+  std::lock_guard<std::mutex> lock(RegistryLock);
+  return Registry();
+}
+
+// Running position of one stream, for packets that arrive without time stamps.
+struct TDeviceInput::TStamp {
+  std::int64_t Frames = 0;   // video packets so far
+  std::int64_t Samples = 0;  // audio samples so far
+};
+
+TDeviceInput::TDeviceInput() = default;
+TDeviceInput::~TDeviceInput() { Close(); }
+
+int TDeviceInput::Open(const TInputDevice* device, const std::string& url, TFormatParameters* ap) {
+  Close();
+  if (!device || !device->read_header || !device->read_packet) return AVERROR(EINVAL);
+  AVFormatContext* ctx = ff::avformat_alloc_context();
+  if (!ctx) return AVERROR(ENOMEM);
+  // The old file-name field held 1023 characters and a terminating zero; devices were written for it.
+  ctx->url = ff::av_strdup(url.substr(0, 1023).c_str());
+  if (device->priv_data_size > 0) ctx->priv_data = ff::av_mallocz(static_cast<size_t>(device->priv_data_size));
+  if (!ctx->url || (device->priv_data_size > 0 && !ctx->priv_data)) {
+    ff::av_freep(&ctx->priv_data);
+    ff::avformat_free_context(ctx);
+    return AVERROR(ENOMEM);
+  }
+
+  TFormatParameters defaults;
+  TFormatParameters* params = ap ? ap : &defaults;
+  int ret;
+  try {
+    ret = device->read_header(ctx, params);
+  } catch (...) {
+    ff::av_freep(&ctx->priv_data);
+    ff::avformat_free_context(ctx);
+    throw;
+  }
+  if (ret < 0) {
+    // As with libavformat's demuxers, a device releases what it took itself when its open fails:
+    // read_close is not called. The state and the context go here.
+    ff::av_freep(&ctx->priv_data);
+    ff::avformat_free_context(ctx);
+    return ret;
+  }
+  Dev = device;
+  Ctx = ctx;
+  HeaderTimeBase = params->time_base;
+  StampCount = ctx->nb_streams;
+  Stamps.reset(StampCount ? new TStamp[StampCount] : nullptr);
+  return 0;
+}
+
+int TDeviceInput::ReadPacket(AVPacket* pkt) {
+  if (!Ctx || !pkt) return AVERROR(EINVAL);
+  const int ret = Dev->read_packet(Ctx, pkt);
+  if (ret < 0) return ret;
+  if (pkt->stream_index < 0 || unsigned(pkt->stream_index) >= Ctx->nb_streams) {
+    ff::av_packet_unref(pkt);
+    return AVERROR(EINVAL);
+  }
+  if (Ctx->nb_streams > StampCount) {  // a stream added after the header
+    std::unique_ptr<TStamp[]> grown(new TStamp[Ctx->nb_streams]);
+    for (unsigned i = 0; i < StampCount; ++i) grown[i] = Stamps[i];
+    Stamps = std::move(grown);
+    StampCount = Ctx->nb_streams;
+  }
+  AVStream* st = Ctx->streams[pkt->stream_index];
+  const AVCodecParameters* par = st->codecpar;
+  TStamp& stamp = Stamps[pkt->stream_index];
+  const bool unstamped = pkt->pts == AV_NOPTS_VALUE && pkt->dts == AV_NOPTS_VALUE;
+  const AVRational tb = ValidRate(st->time_base) ? st->time_base : AVRational{1, 1000000};
+
+  if (par->codec_type == AVMEDIA_TYPE_VIDEO) {
+    AVRational rate = ValidRate(st->avg_frame_rate)   ? st->avg_frame_rate
+                      : ValidRate(st->r_frame_rate)   ? st->r_frame_rate
+                      : ValidRate(HeaderTimeBase)     ? av_inv_q(HeaderTimeBase)
+                                                      : AVRational{0, 0};
+    if (unstamped && ValidRate(rate)) {
+      const AVRational period = av_inv_q(rate);
+      // From the frame index rather than by adding periods, so rates like 30000/1001 do not drift.
+      pkt->pts = pkt->dts = ff::av_rescale_q(stamp.Frames, period, tb);
+      pkt->duration = ff::av_rescale_q(1, period, tb);
+    }
+    ++stamp.Frames;
+  } else if (par->codec_type == AVMEDIA_TYPE_AUDIO) {
+    const int frameBytes = ChannelsOf(par) * BytesPerSampleOf(par);
+    if (frameBytes > 0 && par->sample_rate > 0) {
+      const std::int64_t samples = pkt->size / frameBytes;
+      const AVRational sampleTb{1, par->sample_rate};
+      if (unstamped) {
+        pkt->pts = pkt->dts = ff::av_rescale_q(stamp.Samples, sampleTb, tb);
+        pkt->duration = ff::av_rescale_q(stamp.Samples + samples, sampleTb, tb) - pkt->pts;
+      }
+      stamp.Samples += samples;
+    }
+  }
+  if (pkt->dts == AV_NOPTS_VALUE) pkt->dts = pkt->pts;
+  else if (pkt->pts == AV_NOPTS_VALUE) pkt->pts = pkt->dts;
+  // Raw pictures and PCM are all key frames; the library marks them so for its own demuxers.
+  if (const AVCodecDescriptor* desc = ff::avcodec_descriptor_get(par->codec_id))
+    if (desc->props & AV_CODEC_PROP_INTRA_ONLY) pkt->flags |= AV_PKT_FLAG_KEY;
+  return ret;
+}
+
+void TDeviceInput::Close() {
+  if (!Ctx) return;
+  AVFormatContext* ctx = Ctx;
+  const TInputDevice* dev = Dev;
+  Ctx = nullptr;
+  Dev = nullptr;
+  Stamps.reset();
+  StampCount = 0;
+  if (dev->read_close) dev->read_close(ctx);
+  // The state is ours, not the format context's: free it before the context so it is freed once.
+  ff::av_freep(&ctx->priv_data);
+  ff::avformat_free_context(ctx);
+}
+
+}  // namespace qv

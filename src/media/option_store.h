@@ -1,0 +1,52 @@
+// The generic option store: option names the transcoder does not know itself are handed to the media
+// libraries' own option tables (codec, format, scaler), kept here and copied into each new codec or
+// format context the transcoder creates.
+#pragma once
+
+#include <string>
+#include <vector>
+
+struct AVCodec;
+struct AVCodecContext;
+struct AVFormatContext;
+struct SwsContext;
+
+namespace qv {
+
+constexpr int kOptionStoreCodecContexts = 5;  // video, audio, data, subtitle, attachment
+
+struct TOptionStore {
+  AVCodecContext* CodecContexts[kOptionStoreCodecContexts] = {};
+  AVFormatContext* FormatContext = nullptr;
+  SwsContext* ScalerContext = nullptr;
+  // Parallel lists: an option that one of the contexts above took is kept by its own name with no
+  // value (the value lives in the context); one that only a codec's or muxer's private table knows is
+  // kept with the value given.
+  std::vector<std::string> Names;
+  std::vector<std::string> Values;
+  int Count = 0;
+
+  TOptionStore() = default;
+  ~TOptionStore();
+  TOptionStore(const TOptionStore&) = delete;
+  TOptionStore& operator=(const TOptionStore&) = delete;
+};
+
+// Frees what the store holds, then makes fresh contexts (the scaler one with scalerFlags).
+void InitOptionStore(TOptionStore& store, int scalerFlags);
+void FreeOptionStore(TOptionStore& store);
+
+// False when no context, codec or muxer knows the name or the value is rejected; LastOptionError()
+// then holds the reason (also logged at error level).
+bool SetGenericOption(TOptionStore& store, const std::string& name, const std::string& value);
+
+// Copies the stored options into a newly created codec context or format context (`target`), taking
+// the values from the store's context of the same kind (`source`); options whose flags do not contain
+// all of `flags` go to the target's private options instead, if those know them. `codec` is the codec
+// the target was created for (ignored for format contexts).
+void ApplyGenericOptions(const TOptionStore& store, void* target, void* source, const AVCodec* codec, int flags);
+
+// Text of the last rejected generic option, process-wide.
+std::string LastOptionError();
+
+}  // namespace qv
