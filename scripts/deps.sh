@@ -1,0 +1,58 @@
+#!/usr/bin/env bash
+# The one list of what Quorvane needs on Debian 12 to build, run and test, and its installer.
+# Installs only what is missing: on a machine that has everything it never calls apt-get.
+#
+#   scripts/deps.sh           install what is missing (needs root, or sudo)
+#   scripts/deps.sh --list    print the package list
+#   scripts/deps.sh --check   print what is missing; exit 1 if anything is
+set -euo pipefail
+
+packages=(
+  # build
+  build-essential cmake g++ pkg-config git libgtest-dev
+  # media libraries: headers only at build time, bound at run time; ffmpeg/ffprobe judge our files
+  libavcodec-dev libavformat-dev libavutil-dev libswscale-dev libswresample-dev libavfilter-dev
+  libavdevice-dev ffmpeg
+  # the tray program and its capture devices
+  qt6-base-dev libx11-dev libxext-dev libxfixes-dev libasound2-dev libsimpleini-dev xdg-utils
+  fonts-dejavu-core
+  # the desktop test rig
+  xvfb openbox trayer pulseaudio pulseaudio-utils libasound2-plugins alsa-utils sox xdotool
+  imagemagick x11-utils x11-xserver-utils
+)
+
+missing() {
+  local p status
+  for p in "${packages[@]}"; do
+    status=$(dpkg-query -W -f='${Status}' "$p" 2>/dev/null || true)
+    [ "$status" = "install ok installed" ] || echo "$p"
+  done
+}
+
+case "${1:-}" in
+  --list) printf '%s\n' "${packages[@]}"; exit 0 ;;
+  --check)
+    todo=$(missing)
+    [ -z "$todo" ] && exit 0
+    echo "missing packages:" $todo
+    exit 1 ;;
+  "") ;;
+  *) echo "usage: $0 [--list|--check]" >&2; exit 2 ;;
+esac
+
+todo=$(missing)
+if [ -z "$todo" ]; then
+  echo "deps: all ${#packages[@]} packages present"
+  exit 0
+fi
+
+echo "deps: installing" $todo
+sudo=()
+if [ "$(id -u)" != 0 ]; then
+  command -v sudo >/dev/null || { echo "deps: need root (or sudo) to install packages" >&2; exit 1; }
+  sudo=(sudo)
+fi
+export DEBIAN_FRONTEND=noninteractive
+"${sudo[@]}" apt-get update -qq
+# shellcheck disable=SC2086 # one word per package
+"${sudo[@]}" apt-get install -y -qq $todo </dev/null

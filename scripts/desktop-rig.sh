@@ -1,0 +1,208 @@
+#!/usr/bin/env bash
+# Desktop rig: a private desktop and sound server for one command, torn down afterwards.
+#
+#   scripts/desktop-rig.sh [--depth 16|24] [--no-sound] -- COMMAND [ARGS...]
+#
+# Starts, on a free display number, Xvfb (1920x1080, 24-bit or 16-bit), openbox as window manager,
+# trayer as tray host and a PulseAudio server whose null sink plays a continuous 1 kHz sine; the
+# sink's monitor is the default source and ALSA's "default" device goes through the pulse plugin,
+# so `arecord -D default` records the tone in real time. Everything lives under one temp folder
+# (HOME, XDG_RUNTIME_DIR, XDG_CONFIG_HOME, logs), so it works as root with no sound card and no
+# user session, and never touches the caller's own desktop or sound settings.
+#
+# COMMAND sees DISPLAY, HOME, XDG_RUNTIME_DIR, XDG_CONFIG_HOME, PULSE_SERVER, QV_RIG=1,
+# QV_RIG_DEPTH and QV_RIG_DIR; the rig exits with COMMAND's exit code (125 if the rig itself could
+# not start). `x-selection-owner` (from scripts/x_selection_owner.c) is on PATH for tray checks.
+set -u
+
+usage() {
+  echo "usage: $0 [--depth 16|24] [--no-sound] -- COMMAND [ARGS...]" >&2
+  exit 2
+}
+
+depth=24
+sound=1
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --depth) [ $# -ge 2 ] || usage; depth=$2; shift 2 ;;
+    --depth=*) depth=${1#*=}; shift ;;
+    --no-sound) sound=0; shift ;;
+    --) shift; break ;;
+    -h|--help) usage ;;
+    -*) usage ;;
+    *) break ;;
+  esac
+done
+[ $# -gt 0 ] || usage
+case "$depth" in 16|24) ;; *) echo "desktop-rig: depth must be 16 or 24" >&2; exit 2 ;; esac
+
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+# /tmp rather than $TMPDIR: the sound server's socket path must stay short (sun_path is 108 bytes).
+rig=$(mktemp -d /tmp/qv-rig.XXXXXX) || exit 125
+mkdir -p "$rig/home/.config" "$rig/runtime" "$rig/log" "$rig/bin" "$rig/pulse"
+chmod 700 "$rig/runtime"
+
+pids=()      # services in start order; stopped in reverse
+cmd_pid=
+
+alive() {
+  # A zombie still answers kill -0; only a process that has not exited counts as alive.
+  [ -r "/proc/$1/stat" ] || return 1
+  local stat
+  stat=$(<"/proc/$1/stat") || return 1
+  stat=${stat##*) }
+  [ "${stat%% *}" != Z ]
+}
+
+stop_pid() {
+  local pid=$1 i
+  kill -TERM "$pid" 2>/dev/null || return 0
+  for i in $(seq 30); do alive "$pid" || break; sleep 0.1; done
+  alive "$pid" && kill -KILL "$pid" 2>/dev/null
+  wait "$pid" 2>/dev/null
+  return 0
+}
+
+cleanup() {
+  local i
+  trap '' INT TERM
+  [ -n "$cmd_pid" ] && stop_pid "$cmd_pid"
+  for ((i = ${#pids[@]} - 1; i >= 0; i--)); do stop_pid "${pids[i]}"; done
+  [ -n "${display:-}" ] && rm -f "/tmp/.X${display}-lock" "/tmp/.X11-unix/X${display}" 2>/dev/null
+  rm -rf "$rig"
+}
+trap cleanup EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM
+
+fail() {
+  echo "desktop-rig: $*" >&2
+  local f
+  for f in "$rig"/log/*.log; do
+    [ -s "$f" ] || continue
+    echo "--- ${f##*/} (last lines) ---" >&2
+    tail -n 15 "$f" >&2
+  done
+  exit 125
+}
+
+# poll SECONDS COMMAND...: true as soon as COMMAND succeeds, false after SECONDS.
+poll() {
+  local deadline=$((SECONDS + $1)); shift
+  until "$@" >/dev/null 2>&1; do
+    [ $SECONDS -ge $deadline ] && return 1
+    sleep 0.1
+  done
+}
+
+export HOME="$rig/home"
+export XDG_CONFIG_HOME="$HOME/.config"
+export XDG_RUNTIME_DIR="$rig/runtime"
+export QV_RIG=1 QV_RIG_DEPTH=$depth QV_RIG_DIR=$rig
+export QT_QPA_PLATFORM=xcb
+export PATH="$rig/bin:$PATH"
+# Keep the tests off any session bus or compositor of the caller: the tray must be the XEmbed one.
+unset DBUS_SESSION_BUS_ADDRESS WAYLAND_DISPLAY SESSION_MANAGER XAUTHORITY
+
+cc -O2 -o "$rig/bin/x-selection-owner" "$here/x_selection_owner.c" -lX11 2>"$rig/log/cc.log" \
+  || fail "cannot build x-selection-owner"
+
+# --- X server on a free display number ------------------------------------------------------------
+# Numbers from 100 up stay clear of hand-started servers; a lock file or socket means taken, and a
+# server that still loses the race (another rig starting at the same moment) makes us try the next.
+display=
+for n in $(seq 100 399); do
+  [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] && continue
+  Xvfb ":$n" -screen 0 "1920x1080x$depth" -nolisten tcp -noreset >"$rig/log/xvfb.log" 2>&1 &
+  xpid=$!
+  deadline=$((SECONDS + 10))
+  while alive "$xpid" && ! DISPLAY=":$n" xdpyinfo >/dev/null 2>&1; do
+    [ $SECONDS -ge $deadline ] && break
+    sleep 0.1
+  done
+  if alive "$xpid" && DISPLAY=":$n" xdpyinfo >/dev/null 2>&1; then
+    display=$n
+    pids+=("$xpid")
+    break
+  fi
+  stop_pid "$xpid"
+done
+[ -n "$display" ] || fail "no X server could be started"
+export DISPLAY=":$display"
+
+# --- window manager ---------------------------------------------------------------------------------
+openbox --sm-disable >"$rig/log/openbox.log" 2>&1 &
+pids+=($!)
+wm_ready() {
+  local id
+  id=$(xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null) || return 1
+  id=${id##* }
+  [[ $id == 0x* ]] && xprop -id "$id" _NET_WM_NAME 2>/dev/null | grep -q '"Openbox"'
+}
+poll 15 wm_ready || fail "openbox did not take over the display"
+
+# --- tray host ------------------------------------------------------------------------------------
+trayer --edge top --align right --SetDockType true --SetPartialStrut true --expand true \
+  --widthtype request --transparent true --alpha 0 --tint 0x303030 --height 24 \
+  >"$rig/log/trayer.log" 2>&1 &
+pids+=($!)
+poll 15 x-selection-owner _NET_SYSTEM_TRAY_S0 || fail "trayer did not claim the system tray"
+
+# --- sound server with a 1 kHz tone ----------------------------------------------------------------
+if [ "$sound" = 1 ]; then
+  export PULSE_SERVER="unix:$rig/pulse/native"
+  mkdir -p "$XDG_CONFIG_HOME/pulse"
+  # 44.1 kHz end to end, so the tone reaches a 44.1 kHz capture without resampling.
+  cat >"$XDG_CONFIG_HOME/pulse/daemon.conf" <<EOF
+default-sample-rate = 44100
+alternate-sample-rate = 48000
+default-sample-channels = 2
+flat-volumes = no
+EOF
+  echo "autospawn = no" >"$XDG_CONFIG_HOME/pulse/client.conf"
+  cat >"$rig/pulse/default.pa" <<EOF
+load-module module-native-protocol-unix auth-anonymous=1 socket=$rig/pulse/native
+load-module module-null-sink sink_name=qv_tone rate=44100 channels=2 sink_properties=device.description=QuorvaneTone
+set-default-sink qv_tone
+set-default-source qv_tone.monitor
+EOF
+  cat >"$HOME/.asoundrc" <<'EOF'
+pcm.!default { type pulse }
+ctl.!default { type pulse }
+EOF
+  pulseaudio -n -F "$rig/pulse/default.pa" --exit-idle-time=-1 --use-pid-file=no \
+    --daemonize=no --realtime=no --high-priority=no --log-target=stderr \
+    >"$rig/log/pulseaudio.log" 2>&1 &
+  pids+=($!)
+  poll 15 pactl info || fail "PulseAudio did not start"
+
+  # The tone: a never-ending sine fed through a fifo, so each end is a process of our own to stop.
+  mkfifo "$rig/pulse/tone.fifo"
+  sox -q -n -t raw -r 44100 -c 2 -b 16 -e signed - synth 0 sine 1000 vol 0.5 \
+    >"$rig/pulse/tone.fifo" 2>"$rig/log/sox.log" &
+  pids+=($!)
+  pacat --playback --device=qv_tone --raw --rate 44100 --channels 2 --format s16le \
+    --latency-msec=40 --client-name=qv-rig-tone --stream-name=tone <"$rig/pulse/tone.fifo" \
+    >"$rig/log/pacat.log" 2>&1 &
+  pids+=($!)
+
+  # Capture clients get silence for the first seconds after the server starts: wait for the tone.
+  tone_ready() {
+    arecord -q -D default -f S16_LE -r 44100 -c 2 -s 8820 -t raw "$rig/pulse/probe.raw" || return 1
+    [ -n "$(tr -d '\0' <"$rig/pulse/probe.raw" | head -c 64)" ]
+  }
+  poll 20 tone_ready || fail "the tone cannot be recorded through ALSA"
+  rm -f "$rig/pulse/probe.raw"
+fi
+
+# --- the command -------------------------------------------------------------------------------------
+# Run it in the background so INT/TERM reach our trap at once; give it our stdin back and undo the
+# ignored SIGINT/SIGQUIT that bash hands to background jobs (tests signal their own children).
+exec 3<&0
+( trap - INT QUIT; exec "$@" ) <&3 3<&- &
+cmd_pid=$!
+exec 3<&-
+wait "$cmd_pid"
+rc=$?
+cmd_pid=
+exit "$rc"

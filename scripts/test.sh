@@ -1,0 +1,66 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds the release tree (build/) and the sanitizer tree (build-asan/),
+# and runs every test inside the desktop rig:
+#   1. the unit tests of the ASan+UBSan build, in parallel;
+#   2. the unit tests of the release build, in parallel;
+#   3. everything else of the release build (desktop tests, shell tests), one at a time, since they
+#      share one X display and one sound server.
+# Exits non-zero on any build or test failure; the last line counts every test run.
+set -uo pipefail
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+cd "$root" || exit 1
+
+jobs=2
+
+if [ "${1:-}" != --inside-rig ]; then
+  bash scripts/deps.sh || exit 1
+  cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DQV_WERROR=ON -DQV_SANITIZE=OFF || exit 1
+  cmake --build build -j"$jobs" || exit 1
+  cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQV_WERROR=ON -DQV_SANITIZE=ON \
+    -DQV_BUILD_GUI=OFF || exit 1
+  cmake --build build-asan -j"$jobs" || exit 1
+  exec bash scripts/desktop-rig.sh -- bash "$root/scripts/test.sh" --inside-rig
+fi
+
+logs=$(mktemp -d)
+trap 'rm -rf "$logs"' EXIT
+total_passed=0
+total_failed=0
+status=0
+
+# run_ctest NAME ARGS...: runs ctest, echoes its output, adds its counts to the totals.
+run_ctest() {
+  local name=$1; shift
+  echo
+  echo "=== $name: ctest $* ==="
+  ctest "$@" 2>&1 | tee "$logs/$name.log"
+  local rc=${PIPESTATUS[0]}
+  local line passed=0 failed=0
+  line=$(grep -E '^[0-9]+% tests passed, [0-9]+ tests? failed out of [0-9]+' "$logs/$name.log" | tail -n1)
+  if [ -n "$line" ]; then
+    failed=$(sed -E 's/.* ([0-9]+) tests? failed out of.*/\1/' <<<"$line")
+    passed=$(( $(sed -E 's/.*out of ([0-9]+).*/\1/' <<<"$line") - failed ))
+  fi
+  # ctest can fail without a failed test (a test file that did not build, a broken discovery).
+  [ "$rc" -ne 0 ] && [ "$failed" -eq 0 ] && failed=1
+  [ "$rc" -ne 0 ] && status=1
+  total_passed=$((total_passed + passed))
+  total_failed=$((total_failed + failed))
+  echo "--- $name: $passed passed, $failed failed (ctest exit $rc)"
+}
+
+export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:detect_stack_use_after_return=1:strict_init_order=1}
+export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
+run_ctest sanitizer-unit --test-dir build-asan -L unit -j"$jobs" --output-on-failure
+unset ASAN_OPTIONS UBSAN_OPTIONS
+run_ctest release-unit --test-dir build -L unit -j"$jobs" --output-on-failure
+run_ctest release-desktop --test-dir build -LE unit --output-on-failure --no-tests=error
+
+if [ $((total_passed + total_failed)) -eq 0 ]; then
+  echo "no test ran"
+  status=1
+fi
+[ "$total_failed" -ne 0 ] && status=1
+echo
+echo "total: $total_passed passed, $total_failed failed"
+exit "$status"
