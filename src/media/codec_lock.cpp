@@ -147,6 +147,8 @@ int LockManagerRegister(TLockManager manager) {
   return 0;
 }
 
+void** LibraryCodecMutex() { return &gLibraryMutex; }
+
 int OpenCodec(AVCodecContext* ctx, const AVCodec* codec, AVDictionary** options) {
   TLockManager manager = gManager.load();
   if (manager && manager(&gLibraryMutex, kLockObtain)) return -1;

@@ -22,6 +22,10 @@ using TLockManager = int (*)(void** mutex, int op);
 // before, then (with a manager) creates a new one. nullptr unregisters. 0 or -1.
 int LockManagerRegister(TLockManager manager);
 
+// The slot the open/close wrappers hand to the lock manager (it refers to the program's mutex while a
+// manager is registered): lets other code take the same lock.
+void** LibraryCodecMutex();
+
 // avcodec_open2 / avcodec_close under the codec lock. OpenCodec returns -1 when the lock cannot be
 // obtained, otherwise what avcodec_open2 returns.
 int OpenCodec(AVCodecContext* ctx, const AVCodec* codec, AVDictionary** options);
