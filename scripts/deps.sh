@@ -5,6 +5,7 @@
 #   scripts/deps.sh           install what is missing (needs root, or sudo)
 #   scripts/deps.sh --list    print the package list
 #   scripts/deps.sh --check   print what is missing; exit 1 if anything is
+# With QV_NO_INSTALL=1 it only reports what is missing (for machines where someone else installs).
 set -euo pipefail
 
 packages=(
@@ -46,6 +47,10 @@ if [ -z "$todo" ]; then
   exit 0
 fi
 
+if [ "${QV_NO_INSTALL:-}" = 1 ]; then
+  echo "deps: missing, not installed (QV_NO_INSTALL=1):" $todo >&2
+  exit 0
+fi
 echo "deps: installing" $todo
 sudo=()
 if [ "$(id -u)" != 0 ]; then
@@ -53,6 +58,13 @@ if [ "$(id -u)" != 0 ]; then
   sudo=(sudo)
 fi
 export DEBIAN_FRONTEND=noninteractive
-"${sudo[@]}" apt-get update -qq
+# apt's and dpkg's progress would bury the build and test output: show it only when it failed.
+log=$(mktemp)
+trap 'rm -f "$log"' EXIT
 # shellcheck disable=SC2086 # one word per package
-"${sudo[@]}" apt-get install -y -qq $todo </dev/null
+if ! { "${sudo[@]}" apt-get update -qq && "${sudo[@]}" apt-get install -y -qq $todo; } </dev/null >"$log" 2>&1; then
+  cat "$log" >&2
+  echo "deps: installing failed" >&2
+  exit 1
+fi
+echo "deps: installed" $todo
