@@ -1,0 +1,113 @@
+// Records the transcoder keeps per option, per opened input and per created output. The run-time
+// parts (stream mapping, the loop, the audio and video paths) read these; they are filled by the
+// option handlers and by OpenInput/OpenOutput.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "media/ff_api.h"
+#include "media/input_device.h"
+
+namespace qv {
+
+// Per-input timestamp scales and stream ids are indexed by stream; the old fixed limit stays.
+constexpr int kMaxStreams = 20;
+constexpr std::int64_t kNoWatch = INT64_MAX;    // WatchStart while nothing is watched
+constexpr std::int64_t kNoLimitTime = INT64_MAX;  // recording time without limit
+
+// `map`: output stream n takes input stream (File, Stream), timed by (SyncFile, SyncStream).
+struct TStreamMap {
+  int FileIndex = 0;
+  int StreamIndex = 0;
+  int SyncFileIndex = 0;
+  int SyncStreamIndex = 0;
+};
+
+// One side of a `map_meta_data` entry: kind 'g' global, 's' stream, 'c' chapter, 'p' program.
+struct TMetadataMapSide {
+  int File = 0;
+  char Kind = 'g';
+  int Index = 0;
+};
+
+struct TMetadataMap {
+  TMetadataMapSide Out;
+  TMetadataMapSide In;
+};
+
+struct TChapterMap {
+  int OutFile = 0;
+  int InFile = 0;
+};
+
+// A bitstream-filter chain of one stream, by filter; the run creates the library contexts.
+using TBsfChain = std::vector<const AVBitStreamFilter*>;
+
+struct TCodecContextDeleter {
+  void operator()(AVCodecContext* ctx) const;
+};
+using TCodecContextPtr = std::unique_ptr<AVCodecContext, TCodecContextDeleter>;
+
+// One opened input: a libavformat demuxer or one of the program's own devices.
+class TInputFile {
+ public:
+  TInputFile() = default;
+  ~TInputFile() { Close(); }
+  TInputFile(const TInputFile&) = delete;
+  TInputFile& operator=(const TInputFile&) = delete;
+
+  std::string FileName;  // as given (UTF-8)
+  std::string URL;       // as handed to the library
+  AVFormatContext* Ctx = nullptr;         // libavformat input (nullptr for a device)
+  std::unique_ptr<TDeviceInput> Device;   // the program's own device (nullptr for libavformat)
+  bool LoopInput = false;                 // `loop_input` when the input was opened
+  std::int64_t InputTsOffset = 0;         // µs
+  double TsScale[kMaxStreams] = {};       // `itsscale`, 0 = none
+  // Per stream: the decoder named by the pending codec name (nullptr = by codec id at run time) and
+  // a decoder context prepared from the stream's parameters and the generic decoding options.
+  std::vector<const AVCodec*> Decoders;
+  std::vector<TCodecContextPtr> DecoderContexts;
+
+  // The format context whichever way the input was opened.
+  AVFormatContext* Context() const { return Ctx ? Ctx : (Device ? Device->Context() : nullptr); }
+  bool IsDevice() const { return Device != nullptr; }
+  // The one way the run reads: packet size (>= 0) or a negative error code (AVERROR(EAGAIN) when a
+  // non-blocking input has nothing yet, AVERROR_EOF at the end).
+  int ReadPacket(AVPacket* pkt);
+  void Close();
+};
+
+// One stream of an output as OpenOutput made it. The encoder context is prepared but not opened.
+struct TOutputStreamInfo {
+  AVStream* St = nullptr;
+  AVMediaType Kind = AVMEDIA_TYPE_UNKNOWN;
+  const AVCodec* Codec = nullptr;  // encoder by name or guessed; nullptr with stream copy
+  bool StreamCopy = false;
+  TCodecContextPtr Enc;            // nullptr with stream copy and in further join slots
+  TBsfChain Bsfs;
+  std::string ForcedKeyFrames;     // `force_key_frames` text of a video stream
+};
+
+// One output slot. In join mode further slots share the first slot's context (Owner false).
+class TOutputFile {
+ public:
+  TOutputFile() = default;
+  ~TOutputFile() { Close(); }
+  TOutputFile(const TOutputFile&) = delete;
+  TOutputFile& operator=(const TOutputFile&) = delete;
+
+  std::string FileName;
+  std::string URL;
+  AVFormatContext* Ctx = nullptr;
+  bool Owner = true;
+  int LoopOutput = -1;  // `loop_output` when the output was opened
+  std::vector<TOutputStreamInfo> Streams;
+
+  // Closes the file (the library's or the program's protocol) and frees the context when owned.
+  void Close();
+};
+
+}  // namespace qv
