@@ -33,6 +33,12 @@ const TLibraryItem kLibraries[kLibraryKindCount] = {
     {"swscale", false, LIBSWSCALE_VERSION_MAJOR},   {"c", true, -1},
 };
 
+// Unloading drops the pointers, the hooks and our references, but the code stays mapped: the media
+// libraries pull in dozens of others (drivers, codecs, TLS users) that start threads or register
+// handlers and are not safe to unmap while the process runs, and memory they keep would turn into
+// leaks once their data is unmapped.
+constexpr int kOpenFlags = RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE;
+
 bool IsRegularFile(const std::string& path) {
   struct stat st;
   return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
@@ -64,7 +70,7 @@ bool PreloadFolderDependencies(const std::string& folder, const std::string& fil
       continue;
     }
     if (!PreloadFolderDependencies(folder, candidate, handles, error, depth + 1)) return false;
-    void* handle = ::dlopen(candidate.c_str(), RTLD_NOW | RTLD_LOCAL);
+    void* handle = ::dlopen(candidate.c_str(), kOpenFlags);
     if (!handle) {
       error = DlError();
       return false;
@@ -158,14 +164,14 @@ bool TFFLoader::LoadLibrary(TLibraryKind kind) {
       st.Handle = ::dlopen(name.c_str(), RTLD_NOW | RTLD_NOLOAD);
       std::string dependencyError;
       if (!st.Handle && PreloadFolderDependencies(folder, path, st.Dependencies, dependencyError, 0))
-        st.Handle = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+        st.Handle = ::dlopen(path.c_str(), kOpenFlags);
       if (!st.Handle && !dependencyError.empty()) {
         FLastError = "Load library " + path + " error: " + dependencyError;
         ReleaseDependencies(st);
         return false;
       }
     } else {
-      st.Handle = ::dlopen(name.c_str(), RTLD_NOW | RTLD_LOCAL);
+      st.Handle = ::dlopen(name.c_str(), kOpenFlags);
     }
     if (!st.Handle) {
       // Names the folder even after a system search: that is where the program expects its copy.
