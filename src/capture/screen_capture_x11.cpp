@@ -1,0 +1,384 @@
+#include "capture/screen_capture_x11.h"
+
+#include <X11/Xatom.h>
+#include <sys/ipc.h>
+#include <sys/shm.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+extern "C" {
+#include <libavcodec/packet.h>
+#include <libavcodec/defs.h>
+}
+
+#include "media/ff_api.h"
+
+namespace qv {
+
+namespace {
+
+std::mutex DisplaysLock;
+std::vector<::Display*>& OwnDisplays() {
+  static std::vector<::Display*> displays;
+  return displays;
+}
+XErrorHandler PreviousHandler = nullptr;
+thread_local int TrappedError = 0;
+
+// Errors on our own connections are remembered for the trap of the thread that made the call; a
+// toolkit's connections keep whatever handler was there before us.
+int ErrorHandler(::Display* dpy, XErrorEvent* event) {
+  bool ours;
+  {
+    std::lock_guard<std::mutex> lock(DisplaysLock);
+    const auto& list = OwnDisplays();
+    ours = std::find(list.begin(), list.end(), dpy) != list.end();
+  }
+  if (ours) {
+    if (TrappedError == 0) TrappedError = event->error_code ? event->error_code : -1;
+    return 0;
+  }
+  return PreviousHandler ? PreviousHandler(dpy, event) : 0;
+}
+
+void InstallOnce() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    XInitThreads();
+    PreviousHandler = XSetErrorHandler(ErrorHandler);
+  });
+}
+
+constexpr int kPadding = AV_INPUT_BUFFER_PADDING_SIZE;
+
+std::string TextProperty(::Display* dpy, ::Window w, Atom property) {
+  Atom type = None;
+  int format = 0;
+  unsigned long count = 0, after = 0;
+  unsigned char* data = nullptr;
+  std::string text;
+  if (XGetWindowProperty(dpy, w, property, 0, 4096, False, AnyPropertyType, &type, &format, &count, &after,
+                         &data) == Success &&
+      data && format == 8)
+    text.assign(reinterpret_cast<const char*>(data), count);
+  if (data) XFree(data);
+  return text;
+}
+
+bool TitleMatches(::Display* dpy, ::Window w, Atom netName, Atom wmName, const std::string& title) {
+  const std::string name = TextProperty(dpy, w, netName);
+  if (!name.empty()) return name == title;
+  return TextProperty(dpy, w, wmName) == title;
+}
+
+std::vector<::Window> Children(::Display* dpy, ::Window w) {
+  ::Window root = 0, parent = 0, *list = nullptr;
+  unsigned int count = 0;
+  std::vector<::Window> out;
+  if (XQueryTree(dpy, w, &root, &parent, &list, &count) && list) out.assign(list, list + count);
+  if (list) XFree(list);
+  return out;
+}
+
+}  // namespace
+
+::Display* OpenCaptureDisplay() {
+  InstallOnce();
+  ::Display* dpy = XOpenDisplay(nullptr);
+  if (dpy) {
+    std::lock_guard<std::mutex> lock(DisplaysLock);
+    OwnDisplays().push_back(dpy);
+  }
+  return dpy;
+}
+
+void CloseCaptureDisplay(::Display* dpy) {
+  if (!dpy) return;
+  XCloseDisplay(dpy);
+  std::lock_guard<std::mutex> lock(DisplaysLock);
+  auto& list = OwnDisplays();
+  list.erase(std::remove(list.begin(), list.end(), dpy), list.end());
+}
+
+TXErrorTrap::TXErrorTrap(::Display* dpy) : Dpy(dpy), Saved(TrappedError) { TrappedError = 0; }
+TXErrorTrap::~TXErrorTrap() { TrappedError = Saved; }
+int TXErrorTrap::Error() {
+  XSync(Dpy, False);
+  return TrappedError;
+}
+
+::Window FindWindowByTitle(::Display* dpy, const std::string& title) {
+  const Atom netName = XInternAtom(dpy, "_NET_WM_NAME", False);
+  const Atom wmName = XA_WM_NAME;
+  TXErrorTrap trap(dpy);  // windows may vanish while we look
+  // Top-level windows from the top of the stack down; under a reparenting window manager the
+  // client is one level below its frame.
+  std::vector<::Window> top = Children(dpy, DefaultRootWindow(dpy));
+  for (auto it = top.rbegin(); it != top.rend(); ++it) {
+    if (TitleMatches(dpy, *it, netName, wmName, title)) return *it;
+    std::vector<::Window> inner = Children(dpy, *it);
+    for (auto jt = inner.rbegin(); jt != inner.rend(); ++jt)
+      if (TitleMatches(dpy, *jt, netName, wmName, title)) return *jt;
+  }
+  return 0;
+}
+
+int ResolveCaptureWindow(::Display* dpy, ::Window window, bool clientOnly, TCaptureWindow& out) {
+  TXErrorTrap trap(dpy);
+  XWindowAttributes attr;
+  if (!XGetWindowAttributes(dpy, window, &attr)) return trap.Error() ? trap.Error() : BadWindow;
+  ::Window target = window;
+  if (!clientOnly) {
+    // Climb to the root's child: the frame that the window manager drew around the client.
+    for (int depth = 0; depth < 64; ++depth) {
+      ::Window root = 0, parent = 0, *list = nullptr;
+      unsigned int count = 0;
+      if (!XQueryTree(dpy, target, &root, &parent, &list, &count)) break;
+      if (list) XFree(list);
+      if (parent == 0 || parent == root) break;
+      target = parent;
+    }
+    if (!XGetWindowAttributes(dpy, target, &attr)) return trap.Error() ? trap.Error() : BadWindow;
+    out.Border = attr.border_width;
+  } else {
+    out.Border = 0;
+  }
+  out.Win = target;
+  out.Width = attr.width + 2 * out.Border;
+  out.Height = attr.height + 2 * out.Border;
+  return trap.Error();
+}
+
+bool CaptureWindowOrigin(::Display* dpy, const TCaptureWindow& window, int& x, int& y) {
+  TXErrorTrap trap(dpy);
+  ::Window child = 0;
+  int rx = 0, ry = 0;
+  const Bool same = XTranslateCoordinates(dpy, window.Win, DefaultRootWindow(dpy), 0, 0, &rx, &ry, &child);
+  if (!same || trap.Error()) return false;
+  x = rx - window.Border;
+  y = ry - window.Border;
+  return true;
+}
+
+AVPixelFormat PixelFormatOfImage(const XImage* image, const Visual* visual, int depth) {
+  if (!image || !visual) return AV_PIX_FMT_NONE;
+  const bool le = image->byte_order == LSBFirst;
+  const unsigned long r = visual->red_mask, g = visual->green_mask, b = visual->blue_mask;
+  const int cls = visual->c_class;
+  switch (image->bits_per_pixel) {
+    case 8:
+      if (cls == PseudoColor || cls == StaticColor) return AV_PIX_FMT_PAL8;
+      if (cls == GrayScale || cls == StaticGray) return AV_PIX_FMT_GRAY8;
+      if (r == 0xE0 && g == 0x1C && b == 0x03) return AV_PIX_FMT_RGB8;
+      if (r == 0x07 && g == 0x38 && b == 0xC0) return AV_PIX_FMT_BGR8;
+      return AV_PIX_FMT_NONE;
+    case 16:
+      if (r == 0xF800 && g == 0x07E0 && b == 0x001F) return le ? AV_PIX_FMT_RGB565LE : AV_PIX_FMT_RGB565BE;
+      if (r == 0x7C00 && g == 0x03E0 && b == 0x001F) return le ? AV_PIX_FMT_RGB555LE : AV_PIX_FMT_RGB555BE;
+      if (r == 0x001F && g == 0x07E0 && b == 0xF800) return le ? AV_PIX_FMT_BGR565LE : AV_PIX_FMT_BGR565BE;
+      if (r == 0x001F && g == 0x03E0 && b == 0x7C00) return le ? AV_PIX_FMT_BGR555LE : AV_PIX_FMT_BGR555BE;
+      return AV_PIX_FMT_NONE;
+    case 24:
+      if (r == 0xFF0000 && g == 0xFF00 && b == 0xFF) return le ? AV_PIX_FMT_BGR24 : AV_PIX_FMT_RGB24;
+      if (r == 0xFF && g == 0xFF00 && b == 0xFF0000) return le ? AV_PIX_FMT_RGB24 : AV_PIX_FMT_BGR24;
+      return AV_PIX_FMT_NONE;
+    case 32:
+      // Only a 32-bit visual carries alpha; at depth 24 the fourth byte is padding.
+      if (r == 0xFF0000 && g == 0xFF00 && b == 0xFF) {
+        if (le) return depth == 32 ? AV_PIX_FMT_BGRA : AV_PIX_FMT_BGR0;
+        return depth == 32 ? AV_PIX_FMT_ARGB : AV_PIX_FMT_0RGB;
+      }
+      if (r == 0xFF && g == 0xFF00 && b == 0xFF0000) {
+        if (le) return depth == 32 ? AV_PIX_FMT_RGBA : AV_PIX_FMT_RGB0;
+        return depth == 32 ? AV_PIX_FMT_ABGR : AV_PIX_FMT_0BGR;
+      }
+      if (depth == 30 && r == 0x3FF00000 && g == 0xFFC00 && b == 0x3FF && le) return AV_PIX_FMT_X2RGB10LE;
+      return AV_PIX_FMT_NONE;
+    default:
+      return AV_PIX_FMT_NONE;
+  }
+}
+
+TGrabPool* TGrabPool::Create(::Display* dpy, int screen, int width, int height, bool tryShm, int& error,
+                             std::string& what) {
+  auto* pool = new TGrabPool;
+  pool->Dpy = dpy;
+  pool->Root = RootWindow(dpy, screen);
+  pool->Vis = DefaultVisual(dpy, screen);
+  pool->Depth = DefaultDepth(dpy, screen);
+  pool->Width = width;
+  pool->Height = height;
+  pool->UseShm = tryShm && XShmQueryExtension(dpy);
+  TGrabSlot* first = pool->NewSlot();
+  if (!first && pool->UseShm) {
+    // A remote server or an exhausted segment limit: plain requests still work, one copy slower.
+    pool->UseShm = false;
+    first = pool->NewSlot();
+  }
+  if (!first) {
+    error = errno ? errno : -1;
+    what = "image";
+    pool->Release();
+    return nullptr;
+  }
+  pool->Slots.push_back(first);
+  pool->Bytes = first->Image->bytes_per_line * height;
+  return pool;
+}
+
+TGrabSlot* TGrabPool::NewSlot() {
+  if (!Dpy) return nullptr;
+  auto* slot = new TGrabSlot;
+  slot->Pool = this;
+  slot->Shared = UseShm;
+  if (UseShm) {
+    slot->Image = XShmCreateImage(Dpy, Vis, Depth, ZPixmap, nullptr, &slot->Shm, Width, Height);
+    if (!slot->Image) {
+      delete slot;
+      return nullptr;
+    }
+    const size_t size = size_t(slot->Image->bytes_per_line) * Height + kPadding;
+    slot->Shm.shmid = shmget(IPC_PRIVATE, size, IPC_CREAT | 0600);
+    if (slot->Shm.shmid < 0) {
+      XDestroyImage(slot->Image);
+      delete slot;
+      return nullptr;
+    }
+    slot->Shm.shmaddr = static_cast<char*>(shmat(slot->Shm.shmid, nullptr, 0));
+    if (slot->Shm.shmaddr == reinterpret_cast<char*>(-1)) {
+      shmctl(slot->Shm.shmid, IPC_RMID, nullptr);
+      XDestroyImage(slot->Image);
+      delete slot;
+      return nullptr;
+    }
+    slot->Shm.readOnly = False;
+    slot->Image->data = slot->Shm.shmaddr;
+    slot->Data = reinterpret_cast<std::uint8_t*>(slot->Shm.shmaddr);
+    TXErrorTrap trap(Dpy);
+    const Bool attached = XShmAttach(Dpy, &slot->Shm);
+    const int xerr = trap.Error();
+    // Marked for removal at once: the segment goes away with its last user, even after a crash.
+    shmctl(slot->Shm.shmid, IPC_RMID, nullptr);
+    if (!attached || xerr) {
+      shmdt(slot->Shm.shmaddr);
+      slot->Image->data = nullptr;
+      XDestroyImage(slot->Image);
+      delete slot;
+      return nullptr;
+    }
+    std::memset(slot->Data + size - kPadding, 0, kPadding);
+  } else {
+    slot->Image = XCreateImage(Dpy, Vis, Depth, ZPixmap, 0, nullptr, Width, Height, BitmapPad(Dpy), 0);
+    if (!slot->Image) {
+      delete slot;
+      return nullptr;
+    }
+    const size_t size = size_t(slot->Image->bytes_per_line) * Height + kPadding;
+    void* mem = nullptr;
+    if (posix_memalign(&mem, 64, size) != 0) {
+      XDestroyImage(slot->Image);
+      delete slot;
+      return nullptr;
+    }
+    std::memset(mem, 0, size);
+    slot->Data = static_cast<std::uint8_t*>(mem);
+    slot->Image->data = static_cast<char*>(mem);
+  }
+  return slot;
+}
+
+void TGrabPool::FreeSlot(TGrabSlot* slot) {
+  if (slot->Shared) shmdt(slot->Shm.shmaddr);
+  else std::free(slot->Data);
+  slot->Image->data = nullptr;  // the memory was ours, not Xlib's
+  XDestroyImage(slot->Image);
+  delete slot;
+}
+
+TGrabPool::~TGrabPool() {
+  for (TGrabSlot* slot : Slots) FreeSlot(slot);
+}
+
+void TGrabPool::Release() {
+  {
+    std::lock_guard<std::mutex> lock(Lock);
+    if (Dpy && UseShm) {
+      for (TGrabSlot* slot : Slots) XShmDetach(Dpy, &slot->Shm);
+      XSync(Dpy, False);
+    }
+    Dpy = nullptr;
+  }
+  Unref();
+}
+
+void TGrabPool::Unref() {
+  if (Refs.fetch_sub(1) == 1) delete this;
+}
+
+TGrabSlot* TGrabPool::Acquire() {
+  std::lock_guard<std::mutex> lock(Lock);
+  for (TGrabSlot* slot : Slots)
+    if (!slot->InUse) {
+      slot->InUse = true;
+      return slot;
+    }
+  TGrabSlot* slot = NewSlot();
+  if (!slot) return nullptr;
+  Slots.push_back(slot);
+  slot->InUse = true;
+  return slot;
+}
+
+void TGrabPool::Unuse(TGrabSlot* slot) {
+  std::lock_guard<std::mutex> lock(Lock);
+  slot->InUse = false;
+}
+
+int TGrabPool::SlotCount() {
+  std::lock_guard<std::mutex> lock(Lock);
+  return int(Slots.size());
+}
+
+void TGrabPool::BufferFree(void* opaque, std::uint8_t*) {
+  auto* slot = static_cast<TGrabSlot*>(opaque);
+  TGrabPool* pool = slot->Pool;
+  pool->Unuse(slot);
+  pool->Unref();
+}
+
+AVBufferRef* TGrabPool::Wrap(TGrabSlot* slot) {
+  Refs.fetch_add(1);
+  AVBufferRef* ref = ff::av_buffer_create(slot->Data, size_t(Bytes), BufferFree, slot, 0);
+  if (!ref) Refs.fetch_sub(1);
+  return ref;
+}
+
+int TGrabPool::Grab(TGrabSlot* slot, int x, int y, int screenWidth, int screenHeight) {
+  TXErrorTrap trap(Dpy);
+  XImage* image = slot->Image;
+  if (x >= 0 && y >= 0 && x + Width <= screenWidth && y + Height <= screenHeight) {
+    if (slot->Shared) {
+      // A round trip: any error has been handled when the call returns.
+      if (!XShmGetImage(Dpy, Root, image, x, y, AllPlanes)) return TrappedError ? TrappedError : -1;
+      return TrappedError;
+    }
+    if (!XGetSubImage(Dpy, Root, x, y, unsigned(Width), unsigned(Height), AllPlanes, ZPixmap, image, 0, 0))
+      return TrappedError ? TrappedError : -1;
+    return TrappedError;
+  }
+  // Partly off the screen (a window dragged over the edge): the server refuses such a request, so
+  // read what is on the screen and leave the rest black.
+  std::memset(slot->Data, 0, size_t(Bytes));
+  const int x0 = std::max(x, 0), y0 = std::max(y, 0);
+  const int x1 = std::min(x + Width, screenWidth), y1 = std::min(y + Height, screenHeight);
+  if (x1 <= x0 || y1 <= y0) return 0;
+  if (!XGetSubImage(Dpy, Root, x0, y0, unsigned(x1 - x0), unsigned(y1 - y0), AllPlanes, ZPixmap, image, x0 - x,
+                    y0 - y))
+    return TrappedError ? TrappedError : -1;
+  return TrappedError;
+}
+
+}  // namespace qv

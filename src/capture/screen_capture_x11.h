@@ -1,0 +1,122 @@
+// X11 side of the screen device: connections with error trapping, window lookup and geometry, pixel
+// formats, and the pool of grab images whose memory becomes the packets.
+#pragma once
+
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <X11/extensions/XShm.h>
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <vector>
+
+extern "C" {
+#include <libavutil/buffer.h>
+#include <libavutil/pixfmt.h>
+}
+
+namespace qv {
+
+// Opens a connection of the device's own (thread-safe Xlib, errors trapped instead of ending the
+// process). nullptr when no display can be reached.
+::Display* OpenCaptureDisplay();
+void CloseCaptureDisplay(::Display* dpy);
+
+// Trapping of protocol errors on the program's own connections, per thread: construct, make the
+// calls, then Error() syncs and returns the first error code (0: none).
+class TXErrorTrap {
+ public:
+  explicit TXErrorTrap(::Display* dpy);
+  ~TXErrorTrap();
+  TXErrorTrap(const TXErrorTrap&) = delete;
+  TXErrorTrap& operator=(const TXErrorTrap&) = delete;
+  int Error();
+
+ private:
+  ::Display* Dpy;
+  int Saved;
+};
+
+// The top-level window whose _NET_WM_NAME (or WM_NAME) is exactly `title`; 0 when none is.
+::Window FindWindowByTitle(::Display* dpy, const std::string& title);
+
+// The window a capture reads: the client window itself for "client", otherwise the window manager's
+// frame around it (the root's child that holds it), border included.
+struct TCaptureWindow {
+  ::Window Win = 0;
+  int Border = 0;
+  int Width = 0;   // outer size at open, border included
+  int Height = 0;
+};
+// 0 or the X error code (BadWindow when the id names no window).
+int ResolveCaptureWindow(::Display* dpy, ::Window window, bool clientOnly, TCaptureWindow& out);
+// Outer top-left corner of the window on the root, now. False when the window is gone.
+bool CaptureWindowOrigin(::Display* dpy, const TCaptureWindow& window, int& x, int& y);
+
+// The packed pixel format of images in the root's visual; AV_PIX_FMT_NONE when there is none.
+AVPixelFormat PixelFormatOfImage(const XImage* image, const Visual* visual, int depth);
+
+class TGrabPool;
+
+// One grab image. While a packet refers to it, it is not handed out again.
+struct TGrabSlot {
+  XImage* Image = nullptr;
+  XShmSegmentInfo Shm{};
+  bool Shared = false;
+  std::uint8_t* Data = nullptr;
+  TGrabPool* Pool = nullptr;
+  bool InUse = false;
+};
+
+// Images of one size, each either an MIT-SHM segment the server writes into or plain memory for the
+// fallback path. Packets wrap a slot's memory (no copy); the pool outlives the device as long as a
+// packet still holds one of its slots.
+class TGrabPool {
+ public:
+  // nullptr on failure with `error` (errno or X error) and `what` describing the failed step.
+  static TGrabPool* Create(::Display* dpy, int screen, int width, int height, bool tryShm, int& error,
+                           std::string& what);
+  // Detaches from the server and drops the device's reference; packets still out keep their memory.
+  void Release();
+
+  XImage* Template() const { return Slots.empty() ? nullptr : Slots.front()->Image; }
+  bool Shared() const { return UseShm; }
+  int FrameBytes() const { return Bytes; }
+
+  // A free slot, or a new one when every slot is held by a packet; nullptr when none can be made.
+  TGrabSlot* Acquire();
+  // Gives a slot back without a packet (grab failed).
+  void Unuse(TGrabSlot* slot);
+  // A reference that returns the slot to the pool when the last packet lets go of it.
+  AVBufferRef* Wrap(TGrabSlot* slot);
+
+  // Copies the root's rectangle at (x, y) into the slot; the part outside the screen is black.
+  // 0 or an X error code (or -1 when the server returned nothing).
+  int Grab(TGrabSlot* slot, int x, int y, int screenWidth, int screenHeight);
+
+  int SlotCount();
+
+ private:
+  TGrabPool() = default;
+  ~TGrabPool();
+  TGrabSlot* NewSlot();
+  void FreeSlot(TGrabSlot* slot);
+  static void BufferFree(void* opaque, std::uint8_t* data);
+  void Unref();
+
+  ::Display* Dpy = nullptr;
+  ::Window Root = 0;
+  Visual* Vis = nullptr;
+  int Depth = 0;
+  int Width = 0;
+  int Height = 0;
+  int Bytes = 0;
+  bool UseShm = false;
+  std::mutex Lock;
+  std::vector<TGrabSlot*> Slots;
+  std::atomic<int> Refs{1};
+};
+
+}  // namespace qv
