@@ -161,7 +161,7 @@ bool TFFLoader::LoadLibrary(TLibraryKind kind) {
     if (!folder.empty() && IsRegularFile(folder + name)) {
       path = folder + name;
       // Mapped already under its soname (as a dependency of a library loaded before): share it.
-      st.Handle = ::dlopen(name.c_str(), RTLD_NOW | RTLD_NOLOAD);
+      st.Handle = ::dlopen(name.c_str(), RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE);
       std::string dependencyError;
       if (!st.Handle && PreloadFolderDependencies(folder, path, st.Dependencies, dependencyError, 0))
         st.Handle = ::dlopen(path.c_str(), kOpenFlags);

@@ -37,15 +37,18 @@ std::atomic<TFFLogger*> gLogger{nullptr};
 
 // State of the library log callback. Held on the heap and never destroyed, because the libraries may
 // log from another thread while static objects are being torn down.
+// Repeat folding is kept per thread too: with one shared "previous message", a piece that one
+// thread logs could be folded away as a repeat of another thread's identical piece, and the first
+// thread's line would lose that text.
 struct TLogItem {
   std::uint32_t ThreadID;
   std::string Line;  // unfinished text of the thread's current line
+  std::string Previous;
+  int Repeats = 0;
 };
 struct TCallbackState {
   std::mutex Lock;
   std::vector<TLogItem> Lines;  // one per thread that ever logged; kept until exit
-  std::string Previous;
-  int Repeats = 0;
 };
 TCallbackState& CallbackState() {
   static TCallbackState* state = new TCallbackState;
@@ -75,7 +78,10 @@ std::string FormatV(const char* format, va_list args) {
 std::string Prefix(void* avcl) {
   AVClass* cls = *static_cast<AVClass**>(avcl);
   if (!cls) return std::string();
-  auto itemName = [](AVClass* c, void* obj) { return c->item_name ? c->item_name(obj) : c->class_name; };
+  auto itemName = [](AVClass* c, void* obj) {
+    const char* name = c->item_name ? c->item_name(obj) : c->class_name;
+    return name ? name : "NULL";
+  };
   char part[256];
   std::string prefix;
   if (cls->parent_log_context_offset) {
@@ -112,16 +118,16 @@ void LibraryLogCallback(void* avcl, int level, const char* format, va_list args)
     TCallbackState& st = CallbackState();
     std::lock_guard<std::mutex> lock(st.Lock);
     auto item = std::find_if(st.Lines.begin(), st.Lines.end(), [&](const TLogItem& i) { return i.ThreadID == thread; });
-    if (item == st.Lines.end()) item = st.Lines.insert(st.Lines.begin(), TLogItem{thread, std::string()});
+    if (item == st.Lines.end()) item = st.Lines.insert(st.Lines.begin(), TLogItem{thread, {}, {}, 0});
     std::string full = (avcl && item->Line.empty()) ? Prefix(avcl) + text : text;
-    if (!full.empty() && full.back() == '\n' && full == st.Previous) {
-      ++st.Repeats;
+    if (!full.empty() && full.back() == '\n' && full == item->Previous) {
+      ++item->Repeats;
       return;
     }
-    if (st.Repeats > 1)
-      lines.push_back({thread, level, "    Last message repeated " + std::to_string(st.Repeats) + " times"});
-    st.Repeats = 0;
-    st.Previous = full;
+    if (item->Repeats > 1)
+      lines.push_back({thread, level, "    Last message repeated " + std::to_string(item->Repeats) + " times"});
+    item->Repeats = 0;
+    item->Previous = full;
     item->Line += full;
     for (std::size_t eol; (eol = item->Line.find('\n')) != std::string::npos;) {
       lines.push_back({thread, level, item->Line.substr(0, eol)});
@@ -183,14 +189,13 @@ TFFLogger::~TFFLogger() {
 TLogLevel TFFLogger::LogLevel() const { return Level; }
 
 void TFFLogger::SetLogLevel(TLogLevel level) {
-  if (level == Level) return;
-  Level = level;
+  if (Level.exchange(level) == level) return;
   ApplyLevel();
 }
 
 void TFFLogger::ApplyLevel() {
   if (!ff::av_log_set_level) return;
-  gCurrentLibraryLevel.store(LibraryLevelOf(Level));
+  gCurrentLibraryLevel.store(LibraryLevelOf(Level.load()));
   ff::av_log_set_level(gCurrentLibraryLevel.load());
 }
 
@@ -226,13 +231,15 @@ void TFFLogger::Raise(const void* sender, std::uint32_t thread, TLogLevel level,
 void TFFLogger::Log(const void* sender, TLogLevel level, const std::string& msg) {
   if (!OnLog) return;
   // Progress lines are logged at verbose and reach the handler at the default level.
-  if (!(level <= Level || (level == llVerbose && Level != llQuiet))) return;
+  const TLogLevel current = Level.load();
+  if (!(level <= current || (level == llVerbose && current != llQuiet))) return;
   Raise(sender, CurrentThreadId(), level, msg);
 }
 
 void TFFLogger::LogFmt(const void* sender, TLogLevel level, const char* format, ...) {
   if (!OnLog) return;
-  if (!(level <= Level || (level == llVerbose && Level != llQuiet))) return;
+  const TLogLevel current = Level.load();
+  if (!(level <= current || (level == llVerbose && current != llQuiet))) return;
   va_list args;
   va_start(args, format);
   std::string msg = FormatV(format, args);

@@ -2,6 +2,7 @@
 // libraries log, each handed to OnLog with its thread, level and text.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -43,7 +44,7 @@ class TFFLogger {
   void ApplyLevel();
   // Hands one message to OnLog, on the main thread when TriggerEventInMainThread.
   void Raise(const void* sender, std::uint32_t thread, TLogLevel level, const std::string& msg);
-  TLogLevel Level;
+  std::atomic<TLogLevel> Level{llInfo};  // read by every thread that logs
   bool AutoCreated = false;
 };
 

@@ -164,6 +164,21 @@ TEST_F(LoggerTest, RepeatedLinesAreFolded) {
   EXPECT_EQ(Messages(), expected);
 }
 
+// A piece one thread logs must never be folded away as a repeat of another thread's identical piece.
+TEST_F(LoggerTest, RepeatsAreFoldedPerThread) {
+  ff::av_log(nullptr, AV_LOG_ERROR, "main head, ");
+  std::thread([] { ff::av_log(nullptr, AV_LOG_ERROR, "shared tail\n"); }).join();
+  ff::av_log(nullptr, AV_LOG_ERROR, "shared tail\n");
+  std::thread([] { ff::av_log(nullptr, AV_LOG_ERROR, "same line\n"); }).join();
+  ff::av_log(nullptr, AV_LOG_ERROR, "same line\n");
+  ff::av_log(nullptr, AV_LOG_ERROR, "same line\n");
+  ff::av_log(nullptr, AV_LOG_ERROR, "same line\n");
+  ff::av_log(nullptr, AV_LOG_ERROR, "end\n");
+  const std::vector<std::string> expected = {"shared tail", "main head, shared tail", "same line", "same line",
+                                             "    Last message repeated 2 times", "end"};
+  EXPECT_EQ(Messages(), expected);
+}
+
 TEST_F(LoggerTest, LongLibraryMessagesAreNeverCut) {
   for (std::size_t size : {2047u, 2048u, 4095u, 4100u, 10000u}) {
     Records.clear();
