@@ -155,7 +155,7 @@ TEST(InterruptRegistry, StopsABlockingOpenOnItsThreadOnly) {
   while (!first.Done.load() && std::chrono::steady_clock::now() < stopped + 10s) std::this_thread::sleep_for(5ms);
   ASSERT_TRUE(first.Done.load());
   EXPECT_EQ(first.Result, AVERROR_EXIT);
-  EXPECT_LT(first.Finished - stopped, 2s);
+  EXPECT_LT(first.Finished - stopped, 5s);
   // The other thread keeps waiting for its data.
   std::this_thread::sleep_for(300ms);
   EXPECT_FALSE(second.Done.load());
