@@ -70,7 +70,7 @@ void InitOptionStore(TOptionStore& store, int scalerFlags) {
   store.FormatContext = ff::avformat_alloc_context();
   store.ScalerContext = ff::sws_getContext(16, 16, AVPixelFormat(0), 16, 16, AVPixelFormat(0), scalerFlags, nullptr,
                                            nullptr, nullptr);
-  // Flags that name no scaling method make a context the scaler refuses to initialise; its option
+  // Flags naming no single scaling method make a context the scaler refuses to initialise; its option
   // table is all the store needs.
   if (!store.ScalerContext) {
     store.ScalerContext = ff::sws_alloc_context();

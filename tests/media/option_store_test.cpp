@@ -119,6 +119,21 @@ TEST_F(OptionStoreTest, ApplyReachesAMuxersPrivateOptions) {
   ff::avformat_free_context(out);
 }
 
+TEST(OptionStore, ScalerOptionsWorkWhateverTheScalerFlags) {
+  // Flags naming two scaling methods make the scaler refuse to initialise; its options must still work.
+  for (int flags : {SWS_BILINEAR | SWS_BICUBIC, SWS_BICUBIC, SWS_FAST_BILINEAR | SWS_ACCURATE_RND}) {
+    TOptionStore store;
+    InitOptionStore(store, flags);
+    ASSERT_NE(store.ScalerContext, nullptr) << flags;
+    std::int64_t value = -1;
+    ASSERT_GE(ff::av_opt_get_int(store.ScalerContext, "sws_flags", 0, &value), 0);
+    EXPECT_EQ(value, flags);
+    EXPECT_TRUE(SetGenericOption(store, "sws_flags", "lanczos")) << flags;
+    InitOptionStore(store, flags);  // init frees what was there first
+    EXPECT_EQ(store.Count, 0);
+  }
+}
+
 TEST_F(OptionStoreTest, DebugOptionRaisesTheLogLevel) {
   GetLogger()->SetLogLevel(llInfo);
   ASSERT_TRUE(SetGenericOption(Store, "threads", "2"));
