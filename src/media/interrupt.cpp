@@ -30,11 +30,20 @@ void TInterruptCB::Unregister(std::uint32_t threadID, void* instance, TCheckMeth
 }
 
 bool TInterruptCB::Check(std::uint32_t threadID) {
-  std::lock_guard<std::mutex> lock(Lock);
+  // The checks run outside the lock: a timeout check logs, and a log raised on the main thread waits
+  // for it; were the lock held meanwhile, a main thread polling its own blocking call would wait for
+  // the lock and neither could go on. A thread's registrations are added and removed by that thread
+  // itself, so the copy cannot go stale while its own poll runs.
+  std::vector<TRegistration> found;
+  {
+    std::lock_guard<std::mutex> lock(Lock);
+    for (const TRegistration& r : List)
+      if (r.ThreadID == threadID && r.Check.Code) found.push_back(r);
+  }
   // Every registration of the thread is asked, not just the first: a transcode loop's stop check and
-  // a timeout check around a blocking open inside it are both reasons to give up.
-  for (const TRegistration& r : List)
-    if (r.ThreadID == threadID && r.Check.Code && r.Check.Code(r.Check.Object, r.Instance)) return true;
+  // a timeout check around a blocking call inside it are both reasons to give up.
+  for (const TRegistration& r : found)
+    if (r.Check.Code(r.Check.Object, r.Instance)) return true;
   return false;
 }
 

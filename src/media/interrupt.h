@@ -33,7 +33,8 @@ class TInterruptCB {
   // Removes the first registration with the same thread, instance and check code.
   void Unregister(std::uint32_t threadID, void* instance, TCheckMethod check);
   // True when a check registered for the thread says so; a thread without registrations is never
-  // interrupted. Checks run under the registry's lock: keep them short, never re-enter the registry.
+  // interrupted. Checks run without the registry's lock (they may log), but keep them short: the
+  // library polls them often.
   bool Check(std::uint32_t threadID);
   void Clear();
   // Registrations of the thread (all threads when threadID is 0).

@@ -74,6 +74,24 @@ TEST(InterruptRegistry, RegisterUnregisterCheck) {
   EXPECT_EQ(registry.Count(), 0);
 }
 
+// A check may log, and logging may wait for the main thread, which may itself be polling: so a check
+// runs without the registry's lock and may even ask the registry.
+TEST(InterruptRegistry, ChecksRunWithoutTheRegistryLock) {
+  TInterruptCB registry;
+  struct TAsker {
+    TInterruptCB* Registry;
+    int Seen = -1;
+    static bool Code(void* object, void*) {
+      auto* self = static_cast<TAsker*>(object);
+      self->Seen = self->Registry->Count();
+      return true;
+    }
+  } asker{&registry};
+  registry.Register(CurrentThreadId(), nullptr, TCheckMethod{&TAsker::Code, &asker});
+  EXPECT_TRUE(registry.Check(CurrentThreadId()));
+  EXPECT_EQ(asker.Seen, 1);
+}
+
 TEST(InterruptRegistry, LibraryCallbackAsksTheCallingThread) {
   ASSERT_NE(InterruptCB(), nullptr);
   EXPECT_EQ(ProgramInterruptCB().callback, &LibraryInterruptCallback);
