@@ -272,7 +272,19 @@ bool TCustomFFmpeg::OpenInputFile(const std::string& fileName, const std::string
   }
 
   // 12. Dump, count, clear the per-file options.
-  if (Opt.Verbose >= 0) ff::av_dump_format(ctx, int(Inputs.size()), fileName.c_str(), 0);
+  if (Opt.Verbose >= 0) {
+    if (input->IsDevice()) {
+      // The library's dump needs a demuxer of its own; a device's input is described here.
+      Log(llInfo, Format("Input #%d, %s, from '%s':", int(Inputs.size()), device->name, fileName.c_str()));
+      for (size_t i = 0; i < input->DecoderContexts.size(); ++i) {
+        char text[256];
+        ff::avcodec_string(text, sizeof(text), input->DecoderContexts[i].get(), 0);
+        Log(llInfo, Format("    Stream #%d.%d: %s", int(Inputs.size()), int(i), text));
+      }
+    } else {
+      ff::av_dump_format(ctx, int(Inputs.size()), fileName.c_str(), 0);
+    }
+  }
   Opt.FormatName.clear();
   Opt.OptProgramId = 0;
   Opt.StartTime = 0;
