@@ -50,6 +50,7 @@
   F(kAvcodec, av_packet_move_ref) \
   F(kAvcodec, av_packet_make_writable) \
   F(kAvcodec, av_packet_new_side_data) \
+  F(kAvcodec, av_packet_get_side_data) \
   F(kAvcodec, av_bsf_get_by_name) \
   F(kAvcodec, av_bsf_alloc) \
   F(kAvcodec, av_bsf_init) \

@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstring>
 #include <thread>
 
 #include "capture/screen_capture.h"
@@ -337,6 +338,41 @@ TEST_F(ScreenCaptureTest, SixteenBitScreenWithPaddedRows) {
     ff::avcodec_free_context(&cc);
   }
   XCloseDisplay(d16);
+}
+
+// An 8-bit colour-mapped screen is delivered as palette indices, with the palette on the first packet.
+TEST_F(ScreenCaptureTest, EightBitScreenCarriesItsPalette) {
+  TPrivateServer server("320x240x8");
+  ASSERT_TRUE(server.Running()) << "Xvfb could not be started at depth 8";
+  Display* d8 = XOpenDisplay(nullptr);
+  ASSERT_NE(d8, nullptr);
+  {
+    TPatternWindow win(d8, 10, 10, 100, 60, true);
+    TLogCapture log;
+    TDeviceInput dev;
+    ASSERT_EQ(Open(dev, "offset=10,10;framesize=100,60;cursor=1"), 0) << log.All();
+    TScreenCaptureContext* s = CaptureState(dev);
+    ASSERT_EQ(s->PixelFormat, AV_PIX_FMT_PAL8);
+    auto pkt = NewPacket();
+    Read(dev, pkt.get());
+    size_t size = 0;
+    const std::uint8_t* side = ff::av_packet_get_side_data(pkt.get(), AV_PKT_DATA_PALETTE, &size);
+    ASSERT_NE(side, nullptr);
+    ASSERT_EQ(size, 1024u);
+    auto colour = [&](int x, int y) {
+      std::uint32_t c;
+      std::memcpy(&c, side + 4 * pkt->data[y * s->Stride + x], 4);
+      return TRgb{int(c >> 16 & 255), int(c >> 8 & 255), int(c & 255)};
+    };
+    EXPECT_EQ(colour(3, 3), kRed);
+    EXPECT_EQ(colour(96, 3), kGreen);
+    EXPECT_EQ(colour(3, 56), kBlue);
+    EXPECT_EQ(colour(96, 56), kYellow);
+    Read(dev, pkt.get());
+    EXPECT_EQ(ff::av_packet_get_side_data(pkt.get(), AV_PKT_DATA_PALETTE, &size), nullptr);
+    EXPECT_EQ(s->DrawCursor, 1);
+  }
+  XCloseDisplay(d8);
 }
 
 // ---- frame timing ----
