@@ -1,0 +1,222 @@
+// The region picker driven with real pointer input (xdotool) on a real X server.
+#include <gtest/gtest.h>
+
+#include <QGuiApplication>
+#include <QImage>
+#include <QPainter>
+#include <QScreen>
+#include <QWidget>
+
+#include <memory>
+
+#include "desktop_support.h"
+#include "selection/unit_frm_select_region.h"
+
+namespace qv {
+namespace {
+
+using test::Pump;
+using test::Shell;
+using test::WaitFor;
+
+// A busy, known desktop under the picker, so its screenshot and the band on it can be compared
+// pixel by pixel.
+class PatternDesktop : public QWidget {
+ public:
+  PatternDesktop()
+      : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint | Qt::X11BypassWindowManagerHint) {
+    const QRect area = QGuiApplication::primaryScreen()->geometry();
+    setGeometry(area);
+    pattern_ = QImage(area.size(), QImage::Format_RGB32);
+    // Light and dark tiles, so the band shows to the eye wherever it runs, with a little noise in
+    // the low bits of every pixel so that a pixel put back wrongly does not go unnoticed.
+    quint32 seed = 12345;
+    for (int y = 0; y < pattern_.height(); ++y) {
+      auto* line = reinterpret_cast<quint32*>(pattern_.scanLine(y));
+      for (int x = 0; x < pattern_.width(); ++x) {
+        seed = seed * 1664525u + 1013904223u;
+        const int tx = x / 80, ty = y / 80;
+        const bool light = (tx + ty) % 2 == 0;
+        const int r = light ? 190 + (tx * 13) % 50 : 20 + (ty * 29) % 60;
+        const int g = light ? 200 + (ty * 7) % 40 : 40 + (tx * 17) % 50;
+        const int b = light ? 170 + (tx * ty) % 60 : 60 + (tx * 5 + ty) % 70;
+        line[x] = qRgb(r ^ (seed >> 29), g ^ ((seed >> 26) & 7), b ^ ((seed >> 23) & 7));
+      }
+    }
+  }
+
+ protected:
+  void paintEvent(QPaintEvent*) override { QPainter(this).drawImage(0, 0, pattern_); }
+
+ private:
+  QImage pattern_;
+};
+
+QImage GrabScreen() {
+  QScreen* screen = QGuiApplication::primaryScreen();
+  const QRect g = screen->geometry();
+  return screen->grabWindow(0, g.x(), g.y(), g.width(), g.height())
+      .toImage()
+      .convertToFormat(QImage::Format_RGB32);
+}
+
+class RegionPickerTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    if (!test::HaveDisplay()) return;
+    test::App();
+    desktop_ = new PatternDesktop;
+    desktop_->show();
+    WaitFor([] { return desktop_->isVisible(); }, 3000);
+    Pump(300);
+    picker_ = new TFrmSelectRegion;
+  }
+  static void TearDownTestSuite() {
+    delete picker_;
+    delete desktop_;
+    picker_ = nullptr;
+    desktop_ = nullptr;
+  }
+  void SetUp() override {
+    if (!test::HaveDisplay()) GTEST_SKIP() << "needs DISPLAY";
+  }
+
+  // What the recording controller does, then waits until the picker shows its screenshot.
+  static void Begin() {
+    picker_->StartSelection();
+    ASSERT_TRUE(WaitFor([] { return picker_->isVisible(); }, 3000));
+    Pump(300);
+  }
+  static bool WaitResult() {
+    return WaitFor([] { return !picker_->Result().Size.empty(); }, 5000);
+  }
+  static std::string MapState() { return test::XWinInfo(picker_->winId()).MapState; }
+
+  static inline PatternDesktop* desktop_ = nullptr;
+  static inline TFrmSelectRegion* picker_ = nullptr;
+};
+
+TEST_F(RegionPickerTest, TwoPressesGiveTheNormalisedRegionOrFail) {
+  struct Case {
+    int x1, y1, button1, x2, y2, button2;
+    const char* offset;
+    const char* size;
+  };
+  const Case cases[] = {
+      {300, 200, 1, 100, 50, 1, "100,50", "200,150"},   // dragged up and left
+      {100, 200, 1, 300, 50, 1, "100,50", "200,150"},   // up and right
+      {300, 50, 3, 100, 200, 2, "100,50", "200,150"},   // down and left, other buttons
+      {100, 50, 1, 300, 200, 3, "100,50", "200,150"},   // down and right
+      {640, 100, 1, 640, 400, 1, "", "Fail"},           // same column
+      {100, 333, 2, 700, 333, 1, "", "Fail"},           // same row
+      {222, 222, 1, 222, 222, 1, "", "Fail"},           // same spot: arrives as a double click
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "(" << c.x1 << "," << c.y1 << ") -> (" << c.x2 << "," << c.y2 << ")");
+    Begin();
+    EXPECT_TRUE(picker_->Result().Size.empty());
+    EXPECT_EQ(MapState(), "IsViewable");
+    const int mx = (c.x1 + c.x2) / 2, my = (c.y1 + c.y2) / 2;
+    ASSERT_EQ(Shell("xdotool mousemove " + std::to_string(c.x1) + " " + std::to_string(c.y1) +
+                  " click " + std::to_string(c.button1) + " mousemove " + std::to_string(mx) + " " +
+                  std::to_string(my) + " mousemove " + std::to_string(c.x2) + " " +
+                  std::to_string(c.y2) + " click " + std::to_string(c.button2)),
+              0);
+    ASSERT_TRUE(WaitResult());
+    EXPECT_EQ(picker_->Result().Offset, c.offset);
+    EXPECT_EQ(picker_->Result().Size, c.size);
+    Pump(200);
+    EXPECT_FALSE(picker_->isVisible());
+    EXPECT_EQ(MapState(), "IsUnMapped");
+  }
+}
+
+TEST_F(RegionPickerTest, PressMoveReleaseIsOnlyTheFirstCornerAndTheLabelFollows) {
+  Begin();
+  EXPECT_EQ(picker_->Lbl1->text().toStdString(), kRegionHint);
+  EXPECT_EQ(picker_->Lbl1->width(), 353);
+  EXPECT_EQ(picker_->Lbl1->y(), 0);
+  EXPECT_EQ(picker_->Lbl1->x(), (QGuiApplication::primaryScreen()->geometry().width() - 353) / 2);
+  ASSERT_EQ(Shell("xdotool mousemove 300 200 mousedown 1 mousemove 350 260 mousemove 420 290 mouseup 1"), 0);
+  Pump(500);
+  EXPECT_TRUE(picker_->Result().Size.empty()) << "a release must not end the selection";
+  EXPECT_TRUE(picker_->isVisible());
+  EXPECT_EQ(picker_->Lbl1->text().toStdString(), "(300,200) - (420,290); Width=120, Height=90");
+  ASSERT_EQ(Shell("xdotool mousemove 100 50"), 0);
+  Pump(300);
+  EXPECT_EQ(picker_->Lbl1->text().toStdString(), "(300,200) - (100,50); Width=200, Height=150");
+  ASSERT_EQ(Shell("xdotool click 1"), 0);
+  ASSERT_TRUE(WaitResult());
+  EXPECT_EQ(picker_->Result().Offset, "100,50");
+  EXPECT_EQ(picker_->Result().Size, "200,150");
+}
+
+// Every pixel outside the label must be the screenshot's, except the band's outline, inverted.
+void ExpectScreenIsPictureWithBand(const QImage& before, const QImage& screen, const QRect& label,
+                                   int x1, int y1, int x2, int y2) {
+  ASSERT_EQ(before.size(), screen.size());
+  const int l = std::min(x1, x2), r = std::max(x1, x2) - 1;
+  const int t = std::min(y1, y2), b = std::max(y1, y2) - 1;
+  long wrong = 0, inverted = 0;
+  for (int y = 0; y < screen.height(); ++y) {
+    const auto* was = reinterpret_cast<const quint32*>(before.constScanLine(y));
+    const auto* now = reinterpret_cast<const quint32*>(screen.constScanLine(y));
+    for (int x = 0; x < screen.width(); ++x) {
+      if (label.contains(x, y)) continue;
+      const bool onBand = r >= l && b >= t && x >= l && x <= r && y >= t && y <= b &&
+                          (x == l || x == r || y == t || y == b);
+      const quint32 expected = onBand ? ~was[x] : was[x];
+      if ((now[x] & 0xFFFFFFu) != (expected & 0xFFFFFFu)) ++wrong;
+      if (onBand) ++inverted;
+    }
+  }
+  EXPECT_EQ(wrong, 0) << "pixels differing from the picture with the band (" << inverted
+                      << " band pixels)";
+}
+
+TEST_F(RegionPickerTest, RubberBandInvertsPixelsAndDrawingItAgainRestoresThem) {
+  Begin();
+  const QImage before = GrabScreen();
+  const QRect label = picker_->Lbl1->geometry();
+  ASSERT_EQ(Shell("xdotool mousemove 400 300 mousedown 1 mouseup 1 mousemove 700 600"), 0);
+  Pump(400);
+  ExpectScreenIsPictureWithBand(before, GrabScreen(), label, 400, 300, 700, 600);
+  Shell("import -window root '" + (test::ArtifactDir() / "region_picker_mid_drag.png").string() + "'");
+
+  // Shrinking the band past its old edges: the old outline must come back exactly.
+  ASSERT_EQ(Shell("xdotool mousemove 520 360"), 0);
+  Pump(400);
+  ExpectScreenIsPictureWithBand(before, GrabScreen(), label, 400, 300, 520, 360);
+
+  // Back on the first corner the band is empty and the picture is whole again.
+  ASSERT_EQ(Shell("xdotool mousemove 400 300"), 0);
+  Pump(400);
+  ExpectScreenIsPictureWithBand(before, GrabScreen(), label, 400, 300, 400, 300);
+
+  ASSERT_EQ(Shell("xdotool mousemove 401 301 click 1"), 0);
+  ASSERT_TRUE(WaitResult());
+  EXPECT_EQ(picker_->Result().Size, "1,1");
+}
+
+TEST_F(RegionPickerTest, ScreenshotShowsTheDesktopWithoutThePicker) {
+  // After a selection the picker still holds its band and label; the next picture must be the
+  // desktop alone, pixel for pixel.
+  Begin();
+  ASSERT_EQ(Shell("xdotool mousemove 50 500 click 1 mousemove 900 900 click 1"), 0);
+  ASSERT_TRUE(WaitResult());
+  Begin();
+  const QImage desktop = desktop_->grab().toImage().convertToFormat(QImage::Format_RGB32);
+  const QImage& picture = picker_->img1->Picture();
+  ASSERT_EQ(desktop.size(), picture.size());
+  long differing = 0;
+  for (int y = 0; y < picture.height(); ++y)
+    for (int x = 0; x < picture.width(); ++x)
+      if ((picture.pixel(x, y) & 0xFFFFFFu) != (desktop.pixel(x, y) & 0xFFFFFFu)) ++differing;
+  EXPECT_EQ(differing, 0);
+  ASSERT_EQ(Shell("xdotool mousemove 10 10 click 1 click 1"), 0);
+  ASSERT_TRUE(WaitResult());
+  EXPECT_EQ(picker_->Result().Size, "Fail");
+}
+
+}  // namespace
+}  // namespace qv
