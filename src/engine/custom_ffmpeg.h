@@ -14,16 +14,23 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "engine/engine_types.h"
 #include "engine/ffmpeg_exception.h"
 #include "engine/pending_options.h"
+#include "engine/convert_thread.h"
+#include "engine/run_state.h"
+#include "media/format_converter.h"
+#include "media/preview_window.h"
+#include "media/bitmap.h"
 #include "media/logger.h"
 #include "media/option_store.h"
 
@@ -120,6 +127,60 @@ class TCustomFFmpeg {
 
   const std::string& LastError() const { return FLastError; }
 
+  // ---- run ----
+  // Start: refused (nullptr) while running or after the run has finished. Without `threaded` the
+  // whole run happens inline and nullptr is returned; else the worker thread is returned suspended
+  // and the caller resumes it (TConvertThread::Resume).
+  TConvertThread* Start(bool threaded, TThreadPriority priority = tpNormal);
+  void Run();  // the run itself (on the worker, or inline)
+  void Stop(bool wait);
+  void Terminate(bool wait);
+  void Pause();
+  void Resume();
+  bool Paused() const;
+  // Closes every input and output (an output of zero bytes is deleted), hooks and run buffers.
+  void CloseAll();
+  // `vhook`: loads a frame-hook library; 0, -1 (cannot load), -2 (no entry point / no token), -22.
+  int AddFrameHook(const std::string& argument);
+
+  std::atomic<bool> Running{false};
+  std::atomic<bool> Finished{false};
+  std::atomic<bool> CompletedNormally{false};
+  std::atomic<bool> Failed{false};
+  std::string FailText;  // read once Finished is set (or in the terminate event)
+
+  // Events, called on the run's thread. Progress arguments: the engine, the input file being read
+  // (-1 on the last report), TotalDuration (µs, -1 unknown), current time (µs), total size (bytes),
+  // bit rate (kbit/s), quality, frames per second, frame number.
+  using TProgressEvent = std::function<void(TCustomFFmpeg& sender, int fileIndex, std::int64_t totalDuration,
+                                            std::int64_t currentTime, std::int64_t totalSize, double bitRate,
+                                            double quality, int fps, int frameNumber)>;
+  using TTerminateEvent = std::function<void(TCustomFFmpeg& sender)>;
+  // Video input/output hook: the frame as bitmap (change it in place), *disable = true to be called no
+  // more, *changed = false when the bitmap was left alone; pts (µs) and frame number.
+  using TVideoHookEvent = std::function<void(TCustomFFmpeg& sender, TBitmap& bitmap, bool* disable, bool* changed,
+                                             std::int64_t pts, int frameNumber)>;
+  using TPreviewBitmapEvent =
+      std::function<void(TCustomFFmpeg& sender, const TBitmap& bitmap, std::int64_t pts, int frameNumber)>;
+  // Audio hook: the decoded samples (change them in place), library sample format, channels, rate,
+  // size in bytes, pts (µs). Planar formats are handed over one plane at a time with channels 1.
+  using TAudioHookEvent = std::function<void(TCustomFFmpeg& sender, std::uint8_t* samples, int sampleFormat,
+                                             int channels, int sampleRate, int size, std::int64_t pts)>;
+  TProgressEvent OnProgress;
+  TTerminateEvent OnTerminate;
+  TVideoHookEvent OnVideoInputHook;
+  TVideoHookEvent OnVideoOutputHook;
+  TPreviewBitmapEvent OnPreviewBitmap;
+  TAudioHookEvent OnAudioHook;
+  // Bits per pixel of the hook and preview bitmaps (8, 15, 16, 24, 32).
+  void SetHookBitsPixel(int bits);
+
+  // Run figures (valid after the run, read by tests and the component).
+  std::int64_t VideoSize = 0, AudioSize = 0, ExtraSize = 0;  // bytes
+  int NbFramesDup = 0, NbFramesDrop = 0;
+  const std::vector<TInputStream>& InputStreams() const { return Ist; }
+  const std::vector<TOutputStream>& OutputStreams() const { return Ost; }
+
   // ---- run control shared with the watch ----
   std::atomic<bool> StopRequested{false};
   int IoTimeout = 10000;  // ms; 0 never times out
@@ -173,6 +234,72 @@ class TCustomFFmpeg {
   int CodecStrictness(AVMediaType type) const;
 
   void Log(TLogLevel level, const std::string& msg) const;
+
+  // ---- run (private) ----
+  friend class TConvertThread;
+  friend struct TRunAccess;  // the run's own files
+  void ShutdownRun();  // destructor: stop and wait, join the threads, CloseAll
+  void FinishedPath();
+  void RecordFailure(const std::exception& e);
+  void Transcode();
+  void SetupRun();            // stream_mapping.cpp / codec_setup.cpp
+  void MapStreams();
+  void SetupCodecParameters();
+  void OpenCodecs();
+  void MapMetadataAndChapters();
+  void WriteHeaders();
+  void DumpStreamMapping();
+  void FreeRunRecords();
+  void CloseRunCodecs();
+  void ReportProgress(bool last);
+  int OutputPacket(TInputStream& ist, const AVPacket* pkt);   // packet_dispatch.cpp
+  void DispatchDecoded(TInputStream& ist, AVFrame* frame, std::int64_t pts);
+  void StreamCopy(TInputStream& ist, TOutputStream& ost, const AVPacket* pkt);
+  void DoSubtitleOut(TOutputFile& of, TOutputStream& ost, TInputStream& ist, AVSubtitle* sub, std::int64_t pts);
+  void FlushEncoders(TInputStream& ist);
+  void WritePacket(TOutputFile& of, TOutputStream& ost, AVPacket* pkt);
+  void EncodeVideoFrame(TOutputFile& of, TOutputStream& ost, AVFrame* frame);
+  void ReceiveVideoPackets(TOutputFile& of, TOutputStream& ost);
+  void PreProcessVideo(TInputStream& ist, AVFrame*& picture);   // video_path.cpp
+  void DoVideoOut(TOutputFile& of, TOutputStream& ost, TInputStream& ist, AVFrame* picture);
+  void DoVideoStats(TOutputStream& ost, int frameSize);
+  void SetupVideoFilters(TOutputStream& ost, TInputStream& ist);   // video_filters.cpp
+  void PushToFilters(TInputStream& ist, AVFrame* frame);
+  bool RunVideoHook(TVideoHookEvent& hook, TFormatConverter& conv, AVFrame* picture, std::int64_t pts, int frameNumber);
+  void DoPreview(AVFrame* picture, std::int64_t pts, int frameNumber, bool bitmapReady);
+  void RunFrameHooks(AVFrame* picture, std::int64_t pts);  // frame_hooks.cpp
+  void ReleaseFrameHooks();
+  // Audio path (audio_path.cpp): one decoded block to one encoded output stream, and the end-of-input
+  // drain of that stream (rest of the FIFO, then the encoder's delayed packets).
+  void DoAudioOut(TOutputFile& of, TOutputStream& ost, TInputStream& ist, AVFrame* decoded);
+  void FlushAudio(TOutputFile& of, TOutputStream& ost);
+  void SetupAudioStream(TOutputStream& ost, TInputStream& ist);  // set-up step of an encoded audio stream
+  void FreeAudioStream(TOutputStream& ost);
+  void PauseGate();  // the worker waits here while paused (between packets, duplicated frames)
+  bool JoinSplice(int& fileIndex);
+
+  std::vector<TInputStream> Ist;
+  std::vector<TOutputStream> Ost;
+  std::vector<TInputFileState> IFiles;
+  std::vector<AVCodecContext*> OpenEncoders, OpenDecoders;  // under EngineCodecLock()
+  std::unique_ptr<TConvertThread> Worker;
+  std::thread Terminator;
+  TManualEvent RunDone, TerminateDone;
+  std::int64_t RunStartTime = 0, LastReportTime = 0;
+  bool DupDropChanged = false;
+  int CurrentInput = 0;
+  bool OnMainThread = false;
+  std::unique_ptr<TFormatConverter> InputConverter, OutputConverter;
+  int HookBitsPixel = 24;
+  bool OutputBitmapReady = false;
+  std::int64_t LastPreviewTime = 0;
+  std::unique_ptr<TPreviewWindow> PreviewWin;
+  int PreviewFlagsUsed = 0;
+  std::vector<TFrameHook> FrameHooks;
+  std::uint8_t* SubtitleOut = nullptr;
+  FILE* VStatsFile = nullptr;
+  int QpHistogram[52] = {};
+  std::int64_t StartTimeUs = 0, RecordingTimeUs = kNoLimitTime;  // of the run
 
   TPendingOptions Opt;
   TOptionStore Store;
