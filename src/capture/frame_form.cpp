@@ -108,8 +108,10 @@ TFrameForm* TFrameForm::Create(TScreenCaptureContext* capture, std::string& erro
 TFrameForm::~TFrameForm() {
   delete FlashThread;  // joins: nothing touches the window after this
   if (Dpy) {
-    if (Win) XDestroyWindow(D(Dpy), Win);
-    XSync(D(Dpy), False);
+    if (!DisplayLost(D(Dpy))) {
+      if (Win) XDestroyWindow(D(Dpy), Win);
+      XSync(D(Dpy), False);
+    }
     CloseCaptureDisplay(D(Dpy));
   }
 }
@@ -123,6 +125,7 @@ bool TFrameForm::FrameOrigin(int& x, int& y) {
 }
 
 void TFrameForm::UpdateFramePosition() {
+  if (DisplayLost(D(Dpy))) return;
   if (Moving.exchange(1)) return;
   int x = Left, y = Top;
   ::Display* dpy = D(Dpy);
@@ -139,6 +142,7 @@ void TFrameForm::UpdateFramePosition() {
 
 void TFrameForm::ToggleFrameColor() {
   ::Display* dpy = D(Dpy);
+  if (DisplayLost(dpy)) return;
   if (std::atomic_ref<int>(Capture->Started).load()) {
     // fetch_xor hands back the index in force before the flip: that colour is shown now.
     const std::uint8_t index = ColorIndex.fetch_xor(1);

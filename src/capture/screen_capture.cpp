@@ -50,6 +50,7 @@ void ReleaseCapture(TScreenCaptureContext* s) {
   // The overlay's thread reads this state: it goes first.
   delete s->FrameForm;
   s->FrameForm = nullptr;
+  // A lost connection accepts no more requests: the pool then only drops its memory.
   if (s->Images) s->Images->Release();
   s->Images = nullptr;
   delete s->Area;

@@ -28,20 +28,42 @@ std::vector<::Display*>& OwnDisplays() {
 XErrorHandler PreviousHandler = nullptr;
 thread_local int TrappedError = 0;
 
+std::mutex LostLock;
+std::vector<::Display*>& LostDisplays() {
+  static std::vector<::Display*> displays;
+  return displays;
+}
+
+// The server went away. Xlib's default would end the process here; a recording must instead end
+// its video input and write its file, so the connection is only marked and every later call on it
+// fails.
+void ConnectionLost(::Display* dpy, void*) {
+  std::lock_guard<std::mutex> lock(LostLock);
+  LostDisplays().push_back(dpy);
+}
+
+XIOErrorHandler PreviousIOHandler = nullptr;
+
+bool IsOwn(::Display* dpy) {
+  std::lock_guard<std::mutex> lock(DisplaysLock);
+  const auto& list = OwnDisplays();
+  return std::find(list.begin(), list.end(), dpy) != list.end();
+}
+
 // Errors on our own connections are remembered for the trap of the thread that made the call; a
 // toolkit's connections keep whatever handler was there before us.
 int ErrorHandler(::Display* dpy, XErrorEvent* event) {
-  bool ours;
-  {
-    std::lock_guard<std::mutex> lock(DisplaysLock);
-    const auto& list = OwnDisplays();
-    ours = std::find(list.begin(), list.end(), dpy) != list.end();
-  }
-  if (ours) {
+  if (IsOwn(dpy)) {
     if (TrappedError == 0) TrappedError = event->error_code ? event->error_code : -1;
     return 0;
   }
   return PreviousHandler ? PreviousHandler(dpy, event) : 0;
+}
+
+// Returning lets Xlib go on to the connection's exit handler (ConnectionLost) instead of exit().
+int IOErrorHandler(::Display* dpy) {
+  if (IsOwn(dpy)) return 0;
+  return PreviousIOHandler ? PreviousIOHandler(dpy) : 0;
 }
 
 void InstallOnce() {
@@ -49,6 +71,7 @@ void InstallOnce() {
   std::call_once(once, [] {
     XInitThreads();
     PreviousHandler = XSetErrorHandler(ErrorHandler);
+    PreviousIOHandler = XSetIOErrorHandler(IOErrorHandler);
   });
 }
 
@@ -89,18 +112,32 @@ std::vector<::Window> Children(::Display* dpy, ::Window w) {
   InstallOnce();
   ::Display* dpy = XOpenDisplay(nullptr);
   if (dpy) {
+    XSetIOErrorExitHandler(dpy, ConnectionLost, nullptr);
     std::lock_guard<std::mutex> lock(DisplaysLock);
     OwnDisplays().push_back(dpy);
   }
   return dpy;
 }
 
+bool DisplayLost(::Display* dpy) {
+  std::lock_guard<std::mutex> lock(LostLock);
+  const auto& list = LostDisplays();
+  return std::find(list.begin(), list.end(), dpy) != list.end();
+}
+
 void CloseCaptureDisplay(::Display* dpy) {
   if (!dpy) return;
-  XCloseDisplay(dpy);
-  std::lock_guard<std::mutex> lock(DisplaysLock);
-  auto& list = OwnDisplays();
-  list.erase(std::remove(list.begin(), list.end(), dpy), list.end());
+  // Closing a connection whose server is gone can block for ever on Xlib's internal locks; the dead
+  // connection is left as it is (a few kilobytes, once per lost server).
+  if (!DisplayLost(dpy)) XCloseDisplay(dpy);
+  {
+    std::lock_guard<std::mutex> lock(DisplaysLock);
+    auto& list = OwnDisplays();
+    list.erase(std::remove(list.begin(), list.end(), dpy), list.end());
+  }
+  std::lock_guard<std::mutex> lock(LostLock);
+  auto& lost = LostDisplays();
+  lost.erase(std::remove(lost.begin(), lost.end(), dpy), lost.end());
 }
 
 TXErrorTrap::TXErrorTrap(::Display* dpy) : Dpy(dpy), Saved(TrappedError) { TrappedError = 0; }
@@ -153,6 +190,7 @@ int ResolveCaptureWindow(::Display* dpy, ::Window window, bool clientOnly, TCapt
 }
 
 bool CaptureWindowOrigin(::Display* dpy, const TCaptureWindow& window, int& x, int& y) {
+  if (DisplayLost(dpy)) return false;
   TXErrorTrap trap(dpy);
   ::Window child = 0;
   int rx = 0, ry = 0;
@@ -305,7 +343,7 @@ TGrabPool::~TGrabPool() {
 void TGrabPool::Release() {
   {
     std::lock_guard<std::mutex> lock(Lock);
-    if (Dpy && UseShm) {
+    if (Dpy && UseShm && !DisplayLost(Dpy)) {
       for (TGrabSlot* slot : Slots) XShmDetach(Dpy, &slot->Shm);
       XSync(Dpy, False);
     }
@@ -357,6 +395,7 @@ AVBufferRef* TGrabPool::Wrap(TGrabSlot* slot) {
 }
 
 int TGrabPool::Grab(TGrabSlot* slot, int x, int y, int screenWidth, int screenHeight) {
+  if (DisplayLost(Dpy)) return -1;
   TXErrorTrap trap(Dpy);
   XImage* image = slot->Image;
   if (x >= 0 && y >= 0 && x + Width <= screenWidth && y + Height <= screenHeight) {

@@ -23,6 +23,8 @@ namespace qv {
 // process). nullptr when no display can be reached.
 ::Display* OpenCaptureDisplay();
 void CloseCaptureDisplay(::Display* dpy);
+// True once the server behind one of our connections has gone away; nothing more can be read.
+bool DisplayLost(::Display* dpy);
 
 // Trapping of protocol errors on the program's own connections, per thread: construct, make the
 // calls, then Error() syncs and returns the first error code (0: none).

@@ -375,6 +375,28 @@ TEST_F(ScreenCaptureTest, EightBitScreenCarriesItsPalette) {
   XCloseDisplay(d8);
 }
 
+// The X server going away mid-capture ends the video input with an error; the process lives on.
+TEST_F(ScreenCaptureTest, LostDisplayEndsTheInputInsteadOfTheProcess) {
+  TPrivateServer server("320x240x24");
+  ASSERT_TRUE(server.Running());
+  TLogCapture log;
+  TDeviceInput dev;
+  ASSERT_EQ(Open(dev, "framesize=64,64;showframe=1;cursor=1;framerate=50/1"), 0) << log.All();
+  auto pkt = NewPacket();
+  Read(dev, pkt.get());
+  kill(server.Pid, SIGKILL);
+  waitpid(server.Pid, nullptr, 0);
+  server.Pid = 0;
+  int rc = 0;
+  for (int i = 0; i < 5 && rc >= 0; ++i) {
+    ff::av_packet_unref(pkt.get());
+    rc = dev.ReadPacket(pkt.get());
+  }
+  EXPECT_EQ(rc, -1);
+  EXPECT_TRUE(log.Has("Failed to capture image", llError)) << log.All();
+  dev.Close();
+}
+
 // ---- frame timing ----
 
 std::int64_t NowUs() { return ff::av_gettime_relative(); }
