@@ -157,12 +157,14 @@ void TFrmSelectWindow::paintEvent(QPaintEvent* event) {
   // The window manager draws no title bar and no border for this dialog; a thin raised edge of
   // its own keeps it from melting into the window behind.
   QPainter painter(this);
-  painter.setPen(palette().color(QPalette::Light));
-  painter.drawLine(0, 0, width() - 1, 0);
-  painter.drawLine(0, 0, 0, height() - 1);
   painter.setPen(palette().color(QPalette::Shadow));
-  painter.drawLine(width() - 1, 0, width() - 1, height() - 1);
-  painter.drawLine(0, height() - 1, width() - 1, height() - 1);
+  painter.drawRect(0, 0, width() - 1, height() - 1);
+  painter.setPen(palette().color(QPalette::Light));
+  painter.drawLine(1, 1, width() - 3, 1);
+  painter.drawLine(1, 1, 1, height() - 3);
+  painter.setPen(palette().color(QPalette::Mid));
+  painter.drawLine(width() - 2, 1, width() - 2, height() - 2);
+  painter.drawLine(1, height() - 2, width() - 2, height() - 2);
 }
 
 void TFrmSelectWindow::FormCreate() {
