@@ -406,6 +406,25 @@ TEST_F(OpenFiles, OutputStreamsTakeThePendingOptions) {
   EXPECT_EQ(f.Output(0).Streams[0].Enc, nullptr);
 }
 
+TEST_F(OpenFiles, PresetReachesTheEncodersPrivateOptions) {
+  TCustomFFmpeg e;
+  e.SetOption("vcodec", "libx264");
+  e.SetOption("vpre", "ipod320");  // libx264-ipod320 through the codec name, with its historical names
+  e.SetOption("an", "1");
+  ASSERT_EQ(e.OpenOutput(Path("x264.mkv")), 0) << e.LastError();
+  AVCodecContext* enc = e.Output(0).Streams[0].Enc.get();
+  ASSERT_NE(enc, nullptr);
+  EXPECT_EQ(enc->level, 13);
+  EXPECT_EQ(enc->rc_max_rate, 768000);
+  std::int64_t v = -5;
+  ASSERT_GE(ff::av_opt_get_int(enc->priv_data, "8x8dct", 0, &v), 0);
+  EXPECT_EQ(v, 0);
+  ASSERT_GE(ff::av_opt_get_int(enc->priv_data, "weightb", 0, &v), 0);
+  EXPECT_EQ(v, 0);
+  ASSERT_GE(ff::av_opt_get_int(enc->priv_data, "coder", 0, &v), 0);
+  EXPECT_EQ(v, 0);
+}
+
 TEST_F(OpenFiles, JoinMode) {
   TCustomFFmpeg e;
   ASSERT_TRUE(e.OpenInput(Path("av.avi")));
