@@ -1,0 +1,14 @@
+// "About Quorvane": product name, version, an OK button.
+#pragma once
+
+#include <QDialog>
+
+namespace qv {
+
+class TFrmAboutQuorvane : public QDialog {
+  Q_OBJECT
+ public:
+  explicit TFrmAboutQuorvane(QWidget* parent = nullptr);
+};
+
+}  // namespace qv

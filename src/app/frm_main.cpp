@@ -1,0 +1,234 @@
+// The options window's controls and the frame-size rules that keep them in step.
+#include "app/frm_main.h"
+
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QVBoxLayout>
+
+#include "app/form_widgets.h"
+#include "app/hotkey_grabber.h"
+#include "app/message_box.h"
+
+namespace qv {
+
+namespace {
+
+constexpr int kClientWidth = 537;
+constexpr int kClientHeight = 511;
+constexpr int kCustomFrameSize = 15;
+
+template <class T>
+T* Named(T* widget, const char* name) {
+  widget->setObjectName(QString::fromLatin1(name));
+  return widget;
+}
+
+QLabel* Label(const char* name, const char* caption) { return Named(new QLabel(QString::fromLatin1(caption)), name); }
+
+QComboBox* Combo(const char* name, std::initializer_list<const char*> items) {
+  auto* combo = Named(new QComboBox, name);
+  for (const char* item : items) combo->addItem(QString::fromLatin1(item));
+  return combo;
+}
+
+}  // namespace
+
+TFrmMain::TFrmMain(QWidget* parent) : QDialog(parent), Grabber(std::make_unique<THotkeyGrabber>()) {
+  setObjectName("FrmMain");
+  setWindowTitle("Options of Quorvane");
+  // A tool window has no taskbar entry: the program's presence is the tray icon alone.
+  setWindowFlags(Qt::Tool | Qt::WindowTitleHint | Qt::WindowCloseButtonHint | Qt::CustomizeWindowHint |
+                 Qt::MSWindowsFixedSizeDialogHint);
+  BuildControls();
+  setFixedSize(kClientWidth, kClientHeight);
+  BuildTray();
+  Grabber->OnHotkey = [this](long id) {
+    // Out of the event filter first: a handler may run a modal loop of its own.
+    QMetaObject::invokeMethod(this, [this, id] { HotkeyPressed(id); }, Qt::QueuedConnection);
+  };
+}
+
+TFrmMain::~TFrmMain() = default;
+
+void TFrmMain::BuildControls() {
+  auto* root = new QVBoxLayout(this);
+  root->setContentsMargins(8, 8, 8, 8);
+  root->setSpacing(6);
+
+  // General and the capture mode side by side.
+  auto* grpGeneral = Named(new QGroupBox("General"), "GrpGeneral");
+  auto* general = new QVBoxLayout(grpGeneral);
+  ChkRecordAudio = Named(new QCheckBox("Record Audio"), "ChkRecordAudio");
+  ChkBlink = Named(new QCheckBox("Blink while recording"), "ChkBlink");
+  ChkPlayBack = Named(new TWrapCheckBox("Play back recorded video after recording stops"), "ChkPlayBack");
+  general->addWidget(ChkRecordAudio);
+  general->addWidget(ChkBlink);
+  general->addWidget(ChkPlayBack);
+  general->addStretch(1);
+
+  auto* grpRegion = Named(new QGroupBox("Region to Capture"), "GrpRegion");
+  auto* region = new QVBoxLayout(grpRegion);
+  RdbRegion = Named(new QRadioButton("Define region before recording "), "RdbRegion");
+  RdbWindow = Named(new QRadioButton("Select window before recording"), "RdbWindow");
+  RdbFullScreen = Named(new QRadioButton("Full screen"), "RdbFullScreen");
+  for (QRadioButton* button : {RdbRegion, RdbWindow, RdbFullScreen}) region->addWidget(button);
+  region->addStretch(1);
+  auto* row1 = new QHBoxLayout;
+  row1->addWidget(grpGeneral, 3);
+  row1->addWidget(grpRegion, 2);
+  root->addLayout(row1);
+
+  // Start and pause on the left, stop and resume on the right.
+  auto* grpHotkey = Named(new QGroupBox("Recording Hotkey"), "GrpHotkey");
+  auto* hotkeys = new QGridLayout(grpHotkey);
+  EdtStartHotkey = Named(new THotkeyEdit, "EdtStartHotkey");
+  EdtStopHotkey = Named(new THotkeyEdit, "EdtStopHotkey");
+  EdtPauseHotkey = Named(new THotkeyEdit, "EdtPauseHotkey");
+  EdtResumeHotkey = Named(new THotkeyEdit, "EdtResumeHotkey");
+  hotkeys->addWidget(Label("LblStartHotkey", "Start Recording"), 0, 0);
+  hotkeys->addWidget(EdtStartHotkey, 0, 1);
+  hotkeys->addWidget(Label("LblStopHotkey", "Stop Recording"), 0, 2);
+  hotkeys->addWidget(EdtStopHotkey, 0, 3);
+  hotkeys->addWidget(Label("LblPauseHotkey", "Pause Recording"), 1, 0);
+  hotkeys->addWidget(EdtPauseHotkey, 1, 1);
+  hotkeys->addWidget(Label("LblResumeHotkey", "Resume Recording"), 1, 2);
+  hotkeys->addWidget(EdtResumeHotkey, 1, 3);
+  hotkeys->setColumnStretch(1, 1);
+  hotkeys->setColumnStretch(3, 1);
+  root->addWidget(grpHotkey);
+
+  auto* grpSize = Named(new QGroupBox("Output Size"), "GrpOutputSize");
+  auto* size = new QGridLayout(grpSize);
+  ChkSameArea = Named(new QCheckBox("Same to original area"), "ChkSameArea");
+  LblFrameSize = Label("LblFrameSize", "Frame Size:");
+  CboFrameSize = Combo("CboFrameSize", {"128 x 96", "160 x 120", "176 x 144", "208 x 160", "208 x 176", "240 x 180",
+                                        "320 x 240", "400 x 300", "480 x 360", "512 x 384", "640 x 480", "768 x 576",
+                                        "800 x 600", "1024 x 768", "1280 x 960", "Custom..."});
+  LblFrameWidth = Label("LblFrameWidth", "Width");
+  LblFrameHeight = Label("LblFrameHeight", "Height");
+  EdtFrameWidth = Named(new TSpinEdit, "EdtFrameWidth");
+  EdtFrameHeight = Named(new TSpinEdit, "EdtFrameHeight");
+  size->addWidget(ChkSameArea, 0, 0, 1, 4);
+  size->addWidget(LblFrameSize, 1, 0);
+  size->addWidget(CboFrameSize, 1, 1, 1, 3);
+  size->addWidget(LblFrameWidth, 2, 0);
+  size->addWidget(EdtFrameWidth, 2, 1);
+  size->addWidget(LblFrameHeight, 2, 2);
+  size->addWidget(EdtFrameHeight, 2, 3);
+
+  auto* grpQuality = Named(new QGroupBox("Output Quality"), "GrpOutputQuality");
+  auto* quality = new QGridLayout(grpQuality);
+  CboVideoBitrate = Combo("CboVideoBitrate", {"48 Kbps", "160 Kbps", "256 Kbps", "360 Kbps", "412 Kbps", "768 Kbps",
+                                              "1000 Kbps", "1600 Kbps"});
+  CboAudioBitrate = Combo("CboAudioBitrate", {"16 Kbps", "20 Kbps", "24 Kbps", "32 Kbps", "48 Kbps", "56 Kbps",
+                                              "64 Kbps", "80 Kbps", "112 Kbps", "128 Kbps", "160 Kbps"});
+  CboAudioSampleRate = Combo("CboAudioSampleRate", {"22050 Hz", "44100 Hz"});
+  quality->addWidget(Label("LblVideoBitrate", "Video Bitrate"), 0, 0);
+  quality->addWidget(CboVideoBitrate, 0, 1);
+  quality->addWidget(Label("LblAudioBitrate", "Audio Bitrate"), 1, 0);
+  quality->addWidget(CboAudioBitrate, 1, 1);
+  quality->addWidget(Label("LblAudioSampleRate", "Audio Sample Rate"), 2, 0);
+  quality->addWidget(CboAudioSampleRate, 2, 1);
+  auto* row3 = new QHBoxLayout;
+  row3->addWidget(grpSize, 1);
+  row3->addWidget(grpQuality, 1);
+  root->addLayout(row3);
+
+  auto* grpFile = Named(new QGroupBox("Output File"), "GrpOutputFile");
+  auto* file = new QGridLayout(grpFile);
+  RdbAskFileName = Named(new QRadioButton("Ask for file name"), "RdbAskFileName");
+  RdbAutoSave = Named(new TWrapRadioButton(
+                          "Automatically generate file name, file name is in Date-time mode, such as 2011-01-27, "
+                          "22_02_11.avi"),
+                      "RdbAutoSave");
+  EdtFolder = Named(new QLineEdit, "EdtFolder");
+  EdtFolder->setReadOnly(true);
+  BtnBrowse = Named(new QPushButton("..."), "BtnBrowse");
+  BtnBrowse->setFixedWidth(32);
+  file->addWidget(RdbAskFileName, 0, 0, 1, 3);
+  file->addWidget(RdbAutoSave, 1, 0, 1, 3);
+  file->addWidget(Label("LblFolder", "Output Folder"), 2, 0);
+  file->addWidget(EdtFolder, 2, 1);
+  file->addWidget(BtnBrowse, 2, 2);
+  root->addWidget(grpFile);
+  root->addStretch(1);
+
+  // The two file-name choices form their own radio group, apart from the capture mode.
+  auto* fileGroup = new QButtonGroup(this);
+  fileGroup->addButton(RdbAskFileName);
+  fileGroup->addButton(RdbAutoSave);
+
+  auto* buttons = new QHBoxLayout;
+  BtnOK = Named(new QPushButton("OK"), "BtnOK");
+  BtnCancel = Named(new QPushButton("Cancel"), "BtnCancel");
+  BtnHelp = Named(new QPushButton("Help"), "BtnHelp");
+  BtnAbout = Named(new QPushButton("About"), "BtnAbout");
+  buttons->addStretch(1);
+  for (QPushButton* button : {BtnOK, BtnCancel, BtnHelp, BtnAbout}) {
+    button->setAutoDefault(false);
+    buttons->addWidget(button);
+  }
+  root->addLayout(buttons);
+
+  connect(ChkSameArea, &QCheckBox::toggled, this, [this] { ChkSameAreaClick(); });
+  connect(CboFrameSize, &QComboBox::activated, this, [this] { CboFrameSizeChange(); });
+  connect(EdtFrameWidth, &TSpinEdit::TextChanged, this, [this] { EdtFrameWidthChange(); });
+  connect(EdtFrameHeight, &TSpinEdit::TextChanged, this, [this] { EdtFrameHeightChange(); });
+  connect(EdtFrameWidth, &TSpinEdit::Exited, this, [this] { EdtFrameWidthExit(); });
+  connect(EdtFrameHeight, &TSpinEdit::Exited, this, [this] { EdtFrameHeightExit(); });
+  connect(BtnOK, &QPushButton::clicked, this, [this] { BtnOKClick(); });
+  connect(BtnCancel, &QPushButton::clicked, this, [this] { BtnCancelClick(); });
+  connect(BtnBrowse, &QPushButton::clicked, this, [this] { BtnBrowseClick(); });
+  connect(BtnHelp, &QPushButton::clicked, this, [this] { BtnHelpClick(); });
+  connect(BtnAbout, &QPushButton::clicked, this, [this] { BtnAboutClick(); });
+}
+
+void TFrmMain::ChkSameAreaClick() {
+  bool enabled = !ChkSameArea->isChecked();
+  for (QWidget* widget : std::initializer_list<QWidget*>{CboFrameSize, EdtFrameWidth, EdtFrameHeight, LblFrameSize,
+                                                         LblFrameWidth, LblFrameHeight})
+    widget->setEnabled(enabled);
+}
+
+void TFrmMain::CboFrameSizeChange() {
+  QString text = CboFrameSize->currentText();
+  if (text == "Custom...") return;
+  int at = text.indexOf(" x ");
+  if (at < 0) return;
+  // Filling both boxes must not let the first one's change pick an item from a half-updated pair.
+  const QSignalBlocker blockWidth(EdtFrameWidth);
+  const QSignalBlocker blockHeight(EdtFrameHeight);
+  EdtFrameWidth->SetText(text.left(at));
+  EdtFrameHeight->SetText(text.mid(at + 3));
+}
+
+void TFrmMain::EdtFrameWidthChange() {
+  // Selecting from code runs no activation handler, so the boxes are not rewritten from here.
+  int index = CboFrameSize->findText(EdtFrameWidth->Text() + " x " + EdtFrameHeight->Text(), Qt::MatchExactly);
+  CboFrameSize->setCurrentIndex(index >= 0 ? index : kCustomFrameSize);
+}
+
+void TFrmMain::EdtFrameHeightChange() { EdtFrameWidthChange(); }
+
+void TFrmMain::EdtFrameWidthExit() {
+  if (!EdtFrameWidth->Text().isEmpty()) return;
+  EdtFrameWidth->SetText("0");
+  ShowMessageBox(this, "Please enter a valid frame width.", "Quorvane", TMessageIcon::Error);
+  EdtFrameWidth->setFocus();
+}
+
+void TFrmMain::EdtFrameHeightExit() {
+  if (!EdtFrameHeight->Text().isEmpty()) return;
+  EdtFrameHeight->SetText("0");
+  ShowMessageBox(this, "Please enter a valid frame height.", "Quorvane", TMessageIcon::Error);
+  EdtFrameHeight->setFocus();
+}
+
+}  // namespace qv

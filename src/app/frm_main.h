@@ -1,0 +1,118 @@
+// The options window: the settings editor, and the owner of the tray icon, the tray menu and the
+// hotkeys. It stays hidden except while the user edits options; only "Exit" closes it for good.
+#pragma once
+
+#include <QDialog>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+class QAction;
+class QButtonGroup;
+class QCheckBox;
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QPushButton;
+class QRadioButton;
+class QSystemTrayIcon;
+
+namespace qv {
+
+class TIniFile;
+class THotkeyEdit;
+class THotkeyGrabber;
+class TRecordingController;
+class TSpinEdit;
+
+enum class TTrayState { Idle, Recording, Paused };
+
+class TFrmMain : public QDialog {
+  Q_OBJECT
+ public:
+  explicit TFrmMain(QWidget* parent = nullptr);
+  ~TFrmMain() override;
+
+  // The creation sequence after the controls exist: media libraries, tray icon, settings, hotkeys,
+  // menu state. False when the program cannot run (the message has been shown).
+  bool Initialize();
+
+  // The recording side; the window does not own it. Without one the recording items do nothing.
+  void SetController(TRecordingController* controller) { Controller = controller; }
+
+  // Settings: load (creation step), reload (Cancel, close request, recording start), save (OK).
+  void LoadSettings(bool atStartup);
+  void BtnCancelClick();
+  void BtnOKClick();
+  void BtnBrowseClick();
+  void BtnHelpClick();
+  void BtnAboutClick();
+
+  // Frame-size controls kept in step with each other.
+  void ChkSameAreaClick();
+  void CboFrameSizeChange();
+  void EdtFrameWidthChange();
+  void EdtFrameHeightChange();
+  void EdtFrameWidthExit();
+  void EdtFrameHeightExit();
+
+  // Hotkeys.
+  void RegisterHotkeysAtStartup();
+  // Step 4 of the save; false when a hotkey is taken (the message has been shown).
+  bool ReregisterHotkeys(TIniFile& ini);
+  void ReleaseHotkeys();
+  void HotkeyPressed(long id);
+
+  // Tray and menu.
+  void MnuStartRecordClick();
+  void MnuPauseRecordClick();
+  void MnuResumeRecordClick();
+  void MnuStopRecordClick();
+  void MnuOptionsClick();
+  void MnuExitClick();
+  // End of the desktop session: behave like the close button (hide, drop edits) and let it end.
+  void QueryEndSession();
+  // The close step: stop the recording, release the hotkeys, remove the icon. Runs once.
+  void FormClose();
+  bool Closed() const { return FClosed; }
+  TTrayState TrayState() const;
+
+  // Controls (object names as below) and menu items, for the controller.
+  QCheckBox *ChkRecordAudio, *ChkBlink, *ChkPlayBack, *ChkSameArea;
+  QRadioButton *RdbRegion, *RdbWindow, *RdbFullScreen, *RdbAskFileName, *RdbAutoSave;
+  THotkeyEdit *EdtStartHotkey, *EdtStopHotkey, *EdtPauseHotkey, *EdtResumeHotkey;
+  QComboBox *CboFrameSize, *CboVideoBitrate, *CboAudioBitrate, *CboAudioSampleRate;
+  TSpinEdit *EdtFrameWidth, *EdtFrameHeight;
+  QLineEdit* EdtFolder;
+  QLabel *LblFrameSize, *LblFrameWidth, *LblFrameHeight;
+  QPushButton *BtnBrowse, *BtnOK, *BtnCancel, *BtnHelp, *BtnAbout;
+  QMenu* PopupMenu;
+  QAction *MnuStartRecord, *MnuPauseRecord, *MnuResumeRecord, *MnuStopRecord, *MnuOptions, *MnuExit;
+  QSystemTrayIcon* TrayIcon;
+
+  long StartHotkeyId = -1, StopHotkeyId = -1, PauseHotkeyId = -1, ResumeHotkeyId = -1;
+  bool ExitRequested = false;
+  // 1 while a recording with sound is paused; the sound device reads it through its address.
+  volatile std::int32_t AudioPauseFlag = 0;
+  std::string OutputFileName;
+
+  THotkeyGrabber& Hotkeys() { return *Grabber; }
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+  void reject() override;
+
+ private:
+  void BuildControls();
+  void BuildTray();
+  void UpdateTrayIcon();
+  void ShowFirstRunTip();
+
+  std::unique_ptr<THotkeyGrabber> Grabber;
+  TRecordingController* Controller = nullptr;
+  bool FClosed = false;
+};
+
+}  // namespace qv

@@ -1,0 +1,168 @@
+// The window as the program's owner: creation sequence, tray icon and menu, close and exit.
+#include "app/frm_main.h"
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QDesktopServices>
+#include <QMenu>
+#include <QSystemTrayIcon>
+#include <QUrl>
+
+#include "app/frm_about.h"
+#include "app/hotkey_grabber.h"
+#include "app/message_box.h"
+#include "app/recording_controller.h"
+#include "app/unit_general.h"
+#include "media/library_kind.h"
+#include "media/loader.h"
+
+// The icons are compiled into the static qv_app library, whose resource initialiser the linker
+// would drop: it is called from here, outside any namespace, as the macro requires.
+static void InitAppResources() { Q_INIT_RESOURCE(quorvane); }
+
+namespace qv {
+
+namespace {
+QIcon StateIcon(TTrayState state) {
+  switch (state) {
+    case TTrayState::Recording:
+      return QIcon(":/quorvane/recording.png");
+    case TTrayState::Paused:
+      return QIcon(":/quorvane/paused.png");
+    case TTrayState::Idle:
+      break;
+  }
+  return QIcon(":/quorvane/idle.png");
+}
+}  // namespace
+
+void TFrmMain::BuildTray() {
+  static const bool resourcesReady = (InitAppResources(), true);
+  (void)resourcesReady;
+  PopupMenu = new QMenu(this);
+  PopupMenu->setObjectName("PopupMenu");
+  auto item = [this](const char* name, const char* caption, void (TFrmMain::*handler)()) {
+    QAction* action = PopupMenu->addAction(QString::fromLatin1(caption));
+    action->setObjectName(QString::fromLatin1(name));
+    connect(action, &QAction::triggered, this, [this, handler] { (this->*handler)(); });
+    // The recording items are the recording state; the icon follows them.
+    connect(action, &QAction::changed, this, [this] { UpdateTrayIcon(); });
+    return action;
+  };
+  MnuStartRecord = item("MnuStartRecord", "Start Recording", &TFrmMain::MnuStartRecordClick);
+  MnuPauseRecord = item("MnuPauseRecord", "Pause Recording", &TFrmMain::MnuPauseRecordClick);
+  MnuResumeRecord = item("MnuResumeRecord", "Resume Recording", &TFrmMain::MnuResumeRecordClick);
+  MnuStopRecord = item("MnuStopRecord", "Stop Recording", &TFrmMain::MnuStopRecordClick);
+  MnuOptions = item("MnuOptions", "Options...", &TFrmMain::MnuOptionsClick);
+  MnuExit = item("MnuExit", "Exit", &TFrmMain::MnuExitClick);
+
+  TrayIcon = new QSystemTrayIcon(StateIcon(TTrayState::Idle), this);
+  TrayIcon->setObjectName("TrayIcon");
+  TrayIcon->setToolTip("Quorvane");
+  // The context menu opens on a right press only; left clicks and double clicks do nothing.
+  TrayIcon->setContextMenu(PopupMenu);
+  setWindowIcon(StateIcon(TTrayState::Idle));
+}
+
+bool TFrmMain::Initialize() {
+  TFFLoader& loader = FFLoader();
+  if (!loader.AllLoaded(kEncoderLibraries)) {
+    loader.SetLibraryPath(GetLibraryFolder());
+    if (!loader.LoadLibraries(kEncoderLibraries)) {
+      ShowMessageBox(nullptr, loader.LastError() + " Please re-install the program and try it again.", "Error",
+                     TMessageIcon::Information);
+      return false;
+    }
+  }
+  ExitRequested = false;
+  TrayIcon->show();
+  LoadSettings(true);
+  MnuStopRecord->setEnabled(false);
+  MnuPauseRecord->setEnabled(false);
+  MnuResumeRecord->setEnabled(false);
+  return true;
+}
+
+void TFrmMain::ShowFirstRunTip() {
+  TrayIcon->showMessage("Quorvane", "Right click the icon and use Quorvane with the popup menu.",
+                        QSystemTrayIcon::Information, 3000);
+}
+
+TTrayState TFrmMain::TrayState() const {
+  if (MnuStartRecord->isEnabled()) return TTrayState::Idle;
+  if (MnuResumeRecord->isEnabled()) return TTrayState::Paused;
+  return TTrayState::Recording;
+}
+
+void TFrmMain::UpdateTrayIcon() {
+  static const char* const kTips[] = {"Quorvane", "Quorvane (recording)", "Quorvane (paused)"};
+  TTrayState state = TrayState();
+  TrayIcon->setIcon(StateIcon(state));
+  TrayIcon->setToolTip(kTips[int(state)]);
+}
+
+void TFrmMain::MnuStartRecordClick() {
+  if (Controller) Controller->MnuStartRecordClick(*this);
+}
+
+void TFrmMain::MnuPauseRecordClick() {
+  if (Controller) Controller->MnuPauseRecordClick(*this);
+}
+
+void TFrmMain::MnuResumeRecordClick() {
+  if (Controller) Controller->MnuResumeRecordClick(*this);
+}
+
+void TFrmMain::MnuStopRecordClick() {
+  if (Controller) Controller->MnuStopRecordClick(*this);
+}
+
+void TFrmMain::MnuOptionsClick() {
+  show();
+  raise();
+  activateWindow();
+}
+
+void TFrmMain::MnuExitClick() {
+  ExitRequested = true;
+  close();
+}
+
+void TFrmMain::QueryEndSession() { close(); }
+
+void TFrmMain::reject() {
+  // Escape is the close button of a dialog: hide and drop the edits.
+  BtnCancelClick();
+}
+
+void TFrmMain::closeEvent(QCloseEvent* event) {
+  if (!ExitRequested) {
+    event->ignore();
+    BtnCancelClick();
+    return;
+  }
+  event->accept();
+  FormClose();
+  QCoreApplication::quit();
+}
+
+void TFrmMain::FormClose() {
+  if (FClosed) return;
+  FClosed = true;
+  // The recording's file must be finished before anything it reports to goes away.
+  if (Controller) Controller->Shutdown(*this);
+  ReleaseHotkeys();
+  TrayIcon->hide();
+}
+
+void TFrmMain::BtnHelpClick() {
+  QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(JoinPath(GetProgramFolder(), "help.html"))));
+}
+
+void TFrmMain::BtnAboutClick() {
+  TFrmAboutQuorvane about(this);
+  about.exec();
+}
+
+}  // namespace qv

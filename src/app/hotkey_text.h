@@ -1,0 +1,39 @@
+// Hotkey texts as the hotkey boxes show them and the settings file stores them:
+// ["Ctrl+"]["Shift+"]["Alt+"] then a digit, a capital letter (only after a modifier) or F1..F12.
+// "" and "None" mean no hotkey. Keys are given as the desktop-neutral codes the boxes work with:
+// '0'..'9' = 48..57, 'A'..'Z' = 65..90, F1..F12 = 112..123.
+#pragma once
+
+#include <string>
+
+namespace qv {
+
+constexpr int kVkShift = 16;
+constexpr int kVkControl = 17;
+constexpr int kVkMenu = 18;  // Alt
+constexpr int kVkF1 = 112;
+constexpr int kVkF12 = 123;
+
+constexpr unsigned kModAlt = 1;
+constexpr unsigned kModControl = 2;
+constexpr unsigned kModShift = 4;
+
+struct THotkey {
+  unsigned Modifiers = 0;  // kModAlt | kModControl | kModShift
+  int Key = 0;             // 48..57, 65..90, 112..123
+};
+
+inline bool IsFunctionKey(int key) { return key >= kVkF1 && key <= kVkF12; }
+
+// The box text after a key goes down with the given modifiers held.
+std::string HotkeyTextAfterKeyDown(int key, bool ctrl, bool shift, bool alt);
+// The box text after `key` is released.
+std::string HotkeyTextAfterKeyUp(const std::string& text, int key);
+
+bool IsNoHotkey(const std::string& text);
+// Reads a hotkey text (modifiers in any order and case, as a hand-edited file may hold them).
+// False for anything that is not a usable hotkey, including a bare letter or digit, which would
+// take that key away from every other program.
+bool ParseHotkey(const std::string& text, THotkey& hotkey);
+
+}  // namespace qv

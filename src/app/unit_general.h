@@ -1,0 +1,27 @@
+// Paths the shell works with and the capture area chosen for the next recording.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace qv {
+
+// "$XDG_CONFIG_HOME/Quorvane/Options.ini" (XDG_CONFIG_HOME defaults to ~/.config); empty when
+// neither that variable nor the home folder can be resolved. Never cached: the environment decides.
+std::string GetOptionsFileName();
+// The user's documents folder + "Quorvane/", always with a trailing "/"; empty when unknown.
+std::string GetDefaultOutputFolder();
+// The folder of the running program with a trailing "/".
+std::string GetProgramFolder();
+// Where the media libraries that ship with the program live: program folder + "LibAV".
+std::string GetLibraryFolder();
+// folder + "/" + name, with exactly one "/" between them.
+std::string JoinPath(const std::string& folder, const std::string& name);
+
+// The chosen capture area: "x,y" and "width,height" ("Fail" after an empty region, empty while a
+// selection is pending), or the X window id picked with the window finder (0 = none).
+extern std::string SelectedOffset;
+extern std::string SelectedSize;
+extern std::uint64_t SelectedWindow;
+
+}  // namespace qv
