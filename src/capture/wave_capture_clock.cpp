@@ -1,0 +1,84 @@
+#include "capture/wave_capture_clock.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+
+namespace qv {
+
+TWaveAdjust TWaveClock::Account(std::int64_t frames, std::int64_t endUs, std::int64_t lostFrames, bool deliver) {
+  TWaveAdjust adjust;
+  if (frames <= 0) return adjust;
+  if (!Anchored) {
+    Anchored = true;
+    AnchorUs = endUs - frames * 1000000 / Rate;
+    lostFrames = 0;  // nothing before the anchor counts
+  }
+  lostFrames = std::clamp<std::int64_t>(lostFrames, 0, kMaxSilenceUs * Rate / 1000000);
+  Card += lostFrames + frames;
+
+  const std::int64_t cardUs = Card * 1000000 / Rate;
+  const std::int64_t offset = (endUs - AnchorUs) - cardUs;
+  const std::int64_t window = cardUs / kWindowUs;
+  if (window != CurWindow) {
+    PrevMin = CurMin;
+    CurMin = INT64_MAX;
+    CurWindow = window;
+  }
+  CurMin = std::min(CurMin, offset);
+  if (window == 0) BaseMin = std::min(BaseMin, offset);
+
+  if (!deliver) return adjust;
+  adjust.Silence = lostFrames;
+  Silence += lostFrames;
+  DeliveredCard += lostFrames + frames;
+  Delivered += lostFrames;
+  if (cardUs >= kSettleUs && BaseMin != INT64_MAX) {
+    const std::int64_t recent = std::min(PrevMin, CurMin);
+    const double wallPerCard = 1.0 + static_cast<double>(recent - BaseMin) / static_cast<double>(cardUs);
+    const auto target = static_cast<std::int64_t>(static_cast<double>(DeliveredCard) * wallPerCard);
+    const std::int64_t error = target - (Delivered + frames);
+    if (std::abs(error) * 1000000 > kToleranceUs * Rate) {
+      const std::int64_t step = frames / kMaxStepDivisor;
+      adjust.Frames = std::clamp(error, -step, step);
+    }
+  }
+  Delivered += frames + adjust.Frames;
+  if (adjust.Frames > 0) Inserted += adjust.Frames;
+  if (adjust.Frames < 0) Dropped -= adjust.Frames;
+  return adjust;
+}
+
+double TWaveClock::DriftPpm() const {
+  const std::int64_t cardUs = Card * 1000000 / Rate;
+  if (cardUs < kSettleUs || BaseMin == INT64_MAX) return 0.0;
+  const std::int64_t recent = std::min(PrevMin, CurMin);
+  return static_cast<double>(recent - BaseMin) * 1e6 / static_cast<double>(cardUs);
+}
+
+void CopyAdjustedFrames(std::uint8_t* dst, const std::uint8_t* src, std::int64_t frames, int blockAlign,
+                        std::int64_t adjust) {
+  if (adjust == 0) {
+    std::memcpy(dst, src, static_cast<std::size_t>(frames * blockAlign));
+    return;
+  }
+  const std::int64_t count = adjust > 0 ? adjust : -adjust;
+  // The k-th change sits in the middle of the k-th of `count` equal stretches of the input.
+  std::int64_t next = 0;
+  auto placeOf = [&](std::int64_t k) { return (2 * k + 1) * frames / (2 * count); };
+  std::int64_t changePos = placeOf(0);
+  for (std::int64_t i = 0; i < frames; ++i) {
+    const std::uint8_t* frame = src + i * blockAlign;
+    if (next < count && i == changePos) {
+      ++next;
+      changePos = placeOf(next);
+      if (adjust < 0) continue;  // dropped
+      std::memcpy(dst, frame, static_cast<std::size_t>(blockAlign));  // repeated
+      dst += blockAlign;
+    }
+    std::memcpy(dst, frame, static_cast<std::size_t>(blockAlign));
+    dst += blockAlign;
+  }
+}
+
+}  // namespace qv

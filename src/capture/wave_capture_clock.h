@@ -1,0 +1,70 @@
+// Keeps the wave device's audio on the wall clock.
+//
+// The file's audio time line is the count of samples delivered, while the video follows the monotonic
+// clock (the screen device paces its frames by it). A sound card's crystal is off by tens of ppm, which
+// adds up to a noticeable lag over a long recording, and an overrun loses audio outright. So the clock
+// compares the capture times of completed buffers with the samples counted, estimates how fast the card
+// runs against the wall clock, and tells the device how many frames to insert or drop in each packet
+// (a frame here and there, never more than one in kMaxStepDivisor) so that the delivered count follows
+// wall time. Audio lost in an overrun comes back as silence of the same length.
+//
+// Capture times arrive late by a varying amount (scheduling, the sound server's bursts) but never
+// early, so the estimate compares the earliest-looking buffers of a window at the start with those of
+// the most recent windows instead of trusting single readings.
+#pragma once
+
+#include <cstdint>
+
+namespace qv {
+
+struct TWaveAdjust {
+  std::int64_t Silence = 0;  // frames of silence to put before the packet's audio
+  std::int64_t Frames = 0;   // frames to insert (>0) or drop (<0), spread over the packet
+};
+
+class TWaveClock {
+ public:
+  static constexpr std::int64_t kWindowUs = 5000000;     // length of one minimum-finding window
+  static constexpr std::int64_t kSettleUs = 10000000;    // no correction before this much audio
+  static constexpr std::int64_t kToleranceUs = 10000;    // error allowed before frames are touched
+  static constexpr std::int64_t kMaxStepDivisor = 200;   // at most one frame in this many changed
+  static constexpr std::int64_t kMaxSilenceUs = 2000000;  // cap for one overrun's silence
+
+  explicit TWaveClock(int sampleRate) : Rate(sampleRate > 0 ? sampleRate : 1) {}
+
+  // A completed buffer of `frames` frames whose last frame was captured at `endUs`, after
+  // `lostFrames` frames were lost. `deliver` is false when the buffer is dropped (pause): it still
+  // counts for the clock estimate. Returns what to do to the packet made from it.
+  TWaveAdjust Account(std::int64_t frames, std::int64_t endUs, std::int64_t lostFrames, bool deliver);
+
+  // Wall time minus card time per second of card time, in ppm (positive: the card runs slow).
+  double DriftPpm() const;
+  std::int64_t CardFrames() const { return Card; }
+  std::int64_t DeliveredFrames() const { return Delivered; }
+  std::int64_t InsertedFrames() const { return Inserted; }
+  std::int64_t DroppedFrames() const { return Dropped; }
+  std::int64_t SilenceFrames() const { return Silence; }
+
+ private:
+  std::int64_t Rate;
+  bool Anchored = false;
+  std::int64_t AnchorUs = 0;
+  std::int64_t Card = 0;           // frames since the anchor, lost and paused ones included
+  std::int64_t DeliveredCard = 0;  // frames of card time that went into packets
+  std::int64_t Delivered = 0;      // frames that went into packets after adjustment
+  std::int64_t Inserted = 0;
+  std::int64_t Dropped = 0;
+  std::int64_t Silence = 0;
+  std::int64_t BaseMin = INT64_MAX;  // earliest-looking offset of the first window
+  std::int64_t PrevMin = INT64_MAX;
+  std::int64_t CurMin = INT64_MAX;
+  std::int64_t CurWindow = 0;
+};
+
+// Copies `frames` frames of `blockAlign` bytes from `src` to `dst`, inserting (adjust > 0) or dropping
+// (adjust < 0) |adjust| frames at evenly spread places; inserted frames repeat their neighbour.
+// `dst` must hold frames + adjust frames. |adjust| must be below `frames`.
+void CopyAdjustedFrames(std::uint8_t* dst, const std::uint8_t* src, std::int64_t frames, int blockAlign,
+                        std::int64_t adjust);
+
+}  // namespace qv
