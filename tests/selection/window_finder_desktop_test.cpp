@@ -5,6 +5,7 @@
 #include <QLineEdit>
 #include <QPalette>
 #include <QProcess>
+#include <QPushButton>
 #include <QScreen>
 #include <QTimer>
 #include <QWidget>
@@ -329,6 +330,25 @@ TEST_F(FinderTest, DragAndReleasePicksTheWindowUnderThePointer) {
   }
   // Not clamped to the screen.
   EXPECT_EQ(test::XWinInfo(corner_->winId()).X, -8);
+}
+
+TEST_F(FinderTest, ClicksStillReachTheProgramAfterADrag) {
+  // The release of the drag goes to our root grab, not to Qt; Qt must not be left thinking the
+  // button is still down.
+  const TDragOutcome out = DragFinderTo(target_->mapToGlobal(QPoint(300, 200)));
+  ASSERT_EQ(out.result.Window, target_->winId());
+  QPushButton button("after the drag");
+  button.setGeometry(200, 600, 200, 60);
+  int clicks = 0;
+  QObject::connect(&button, &QPushButton::clicked, [&] { ++clicks; });
+  button.show();
+  ASSERT_TRUE(WaitFor([&] { return test::XWinInfo(button.winId()).MapState == "IsViewable"; }, 5000));
+  Pump(300);
+  const QPoint at = button.mapToGlobal(QPoint(100, 30));
+  ASSERT_EQ(Shell("xdotool mousemove " + std::to_string(at.x()) + " " + std::to_string(at.y()) +
+                  " click 1 sleep 0.6 click 1"),
+            0);
+  EXPECT_TRUE(WaitFor([&] { return clicks == 2; }, 3000)) << clicks << " clicks arrived";
 }
 
 TEST_F(FinderTest, RightButtonDoesNothing) {
