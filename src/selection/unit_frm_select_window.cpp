@@ -41,10 +41,9 @@ _XDisplay* ToolkitDisplay() {
   return x11 ? x11->display() : nullptr;
 }
 
-// While our pointer grab on the root window lasts, the pointer's events come to us for the root,
-// a window the toolkit does not know; they are picked up here before it drops them.
+// The eye as a two-colour X cursor: a pointer grab shows an X cursor, not a Qt one. Made once for
+// the toolkit's display and kept, like the Qt cursor.
 unsigned long RootEyeCursor(_XDisplay* dpy) {
-  // Made once for the toolkit's display and kept, like the Qt cursor.
   static _XDisplay* madeFor = nullptr;
   static unsigned long cursor = 0;
   if (madeFor == dpy) return cursor;
@@ -76,6 +75,8 @@ const QCursor& EyeCursor() {
   return cursor;
 }
 
+// While our pointer grab on the root window lasts, the pointer's events come to us for the root,
+// a window the toolkit does not know; they are picked up here before it drops them.
 class TFrmSelectWindow::TRootPointerFilter : public QAbstractNativeEventFilter {
  public:
   TRootPointerFilter(TFrmSelectWindow* form, unsigned long root) : form_(form), root_(root) {}
