@@ -1,0 +1,310 @@
+// The options window against real settings files.
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+
+#include "app/form_widgets.h"
+#include "app/frm_main.h"
+#include "app/hotkey_grabber.h"
+#include "app/ini_file.h"
+#include "app_test_support.h"
+
+namespace qv {
+namespace {
+
+class Settings : public test::SettingsFolder {};
+
+TEST_F(Settings, AFreshFileLoadsTheDefaultsAndGetsTheDefaultFolder) {
+  WriteOptions("");
+  TFrmMain form;
+  form.LoadSettings(true);
+  EXPECT_TRUE(form.ChkRecordAudio->isChecked());
+  EXPECT_TRUE(form.ChkBlink->isChecked());
+  EXPECT_TRUE(form.ChkPlayBack->isChecked());
+  EXPECT_TRUE(form.RdbRegion->isChecked());
+  EXPECT_TRUE(form.ChkSameArea->isChecked());
+  QWidget* sizeControls[] = {form.CboFrameSize, form.EdtFrameWidth, form.EdtFrameHeight,
+                             form.LblFrameSize, form.LblFrameWidth, form.LblFrameHeight};
+  for (QWidget* w : sizeControls)
+    EXPECT_FALSE(w->isEnabled()) << w->objectName().toStdString();
+  EXPECT_EQ(form.EdtFrameWidth->Text(), "320");
+  EXPECT_EQ(form.EdtFrameHeight->Text(), "240");
+  EXPECT_EQ(form.CboFrameSize->currentText(), "320 x 240");
+  EXPECT_EQ(form.CboVideoBitrate->currentText(), "360 Kbps");
+  EXPECT_EQ(form.CboAudioBitrate->currentText(), "80 Kbps");
+  EXPECT_EQ(form.CboAudioSampleRate->currentText(), "44100 Hz");
+  EXPECT_TRUE(form.RdbAutoSave->isChecked());
+  std::string folder = Root + "/home/Documents/Quorvane/";
+  EXPECT_EQ(form.EdtFolder->text().toStdString(), folder);
+  TIniFile ini(GetOptionsFileName());
+  EXPECT_EQ(ini.ReadString("Save", "OutputFolder", ""), folder);
+  EXPECT_EQ(ini.ReadString("Recorder", "ShowTip", ""), "0");  // the balloon is shown once per file
+  EXPECT_EQ(form.StartHotkeyId, -1);
+  EXPECT_TRUE(Messages.empty());
+}
+
+TEST_F(Settings, TheControlsCarryTheCaptionsAndItems) {
+  WriteOptions("[Recorder]\nShowTip=0\n");
+  TFrmMain form;
+  EXPECT_EQ(form.windowTitle(), "Options of Quorvane");
+  EXPECT_EQ(form.size(), QSize(537, 511));
+  EXPECT_EQ(form.minimumSize(), form.maximumSize());
+  EXPECT_EQ(form.RdbRegion->text(), "Define region before recording ");
+  EXPECT_EQ(form.RdbAutoSave->text(),
+            "Automatically generate file name, file name is in Date-time mode, such as 2011-01-27, 22_02_11.avi");
+  struct {
+    QComboBox* Combo;
+    int Count;
+    const char *First, *Last;
+  } lists[] = {{form.CboFrameSize, 16, "128 x 96", "Custom..."},
+               {form.CboVideoBitrate, 8, "48 Kbps", "1600 Kbps"},
+               {form.CboAudioBitrate, 11, "16 Kbps", "160 Kbps"},
+               {form.CboAudioSampleRate, 2, "22050 Hz", "44100 Hz"}};
+  for (const auto& l : lists) {
+    EXPECT_EQ(l.Combo->count(), l.Count);
+    EXPECT_EQ(l.Combo->itemText(0), l.First);
+    EXPECT_EQ(l.Combo->itemText(l.Count - 1), l.Last);
+  }
+  for (const char* name : {"ChkRecordAudio", "ChkBlink", "ChkPlayBack", "EdtStartHotkey", "EdtStopHotkey",
+                           "EdtPauseHotkey", "EdtResumeHotkey", "RdbRegion", "RdbWindow", "RdbFullScreen", "ChkSameArea",
+                           "EdtFrameWidth", "EdtFrameHeight", "CboFrameSize", "CboVideoBitrate", "CboAudioBitrate",
+                           "CboAudioSampleRate", "RdbAutoSave", "RdbAskFileName", "EdtFolder", "BtnBrowse", "BtnOK",
+                           "BtnCancel", "BtnHelp", "BtnAbout"})
+    EXPECT_NE(form.findChild<QWidget*>(name), nullptr) << name;
+}
+
+TEST_F(Settings, OddValuesFallBackAsTheFileFormatSays) {
+  WriteOptions(
+      "[Recorder]\nStartHotkey=None\nRegionToCapture=Everything\nBoolRecordAudio=maybe\nBoolBlinkRecord=0\nShowTip=0\n"
+      "[OutputType]\nFrameSize=99\nVideoBitrate=-1\nBoolSameToOriginal=0\nWidth=641\nHeight=480\n"
+      "[Save]\nBoolAutoSave=0\nOutputFolder=/srv/rec\n");
+  TFrmMain form;
+  form.LoadSettings(true);
+  EXPECT_EQ(form.StartHotkeyId, -1);  // "None" registers nothing
+  EXPECT_FALSE(form.Hotkeys().IsRegistered(-1));
+  EXPECT_TRUE(form.RdbRegion->isChecked());
+  EXPECT_TRUE(form.ChkRecordAudio->isChecked());  // unreadable -> default
+  EXPECT_FALSE(form.ChkBlink->isChecked());
+  EXPECT_EQ(form.CboFrameSize->currentIndex(), -1);  // outside the list: no selection
+  EXPECT_EQ(form.CboVideoBitrate->currentIndex(), -1);
+  EXPECT_TRUE(form.CboFrameSize->isEnabled());
+  EXPECT_TRUE(form.RdbAskFileName->isChecked());
+  EXPECT_EQ(form.EdtFolder->text(), "/srv/rec");
+  EXPECT_TRUE(Messages.empty());
+}
+
+TEST_F(Settings, CancelAndTheCloseButtonRestoreEveryControlAndWriteNothing) {
+  WriteOptions("[Recorder]\nShowTip=0\n[Save]\nOutputFolder=/srv/rec/\n");
+  TFrmMain form;
+  form.LoadSettings(true);
+  const std::string saved = ReadOptions();
+  for (int way = 0; way < 3; ++way) {
+    form.MnuOptionsClick();
+    ASSERT_TRUE(form.isVisible());
+    form.ChkRecordAudio->setChecked(false);
+    form.RdbFullScreen->setChecked(true);
+    form.ChkSameArea->setChecked(false);
+    form.EdtFrameWidth->SetText("1024");
+    form.CboAudioSampleRate->setCurrentIndex(0);
+    form.RdbAskFileName->setChecked(true);
+    form.EdtStartHotkey->setText("F7");
+    if (way == 0) form.BtnCancel->click();
+    if (way == 1) form.close();  // the title bar's close button
+    if (way == 2) QTest::keyClick(&form, Qt::Key_Escape);
+    EXPECT_FALSE(form.isVisible()) << way;
+    EXPECT_FALSE(form.Closed()) << way;
+    EXPECT_TRUE(form.ChkRecordAudio->isChecked()) << way;
+    EXPECT_TRUE(form.RdbRegion->isChecked()) << way;
+    EXPECT_TRUE(form.ChkSameArea->isChecked()) << way;
+    EXPECT_FALSE(form.EdtFrameWidth->isEnabled()) << way;
+    EXPECT_EQ(form.EdtFrameWidth->Text(), "320") << way;
+    EXPECT_EQ(form.CboAudioSampleRate->currentIndex(), 1) << way;
+    EXPECT_TRUE(form.RdbAutoSave->isChecked()) << way;
+    EXPECT_EQ(form.EdtStartHotkey->text(), "") << way;
+    EXPECT_EQ(ReadOptions(), saved) << way;
+  }
+}
+
+TEST_F(Settings, OkRefusesAZeroSizeOnlyWhileTheSizeIsUsed) {
+  struct {
+    bool SameArea;
+    const char *Width, *Height, *Message;
+  } cases[] = {
+      {false, "0", "240", "Please enter a valid frame width value."},
+      {false, "320", "0", "Please enter a valid frame height value."},
+      {true, "0", "0", nullptr},  // the size boxes are off: nothing to refuse
+      {false, "00", "240", nullptr},
+  };
+  for (const auto& c : cases) {
+    WriteOptions("[Recorder]\nShowTip=0\n[Save]\nOutputFolder=/srv/rec/\n");
+    Messages.clear();
+    TFrmMain form;
+    form.LoadSettings(true);
+    const std::string before = ReadOptions();
+    form.MnuOptionsClick();
+    form.ChkSameArea->setChecked(c.SameArea);
+    form.EdtFrameWidth->SetText(c.Width);
+    form.EdtFrameHeight->SetText(c.Height);
+    form.BtnOK->click();
+    if (c.Message) {
+      ASSERT_EQ(Messages.size(), 1u) << c.Width << "x" << c.Height;
+      EXPECT_EQ(Messages[0].Text, c.Message);
+      EXPECT_EQ(Messages[0].Caption, "Quorvane");
+      EXPECT_EQ(Messages[0].Icon, TMessageIcon::Error);
+      EXPECT_TRUE(form.isVisible());
+      EXPECT_EQ(ReadOptions(), before);  // nothing written
+    } else {
+      EXPECT_TRUE(Messages.empty()) << LastMessage();
+      EXPECT_FALSE(form.isVisible());
+      TIniFile ini(GetOptionsFileName());
+      EXPECT_EQ(ini.ReadString("OutputType", "Width", ""), c.Width);
+      EXPECT_EQ(ini.ReadString("OutputType", "Height", ""), c.Height);
+    }
+  }
+}
+
+TEST_F(Settings, FrameSizeControlsStayInStep) {
+  WriteOptions("[Recorder]\nShowTip=0\n[OutputType]\nBoolSameToOriginal=0\n[Save]\nOutputFolder=/srv/\n");
+  TFrmMain form;
+  form.LoadSettings(true);
+  struct {
+    const char *Width, *Height, *Selected;
+  } typed[] = {{"640", "480", "640 x 480"}, {"641", "480", "Custom..."}, {"1280", "960", "1280 x 960"},
+               {"", "960", "Custom..."},    {"128", "96", "128 x 96"}};
+  for (const auto& t : typed) {
+    form.EdtFrameWidth->SetText(t.Width);
+    form.EdtFrameHeight->SetText(t.Height);
+    EXPECT_EQ(form.CboFrameSize->currentText(), t.Selected) << t.Width << " x " << t.Height;
+  }
+  // Typing goes through the box's own rules: digits only.
+  form.EdtFrameWidth->SetText("");
+  QTest::keyClicks(form.EdtFrameWidth, "6a4x0");
+  EXPECT_EQ(form.EdtFrameWidth->Text(), "640");
+  // Choosing a size fills the boxes; choosing "Custom..." leaves them.
+  form.CboFrameSize->setCurrentIndex(13);
+  emit form.CboFrameSize->activated(13);
+  EXPECT_EQ(form.EdtFrameWidth->Text(), "1024");
+  EXPECT_EQ(form.EdtFrameHeight->Text(), "768");
+  EXPECT_EQ(form.CboFrameSize->currentText(), "1024 x 768");
+  form.CboFrameSize->setCurrentIndex(15);
+  emit form.CboFrameSize->activated(15);
+  EXPECT_EQ(form.EdtFrameWidth->Text(), "1024");
+  EXPECT_EQ(form.EdtFrameHeight->Text(), "768");
+  // Same-area switches the six size controls together.
+  form.ChkSameArea->setChecked(true);
+  EXPECT_FALSE(form.LblFrameHeight->isEnabled());
+  form.ChkSameArea->setChecked(false);
+  EXPECT_TRUE(form.LblFrameHeight->isEnabled());
+  EXPECT_TRUE(form.CboFrameSize->isEnabled());
+}
+
+TEST_F(Settings, LeavingASizeBoxEmptyPutsZeroBack) {
+  WriteOptions("[Recorder]\nShowTip=0\n[OutputType]\nBoolSameToOriginal=0\n[Save]\nOutputFolder=/srv/\n");
+  TFrmMain form;
+  form.LoadSettings(true);
+  form.MnuOptionsClick();
+  if (!QTest::qWaitForWindowActive(&form)) GTEST_SKIP() << "the window manager did not activate the window";
+  struct {
+    TSpinEdit *Box, *Next;
+    const char* Message;
+  } cases[] = {{form.EdtFrameWidth, form.EdtFrameHeight, "Please enter a valid frame width."},
+               {form.EdtFrameHeight, form.EdtFrameWidth, "Please enter a valid frame height."}};
+  for (const auto& c : cases) {
+    Messages.clear();
+    c.Box->setFocus(Qt::OtherFocusReason);
+    c.Box->SetText("");
+    c.Next->setFocus(Qt::TabFocusReason);
+    test::WaitFor([&] { return !Messages.empty(); }, 1000);
+    ASSERT_EQ(Messages.size(), 1u);
+    EXPECT_EQ(Messages[0].Text, c.Message);
+    EXPECT_EQ(c.Box->Text(), "0");
+    EXPECT_TRUE(c.Box->hasFocus());
+  }
+}
+
+TEST_F(Settings, OkWritesEveryControlAndAReloadShowsIt) {
+  WriteOptions("[Recorder]\nShowTip=0\n");
+  {
+    TFrmMain form;
+    form.LoadSettings(true);
+    form.ChkRecordAudio->setChecked(false);
+    form.ChkPlayBack->setChecked(false);
+    form.RdbWindow->setChecked(true);
+    form.ChkSameArea->setChecked(false);
+    form.EdtFrameWidth->SetText("800");
+    form.EdtFrameHeight->SetText("600");
+    form.CboVideoBitrate->setCurrentIndex(7);
+    form.CboAudioBitrate->setCurrentIndex(0);
+    form.CboAudioSampleRate->setCurrentIndex(0);
+    form.RdbAskFileName->setChecked(true);
+    form.EdtFolder->setText("/srv/my videos");
+    form.BtnOK->click();
+    EXPECT_TRUE(Messages.empty()) << LastMessage();
+  }
+  TIniFile ini(GetOptionsFileName());
+  struct {
+    const char *Section, *Key, *Value;
+  } expected[] = {{"Recorder", "BoolRecordAudio", "0"},  {"Recorder", "BoolBlinkRecord", "1"},
+                  {"Recorder", "BoolPlayback", "0"},     {"Recorder", "RegionToCapture", "Window"},
+                  {"Recorder", "StartHotkey", ""},       {"OutputType", "BoolSameToOriginal", "0"},
+                  {"OutputType", "FrameSize", "12"},     {"OutputType", "Width", "800"},
+                  {"OutputType", "Height", "600"},       {"OutputType", "VideoBitrate", "7"},
+                  {"OutputType", "AudioBitrate", "0"},   {"OutputType", "AudioSamplerate", "0"},
+                  {"Save", "BoolAutoSave", "0"},         {"Save", "OutputFolder", "/srv/my videos"}};
+  for (const auto& e : expected) {
+    EXPECT_TRUE(ini.ValueExists(e.Section, e.Key)) << e.Key;
+    EXPECT_EQ(ini.ReadString(e.Section, e.Key, "?"), e.Value) << e.Key;
+  }
+  TFrmMain again;
+  again.LoadSettings(false);
+  EXPECT_TRUE(again.RdbWindow->isChecked());
+  EXPECT_EQ(again.CboFrameSize->currentText(), "800 x 600");
+  EXPECT_EQ(again.CboVideoBitrate->currentText(), "1600 Kbps");
+  EXPECT_TRUE(again.RdbAskFileName->isChecked());
+  EXPECT_EQ(again.EdtFolder->text(), "/srv/my videos");
+}
+
+TEST_F(Settings, AHandEditedFileKeepsItsCommentsAndUnknownKeys) {
+  const std::string original =
+      "; my notes: do not lose them\n"
+      "[Recorder]\n"
+      "BoolRecordAudio=1\n"
+      "# hotkeys below\n"
+      "FavouriteColour=green\n"
+      "ShowTip=0\n"
+      "\n"
+      "[Plugins]\n"
+      "Enabled=yes\n";
+  WriteOptions(original);
+  TFrmMain form;
+  form.LoadSettings(true);
+  form.ChkRecordAudio->setChecked(false);
+  form.BtnOK->click();
+  std::string after = ReadOptions();
+  for (const char* kept : {"; my notes: do not lose them\n", "# hotkeys below\n", "FavouriteColour=green\n",
+                           "[Plugins]\nEnabled=yes\n"})
+    EXPECT_NE(after.find(kept), std::string::npos) << kept << "\n---\n" << after;
+  EXPECT_NE(after.find("[Recorder]\nBoolRecordAudio=0\n"), std::string::npos) << after;
+  TIniFile ini(GetOptionsFileName());
+  EXPECT_EQ(ini.ReadString("Plugins", "Enabled", ""), "yes");
+  EXPECT_EQ(ini.ReadString("Recorder", "FavouriteColour", ""), "green");
+}
+
+TEST_F(Settings, AnUnwritableFileKeepsTheWindowOpenAndSaysSo) {
+  WriteOptions("[Recorder]\nShowTip=0\n[Save]\nOutputFolder=/srv/\n");
+  TFrmMain form;
+  form.LoadSettings(true);
+  form.MnuOptionsClick();
+  // The settings folder vanishes under the program (a sync tool, a user's rm -r).
+  std::filesystem::remove_all(Root + "/config/Quorvane");
+  form.BtnOK->click();
+  ASSERT_EQ(Messages.size(), 1u);
+  EXPECT_NE(Messages[0].Text.find("Unable to write to"), std::string::npos) << Messages[0].Text;
+  EXPECT_TRUE(form.isVisible());
+}
+
+}  // namespace
+}  // namespace qv
