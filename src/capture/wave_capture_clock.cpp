@@ -22,11 +22,18 @@ TWaveAdjust TWaveClock::Account(std::int64_t frames, std::int64_t endUs, std::in
   const std::int64_t window = cardUs / kWindowUs;
   if (window != CurWindow) {
     PrevMin = CurMin;
+    PrevAt = CurAt;
     CurMin = INT64_MAX;
     CurWindow = window;
   }
-  CurMin = std::min(CurMin, offset);
-  if (window == 0) BaseMin = std::min(BaseMin, offset);
+  if (offset < CurMin) {
+    CurMin = offset;
+    CurAt = cardUs;
+  }
+  if (window == 0 && offset < BaseMin) {
+    BaseMin = offset;
+    BaseAt = cardUs;
+  }
 
   if (!deliver) return adjust;
   adjust.Silence = lostFrames;
@@ -34,8 +41,7 @@ TWaveAdjust TWaveClock::Account(std::int64_t frames, std::int64_t endUs, std::in
   DeliveredCard += lostFrames + frames;
   Delivered += lostFrames;
   if (cardUs >= kSettleUs && BaseMin != INT64_MAX) {
-    const std::int64_t recent = std::min(PrevMin, CurMin);
-    const double wallPerCard = 1.0 + static_cast<double>(recent - BaseMin) / static_cast<double>(cardUs);
+    const double wallPerCard = 1.0 + Slope();
     const auto target = static_cast<std::int64_t>(static_cast<double>(DeliveredCard) * wallPerCard);
     const std::int64_t error = target - (Delivered + frames);
     if (std::abs(error) * 1000000 > kToleranceUs * Rate) {
@@ -49,12 +55,17 @@ TWaveAdjust TWaveClock::Account(std::int64_t frames, std::int64_t endUs, std::in
   return adjust;
 }
 
-double TWaveClock::DriftPpm() const {
+double TWaveClock::Slope() const {
   const std::int64_t cardUs = Card * 1000000 / Rate;
   if (cardUs < kSettleUs || BaseMin == INT64_MAX) return 0.0;
-  const std::int64_t recent = std::min(PrevMin, CurMin);
-  return static_cast<double>(recent - BaseMin) * 1e6 / static_cast<double>(cardUs);
+  const bool usePrev = PrevMin <= CurMin;
+  const std::int64_t recent = usePrev ? PrevMin : CurMin;
+  const std::int64_t at = usePrev ? PrevAt : CurAt;
+  if (recent == INT64_MAX || at <= BaseAt) return 0.0;
+  return static_cast<double>(recent - BaseMin) / static_cast<double>(at - BaseAt);
 }
+
+double TWaveClock::DriftPpm() const { return Slope() * 1e6; }
 
 void CopyAdjustedFrames(std::uint8_t* dst, const std::uint8_t* src, std::int64_t frames, int blockAlign,
                         std::int64_t adjust) {

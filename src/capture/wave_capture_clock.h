@@ -55,10 +55,18 @@ class TWaveClock {
   std::int64_t Inserted = 0;
   std::int64_t Dropped = 0;
   std::int64_t Silence = 0;
-  std::int64_t BaseMin = INT64_MAX;  // earliest-looking offset of the first window
+  // Earliest-looking offset (wall minus card time, us) of the first, the previous and the current
+  // window, each with the card time at which it was seen: the drift is the slope between the first
+  // window's point and the better of the recent ones.
+  std::int64_t BaseMin = INT64_MAX;
+  std::int64_t BaseAt = 0;
   std::int64_t PrevMin = INT64_MAX;
+  std::int64_t PrevAt = 0;
   std::int64_t CurMin = INT64_MAX;
+  std::int64_t CurAt = 0;
   std::int64_t CurWindow = 0;
+  // Wall time per card time minus one; 0 until the estimate has settled.
+  double Slope() const;
 };
 
 // Copies `frames` frames of `blockAlign` bytes from `src` to `dst`, inserting (adjust > 0) or dropping
