@@ -8,9 +8,15 @@ TCustomFFmpeg::TCustomFFmpeg(int maxFiles) : MaxFiles(std::clamp(maxFiles, 1, kM
   Inputs.reserve(size_t(MaxFiles));
   Outputs.reserve(size_t(MaxFiles));
   ResetOptions();
+  // ---- run ---- the `vhook` option loads frame hooks through the video path.
+  FrameHookAdder = [this](const std::string& text, std::string& error) {
+    error = text;
+    return AddFrameHook(text) == 0;
+  };
 }
 
 TCustomFFmpeg::~TCustomFFmpeg() {
+  ShutdownRun();  // ---- run ---- a running worker is stopped and waited for first
   // Nothing of a destroyed engine may stay registered with the interrupt registry or stay open.
   WatchStart = 0;
   CloseFiles();

@@ -37,6 +37,9 @@
 namespace qv {
 
 // What the engine needs of a previewer window; the capture layer supplies one.
+struct TAudioEnv;      // ---- audio path ---- (audio_path.h)
+struct TAudioBuffers;
+
 class IPreviewer {
  public:
   virtual ~IPreviewer() = default;
@@ -240,6 +243,11 @@ class TCustomFFmpeg {
   friend struct TRunAccess;  // the run's own files
   void ShutdownRun();  // destructor: stop and wait, join the threads, CloseAll
   void FinishedPath();
+  static bool ReadStopThunk(void* object, void* instance);  // stop check, active only while reading
+  std::atomic<bool> ReadingNow{false};
+  bool TerminatorStarted = false;
+  bool SpliceFlush = false;  // join mode: draining a segment whose encoders go on with the next
+  bool InputHookActive = false, OutputHookActive = false;  // hooks of this run (a hook may switch itself off)
   void RecordFailure(const std::exception& e);
   void Transcode();
   void SetupRun();            // stream_mapping.cpp / codec_setup.cpp
@@ -253,19 +261,24 @@ class TCustomFFmpeg {
   void CloseRunCodecs();
   void ReportProgress(bool last);
   int OutputPacket(TInputStream& ist, const AVPacket* pkt);   // packet_dispatch.cpp
-  void DispatchDecoded(TInputStream& ist, AVFrame* frame, std::int64_t pts);
+  void DispatchDecoded(TInputStream& ist, AVFrame* frame);
+  int DecodeSubtitle(TInputStream& ist, const AVPacket* pkt);  // subtitles.cpp
   void StreamCopy(TInputStream& ist, TOutputStream& ost, const AVPacket* pkt);
   void DoSubtitleOut(TOutputFile& of, TOutputStream& ost, TInputStream& ist, AVSubtitle* sub, std::int64_t pts);
   void FlushEncoders(TInputStream& ist);
   void WritePacket(TOutputFile& of, TOutputStream& ost, AVPacket* pkt);
+  void FilterAndWrite(TOutputFile& of, TOutputStream& ost, AVPacket* pkt, size_t stage);
   void EncodeVideoFrame(TOutputFile& of, TOutputStream& ost, AVFrame* frame);
+  void EncodeOnePicture(TOutputFile& of, TOutputStream& ost, TInputStream& ist, AVFrame* picture);
   void ReceiveVideoPackets(TOutputFile& of, TOutputStream& ost);
   void PreProcessVideo(TInputStream& ist, AVFrame*& picture);   // video_path.cpp
   void DoVideoOut(TOutputFile& of, TOutputStream& ost, TInputStream& ist, AVFrame* picture);
-  void DoVideoStats(TOutputStream& ost, int frameSize);
+  void DoVideoStats(TOutputStream& ost, int frameSize, int pictType);
   void SetupVideoFilters(TOutputStream& ost, TInputStream& ist);   // video_filters.cpp
-  void PushToFilters(TInputStream& ist, AVFrame* frame);
-  bool RunVideoHook(TVideoHookEvent& hook, TFormatConverter& conv, AVFrame* picture, std::int64_t pts, int frameNumber);
+  void PushToFilters(TOutputFile& of, TOutputStream& ost, TInputStream& ist, AVFrame* frame);
+  void FlushFilters(TOutputFile& of, TOutputStream& ost, TInputStream& ist);
+  bool RunVideoHook(const TVideoHookEvent& hook, bool& active, TFormatConverter& conv, AVFrame* picture,
+                    std::int64_t pts, int frameNumber);
   void DoPreview(AVFrame* picture, std::int64_t pts, int frameNumber, bool bitmapReady);
   void RunFrameHooks(AVFrame* picture, std::int64_t pts);  // frame_hooks.cpp
   void ReleaseFrameHooks();
@@ -275,6 +288,10 @@ class TCustomFFmpeg {
   void FlushAudio(TOutputFile& of, TOutputStream& ost);
   void SetupAudioStream(TOutputStream& ost, TInputStream& ist);  // set-up step of an encoded audio stream
   void FreeAudioStream(TOutputStream& ost);
+  // ---- audio path ---- (audio_path.cpp; the path itself is in audio_path.h)
+  TAudioEnv MakeAudioEnv(TOutputFile& of, TOutputStream& ost);
+  std::shared_ptr<TAudioBuffers> AudioBuffers;  // engine-wide audio buffers, kept between runs
+  // ---- end audio path ----
   void PauseGate();  // the worker waits here while paused (between packets, duplicated frames)
   bool JoinSplice(int& fileIndex);
 

@@ -54,6 +54,7 @@ struct TInputStream {
   int FrameCount = 0;             // decoded pictures (the input hook's frame number)
   std::int64_t WallStart = 0;     // rate emulation: av_gettime when the run started
   TFramePtr Decoded;              // reusable decode target
+  TFramePtr HookPic;              // our own copy of a picture for deinterlacing and the input hooks
   AVCodecParserContext* Parser = nullptr;  // stream copy: the packet-rewriting parser (owned)
 };
 
@@ -73,6 +74,10 @@ struct TOutputStream {
   bool EncoderOpen = false;
   int FrameNumber = 0;
   std::int64_t SyncOpts = 0;  // next output pts in encoder time-base units (audio: samples)
+  bool Flushed = false;   // the encoder has been drained
+  int LastQuality = -1;   // lambda of the last encoded picture (from the encoder's statistics)
+  std::uint64_t Error[4] = {};  // summed squared errors per plane (PSNR)
+  double MuxTime = 0;     // stream copy: end of the last written packet (s), for choosing the input
   std::vector<AVBSFContext*> Bsfs;  // created from Info->Bsfs at set-up (owned)
 
   // video

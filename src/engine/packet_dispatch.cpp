@@ -1,0 +1,227 @@
+// Packet decoding and dispatch: the input stream's timestamps, decoding through the send/receive
+// API, the audio hook and volume, rate emulation, handing decoded pictures and sample blocks to the
+// video and audio paths, draining the encoders at the end of input, and writing every packet through
+// the stream's bitstream-filter chain.
+#include <thread>
+
+#include "engine/custom_ffmpeg.h"
+#include "media/ff_utils.h"
+
+namespace qv {
+
+namespace {
+
+constexpr AVRational kMicro{1, AV_TIME_BASE};
+
+// One frame's duration in µs: the decoder's own figure, else the stream's frame rate.
+std::int64_t VideoFrameDuration(const TInputStream& ist, const AVFrame* f) {
+  if (f->pkt_duration > 0) return ff::av_rescale_q(f->pkt_duration, ist.St->time_base, kMicro);
+  AVRational fr = ist.DecCtx && ist.DecCtx->framerate.num > 0 ? ist.DecCtx->framerate
+                  : ist.St->avg_frame_rate.num > 0               ? ist.St->avg_frame_rate
+                                                                 : ist.St->r_frame_rate;
+  if (fr.num <= 0 || fr.den <= 0) return 0;
+  return std::int64_t(double(AV_TIME_BASE) * fr.den / fr.num * (1.0 + f->repeat_pict * 0.5));
+}
+
+void ApplyVolume(AVFrame* f, int volume, int channels) {
+  const AVSampleFormat fmt = AVSampleFormat(f->format);
+  const bool planar = ff::av_sample_fmt_is_planar(fmt);
+  const int planes = planar ? channels : 1;
+  const int count = planar ? f->nb_samples : f->nb_samples * channels;
+  for (int p = 0; p < planes; ++p) {
+    if (ff::av_get_packed_sample_fmt(fmt) == AV_SAMPLE_FMT_S16) {
+      auto* s = reinterpret_cast<std::int16_t*>(f->extended_data[p]);
+      for (int i = 0; i < count; ++i) {
+        int v = (int(s[i]) * volume + 128) >> 8;
+        s[i] = std::int16_t(std::clamp(v, -32768, 32767));
+      }
+    } else if (ff::av_get_packed_sample_fmt(fmt) == AV_SAMPLE_FMT_FLT) {
+      auto* s = reinterpret_cast<float*>(f->extended_data[p]);
+      for (int i = 0; i < count; ++i) s[i] = s[i] * float(volume) / 256.0f;
+    }
+  }
+}
+
+}  // namespace
+
+int TCustomFFmpeg::OutputPacket(TInputStream& ist, const AVPacket* pkt) {
+  const AVMediaType kind = ist.St->codecpar->codec_type;
+  // 1. The stream's clock follows the packets' dts.
+  if (pkt && pkt->dts != AV_NOPTS_VALUE) ist.NextPts = ist.Pts = ff::av_rescale_q(pkt->dts, ist.St->time_base, kMicro);
+
+  if (!ist.DecodingNeeded) {
+    if (!pkt) return 0;
+    // Stream copy: the clock moves by the packet's duration.
+    if (ist.NextPts != AV_NOPTS_VALUE) ist.Pts = ist.NextPts;
+    std::int64_t dur = 0;
+    if (pkt->duration > 0) {
+      dur = ff::av_rescale_q(pkt->duration, ist.St->time_base, kMicro);
+    } else if (kind == AVMEDIA_TYPE_AUDIO && ist.St->codecpar->sample_rate > 0) {
+      dur = std::int64_t(AV_TIME_BASE) * ist.St->codecpar->frame_size / ist.St->codecpar->sample_rate;
+    } else if (kind == AVMEDIA_TYPE_VIDEO && ist.St->avg_frame_rate.num > 0) {
+      dur = ff::av_rescale_q(1, av_inv_q(ist.St->avg_frame_rate), kMicro);
+    }
+    if (ist.NextPts != AV_NOPTS_VALUE) ist.NextPts += dur;
+    if (Opt.RateEmu) {
+      std::int64_t ahead = ist.Pts - (ff::av_gettime() - ist.WallStart);
+      if (ahead > 1000) std::this_thread::sleep_for(std::chrono::milliseconds(ahead / 1000));
+    }
+    if (StartTimeUs == 0 || ist.Pts >= StartTimeUs) {
+      const int index = int(&ist - Ist.data());
+      for (auto& ost : Ost)
+        if (ost.SourceIndex == index && !ost.EncodingNeeded) StreamCopy(ist, ost, pkt);
+    }
+    return 0;
+  }
+
+  if (kind == AVMEDIA_TYPE_SUBTITLE) return DecodeSubtitle(ist, pkt);
+
+  // 2. Decode.
+  int ret = ff::avcodec_send_packet(ist.DecCtx, pkt);
+  if (ret < 0 && ret != AVERROR_EOF && ret != AVERROR(EAGAIN)) {
+    if (!pkt) FlushEncoders(ist);
+    return -1;
+  }
+  int frames = 0;
+  for (;;) {
+    AVFrame* f = ist.Decoded.get();
+    ret = ff::avcodec_receive_frame(ist.DecCtx, f);
+    if (ret == AVERROR(EAGAIN) || ret == AVERROR_EOF) break;
+    if (ret < 0) {
+      if (!pkt) FlushEncoders(ist);
+      return -1;
+    }
+    if (++frames == 2 && pkt && !ist.ShowedMultiPacketWarning && Opt.Verbose > 0) {
+      Log(llError, Format("Multiple frames in a packet from stream %d", ist.StreamIndex));
+      ist.ShowedMultiPacketWarning = true;
+    }
+    if (kind == AVMEDIA_TYPE_VIDEO) {
+      std::int64_t bet = f->best_effort_timestamp;
+      if (bet != AV_NOPTS_VALUE)
+        ist.Pts = ff::av_rescale_q(bet, ist.St->time_base, kMicro);
+      else if (ist.NextPts != AV_NOPTS_VALUE)
+        ist.Pts = ist.NextPts;
+      ist.NextPts = ist.Pts + VideoFrameDuration(ist, f);
+    } else if (kind == AVMEDIA_TYPE_AUDIO) {
+      if (ist.NextPts == AV_NOPTS_VALUE && f->best_effort_timestamp != AV_NOPTS_VALUE)
+        ist.NextPts = ff::av_rescale_q(f->best_effort_timestamp, ist.St->time_base, kMicro);
+      if (ist.NextPts != AV_NOPTS_VALUE) ist.Pts = ist.NextPts;
+      if (f->sample_rate > 0) ist.NextPts = ist.Pts + std::int64_t(f->nb_samples) * AV_TIME_BASE / f->sample_rate;
+    }
+    try {
+      DispatchDecoded(ist, f);
+    } catch (...) {
+      ff::av_frame_unref(f);
+      throw;
+    }
+    ff::av_frame_unref(f);
+  }
+  // 7. End of input: drain the encoders this stream feeds.
+  if (!pkt) FlushEncoders(ist);
+  return 0;
+}
+
+void TCustomFFmpeg::DispatchDecoded(TInputStream& ist, AVFrame* frame) {
+  const AVMediaType kind = ist.St->codecpar->codec_type;
+  // 3./4. Pre-processing.
+  if (kind == AVMEDIA_TYPE_VIDEO) {
+    PreProcessVideo(ist, frame);
+  } else if (kind == AVMEDIA_TYPE_AUDIO) {
+    const int channels = frame->ch_layout.nb_channels;
+    if (OnAudioHook || Opt.AudioVolume != 256) ff::av_frame_make_writable(frame);
+    if (OnAudioHook) {
+      const AVSampleFormat fmt = AVSampleFormat(frame->format);
+      const int bps = ff::av_get_bytes_per_sample(fmt);
+      if (ff::av_sample_fmt_is_planar(fmt)) {
+        for (int c = 0; c < channels; ++c)
+          OnAudioHook(*this, frame->extended_data[c], frame->format, 1, frame->sample_rate, frame->nb_samples * bps,
+                      ist.Pts);
+      } else {
+        OnAudioHook(*this, frame->data[0], frame->format, channels, frame->sample_rate,
+                    frame->nb_samples * bps * channels, ist.Pts);
+      }
+    }
+    if (Opt.AudioVolume != 256) ApplyVolume(frame, Opt.AudioVolume, channels);
+  }
+  // 5. Rate emulation.
+  if (Opt.RateEmu) {
+    std::int64_t ahead = ist.Pts - (ff::av_gettime() - ist.WallStart);
+    if (ahead > 1000) std::this_thread::sleep_for(std::chrono::milliseconds(ahead / 1000));
+  }
+  // 6. To every output stream this one feeds.
+  if (StartTimeUs != 0 && ist.Pts < StartTimeUs) return;
+  const int index = int(&ist - Ist.data());
+  for (auto& ost : Ost) {
+    if (ost.SourceIndex != index || !ost.EncodingNeeded) continue;
+    if (JoinMode && ost.FileIndex != ist.FileIndex) continue;
+    TOutputFile& of = Output(ost.FileIndex);
+    if (kind == AVMEDIA_TYPE_VIDEO) {
+      if (ost.Graph)
+        PushToFilters(of, ost, ist, frame);
+      else
+        DoVideoOut(of, ost, ist, frame);
+    } else if (kind == AVMEDIA_TYPE_AUDIO) {
+      DoAudioOut(of, ost, ist, frame);
+    }
+  }
+}
+
+void TCustomFFmpeg::FlushEncoders(TInputStream& ist) {
+  if (SpliceFlush) return;  // join mode: the next segment goes on with these encoders
+  const int index = int(&ist - Ist.data());
+  for (auto& ost : Ost) {
+    if (ost.SourceIndex != index || !ost.EncodingNeeded || ost.Flushed || !ost.EncoderOpen) continue;
+    TOutputFile& of = Output(ost.FileIndex);
+    if (ost.Info->Kind == AVMEDIA_TYPE_AUDIO) {
+      ost.Flushed = true;
+      // PCM-like encoders (one sample per frame) hold nothing back.
+      if (ost.Enc->frame_size > 1 || (ost.Codec && (ost.Codec->capabilities & AV_CODEC_CAP_DELAY)))
+        FlushAudio(of, ost);
+    } else if (ost.Info->Kind == AVMEDIA_TYPE_VIDEO) {
+      ost.Flushed = true;
+      if (ost.Graph) FlushFilters(of, ost, ist);
+      EncodeVideoFrame(of, ost, nullptr);
+    }
+  }
+}
+
+void TCustomFFmpeg::WritePacket(TOutputFile& of, TOutputStream& ost, AVPacket* pkt) {
+  pkt->stream_index = ost.St->index;
+  FilterAndWrite(of, ost, pkt, 0);
+}
+
+void TCustomFFmpeg::FilterAndWrite(TOutputFile& of, TOutputStream& ost, AVPacket* pkt, size_t stage) {
+  if (stage < ost.Bsfs.size()) {
+    AVBSFContext* bsf = ost.Bsfs[stage];
+    TPacketPtr copy = NewPacket();
+    if (ff::av_packet_ref(copy.get(), pkt) < 0) RaiseFFmpeg("av_mallocz fail");
+    int ret = ff::av_bsf_send_packet(bsf, pkt);
+    if (ret < 0) {
+      std::string msg = ErrorCodeText(Format("%s failed for stream %d, codec %s", bsf->filter->name, ost.St->index,
+                                             ost.EncodingNeeded ? ost.Enc->codec->name : "copy"),
+                                      ret);
+      if (Opt.ExitOnError) RaiseFFmpeg(msg);
+      Log(llError, msg);
+      // The packet goes on as it was.
+      FilterAndWrite(of, ost, copy.get(), stage + 1);
+      return;
+    }
+    TPacketPtr out = NewPacket();
+    while ((ret = ff::av_bsf_receive_packet(bsf, out.get())) >= 0) FilterAndWrite(of, ost, out.get(), stage + 1);
+    if (ret != AVERROR(EAGAIN) && ret != AVERROR_EOF) {
+      std::string msg = ErrorCodeText(Format("%s failed for stream %d, codec %s", bsf->filter->name, ost.St->index,
+                                             ost.EncodingNeeded ? ost.Enc->codec->name : "copy"),
+                                      ret);
+      if (Opt.ExitOnError) RaiseFFmpeg(msg);
+      Log(llError, msg);
+    }
+    return;
+  }
+  // Where this stream has got to, for choosing the input to read next.
+  std::int64_t t = pkt->dts != AV_NOPTS_VALUE ? pkt->dts : pkt->pts;
+  if (t != AV_NOPTS_VALUE) ost.MuxTime = double(t + std::max<std::int64_t>(pkt->duration, 0)) * av_q2d(ost.St->time_base);
+  int ret = ff::av_interleaved_write_frame(of.Ctx, pkt);
+  if (ret < 0) RaiseFFmpeg(ErrorCodeText("av_interleaved_write_frame()", ret));
+}
+
+}  // namespace qv

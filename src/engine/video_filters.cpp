@@ -1,0 +1,124 @@
+// The video filter graph of an output stream: buffer source "src" fed with decoded pictures (pts in
+// µs), an optional scale to the encoder's size, the user's filter chain, and a buffer sink "out" that
+// hands out pictures in the encoder's pixel format.
+#include "engine/custom_ffmpeg.h"
+#include "media/ff_utils.h"
+
+namespace qv {
+
+namespace {
+
+struct TInOutDeleter {
+  void operator()(AVFilterInOut* p) const {
+    if (p) ff::avfilter_inout_free(&p);
+  }
+};
+
+}  // namespace
+
+void TCustomFFmpeg::SetupVideoFilters(TOutputStream& ost, TInputStream& ist) {
+  AVCodecContext* enc = ost.Enc;
+  AVCodecContext* dec = ist.DecCtx;
+  int lastError = 0;
+  auto fail = [&](int code) {
+    lastError = code;
+    if (lastError < 0) RaiseFFmpeg(ErrorCodeText("Error opening filters", lastError));
+    RaiseFFmpeg("Error opening filters!");
+  };
+  ost.Graph = ff::avfilter_graph_alloc();
+  if (!ost.Graph) fail(0);
+  std::int64_t flags = Opt.SwsFlags;
+  if (Store.ScalerContext) ff::av_opt_get_int(Store.ScalerContext, "sws_flags", 0, &flags);
+
+  // 1. Source.
+  AVRational sar = dec->sample_aspect_ratio.num ? dec->sample_aspect_ratio : AVRational{1, 1};
+  std::string args = Format("video_size=%dx%d:pix_fmt=%d:time_base=%d/%d:pixel_aspect=%d/%d", dec->width,
+                            dec->height, int(dec->pix_fmt), 1, AV_TIME_BASE, sar.num, sar.den);
+  int ret = ff::avfilter_graph_create_filter(&ost.FilterSrc, ff::avfilter_get_by_name("buffer"), "src", args.c_str(),
+                                             nullptr, ost.Graph);
+  if (ret < 0) fail(ret);
+
+  // 2. Sink that accepts the encoder's pixel format only.
+  ost.FilterSink = ff::avfilter_graph_alloc_filter(ost.Graph, ff::avfilter_get_by_name("buffersink"), "out");
+  if (!ost.FilterSink) fail(AVERROR(ENOMEM));
+  const AVPixelFormat formats[] = {enc->pix_fmt, AV_PIX_FMT_NONE};
+  ret = ff::av_opt_set_bin(ost.FilterSink, "pix_fmts", reinterpret_cast<const std::uint8_t*>(formats),
+                           int(sizeof(formats[0])), AV_OPT_SEARCH_CHILDREN);
+  if (ret < 0) fail(ret);
+  ret = ff::avfilter_init_str(ost.FilterSink, nullptr);
+  if (ret < 0) fail(ret);
+
+  // 3. Scale to the encoder's size first when it differs.
+  AVFilterContext* last = ost.FilterSrc;
+  if (enc->width != dec->width || enc->height != dec->height) {
+    AVFilterContext* scale = nullptr;
+    std::string sargs = Format("%d:%d:flags=%d", enc->width, enc->height, int(flags));
+    ret = ff::avfilter_graph_create_filter(&scale, ff::avfilter_get_by_name("scale"), "scale", sargs.c_str(), nullptr,
+                                           ost.Graph);
+    if (ret < 0) fail(ret);
+    ret = ff::avfilter_link(last, 0, scale, 0);
+    if (ret < 0) fail(ret);
+    last = scale;
+  }
+  // 4. Scalers the graph inserts by itself use the same flags.
+  ost.Graph->scale_sws_opts = ff::av_strdup(Format("flags=0x%X", unsigned(flags)).c_str());
+
+  // 5. The user's chain between "in" and "out".
+  if (!Opt.VFilters.empty()) {
+    std::unique_ptr<AVFilterInOut, TInOutDeleter> outputs(ff::avfilter_inout_alloc());
+    std::unique_ptr<AVFilterInOut, TInOutDeleter> inputs(ff::avfilter_inout_alloc());
+    if (!outputs || !inputs) fail(AVERROR(ENOMEM));
+    outputs->name = ff::av_strdup("in");
+    outputs->filter_ctx = last;
+    outputs->pad_idx = 0;
+    inputs->name = ff::av_strdup("out");
+    inputs->filter_ctx = ost.FilterSink;
+    inputs->pad_idx = 0;
+    AVFilterInOut* in = inputs.release();
+    AVFilterInOut* out = outputs.release();
+    ret = ff::avfilter_graph_parse_ptr(ost.Graph, Opt.VFilters.c_str(), &in, &out, nullptr);
+    std::unique_ptr<AVFilterInOut, TInOutDeleter> restIn(in), restOut(out);
+    if (ret < 0) fail(ret);
+  } else {
+    ret = ff::avfilter_link(last, 0, ost.FilterSink, 0);
+    if (ret < 0) fail(ret);
+  }
+  ret = ff::avfilter_graph_config(ost.Graph, nullptr);
+  if (ret < 0) fail(ret);
+  // The encoder takes the size the chain produces.
+  enc->width = ost.FilterSink->inputs[0]->w;
+  enc->height = ost.FilterSink->inputs[0]->h;
+  ost.Filtered = NewFrame();
+}
+
+void TCustomFFmpeg::PushToFilters(TOutputFile& of, TOutputStream& ost, TInputStream& ist, AVFrame* frame) {
+  if (frame) {
+    TFramePtr in = NewFrame();
+    if (ff::av_frame_ref(in.get(), frame) < 0) RaiseFFmpeg("Error opening filters!");
+    in->pts = ist.Pts;
+    int ret = ff::av_buffersrc_add_frame_flags(ost.FilterSrc, in.get(), 0);
+    if (ret < 0) RaiseFFmpeg(ErrorCodeText("Error while feeding the filtergraph", ret));
+  } else {
+    // End of stream: what the chain still holds comes out below; a refusal leaves nothing to take.
+    int ret = ff::av_buffersrc_add_frame_flags(ost.FilterSrc, nullptr, 0);
+    if (ret < 0 && ret != AVERROR_EOF) Log(llError, ErrorCodeText("Error while closing the filtergraph", ret));
+  }
+  const AVRational tb = ff::av_buffersink_get_time_base(ost.FilterSink);
+  AVFrame* f = ost.Filtered.get();
+  while (ff::av_buffersink_get_frame(ost.FilterSink, f) >= 0) {
+    if (f->pts != AV_NOPTS_VALUE) ist.Pts = ff::av_rescale_q(f->pts, tb, AVRational{1, AV_TIME_BASE});
+    try {
+      DoVideoOut(of, ost, ist, f);
+    } catch (...) {
+      ff::av_frame_unref(f);
+      throw;
+    }
+    ff::av_frame_unref(f);
+  }
+}
+
+void TCustomFFmpeg::FlushFilters(TOutputFile& of, TOutputStream& ost, TInputStream& ist) {
+  PushToFilters(of, ost, ist, nullptr);
+}
+
+}  // namespace qv

@@ -1,0 +1,340 @@
+// The video path: pre-processing of decoded pictures (deinterlacing, the input hook or the frame
+// hooks), the frame-rate decision that drops or duplicates pictures, scaling to the encoder's size
+// and format, the output hook, the preview, encoding and the per-frame statistics.
+#include <cmath>
+
+#include "engine/custom_ffmpeg.h"
+#include "media/ff_utils.h"
+
+namespace qv {
+
+namespace {
+
+constexpr AVRational kMicro{1, AV_TIME_BASE};
+
+// Blends each odd line with its neighbours ([-1 4 2 4 -1] / 8 around it) in 8-bit planar pictures,
+// the way the old picture deinterlacer did. False for layouts it does not handle.
+bool Deinterlace(AVFrame* dst, const AVFrame* src) {
+  const AVPixFmtDescriptor* d = ff::av_pix_fmt_desc_get(AVPixelFormat(src->format));
+  if (!d || !(d->flags & AV_PIX_FMT_FLAG_PLANAR) || d->comp[0].depth != 8 || (d->flags & AV_PIX_FMT_FLAG_RGB))
+    return false;
+  if (src->height < 3) return false;
+  for (int p = 0; p < d->nb_components && p < 3; ++p) {
+    const int w = p ? AV_CEIL_RSHIFT(src->width, d->log2_chroma_w) : src->width;
+    const int h = p ? AV_CEIL_RSHIFT(src->height, d->log2_chroma_h) : src->height;
+    for (int y = 0; y < h; ++y) {
+      const std::uint8_t* s = src->data[p] + std::ptrdiff_t(y) * src->linesize[p];
+      std::uint8_t* o = dst->data[p] + std::ptrdiff_t(y) * dst->linesize[p];
+      if (!(y & 1) || y + 2 >= h || y < 2) {
+        std::memcpy(o, s, size_t(w));
+        continue;
+      }
+      const std::uint8_t* a2 = s - 2 * src->linesize[p];
+      const std::uint8_t* a1 = s - src->linesize[p];
+      const std::uint8_t* b1 = s + src->linesize[p];
+      const std::uint8_t* b2 = s + 2 * src->linesize[p];
+      for (int x = 0; x < w; ++x) {
+        int v = (-a2[x] + 4 * a1[x] + 2 * s[x] + 4 * b1[x] - b2[x] + 4) >> 3;
+        o[x] = std::uint8_t(std::clamp(v, 0, 255));
+      }
+    }
+  }
+  return true;
+}
+
+// Makes `f` a writable picture of the given layout (reusing its buffer when it is ours alone).
+bool PrepareOwnPicture(AVFrame* f, int width, int height, int format) {
+  if (f->buf[0] && f->width == width && f->height == height && f->format == format)
+    return ff::av_frame_make_writable(f) >= 0;
+  ff::av_frame_unref(f);
+  f->width = width;
+  f->height = height;
+  f->format = format;
+  return ff::av_frame_get_buffer(f, 0) >= 0;
+}
+
+}  // namespace
+
+void TCustomFFmpeg::PreProcessVideo(TInputStream& ist, AVFrame*& picture) {
+  ++ist.FrameCount;
+  if (!Opt.DoDeinterlace && !InputHookActive && FrameHooks.empty()) return;
+  if (!ist.HookPic) ist.HookPic = NewFrame();
+  AVFrame* own = ist.HookPic.get();
+  if (!PrepareOwnPicture(own, picture->width, picture->height, picture->format)) {
+    Log(llError, "hook buf malloc error.");
+    return;
+  }
+  if (Opt.DoDeinterlace) {
+    if (!Deinterlace(own, picture)) {
+      Log(llError, "Deinterlacing failed.");
+      return;
+    }
+  } else if (ff::av_frame_copy(own, picture) < 0) {
+    Log(llError, "hook buf malloc error.");
+    return;
+  }
+  ff::av_frame_copy_props(own, picture);
+  if (InputHookActive) {
+    if (!InputConverter) {
+      InputConverter = std::make_unique<TFormatConverter>();
+      InputConverter->SetBitsPixel(HookBitsPixel);
+    }
+    RunVideoHook(OnVideoInputHook, InputHookActive, *InputConverter, own, ist.Pts, ist.FrameCount);
+  } else if (!FrameHooks.empty()) {
+    RunFrameHooks(own, ist.Pts);
+  }
+  picture = own;
+}
+
+bool TCustomFFmpeg::RunVideoHook(const TVideoHookEvent& hook, bool& active, TFormatConverter& conv, AVFrame* picture,
+                                 std::int64_t pts, int frameNumber) {
+  const AVPixelFormat fmt = AVPixelFormat(picture->format);
+  TPicture pic = PictureOf(picture);
+  if (!conv.ToRGB(pic, fmt, true, picture->height, picture->width)) {
+    Log(llError, conv.ErrorText());
+    active = false;
+    return false;
+  }
+  bool disable = false, changed = true, ready = true;
+  try {
+    if (hook) hook(*this, conv.Bitmap(), &disable, &changed, pts, frameNumber);
+  } catch (const std::exception& e) {
+    Log(llError, std::string("Error occurs VideoHook event: ") + e.what());
+    changed = false;
+    ready = false;
+  } catch (...) {
+    Log(llError, "Error occurs VideoHook event: unknown exception");
+    changed = false;
+    ready = false;
+  }
+  if (changed) {
+    conv.CopyFromBitmap();
+    if (conv.CurrentIsOwnPicture() && !conv.FromRGB(pic, fmt, picture->height, picture->width)) {
+      Log(llError, conv.ErrorText());
+      disable = true;
+      ready = false;
+    }
+  }
+  if (disable) active = false;
+  return ready;
+}
+
+void TCustomFFmpeg::DoVideoOut(TOutputFile& of, TOutputStream& ost, TInputStream& ist, AVFrame* picture) {
+  AVCodecContext* enc = ost.Enc;
+  const TInputStream& sync = ost.SyncIndex >= 0 ? Ist[size_t(ost.SyncIndex)] : ist;
+  // 1./2. How many times this picture goes out.
+  const double syncIpts = double(sync.Pts - StartTimeUs) / AV_TIME_BASE;
+  const double x = syncIpts / av_q2d(enc->time_base);
+  int nb = 1;
+  const int vsync = Opt.VideoSyncMethod;
+  if (vsync == 0) {
+    ost.SyncOpts = std::int64_t(std::nearbyint(x));
+  } else {
+    const double vdelta = x - double(ost.SyncOpts);
+    if (vdelta < -1.1) {
+      nb = 0;
+    } else if (vsync == 2 || (vsync < 0 && (of.Ctx->oformat->flags & AVFMT_VARIABLE_FPS))) {
+      if (vdelta <= -0.6)
+        nb = 0;
+      else if (vdelta > 0.6)
+        ost.SyncOpts = std::int64_t(std::nearbyint(x));
+    } else if (vdelta > 1.1) {
+      nb = int(std::nearbyint(vdelta));
+    }
+  }
+  if (nb == 0) {
+    ++NbFramesDrop;
+    DupDropChanged = true;
+    if (Opt.Verbose > 2) Log(llDebug, "*** drop!");
+  } else if (nb > 1) {
+    NbFramesDup += nb - 1;
+    DupDropChanged = true;
+    if (Opt.Verbose > 2) Log(llDebug, Format("*** %d dup!", nb - 1));
+  }
+  // 3.
+  nb = int(std::min<std::int64_t>(nb, std::int64_t(Opt.MaxFrames[0]) - ost.FrameNumber));
+  if (nb <= 0) return;
+
+  // 4./5. Size or format changes, scaling.
+  AVFrame* final = picture;
+  if (!ost.Graph) {
+    if (picture->width != ost.ResampleWidth || picture->height != ost.ResampleHeight ||
+        picture->format != ost.ResamplePixFmt) {
+      Log(llQuiet, Format("Input Stream #%d.%d frame size changed to %dx%d, %s", ist.FileIndex, ist.StreamIndex,
+                          picture->width, picture->height,
+                          ff::av_get_pix_fmt_name(AVPixelFormat(picture->format))
+                              ? ff::av_get_pix_fmt_name(AVPixelFormat(picture->format))
+                              : "none"));
+      if (!ost.VideoResample) RaiseFFmpeg("Video size or format changed and the stream was not set up to rescale");
+      if (ost.ImgResampleCtx) ff::sws_freeContext(ost.ImgResampleCtx);
+      std::int64_t flags = Opt.SwsFlags;
+      if (Store.ScalerContext) ff::av_opt_get_int(Store.ScalerContext, "sws_flags", 0, &flags);
+      ost.ImgResampleCtx = ff::sws_getContext(picture->width, picture->height, AVPixelFormat(picture->format), enc->width,
+                                              enc->height, enc->pix_fmt, int(flags), nullptr, nullptr, nullptr);
+      if (!ost.ImgResampleCtx) RaiseFFmpeg("Cannot get resampling context");
+      ost.ResampleWidth = picture->width;
+      ost.ResampleHeight = picture->height;
+      ost.ResamplePixFmt = picture->format;
+    }
+    if (ost.VideoResample) {
+      if (ff::av_frame_make_writable(ost.ResamplePic.get()) < 0) RaiseFFmpeg("Cannot allocate temp picture, check pix fmt");
+      ff::sws_scale(ost.ImgResampleCtx, picture->data, picture->linesize, 0, picture->height, ost.ResamplePic->data,
+                    ost.ResamplePic->linesize);
+      ff::av_frame_copy_props(ost.ResamplePic.get(), picture);
+      final = ost.ResamplePic.get();
+    }
+  }
+
+  // 6. Out it goes, nb times.
+  for (int i = 0; i < nb; ++i) {
+    if (i > 0) PauseGate();
+    if (StopRequested) break;
+    EncodeOnePicture(of, ost, ist, final);
+    ++ost.SyncOpts;
+    ++ost.FrameNumber;
+  }
+}
+
+void TCustomFFmpeg::EncodeOnePicture(TOutputFile& of, TOutputStream& ost, TInputStream& ist, AVFrame* picture) {
+  AVCodecContext* enc = ost.Enc;
+  TFramePtr f = NewFrame();
+  if (ff::av_frame_ref(f.get(), picture) < 0) RaiseFFmpeg("Video encoding failed");
+  f->interlaced_frame = picture->interlaced_frame;
+  f->top_field_first = Opt.TopFieldFirst != -1 && (enc->flags & AV_CODEC_FLAG_INTERLACED_DCT) ? Opt.TopFieldFirst
+                                                                                             : picture->top_field_first;
+  f->quality = Opt.SameQuality ? picture->quality : enc->global_quality;
+  f->pict_type = AV_PICTURE_TYPE_NONE;
+  if (ost.ForcedKfIndex < ost.ForcedKfPts.size() && ost.SyncOpts >= ost.ForcedKfPts[ost.ForcedKfIndex]) {
+    f->pict_type = AV_PICTURE_TYPE_I;
+    ++ost.ForcedKfIndex;
+  }
+  f->pts = ost.SyncOpts;
+  const std::int64_t ptsUs = ff::av_rescale_q(ost.SyncOpts, enc->time_base, kMicro);
+  bool bitmapReady = false;
+  if (OutputHookActive) {
+    // The hook paints into the picture: it must be ours alone, not the decoder's or the scaler's.
+    if (ff::av_frame_make_writable(f.get()) < 0) {
+      Log(llError, "hook buf malloc error.");
+    } else {
+      if (!OutputConverter) {
+        OutputConverter = std::make_unique<TFormatConverter>();
+        OutputConverter->SetBitsPixel(HookBitsPixel);
+      }
+      bitmapReady = RunVideoHook(OnVideoOutputHook, OutputHookActive, *OutputConverter, f.get(), ptsUs,
+                                 ost.FrameNumber + 1);
+    }
+  }
+  DoPreview(f.get(), ptsUs, ost.FrameNumber + 1, bitmapReady);
+  (void)ist;
+  EncodeVideoFrame(of, ost, f.get());
+}
+
+void TCustomFFmpeg::EncodeVideoFrame(TOutputFile& of, TOutputStream& ost, AVFrame* frame) {
+  int ret = ff::avcodec_send_frame(ost.Enc, frame);
+  if (ret < 0 && ret != AVERROR_EOF) RaiseFFmpeg("Video encoding failed");
+  ReceiveVideoPackets(of, ost);
+}
+
+void TCustomFFmpeg::ReceiveVideoPackets(TOutputFile& of, TOutputStream& ost) {
+  AVCodecContext* enc = ost.Enc;
+  TPacketPtr pkt = NewPacket();
+  for (;;) {
+    int ret = ff::avcodec_receive_packet(enc, pkt.get());
+    if (ret == AVERROR(EAGAIN) || ret == AVERROR_EOF) break;
+    if (ret < 0) RaiseFFmpeg("Video encoding failed");
+    int pictType = 0;
+    size_t sdSize = 0;
+    if (const std::uint8_t* sd = ff::av_packet_get_side_data(pkt.get(), AV_PKT_DATA_QUALITY_STATS, &sdSize)) {
+      if (sdSize >= 6) {
+        std::int32_t q;
+        std::memcpy(&q, sd, 4);
+        ost.LastQuality = q;
+        pictType = sd[4];
+        const int errors = sd[5];
+        for (int j = 0; j < errors && j < 4 && sdSize >= size_t(8 + 8 * (j + 1)); ++j) {
+          std::uint64_t e;
+          std::memcpy(&e, sd + 8 + 8 * j, 8);
+          ost.Error[j] += e;
+        }
+      }
+    }
+    const int size = pkt->size;
+    VideoSize += size;
+    ff::av_packet_rescale_ts(pkt.get(), enc->time_base, ost.St->time_base);
+    if (ost.LogFile && enc->stats_out) std::fputs(enc->stats_out, ost.LogFile);
+    if (!Opt.VStatsFileName.empty()) DoVideoStats(ost, size, pictType);
+    WritePacket(of, ost, pkt.get());
+    ff::av_packet_unref(pkt.get());
+  }
+}
+
+void TCustomFFmpeg::DoVideoStats(TOutputStream& ost, int frameSize, int pictType) {
+  if (!VStatsFile) {
+    VStatsFile = std::fopen(Opt.VStatsFileName.c_str(), "w");
+    if (!VStatsFile) RaiseFFmpeg("fopen fail: " + Opt.VStatsFileName);
+  }
+  AVCodecContext* enc = ost.Enc;
+  const double q = double(ost.LastQuality) / FF_QP2LAMBDA;
+  std::fprintf(VStatsFile, "frame= %5d q= %2.1f ", ost.FrameNumber, q);
+  if (enc->flags & AV_CODEC_FLAG_PSNR) {
+    double err = double(ost.Error[0]) / (double(enc->width) * enc->height * 255.0 * 255.0 * std::max(1, ost.FrameNumber));
+    std::fprintf(VStatsFile, "PSNR= %6.2f ", err > 0 ? -10.0 * std::log10(err) : 99.99);
+  }
+  std::fprintf(VStatsFile, "f_size= %6d ", frameSize);
+  double ti1 = double(ost.SyncOpts) * av_q2d(enc->time_base);
+  if (ti1 < 0.01) ti1 = 0.01;
+  const double bitrate = double(frameSize) * 8 / av_q2d(enc->time_base) / 1000.0;
+  const double avg = double(VideoSize) * 8 / ti1 / 1000.0;
+  std::fprintf(VStatsFile, "s_size= %8.0fkB time= %0.3f br= %7.1fkbits/s avg_br= %7.1fkbits/s ",
+               double(VideoSize) / 1024, ti1, bitrate, avg);
+  std::fprintf(VStatsFile, "type= %c\n", ff::av_get_picture_type_char(AVPictureType(pictType)));
+}
+
+void TCustomFFmpeg::DoPreview(AVFrame* picture, std::int64_t pts, int frameNumber, bool bitmapReady) {
+  int flags;
+  bool changed;
+  {
+    // Only the flags are read under the lock: the callbacks below may wait for the main thread,
+    // which may itself be waiting for this lock in SetPreviewFlags.
+    std::lock_guard<std::mutex> lock(PreviewLock());
+    flags = FPreviewFlags;
+    changed = flags != PreviewFlagsUsed;
+    PreviewFlagsUsed = flags;
+  }
+  if (!(flags & 1) && PreviewWin) PreviewWin.reset();
+  const bool toBitmap = (flags & 2) && OnPreviewBitmap;
+  if (!toBitmap && !(flags & 1)) return;
+  const std::int64_t now = ff::av_gettime();
+  if (now - LastPreviewTime <= 100000) return;
+  if (!OutputConverter) {
+    OutputConverter = std::make_unique<TFormatConverter>();
+    OutputConverter->SetBitsPixel(HookBitsPixel);
+  }
+  int off = 0;
+  if (!bitmapReady || changed) {
+    if (!OutputConverter->ToRGB(PictureOf(picture), AVPixelFormat(picture->format), true, picture->height,
+                                picture->width)) {
+      Log(llError, OutputConverter->ErrorText());
+      off = toBitmap ? 2 : 1;
+    }
+  }
+  if (!off) {
+    if (toBitmap) {
+      OnPreviewBitmap(*this, OutputConverter->Bitmap(), pts, frameNumber);
+    } else {
+      if (!PreviewWin) PreviewWin = CreatePreviewWindow();
+      if (!PreviewWin || !PreviewWin->Preview(OutputConverter->Bitmap(), frameNumber, pts)) {
+        PreviewWin.reset();
+        off = 1;
+      }
+    }
+    LastPreviewTime = now;
+  }
+  if (off) {
+    std::lock_guard<std::mutex> lock(PreviewLock());
+    FPreviewFlags &= ~off;
+    PreviewFlagsUsed = FPreviewFlags;
+  }
+}
+
+}  // namespace qv
