@@ -16,6 +16,15 @@ class RunTranscode : public ::testing::Test {
   static void SetUpTestSuite() {
     Dir = new TTempDir;
     MakeClip(*Dir / "src.mkv", "-f lavfi -i testsrc=duration=5:size=640x480:rate=25 -c:v ffv1");
+    const std::string small = "-f lavfi -i testsrc=duration=2:size=160x120:rate=25 ";
+    // Frames 10..14 missing: frame 15 arrives five frame periods after frame 9.
+    MakeClip(*Dir / "gap.mkv", small + "-vf \"select='not(between(n,10,14))'\" -fps_mode passthrough -c:v ffv1");
+    // Frames 20..29 squeezed into 0.2 frame periods each, the rest at their usual distance.
+    MakeClip(*Dir / "burst.mkv", small + "-vf \"setpts='(if(lt(N,20),N,if(lt(N,30),20+(N-20)*0.2,N-8)))/(25*TB)'\" "
+             "-fps_mode passthrough -c:v ffv1");
+    MakeClip(*Dir / "gop.avi", "-f lavfi -i testsrc=duration=3:size=160x120:rate=25 -c:v mpeg4 -g 25");
+    MakeClip(*Dir / "two.mkv", "-f lavfi -i testsrc=duration=2:size=320x240:rate=25 -c:v ffv1");
+    MakeClip(*Dir / "three.mkv", "-f lavfi -i testsrc2=duration=3:size=320x240:rate=25 -c:v ffv1");
   }
   static void TearDownTestSuite() { delete Dir; }
   static std::string Path(const std::string& name) { return *Dir / name; }
@@ -42,6 +51,130 @@ TEST_F(RunTranscode, ClipBecomesMsmpeg4v2Avi) {
   const double psnr = Psnr(out, Path("src.mkv"));
   EXPECT_GT(psnr, 30.0);
   std::printf("msmpeg4v2 640x480: %d frames, %.3f s, PSNR %.2f dB\n", frames, duration, psnr);
+}
+
+// Lines of a video statistics file: one per encoded picture.
+int CountLines(const std::string& path) {
+  return std::atoi(RunCommand("wc -l < " + Quote(path)).c_str());
+}
+
+TEST_F(RunTranscode, VideoSyncDuplicatesAndDropsByTheRules) {
+  struct TCase {
+    const char* Clip;
+    const char* VSync;  // nullptr: automatic
+    int Dups, Drops, Encoded;
+  } cases[] = {
+      // AVI has a constant frame rate: a frame five periods late fills the gap (4 duplicates).
+      {"gap.mkv", nullptr, 4, 0, 49},
+      // Frames more than 1.1 periods early are dropped: 7 of the 10 squeezed ones.
+      {"burst.mkv", nullptr, 0, 7, 43},
+      // Method 0: every decoded frame once, with its own time stamp.
+      {"gap.mkv", "0", 0, 0, 45},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.Clip) + " vsync " + (c.VSync ? c.VSync : "auto"));
+    const std::string out = Path("sync.avi");
+    const std::string stats = Path("sync.vstats");
+    std::remove(stats.c_str());
+    TCustomFFmpeg e;
+    TTerminateProbe probe;
+    probe.Attach(e);
+    TOptionList opts = {{"vcodec", "msmpeg4v2"}, {"vstats_file", stats}};
+    if (c.VSync) opts.push_back({"vsync", c.VSync});
+    OpenAll(e, {{{}, Path(c.Clip)}}, opts, out);
+    e.Start(false);
+    ASSERT_FALSE(probe.Failed) << probe.Text;
+    EXPECT_EQ(e.NbFramesDup, c.Dups);
+    EXPECT_EQ(e.NbFramesDrop, c.Drops);
+    EXPECT_EQ(CountLines(stats), c.Encoded);
+    if (!c.VSync) {
+      EXPECT_EQ(FrameCount(out), c.Encoded);
+    }
+  }
+}
+
+TEST_F(RunTranscode, RecordingTimeStartTimeJoinAndFilters) {
+  struct TCase {
+    const char* Name;
+    TOptionList BeforeInput;
+    std::vector<std::string> Inputs;
+    TOptionList BeforeOutput;
+    bool Join;
+    int Frames;
+    double Duration;
+    const char* Size;
+  } cases[] = {
+      {"t", {}, {"src.mkv"}, {{"t", "2"}}, false, 50, 2.0, "640\n480"},
+      {"ss", {{"ss", "1.5"}}, {"src.mkv"}, {}, false, 88, 3.5, "640\n480"},
+      {"join", {}, {"two.mkv", "three.mkv"}, {}, true, 125, 5.0, "320\n240"},
+      {"vf", {}, {"src.mkv"}, {{"vf", "scale=320:240"}}, false, 125, 5.0, "320\n240"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    const std::string out = Path(std::string(c.Name) + ".avi");
+    TCustomFFmpeg e;
+    TTerminateProbe probe;
+    probe.Attach(e);
+    SetOptions(e, c.BeforeInput);
+    for (const auto& in : c.Inputs) ASSERT_TRUE(e.OpenInput(Path(in))) << e.LastError();
+    SetOptions(e, c.BeforeOutput);
+    e.SetOption("vcodec", "msmpeg4v2");
+    ASSERT_GE(e.OpenOutput(out, c.Join), 0) << e.LastError();
+    if (c.Join) e.PrepareJoin();
+    e.Start(false);
+    ASSERT_FALSE(probe.Failed) << probe.Text;
+    EXPECT_TRUE(probe.Completed);
+    EXPECT_NEAR(FrameCount(out), c.Frames, 1);
+    EXPECT_NEAR(Duration(out), c.Duration, 0.1);
+    EXPECT_EQ(Probe(out, "stream=width,height", "v:0"), c.Size);
+  }
+}
+
+TEST_F(RunTranscode, StreamCopyStartsAtAKeyFrameUnlessCopyinkf) {
+  for (bool copyinkf : {false, true}) {
+    SCOPED_TRACE(copyinkf ? "copyinkf" : "key frame start");
+    const std::string out = Path("copy.avi");
+    TCustomFFmpeg e;
+    TTerminateProbe probe;
+    probe.Attach(e);
+    TOptionList opts = {{"vcodec", "copy"}, {"ss", "0.5"}};
+    if (copyinkf) opts.push_back({"copyinkf", "1"});
+    OpenAll(e, {{{}, Path("gop.avi")}}, opts, out);
+    e.Start(false);
+    ASSERT_FALSE(probe.Failed) << probe.Text;
+    auto packets = Packets(out);
+    ASSERT_FALSE(packets.empty());
+    EXPECT_EQ(Probe(out, "stream=codec_name", "v:0"), "mpeg4");
+    // Key frames every 25 frames: the copy from 0.5 s starts at frame 25 (1.0 s) or at once.
+    EXPECT_EQ(packets.front().second, !copyinkf);
+    EXPECT_NEAR(int(packets.size()), copyinkf ? 63 : 50, 1);
+  }
+}
+
+TEST_F(RunTranscode, TwoPassEncodingReadsTheFirstPassLog) {
+  const std::string prefix = Path("pass");
+  for (int pass : {1, 2}) {
+    SCOPED_TRACE(pass);
+    const std::string out = Path("pass" + std::to_string(pass) + ".avi");
+    TCustomFFmpeg e;
+    TTerminateProbe probe;
+    probe.Attach(e);
+    OpenAll(e, {{{}, Path("src.mkv")}},
+            {{"vcodec", "msmpeg4v2"}, {"b", "300k"}, {"pass", std::to_string(pass)}, {"passlogfile", prefix}}, out);
+    e.Start(false);
+    ASSERT_FALSE(probe.Failed) << probe.Text;
+    EXPECT_NEAR(FrameCount(out), 125, 1);
+    if (pass == 1) {
+      std::string log = RunCommand("head -c 200 " + Quote(prefix + "-0.log"));
+      EXPECT_NE(log.find("in:0 out:0 type:"), std::string::npos) << log;
+    }
+  }
+  // The clip is too simple for one pass to get down to 300k; the second pass, planned from the first
+  // pass's log, comes much closer (the ffmpeg command line gets the same figures).
+  const double rate1 = std::atof(Probe(Path("pass1.avi"), "format=bit_rate").c_str());
+  const double rate2 = std::atof(Probe(Path("pass2.avi"), "format=bit_rate").c_str());
+  std::printf("two-pass at 300k: pass 1 %.0f bit/s, pass 2 %.0f bit/s\n", rate1, rate2);
+  EXPECT_LT(rate2, rate1 * 0.95);
 }
 
 }  // namespace
