@@ -1,0 +1,96 @@
+#include "cli/convert_args.h"
+
+#include <algorithm>
+
+namespace qv {
+
+namespace {
+
+std::string Lower(std::string s) {
+  for (char& c : s)
+    if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
+  return s;
+}
+
+void AppendLine(std::string& text, const std::string& name, const std::string& value) {
+  if (!text.empty()) text += '\n';
+  text += name + "=" + value;
+}
+
+}  // namespace
+
+bool IsFlagOption(const std::string& name) {
+  // The transcoder's boolean options (a missing value means "on"), the vstats switch, the stream
+  // adders, and the informational options it accepts and ignores.
+  static const char* const kFlags[] = {
+      "dump", "hex", "re", "loop_input", "copyts", "copytb", "shortest", "xerror", "intra",
+      "vn", "sameq", "deinterlace", "psnr", "qphist", "force_fps", "an", "sn", "isync",
+      "vstats", "newvideo", "newaudio", "newsubtitle",
+      "l", "version", "formats", "codecs", "bsfs", "protocols", "filters", "y", "benchmark"};
+  return std::find_if(std::begin(kFlags), std::end(kFlags), [&](const char* f) { return name == f; }) !=
+         std::end(kFlags);
+}
+
+std::string ParseConvertArgs(const std::vector<std::string>& args, TConvertCommand& cmd) {
+  cmd = TConvertCommand();
+  std::string pending;  // options not yet claimed by an -i
+  bool haveOutput = false;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    if (a == "--help" || a == "-help" || a == "-h" || a == "-?") {
+      cmd.Help = true;
+      return "";
+    }
+    if (a.size() < 2 || a[0] != '-') {
+      if (haveOutput) return "More than one output file given: \"" + cmd.Output + "\" and \"" + a + "\"";
+      cmd.Output = a;
+      haveOutput = true;
+      continue;
+    }
+    const std::string name = Lower(a.substr(1));
+    if (name == "i") {
+      if (i + 1 >= args.size()) return "Missing input file name after -i";
+      if (haveOutput) return "Input file \"" + args[i + 1] + "\" given after the output file";
+      cmd.Inputs.push_back({args[++i], pending});
+      pending.clear();
+      continue;
+    }
+    std::string value;
+    if (!IsFlagOption(name)) {
+      if (i + 1 >= args.size()) return "Missing argument for option \"" + a + "\"";
+      value = args[++i];
+    }
+    if (value.find_first_of("\r\n") != std::string::npos || value.find("<CRLF>") != std::string::npos)
+      return "The value of option \"" + a + "\" must not contain a line break";
+    AppendLine(pending, name, value);
+  }
+  if (cmd.Inputs.empty()) return "At least one input file must be specified";
+  if (!haveOutput) return "At least one output file must be specified";
+  cmd.OutputOptions = pending;
+  return "";
+}
+
+std::string ConvertUsage() {
+  return "Usage: quorvane-convert [input options] -i INPUT [[input options] -i INPUT]... [output options] OUTPUT\n"
+         "\n"
+         "Converts the inputs into OUTPUT with the Quorvane encoder. Options are written as on a\n"
+         "transcoding command line; those before an -i apply to that input, the rest to the output.\n"
+         "Switches such as -an, -vn, -sn, -copyts, -shortest, -isync, -newvideo take no value.\n"
+         "\n"
+         "Examples of options:\n"
+         "  -f FORMAT          force the format of the next input or of the output\n"
+         "  -vcodec NAME       video encoder (\"copy\" copies the stream)\n"
+         "  -acodec NAME       audio encoder\n"
+         "  -b RATE, -ab RATE  video / audio bit rate in bit/s (\"1600k\" allowed)\n"
+         "  -s WxH             frame size        -r RATE   frame rate\n"
+         "  -ar HZ, -ac N      audio sample rate and channels\n"
+         "  -t DURATION        stop after this much output     -ss TIME  start here\n"
+         "  -vf FILTERS        video filter chain\n"
+         "  -loglevel LEVEL    quiet, panic, fatal, error, warning, info, verbose, debug\n"
+         "\n"
+         "While it runs it prints a progress line; Ctrl-C stops the conversion and still finishes the\n"
+         "file. Exit status: 0 when the conversion completed, 1 when it failed, 2 for a bad command\n"
+         "line, 130 when it was stopped.\n";
+}
+
+}  // namespace qv

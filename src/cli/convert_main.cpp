@@ -1,0 +1,29 @@
+// quorvane-convert: the encoder component driven from the command line.
+#include <clocale>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "cli/convert_args.h"
+#include "cli/convert_run.h"
+#include "media/main_thread.h"
+
+int main(int argc, char** argv) {
+  std::setlocale(LC_ALL, "");
+  qv::MarkMainThread();
+  std::vector<std::string> args(argv + 1, argv + argc);
+  qv::TConvertCommand cmd;
+  std::string error = qv::ParseConvertArgs(args, cmd);
+  if (cmd.Help) {
+    std::fputs(qv::ConvertUsage().c_str(), stdout);
+    return 0;
+  }
+  if (!error.empty()) {
+    std::fprintf(stderr, "quorvane-convert: %s\nTry \"quorvane-convert --help\".\n", error.c_str());
+    return 2;
+  }
+  qv::InstallStopSignals();
+  int status = qv::RunConvert(cmd);
+  qv::RemoveStopSignals();
+  return status;
+}

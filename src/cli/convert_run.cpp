@@ -1,0 +1,168 @@
+#include "cli/convert_run.h"
+
+#include <pthread.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <mutex>
+#include <optional>
+#include <thread>
+
+#include "cli/convert_progress.h"
+#include "encoder/ff_encoder.h"
+#include "media/loader.h"
+#include "media/logger.h"
+#include "media/main_thread.h"
+#include "media/unicode_url.h"
+
+namespace qv {
+
+namespace {
+
+std::atomic<bool> gStopSignal{false};
+std::thread gSignalThread;
+sigset_t gSignals;
+
+// The progress line stays on one terminal line (rewritten with CR); log lines and the end break it.
+class TConsole {
+ public:
+  TConsole() : Tty(::isatty(2) != 0) {}
+  void Progress(const std::string& line) {
+    std::lock_guard<std::mutex> lock(Lock);
+    if (Tty) {
+      std::fprintf(stderr, "\r%s", line.c_str());
+      OpenLine = true;
+    } else {
+      std::fprintf(stderr, "%s\n", line.c_str());
+    }
+    std::fflush(stderr);
+  }
+  void Line(const std::string& text) {
+    std::lock_guard<std::mutex> lock(Lock);
+    BreakLine();
+    std::fprintf(stderr, "%s\n", text.c_str());
+    std::fflush(stderr);
+  }
+  void Log(const std::string& text) {
+    std::lock_guard<std::mutex> lock(Lock);
+    BreakLine();
+    // Library lines come with their own line break, the program's own without.
+    std::fputs(text.c_str(), stderr);
+    if (text.empty() || text.back() != '\n') std::fputc('\n', stderr);
+    std::fflush(stderr);
+  }
+
+ private:
+  void BreakLine() {
+    if (OpenLine) std::fputc('\n', stderr);
+    OpenLine = false;
+  }
+  std::mutex Lock;
+  bool Tty;
+  bool OpenLine = false;
+};
+
+}  // namespace
+
+void InstallStopSignals() {
+  sigemptyset(&gSignals);
+  sigaddset(&gSignals, SIGINT);
+  sigaddset(&gSignals, SIGTERM);
+  sigaddset(&gSignals, SIGUSR1);  // our own wake-up at the end
+  pthread_sigmask(SIG_BLOCK, &gSignals, nullptr);
+  gSignalThread = std::thread([] {
+    for (;;) {
+      int sig = 0;
+      if (sigwait(&gSignals, &sig) != 0) continue;
+      if (sig == SIGUSR1) return;
+      gStopSignal = true;
+    }
+  });
+}
+
+bool StopSignalled() { return gStopSignal.load(); }
+
+void RemoveStopSignals() {
+  if (!gSignalThread.joinable()) return;
+  pthread_kill(gSignalThread.native_handle(), SIGUSR1);
+  gSignalThread.join();
+}
+
+int RunConvert(const TConvertCommand& cmd) {
+  TConsole console;
+  GetLogger()->TriggerEventInMainThread = false;
+  GetLogger()->OnLog = [&console](const void*, std::uint32_t, TLogLevel level, const std::string& msg) {
+    // Failures are logged at "quiet" as well; they are printed once, at the end.
+    if (level != llQuiet) console.Log(msg);
+  };
+  struct TDetachLog {
+    ~TDetachLog() { GetLogger()->OnLog = nullptr; }
+  } detachLog;
+
+  TFFEncoder encoder;
+  if (!encoder.LibrariesLoaded() && !encoder.LoadLibraries(Utf8ToWide(DefaultLibraryPath()))) {
+    console.Line("quorvane-convert: " + encoder.LastError());
+    return 1;
+  }
+
+  TInputOptions in;
+  in.ExtOptions = cmd.Inputs[0].ExtOptions;
+  const int task = encoder.AddTask(Utf8ToWide(cmd.Inputs[0].FileName), in);
+  if (task < 0) {
+    console.Line("quorvane-convert: " + encoder.LastError());
+    return 1;
+  }
+  for (size_t i = 1; i < cmd.Inputs.size(); ++i) {
+    in.Reset();
+    in.ExtOptions = cmd.Inputs[i].ExtOptions;
+    if (!encoder.AddInputFile(task, Utf8ToWide(cmd.Inputs[i].FileName), in)) {
+      console.Line("quorvane-convert: " + encoder.LastError());
+      return 1;
+    }
+  }
+  TOutputOptions out;
+  out.ExtOptions = cmd.OutputOptions;
+  if (!encoder.SetOutputFile(task, Utf8ToWide(cmd.Output), out)) {
+    console.Line("quorvane-convert: " + encoder.LastError());
+    return 1;
+  }
+
+  std::optional<TProgressInfo> lastProgress;
+  std::optional<TTerminateInfo> taskEnd;
+  bool allDone = false;
+  encoder.OnProgress = [&](TObject*, PProgressInfo info) {
+    lastProgress = *info;
+    console.Progress(ProgressLine(*info));
+  };
+  encoder.OnTerminate = [&](TObject*, const TTerminateInfo& info) {
+    if (info.TaskIndex < 0)
+      allDone = true;
+    else
+      taskEnd = info;
+  };
+
+  // Events come to this thread: the worker waits for each progress report to be printed.
+  encoder.StartTask(1);
+  bool stopping = false;
+  while (!allDone) {
+    WaitMainThreadCalls(std::chrono::milliseconds(50));
+    if (StopSignalled() && !stopping) {
+      stopping = true;
+      console.Line("Stopping: finishing " + cmd.Output);
+      encoder.Stop(false);
+    }
+  }
+
+  TTerminateInfo end = taskEnd.value_or(TTerminateInfo());
+  console.Line(FinalLine(end, lastProgress ? &*lastProgress : nullptr, cmd.Output));
+  if (end.Failed) {
+    console.Line("quorvane-convert: " + (end.ErrorMessage.empty() ? std::string("conversion failed") : end.ErrorMessage));
+    return 1;
+  }
+  return end.Completed ? 0 : 130;
+}
+
+}  // namespace qv

@@ -1,0 +1,170 @@
+#include "cli/rec_args.h"
+
+#include <cctype>
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+
+namespace qv {
+
+namespace {
+
+// Whole decimal numbers only: "12abc", "", " 5" and overflow are all refused.
+bool ParseInt(const std::string& text, long long min, long long max, long long& value, int base = 10) {
+  if (text.empty()) return false;
+  const char first = text[0];
+  const bool digit = (first >= '0' && first <= '9') || (base == 16 && std::isxdigit(static_cast<unsigned char>(first)));
+  if (!digit && !(first == '-' && min < 0)) return false;
+  errno = 0;
+  char* end = nullptr;
+  const long long v = std::strtoll(text.c_str(), &end, base);
+  if (errno != 0 || end == text.c_str() || *end != '\0' || v < min || v > max) return false;
+  value = v;
+  return true;
+}
+
+// Splits "a<sep>b<sep>..." into exactly `count` integers within [min, max].
+bool ParseInts(const std::string& text, char sep, int count, long long min, long long max, long long* out) {
+  size_t start = 0;
+  for (int i = 0; i < count; ++i) {
+    const size_t end = i + 1 < count ? text.find(sep, start) : text.size();
+    if (end == std::string::npos) return false;
+    if (!ParseInt(text.substr(start, end - start), min, max, out[i])) return false;
+    start = end + 1;
+  }
+  return true;
+}
+
+constexpr long long kMaxDimension = 16384;
+
+}  // namespace
+
+std::string ParseRecArgs(const std::vector<std::string>& args, TRecCommand& cmd) {
+  cmd = TRecCommand();
+  int areaOptions = 0;
+  bool optionsEnded = false;
+  for (size_t i = 0; i < args.size(); ++i) {
+    std::string arg = args[i];
+    if (optionsEnded || arg.size() < 2 || arg[0] != '-') {
+      if (!cmd.Output.empty()) return "more than one output file given (\"" + cmd.Output + "\", \"" + arg + "\")";
+      cmd.Output = arg;
+      continue;
+    }
+    if (arg == "--") {
+      optionsEnded = true;
+      continue;
+    }
+    std::string value;
+    bool inlineValue = false;
+    if (const size_t eq = arg.find('='); arg.rfind("--", 0) == 0 && eq != std::string::npos) {
+      value = arg.substr(eq + 1);
+      arg.resize(eq);
+      inlineValue = true;
+    }
+    auto takeValue = [&]() -> bool {
+      if (inlineValue) return true;
+      if (i + 1 >= args.size()) return false;
+      value = args[++i];
+      return true;
+    };
+    auto noValue = [&]() { return !inlineValue; };
+
+    if (arg == "-h" || arg == "--help") {
+      cmd.Help = true;
+    } else if (arg == "--fullscreen") {
+      if (!noValue()) return "--fullscreen takes no value";
+      cmd.Area = TRecArea::FullScreen;
+      ++areaOptions;
+    } else if (arg == "--region") {
+      if (!takeValue()) return "--region needs X,Y,W,H";
+      long long v[4];
+      if (!ParseInts(value, ',', 4, 0, kMaxDimension, v) || v[2] < 1 || v[3] < 1)
+        return "bad region \"" + value + "\" (expected X,Y,W,H with a width and height of at least 1)";
+      cmd.Area = TRecArea::Region;
+      cmd.RegionX = int(v[0]);
+      cmd.RegionY = int(v[1]);
+      cmd.RegionWidth = int(v[2]);
+      cmd.RegionHeight = int(v[3]);
+      ++areaOptions;
+    } else if (arg == "--window") {
+      if (!takeValue()) return "--window needs an X window id";
+      long long id = 0;
+      // xwininfo and xdotool print ids in hex or decimal; both are taken.
+      const bool hex = value.rfind("0x", 0) == 0 || value.rfind("0X", 0) == 0;
+      if (!ParseInt(hex ? value.substr(2) : value, 1, 0xFFFFFFFFLL, id, hex ? 16 : 10))
+        return "bad window id \"" + value + "\"";
+      cmd.Area = TRecArea::Window;
+      cmd.WindowId = std::uint32_t(id);
+      ++areaOptions;
+    } else if (arg == "--title") {
+      if (!takeValue() || value.empty()) return "--title needs a window title";
+      cmd.Area = TRecArea::Title;
+      cmd.Title = value;
+      ++areaOptions;
+    } else if (arg == "--no-audio") {
+      if (!noValue()) return "--no-audio takes no value";
+      cmd.Audio = false;
+    } else if (arg == "--blink") {
+      if (!noValue()) return "--blink takes no value";
+      cmd.Blink = true;
+    } else if (arg == "--size") {
+      if (!takeValue()) return "--size needs WxH";
+      long long v[2];
+      if (!ParseInts(value, 'x', 2, 1, kMaxDimension, v) || v[0] < 2 || v[1] < 2)
+        return "bad frame size \"" + value + "\" (expected WxH, for example 1280x720)";
+      cmd.OutWidth = int(v[0]);
+      cmd.OutHeight = int(v[1]);
+    } else if (arg == "--vb" || arg == "--ab") {
+      if (!takeValue()) return arg + " needs a bit rate in kbit/s";
+      long long kbps = 0;
+      if (!ParseInt(value, 1, 100000, kbps)) return "bad bit rate \"" + value + "\" for " + arg + " (kbit/s, 1 to 100000)";
+      (arg == "--vb" ? cmd.VideoKbps : cmd.AudioKbps) = int(kbps);
+    } else if (arg == "--ar") {
+      if (!takeValue()) return "--ar needs 22050 or 44100";
+      if (value != "22050" && value != "44100") return "bad sample rate \"" + value + "\" (22050 or 44100)";
+      cmd.SampleRate = std::atoi(value.c_str());
+    } else if (arg == "--duration") {
+      if (!takeValue()) return "--duration needs a number of seconds";
+      errno = 0;
+      char* end = nullptr;
+      const double seconds = std::strtod(value.c_str(), &end);
+      if (value.empty() || errno != 0 || *end != '\0' || !std::isfinite(seconds) || seconds <= 0 ||
+          seconds > 7 * 24 * 3600.0)
+        return "bad duration \"" + value + "\" (seconds, more than 0)";
+      cmd.DurationUs = std::llround(seconds * 1e6);
+    } else {
+      return "unknown option \"" + args[i] + "\"";
+    }
+  }
+  if (cmd.Help) return "";
+  if (areaOptions > 1) return "give at most one of --fullscreen, --region, --window, --title";
+  if (cmd.Output.empty()) return "no output file given";
+  return "";
+}
+
+std::string RecUsage() {
+  return "usage: quorvane-rec [--fullscreen | --region X,Y,W,H | --window XID | --title TEXT]\n"
+         "                    [--no-audio] [--size WxH] [--vb KBPS] [--ab KBPS] [--ar 22050|44100]\n"
+         "                    [--blink] [--duration SECONDS] OUTPUT.avi\n"
+         "\n"
+         "Records the screen (and the default sound input) into an AVI file: MS-MPEG4 v2 video at\n"
+         "25 fps with the pointer drawn in, MS ADPCM audio.\n"
+         "\n"
+         "  --fullscreen        the whole screen (the default)\n"
+         "  --region X,Y,W,H    a rectangle of the screen\n"
+         "  --window XID        one window, followed when it moves (id in decimal or 0x hex)\n"
+         "  --title TEXT        the top-level window with exactly this title\n"
+         "  --no-audio          video only\n"
+         "  --size WxH          output frame size (default: the size of the area)\n"
+         "  --vb KBPS           video bit rate in kbit/s (default 360)\n"
+         "  --ab KBPS           audio bit rate in kbit/s (default 80)\n"
+         "  --ar RATE           audio sample rate, 22050 or 44100 (default 44100)\n"
+         "  --blink             show a blinking frame around the recorded area\n"
+         "  --duration SECONDS  stop after this much recorded time (pauses not counted)\n"
+         "\n"
+         "While recording: Ctrl-C or SIGTERM stops and finishes the file; SIGUSR1 pauses and SIGUSR2\n"
+         "resumes; on a terminal the space bar toggles pause and q stops.\n"
+         "Exit status: 0 when the file was finished, 1 on failure, 2 for a bad command line.\n";
+}
+
+}  // namespace qv

@@ -1,0 +1,29 @@
+// quorvane-rec: records the screen (and sound) into an AVI file without the tray program.
+#include <clocale>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "cli/rec_args.h"
+#include "cli/rec_run.h"
+#include "media/main_thread.h"
+
+int main(int argc, char** argv) {
+  // Before any thread exists, so that every thread inherits the blocked set and the signals wait
+  // for the main loop instead of ending the process half-way through writing the file.
+  qv::BlockRecordingSignals();
+  std::setlocale(LC_ALL, "");
+  qv::MarkMainThread();
+  std::vector<std::string> args(argv + 1, argv + argc);
+  qv::TRecCommand cmd;
+  const std::string error = qv::ParseRecArgs(args, cmd);
+  if (cmd.Help) {
+    std::fputs(qv::RecUsage().c_str(), stdout);
+    return 0;
+  }
+  if (!error.empty()) {
+    std::fprintf(stderr, "quorvane-rec: %s\nTry \"quorvane-rec --help\".\n", error.c_str());
+    return 2;
+  }
+  return qv::RunRecording(cmd);
+}

@@ -1,0 +1,306 @@
+#include "cli/rec_run.h"
+
+#include <poll.h>
+#include <signal.h>
+#include <sys/eventfd.h>
+#include <sys/signalfd.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+#include <mutex>
+#include <optional>
+
+#include "capture/pause_flags.h"
+#include "capture/screen_capture.h"
+#include "capture/wave_capture.h"
+#include "cli/rec_setup.h"
+#include "encoder/ff_encoder.h"
+#include "media/loader.h"
+#include "media/logger.h"
+#include "media/main_thread.h"
+#include "media/unicode_url.h"
+
+namespace qv {
+
+namespace {
+
+sigset_t RecordingSignals() {
+  sigset_t set;
+  sigemptyset(&set);
+  for (int sig : {SIGINT, SIGTERM, SIGUSR1, SIGUSR2}) sigaddset(&set, sig);
+  return set;
+}
+
+std::string Clock(std::int64_t us) {
+  if (us < 0) us = 0;
+  const long long cs = (long long)(us / 10000);
+  char buf[48];
+  std::snprintf(buf, sizeof(buf), "%02lld:%02lld:%02lld.%02lld", cs / 360000, cs / 6000 % 60, cs / 100 % 60, cs % 100);
+  return buf;
+}
+
+// The progress line stays on one terminal line (rewritten with CR); other lines break it. Without a
+// terminal every report is a line of its own, so a log shows the whole course of a recording.
+class TConsole {
+ public:
+  TConsole() : Tty(::isatty(2) != 0) {}
+  void Progress(const std::string& line) {
+    std::lock_guard<std::mutex> lock(Lock);
+    if (Tty) {
+      std::fprintf(stderr, "\r%s\033[K", line.c_str());
+      OpenLine = true;
+    } else {
+      std::fprintf(stderr, "%s\n", line.c_str());
+    }
+    std::fflush(stderr);
+  }
+  void Line(const std::string& text) {
+    std::lock_guard<std::mutex> lock(Lock);
+    BreakLine();
+    std::fputs(text.c_str(), stderr);
+    if (text.empty() || text.back() != '\n') std::fputc('\n', stderr);
+    std::fflush(stderr);
+  }
+
+ private:
+  void BreakLine() {
+    if (OpenLine) std::fputc('\n', stderr);
+    OpenLine = false;
+  }
+  std::mutex Lock;
+  bool Tty;
+  bool OpenLine = false;
+};
+
+// Single keys from a terminal on standard input, without echo; Ctrl-C still raises SIGINT.
+class TTerminalKeys {
+ public:
+  TTerminalKeys() {
+    if (!::isatty(0) || tcgetattr(0, &Saved) != 0) return;
+    termios raw = Saved;
+    raw.c_lflag &= ~tcflag_t(ICANON | ECHO);
+    raw.c_cc[VMIN] = 0;
+    raw.c_cc[VTIME] = 0;
+    Active = tcsetattr(0, TCSANOW, &raw) == 0;
+  }
+  ~TTerminalKeys() {
+    if (Active) tcsetattr(0, TCSANOW, &Saved);
+  }
+  TTerminalKeys(const TTerminalKeys&) = delete;
+  TTerminalKeys& operator=(const TTerminalKeys&) = delete;
+  bool Active = false;
+
+ private:
+  termios Saved{};
+};
+
+// The audio pause flag as the wave device follows it, registered for the life of the recording.
+class TAudioPauseFlag {
+ public:
+  TAudioPauseFlag() : Number(RegisterPauseFlag(&Flag)) {}
+  ~TAudioPauseFlag() { UnregisterPauseFlag(&Flag); }
+  TAudioPauseFlag(const TAudioPauseFlag&) = delete;
+  TAudioPauseFlag& operator=(const TAudioPauseFlag&) = delete;
+  void Set(bool paused) { Flag.store(paused ? 1 : 0); }
+  std::atomic<std::int32_t> Flag{0};
+  const std::intptr_t Number;
+};
+
+// An eventfd that the main-thread call queue pokes, so the loop below sleeps in one poll().
+class TWakeFd {
+ public:
+  TWakeFd() : Fd(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {
+    if (Fd >= 0)
+      SetMainThreadWaker([fd = Fd] {
+        const std::uint64_t one = 1;
+        (void)!::write(fd, &one, sizeof(one));
+      });
+  }
+  ~TWakeFd() {
+    SetMainThreadWaker(nullptr);
+    if (Fd >= 0) ::close(Fd);
+  }
+  TWakeFd(const TWakeFd&) = delete;
+  TWakeFd& operator=(const TWakeFd&) = delete;
+  void Drain() {
+    std::uint64_t n = 0;
+    if (Fd >= 0) (void)!::read(Fd, &n, sizeof(n));
+  }
+  const int Fd;
+};
+
+std::int64_t FileSize(const std::string& path) {
+  struct stat st{};
+  return ::stat(path.c_str(), &st) == 0 ? std::int64_t(st.st_size) : -1;
+}
+
+}  // namespace
+
+void BlockRecordingSignals() {
+  const sigset_t set = RecordingSignals();
+  pthread_sigmask(SIG_BLOCK, &set, nullptr);
+}
+
+std::string RecProgressLine(const TProgressInfo& info, int dup, int drop, bool paused) {
+  char buf[256];
+  std::snprintf(buf, sizeof(buf), "time=%s frames=%6d size=%8.0fkB fps=%3d dup=%d drop=%d%s",
+                Clock(info.CurrentTime).c_str(), info.FrameNumber, double(info.TotalSize) / 1024.0, info.FPS, dup,
+                drop, paused ? " [paused]" : "");
+  return buf;
+}
+
+int RunRecording(const TRecCommand& cmd) {
+  TConsole console;
+  auto fail = [&console](const std::string& text) {
+    console.Line("quorvane-rec: " + text);
+    return 1;
+  };
+
+  // Warnings and errors of the devices and the engine are worth seeing; their notices are not.
+  GetLogger()->SetLogLevel(llWarning);
+  GetLogger()->TriggerEventInMainThread = false;
+  GetLogger()->OnLog = [&console](const void*, std::uint32_t, TLogLevel level, const std::string& msg) {
+    // Failures are logged at "quiet" as well; they are printed once, at the end.
+    if (level != llQuiet) console.Line(msg);
+  };
+  struct TDetachLog {
+    ~TDetachLog() { GetLogger()->OnLog = nullptr; }
+  } detachLog;
+
+  TScreenFacts facts;
+  if (std::string error = ReadScreenFacts(cmd, facts); !error.empty()) return fail(error);
+
+  TAudioPauseFlag pauseFlag;
+  TRecPlan plan;
+  if (std::string error = PlanRecording(cmd, facts, pauseFlag.Number, plan); !error.empty()) return fail(error);
+  if (!plan.Note.empty()) console.Line("quorvane-rec: note: " + plan.Note);
+
+  TFFEncoder encoder;
+  if (!encoder.LibrariesLoaded() && !encoder.LoadLibraries(Utf8ToWide(DefaultLibraryPath())))
+    return fail("cannot load the media libraries: " + encoder.LastError());
+
+  RegisterScreenCapture();
+  if (cmd.Audio) RegisterWaveCapture();
+  encoder.ClearTasks();
+
+  TInputOptions in;
+  in.Reset();
+  in.FileFormat = "screencapture";
+  const int task = encoder.AddTask(Utf8ToWide(plan.ScreenOptions), in);
+  if (task < 0) return fail("cannot open the screen: " + encoder.LastError());
+  if (cmd.Audio) {
+    in.Reset();
+    in.FileFormat = "wavecapture";
+    pauseFlag.Set(false);
+    if (!encoder.AddInputFile(task, Utf8ToWide(plan.AudioOptions), in))
+      return fail("cannot open the sound input: " + encoder.LastError() +
+                  "\nquorvane-rec: to record without sound, add --no-audio");
+  }
+  const TOutputOptions out = RecOutputOptions(cmd, plan);
+  if (!encoder.SetOutputFile(task, Utf8ToWide(cmd.Output), out)) {
+    const std::string error = encoder.LastError();
+    encoder.RemoveTask(task);
+    return fail("cannot write \"" + cmd.Output + "\": " + error);
+  }
+
+  std::optional<TProgressInfo> lastProgress;
+  std::optional<TTerminateInfo> taskEnd;
+  bool allDone = false;
+  bool paused = false;
+  int dup = 0, drop = 0;
+  auto readDupDrop = [&] {
+    // Read while the worker waits for this thread (progress) or has ended (terminate).
+    if (TFFmpeg* t = encoder.Task(task)) {
+      dup = t->NbFramesDup;
+      drop = t->NbFramesDrop;
+    }
+  };
+  encoder.OnProgress = [&](TObject*, PProgressInfo info) {
+    lastProgress = *info;
+    readDupDrop();
+    console.Progress(RecProgressLine(*info, dup, drop, paused));
+  };
+  encoder.OnTerminate = [&](TObject*, const TTerminateInfo& info) {
+    if (info.TaskIndex < 0) {
+      allDone = true;
+    } else {
+      readDupDrop();
+      taskEnd = info;
+    }
+  };
+
+  const sigset_t signals = RecordingSignals();
+  const int sigFd = ::signalfd(-1, &signals, SFD_NONBLOCK | SFD_CLOEXEC);
+  TTerminalKeys keys;
+  TWakeFd wake;
+
+  console.Line("Recording " + plan.Description + (cmd.Audio ? " with sound" : "") + " to " + cmd.Output + " (" +
+               plan.FrameSize + ", 25 fps)" +
+               (keys.Active ? "; space pauses/resumes, q stops" : "; Ctrl-C stops, SIGUSR1/SIGUSR2 pause/resume"));
+  encoder.StartTask(1);
+
+  bool stopping = false;
+  auto setPaused = [&](bool on) {
+    if (stopping || on == paused) return;
+    if (on) {
+      encoder.Pause();
+      pauseFlag.Set(true);
+      NoteCapturePaused(true);
+    } else {
+      // The capture clocks first, so the first frames and sound after the pause count from now.
+      NoteCapturePaused(false);
+      pauseFlag.Set(false);
+      encoder.Resume();
+    }
+    paused = on;
+    if (lastProgress) console.Progress(RecProgressLine(*lastProgress, dup, drop, paused));
+    else console.Line(paused ? "Paused" : "Resumed");
+  };
+  auto stop = [&]() {
+    if (stopping) return;
+    stopping = true;
+    console.Line("Stopping: finishing " + cmd.Output);
+    encoder.Stop(false);
+  };
+
+  while (!allDone) {
+    pollfd fds[3] = {{sigFd, POLLIN, 0}, {wake.Fd, POLLIN, 0}, {keys.Active ? 0 : -1, POLLIN, 0}};
+    ::poll(fds, 3, 200);
+    if (fds[1].revents & POLLIN) wake.Drain();
+    RunMainThreadCalls();
+    signalfd_siginfo si{};
+    while (sigFd >= 0 && ::read(sigFd, &si, sizeof(si)) == ssize_t(sizeof(si))) {
+      if (si.ssi_signo == SIGUSR1) setPaused(true);
+      else if (si.ssi_signo == SIGUSR2) setPaused(false);
+      else stop();
+    }
+    if (keys.Active && (fds[2].revents & POLLIN)) {
+      char key = 0;
+      while (::read(0, &key, 1) == 1) {
+        if (key == ' ') setPaused(!paused);
+        else if (key == 'q' || key == 'Q') stop();
+      }
+    }
+  }
+  if (paused) NoteCapturePaused(false);
+  if (sigFd >= 0) ::close(sigFd);
+
+  const TTerminateInfo end = taskEnd.value_or(TTerminateInfo());
+  std::string summary = cmd.Output;
+  if (lastProgress) {
+    char buf[160];
+    std::snprintf(buf, sizeof(buf), " (%d frames, %s, %.0f kB, dup=%d drop=%d)", lastProgress->FrameNumber,
+                  Clock(lastProgress->CurrentTime).c_str(), double(FileSize(cmd.Output)) / 1024.0, dup, drop);
+    summary += buf;
+  }
+  if (end.Failed)
+    return fail("recording failed: " + (end.ErrorMessage.empty() ? std::string("unknown error") : end.ErrorMessage));
+  if (FileSize(cmd.Output) <= 0) return fail("nothing was recorded; no file written");
+  console.Line("Finished: " + summary);
+  return 0;
+}
+
+}  // namespace qv

@@ -1,0 +1,94 @@
+#!/bin/bash
+# quorvane-convert end to end on clips made by the ffmpeg command line; ffprobe judges the files.
+set -u
+BIN="${QV_BIN_DIR:?QV_BIN_DIR not set}/quorvane-convert"
+WORK=$(mktemp -d /tmp/qv_convert_XXXXXX)
+trap 'rm -rf "$WORK"' EXIT
+failures=0
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+pass() { echo "ok: $*"; }
+
+probe() {  # probe FILE ENTRIES [STREAMS]
+  ffprobe -v error ${3:+-select_streams "$3"} -show_entries "$2" -of default=noprint_wrappers=1:nokey=1 "$1" 2>/dev/null
+}
+
+# expect NAME STATUS PATTERN -- command...: exit status and a text on stdout/stderr
+expect() {
+  local name=$1 status=$2 pattern=$3
+  shift 4
+  "$@" >"$WORK/out.txt" 2>&1
+  local rc=$?
+  if [ "$rc" != "$status" ]; then
+    fail "$name: exit $rc, wanted $status"; sed 's/^/    /' "$WORK/out.txt" | tail -5; return 1
+  fi
+  if ! grep -qF -- "$pattern" "$WORK/out.txt"; then
+    fail "$name: no \"$pattern\" in the output"; sed 's/^/    /' "$WORK/out.txt" | tail -5; return 1
+  fi
+  pass "$name"
+}
+
+ffmpeg -nostdin -loglevel error -y -f lavfi -i testsrc=duration=3:size=320x240:rate=25 \
+  -f lavfi -i sine=duration=3:sample_rate=44100 -c:v mpeg4 -c:a pcm_s16le "$WORK/in.avi" || exit 1
+ffmpeg -nostdin -loglevel error -y -f lavfi -i testsrc=duration=30:size=320x240:rate=25 \
+  -f lavfi -i sine=duration=30:sample_rate=44100 -c:v mpeg4 -c:a pcm_s16le "$WORK/long.avi" || exit 1
+
+# Usage and command-line errors.
+expect "help" 0 "Usage: quorvane-convert [input options] -i INPUT" -- "$BIN" --help
+expect "no arguments" 2 "At least one input file must be specified" -- "$BIN"
+expect "no output" 2 "At least one output file must be specified" -- "$BIN" -i "$WORK/in.avi"
+expect "missing value" 2 'Missing argument for option "-vcodec"' -- "$BIN" -i "$WORK/in.avi" out.avi -vcodec
+expect "two outputs" 2 "More than one output file" -- "$BIN" -i "$WORK/in.avi" "$WORK/a.avi" "$WORK/b.avi"
+
+# Errors the encoder reports.
+expect "bad option" 1 'Unrecognized option "bogus"' -- "$BIN" -i "$WORK/in.avi" -bogus 1 "$WORK/bad.avi"
+[ -e "$WORK/bad.avi" ] && fail "bad option left a file"
+expect "bad input option" 1 'Unrecognized option "bogus"' -- "$BIN" -bogus 1 -i "$WORK/in.avi" "$WORK/bad.avi"
+expect "missing file" 1 "$WORK/missing.avi" -- "$BIN" -i "$WORK/missing.avi" "$WORK/bad.avi"
+grep -q "No such file" "$WORK/out.txt" || fail "missing file: no system error text"
+expect "unknown input format" 1 "nonsense" -- "$BIN" -f nonsense -i "$WORK/in.avi" "$WORK/bad.avi"
+expect "bad codec" 1 "no_such_codec" -- "$BIN" -i "$WORK/in.avi" -vcodec no_such_codec "$WORK/bad.avi"
+
+# A conversion like the recorder's, with the options written as on a transcoding command line.
+if expect "convert" 0 "Completed: $WORK/rec.avi" -- "$BIN" -i "$WORK/in.avi" \
+    -vcodec msmpeg4v2 -b 1600k -s 160x120 -acodec adpcm_ms -ab 64k -ar 22050 "$WORK/rec.avi"; then
+  grep -q "frame=.*fps=.*size=.*time=.*bitrate=" "$WORK/out.txt" || fail "convert: no progress line"
+  [ "$(probe "$WORK/rec.avi" stream=codec_name,width,height v:0 | tr '\n' ' ')" = "msmpeg4v2 160 120 " ] ||
+    fail "convert: video stream $(probe "$WORK/rec.avi" stream=codec_name,width,height v:0 | tr '\n' ' ')"
+  [ "$(probe "$WORK/rec.avi" stream=codec_name,sample_rate a:0 | tr '\n' ' ')" = "adpcm_ms 22050 " ] ||
+    fail "convert: audio stream $(probe "$WORK/rec.avi" stream=codec_name,sample_rate a:0 | tr '\n' ' ')"
+  frames=$(ffprobe -v error -count_frames -select_streams v:0 -show_entries stream=nb_read_frames \
+    -of default=noprint_wrappers=1:nokey=1 "$WORK/rec.avi")
+  [ "$frames" = 75 ] || fail "convert: $frames frames, wanted 75"
+fi
+
+# Switches take no value; -t limits the output.
+if expect "switch and duration" 0 "Completed:" -- "$BIN" -i "$WORK/in.avi" -an -t 1 -vcodec mpeg4 "$WORK/short.avi"; then
+  [ -z "$(probe "$WORK/short.avi" stream=index a)" ] || fail "-an: the file has audio"
+  d=$(probe "$WORK/short.avi" format=duration)
+  awk -v d="$d" 'BEGIN { exit !(d > 0.9 && d < 1.2) }' || fail "-t 1: duration $d"
+fi
+
+# Ctrl-C stops the conversion and still finishes the file.
+"$BIN" -re -i "$WORK/long.avi" -vcodec msmpeg4v2 -acodec adpcm_ms "$WORK/int.avi" >"$WORK/int.txt" 2>&1 &
+pid=$!
+sleep 3
+kill -INT $pid
+wait $pid
+rc=$?
+if [ "$rc" != 130 ]; then
+  fail "Ctrl-C: exit $rc, wanted 130"; tail -5 "$WORK/int.txt"
+elif ! grep -q "Stopped: $WORK/int.avi" "$WORK/int.txt"; then
+  fail "Ctrl-C: no final line"; tail -5 "$WORK/int.txt"
+else
+  frames=$(ffprobe -v error -count_frames -select_streams v:0 -show_entries stream=nb_read_frames \
+    -of default=noprint_wrappers=1:nokey=1 "$WORK/int.avi")
+  dur=$(probe "$WORK/int.avi" format=duration)
+  if [ -n "$frames" ] && [ "$frames" -gt 25 ] && [ "$frames" -lt 700 ] && ffmpeg -v error -i "$WORK/int.avi" -f null - 2>"$WORK/decode.txt" && [ ! -s "$WORK/decode.txt" ]; then
+    pass "Ctrl-C: $frames frames, $dur s, decodes cleanly"
+  else
+    fail "Ctrl-C: file has ${frames:-no} frames, decode errors: $(head -3 "$WORK/decode.txt")"
+  fi
+fi
+
+echo "convert_test: $failures failure(s)"
+[ "$failures" = 0 ]
