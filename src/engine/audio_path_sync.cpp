@@ -75,12 +75,15 @@ void InsertSilence(TAudioEnv& env, TAudioBlock& block, std::int64_t count) {
 
 bool SyncAudioBlock(TAudioEnv& env, TOutputStream& ost, TInputStream& ist, TAudioBlock& block, double syncIpts) {
   const int encRate = ost.Enc->sample_rate;
-  const std::int64_t fifoSamples = ost.Fifo ? ff::av_audio_fifo_size(ost.Fifo) : 0;
+  // Samples handed over but not encoded yet: those waiting in the FIFO, and those the resampler's
+  // filter still holds (left out, its delay would read as drift and be "corrected" with silence).
+  std::int64_t pending = ost.Fifo ? ff::av_audio_fifo_size(ost.Fifo) : 0;
+  if (ost.AudioResample && ost.Swr) pending += ff::swr_get_delay(ost.Swr, encRate);
   if (env.SyncMethod == 0) {
-    ost.SyncOpts = std::llrint(syncIpts * encRate) - fifoSamples;
+    ost.SyncOpts = std::llrint(syncIpts * encRate) - pending;
     return block.Samples > 0;
   }
-  const double delta = syncIpts * encRate - double(ost.SyncOpts) - double(fifoSamples);
+  const double delta = syncIpts * encRate - double(ost.SyncOpts) - double(pending);
   const TAudioSyncStep step = DecideAudioSync(env.SyncMethod, delta, ist.IsStart, encRate, block.Rate,
                                               env.DriftThreshold);
   switch (step.Kind) {
