@@ -222,5 +222,41 @@ TEST_F(RunHooks, FrameHookRefusalsAndStreamCopyRefusals) {
   }
 }
 
+TEST_F(RunHooks, PreviewIsThrottledAndAMissingWindowTurnsItselfOff) {
+  // Preview bitmaps: at most one per 100 ms of a run read at its own pace.
+  {
+    TCustomFFmpeg e;
+    std::vector<std::int64_t> when;
+    std::vector<int> numbers;
+    e.OnPreviewBitmap = [&](TCustomFFmpeg&, const TBitmap& bitmap, std::int64_t, int frameNumber) {
+      when.push_back(ff::av_gettime());
+      numbers.push_back(frameNumber);
+      EXPECT_EQ(bitmap.Width(), 320);
+      EXPECT_EQ(bitmap.Height(), 240);
+    };
+    e.SetPreviewFlags(2);
+    OpenAll(e, {{{{"re", "1"}}, Path("src.mkv")}}, {{"vcodec", "msmpeg4v2"}}, Path("preview.avi"));
+    e.Start(false);
+    ASSERT_FALSE(e.Failed) << e.FailText;
+    // 25 frames over one second: every 100 ms at most, so 6 to 11 previews.
+    EXPECT_GE(when.size(), 6u);
+    EXPECT_LE(when.size(), 11u);
+    for (size_t i = 1; i < when.size(); ++i) {
+      EXPECT_GT(when[i] - when[i - 1], 100000);
+      EXPECT_GT(numbers[i], numbers[i - 1]);
+    }
+  }
+  // A preview window where the program has none (no factory installed): the flag clears itself.
+  {
+    TCustomFFmpeg e;
+    e.SetPreviewFlags(1);
+    OpenAll(e, {{{}, Path("src.mkv")}}, {{"vcodec", "msmpeg4v2"}}, Path("nowindow.avi"));
+    e.Start(false);
+    ASSERT_FALSE(e.Failed) << e.FailText;
+    EXPECT_EQ(e.PreviewFlags() & 1, 0);
+    EXPECT_EQ(FrameCount(Path("nowindow.avi")), 25);
+  }
+}
+
 }  // namespace
 }  // namespace qv
