@@ -161,6 +161,8 @@ TEST_F(RunControl, BadInputEndsTheRunWithItsMessage) {
       // The decoder reports damage (instead of hiding it) and the run is asked to stop at an error.
       {"corrupt, exit on error", {{"err_detect", "explode"}}, {"corrupt.avi"}, {{"vcodec", "msmpeg4v2"}, {"xerror", "1"}}, "corrupt.avi",
        "Error while decoding stream #0.0 (Video)"},
+      {"header refused", {}, {"big.mkv"}, {{"vcodec", "copy"}}, "ffv1.mp4",
+       "Could not write header for output file #0 (incorrect codec parameters ?)"},
       {"full disk", {}, {"big.mkv"}, {{"vcodec", "msmpeg4v2"}, {"b", "8000k"}}, "small/full.avi",
        "av_interleaved_write_frame(): No space left on device"},
   };
