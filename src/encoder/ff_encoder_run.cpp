@@ -101,16 +101,23 @@ void TFFEncoder::DoTerminate(TFFmpeg* task) {
 }
 
 void TFFEncoder::IssueFinalEvent() {
-  if (OnTerminate) {
-    TerminateScratch = TTerminateInfo();
-    TerminateScratch.TaskIndex = -1;
-    TerminateScratch.Completed = true;
-    if (FThreaded || !FWorking)
-      Deliveries.Deliver(OnTerminate, this, TerminateScratch, true, TriggerEventInMainThread);
-    else
-      OnTerminate(this, TerminateScratch);
+  if (!OnTerminate) {
+    FAllDone = true;
+    return;
   }
-  FAllDone = true;
+  TerminateScratch = TTerminateInfo();
+  TerminateScratch.TaskIndex = -1;
+  TerminateScratch.Completed = true;
+  if (FThreaded || !FWorking) {
+    // Done before the delivery thread exists: its handler may run at once and must find the run
+    // over (a handler that clears the tasks on the final event would be refused otherwise).
+    FAllDone = true;
+    Deliveries.Deliver(OnTerminate, this, TerminateScratch, true, TriggerEventInMainThread);
+  } else {
+    // Inline the handler runs inside the last task's end, which must not be freed under it.
+    OnTerminate(this, TerminateScratch);
+    FAllDone = true;
+  }
 }
 
 void TFFEncoder::DoProgress(TFFmpeg& task, int inputIndex, std::int64_t totalDuration, std::int64_t currentTime,

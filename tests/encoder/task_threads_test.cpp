@@ -109,9 +109,21 @@ TEST_F(TaskThreads, OneAtATimeEndsInTaskOrderThenTheFinalEvent) {
     }
     record(s, info);
   };
+  // The run is over for the final event's handler (it may clear the tasks).
+  bool finalSawRunOver = false;
+  auto ends = Enc.OnTerminate;
+  Enc.OnTerminate = [&, ends](TObject* s, const TTerminateInfo& info) {
+    if (info.TaskIndex == -1) {
+      EXPECT_TRUE(Enc.AllDone());
+      overlap = overlap || Enc.FinishedCount() != 3;
+      finalSawRunOver = true;
+    }
+    ends(s, info);
+  };
   Enc.StartTask(1);
   EXPECT_TRUE(Enc.Working());
   ASSERT_TRUE(PumpUntil([&] { return FinalSeen(); })) << "no final event";
+  EXPECT_TRUE(finalSawRunOver);
   EXPECT_EQ(EndIndexes(), (std::vector<int>{0, 1, 2, -1}));
   EXPECT_FALSE(overlap);
   for (const TEnd& e : Ends) {
