@@ -108,6 +108,7 @@ TEST_F(RunTranscode, RecordingTimeStartTimeJoinAndFilters) {
       {"ss", {{"ss", "1.5"}}, {"src.mkv"}, {}, false, 88, 3.5, "640\n480"},
       {"join", {}, {"two.mkv", "three.mkv"}, {}, true, 125, 5.0, "320\n240"},
       {"vf", {}, {"src.mkv"}, {{"vf", "scale=320:240"}}, false, 125, 5.0, "320\n240"},
+      {"vframes", {}, {"src.mkv"}, {{"vframes", "10"}}, false, 10, 0.4, "640\n480"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.Name);
