@@ -4,6 +4,7 @@
 #include <QAction>
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QCursor>
 #include <QDesktopServices>
 #include <QMenu>
 #include <QSystemTrayIcon>
@@ -60,8 +61,13 @@ void TFrmMain::BuildTray() {
   TrayIcon = new QSystemTrayIcon(StateIcon(TTrayState::Idle), this);
   TrayIcon->setObjectName("TrayIcon");
   TrayIcon->setToolTip("Quorvane");
-  // The context menu opens on a right press only; left clicks and double clicks do nothing.
-  TrayIcon->setContextMenu(PopupMenu);
+  // The menu opens on a right press only; left clicks and double clicks do nothing. It is popped up
+  // here rather than handed to the icon, so it comes up on every press, whatever the tray host.
+  connect(TrayIcon, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
+    if (reason != QSystemTrayIcon::Context) return;
+    PopupMenu->popup(QCursor::pos());
+    PopupMenu->activateWindow();
+  });
   setWindowIcon(StateIcon(TTrayState::Idle));
 }
 

@@ -1,0 +1,151 @@
+#!/bin/bash
+# The tray program from the outside: start-up refusals, the tray icon and its menu, the options
+# window, Exit and SIGTERM. Screenshots go to build/test-artifacts/ for a person to look at.
+set -u
+BIN=${QV_BIN_DIR:?}
+SRC=${QV_SOURCE_DIR:?}
+[ -n "${DISPLAY:-}" ] || { echo "startup_test: needs DISPLAY (run under the desktop rig)"; exit 1; }
+ART=$(cd "$BIN/.." && pwd)/test-artifacts
+mkdir -p "$ART"
+T=$(mktemp -d /tmp/qv_startup_XXXXXX)
+export HOME=$T/home XDG_CONFIG_HOME=$T/config XDG_RUNTIME_DIR=$T/run
+unset XDG_DOCUMENTS_DIR
+mkdir -p "$HOME" "$XDG_RUNTIME_DIR" && chmod 700 "$XDG_RUNTIME_DIR"
+failures=0
+pids=()
+# A modifier left down by an earlier client would turn our clicks into window-manager gestures.
+xdotool keyup Alt_L Alt_R Control_L Control_R Shift_L Shift_R 2>/dev/null
+cleanup() {
+  for p in "${pids[@]}"; do kill "$p" 2>/dev/null; done
+  rm -rf "$T"
+}
+trap cleanup EXIT
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+pass() { echo "ok: $*"; }
+
+# Waits for a visible window of process $1 with exactly the title $2; prints its id.
+# (xdotool gives up on an X error, e.g. a window that vanished while it looked: ask again.)
+wait_window() {
+  local end=$((SECONDS + ${3:-15})) w
+  while [ $SECONDS -lt $end ]; do
+    w=$(xdotool search --all --onlyvisible --pid "$1" --name "^$2\$" 2>/dev/null | head -1)
+    [ -n "$w" ] && { echo "$w"; return 0; }
+    sleep 0.2
+  done
+  return 1
+}
+# Waits until process $1 has ended and leaves its exit code in RC (killed after 10 s).
+wait_exit() {
+  for _ in $(seq 1 100); do kill -0 "$1" 2>/dev/null || break; sleep 0.1; done
+  kill -0 "$1" 2>/dev/null && kill -KILL "$1"
+  wait "$1"
+  RC=$?
+}
+close_box() { xdotool windowactivate --sync "$1" 2>/dev/null; xdotool key Return 2>/dev/null; }
+
+# 1. No settings file: refused with a message, no tray icon.
+"$BIN/quorvane" 2>"$T/err1" &
+p=$!; pids+=($p)
+w=$(wait_window $p Quorvane)
+[ -n "$w" ] || fail "no message box without Options.ini"
+grep -qF "The setting file of Quorvane is missing, please re-install it." "$T/err1" || fail "missing-settings text: $(cat "$T/err1")"
+[ -z "$(xdotool search --onlyvisible --name '^Options of Quorvane$' 2>/dev/null)" ] || fail "options window without settings"
+[ -n "$w" ] && close_box "$w"
+wait_exit $p; rc=$RC
+[ "$rc" = 1 ] && pass "missing Options.ini refused" || fail "missing Options.ini: exit $rc"
+
+# 2. A broken library in the LibAV folder next to the program.
+mkdir -p "$T/prog/LibAV" "$XDG_CONFIG_HOME/Quorvane"
+cp "$SRC/scripts/default-options.ini" "$XDG_CONFIG_HOME/Quorvane/Options.ini"
+cp "$BIN/quorvane" "$T/prog/"
+major=$(sed -n 's/^#define LIBAVCODEC_VERSION_MAJOR *\([0-9]*\).*/\1/p' /usr/include/x86_64-linux-gnu/libavcodec/version_major.h)
+echo "this is not a shared object" > "$T/prog/LibAV/libavcodec.so.$major"
+"$T/prog/quorvane" 2>"$T/err2" &
+p=$!; pids+=($p)
+w=$(wait_window $p Error)
+[ -n "$w" ] || fail "no message box for a broken library"
+grep -qE "^quorvane: \[Error\] .*libavcodec.so.$major.* Please re-install the program and try it again\.$" "$T/err2" \
+  || fail "library error text: $(cat "$T/err2")"
+[ -n "$w" ] && close_box "$w"
+wait_exit $p; rc=$RC
+[ "$rc" = 1 ] && pass "broken library refused" || fail "broken library: exit $rc"
+grep -q "ShowTip=1" "$XDG_CONFIG_HOME/Quorvane/Options.ini" || fail "settings touched after a failed start"
+
+# 3. A normal start: tray icon, first-run balloon, settings written back.
+"$BIN/quorvane" 2>"$T/err3" &
+first=$!; pids+=($first)
+for _ in $(seq 1 100); do grep -q "ShowTip=0" "$XDG_CONFIG_HOME/Quorvane/Options.ini" && break; sleep 0.1; done
+grep -q "ShowTip=0" "$XDG_CONFIG_HOME/Quorvane/Options.ini" && pass "balloon shown once" || fail "ShowTip not cleared"
+grep -qF "OutputFolder=$HOME/Documents/Quorvane/" "$XDG_CONFIG_HOME/Quorvane/Options.ini" || fail "default folder not written back"
+sleep 1
+import -window root "$ART/tray_balloon.png"
+
+# 4. A second instance is refused and the first goes on.
+"$BIN/quorvane" 2>"$T/err4" &
+p=$!; pids+=($p)
+w=$(wait_window $p Quorvane)
+grep -qF "Quorvane already runs." "$T/err4" || fail "second instance text: $(cat "$T/err4")"
+[ -n "$w" ] && close_box "$w"
+wait_exit $p; rc=$RC
+[ "$rc" = 1 ] || fail "second instance: exit $rc"
+kill -0 $first 2>/dev/null && pass "second instance refused, first still runs" || fail "first instance gone"
+
+# 5. The tray icon: a right press opens the menu (the keyboard then picks its items).
+icon=""
+for _ in $(seq 1 50); do
+  for w in $(xdotool search --onlyvisible --pid $first 2>/dev/null); do
+    eval "$(xdotool getwindowgeometry --shell "$w")"
+    [ "$WIDTH" -le 64 ] && [ "$HEIGHT" -le 64 ] && icon=$w
+  done
+  [ -n "$icon" ] && break
+  sleep 0.2
+done
+if [ -z "$icon" ]; then
+  fail "no tray icon (is a tray host running?)"
+else
+  eval "$(xdotool getwindowgeometry --shell "$icon")"
+  cx=$((X + WIDTH / 2)); cy=$((Y + HEIGHT / 2))
+  xdotool mousemove $cx $cy click 3; sleep 0.7
+  import -window root "$ART/tray_menu.png"
+  # Down skips the disabled items: Start Recording, then Options...
+  xdotool key Down Down Return
+  w=$(wait_window $first "Options of Quorvane" 5)
+  if [ -z "$w" ]; then
+    fail "Options... did not show the window"
+  else
+    sleep 0.5
+    import -window root "$ART/options_window.png"
+    import -window "$w" "$ART/options_window_only.png"
+    eval "$(xdotool getwindowgeometry --shell "$w")"
+    [ "$WIDTH" = 537 ] && [ "$HEIGHT" = 511 ] && pass "options window 537x511" || fail "options window ${WIDTH}x$HEIGHT"
+    xdotool windowactivate --sync "$w"; xdotool key alt+F4; sleep 0.5
+    [ -z "$(xdotool search --onlyvisible --name '^Options of Quorvane$')" ] && kill -0 $first \
+      && pass "closing the window hides it, the program runs on" || fail "close button"
+  fi
+fi
+
+kill -TERM $first 2>/dev/null; wait_exit $first
+
+# 6. "Exit" in the menu of a fresh instance ends the program. (Up from no selection lands on the
+# last item.)
+"$BIN/quorvane" 2>"$T/err5" &
+p=$!; pids+=($p)
+sleep 2
+if [ -n "$icon" ]; then
+  xdotool mousemove $cx $cy click 3; sleep 0.7
+  xdotool key Up Return
+  wait_exit $p; rc=$RC
+  [ "$rc" = 0 ] && pass "Exit ends the program" || fail "Exit: exit $rc"
+fi
+
+# 7. SIGTERM (a session ending by signal) ends it cleanly too.
+"$BIN/quorvane" 2>"$T/err6" &
+p=$!; pids+=($p)
+sleep 2
+kill -TERM $p
+wait_exit $p; rc=$RC
+[ "$rc" = 0 ] && pass "SIGTERM ends the program cleanly" || fail "SIGTERM: exit $rc"
+
+echo "screenshots: $ART/tray_balloon.png $ART/tray_menu.png $ART/options_window.png"
+[ $failures = 0 ] && echo "startup_test: all passed" || echo "startup_test: $failures failed"
+exit $((failures > 0))
