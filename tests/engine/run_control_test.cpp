@@ -142,7 +142,14 @@ TEST_F(RunControl, BadInputEndsTheRunWithItsMessage) {
   // A small file system for the full-disk case.
   const std::string small = Path("small");
   std::filesystem::create_directories(small);
-  const bool haveTmpfs = mount("tmpfs", small.c_str(), "tmpfs", 0, "size=200k") == 0;
+  struct TMount {
+    std::string Dir;
+    bool Mounted;
+    ~TMount() {
+      if (Mounted) umount(Dir.c_str());
+    }
+  } tmpfs{small, mount("tmpfs", small.c_str(), "tmpfs", 0, "size=200k") == 0};
+  const bool haveTmpfs = tmpfs.Mounted;
   struct TCase {
     const char* Name;
     TOptionList BeforeInput;
@@ -189,7 +196,6 @@ TEST_F(RunControl, BadInputEndsTheRunWithItsMessage) {
     }
     EXPECT_EQ(OpenFdCount(), fdsBefore) << "every file is closed";
   }
-  if (haveTmpfs) umount(small.c_str());
 }
 
 TEST_F(RunControl, DamagedInputsWithoutExitOnErrorStillGiveAReadableFile) {
