@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
 #include <fstream>
 #include <iterator>
 #include <regex>
@@ -371,18 +372,48 @@ TEST(AudioPath, ChangedInputFormatRebuildsTheResampler) {
   EXPECT_NEAR(double(rig.SampleCount()), 5 * kBlock, 64);
 }
 
-TEST(AudioPath, LastFrameLargerThanTheSampleBufferIsRefused) {
-  // Samples that reached the FIFO without passing the sizing of a block (the shared buffer is
-  // still empty) cannot be padded into it.
-  TRig rig("adpcm_ms", 44100, 2, 0);
-  TFramePtr b = Block(0, 100);
-  void* planes[1] = {b->data[0]};
-  ASSERT_EQ(ff::av_audio_fifo_write(rig.Ost.Fifo, planes, 100), 100);
-  try {
-    rig.Flush();
-    ADD_FAILURE() << "no error";
-  } catch (const FFmpegException& e) {
-    EXPECT_STREQ(e.what(), "frame_bytes invalid.");
+TEST(AudioPath, FailuresEndTheRunWithTheirTexts) {
+  struct TCase {
+    const char* Name;
+    std::function<void(TRig&)> Act;
+    const char* Text;
+  };
+  const TCase cases[] = {
+      // A stream that claims 0 Hz cannot be resampled to anything.
+      {"no rate", [](TRig& r) { r.Out(Block(0, kBlock, 0), 0); },
+       "Can not resample 2 channels @ 0 Hz to 2 channels @ 44100 Hz"},
+      // A frame longer than adpcm_ms takes: the encoder refuses it.
+      {"oversized frame",
+       [](TRig& r) {
+         TFramePtr f = NewFrame();
+         f->format = AV_SAMPLE_FMT_S16;
+         f->nb_samples = r.Enc->frame_size * 2;
+         f->sample_rate = 44100;
+         ff::av_channel_layout_default(&f->ch_layout, 2);
+         ASSERT_GE(ff::av_frame_get_buffer(f.get(), 0), 0);
+         EncodeAudioFrame(r.Env, r.Ost, f.get());
+       },
+       "Audio encoding failed"},
+      // Samples that reached the FIFO without passing the sizing of a block (the shared buffer is
+      // still empty) cannot be padded into it.
+      {"last frame without room",
+       [](TRig& r) {
+         TFramePtr b = Block(0, 100);
+         void* planes[1] = {b->data[0]};
+         ASSERT_EQ(ff::av_audio_fifo_write(r.Ost.Fifo, planes, 100), 100);
+         r.Flush();
+       },
+       "frame_bytes invalid."},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    TRig rig("adpcm_ms", 44100, 2, 0);
+    try {
+      c.Act(rig);
+      ADD_FAILURE() << "no error";
+    } catch (const FFmpegException& e) {
+      EXPECT_STREQ(e.what(), c.Text);
+    }
   }
 }
 
