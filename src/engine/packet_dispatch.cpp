@@ -4,6 +4,7 @@
 // the stream's bitstream-filter chain.
 #include <thread>
 
+#include "engine/audio_path.h"
 #include "engine/custom_ffmpeg.h"
 #include "media/ff_utils.h"
 
@@ -21,25 +22,6 @@ std::int64_t VideoFrameDuration(const TInputStream& ist, const AVFrame* f) {
                                                                  : ist.St->r_frame_rate;
   if (fr.num <= 0 || fr.den <= 0) return 0;
   return std::int64_t(double(AV_TIME_BASE) * fr.den / fr.num * (1.0 + f->repeat_pict * 0.5));
-}
-
-void ApplyVolume(AVFrame* f, int volume, int channels) {
-  const AVSampleFormat fmt = AVSampleFormat(f->format);
-  const bool planar = ff::av_sample_fmt_is_planar(fmt);
-  const int planes = planar ? channels : 1;
-  const int count = planar ? f->nb_samples : f->nb_samples * channels;
-  for (int p = 0; p < planes; ++p) {
-    if (ff::av_get_packed_sample_fmt(fmt) == AV_SAMPLE_FMT_S16) {
-      auto* s = reinterpret_cast<std::int16_t*>(f->extended_data[p]);
-      for (int i = 0; i < count; ++i) {
-        int v = (int(s[i]) * volume + 128) >> 8;
-        s[i] = std::int16_t(std::clamp(v, -32768, 32767));
-      }
-    } else if (ff::av_get_packed_sample_fmt(fmt) == AV_SAMPLE_FMT_FLT) {
-      auto* s = reinterpret_cast<float*>(f->extended_data[p]);
-      for (int i = 0; i < count; ++i) s[i] = s[i] * float(volume) / 256.0f;
-    }
-  }
 }
 
 }  // namespace
@@ -128,7 +110,7 @@ void TCustomFFmpeg::DispatchDecoded(TInputStream& ist, AVFrame* frame) {
     PreProcessVideo(ist, frame);
   } else if (kind == AVMEDIA_TYPE_AUDIO) {
     const int channels = frame->ch_layout.nb_channels;
-    if (OnAudioHook || Opt.AudioVolume != 256) ff::av_frame_make_writable(frame);
+    if ((OnAudioHook || Opt.AudioVolume != 256) && ff::av_frame_make_writable(frame) < 0) RaiseFFmpeg("av_mallocz fail");
     if (OnAudioHook) {
       const AVSampleFormat fmt = AVSampleFormat(frame->format);
       const int bps = ff::av_get_bytes_per_sample(fmt);
@@ -141,7 +123,7 @@ void TCustomFFmpeg::DispatchDecoded(TInputStream& ist, AVFrame* frame) {
                     frame->nb_samples * bps * channels, ist.Pts);
       }
     }
-    if (Opt.AudioVolume != 256) ApplyVolume(frame, Opt.AudioVolume, channels);
+    if (Opt.AudioVolume != 256) ApplyAudioVolume(frame, Opt.AudioVolume);
   }
   // 5. Rate emulation.
   if (Opt.RateEmu) {
