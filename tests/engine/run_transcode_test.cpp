@@ -23,6 +23,17 @@ class RunTranscode : public ::testing::Test {
     MakeClip(*Dir / "burst.mkv", small + "-vf \"setpts='(if(lt(N,20),N,if(lt(N,30),20+(N-20)*0.2,N-8)))/(25*TB)'\" "
              "-fps_mode passthrough -c:v ffv1");
     MakeClip(*Dir / "gop.avi", "-f lavfi -i testsrc=duration=3:size=160x120:rate=25 -c:v mpeg4 -g 25");
+    {
+      std::FILE* meta = std::fopen((*Dir / "chapters.txt").c_str(), "w");
+      std::fputs(";FFMETADATA1\ntitle=Quorvane test\n"
+                 "[CHAPTER]\nTIMEBASE=1/1000\nSTART=0\nEND=1000\ntitle=one\n"
+                 "[CHAPTER]\nTIMEBASE=1/1000\nSTART=1000\nEND=3000\ntitle=two\n"
+                 "[CHAPTER]\nTIMEBASE=1/1000\nSTART=3000\nEND=5000\ntitle=three\n",
+                 meta);
+      std::fclose(meta);
+    }
+    MakeClip(*Dir / "chapters.mkv", "-f lavfi -i testsrc=duration=5:size=160x120:rate=25 -i " + Quote(*Dir / "chapters.txt") +
+                                        " -map_metadata 1 -map_chapters 1 -c:v ffv1");
     MakeClip(*Dir / "two.mkv", "-f lavfi -i testsrc=duration=2:size=320x240:rate=25 -c:v ffv1");
     MakeClip(*Dir / "three.mkv", "-f lavfi -i testsrc2=duration=3:size=320x240:rate=25 -c:v ffv1");
   }
@@ -150,6 +161,26 @@ TEST_F(RunTranscode, StreamCopyStartsAtAKeyFrameUnlessCopyinkf) {
     EXPECT_EQ(packets.front().second, !copyinkf);
     EXPECT_NEAR(int(packets.size()), copyinkf ? 63 : 50, 1);
   }
+}
+
+TEST_F(RunTranscode, ForcedKeyFramesChaptersAndMetadata) {
+  const std::string out = Path("chapters_out.mkv");
+  TCustomFFmpeg e;
+  TTerminateProbe probe;
+  probe.Attach(e);
+  OpenAll(e, {{{}, Path("chapters.mkv")}},
+          {{"vcodec", "mpeg4"}, {"g", "1000"}, {"force_key_frames", "1,2.5"}, {"t", "2.8"}}, out);
+  e.Start(false);
+  ASSERT_FALSE(probe.Failed) << probe.Text;
+  std::vector<double> keys;
+  for (const auto& [t, key] : Packets(out))
+    if (key) keys.push_back(t);
+  // 2.5 s is frame 62.5 at 25 fps: it rounds to frame 63 (2.52 s).
+  EXPECT_EQ(keys, (std::vector<double>{0.0, 1.0, 2.52}));
+  // Global metadata comes along; chapters are cut to the recording time (the third starts after it).
+  EXPECT_EQ(Probe(out, "format_tags=title"), "Quorvane test");
+  EXPECT_EQ(RunCommand("ffprobe -v error -show_entries chapter=start_time,end_time -of csv=p=0 " + Quote(out)),
+            "0.000000,1.000000\n1.000000,2.800000");
 }
 
 TEST_F(RunTranscode, TwoPassEncodingReadsTheFirstPassLog) {
