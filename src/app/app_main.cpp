@@ -11,9 +11,11 @@
 
 #include "app/frm_main.h"
 #include "app/message_box.h"
+#include "app/recording_controller.h"
 #include "app/single_instance.h"
 #include "app/unit_general.h"
 #include "media/main_thread.h"
+#include "selection/unit_frm_select_region.h"
 
 namespace qv {
 
@@ -77,7 +79,11 @@ int RunQuorvane(int argc, char** argv) {
     SetMainThreadWaker(nullptr);
     return 1;
   }
-  // The region picker joins here once it exists; it stays hidden until a region is asked for.
+  // Hidden until a region is asked for.
+  TFrmSelectRegion picker;
+  // Declared after the windows, so it goes first: the recording is over before they are destroyed.
+  TFFRecordingController controller(form, picker);
+  form.SetController(&controller);
   RouteTerminationSignals(form);
   QObject::connect(&app, &QGuiApplication::commitDataRequest, &form, [&form](QSessionManager&) {
     form.QueryEndSession();

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QDialog>
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -94,14 +95,16 @@ class TFrmMain : public QDialog {
 
   long StartHotkeyId = -1, StopHotkeyId = -1, PauseHotkeyId = -1, ResumeHotkeyId = -1;
   bool ExitRequested = false;
-  // 1 while a recording with sound is paused; the sound device reads it through its address.
-  volatile std::int32_t AudioPauseFlag = 0;
+  // 1 while a recording with sound is paused; the sound device reads it from its capture thread
+  // through the number registered for it (capture/pause_flags.h).
+  std::atomic<std::int32_t> AudioPauseFlag{0};
   std::string OutputFileName;
 
   THotkeyGrabber& Hotkeys() { return *Grabber; }
 
  protected:
   void closeEvent(QCloseEvent* event) override;
+  void showEvent(QShowEvent* event) override;
   void reject() override;
 
  private:

@@ -6,6 +6,7 @@
 #include <QCoreApplication>
 #include <QCursor>
 #include <QDesktopServices>
+#include <QGuiApplication>
 #include <QMenu>
 #include <QSystemTrayIcon>
 #include <QUrl>
@@ -17,6 +18,10 @@
 #include "app/unit_general.h"
 #include "media/library_kind.h"
 #include "media/loader.h"
+
+// Last: Xlib's macros must not meet the Qt headers.
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
 
 // The icons are compiled into the static qv_app library, whose resource initialiser the linker
 // would drop: it is called from here, outside any namespace, as the macro requires.
@@ -136,6 +141,44 @@ void TFrmMain::MnuExitClick() {
 }
 
 void TFrmMain::QueryEndSession() { close(); }
+
+namespace {
+
+// Asks the window manager to leave the window out of the taskbar. Set on the unmapped window: the
+// toolkit merges its own states into what is there when it maps the window, and a window manager
+// drops the whole property each time the window is withdrawn, so this is done at every show.
+void SkipTaskbar(QWidget& window) {
+  auto* x11 = qApp ? qApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
+  Display* dpy = x11 ? x11->display() : nullptr;
+  if (!dpy) return;
+  const ::Window id = static_cast<::Window>(window.winId());
+  const Atom state = XInternAtom(dpy, "_NET_WM_STATE", False);
+  const Atom skip = XInternAtom(dpy, "_NET_WM_STATE_SKIP_TASKBAR", False);
+  Atom type = None;
+  int format = 0;
+  unsigned long count = 0, after = 0;
+  unsigned char* data = nullptr;
+  bool present = false;
+  if (XGetWindowProperty(dpy, id, state, 0, 1024, False, XA_ATOM, &type, &format, &count, &after, &data) == Success &&
+      data) {
+    if (type == XA_ATOM && format == 32) {
+      const auto* atoms = reinterpret_cast<const unsigned long*>(data);
+      for (unsigned long i = 0; i < count; ++i) present = present || atoms[i] == skip;
+    }
+    XFree(data);
+  }
+  if (!present)
+    XChangeProperty(dpy, id, state, XA_ATOM, 32, PropModeAppend, reinterpret_cast<const unsigned char*>(&skip), 1);
+  XFlush(dpy);
+}
+
+}  // namespace
+
+void TFrmMain::showEvent(QShowEvent* event) {
+  // The tool window type already keeps most taskbars away; the state says it to all of them.
+  SkipTaskbar(*this);
+  QDialog::showEvent(event);
+}
 
 void TFrmMain::reject() {
   // Escape is the close button of a dialog: hide and drop the edits.

@@ -21,3 +21,63 @@ class TRecordingController {
 };
 
 }  // namespace qv
+
+// ---- the controller of the program: one encoder component, one recording at a time ----
+#include <cstdint>
+#include <ctime>
+#include <functional>
+#include <memory>
+#include <string>
+
+class QFileDialog;
+
+namespace qv {
+
+class TFFEncoder;
+class TFrmSelectRegion;
+class TRecordingLog;
+struct TTerminateInfo;
+
+class TFFRecordingController : public TRecordingController {
+ public:
+  // `form` and `picker` outlive the controller. Attaches the logger and registers the form's audio
+  // pause flag with the sound device; the save dialog becomes a child of the form.
+  TFFRecordingController(TFrmMain& form, TFrmSelectRegion& picker);
+  ~TFFRecordingController() override;
+  TFFRecordingController(const TFFRecordingController&) = delete;
+  TFFRecordingController& operator=(const TFFRecordingController&) = delete;
+
+  void MnuStartRecordClick(TFrmMain& form) override;
+  void MnuPauseRecordClick(TFrmMain& form) override;
+  void MnuResumeRecordClick(TFrmMain& form) override;
+  void MnuStopRecordClick(TFrmMain& form) override;
+  void Shutdown(TFrmMain& form) override;
+
+  TFFEncoder& FFEncoder() { return *Encoder; }
+  QFileDialog* dlgSave = nullptr;
+  // The local time that names an automatically named file (the clock by default).
+  std::function<std::tm()> LocalTime;
+  // The last start's device strings, as handed to the encoder.
+  std::string ScreenOptions, AudioOptions;
+  // The log of the current or last recording; empty if none could be written.
+  std::string LogFileName() const;
+  // True while a start waits for the user to pick the area.
+  bool Selecting() const { return FSelecting; }
+
+ private:
+  bool ChooseArea(TFrmMain& form, const std::string& mode);
+  bool ChooseOutputFile(TFrmMain& form, const std::tm& now);
+  void StartRecording(TFrmMain& form);
+  void FFEncoderTerminate(const TTerminateInfo& info);
+  void EndPauseNote();
+
+  TFrmMain& Form;
+  TFrmSelectRegion& Picker;
+  std::unique_ptr<TFFEncoder> Encoder;
+  std::unique_ptr<TRecordingLog> Log;
+  std::intptr_t PauseNumber = 0;
+  bool FSelecting = false;
+  bool PauseNoted = false;
+};
+
+}  // namespace qv

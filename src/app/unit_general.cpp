@@ -90,6 +90,16 @@ std::string GetDefaultOutputFolder() {
   return JoinPath(dir, "Quorvane/");
 }
 
+std::string GetStateFolder() {
+  std::string dir = Env("XDG_STATE_HOME");
+  if (dir.empty() || dir[0] != '/') {
+    std::string home = HomeFolder();
+    if (home.empty()) return {};
+    dir = JoinPath(home, ".local/state");
+  }
+  return JoinPath(dir, "Quorvane/");
+}
+
 std::string GetProgramFolder() {
   std::vector<char> buffer(4096);
   ssize_t length = readlink("/proc/self/exe", buffer.data(), buffer.size() - 1);

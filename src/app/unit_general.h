@@ -11,6 +11,10 @@ namespace qv {
 std::string GetOptionsFileName();
 // The user's documents folder + "Quorvane/", always with a trailing "/"; empty when unknown.
 std::string GetDefaultOutputFolder();
+// Where the program keeps what it writes about itself (the recordings' logs):
+// "$XDG_STATE_HOME/Quorvane/" (XDG_STATE_HOME defaults to ~/.local/state), with a trailing "/";
+// empty when no home folder is known. Never created here.
+std::string GetStateFolder();
 // The folder of the running program with a trailing "/".
 std::string GetProgramFolder();
 // Where the media libraries that ship with the program live: program folder + "LibAV".
