@@ -12,6 +12,7 @@
 #include <string>
 #include <thread>
 
+#include "capture/capture_timeline.h"
 #include "capture/device_options.h"
 #include "capture/frame_form.h"
 #include "capture/screen_capture_cursor.h"
@@ -262,6 +263,7 @@ int ScreenCaptureReadHeader(AVFormatContext* ctx, TFormatParameters* ap) {
   if (foundTitle) ff::av_log(ctx, AV_LOG_INFO, "Found window %s, ", o.Title.c_str());
   ff::av_log(ctx, AV_LOG_INFO, "ready for capturing %ix%ix%i at (%i,%i)\n", s->Width, s->Height, s->BitsPerPixel,
              s->OffsetX, s->OffsetY);
+  JoinCaptureTimeline(s);
   return 0;
 }
 
@@ -276,6 +278,11 @@ int ScreenCaptureReadPacket(AVFormatContext* ctx, AVPacket* pkt) {
     s->NextFrameTime = ff::av_rescale_rnd(now, tb.den, tb.num, AV_ROUND_NEAR_INF);
     s->FirstFrameTime = s->NextFrameTime + 1000000;
     s->PauseSeen = CapturePausedMicros();
+    // When the sound of this recording started first, the first frame sits that much later on the
+    // shared time line, so picture and sound begin together in the file.
+    const std::int64_t shift = StartOnCaptureTimeline(
+        s, ff::av_rescale_rnd(s->FirstFrameTime, tb.num, tb.den, AV_ROUND_NEAR_INF));
+    s->TimelineShift = shift > 0 ? shift : 0;
     started.store(1);
   } else if (const std::int64_t paused = PausedSincePrevious(s, now); paused > 0) {
     // The time of a pause is left out of the frames as the audio device leaves it out of the sound:
@@ -330,7 +337,8 @@ int ScreenCaptureReadPacket(AVFormatContext* ctx, AVPacket* pkt) {
   // Stamped with the slot's time on the capture clock, pauses left out: a skipped slot shows as a
   // gap the engine fills with a repeated frame, so the video keeps pace with the audio.
   pkt->pts = pkt->dts =
-      ff::av_rescale_rnd(slot - s->FirstFrameTime, tb.num, tb.den, AV_ROUND_NEAR_INF) - s->PausedTotal;
+      ff::av_rescale_rnd(slot - s->FirstFrameTime, tb.num, tb.den, AV_ROUND_NEAR_INF) - s->PausedTotal +
+      s->TimelineShift;
   pkt->duration = period;
   if (s->Palette && !s->PaletteSent) {
     if (std::uint8_t* side = ff::av_packet_new_side_data(pkt, AV_PKT_DATA_PALETTE, 256 * 4)) {
@@ -346,6 +354,7 @@ int ScreenCaptureReadPacket(AVFormatContext* ctx, AVPacket* pkt) {
 }
 
 int ScreenCaptureReadClose(AVFormatContext* ctx) {
+  LeaveCaptureTimeline(State(ctx));
   ReleaseCapture(State(ctx));
   return 0;
 }

@@ -48,6 +48,7 @@ struct TScreenCaptureContext {
   std::int64_t LastReturnCpu;
   unsigned long Reader;         // the thread that read the previous frame
   int PaletteSent;
+  std::int64_t TimelineShift;   // microseconds the first frame sits after the recording's origin
 };
 
 // Registers "screencapture" with the device registry; harmless to call again.

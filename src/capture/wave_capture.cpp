@@ -4,6 +4,7 @@
 #include <new>
 #include <type_traits>
 
+#include "capture/capture_timeline.h"
 #include "capture/device_options.h"
 #include "capture/pause_flags.h"
 #include "capture/wave_capture_clock.h"
@@ -117,6 +118,7 @@ int WaveCaptureReadHeader(AVFormatContext* ctx, TFormatParameters*) {
   ctx->flags |= AVFMT_FLAG_NOPARSE;
   ctx->probesize = 0;
 
+  JoinCaptureTimeline(state);
   ff::av_log(ctx, AV_LOG_INFO, "ready for recording...\n");
   return 0;
 }

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "capture/capture_timeline.h"
 #include "capture/pause_flags.h"
 #include "capture/wave_capture.h"
 #include "capture/wave_capture_clock.h"
@@ -157,6 +158,7 @@ void CloseWaveDevice(TWaveCaptureContext* state) {
   state->Clock = nullptr;
   delete state->PausePointer;
   state->PausePointer = nullptr;
+  LeaveCaptureTimeline(state);
 }
 
 }  // namespace qv
