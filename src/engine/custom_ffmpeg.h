@@ -244,6 +244,7 @@ class TCustomFFmpeg {
   void ShutdownRun();  // destructor: stop and wait, join the threads, CloseAll
   void FinishedPath();
   static bool ReadStopThunk(void* object, void* instance);  // stop check, active only while reading
+  bool StartDrain(double& drainTo);  // after a stop: do live inputs lag the furthest output?
   std::atomic<bool> ReadingNow{false};
   bool TerminatorStarted = false;
   bool SpliceFlush = false;  // join mode: draining a segment whose encoders go on with the next

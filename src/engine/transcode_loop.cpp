@@ -1,6 +1,7 @@
 // The transcode procedure: set-up, the packet loop that picks an input, reads, fixes the
 // timestamps and hands the packet on, then flushing, trailers and the last report. Join mode splices
 // the inputs one after the other into one output.
+#include <algorithm>
 #include <thread>
 
 #include "engine/custom_ffmpeg.h"
@@ -13,6 +14,8 @@ namespace qv {
 namespace {
 
 constexpr AVRational kMicro{1, AV_TIME_BASE};
+// The longest a stopped run waits for lagging live inputs.
+constexpr std::int64_t kDrainLimitUs = 1500000;
 
 // Keeps the run's stop check registered for the worker thread while the procedure runs.
 class TStopCheckGuard {
@@ -32,6 +35,24 @@ class TStopCheckGuard {
 
 }  // namespace
 
+bool TCustomFFmpeg::StartDrain(double& drainTo) {
+  // Only live devices lag; a file is simply cut where the stop found it.
+  double furthest = 0;
+  bool lagging = false;
+  for (const auto& ost : Ost) {
+    if (!ost.EncodingNeeded) continue;
+    furthest = std::max(furthest, double(ost.SyncOpts) * av_q2d(ost.Enc->time_base));
+  }
+  for (const auto& ost : Ost) {
+    if (!ost.EncodingNeeded) continue;
+    const TInputStream& ist = Ist[size_t(ost.SourceIndex)];
+    const double opts = double(ost.SyncOpts) * av_q2d(ost.Enc->time_base);
+    if (Input(ist.FileIndex).IsDevice() && !IFiles[size_t(ist.FileIndex)].Eof && opts < furthest) lagging = true;
+  }
+  drainTo = furthest;
+  return lagging;
+}
+
 bool TCustomFFmpeg::ReadStopThunk(void* object, void* instance) {
   // Only a read is cut short by a stop: writes that follow (flush, trailer) must still reach the file.
   auto* e = static_cast<TCustomFFmpeg*>(object);
@@ -47,10 +68,21 @@ void TCustomFFmpeg::Transcode() {
   CurrentInput = 0;
   int noPacketCount = 0;
   TPacketPtr pkt = NewPacket();
+  // After a stop, live inputs that lag behind the furthest output (a sound device hands over its
+  // audio a little after it was captured) are read on up to that point, so that every stream of a
+  // recording ends where it was stopped instead of the sound stopping short of the picture.
+  bool draining = false;
+  double drainTo = 0;
+  std::int64_t drainDeadline = 0;
 
-  while (!StopRequested) {
+  for (;;) {
     PauseGate();
-    if (StopRequested) break;
+    if (StopRequested && !draining) {
+      if (JoinMode || !StartDrain(drainTo)) break;
+      draining = true;
+      drainDeadline = ff::av_gettime_relative() + kDrainLimitUs;
+    }
+    if (draining && ff::av_gettime_relative() > drainDeadline) break;
 
     // a. The input to read next.
     int fileIndex = -1;
@@ -69,6 +101,7 @@ void TCustomFFmpeg::Transcode() {
         const TInputFileState& fs = IFiles[size_t(ist.FileIndex)];
         if (ist.IsPastRecordingTime || fs.NoPacket) continue;
         double opts = ost.EncodingNeeded ? double(ost.SyncOpts) * av_q2d(ost.Enc->time_base) : ost.MuxTime;
+        if (draining && (opts >= drainTo || !Input(ist.FileIndex).IsDevice())) continue;
         std::int64_t ipts = ist.Pts;
         if (!fs.Eof) {
           if (Opt.InputSync ? ipts < iptsMin : opts < optsMin) {
@@ -100,7 +133,7 @@ void TCustomFFmpeg::Transcode() {
 
     // d. Read.
     TInputFile& in = Input(fileIndex);
-    ReadingNow = true;
+    ReadingNow = !draining;  // a drain read is the stop's own, not one to cut short
     int ret = in.ReadPacket(pkt.get());
     ReadingNow = false;
     if (ret == AVERROR(EAGAIN)) {
@@ -109,7 +142,7 @@ void TCustomFFmpeg::Transcode() {
       continue;
     }
     if (ret < 0) {
-      if (StopRequested) break;  // the read was cut short by the stop
+      if (StopRequested && !draining) break;  // the read was cut short by the stop
       IFiles[size_t(fileIndex)].Eof = true;
       if (JoinMode) {
         if (!JoinSplice(fileIndex)) break;
