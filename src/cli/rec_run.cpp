@@ -10,6 +10,8 @@
 
 #include <atomic>
 #include <cstdio>
+#include <cstdlib>
+#include <exception>
 #include <mutex>
 #include <optional>
 
@@ -132,6 +134,12 @@ class TWakeFd {
   const int Fd;
 };
 
+// The engine names the input in its errors; for a device that name is the option string, which
+// tells the user nothing.
+std::string WithoutName(const std::string& error, const std::string& name) {
+  return error.rfind(name + ": ", 0) == 0 ? error.substr(name.size() + 2) : error;
+}
+
 std::int64_t FileSize(const std::string& path) {
   struct stat st{};
   return ::stat(path.c_str(), &st) == 0 ? std::int64_t(st.st_size) : -1;
@@ -161,6 +169,14 @@ int RunRecording(const TRecCommand& cmd) {
 
   // Warnings and errors of the devices and the engine are worth seeing; their notices are not.
   GetLogger()->SetLogLevel(llWarning);
+  // QV_LOG_LEVEL (a level name or number) shows more, for finding out what a recording did.
+  if (const char* level = std::getenv("QV_LOG_LEVEL")) {
+    try {
+      GetLogger()->SetLogLevelByName(level);
+    } catch (const std::exception&) {
+      console.Line(std::string("quorvane-rec: ignoring QV_LOG_LEVEL=") + level);
+    }
+  }
   GetLogger()->TriggerEventInMainThread = false;
   GetLogger()->OnLog = [&console](const void*, std::uint32_t, TLogLevel level, const std::string& msg) {
     // Failures are logged at "quiet" as well; they are printed once, at the end.
@@ -190,13 +206,13 @@ int RunRecording(const TRecCommand& cmd) {
   in.Reset();
   in.FileFormat = "screencapture";
   const int task = encoder.AddTask(Utf8ToWide(plan.ScreenOptions), in);
-  if (task < 0) return fail("cannot open the screen: " + encoder.LastError());
+  if (task < 0) return fail("cannot open the screen: " + WithoutName(encoder.LastError(), plan.ScreenOptions));
   if (cmd.Audio) {
     in.Reset();
     in.FileFormat = "wavecapture";
     pauseFlag.Set(false);
     if (!encoder.AddInputFile(task, Utf8ToWide(plan.AudioOptions), in))
-      return fail("cannot open the sound input: " + encoder.LastError() +
+      return fail("cannot open the sound input: " + WithoutName(encoder.LastError(), plan.AudioOptions) +
                   "\nquorvane-rec: to record without sound, add --no-audio");
   }
   const TOutputOptions out = RecOutputOptions(cmd, plan);

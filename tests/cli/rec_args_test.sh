@@ -1,0 +1,79 @@
+#!/bin/bash
+# quorvane-rec's command line and the failures it must explain before recording anything: bad
+# arguments (exit 2), no display, no sound server, no such window, an unwritable output (exit 1).
+# Runs on the rig's desktop; nothing here records more than a moment.
+set -u
+BIN="${QV_BIN_DIR:?QV_BIN_DIR not set}/quorvane-rec"
+WORK=$(mktemp -d /tmp/qv_rec_args_XXXXXX)
+trap 'rm -rf "$WORK"' EXIT
+failures=0
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+pass() { echo "ok: $*"; }
+
+# expect NAME STATUS PATTERN -- command...: exit status and a text on stdout/stderr
+expect() {
+  local name=$1 status=$2 pattern=$3
+  shift 4
+  timeout 60 "$@" >"$WORK/out.txt" 2>&1 </dev/null
+  local rc=$?
+  if [ "$rc" != "$status" ]; then
+    fail "$name: exit $rc, wanted $status"; sed 's/^/    /' "$WORK/out.txt" | tail -5; return 1
+  fi
+  if ! grep -qF -- "$pattern" "$WORK/out.txt"; then
+    fail "$name: no \"$pattern\" in the output"; sed 's/^/    /' "$WORK/out.txt" | tail -5; return 1
+  fi
+  pass "$name"
+}
+
+OUT="$WORK/out.avi"
+# name | status | expected text | arguments
+while IFS='|' read -r name status pattern args; do
+  [ -z "$name" ] && continue
+  eval "set -- $args"
+  expect "$name" "$status" "$pattern" -- "$BIN" "$@"
+  [ -e "$OUT" ] && { fail "$name: left $OUT behind"; rm -f "$OUT"; }
+done <<EOF
+help|0|usage: quorvane-rec [--fullscreen|--help
+no output|2|no output file given|--no-audio
+two outputs|2|more than one output file|a.avi b.avi
+unknown option|2|unknown option "--bogus"|--bogus "$OUT"
+region too few numbers|2|bad region "1,2,3"|--region 1,2,3 "$OUT"
+region zero width|2|bad region "0,0,0,10"|--region 0,0,0,10 "$OUT"
+region negative|2|bad region "-1,0,10,10"|--region -1,0,10,10 "$OUT"
+region trailing text|2|bad region "0,0,10,10x"|--region 0,0,10,10x "$OUT"
+two areas|2|at most one of|--fullscreen --region 0,0,10,10 "$OUT"
+window id text|2|bad window id "abc"|--window abc "$OUT"
+window id zero|2|bad window id "0"|--window 0 "$OUT"
+size with comma|2|bad frame size "640,480"|--size 640,480 "$OUT"
+size missing value|2|--size needs WxH|"$OUT" --size
+video bit rate zero|2|bad bit rate "0" for --vb|--vb 0 "$OUT"
+audio bit rate text|2|bad bit rate "fast" for --ab|--ab fast "$OUT"
+sample rate|2|bad sample rate "48000"|--ar 48000 "$OUT"
+duration zero|2|bad duration "0"|--duration 0 "$OUT"
+duration text|2|bad duration "10s"|--duration 10s "$OUT"
+no-audio with value|2|--no-audio takes no value|--no-audio=1 "$OUT"
+region off screen|1|outside the|--region 5000,0,10,10 "$OUT"
+no such title|1|no top-level window is titled "qv no such window"|--title "qv no such window" "$OUT"
+no such window id|1|no window 0x|--window 0x7ffffff1 "$OUT"
+missing folder|1|cannot write "$WORK/missing/out.avi"|--no-audio --duration 1 "$WORK/missing/out.avi"
+EOF
+
+expect "no display" 1 "cannot open the display \":987\"" -- env DISPLAY=:987 "$BIN" --no-audio "$OUT"
+[ -e "$OUT" ] && fail "no display: left a file"
+# No sound server behind ALSA's default device: the message says how to record without sound.
+expect "no sound" 1 "add --no-audio" -- env PULSE_SERVER=unix:$WORK/no-such-socket "$BIN" --duration 1 "$OUT"
+grep -q "cannot open the sound input" "$WORK/out.txt" || fail "no sound: no \"cannot open the sound input\""
+grep -q "pause_pointer=" "$WORK/out.txt" && fail "no sound: the device's option string leaks into the message"
+[ -e "$OUT" ] && fail "no sound: left a file"
+
+# A region cut at the screen's edge records what is on the screen and says so.
+if expect "region at the edge" 0 "is cut to" -- "$BIN" --no-audio --region 1800,1000,400,300 --duration 1 "$OUT"; then
+  size=$(ffprobe -v error -select_streams v:0 -show_entries stream=width,height -of csv=p=0 "$OUT")
+  screen=$(xdpyinfo | awk '/dimensions:/ {print $2}')
+  want="$(( ${screen%x*} - 1800 )),$(( ${screen#*x} - 1000 ))"
+  [ "$size" = "$want" ] || fail "region at the edge: frame size $size, wanted $want"
+fi
+rm -f "$OUT"
+
+echo "$failures failure(s)"
+[ "$failures" = 0 ]
