@@ -16,6 +16,9 @@ namespace {
 constexpr AVRational kMicro{1, AV_TIME_BASE};
 // The longest a stopped run waits for lagging live inputs.
 constexpr std::int64_t kDrainLimitUs = 1500000;
+// A drained input stops this far (seconds) short of the target: its last packet and the encoder's
+// last, padded frame then end it about as far past the target, not a whole packet plus a frame.
+constexpr double kDrainSlack = 0.02;
 
 // Keeps the run's stop check registered for the worker thread while the procedure runs.
 class TStopCheckGuard {
@@ -101,7 +104,7 @@ void TCustomFFmpeg::Transcode() {
         const TInputFileState& fs = IFiles[size_t(ist.FileIndex)];
         if (ist.IsPastRecordingTime || fs.NoPacket) continue;
         double opts = ost.EncodingNeeded ? double(ost.SyncOpts) * av_q2d(ost.Enc->time_base) : ost.MuxTime;
-        if (draining && (opts >= drainTo || !Input(ist.FileIndex).IsDevice())) continue;
+        if (draining && (opts >= drainTo - kDrainSlack || !Input(ist.FileIndex).IsDevice())) continue;
         std::int64_t ipts = ist.Pts;
         if (!fs.Eof) {
           if (Opt.InputSync ? ipts < iptsMin : opts < optsMin) {
