@@ -11,6 +11,7 @@
 #include <optional>
 #include <thread>
 
+#include "cli/console.h"
 #include "cli/convert_progress.h"
 #include "encoder/ff_encoder.h"
 #include "media/loader.h"
@@ -25,45 +26,6 @@ namespace {
 std::atomic<bool> gStopSignal{false};
 std::thread gSignalThread;
 sigset_t gSignals;
-
-// The progress line stays on one terminal line (rewritten with CR); log lines and the end break it.
-class TConsole {
- public:
-  TConsole() : Tty(::isatty(2) != 0) {}
-  void Progress(const std::string& line) {
-    std::lock_guard<std::mutex> lock(Lock);
-    if (Tty) {
-      std::fprintf(stderr, "\r%s", line.c_str());
-      OpenLine = true;
-    } else {
-      std::fprintf(stderr, "%s\n", line.c_str());
-    }
-    std::fflush(stderr);
-  }
-  void Line(const std::string& text) {
-    std::lock_guard<std::mutex> lock(Lock);
-    BreakLine();
-    std::fprintf(stderr, "%s\n", text.c_str());
-    std::fflush(stderr);
-  }
-  void Log(const std::string& text) {
-    std::lock_guard<std::mutex> lock(Lock);
-    BreakLine();
-    // Library lines come with their own line break, the program's own without.
-    std::fputs(text.c_str(), stderr);
-    if (text.empty() || text.back() != '\n') std::fputc('\n', stderr);
-    std::fflush(stderr);
-  }
-
- private:
-  void BreakLine() {
-    if (OpenLine) std::fputc('\n', stderr);
-    OpenLine = false;
-  }
-  std::mutex Lock;
-  bool Tty;
-  bool OpenLine = false;
-};
 
 }  // namespace
 
@@ -96,7 +58,7 @@ int RunConvert(const TConvertCommand& cmd) {
   GetLogger()->TriggerEventInMainThread = false;
   GetLogger()->OnLog = [&console](const void*, std::uint32_t, TLogLevel level, const std::string& msg) {
     // Failures are logged at "quiet" as well; they are printed once, at the end.
-    if (level != llQuiet) console.Log(msg);
+    if (level != llQuiet) console.Line(msg);
   };
   struct TDetachLog {
     ~TDetachLog() { GetLogger()->OnLog = nullptr; }

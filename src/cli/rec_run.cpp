@@ -18,6 +18,7 @@
 #include "capture/pause_flags.h"
 #include "capture/screen_capture.h"
 #include "capture/wave_capture.h"
+#include "cli/console.h"
 #include "cli/rec_setup.h"
 #include "encoder/ff_encoder.h"
 #include "media/loader.h"
@@ -43,39 +44,6 @@ std::string Clock(std::int64_t us) {
   std::snprintf(buf, sizeof(buf), "%02lld:%02lld:%02lld.%02lld", cs / 360000, cs / 6000 % 60, cs / 100 % 60, cs % 100);
   return buf;
 }
-
-// The progress line stays on one terminal line (rewritten with CR); other lines break it. Without a
-// terminal every report is a line of its own, so a log shows the whole course of a recording.
-class TConsole {
- public:
-  TConsole() : Tty(::isatty(2) != 0) {}
-  void Progress(const std::string& line) {
-    std::lock_guard<std::mutex> lock(Lock);
-    if (Tty) {
-      std::fprintf(stderr, "\r%s\033[K", line.c_str());
-      OpenLine = true;
-    } else {
-      std::fprintf(stderr, "%s\n", line.c_str());
-    }
-    std::fflush(stderr);
-  }
-  void Line(const std::string& text) {
-    std::lock_guard<std::mutex> lock(Lock);
-    BreakLine();
-    std::fputs(text.c_str(), stderr);
-    if (text.empty() || text.back() != '\n') std::fputc('\n', stderr);
-    std::fflush(stderr);
-  }
-
- private:
-  void BreakLine() {
-    if (OpenLine) std::fputc('\n', stderr);
-    OpenLine = false;
-  }
-  std::mutex Lock;
-  bool Tty;
-  bool OpenLine = false;
-};
 
 // Single keys from a terminal on standard input, without echo; Ctrl-C still raises SIGINT.
 class TTerminalKeys {
