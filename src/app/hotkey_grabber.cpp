@@ -110,7 +110,9 @@ bool THotkeyGrabber::Unregister(long id) {
   if (it == Grabs.end()) return false;
   if (FDisplay) {
     for (unsigned lock : kLockMasks) XUngrabKey(FDisplay, it->Keycode, it->Mask | lock, Root);
-    XFlush(FDisplay);
+    // Done by the server before we go on: a client that takes the combination right after we gave
+    // it up must not find it still held.
+    XSync(FDisplay, False);
   }
   Grabs.erase(it);
   return true;

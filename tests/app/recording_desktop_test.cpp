@@ -1,0 +1,375 @@
+// The recording controller on the desktop rig: real screen and sound devices, the real encoder,
+// the pickers driven with xdotool, and every file judged by ffprobe/ffmpeg.
+#include <QAction>
+#include <QCheckBox>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QProcess>
+#include <QScreen>
+#include <QSystemTrayIcon>
+#include <QTimer>
+#include <QUrl>
+#include <QWidget>
+#include <cstdio>
+#include <memory>
+#include <regex>
+
+#include "app/frm_main.h"
+#include "app/ini_file.h"
+#include "app/recording_controller.h"
+#include "app_test_support.h"
+#include "encoder/ff_encoder.h"
+#include "selection/unit_frm_select_region.h"
+#include "selection/unit_frm_select_window.h"
+
+namespace qv {
+namespace {
+
+std::string Output(const std::string& command) {
+  std::string out;
+  if (FILE* pipe = popen(command.c_str(), "r")) {
+    char buffer[4096];
+    size_t n = 0;
+    while ((n = fread(buffer, 1, sizeof(buffer), pipe)) > 0) out.append(buffer, n);
+    pclose(pipe);
+  }
+  return out;
+}
+
+// What ffprobe says of a file's streams, as "key=value" lines.
+std::string Probe(const std::string& file) {
+  return Output("ffprobe -v error -show_entries stream=codec_name,width,height,sample_rate -of default=nw=1 '" + file +
+                "' 2>&1");
+}
+
+// The sound's mean level in dB (the rig plays a tone at half scale, about -9 dB); -999 without one.
+double MeanVolume(const std::string& file) {
+  const std::string text =
+      Output("ffmpeg -nostdin -hide_banner -i '" + file + "' -map 0:a -af volumedetect -f null - 2>&1");
+  std::smatch m;
+  if (!std::regex_search(text, m, std::regex(R"(mean_volume: (-?[0-9.]+) dB)"))) return -999;
+  return std::stod(m[1]);
+}
+
+// Runs `action` once `ready` holds, checked from the event loop (the start handler is in a wait of
+// its own by then). With `again`, the action is repeated every 300 ms for as long as that holds. The
+// watch ends with `context` at the latest.
+void WhenReady(QObject* context, std::function<bool()> ready, std::function<void()> action,
+               std::function<bool()> again = nullptr) {
+  auto* timer = new QTimer(context);
+  timer->setInterval(50);
+  QObject::connect(timer, &QTimer::timeout, [timer, ready = std::move(ready), action = std::move(action),
+                                             again = std::move(again), fired = false]() mutable {
+    if (!fired ? !ready() : !again()) {
+      if (fired) {
+        timer->stop();
+        timer->deleteLater();
+      }
+      return;
+    }
+    if (!again) {
+      timer->stop();
+      timer->deleteLater();
+    }
+    fired = true;
+    timer->setInterval(300);
+    action();
+  });
+  timer->start();
+}
+
+QWidget* VisibleTopLevel(const char* className) {
+  for (QWidget* w : QApplication::topLevelWidgets())
+    if (w->isVisible() && w->inherits(className)) return w;
+  return nullptr;
+}
+
+class Recording : public test::SettingsFolder {
+ protected:
+  void SetUp() override {
+    SettingsFolder::SetUp();
+    Out = Root + "/out/";
+    std::filesystem::create_directories(Out);
+    SetMainThreadWaker([] { QMetaObject::invokeMethod(qApp, [] { RunMainThreadCalls(); }, Qt::QueuedConnection); });
+    // A stand-in for the desktop's opener: it notes what it was asked to open.
+    Opened = Root + "/opened.txt";
+    std::filesystem::create_directories(Root + "/bin");
+    std::ofstream(Root + "/bin/xdg-open") << "#!/bin/sh\necho \"$1\" >> '" << Opened << "'\n";
+    std::filesystem::permissions(Root + "/bin/xdg-open", std::filesystem::perms::owner_all);
+    SavedPath = std::getenv("PATH") ? std::getenv("PATH") : "";
+    setenv("PATH", (Root + "/bin:" + SavedPath).c_str(), 1);
+  }
+  void TearDown() override {
+    Controller.reset();
+    Picker.reset();
+    Form.reset();
+    SetMainThreadWaker(nullptr);
+    setenv("PATH", SavedPath.c_str(), 1);
+    SettingsFolder::TearDown();
+  }
+
+  // The program's windows and controller over a settings file of `recorder` and `outputType` keys.
+  void Open(const std::string& recorder, const std::string& outputType = "", const std::string& save = "") {
+    // The first of two equal keys counts: the test's own come first.
+    WriteOptions("[Recorder]\n" + recorder + "\nShowTip=0\nBoolPlayback=0\nBoolBlinkRecord=0\n[OutputType]\n" +
+                 outputType + "\n[Save]\nOutputFolder=" + Out + "\n" + save + "\n");
+    Form = std::make_unique<TFrmMain>();
+    ASSERT_TRUE(Form->Initialize()) << LastMessage();
+    Picker = std::make_unique<TFrmSelectRegion>();
+    Controller = std::make_unique<TFFRecordingController>(*Form, *Picker);
+    Form->SetController(Controller.get());
+  }
+
+  bool MenuIs(bool start, bool pause, bool resume, bool stop) const {
+    return Form->MnuStartRecord->isEnabled() == start && Form->MnuPauseRecord->isEnabled() == pause &&
+           Form->MnuResumeRecord->isEnabled() == resume && Form->MnuStopRecord->isEnabled() == stop;
+  }
+  bool Idle() const { return MenuIs(true, false, false, false); }
+
+  // Records for `ms` once the start went through, stops, and waits for the run's end.
+  void RecordFor(int ms) {
+    ASSERT_TRUE(MenuIs(false, true, false, true)) << LastMessage();
+    test::WaitFor([] { return false; }, ms);
+    Form->MnuStopRecord->trigger();
+    ASSERT_TRUE(test::WaitFor([&] { return Idle(); }, 15000));
+  }
+
+  std::vector<std::string> Files() const {
+    std::vector<std::string> files;
+    for (const auto& entry : std::filesystem::directory_iterator(Out)) files.push_back(entry.path().string());
+    return files;
+  }
+
+  void ExpectRecorded(const std::string& file, const std::string& size, int sampleRate = 44100) {
+    const std::string probe = Probe(file);
+    EXPECT_NE(probe.find("codec_name=msmpeg4v2"), std::string::npos) << probe;
+    EXPECT_NE(probe.find("codec_name=adpcm_ms"), std::string::npos) << probe;
+    const size_t x = size.find('x');
+    EXPECT_NE(probe.find("width=" + size.substr(0, x) + "\nheight=" + size.substr(x + 1)), std::string::npos)
+        << probe << "expected " << size;
+    EXPECT_NE(probe.find("sample_rate=" + std::to_string(sampleRate)), std::string::npos) << probe;
+    EXPECT_GT(MeanVolume(file), -30.0) << "the rig's tone is missing from " << file;
+  }
+
+  std::string Out, Opened, SavedPath;
+  std::unique_ptr<TFrmMain> Form;
+  std::unique_ptr<TFrmSelectRegion> Picker;
+  std::unique_ptr<TFFRecordingController> Controller;
+};
+
+TEST_F(Recording, FullScreenThroughPauseResumeAndStopWithPlayback) {
+  Open("RegionToCapture=FullScreen\nBoolBlinkRecord=1\nBoolPlayback=1\nBoolRecordAudio=1");
+  // The moment the stop item goes off is the "stopping" state: the run's end may follow at once.
+  std::string stopping;
+  QObject::connect(Form->MnuStopRecord, &QAction::changed, Form.get(), [&] {
+    if (!Form->MnuStopRecord->isEnabled() && stopping.empty())
+      stopping = std::to_string(MenuIs(false, false, true, false));
+  });
+  Form->MnuStartRecord->trigger();
+  const QSize screen = QGuiApplication::primaryScreen()->geometry().size();
+  const std::string size = std::to_string(screen.width()) + "," + std::to_string(screen.height());
+  EXPECT_EQ(Controller->ScreenOptions, "offset=0,0;framesize=" + size + ";framerate=25/1;showframe=1;cursor=1");
+  EXPECT_TRUE(std::regex_match(Controller->AudioOptions, std::regex("r=44100;c=2;f=16;pause_pointer=[0-9]+")))
+      << Controller->AudioOptions;
+  ASSERT_TRUE(MenuIs(false, true, false, true)) << LastMessage();
+  EXPECT_EQ(Form->TrayState(), TTrayState::Recording);
+  test::WaitFor([] { return false; }, 800);
+
+  Form->MnuPauseRecord->trigger();
+  EXPECT_TRUE(MenuIs(false, false, true, true));
+  EXPECT_EQ(Form->AudioPauseFlag.load(), 1);
+  EXPECT_EQ(Form->TrayState(), TTrayState::Paused);
+  test::WaitFor([] { return false; }, 600);
+  Form->MnuResumeRecord->trigger();
+  EXPECT_TRUE(MenuIs(false, true, false, true));
+  EXPECT_EQ(Form->AudioPauseFlag.load(), 0);
+  test::WaitFor([] { return false; }, 800);
+
+  // Stop straight from a pause.
+  Form->MnuPauseRecord->trigger();
+  Form->MnuStopRecord->trigger();
+  EXPECT_EQ(stopping, "1") << "stopping: start, pause and stop off, resume left on";
+  ASSERT_TRUE(test::WaitFor([&] { return Idle(); }, 15000));
+  EXPECT_TRUE(Messages.empty()) << LastMessage();
+
+  const std::vector<std::string> files = Files();
+  ASSERT_EQ(files.size(), 1u);
+  EXPECT_EQ(files[0], Form->OutputFileName);
+  EXPECT_TRUE(std::regex_match(files[0], std::regex(".*/[0-9]{4}-[0-9]{2}-[0-9]{2},[0-9]{2}_[0-9]{2}_[0-9]{2}\\.avi")))
+      << files[0];
+  ExpectRecorded(files[0], std::to_string(screen.width()) + "x" + std::to_string(screen.height()));
+  // Paused time is left out: about 1.6 s recorded of some 2.2 s.
+  const double seconds = std::stod("0" + Output("ffprobe -v error -show_entries format=duration -of csv=p=0 '" +
+                                                files[0] + "'"));
+  EXPECT_GT(seconds, 1.0);
+  EXPECT_LT(seconds, 2.2);
+
+  // Played back through the desktop's opener.
+  ASSERT_TRUE(test::WaitFor([&] { return std::filesystem::exists(Opened); }, 5000));
+  std::ifstream opened(Opened);
+  std::string url;
+  std::getline(opened, url);
+  EXPECT_EQ(url, QUrl::fromLocalFile(QString::fromStdString(files[0])).toString().toStdString());
+
+  // The recording's log tells what was set up.
+  std::ifstream log(Controller->LogFileName());
+  std::stringstream text;
+  text << log.rdbuf();
+  EXPECT_EQ(Controller->LogFileName().rfind(Root + "/home/.local/state/Quorvane/recording-", 0), 0u);
+  EXPECT_NE(text.str().find("recording to " + files[0]), std::string::npos) << text.str();
+  EXPECT_NE(text.str().find("Stream mapping"), std::string::npos) << text.str();
+}
+
+TEST_F(Recording, RegionDrawnOnThePickerAtTheSettingsFrameSize) {
+  // 160 x 120 and 22050 Hz from the settings, not the region's own size.
+  Open("RegionToCapture=Region\nBoolRecordAudio=1", "BoolSameToOriginal=0\nFrameSize=1\nWidth=160\nHeight=120\n"
+                                                     "AudioSamplerate=0");
+  QProcess driver;
+  WhenReady(Form.get(), [&] { return Picker->isVisible(); }, [&] {
+    driver.start("bash", {"-c", "sleep 0.3; xdotool mousemove 200 150 click 1 mousemove 360 270 mousemove 520 390 "
+                                "click 1"});
+  });
+  Form->MnuStartRecord->trigger();
+  driver.waitForFinished(5000);
+  EXPECT_EQ(SelectedOffset, "200,150");
+  EXPECT_EQ(SelectedSize, "320,240");
+  EXPECT_EQ(Controller->ScreenOptions, "offset=200,150;framesize=320,240;framerate=25/1;showframe=0;cursor=1");
+  EXPECT_FALSE(Picker->isVisible());
+  RecordFor(1500);
+  ASSERT_EQ(Files().size(), 1u);
+  ExpectRecorded(Files()[0], "160x120", 22050);
+}
+
+TEST_F(Recording, WindowPickedWithTheFinderIntoANamedFile) {
+  Open("RegionToCapture=Window\nBoolRecordAudio=1", "BoolSameToOriginal=1", "BoolAutoSave=0");
+  QWidget target;
+  target.setWindowTitle("Recording target");
+  target.setStyleSheet("background: #2060c0");
+  target.setGeometry(300, 250, 400, 300);
+  target.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&target));
+  test::WaitFor([] { return false; }, 300);
+  const QPoint to = target.mapToGlobal(QPoint(200, 150));
+
+  QProcess driver;
+  WhenReady(Form.get(), [] { return VisibleTopLevel("qv::TFrmSelectWindow") != nullptr; }, [&] {
+    auto* finder = static_cast<TFrmSelectWindow*>(VisibleTopLevel("qv::TFrmSelectWindow"));
+    const QPoint from = finder->img1->mapToGlobal(QPoint(16, 16));
+    const std::string script =
+        "sleep 0.3; xdotool mousemove " + std::to_string(from.x()) + " " + std::to_string(from.y()) +
+        "; sleep 0.2; xdotool mousedown 1; sleep 0.3; xdotool mousemove " + std::to_string(from.x() + 40) + " " +
+        std::to_string(from.y() + 40) + "; sleep 0.2; xdotool mousemove " + std::to_string(to.x()) + " " +
+        std::to_string(to.y()) + "; sleep 1.2; xdotool mouseup 1";
+    driver.start("bash", {"-c", QString::fromStdString(script)});
+  });
+  // Then the save dialog: a name typed without its extension gets ".avi". (The dialog may still be
+  // filling its folder view and drop what it is given too early: it is given until the dialog goes.)
+  std::string dialogFolder;
+  QStringList dialogFilters;
+  WhenReady(
+      Form.get(), [&] { return Controller->dlgSave->isVisible(); },
+      [&] {
+        dialogFolder = Controller->dlgSave->directory().absolutePath().toStdString() + "/";
+        dialogFilters = Controller->dlgSave->nameFilters();
+        // Typed into the name box (a selectFile() leaves a box that has the focus alone).
+        auto* name = Controller->dlgSave->findChild<QLineEdit*>("fileNameEdit");
+        ASSERT_NE(name, nullptr);
+        name->setText("clip");
+        QMetaObject::invokeMethod(Controller->dlgSave, "accept");
+      },
+      [&] { return Controller->dlgSave->isVisible(); });
+  Form->MnuStartRecord->trigger();
+  driver.waitForFinished(8000);
+  EXPECT_EQ(dialogFolder, Out);
+  EXPECT_EQ(dialogFilters, QStringList({"AVI format(*.avi)", "All Files(*.*)"}));
+  EXPECT_EQ(SelectedWindow, target.winId());
+  EXPECT_EQ(Controller->ScreenOptions,
+            "hwnd=" + std::to_string(target.winId()) + ";framerate=25/1;showframe=0;cursor=1");
+  EXPECT_EQ(Form->OutputFileName, Out + "clip.avi");
+  RecordFor(1500);
+  ASSERT_EQ(Files(), std::vector<std::string>{Out + "clip.avi"});
+  std::string size = SelectedSize;
+  size[size.find(',')] = 'x';
+  EXPECT_EQ(size, "400x300");
+  ExpectRecorded(Out + "clip.avi", size);
+}
+
+TEST_F(Recording, AbandonedStartsLeaveTheMenuIdleWithoutAMessage) {
+  {
+    SCOPED_TRACE("a region of zero width");
+    Open("RegionToCapture=Region");
+    QProcess driver;
+    WhenReady(Form.get(), [&] { return Picker->isVisible(); },
+              [&] { driver.start("bash", {"-c", "sleep 0.3; xdotool mousemove 300 100 click 1 mousemove 300 400 click 1"}); });
+    Form->MnuStartRecord->trigger();
+    driver.waitForFinished(5000);
+    EXPECT_EQ(SelectedSize, "Fail");
+    EXPECT_TRUE(Idle());
+    EXPECT_FALSE(Controller->Selecting());
+  }
+  TearDown();
+  SetUp();
+  {
+    SCOPED_TRACE("the save dialog cancelled");
+    Open("RegionToCapture=FullScreen", "", "BoolAutoSave=0");
+    WhenReady(Form.get(), [&] { return Controller->dlgSave->isVisible(); }, [&] { Controller->dlgSave->reject(); },
+              [&] { return Controller->dlgSave->isVisible(); });
+    Form->MnuStartRecord->trigger();
+    EXPECT_TRUE(Idle());
+  }
+  EXPECT_TRUE(Messages.empty()) << LastMessage();
+  EXPECT_TRUE(Files().empty());
+}
+
+TEST_F(Recording, AMissingOutputFolderIsReportedAndTheMenuStaysIdle) {
+  Open("RegionToCapture=FullScreen\nBoolRecordAudio=1");
+  // The folder is read from the settings at the start.
+  TIniFile ini(GetOptionsFileName());
+  ini.WriteString("Save", "OutputFolder", Root + "/no/such/folder/");
+  ASSERT_TRUE(ini.UpdateFile());
+  Form->MnuStartRecord->trigger();
+  ASSERT_EQ(Messages.size(), 1u);
+  EXPECT_EQ(Messages[0].Text.rfind("Can not do convert, error: ", 0), 0u) << Messages[0].Text;
+  EXPECT_GT(Messages[0].Text.size(), std::string("Can not do convert, error: ").size());
+  EXPECT_EQ(Messages[0].Caption, "Error");
+  EXPECT_EQ(Messages[0].Icon, TMessageIcon::Information);
+  EXPECT_TRUE(Idle());
+  EXPECT_EQ(Controller->FFEncoder().TaskCount(), 0);
+  EXPECT_FALSE(std::filesystem::exists(Root + "/no"));
+}
+
+TEST_F(Recording, WithoutSoundThePauseFlagIsLeftAlone) {
+  Open("RegionToCapture=FullScreen\nBoolRecordAudio=0", "BoolSameToOriginal=0\nWidth=320\nHeight=240");
+  Form->AudioPauseFlag.store(7);
+  Form->MnuStartRecord->trigger();
+  EXPECT_TRUE(Controller->AudioOptions.empty());
+  test::WaitFor([] { return false; }, 500);
+  Form->MnuPauseRecord->trigger();
+  EXPECT_EQ(Form->AudioPauseFlag.load(), 7);
+  Form->MnuResumeRecord->trigger();
+  EXPECT_EQ(Form->AudioPauseFlag.load(), 7);
+  RecordFor(500);
+  ASSERT_EQ(Files().size(), 1u);
+  const std::string probe = Probe(Files()[0]);
+  EXPECT_NE(probe.find("codec_name=msmpeg4v2\nwidth=320\nheight=240"), std::string::npos) << probe;
+  EXPECT_EQ(probe.find("adpcm_ms"), std::string::npos) << probe;
+}
+
+TEST_F(Recording, ExitDuringARecordingFinishesTheFile) {
+  Open("RegionToCapture=FullScreen\nBoolRecordAudio=1", "BoolSameToOriginal=0\nWidth=320\nHeight=240");
+  Form->MnuStartRecord->trigger();
+  ASSERT_TRUE(MenuIs(false, true, false, true)) << LastMessage();
+  test::WaitFor([] { return false; }, 1500);
+  Form->MnuExitClick();
+  EXPECT_TRUE(Form->Closed());
+  EXPECT_FALSE(Form->TrayIcon->isVisible());
+  // Finished before the close step returned: no waiting for anything here.
+  ASSERT_EQ(Files().size(), 1u);
+  ExpectRecorded(Files()[0], "320x240");
+  const std::string frames = Output("ffprobe -v error -count_frames -select_streams v -show_entries "
+                                    "stream=nb_read_frames -of csv=p=0 '" + Files()[0] + "'");
+  EXPECT_GT(std::atoi(frames.c_str()), 25) << frames;
+}
+
+}  // namespace
+}  // namespace qv
