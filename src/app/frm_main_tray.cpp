@@ -9,6 +9,8 @@
 #include <QGuiApplication>
 #include <QMenu>
 #include <QSystemTrayIcon>
+#include <QTimer>
+#include <memory>
 #include <QUrl>
 
 #include "app/frm_about.h"
@@ -96,8 +98,20 @@ bool TFrmMain::Initialize() {
 }
 
 void TFrmMain::ShowFirstRunTip() {
-  TrayIcon->showMessage("Quorvane", "Right click the icon and use Quorvane with the popup menu.",
-                        QSystemTrayIcon::Information, 3000);
+  // The balloon points at the icon, which has no place of its own until the tray host has taken it
+  // in: shown before that, it would stand in the screen's corner. The host is given two seconds.
+  auto* wait = new QTimer(this);
+  wait->setInterval(100);
+  auto tries = std::make_shared<int>(0);
+  connect(wait, &QTimer::timeout, this, [this, wait, tries] {
+    const QRect at = TrayIcon->geometry();
+    if (++*tries < 20 && (!at.isValid() || at.topLeft() == QPoint(0, 0))) return;
+    wait->deleteLater();
+    wait->stop();
+    TrayIcon->showMessage("Quorvane", "Right click the icon and use Quorvane with the popup menu.",
+                          QSystemTrayIcon::Information, 3000);
+  });
+  wait->start();
 }
 
 TTrayState TFrmMain::TrayState() const {

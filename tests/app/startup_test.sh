@@ -118,6 +118,9 @@ else
     import -window "$w" "$ART/options_window_only.png"
     eval "$(xdotool getwindowgeometry --shell "$w")"
     [ "$WIDTH" = 537 ] && [ "$HEIGHT" = 511 ] && pass "options window 537x511" || fail "options window ${WIDTH}x$HEIGHT"
+    # No taskbar entry: the window manager is asked to leave the window out of it.
+    xprop -id "$w" _NET_WM_STATE | grep -q _NET_WM_STATE_SKIP_TASKBAR && pass "options window skips the taskbar" \
+      || fail "options window state: $(xprop -id "$w" _NET_WM_STATE)"
     xdotool windowactivate --sync "$w"; xdotool key alt+F4; sleep 0.5
     [ -z "$(xdotool search --onlyvisible --name '^Options of Quorvane$')" ] && kill -0 $first \
       && pass "closing the window hides it, the program runs on" || fail "close button"

@@ -1,0 +1,167 @@
+#!/bin/bash
+# The tray program records, driven as a person drives it: the tray menu, the global hotkeys (real key
+# presses through the X server) and Exit during a recording. Every file is judged by ffprobe/ffmpeg;
+# the tray menu during a recording is kept as a screenshot in build/test-artifacts/.
+set -u
+BIN=${QV_BIN_DIR:?}
+[ -n "${DISPLAY:-}" ] || { echo "tray_recording_test: needs DISPLAY (run under the desktop rig)"; exit 1; }
+ART=$(cd "$BIN/.." && pwd)/test-artifacts
+mkdir -p "$ART"
+T=$(mktemp -d /tmp/qv_tray_rec_XXXXXX)
+export HOME=$T/home XDG_CONFIG_HOME=$T/config XDG_RUNTIME_DIR=$T/run XDG_STATE_HOME=$T/state
+unset XDG_DOCUMENTS_DIR
+OUT=$T/out
+mkdir -p "$HOME" "$XDG_RUNTIME_DIR" "$OUT" "$XDG_CONFIG_HOME/Quorvane" "$T/bin" && chmod 700 "$XDG_RUNTIME_DIR"
+# The desktop's opener, standing in for a media player: it notes what it was asked to open.
+printf '#!/bin/sh\necho "$1" >> "%s/opened.txt"\n' "$T" > "$T/bin/xdg-open"
+chmod +x "$T/bin/xdg-open"
+export PATH="$T/bin:$PATH"
+failures=0
+pid=
+cleanup() {
+  [ -n "$pid" ] && kill "$pid" 2>/dev/null
+  rm -rf "$T"
+}
+trap cleanup EXIT
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+pass() { echo "ok: $*"; }
+xdotool keyup Alt_L Alt_R Control_L Control_R Shift_L Shift_R 2>/dev/null
+
+cat > "$XDG_CONFIG_HOME/Quorvane/Options.ini" <<EOF
+[Recorder]
+BoolRecordAudio=1
+BoolBlinkRecord=1
+BoolPlayback=1
+StartHotkey=Ctrl+Shift+F9
+StopHotkey=Ctrl+Shift+F10
+PauseHotkey=Ctrl+Shift+F11
+ResumeHotkey=Ctrl+Shift+F12
+RegionToCapture=FullScreen
+ShowTip=0
+[OutputType]
+BoolSameToOriginal=0
+Width=640
+Height=360
+FrameSize=15
+VideoBitrate=3
+AudioBitrate=7
+AudioSamplerate=1
+[Save]
+BoolAutoSave=1
+OutputFolder=$OUT
+EOF
+
+avis() { ls "$OUT"/*.avi 2>/dev/null; }
+count_avis() { avis | wc -l; }
+# Waits until $1 holds (a shell expression), at most $2 seconds.
+wait_until() {
+  local end=$((SECONDS + $2))
+  until eval "$1"; do [ $SECONDS -ge $end ] && return 1; sleep 0.2; done
+}
+# What ffprobe says: "frames duration audio-codec sample-rate width height".
+measure() {
+  local v a
+  v=$(ffprobe -v error -count_frames -select_streams v -show_entries stream=codec_name,nb_read_frames,width,height \
+      -show_entries format=duration -of default=nw=1 "$1")
+  a=$(ffprobe -v error -select_streams a -show_entries stream=codec_name,sample_rate -of default=nw=1 "$1")
+  echo "$v" "$a" | tr '\n' ' '
+}
+mean_volume() {
+  ffmpeg -nostdin -hide_banner -i "$1" -map 0:a -af volumedetect -f null - 2>&1 |
+    sed -n 's/.*mean_volume: \(-\?[0-9.]*\) dB.*/\1/p'
+}
+check_file() {  # file, what, min frames
+  local m frames dur vol
+  m=$(measure "$1")
+  frames=$(sed -n 's/.*nb_read_frames=\([0-9]*\).*/\1/p' <<<"$m")
+  dur=$(sed -n 's/.*duration=\([0-9.]*\).*/\1/p' <<<"$m")
+  vol=$(mean_volume "$1")
+  echo "$2: $(basename "$1"): $m mean_volume=${vol}dB"
+  [[ $m == *codec_name=msmpeg4v2* && $m == *codec_name=adpcm_ms* && $m == *width=640*height=360* ]] \
+    || fail "$2: codecs or frame size: $m"
+  [[ $m == *sample_rate=44100* ]] || fail "$2: sample rate: $m"
+  [ "${frames:-0}" -ge "$3" ] || fail "$2: $frames frames, expected at least $3"
+  # 25 frames a second of recording, one either way.
+  awk -v f="${frames:-0}" -v d="${dur:-0}" 'BEGIN { exit !(f >= d * 25 - 1 && f <= d * 25 + 1) }' \
+    || fail "$2: $frames frames for $dur s"
+  awk -v v="${vol:--999}" 'BEGIN { exit !(v > -30) }' || fail "$2: no tone in the sound ($vol dB)"
+}
+
+"$BIN/quorvane" 2>"$T/err" &
+pid=$!
+icon=""
+for _ in $(seq 1 50); do
+  for w in $(xdotool search --onlyvisible --pid $pid 2>/dev/null); do
+    eval "$(xdotool getwindowgeometry --shell "$w")"
+    [ "$WIDTH" -le 64 ] && [ "$HEIGHT" -le 64 ] && icon=$w
+  done
+  [ -n "$icon" ] && break
+  sleep 0.2
+done
+[ -n "$icon" ] || { fail "no tray icon"; exit 1; }
+eval "$(xdotool getwindowgeometry --shell "$icon")"
+cx=$((X + WIDTH / 2)); cy=$((Y + HEIGHT / 2))
+# Opens the tray menu with a right press and picks with the keyboard (Down skips disabled items).
+menu() {
+  xdotool mousemove $cx $cy click 3
+  sleep 0.7
+  [ -n "${2:-}" ] && import -window root "$2"
+  xdotool key $1
+}
+
+# 1. Through the tray menu: five seconds of the whole screen.
+menu "Down Return"
+wait_until '[ "$(count_avis)" = 1 ]' 10 || fail "Start Recording made no file"
+start=$SECONDS
+sleep 5
+# Recording: Start and Resume are off, so Down goes to Pause, then Stop.
+menu "Down Down Return" "$ART/tray_menu_recording.png"
+wait_until '[ -s "$T/opened.txt" ]' 15 || fail "no playback after Stop"
+file=$(avis | head -1)
+[ "$(head -1 "$T/opened.txt")" = "file://$file" ] && pass "played back through the desktop's opener" \
+  || fail "opened $(cat "$T/opened.txt" 2>/dev/null), expected file://$file"
+check_file "$file" "tray menu recording" 110
+echo "tray menu recording: about $((SECONDS - start)) s between the menu's Start and Stop"
+
+# 2. Hotkeys: start, a second start that must do nothing, pause, resume, stop.
+rm -f "$T/opened.txt"
+xdotool key --clearmodifiers ctrl+shift+F9
+wait_until '[ "$(count_avis)" = 2 ]' 10 || fail "the start hotkey made no file"
+sleep 1.5
+xdotool key --clearmodifiers ctrl+shift+F9
+sleep 1.5
+[ "$(count_avis)" = 2 ] && pass "the start hotkey does nothing while recording" || fail "a second recording started"
+xdotool key --clearmodifiers ctrl+shift+F11
+sleep 1
+xdotool key --clearmodifiers ctrl+shift+F12
+sleep 1
+xdotool key --clearmodifiers ctrl+shift+F10
+wait_until '[ -s "$T/opened.txt" ]' 15 || fail "the stop hotkey did not end the recording"
+file=$(avis | tail -1)
+check_file "$file" "hotkey recording" 60
+logs=$(ls "$XDG_STATE_HOME/Quorvane/"recording-*.log 2>/dev/null | wc -l)
+[ "$logs" = 2 ] || fail "$logs recording logs, expected 2"
+grep -q "paused" "$(ls "$XDG_STATE_HOME/Quorvane/"recording-*.log | tail -1)" && pass "hotkeys start, pause, resume, stop" \
+  || fail "the pause hotkey did not reach the recording"
+
+# 3. Exit from the tray menu during a recording: the file is finished before the program ends.
+xdotool key --clearmodifiers ctrl+shift+F9
+wait_until '[ "$(count_avis)" = 3 ]' 10 || fail "no third recording"
+sleep 3
+menu "Up Return"   # Up from no selection lands on the last item, Exit
+for _ in $(seq 1 100); do kill -0 $pid 2>/dev/null || break; sleep 0.1; done
+if kill -0 $pid 2>/dev/null; then
+  fail "Exit did not end the program"
+else
+  wait $pid; rc=$?
+  [ $rc = 0 ] && pass "Exit during a recording ends the program" || fail "Exit: exit code $rc"
+fi
+pid=
+file=$(avis | tail -1)
+check_file "$file" "recording ended by Exit" 60
+[ -s "$T/opened.txt" ] && [ "$(wc -l < "$T/opened.txt")" -gt 1 ] && fail "Exit played the file back"
+
+grep -q "^quorvane: \[" "$T/err" && fail "messages shown: $(grep '^quorvane: \[' "$T/err")"
+echo "screenshot: $ART/tray_menu_recording.png"
+[ $failures = 0 ] && echo "tray_recording_test: all passed" || echo "tray_recording_test: $failures failed"
+exit $((failures > 0))
