@@ -8,7 +8,12 @@
 namespace qv {
 
 namespace {
-std::atomic<TInterruptCB*> gRegistry{new TInterruptCB};
+// Made on first use: the loader's start-up object asks for it while other units' statics may not be
+// initialised yet, so a namespace-scope `new` here would depend on link order.
+std::atomic<TInterruptCB*>& Registry() {
+  static std::atomic<TInterruptCB*> registry{new TInterruptCB};
+  return registry;
+}
 std::atomic<bool> gInstalled{false};
 }  // namespace
 
@@ -58,10 +63,10 @@ int TInterruptCB::Count(std::uint32_t threadID) {
   return int(std::count_if(List.begin(), List.end(), [&](const TRegistration& r) { return r.ThreadID == threadID; }));
 }
 
-TInterruptCB* InterruptCB() { return gRegistry.load(); }
+TInterruptCB* InterruptCB() { return Registry().load(); }
 
 int LibraryInterruptCallback(void*) {
-  TInterruptCB* registry = gRegistry.load();
+  TInterruptCB* registry = Registry().load();
   // No exception may cross back into the library.
   try {
     return registry && registry->Check(CurrentThreadId()) ? 1 : 0;
@@ -80,7 +85,7 @@ void InstallInterruptCallback(bool install) { gInstalled.store(install); }
 
 void FreeInterruptCB() {
   gInstalled.store(false);
-  delete gRegistry.exchange(nullptr);
+  delete Registry().exchange(nullptr);
 }
 
 }  // namespace qv
