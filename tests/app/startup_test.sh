@@ -21,6 +21,9 @@ cleanup() {
 }
 trap cleanup EXIT
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+source "$(dirname "${BASH_SOURCE[0]}")/x_server_state.sh"
+# What earlier tests on this server left behind, for the log.
+echo "X server on arrival: $(x_server_state "$T")"
 pass() { echo "ok: $*"; }
 
 # Waits for a visible window of process $1 with exactly the title $2; prints its id.
@@ -148,6 +151,11 @@ sleep 2
 kill -TERM $p
 wait_exit $p; rc=$RC
 [ "$rc" = 0 ] && pass "SIGTERM ends the program cleanly" || fail "SIGTERM: exit $rc"
+
+# 8. The X server is left as it was found (see x_server_state.sh).
+state=$(x_server_state "$T")
+[ "$state" = "$kX_SERVER_CLEAN" ] || [ "$state" = unknown ] && pass "X server left clean" \
+  || fail "X server left in this state: $state"
 
 echo "screenshots: $ART/tray_balloon.png $ART/tray_menu.png $ART/options_window.png"
 [ $failures = 0 ] && echo "startup_test: all passed" || echo "startup_test: $failures failed"

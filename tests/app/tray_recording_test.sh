@@ -24,6 +24,9 @@ cleanup() {
 }
 trap cleanup EXIT
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+source "$(dirname "${BASH_SOURCE[0]}")/x_server_state.sh"
+# What earlier tests on this server left behind, for the log.
+echo "X server on arrival: $(x_server_state "$T")"
 pass() { echo "ok: $*"; }
 xdotool keyup Alt_L Alt_R Control_L Control_R Shift_L Shift_R 2>/dev/null
 
@@ -161,6 +164,8 @@ file=$(avis | tail -1)
 check_file "$file" "recording ended by Exit" 60
 [ -s "$T/opened.txt" ] && [ "$(wc -l < "$T/opened.txt")" -gt 1 ] && fail "Exit played the file back"
 
+state=$(x_server_state "$T")
+[ "$state" = "$kX_SERVER_CLEAN" ] || [ "$state" = unknown ] || fail "X server left in this state: $state"
 grep -q "^quorvane: \[" "$T/err" && fail "messages shown: $(grep '^quorvane: \[' "$T/err")"
 echo "screenshot: $ART/tray_menu_recording.png"
 [ $failures = 0 ] && echo "tray_recording_test: all passed" || echo "tray_recording_test: $failures failed"
