@@ -56,12 +56,7 @@ void TConvertThread::Main() {
   int nice = NiceOf(FPriority);
   if (nice != 0) setpriority(PRIO_PROCESS, id_t(syscall(SYS_gettid)), nice);
   Gate();
-  {
-    std::lock_guard<std::mutex> lock(Lock);
-    if (Released && FSuspended) {
-      // Released before it was ever resumed: the body still runs, so the run ends the normal way.
-    }
-  }
+  // Released before it was ever resumed, the body still runs, so the run ends the normal way.
   if (Body) Body();
 }
 
