@@ -233,6 +233,8 @@ class TCustomFFmpeg {
   void NewAudioStream(TOutputFile& out);
   void NewSubtitleStream(TOutputFile& out);
   TOutputStreamInfo& AddOutputStream(TOutputFile& out, AVMediaType kind);
+  void ResolveEncoder(const TOutputFile& out, AVMediaType kind, const std::string& name, const AVCodec*& codec,
+                      AVCodecID& id);
   // codec_lookup.cpp
   int CodecStrictness(AVMediaType type) const;
 

@@ -58,7 +58,33 @@ void SetLanguage(AVStream* st, std::string& language) {
   language.clear();
 }
 
+// The stream's encoder context, given the generic codec options of its kind. The codec may be
+// unknown here (no encoder for the guessed id): opening the stream at the start of the run says so.
+AVCodecContext* PrepareEncoder(TOptionStore& store, TOutputStreamInfo& s, const AVCodec* codec, AVCodecID id,
+                               int flags) {
+  s.Codec = codec;
+  s.Enc.reset(ff::avcodec_alloc_context3(codec));
+  AVCodecContext* enc = s.Enc.get();
+  if (!enc) RaiseFFmpeg("avcodec_alloc_context3 failed");
+  enc->codec_type = s.Kind;
+  enc->codec_id = id;
+  ApplyGenericOptions(store, enc, store.CodecContexts[s.Kind], codec, flags);
+  return enc;
+}
+
 }  // namespace
+
+// The codec is resolved before the stream exists so a bad name leaves the output unchanged.
+void TCustomFFmpeg::ResolveEncoder(const TOutputFile& out, AVMediaType kind, const std::string& name,
+                                   const AVCodec*& codec, AVCodecID& id) {
+  if (!name.empty()) {
+    if (!FindCodec(name, kind, true, CodecStrictness(kind), codec)) RaiseFFmpeg(FLastError);
+    id = codec->id;
+  } else {
+    id = ff::av_guess_codec(out.Ctx->oformat, nullptr, out.URL.c_str(), nullptr, kind);
+    codec = ff::avcodec_find_encoder(id);
+  }
+}
 
 TOutputStreamInfo& TCustomFFmpeg::AddOutputStream(TOutputFile& out, AVMediaType kind) {
   AVStream* st = ff::avformat_new_stream(out.Ctx, nullptr);
@@ -75,19 +101,9 @@ TOutputStreamInfo& TCustomFFmpeg::AddOutputStream(TOutputFile& out, AVMediaType 
 
 void TCustomFFmpeg::NewVideoStream(TOutputFile& out) {
   const AVOutputFormat* fmt = out.Ctx->oformat;
-  // The codec is resolved before the stream exists so a bad name leaves the output unchanged.
   const AVCodec* codec = nullptr;
   AVCodecID id = AV_CODEC_ID_NONE;
-  if (!Opt.VideoStreamCopy) {
-    if (!Opt.VideoCodecName.empty()) {
-      if (!FindCodec(Opt.VideoCodecName, AVMEDIA_TYPE_VIDEO, true, CodecStrictness(AVMEDIA_TYPE_VIDEO), codec))
-        RaiseFFmpeg(FLastError);
-      id = codec->id;
-    } else {
-      id = ff::av_guess_codec(fmt, nullptr, out.URL.c_str(), nullptr, AVMEDIA_TYPE_VIDEO);
-      codec = ff::avcodec_find_encoder(id);
-    }
-  }
+  if (!Opt.VideoStreamCopy) ResolveEncoder(out, AVMEDIA_TYPE_VIDEO, Opt.VideoCodecName, codec, id);
   TOutputStreamInfo& s = AddOutputStream(out, AVMEDIA_TYPE_VIDEO);
   AVStream* st = s.St;
   s.Bsfs = std::move(Opt.VideoBsfs);
@@ -95,14 +111,7 @@ void TCustomFFmpeg::NewVideoStream(TOutputFile& out) {
   if (Opt.VideoStreamCopy) {
     s.StreamCopy = true;
   } else {
-    s.Codec = codec;
-    s.Enc.reset(ff::avcodec_alloc_context3(codec));
-    AVCodecContext* enc = s.Enc.get();
-    if (!enc) RaiseFFmpeg("avcodec_alloc_context3 failed");
-    enc->codec_type = AVMEDIA_TYPE_VIDEO;
-    enc->codec_id = id;
-    ApplyGenericOptions(Store, enc, Store.CodecContexts[AVMEDIA_TYPE_VIDEO], codec,
-                        AV_OPT_FLAG_VIDEO_PARAM | AV_OPT_FLAG_ENCODING_PARAM);
+    AVCodecContext* enc = PrepareEncoder(Store, s, codec, id, AV_OPT_FLAG_VIDEO_PARAM | AV_OPT_FLAG_ENCODING_PARAM);
     enc->thread_count = Opt.ThreadCount;
     if (Opt.VideoCodecTag) enc->codec_tag = Opt.VideoCodecTag;
     if ((Opt.VideoGlobalHeader & 1) || (Opt.VideoGlobalHeader == 0 && (fmt->flags & AVFMT_GLOBALHEADER)))
@@ -162,16 +171,7 @@ void TCustomFFmpeg::NewAudioStream(TOutputFile& out) {
   const AVOutputFormat* fmt = out.Ctx->oformat;
   const AVCodec* codec = nullptr;
   AVCodecID id = AV_CODEC_ID_NONE;
-  if (!Opt.AudioStreamCopy) {
-    if (!Opt.AudioCodecName.empty()) {
-      if (!FindCodec(Opt.AudioCodecName, AVMEDIA_TYPE_AUDIO, true, CodecStrictness(AVMEDIA_TYPE_AUDIO), codec))
-        RaiseFFmpeg(FLastError);
-      id = codec->id;
-    } else {
-      id = ff::av_guess_codec(fmt, nullptr, out.URL.c_str(), nullptr, AVMEDIA_TYPE_AUDIO);
-      codec = ff::avcodec_find_encoder(id);
-    }
-  }
+  if (!Opt.AudioStreamCopy) ResolveEncoder(out, AVMEDIA_TYPE_AUDIO, Opt.AudioCodecName, codec, id);
   TOutputStreamInfo& s = AddOutputStream(out, AVMEDIA_TYPE_AUDIO);
   AVStream* st = s.St;
   s.Bsfs = std::move(Opt.AudioBsfs);
@@ -181,14 +181,7 @@ void TCustomFFmpeg::NewAudioStream(TOutputFile& out) {
     st->codecpar->sample_rate = Opt.AudioSampleRate;
     ff::av_channel_layout_default(&st->codecpar->ch_layout, Opt.AudioChannels);
   } else {
-    s.Codec = codec;
-    s.Enc.reset(ff::avcodec_alloc_context3(codec));
-    AVCodecContext* enc = s.Enc.get();
-    if (!enc) RaiseFFmpeg("avcodec_alloc_context3 failed");
-    enc->codec_type = AVMEDIA_TYPE_AUDIO;
-    enc->codec_id = id;
-    ApplyGenericOptions(Store, enc, Store.CodecContexts[AVMEDIA_TYPE_AUDIO], codec,
-                        AV_OPT_FLAG_AUDIO_PARAM | AV_OPT_FLAG_ENCODING_PARAM);
+    AVCodecContext* enc = PrepareEncoder(Store, s, codec, id, AV_OPT_FLAG_AUDIO_PARAM | AV_OPT_FLAG_ENCODING_PARAM);
     enc->thread_count = Opt.ThreadCount;
     if (Opt.AudioCodecTag) enc->codec_tag = Opt.AudioCodecTag;
     if (fmt->flags & AVFMT_GLOBALHEADER) enc->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
@@ -239,14 +232,9 @@ void TCustomFFmpeg::NewSubtitleStream(TOutputFile& out) {
   if (Opt.SubtitleStreamCopy) {
     s.StreamCopy = true;
   } else {
-    s.Codec = codec;
-    s.Enc.reset(ff::avcodec_alloc_context3(codec));
-    if (!s.Enc) RaiseFFmpeg("avcodec_alloc_context3 failed");
-    s.Enc->codec_type = AVMEDIA_TYPE_SUBTITLE;
-    if (codec) s.Enc->codec_id = codec->id;
-    ApplyGenericOptions(Store, s.Enc.get(), Store.CodecContexts[AVMEDIA_TYPE_SUBTITLE], codec,
-                        AV_OPT_FLAG_SUBTITLE_PARAM | AV_OPT_FLAG_ENCODING_PARAM);
-    if (Opt.SubtitleCodecTag) s.Enc->codec_tag = Opt.SubtitleCodecTag;
+    AVCodecContext* enc = PrepareEncoder(Store, s, codec, codec ? codec->id : AV_CODEC_ID_NONE,
+                                         AV_OPT_FLAG_SUBTITLE_PARAM | AV_OPT_FLAG_ENCODING_PARAM);
+    if (Opt.SubtitleCodecTag) enc->codec_tag = Opt.SubtitleCodecTag;
   }
   SetLanguage(s.St, Opt.SubtitleLanguage);
   Opt.SubtitleDisable = false;
