@@ -4,6 +4,8 @@
 
 #include <cstdio>
 
+#include "media/logger.h"
+
 namespace qv {
 
 TConsole::TConsole() : Tty(::isatty(2) != 0) {}
@@ -30,6 +32,23 @@ void TConsole::Line(const std::string& text) {
 void TConsole::BreakLine() {
   if (OpenLine) std::fputc('\n', stderr);
   OpenLine = false;
+}
+
+TConsoleLog::TConsoleLog(TConsole& console) {
+  GetLogger()->TriggerEventInMainThread = false;
+  GetLogger()->OnLog = [&console](const void*, std::uint32_t, TLogLevel level, const std::string& msg) {
+    if (level != llQuiet) console.Line(msg);
+  };
+}
+
+TConsoleLog::~TConsoleLog() { GetLogger()->OnLog = nullptr; }
+
+std::string ClockText(std::int64_t us) {
+  if (us < 0) us = 0;
+  const long long cs = (long long)(us / 10000);
+  char buf[48];
+  std::snprintf(buf, sizeof(buf), "%02lld:%02lld:%02lld.%02lld", cs / 360000, cs / 6000 % 60, cs / 100 % 60, cs % 100);
+  return buf;
 }
 
 }  // namespace qv

@@ -3,6 +3,7 @@
 // own, so a log shows the whole course of a run. Safe to call from any thread.
 #pragma once
 
+#include <cstdint>
 #include <mutex>
 #include <string>
 
@@ -21,5 +22,19 @@ class TConsole {
   bool Tty;
   bool OpenLine = false;
 };
+
+// While it lives, the media logger's lines go straight to the console (the command-line programs
+// have no event loop to deliver them on); failures, logged at "quiet", are left for the caller to
+// print once at the end.
+class TConsoleLog {
+ public:
+  explicit TConsoleLog(TConsole& console);
+  ~TConsoleLog();
+  TConsoleLog(const TConsoleLog&) = delete;
+  TConsoleLog& operator=(const TConsoleLog&) = delete;
+};
+
+// Microseconds as "hh:mm:ss.cc", the clock of the progress lines; negative times show as zero.
+std::string ClockText(std::int64_t us);
 
 }  // namespace qv

@@ -2,25 +2,15 @@
 
 #include <cstdio>
 
+#include "cli/console.h"
+
 namespace qv {
-
-namespace {
-
-std::string Clock(std::int64_t us) {
-  if (us < 0) us = 0;
-  const long long cs = (long long)(us / 10000);
-  char buf[48];
-  std::snprintf(buf, sizeof(buf), "%02lld:%02lld:%02lld.%02lld", cs / 360000, cs / 6000 % 60, cs / 100 % 60, cs % 100);
-  return buf;
-}
-
-}  // namespace
 
 std::string ProgressLine(const TProgressInfo& info) {
   char buf[256];
   std::snprintf(buf, sizeof(buf), "frame=%5d fps=%3d q=%3.1f size=%8.0fkB time=%s bitrate=%6.1fkbits/s",
                 info.FrameNumber, info.FPS, double(info.Quality), double(info.TotalSize) / 1024.0,
-                Clock(info.CurrentTime).c_str(), double(info.Bitrate));
+                ClockText(info.CurrentTime).c_str(), double(info.Bitrate));
   std::string line = buf;
   if (info.TotalDuration > 0) {
     long long pct = (long long)(info.CurrentTime * 100 / info.TotalDuration);
@@ -37,7 +27,7 @@ std::string FinalLine(const TTerminateInfo& info, const TProgressInfo* last, con
   if (last) {
     char buf[160];
     std::snprintf(buf, sizeof(buf), " (%d frames, %s, %.0f kB)", last->FrameNumber,
-                  Clock(last->CurrentTime).c_str(), double(last->TotalSize) / 1024.0);
+                  ClockText(last->CurrentTime).c_str(), double(last->TotalSize) / 1024.0);
     line += buf;
   }
   if (info.Failed && !info.ErrorMessage.empty()) line += ": " + info.ErrorMessage;

@@ -55,14 +55,7 @@ void RemoveStopSignals() {
 
 int RunConvert(const TConvertCommand& cmd) {
   TConsole console;
-  GetLogger()->TriggerEventInMainThread = false;
-  GetLogger()->OnLog = [&console](const void*, std::uint32_t, TLogLevel level, const std::string& msg) {
-    // Failures are logged at "quiet" as well; they are printed once, at the end.
-    if (level != llQuiet) console.Line(msg);
-  };
-  struct TDetachLog {
-    ~TDetachLog() { GetLogger()->OnLog = nullptr; }
-  } detachLog;
+  TConsoleLog consoleLog(console);
 
   TFFEncoder encoder;
   if (!encoder.LibrariesLoaded() && !encoder.LoadLibraries(Utf8ToWide(DefaultLibraryPath()))) {

@@ -37,14 +37,6 @@ sigset_t RecordingSignals() {
   return set;
 }
 
-std::string Clock(std::int64_t us) {
-  if (us < 0) us = 0;
-  const long long cs = (long long)(us / 10000);
-  char buf[48];
-  std::snprintf(buf, sizeof(buf), "%02lld:%02lld:%02lld.%02lld", cs / 360000, cs / 6000 % 60, cs / 100 % 60, cs % 100);
-  return buf;
-}
-
 // Single keys from a terminal on standard input, without echo; Ctrl-C still raises SIGINT.
 class TTerminalKeys {
  public:
@@ -123,7 +115,7 @@ void BlockRecordingSignals() {
 std::string RecProgressLine(const TProgressInfo& info, int dup, int drop, bool paused) {
   char buf[256];
   std::snprintf(buf, sizeof(buf), "time=%s frames=%6d size=%8.0fkB fps=%3d dup=%d drop=%d%s",
-                Clock(info.CurrentTime).c_str(), info.FrameNumber, double(info.TotalSize) / 1024.0, info.FPS, dup,
+                ClockText(info.CurrentTime).c_str(), info.FrameNumber, double(info.TotalSize) / 1024.0, info.FPS, dup,
                 drop, paused ? " [paused]" : "");
   return buf;
 }
@@ -145,14 +137,7 @@ int RunRecording(const TRecCommand& cmd) {
       console.Line(std::string("quorvane-rec: ignoring QV_LOG_LEVEL=") + level);
     }
   }
-  GetLogger()->TriggerEventInMainThread = false;
-  GetLogger()->OnLog = [&console](const void*, std::uint32_t, TLogLevel level, const std::string& msg) {
-    // Failures are logged at "quiet" as well; they are printed once, at the end.
-    if (level != llQuiet) console.Line(msg);
-  };
-  struct TDetachLog {
-    ~TDetachLog() { GetLogger()->OnLog = nullptr; }
-  } detachLog;
+  TConsoleLog consoleLog(console);
 
   TScreenFacts facts;
   if (std::string error = ReadScreenFacts(cmd, facts); !error.empty()) return fail(error);
@@ -277,7 +262,7 @@ int RunRecording(const TRecCommand& cmd) {
   if (lastProgress) {
     char buf[160];
     std::snprintf(buf, sizeof(buf), " (%d frames, %s, %.0f kB, dup=%d drop=%d)", lastProgress->FrameNumber,
-                  Clock(lastProgress->CurrentTime).c_str(), double(FileSize(cmd.Output)) / 1024.0, dup, drop);
+                  ClockText(lastProgress->CurrentTime).c_str(), double(FileSize(cmd.Output)) / 1024.0, dup, drop);
     summary += buf;
   }
   if (end.Failed)
