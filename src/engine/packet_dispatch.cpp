@@ -2,6 +2,7 @@
 // API, the audio hook and volume, rate emulation, handing decoded pictures and sample blocks to the
 // video and audio paths, draining the encoders at the end of input, and writing every packet through
 // the stream's bitstream-filter chain.
+#include <algorithm>
 #include <thread>
 
 #include "engine/audio_path.h"
@@ -162,6 +163,31 @@ void TCustomFFmpeg::FlushEncoders(TInputStream& ist) {
     } else if (ost.Info->Kind == AVMEDIA_TYPE_VIDEO) {
       ost.Flushed = true;
       if (ost.Graph) FlushFilters(of, ost, ist);
+      // A recording time cuts the input off at the first picture that lies past it, so the slots
+      // between the last picture and the limit get none of the repeats a late picture brings along
+      // (a capture device that skipped its last slot, or a single skip earlier that the sync rule
+      // let pass). At a constant frame rate they are filled the same way, with the last picture.
+      const int vsync = Opt.VideoSyncMethod;
+      const bool constantRate =
+          vsync != 0 && vsync != 2 && !(vsync < 0 && (of.Ctx->oformat->flags & AVFMT_VARIABLE_FPS));
+      if (constantRate && ist.IsPastRecordingTime && ost.LastPicture && ost.LastPicture->buf[0]) {
+        const std::int64_t end = ff::av_rescale_q_rnd(RecordingTimeUs, kMicro, ost.Enc->time_base, AV_ROUND_UP);
+        const std::int64_t owed =
+            std::min<std::int64_t>(end - ost.SyncOpts, std::int64_t(Opt.MaxFrames[0]) - ost.FrameNumber);
+        if (owed > 0) {
+          NbFramesDup += int(owed);
+          DupDropChanged = true;
+          if (Opt.Verbose > 2) Log(llDebug, Format("*** %d dup!", int(owed)));
+        }
+        for (std::int64_t i = 0; i < owed; ++i) {
+          if (i > 0) PauseGate();
+          if (StopRequested) break;
+          EncodeOnePicture(of, ost, ist, ost.LastPicture.get());
+          ++ost.SyncOpts;
+          ++ost.FrameNumber;
+        }
+      }
+      ost.LastPicture.reset();
       EncodeVideoFrame(of, ost, nullptr);
     }
   }

@@ -41,6 +41,7 @@ void FreeOutputStream(TOutputStream& ost) {
   }
   ost.ResamplePic.reset();
   ost.Filtered.reset();
+  ost.LastPicture.reset();
   if (ost.Graph) ff::avfilter_graph_free(&ost.Graph);
   ost.FilterSrc = ost.FilterSink = nullptr;
   ost.ForcedKfPts.clear();

@@ -92,6 +92,9 @@ struct TOutputStream {
   AVFilterContext* FilterSrc = nullptr;
   AVFilterContext* FilterSink = nullptr;
   TFramePtr Filtered;
+  // The last picture handed to the encoder, kept while a recording time is set: when the time cuts
+  // the input off, the slots still owed up to it are filled with this picture (FlushEncoders).
+  TFramePtr LastPicture;
 
   // audio (the audio path owns the meaning; the teardown frees the library objects)
   bool AudioResample = false;

@@ -156,6 +156,8 @@ void TCustomFFmpeg::DoVideoOut(TOutputFile& of, TOutputStream& ost, TInputStream
   if (nb <= 0) return;
 
   // 4./5. Size or format changes, scaling.
+  // The kept picture may share the scaler's target: let it go first, or the scaler would copy it.
+  if (ost.LastPicture) ff::av_frame_unref(ost.LastPicture.get());
   AVFrame* final = picture;
   if (!ost.Graph) {
     if (picture->width != ost.ResampleWidth || picture->height != ost.ResampleHeight ||
@@ -186,12 +188,20 @@ void TCustomFFmpeg::DoVideoOut(TOutputFile& of, TOutputStream& ost, TInputStream
   }
 
   // 6. Out it goes, nb times.
-  for (int i = 0; i < nb; ++i) {
-    if (i > 0) PauseGate();
+  int sent = 0;
+  for (; sent < nb; ++sent) {
+    if (sent > 0) PauseGate();
     if (StopRequested) break;
     EncodeOnePicture(of, ost, ist, final);
     ++ost.SyncOpts;
     ++ost.FrameNumber;
+  }
+  // A recording time may cut the input off before a late picture fills the slots up to it; the
+  // end of the stream then repeats this one (FlushEncoders).
+  if (sent > 0 && RecordingTimeUs != kNoLimitTime && !JoinMode) {
+    if (!ost.LastPicture) ost.LastPicture = NewFrame();
+    ff::av_frame_unref(ost.LastPicture.get());
+    if (ff::av_frame_ref(ost.LastPicture.get(), final) < 0) ost.LastPicture.reset();
   }
 }
 
