@@ -1,7 +1,5 @@
 #include "capture/screen_capture_cursor.h"
 
-#include <X11/extensions/Xfixes.h>
-
 #include <algorithm>
 
 namespace qv {
@@ -137,12 +135,6 @@ void Put(const TCursorTarget& t, std::uint8_t* p, TRgb c) {
 }
 
 }  // namespace
-
-bool CursorImagesAvailable(::Display* dpy) {
-  int event = 0, error = 0, major = 0, minor = 0;
-  if (!XFixesQueryExtension(dpy, &event, &error)) return false;
-  return XFixesQueryVersion(dpy, &major, &minor) && major >= 1;
-}
 
 bool BlendCursor(const TCursorImage& cursor, const TCursorTarget& target, int frameX, int frameY) {
   const int size = PixelSize(target.Format);

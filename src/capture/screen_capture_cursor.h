@@ -2,8 +2,6 @@
 // frame's pixels in whatever packed format the screen uses.
 #pragma once
 
-#include <X11/Xlib.h>
-
 #include <cstdint>
 
 extern "C" {
@@ -28,9 +26,6 @@ struct TCursorImage {
   int Width = 0, Height = 0;
   const unsigned long* Pixels = nullptr;  // XFixes hands out one pixel per unsigned long
 };
-
-// True when the server has the XFixes extension with cursor images (version 1 or later).
-bool CursorImagesAvailable(::Display* dpy);
 
 // Blends `cursor` into `target` with the frame's top-left corner at (`frameX`, `frameY`) on the root.
 // Pixels outside the frame are skipped; formats it cannot write are left untouched (false).

@@ -375,11 +375,6 @@ void TGrabPool::Unuse(TGrabSlot* slot) {
   slot->InUse = false;
 }
 
-int TGrabPool::SlotCount() {
-  std::lock_guard<std::mutex> lock(Lock);
-  return int(Slots.size());
-}
-
 void TGrabPool::BufferFree(void* opaque, std::uint8_t*) {
   auto* slot = static_cast<TGrabSlot*>(opaque);
   TGrabPool* pool = slot->Pool;

@@ -98,8 +98,6 @@ class TGrabPool {
   // 0 or an X error code (or -1 when the server returned nothing).
   int Grab(TGrabSlot* slot, int x, int y, int screenWidth, int screenHeight);
 
-  int SlotCount();
-
  private:
   TGrabPool() = default;
   ~TGrabPool();

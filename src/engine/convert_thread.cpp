@@ -19,11 +19,6 @@ void TManualEvent::Reset() {
   State = false;
 }
 
-bool TManualEvent::IsSet() const {
-  std::lock_guard<std::mutex> lock(Lock);
-  return State;
-}
-
 bool TManualEvent::WaitFor(std::chrono::milliseconds timeout) const {
   std::unique_lock<std::mutex> lock(Lock);
   return Cond.wait_for(lock, timeout, [this] { return State; });

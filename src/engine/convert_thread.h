@@ -21,7 +21,6 @@ class TManualEvent {
   explicit TManualEvent(bool signalled = true) : State(signalled) {}
   void Set();
   void Reset();
-  bool IsSet() const;
   // True when signalled within `timeout`.
   bool WaitFor(std::chrono::milliseconds timeout) const;
 

@@ -193,9 +193,7 @@ class TCustomFFmpeg {
   std::int64_t ShortProgressIntervalUs = 100000;
 
   // Interrupt checks (the registry calls them with the instance they were registered for).
-  bool StopCheck(void* instance);
   bool TimeoutCheck(void* instance);
-  static bool StopCheckThunk(void* object, void* instance);
   static bool TimeoutCheckThunk(void* object, void* instance);
 
   // The engine-wide lock around the preview flags.

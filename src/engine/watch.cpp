@@ -4,8 +4,6 @@
 
 namespace qv {
 
-bool TCustomFFmpeg::StopCheck(void* instance) { return instance == this && StopRequested.load(); }
-
 bool TCustomFFmpeg::TimeoutCheck(void* instance) {
   if (instance != this || IoTimeout <= 0) return false;
   std::int64_t start = WatchStart.load();
@@ -17,10 +15,6 @@ bool TCustomFFmpeg::TimeoutCheck(void* instance) {
   } catch (...) {
   }
   return true;
-}
-
-bool TCustomFFmpeg::StopCheckThunk(void* object, void* instance) {
-  return static_cast<TCustomFFmpeg*>(object)->StopCheck(instance);
 }
 
 bool TCustomFFmpeg::TimeoutCheckThunk(void* object, void* instance) {
