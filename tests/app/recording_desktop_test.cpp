@@ -10,6 +10,8 @@
 #include <QTimer>
 #include <QUrl>
 #include <QWidget>
+#include <sys/mount.h>
+
 #include <cstdio>
 #include <memory>
 #include <regex>
@@ -336,6 +338,32 @@ TEST_F(Recording, AMissingOutputFolderIsReportedAndTheMenuStaysIdle) {
   EXPECT_TRUE(Idle());
   EXPECT_EQ(Controller->FFEncoder().TaskCount(), 0);
   EXPECT_FALSE(std::filesystem::exists(Root + "/no"));
+}
+
+TEST_F(Recording, AFullDiskEndsTheRunWithTheEnginesMessage) {
+  // A file system far too small for the recording.
+  struct TMount {
+    std::string Dir;
+    bool Mounted;
+    ~TMount() {
+      if (Mounted) umount(Dir.c_str());
+    }
+  } small{Out, mount("tmpfs", Out.c_str(), "tmpfs", 0, "size=256k") == 0};
+  if (!small.Mounted) GTEST_SKIP() << "cannot mount a tmpfs here";
+  Open("RegionToCapture=FullScreen\nBoolRecordAudio=1", "VideoBitrate=7");
+  Form->MnuStartRecord->trigger();
+  ASSERT_TRUE(MenuIs(false, true, false, true)) << LastMessage();
+  // The run ends by itself, reports why and leaves the menu idle; nobody pressed Stop.
+  ASSERT_TRUE(test::WaitFor([&] { return Idle(); }, 20000));
+  ASSERT_TRUE(test::WaitFor([&] { return !Messages.empty(); }, 2000));
+  ASSERT_EQ(Messages.size(), 1u);
+  EXPECT_NE(Messages[0].Text.find("No space left on device"), std::string::npos) << Messages[0].Text;
+  EXPECT_EQ(Messages[0].Caption, "Quorvane");
+  EXPECT_EQ(Messages[0].Icon, TMessageIcon::Warning);
+  std::ifstream log(Controller->LogFileName());
+  std::stringstream text;
+  text << log.rdbuf();
+  EXPECT_NE(text.str().find("No space left on device"), std::string::npos) << text.str();
 }
 
 TEST_F(Recording, WithoutSoundThePauseFlagIsLeftAlone) {
