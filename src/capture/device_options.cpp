@@ -63,46 +63,6 @@ bool ForEachSegment(const std::string& text, Visit visit) {
 
 }  // namespace
 
-bool StrictInt(const std::string& text, std::int64_t min, std::int64_t max, std::int64_t& value) {
-  std::size_t i = 0;
-  bool negative = false;
-  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
-  int base = 10;
-  if (i < text.size() && text[i] == '$') {
-    base = 16;
-    ++i;
-  } else if (i + 1 < text.size() && text[i] == '0' && (text[i + 1] == 'x' || text[i + 1] == 'X')) {
-    base = 16;
-    i += 2;
-  }
-  if (i >= text.size()) return false;
-  // Accumulate as a magnitude in unsigned 64 bits so that the full int64 range converts.
-  unsigned long long magnitude = 0;
-  const unsigned long long limit = negative ? 0x8000000000000000ull : 0x7FFFFFFFFFFFFFFFull;
-  for (; i < text.size(); ++i) {
-    const int c = static_cast<unsigned char>(text[i]);
-    int digit;
-    if (c >= '0' && c <= '9') digit = c - '0';
-    else if (base == 16 && c >= 'a' && c <= 'f') digit = c - 'a' + 10;
-    else if (base == 16 && c >= 'A' && c <= 'F') digit = c - 'A' + 10;
-    else return false;
-    if (magnitude > (limit - static_cast<unsigned>(digit)) / static_cast<unsigned>(base)) return false;
-    magnitude = magnitude * static_cast<unsigned>(base) + static_cast<unsigned>(digit);
-  }
-  std::int64_t v;
-  if (negative) v = magnitude == 0x8000000000000000ull ? std::numeric_limits<std::int64_t>::min()
-                                                       : -static_cast<std::int64_t>(magnitude);
-  else v = static_cast<std::int64_t>(magnitude);
-  if (v < min || v > max) return false;
-  value = v;
-  return true;
-}
-
-std::int64_t IntOrDefault(const std::string& text, std::int64_t min, std::int64_t max, std::int64_t fallback) {
-  std::int64_t v = 0;
-  return StrictInt(text, min, max, v) ? v : fallback;
-}
-
 bool ParseScreenCaptureOptions(const std::string& text, TScreenCaptureOptions& o, std::string& error) {
   error.clear();
   // 1 = go on, 0 = stop (success), -1 = stop (failure).

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+#include "media/text_utils.h"  // StrictInt, IntOrDefault: the parsers' integer rules
+
 namespace qv {
 
 struct TScreenCaptureOptions {
@@ -43,10 +45,5 @@ struct TWaveCaptureOptions {
 // Both return false only for a strict conversion that failed; `error` then names the bad text.
 bool ParseScreenCaptureOptions(const std::string& text, TScreenCaptureOptions& options, std::string& error);
 bool ParseWaveCaptureOptions(const std::string& text, TWaveCaptureOptions& options, std::string& error);
-
-// Integer conversions shared by the parsers: optional sign, decimal digits, or "0x"/"$" hex; no
-// blanks; the value must fit the target. StrictInt reports failure, IntOrDefault falls back.
-bool StrictInt(const std::string& text, std::int64_t min, std::int64_t max, std::int64_t& value);
-std::int64_t IntOrDefault(const std::string& text, std::int64_t min, std::int64_t max, std::int64_t fallback);
 
 }  // namespace qv

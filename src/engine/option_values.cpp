@@ -9,6 +9,7 @@
 
 #include "engine/custom_ffmpeg.h"
 #include "media/ff_api.h"
+#include "media/text_utils.h"
 
 namespace qv {
 
@@ -18,38 +19,9 @@ namespace {
 bool ParseInteger(const std::string& value, long long& out) {
   size_t i = 0;
   while (i < value.size() && (value[i] == ' ' || value[i] == '\t')) ++i;
-  std::string s = value.substr(i);
-  if (s.empty()) return false;
-  bool neg = false;
-  size_t p = 0;
-  if (s[p] == '+' || s[p] == '-') {
-    neg = s[p] == '-';
-    ++p;
-  }
-  int base = 10;
-  if (p < s.size() && s[p] == '$') {
-    base = 16;
-    ++p;
-  } else if (p + 1 < s.size() && s[p] == '0' && (s[p + 1] == 'x' || s[p + 1] == 'X')) {
-    base = 16;
-    p += 2;
-  }
-  if (p >= s.size()) return false;
-  unsigned long long acc = 0;
-  for (; p < s.size(); ++p) {
-    int c = static_cast<unsigned char>(s[p]);
-    int d;
-    if (std::isdigit(c))
-      d = c - '0';
-    else if (base == 16 && std::isxdigit(c))
-      d = std::tolower(c) - 'a' + 10;
-    else
-      return false;
-    acc = acc * unsigned(base) + unsigned(d);
-    if (acc > (unsigned long long)LLONG_MAX + (neg ? 1 : 0)) return false;
-  }
-  out = neg ? -(long long)acc : (long long)acc;
-  if (neg && acc == (unsigned long long)LLONG_MAX + 1) out = LLONG_MIN;
+  std::int64_t v = 0;
+  if (!StrictInt(value.substr(i), INT64_MIN, INT64_MAX, v)) return false;
+  out = v;
   return true;
 }
 

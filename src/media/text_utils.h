@@ -28,4 +28,9 @@ std::string ExpandFileName(const std::string& name);
 // Size in bytes of an existing file; -1 when it cannot be read.
 std::int64_t GetFileSize(const std::string& path);
 
+// Integer conversions of option texts: optional sign, decimal digits, or "0x"/"$" hex; no blanks;
+// the value must fit the target. StrictInt reports failure, IntOrDefault falls back.
+bool StrictInt(const std::string& text, std::int64_t min, std::int64_t max, std::int64_t& value);
+std::int64_t IntOrDefault(const std::string& text, std::int64_t min, std::int64_t max, std::int64_t fallback);
+
 }  // namespace qv

@@ -102,6 +102,8 @@ TEST(Options, Integers) {
       {"vol", "", nullptr, 0, "'' is not a valid integer value"},
       {"threads", "99999999999", nullptr, 0, "'99999999999' is not a valid integer value"},
       {"fs", "1e3", nullptr, 0, "'1e3' is not a valid integer value"},
+      // Past the 64-bit range; a 20-digit text must not wrap round to a value that fits.
+      {"fs", "20000000000000000000", nullptr, 0, "'20000000000000000000' is not a valid integer value"},
       {"loop_output", "x", nullptr, 0, "'x' is not a valid integer value"},
   };
   for (const auto& c : cases) {
