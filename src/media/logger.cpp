@@ -164,6 +164,24 @@ TLogLevel LogLevelOfLibrary(int libraryLevel) {
   return TLogLevel(std::clamp(ordinal, int(llQuiet), int(llDebug)));
 }
 
+TLogEventSlot& TLogEventSlot::operator=(TLogEvent handler) {
+  {
+    std::lock_guard<std::mutex> lock(Lock);
+    Handler.swap(handler);
+  }
+  return *this;  // the old handler is destroyed outside the lock
+}
+
+TLogEventSlot::operator bool() const {
+  std::lock_guard<std::mutex> lock(Lock);
+  return bool(Handler);
+}
+
+TLogEvent TLogEventSlot::Load() const {
+  std::lock_guard<std::mutex> lock(Lock);
+  return Handler;
+}
+
 TFFLogger::TFFLogger() : TFFLogger(false) {}
 
 TFFLogger::TFFLogger(bool autoCreated) : AutoCreated(autoCreated) {
@@ -219,7 +237,7 @@ void TFFLogger::SetLogLevelByName(const std::string& text) {
 void TFFLogger::Raise(const void* sender, std::uint32_t thread, TLogLevel level, const std::string& msg) {
   // Arguments travel by value, so two threads logging at once never mix their fields.
   auto raise = [this, sender, thread, level, msg] {
-    TLogEvent handler = OnLog;  // it may have been cleared while the call was queued
+    TLogEvent handler = OnLog.Load();  // it may have been cleared while the call was queued
     if (handler) handler(sender, thread, level, msg);
   };
   if (TriggerEventInMainThread)

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <mutex>
 #include <string>
 
 namespace qv {
@@ -19,6 +20,19 @@ TLogLevel LogLevelOfLibrary(int libraryLevel);
 using TLogEvent =
     std::function<void(const void* Sender, std::uint32_t AThreadID, TLogLevel ALogLevel, const std::string& ALogMsg)>;
 
+// OnLog's slot. The handler is set and cleared on the main thread while workers, capture threads and
+// the libraries' own threads log, so it is read and written under a lock; a caller works on a copy.
+class TLogEventSlot {
+ public:
+  TLogEventSlot& operator=(TLogEvent handler);
+  explicit operator bool() const;
+  TLogEvent Load() const;
+
+ private:
+  mutable std::mutex Lock;
+  TLogEvent Handler;
+};
+
 class TFFLogger {
  public:
   TFFLogger();  // an explicitly created logger replaces an auto-created one; a second explicit one asserts
@@ -29,8 +43,8 @@ class TFFLogger {
   TLogLevel LogLevel() const;
   void SetLogLevel(TLogLevel level);
   void SetLogLevelByName(const std::string& text);  // throws std::invalid_argument on a bad number
-  bool TriggerEventInMainThread = true;
-  TLogEvent OnLog;
+  std::atomic<bool> TriggerEventInMainThread{true};
+  TLogEventSlot OnLog;
 
   void Log(const void* sender, TLogLevel level, const std::string& msg);
   void LogFmt(const void* sender, TLogLevel level, const char* format, ...) __attribute__((format(printf, 4, 5)));
