@@ -43,12 +43,13 @@ void TTerminateDeliveries::Run(std::shared_ptr<TState> state, std::uint64_t tick
       std::lock_guard<std::mutex> lock(state->Lock);
       cancelled = state->Cancelled;
     }
-    if (cancelled)
-      ;
-    else if (inMainThread)
-      CallInMainThread(call);
-    else
-      call();
+    // Checked again inside the call: Shutdown may cancel while it waits for the main thread.
+    if (!cancelled) {
+      if (inMainThread)
+        CallInMainThread(call);
+      else
+        call();
+    }
   } catch (const std::exception& e) {
     // The thread is the handler's last caller: the error can only be logged, and it must not keep
     // the events after it from being delivered.
