@@ -231,14 +231,15 @@ void TCustomFFmpeg::OpenCodecs() {
       AVBSFContext* bsf = nullptr;
       if (ff::av_bsf_alloc(f, &bsf) < 0) RaiseFFmpeg("av_mallocz fail");
       ost.Bsfs.push_back(bsf);
-      ff::avcodec_parameters_copy(bsf->par_in, par);
+      if (ff::avcodec_parameters_copy(bsf->par_in, par) < 0) RaiseFFmpeg("av_mallocz fail");
       bsf->time_base_in = tb;
       int r = ff::av_bsf_init(bsf);
       if (r < 0) RaiseFFmpeg(ErrorCodeText(Format("Error initializing bitstream filter %s", f->name), r));
       par = bsf->par_out;
       tb = bsf->time_base_out;
     }
-    if (!ost.Bsfs.empty()) ff::avcodec_parameters_copy(ost.St->codecpar, par);
+    if (!ost.Bsfs.empty() && ff::avcodec_parameters_copy(ost.St->codecpar, par) < 0)
+      RaiseFFmpeg("av_mallocz fail");
   }
 }
 

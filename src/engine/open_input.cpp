@@ -205,7 +205,7 @@ bool TCustomFFmpeg::OpenInputFile(const std::string& fileName, const std::string
       const AVCodec* decoder = byName ? byName : ff::avcodec_find_decoder(par->codec_id);
       TCodecContextPtr dec(ff::avcodec_alloc_context3(decoder));
       if (!dec) RaiseFFmpeg("avcodec_alloc_context3 failed");
-      ff::avcodec_parameters_to_context(dec.get(), par);
+      if (ff::avcodec_parameters_to_context(dec.get(), par) < 0) RaiseFFmpeg("av_mallocz fail");
       dec->thread_count = Opt.ThreadCount;
       if (par->codec_type == AVMEDIA_TYPE_VIDEO) {
         ApplyGenericOptions(Store, dec.get(), Store.CodecContexts[AVMEDIA_TYPE_VIDEO], decoder,
