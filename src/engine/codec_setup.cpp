@@ -157,7 +157,7 @@ void TCustomFFmpeg::SetupCodecParameters() {
 }
 
 void TCustomFFmpeg::OpenCodecs() {
-  // 5. Encoders (in join mode only the first segment's; later segments go on with them).
+  // Encoders (in join mode only the first segment's; later segments go on with them).
   for (auto& ost : Ost) {
     if (!ost.EncodingNeeded || (JoinMode && ost.FileIndex > 0)) continue;
     AVCodecContext* enc = ost.Enc;
@@ -201,7 +201,7 @@ void TCustomFFmpeg::OpenCodecs() {
   for (auto& ost : Ost)
     if (JoinMode && ost.FileIndex > 0 && ost.EncodingNeeded) ost.EncoderOpen = Ost[size_t(ost.Index)].EncoderOpen;
 
-  // 6. Decoders of the streams that feed an encoder.
+  // Decoders of the streams that feed an encoder.
   for (auto& ist : Ist) {
     if (!ist.DecodingNeeded) continue;
     const std::string kind = KindName(ist.St->codecpar->codec_type);

@@ -27,7 +27,7 @@ std::map<std::string, void*>& HookLibraries() {
 }  // namespace
 
 int TCustomFFmpeg::AddFrameHook(const std::string& argument) {
-  // 1. Tokens: split at "|" when there is one (a path may contain blanks), else at blanks.
+  // Split at "|" when there is one (a path may contain blanks), else at blanks.
   const char* seps = argument.find('|') != std::string::npos ? "|" : " \t";
   std::vector<std::string> tokens;
   size_t pos = 0;
@@ -40,7 +40,7 @@ int TCustomFFmpeg::AddFrameHook(const std::string& argument) {
   }
   if (tokens.empty()) return -2;
 
-  // 2. A hook in a folder of its own runs its set-up from that folder (it may open files there).
+  // A hook in a folder of its own runs its set-up from that folder (it may open files there).
   std::string path = tokens[0];
   std::string previousDir;
   const size_t slash = path.rfind('/');
@@ -53,16 +53,18 @@ int TCustomFFmpeg::AddFrameHook(const std::string& argument) {
     std::string Dir;
     ~TRestoreDir() {
       if (!Dir.empty() && chdir(Dir.c_str()) != 0) {
+        // The old folder is gone: there is nothing to go back to.
       }
     }
   } restore{previousDir};
   if (slash != std::string::npos) {
     std::string dir = path.substr(0, path.rfind('/'));
     if (!dir.empty() && chdir(dir.c_str()) != 0) {
+      // Set-up then runs from the current folder.
     }
   }
 
-  // 3. Load once per process.
+  // A library stays loaded once opened: a hook of an earlier task may still have its code in use.
   void* handle = nullptr;
   {
     std::lock_guard<std::mutex> lock(HookLibraryLock());
@@ -80,7 +82,6 @@ int TCustomFFmpeg::AddFrameHook(const std::string& argument) {
     }
   }
 
-  // 4. Entry points and set-up.
   TFrameHook hook;
   hook.Configure = reinterpret_cast<TFrameHook::TConfigure>(dlsym(handle, "Configure"));
   hook.Process = reinterpret_cast<TFrameHook::TProcess>(dlsym(handle, "Process"));
@@ -102,7 +103,6 @@ int TCustomFFmpeg::AddFrameHook(const std::string& argument) {
       return -22;
     }
   }
-  // 5.
   FrameHooks.push_back(hook);
   return 0;
 }

@@ -47,7 +47,7 @@ bool TCustomFFmpeg::OpenInput(const std::string& fileName) {
 }
 
 bool TCustomFFmpeg::OpenInputFile(const std::string& fileName, const std::string& url) {
-  // 1. The forced format: the program's own devices first, then the library's demuxers.
+  // The forced format: the program's own devices first, then the library's demuxers.
   const TInputDevice* device = nullptr;
   const AVInputFormat* fmt = nullptr;
   if (!Opt.FormatName.empty()) {
@@ -60,7 +60,7 @@ bool TCustomFFmpeg::OpenInputFile(const std::string& fileName, const std::string
   input->FileName = fileName;
   input->URL = url;
 
-  // 3. Decoders named by the pending codec names.
+  // Decoders named by the pending codec names.
   const AVCodec* videoDecoder = nullptr;
   const AVCodec* audioDecoder = nullptr;
   const AVCodec* subtitleDecoder = nullptr;
@@ -72,9 +72,9 @@ bool TCustomFFmpeg::OpenInputFile(const std::string& fileName, const std::string
 
   AVFormatContext* ctx = nullptr;
   {
-    TIoWatch watch(*this);  // 4. time-out/cancel watch for the blocking steps below
+    TIoWatch watch(*this);  // time-out/cancel watch for the blocking steps below
     if (device) {
-      // 2. The device reads (and may overwrite) what the pending options say about the input.
+      // The device reads (and may overwrite) what the pending options say about the input.
       TFormatParameters ap;
       ap.sample_rate = Opt.AudioSampleRate;
       ap.channels = Opt.AudioChannels;
@@ -95,7 +95,7 @@ bool TCustomFFmpeg::OpenInputFile(const std::string& fileName, const std::string
       ctx->interrupt_callback = ProgramInterruptCB();
       ctx->flags |= AVFMT_FLAG_NONBLOCK;
     } else {
-      // 2. A context of our own so the interrupt callback and the generic options are in place
+      // A context of our own so the interrupt callback and the generic options are in place
       // before the demuxer starts reading.
       ctx = ff::avformat_alloc_context();
       if (!ctx) RaiseFFmpeg("avformat_alloc_context failed");
@@ -117,7 +117,7 @@ bool TCustomFFmpeg::OpenInputFile(const std::string& fileName, const std::string
       if (Opt.VideoChannel) ff::av_dict_set_int(&params.D, "channel", Opt.VideoChannel, 0);
       if (!Opt.VideoStandard.empty()) ff::av_dict_set(&params.D, "standard", Opt.VideoStandard.c_str(), 0);
 
-      // 5. Names of the program's own protocols are served through a custom I/O context.
+      // Names of the program's own protocols are served through a custom I/O context.
       AVIOContext* custom = nullptr;
       if (FindProtocolForUrl(input->URL)) {
         int ret = OpenProtocolIO(&custom, input->URL, AVIO_FLAG_READ);
@@ -139,7 +139,7 @@ bool TCustomFFmpeg::OpenInputFile(const std::string& fileName, const std::string
       input->Ctx = ctx;
     }
 
-    // 6. Only the streams of the wanted program.
+    // Only the streams of the wanted program.
     if (Opt.OptProgramId) {
       bool found = false;
       for (unsigned i = 0; i < ctx->nb_streams; ++i) ctx->streams[i]->discard = AVDISCARD_ALL;
@@ -156,7 +156,7 @@ bool TCustomFFmpeg::OpenInputFile(const std::string& fileName, const std::string
       }
     }
 
-    // 7. Probe the streams (a device has described its streams already).
+    // Probe the streams (a device has described its streams already).
     input->LoopInput = Opt.LoopInput;
     if (OnBeforeFindStreamInfo) OnBeforeFindStreamInfo(ctx);
     if (!input->IsDevice()) {
@@ -168,7 +168,7 @@ bool TCustomFFmpeg::OpenInputFile(const std::string& fileName, const std::string
       }
     }
 
-    // 8. Seek to the start time.
+    // Seek to the start time.
     std::int64_t timestamp = Opt.StartTime;
     if (ctx->start_time != AV_NOPTS_VALUE) timestamp += ctx->start_time;
     if (Opt.StartTime != 0) {
@@ -178,7 +178,7 @@ bool TCustomFFmpeg::OpenInputFile(const std::string& fileName, const std::string
         Log(llWarning, Format("%s: could not seek to position %0.3f", fileName.c_str(), double(timestamp) / AV_TIME_BASE));
     }
 
-    // 9. Streams: decoder contexts prepared, pending options replaced by what the input has.
+    // Streams: decoder contexts prepared, pending options replaced by what the input has.
     TPendingOptions found;  // only the fields below are used
     found.FrameRate = Opt.FrameRate;
     found.FrameWidth = Opt.FrameWidth;
@@ -248,14 +248,14 @@ bool TCustomFFmpeg::OpenInputFile(const std::string& fileName, const std::string
       input->DecoderContexts.push_back(std::move(dec));
     }
 
-    // 10. The longest known input is the run's expected length, unless a recording time is shorter.
+    // The longest known input is the run's expected length, unless a recording time is shorter.
     if (ctx->duration != AV_NOPTS_VALUE && ctx->duration > 0) {
       std::int64_t d = ctx->duration;
       if (Opt.RecordingTime != kNoLimitTime) d = std::min(d, Opt.RecordingTime);
       if (d > TotalDuration) TotalDuration = d;
     }
 
-    // 11. Offset of the input's timestamps.
+    // Offset of the input's timestamps.
     input->InputTsOffset = Opt.CopyTs ? Opt.InputTsOffset : Opt.InputTsOffset - timestamp;
     std::copy(std::begin(Opt.TsScale), std::end(Opt.TsScale), std::begin(input->TsScale));
 
@@ -271,7 +271,7 @@ bool TCustomFFmpeg::OpenInputFile(const std::string& fileName, const std::string
     Opt.AudioSampleFmt = found.AudioSampleFmt;
   }
 
-  // 12. Dump, count, clear the per-file options.
+  // Dump, count, clear the per-file options.
   if (Opt.Verbose >= 0) {
     if (input->IsDevice()) {
       // The library's dump needs a demuxer of its own; a device's input is described here.

@@ -29,7 +29,7 @@ int TCustomFFmpeg::OpenOutput(const std::string& fileName, bool join) {
 }
 
 int TCustomFFmpeg::OpenOutputFile(const std::string& fileName, const std::string& url, bool join) {
-  // 3. The muxer: forced by name, else guessed from the file name.
+  // The muxer: forced by name, else guessed from the file name.
   const AVOutputFormat* fmt;
   if (!Opt.FormatName.empty()) {
     fmt = ff::av_guess_format(Opt.FormatName.c_str(), nullptr, nullptr);
@@ -44,7 +44,7 @@ int TCustomFFmpeg::OpenOutputFile(const std::string& fileName, const std::string
       return -1;
     }
   }
-  // 2. The context (with the muxer's private options in place).
+  // The context (with the muxer's private options in place).
   AVFormatContext* ctx = nullptr;
   if (ff::avformat_alloc_output_context2(&ctx, fmt, nullptr, url.c_str()) < 0 || !ctx)
     RaiseFFmpeg("avformat_alloc_context failed");
@@ -54,10 +54,10 @@ int TCustomFFmpeg::OpenOutputFile(const std::string& fileName, const std::string
   out->URL = url;
   ctx->interrupt_callback = ProgramInterruptCB();
 
-  // 4. Feed outputs ("ffm" over "http:") are gone from current libavformat: av_guess_format above
+  // Feed outputs ("ffm" over "http:") are gone from current libavformat: av_guess_format above
   // already refuses the "ffm" name, so the feed's stream layout step has nothing left to serve.
 
-  // 5. Stream kinds: what the muxer or the pending options ask for, kept only where an input has it.
+  // Stream kinds: what the muxer or the pending options ask for, kept only where an input has it.
   bool useVideo = Opt.VideoStreamCopy || fmt->video_codec != AV_CODEC_ID_NONE || !Opt.VideoCodecName.empty();
   bool useAudio = Opt.AudioStreamCopy || fmt->audio_codec != AV_CODEC_ID_NONE || !Opt.AudioCodecName.empty();
   bool useSubtitle =
@@ -88,7 +88,7 @@ int TCustomFFmpeg::OpenOutputFile(const std::string& fileName, const std::string
   if (Opt.AudioDisable) useAudio = false;
   if (Opt.SubtitleDisable) useSubtitle = false;
 
-  // 6. The streams.
+  // The streams.
   struct {
     bool Use;
     void (TCustomFFmpeg::*Make)(TOutputFile&);
@@ -106,7 +106,7 @@ int TCustomFFmpeg::OpenOutputFile(const std::string& fileName, const std::string
     }
   }
 
-  // 7. Recording timestamp and metadata.
+  // Recording timestamp and metadata.
   if (Opt.RecordingTimestamp != 0) {
     std::time_t t = std::time_t(Opt.RecordingTimestamp);
     std::tm tm{};
@@ -117,13 +117,13 @@ int TCustomFFmpeg::OpenOutputFile(const std::string& fileName, const std::string
   }
   if (Opt.Metadata) ff::av_dict_copy(&ctx->metadata, Opt.Metadata.get(), 0);
 
-  // 8. Image-sequence muxers need a number pattern in the name.
+  // Image-sequence muxers need a number pattern in the name.
   if ((fmt->flags & AVFMT_NEEDNUMBER) && !ff::av_filename_number_test(url.c_str())) {
     FLastError = ErrorCodeText(fileName, -33);  // "Number syntax expected in filename"
     return -1;
   }
 
-  // 10. Muxing parameters (applied before the file is opened so a refused option leaves no file).
+  // Muxing parameters (applied before the file is opened so a refused option leaves no file).
   ctx->max_delay = int(Opt.MuxMaxDelay * AV_TIME_BASE);
   ctx->flags |= AVFMT_FLAG_NONBLOCK;
   // The preload and the loop count moved into the muxers that use them.
@@ -132,7 +132,7 @@ int TCustomFFmpeg::OpenOutputFile(const std::string& fileName, const std::string
   out->LoopOutput = Opt.LoopOutput;
   ApplyGenericOptions(Store, ctx, Store.FormatContext, nullptr, AV_OPT_FLAG_ENCODING_PARAM);
 
-  // 9. The file itself, under the time-out/cancel watch.
+  // The file itself, under the time-out/cancel watch.
   if (!(fmt->flags & AVFMT_NOFILE)) {
     TIoWatch watch(*this);
     int ret = FindProtocolForUrl(url) ? OpenProtocolIO(&ctx->pb, url, AVIO_FLAG_WRITE)
@@ -145,7 +145,7 @@ int TCustomFFmpeg::OpenOutputFile(const std::string& fileName, const std::string
     }
   }
 
-  // 11. The output is in; per-file options are used up.
+  // The output is in; per-file options are used up.
   Opt.FormatName.clear();
   Opt.Metadata.reset();
   Opt.StreamIdMap.clear();

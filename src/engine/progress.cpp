@@ -8,7 +8,7 @@ namespace qv {
 void TCustomFFmpeg::ReportProgress(bool last) {
   LastReportTime = ff::av_gettime();
   if (OutputCount() == 0) return;
-  // 1. Size of the first output.
+  // Size of the first output.
   std::int64_t totalSize = 0;
   AVFormatContext* oc = Output(0).Ctx;
   if (oc && oc->pb) {
@@ -16,7 +16,7 @@ void TCustomFFmpeg::ReportProgress(bool last) {
     if (totalSize < 0) totalSize = ff::avio_seek(oc->pb, 0, SEEK_CUR);
     if (totalSize < 0) totalSize = 0;
   }
-  // 2. Figures of the output streams (in join mode those of the current segment).
+  // Figures of the output streams (in join mode those of the current segment).
   const double elapsed = double(ff::av_gettime() - RunStartTime) / 1000000.0;
   std::string text;
   bool firstVideo = true;
@@ -65,7 +65,7 @@ void TCustomFFmpeg::ReportProgress(bool last) {
   if (ti == 1e10 || ti < 0.01) ti = 0.01;
   const double bitrate = double(totalSize) * 8 / ti / 1000.0;
 
-  // 3. The line, the event.
+  // The line, the event.
   const bool changed = DupDropChanged;
   if (OnProgress || Opt.Verbose > 0 || last) {
     if (firstVideo) text += Format("frame=%5d fps=%3d q=%3.1f ", 0, 0, -1.0) + (last ? "L" : "");
@@ -80,7 +80,7 @@ void TCustomFFmpeg::ReportProgress(bool last) {
       Log(llVerbose, text);
     }
   }
-  // 4. The final statistics.
+  // The final statistics.
   if (last && Opt.Verbose >= 0) {
     double sum = double(VideoSize + AudioSize + ExtraSize);
     double overhead = sum > 0 ? 100.0 * (double(totalSize) - sum) / sum : 0;

@@ -26,7 +26,7 @@ void TCustomFFmpeg::SetupRun() {
   RecordingTimeUs = Opt.RecordingTime;
   if (RecordingTimeUs != kNoLimitTime && !JoinMode) TotalDuration = RecordingTimeUs;
 
-  // 1. One record per stream of every input.
+  // One record per stream of every input.
   for (int f = 0; f < InputCount(); ++f) {
     TInputFile& in = Input(f);
     AVFormatContext* ic = in.Context();
@@ -51,7 +51,7 @@ void TCustomFFmpeg::SetupRun() {
   SetupCodecParameters();
   OpenCodecs();
 
-  // 7. Timestamps of every input stream start over.
+  // Timestamps of every input stream start over.
   for (auto& ist : Ist) {
     AVRational fr = ist.St->avg_frame_rate;
     int delay = ist.DecCtx ? ist.DecCtx->has_b_frames : 0;
@@ -67,7 +67,7 @@ void TCustomFFmpeg::SetupRun() {
 }
 
 void TCustomFFmpeg::MapStreams() {
-  // 2. Every output needs a stream unless its format carries none.
+  // Every output needs a stream unless its format carries none.
   int total = 0;
   for (int k = 0; k < OutputCount(); ++k) {
     TOutputFile& out = Output(k);

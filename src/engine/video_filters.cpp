@@ -30,7 +30,7 @@ void TCustomFFmpeg::SetupVideoFilters(TOutputStream& ost, TInputStream& ist) {
   std::int64_t flags = Opt.SwsFlags;
   if (Store.ScalerContext) ff::av_opt_get_int(Store.ScalerContext, "sws_flags", 0, &flags);
 
-  // 1. Source.
+  // Source.
   AVRational sar = dec->sample_aspect_ratio.num ? dec->sample_aspect_ratio : AVRational{1, 1};
   std::string args = Format("video_size=%dx%d:pix_fmt=%d:time_base=%d/%d:pixel_aspect=%d/%d", dec->width,
                             dec->height, int(dec->pix_fmt), 1, AV_TIME_BASE, sar.num, sar.den);
@@ -38,7 +38,7 @@ void TCustomFFmpeg::SetupVideoFilters(TOutputStream& ost, TInputStream& ist) {
                                              nullptr, ost.Graph);
   if (ret < 0) fail(ret);
 
-  // 2. Sink that accepts the encoder's pixel format only.
+  // Sink that accepts the encoder's pixel format only.
   ost.FilterSink = ff::avfilter_graph_alloc_filter(ost.Graph, ff::avfilter_get_by_name("buffersink"), "out");
   if (!ost.FilterSink) fail(AVERROR(ENOMEM));
   const AVPixelFormat formats[] = {enc->pix_fmt, AV_PIX_FMT_NONE};
@@ -48,7 +48,7 @@ void TCustomFFmpeg::SetupVideoFilters(TOutputStream& ost, TInputStream& ist) {
   ret = ff::avfilter_init_str(ost.FilterSink, nullptr);
   if (ret < 0) fail(ret);
 
-  // 3. Scale to the encoder's size first when it differs.
+  // Scale to the encoder's size first when it differs.
   AVFilterContext* last = ost.FilterSrc;
   if (enc->width != dec->width || enc->height != dec->height) {
     AVFilterContext* scale = nullptr;
@@ -60,10 +60,10 @@ void TCustomFFmpeg::SetupVideoFilters(TOutputStream& ost, TInputStream& ist) {
     if (ret < 0) fail(ret);
     last = scale;
   }
-  // 4. Scalers the graph inserts by itself use the same flags.
+  // Scalers the graph inserts by itself use the same flags.
   ost.Graph->scale_sws_opts = ff::av_strdup(Format("flags=0x%X", unsigned(flags)).c_str());
 
-  // 5. The user's chain between "in" and "out".
+  // The user's chain between "in" and "out".
   if (!Opt.VFilters.empty()) {
     std::unique_ptr<AVFilterInOut, TInOutDeleter> outputs(ff::avfilter_inout_alloc());
     std::unique_ptr<AVFilterInOut, TInOutDeleter> inputs(ff::avfilter_inout_alloc());
