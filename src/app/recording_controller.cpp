@@ -141,8 +141,10 @@ bool TFFRecordingController::ChooseArea(TFrmMain& form, const std::string& mode)
       QEventLoop wait;
       QObject::connect(&Picker, &TFrmSelectRegion::Selected, &wait, &QEventLoop::quit);
       Picker.StartSelection();
-      // Exit during the selection ends every event loop, this one too.
-      while (Picker.Result().Size.empty() && !form.Closed()) wait.exec();
+      // Exit during the selection ends every event loop, this one too; so does a quit from
+      // elsewhere, after which a loop returns at once (-1) and waiting on would spin for ever.
+      while (Picker.Result().Size.empty() && !form.Closed())
+        if (wait.exec() != 0) break;
       if (Picker.Result().Size.empty()) {
         Picker.hide();
         return false;
