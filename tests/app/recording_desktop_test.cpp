@@ -294,6 +294,12 @@ TEST_F(Recording, WindowPickedWithTheFinderIntoANamedFile) {
   size[size.find(',')] = 'x';
   EXPECT_EQ(size, "400x300");
   ExpectRecorded(Out + "clip.avi", size);
+  // What was recorded is the window: its colour, on average, give or take the pointer drawn in.
+  const std::string rgb = Output("ffmpeg -nostdin -v error -ss 0.8 -i '" + Out +
+                                 "clip.avi' -frames:v 1 -vf scale=1:1:flags=area -f rawvideo -pix_fmt rgb24 -");
+  ASSERT_EQ(rgb.size(), 3u);
+  const int expected[3] = {0x20, 0x60, 0xc0};
+  for (int i = 0; i < 3; ++i) EXPECT_NEAR(static_cast<unsigned char>(rgb[i]), expected[i], 24) << "channel " << i;
 }
 
 TEST_F(Recording, AbandonedStartsLeaveTheMenuIdleWithoutAMessage) {
