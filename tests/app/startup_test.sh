@@ -94,15 +94,7 @@ wait_exit $p; rc=$RC
 kill -0 $first 2>/dev/null && pass "second instance refused, first still runs" || fail "first instance gone"
 
 # 5. The tray icon: a right press opens the menu (the keyboard then picks its items).
-icon=""
-for _ in $(seq 1 50); do
-  for w in $(xdotool search --onlyvisible --pid $first 2>/dev/null); do
-    eval "$(xdotool getwindowgeometry --shell "$w")"
-    [ "$WIDTH" -le 64 ] && [ "$HEIGHT" -le 64 ] && icon=$w
-  done
-  [ -n "$icon" ] && break
-  sleep 0.2
-done
+icon=$(tray_icon_of $first)
 if [ -z "$icon" ]; then
   fail "no tray icon (is a tray host running?)"
 else

@@ -92,15 +92,7 @@ check_file() {  # file, what, min frames
 
 "$BIN/quorvane" 2>"$T/err" &
 pid=$!
-icon=""
-for _ in $(seq 1 50); do
-  for w in $(xdotool search --onlyvisible --pid $pid 2>/dev/null); do
-    eval "$(xdotool getwindowgeometry --shell "$w")"
-    [ "$WIDTH" -le 64 ] && [ "$HEIGHT" -le 64 ] && icon=$w
-  done
-  [ -n "$icon" ] && break
-  sleep 0.2
-done
+icon=$(tray_icon_of $pid)
 [ -n "$icon" ] || { fail "no tray icon"; exit 1; }
 eval "$(xdotool getwindowgeometry --shell "$icon")"
 cx=$((X + WIDTH / 2)); cy=$((Y + HEIGHT / 2))

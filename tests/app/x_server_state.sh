@@ -33,3 +33,18 @@ EOF
   fi
   "$dir/xstate"
 }
+
+# tray_icon_of PID: the program's tray icon window (a visible window of at most 64x64), waiting up to
+# 10 s for the tray host to embed it; prints nothing when there is none.
+tray_icon_of() {
+  local pid=$1 icon="" w
+  for _ in $(seq 1 50); do
+    for w in $(xdotool search --onlyvisible --pid "$pid" 2>/dev/null); do
+      eval "$(xdotool getwindowgeometry --shell "$w")"
+      [ "$WIDTH" -le 64 ] && [ "$HEIGHT" -le 64 ] && icon=$w
+    done
+    [ -n "$icon" ] && break
+    sleep 0.2
+  done
+  echo "$icon"
+}
