@@ -80,6 +80,8 @@ int TDeviceInput::Open(const TInputDevice* device, const std::string& url, TForm
     return AVERROR(ENOMEM);
   }
 
+  Error.clear();
+  ctx->opaque = this;  // SetDeviceError finds the host through it
   TFormatParameters defaults;
   TFormatParameters* params = ap ? ap : &defaults;
   int ret;
@@ -155,6 +157,10 @@ int TDeviceInput::ReadPacket(AVPacket* pkt) {
   if (const AVCodecDescriptor* desc = ff::avcodec_descriptor_get(par->codec_id))
     if (desc->props & AV_CODEC_PROP_INTRA_ONLY) pkt->flags |= AV_PKT_FLAG_KEY;
   return ret;
+}
+
+void SetDeviceError(AVFormatContext* ctx, const std::string& text) {
+  if (ctx && ctx->opaque) static_cast<TDeviceInput*>(ctx->opaque)->Error = text;
 }
 
 void TDeviceInput::Close() {

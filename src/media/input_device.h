@@ -60,6 +60,10 @@ class TDeviceInput {
   int ReadPacket(AVPacket* pkt);
   void Close();
 
+  // The reason the device gave for its last failed open or read, in words for the user ("" when it
+  // gave none); the engine names it when the input fails.
+  const std::string& ErrorText() const { return Error; }
+
   AVFormatContext* Context() const { return Ctx; }
   const TInputDevice* Device() const { return Dev; }
 
@@ -70,6 +74,12 @@ class TDeviceInput {
   std::unique_ptr<TStamp[]> Stamps;
   unsigned StampCount = 0;
   AVRational HeaderTimeBase{0, 0};  // the frame period the device left in its parameters
+  std::string Error;
+  friend void SetDeviceError(AVFormatContext* ctx, const std::string& text);
 };
+
+// For a device: the reason of the failure it is about to return, said in words for the user (the
+// recorded window was closed, the display connection was lost). The host keeps it for the engine.
+void SetDeviceError(AVFormatContext* ctx, const std::string& text);
 
 }  // namespace qv
