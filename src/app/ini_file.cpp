@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <climits>
@@ -96,29 +97,33 @@ void TIniFile::Parse(const std::string& source) {
     Bom = true;
     text.erase(0, 3);
   }
-  LineBreak = text.find("\r\n") != std::string::npos ? "\r\n" : "\n";
   Lines.clear();
+  Breaks.clear();
+  size_t crlf = 0, lf = 0;
   size_t pos = 0;
   while (pos < text.size()) {
-    size_t nl = text.find('\n', pos);
-    if (nl == std::string::npos) {
-      Lines.push_back(text.substr(pos));
-      FinalBreak = false;
-      return;
-    }
-    std::string line = text.substr(pos, nl - pos);
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    Lines.push_back(line);
+    // The last line may have no line feed; its ending is then empty, or a stray CR.
+    const size_t nl = std::min(text.find('\n', pos), text.size() - 1);
+    // Carriage returns before the line feed belong to the ending, so the value reads without them
+    // and the line is written back with exactly the ending it had.
+    size_t end = text[nl] == '\n' ? nl : nl + 1;
+    while (end > pos && text[end - 1] == '\r') --end;
+    Lines.push_back(text.substr(pos, end - pos));
+    Breaks.push_back(text.substr(end, nl + 1 - end));
+    if (Breaks.back() == "\n") ++lf;
+    else if (Breaks.back() == "\r\n") ++crlf;
     pos = nl + 1;
   }
-  FinalBreak = true;
+  FinalBreak = Breaks.empty() || !Breaks.back().empty();
+  LineBreak = crlf > lf ? "\r\n" : "\n";
 }
 
 std::string TIniFile::Text() const {
   std::string out = Bom ? "\xEF\xBB\xBF" : "";
   for (size_t i = 0; i < Lines.size(); ++i) {
     out += Lines[i];
-    if (i + 1 < Lines.size() || FinalBreak) out += LineBreak;
+    if (i + 1 == Lines.size() && !FinalBreak) break;
+    out += i < Breaks.size() && !Breaks[i].empty() ? Breaks[i] : LineBreak;
   }
   return out;
 }
@@ -173,14 +178,19 @@ bool TIniFile::ReadBool(const std::string& section, const std::string& key, bool
   return ReadInteger(section, key, def ? 1 : 0) != 0;
 }
 
+void TIniFile::AddLine(size_t at, const std::string& line) {
+  Lines.insert(Lines.begin() + std::ptrdiff_t(at), line);
+  Breaks.insert(Breaks.begin() + std::ptrdiff_t(at), LineBreak);
+}
+
 void TIniFile::WriteString(const std::string& section, const std::string& key, const std::string& value) {
   Dirty = true;
   std::string encoded = Encode(value);
   int header = FindSection(section);
   if (header < 0) {
-    if (!Lines.empty() && !Trim(Lines.back()).empty()) Lines.push_back("");
-    Lines.push_back("[" + section + "]");
-    Lines.push_back(key + "=" + encoded);
+    if (!Lines.empty() && !Trim(Lines.back()).empty()) AddLine(Lines.size(), "");
+    AddLine(Lines.size(), "[" + section + "]");
+    AddLine(Lines.size(), key + "=" + encoded);
     FinalBreak = true;
     return;
   }
@@ -195,7 +205,7 @@ void TIniFile::WriteString(const std::string& section, const std::string& key, c
   int insertAt = header + 1;
   for (int i = header + 1, end = SectionEnd(header); i < end; ++i)
     if (KeyOf(Lines[size_t(i)], nullptr, nullptr)) insertAt = i + 1;
-  Lines.insert(Lines.begin() + insertAt, key + "=" + encoded);
+  AddLine(size_t(insertAt), key + "=" + encoded);
   if (size_t(insertAt) == Lines.size() - 1) FinalBreak = true;
 }
 
@@ -219,6 +229,11 @@ bool TIniFile::UpdateFile() {
   mode_t mode = 0644;
   struct stat st;
   if (stat(target.c_str(), &st) == 0) mode = st.st_mode & 07777;
+  // The rename below would replace a file its owner made read-only (root may write anything).
+  if (FExisted && (mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) {
+    FLastError = "Unable to write to " + FFileName + " (the file is read-only)";
+    return false;
+  }
   std::string temp = target + ".XXXXXX";
   int fd = mkstemp(temp.data());
   auto fail = [&](const char* what) {

@@ -32,7 +32,8 @@ class TIniFile {
   void WriteBool(const std::string& section, const std::string& key, bool value);
 
   // Writes the changes back (a new file beside the old one, then renamed over it, so a failed
-  // write never leaves half a settings file). False with LastError when that fails.
+  // write never leaves half a settings file). A file without write permission is the user's
+  // choice and is never replaced, even by root. False with LastError when that fails.
   bool UpdateFile();
   const std::string& LastError() const { return FLastError; }
 
@@ -46,9 +47,13 @@ class TIniFile {
   // Index of the key's line within the section that starts after `header`, or -1.
   int FindKey(int header, const std::string& key) const;
   int SectionEnd(int header) const;
+  void AddLine(size_t at, const std::string& line);
 
   std::string FFileName;
   std::vector<std::string> Lines;
+  // Each line's own ending ("\n", "\r\n", or a stray "\r\r\n"...), kept as it was read; new lines take
+  // the file's most common ending.
+  std::vector<std::string> Breaks;
   std::string LineBreak = "\n";
   bool Bom = false;
   bool FinalBreak = true;

@@ -104,6 +104,17 @@ TEST(IniFile, KeepsLfBomAndMissingFinalBreak) {
   EXPECT_EQ(ini.Text(), "\xEF\xBB\xBF[A]\nk=2\nn=3\n");
 }
 
+TEST(IniFile, EachLineKeepsItsOwnEnding) {
+  // Mixed endings, and a last line ending in a stray CR, come back exactly; new lines take the
+  // ending most lines have.
+  TIniFile ini = TIniFile::FromText("[A]\r\nk=1\nj=2\r\nm=3\r\n[B]\nx=1\r");
+  ini.WriteString("A", "k", "5");
+  ini.WriteString("B", "x", "6");
+  ini.WriteString("B", "y", "7");
+  EXPECT_EQ(ini.Text(), "[A]\r\nk=5\nj=2\r\nm=3\r\n[B]\nx=6\ry=7\r\n");
+  EXPECT_EQ(TIniFile::FromText("[A]\nk=1\r").ReadString("A", "k", ""), "1");
+}
+
 class IniFileOnDisk : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -134,6 +145,17 @@ TEST_F(IniFileOnDisk, UpdateWritesOnlyWhenChangedAndKeepsTheMode) {
   ASSERT_EQ(stat(file.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0600u);
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(Dir), {}), 1);  // no temporary left
+}
+
+TEST_F(IniFileOnDisk, AReadOnlyFileIsNeverReplaced) {
+  std::string file = Dir + "/Options.ini";
+  { std::ofstream(file) << "[Recorder]\nShowTip=1\n"; }
+  chmod(file.c_str(), 0444);
+  TIniFile ini(file);
+  ini.WriteBool("Recorder", "ShowTip", false);
+  EXPECT_FALSE(ini.UpdateFile());
+  EXPECT_NE(ini.LastError().find("Unable to write to " + file), std::string::npos);
+  EXPECT_EQ(Slurp(file), "[Recorder]\nShowTip=1\n");
 }
 
 TEST_F(IniFileOnDisk, AFailedWriteIsReportedForAMissingFolder) {
