@@ -7,6 +7,9 @@
 #include <QLineEdit>
 #include <QRadioButton>
 
+#include <climits>
+#include <vector>
+
 #include "app/form_widgets.h"
 #include "app/hotkey_grabber.h"
 #include "app/ini_file.h"
@@ -44,18 +47,55 @@ std::string AlreadyUsed(const char* prefix, const std::string& text) {
   return std::string(prefix) + "\"" + text + "\" is already used, please change it to another hotkey";
 }
 
-void SetComboIndex(QComboBox* combo, int index) {
-  // An index outside the list leaves the box without a selection, as the file says nothing usable.
-  combo->setCurrentIndex(index >= 0 && index < combo->count() ? index : -1);
+// Reads the settings file and notes every key whose stored value cannot be used; such a key reads
+// as its default, and the user hears once which keys were passed over instead of silence.
+class TCheckedSettings {
+ public:
+  explicit TCheckedSettings(const TIniFile& ini) : Ini(ini) {}
+
+  bool Bool(const char* section, const char* key, bool def) {
+    const std::string text = Ini.ReadString(section, key, "");
+    if (!text.empty() && Ini.ReadInteger(section, key, INT_MIN) == INT_MIN) Ignore(section, key);
+    return Ini.ReadBool(section, key, def);
+  }
+  // An item of a list of `count`.
+  int Index(const char* section, const char* key, int def, int count) {
+    const int index = Ini.ReadInteger(section, key, def);
+    if (index >= 0 && index < count) return index;
+    Ignore(section, key);
+    return def;
+  }
+  // A size in pixels, kept as the text the size boxes show.
+  std::string Size(const char* section, const char* key, const char* def) {
+    const int size = Ini.ReadInteger(section, key, -1);
+    if (!Ini.ValueExists(section, key)) return def;
+    if (size >= 1 && size <= kMaxFrameSide) return std::to_string(size);
+    Ignore(section, key);
+    return def;
+  }
+  const std::vector<std::string>& Ignored() const { return IgnoredKeys; }
+
+ private:
+  static constexpr int kMaxFrameSide = 16384;
+  void Ignore(const char* section, const char* key) { IgnoredKeys.push_back(std::string(section) + "/" + key); }
+  const TIniFile& Ini;
+  std::vector<std::string> IgnoredKeys;
+};
+
+std::string IgnoredKeysText(const std::string& file, const std::vector<std::string>& keys) {
+  std::string list;
+  for (const std::string& key : keys) list += (list.empty() ? "" : ", ") + key;
+  return "Some settings in " + file + " could not be used and were read as their defaults: " + list + ".";
 }
 
 }  // namespace
 
 void TFrmMain::LoadSettings(bool atStartup) {
   TIniFile ini(GetOptionsFileName());
-  ChkRecordAudio->setChecked(ini.ReadBool(kRecorder, "BoolRecordAudio", true));
-  ChkBlink->setChecked(ini.ReadBool(kRecorder, "BoolBlinkRecord", true));
-  ChkPlayBack->setChecked(ini.ReadBool(kRecorder, "BoolPlayback", true));
+  TCheckedSettings checked(ini);
+  ChkRecordAudio->setChecked(checked.Bool(kRecorder, "BoolRecordAudio", true));
+  ChkBlink->setChecked(checked.Bool(kRecorder, "BoolBlinkRecord", true));
+  ChkPlayBack->setChecked(checked.Bool(kRecorder, "BoolPlayback", true));
   THotkeyEdit* edits[4] = {EdtStartHotkey, EdtStopHotkey, EdtPauseHotkey, EdtResumeHotkey};
   for (int i = 0; i < 4; ++i) edits[i]->setText(QString::fromStdString(ini.ReadString(kRecorder, kSlots[i].Key, "")));
   if (atStartup) RegisterHotkeysAtStartup();
@@ -68,16 +108,17 @@ void TFrmMain::LoadSettings(bool atStartup) {
   else
     RdbRegion->setChecked(true);
 
-  ChkSameArea->setChecked(ini.ReadBool(kOutputType, "BoolSameToOriginal", true));
+  ChkSameArea->setChecked(checked.Bool(kOutputType, "BoolSameToOriginal", true));
   ChkSameAreaClick();  // also when the state did not change
-  EdtFrameWidth->SetText(QString::fromStdString(ini.ReadString(kOutputType, "Width", "320")));
-  EdtFrameHeight->SetText(QString::fromStdString(ini.ReadString(kOutputType, "Height", "240")));
-  SetComboIndex(CboFrameSize, ini.ReadInteger(kOutputType, "FrameSize", 6));
-  SetComboIndex(CboVideoBitrate, ini.ReadInteger(kOutputType, "VideoBitrate", 3));
-  SetComboIndex(CboAudioBitrate, ini.ReadInteger(kOutputType, "AudioBitrate", 7));
-  SetComboIndex(CboAudioSampleRate, ini.ReadInteger(kOutputType, "AudioSamplerate", 1));
+  EdtFrameWidth->SetText(QString::fromStdString(checked.Size(kOutputType, "Width", "320")));
+  EdtFrameHeight->SetText(QString::fromStdString(checked.Size(kOutputType, "Height", "240")));
+  CboFrameSize->setCurrentIndex(checked.Index(kOutputType, "FrameSize", 6, CboFrameSize->count()));
+  CboVideoBitrate->setCurrentIndex(checked.Index(kOutputType, "VideoBitrate", 3, CboVideoBitrate->count()));
+  CboAudioBitrate->setCurrentIndex(checked.Index(kOutputType, "AudioBitrate", 7, CboAudioBitrate->count()));
+  CboAudioSampleRate->setCurrentIndex(
+      checked.Index(kOutputType, "AudioSamplerate", 1, CboAudioSampleRate->count()));
 
-  if (ini.ReadBool(kSave, "BoolAutoSave", true))
+  if (checked.Bool(kSave, "BoolAutoSave", true))
     RdbAutoSave->setChecked(true);
   else
     RdbAskFileName->setChecked(true);
@@ -89,7 +130,9 @@ void TFrmMain::LoadSettings(bool atStartup) {
   }
   EdtFolder->setText(QString::fromStdString(folder));
 
-  if (atStartup && ini.ReadBool(kRecorder, "ShowTip", true)) {
+  if (atStartup && !checked.Ignored().empty())
+    ShowMessageBox(this, IgnoredKeysText(ini.FileName(), checked.Ignored()), "Quorvane", TMessageIcon::Warning);
+  if (atStartup && checked.Bool(kRecorder, "ShowTip", true)) {
     ShowFirstRunTip();
     ini.WriteBool(kRecorder, "ShowTip", false);
   }

@@ -76,10 +76,10 @@ TEST_F(Settings, TheControlsCarryTheCaptionsAndItems) {
     EXPECT_NE(form.findChild<QWidget*>(name), nullptr) << name;
 }
 
-TEST_F(Settings, OddValuesFallBackAsTheFileFormatSays) {
+TEST_F(Settings, UnusableValuesReadAsDefaultsAndTheUserHearsWhichOnce) {
   WriteOptions(
       "[Recorder]\nStartHotkey=None\nRegionToCapture=Everything\nBoolRecordAudio=maybe\nBoolBlinkRecord=0\nShowTip=0\n"
-      "[OutputType]\nFrameSize=99\nVideoBitrate=-1\nBoolSameToOriginal=0\nWidth=641\nHeight=480\n"
+      "[OutputType]\nFrameSize=99\nVideoBitrate=-1\nBoolSameToOriginal=0\nWidth=641\nHeight=-480\n"
       "[Save]\nBoolAutoSave=0\nOutputFolder=/srv/rec\n");
   TFrmMain form;
   form.LoadSettings(true);
@@ -88,12 +88,20 @@ TEST_F(Settings, OddValuesFallBackAsTheFileFormatSays) {
   EXPECT_TRUE(form.RdbRegion->isChecked());
   EXPECT_TRUE(form.ChkRecordAudio->isChecked());  // unreadable -> default
   EXPECT_FALSE(form.ChkBlink->isChecked());
-  EXPECT_EQ(form.CboFrameSize->currentIndex(), -1);  // outside the list: no selection
-  EXPECT_EQ(form.CboVideoBitrate->currentIndex(), -1);
+  EXPECT_EQ(form.CboFrameSize->currentIndex(), 6);  // outside the list: the default
+  EXPECT_EQ(form.CboVideoBitrate->currentIndex(), 3);
+  EXPECT_EQ(form.EdtFrameWidth->Text(), "641");
+  EXPECT_EQ(form.EdtFrameHeight->Text(), "240");
   EXPECT_TRUE(form.CboFrameSize->isEnabled());
   EXPECT_TRUE(form.RdbAskFileName->isChecked());
   EXPECT_EQ(form.EdtFolder->text(), "/srv/rec");
-  EXPECT_TRUE(Messages.empty());
+  ASSERT_EQ(Messages.size(), 1u);
+  EXPECT_NE(Messages[0].Text.find("Recorder/BoolRecordAudio, OutputType/Height, OutputType/FrameSize, "
+                                  "OutputType/VideoBitrate."),
+            std::string::npos)
+      << Messages[0].Text;
+  form.LoadSettings(false);  // a reload (Cancel) does not say it again
+  EXPECT_EQ(Messages.size(), 1u);
 }
 
 TEST_F(Settings, CancelAndTheCloseButtonRestoreEveryControlAndWriteNothing) {
