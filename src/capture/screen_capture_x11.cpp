@@ -77,18 +77,27 @@ void InstallOnce() {
 
 constexpr int kPadding = AV_INPUT_BUFFER_PADDING_SIZE;
 
+// A window property as the server holds it, up to `longs` 32-bit units; Data is null when there is
+// none.
+struct TProperty {
+  TProperty(::Display* dpy, ::Window w, Atom property, Atom type, long longs) {
+    if (XGetWindowProperty(dpy, w, property, 0, longs, False, type, &Type, &Format, &Count, &After, &Data) != Success)
+      Data = nullptr;
+  }
+  ~TProperty() {
+    if (Data) XFree(Data);
+  }
+  TProperty(const TProperty&) = delete;
+  TProperty& operator=(const TProperty&) = delete;
+  Atom Type = None;
+  int Format = 0;
+  unsigned long Count = 0, After = 0;
+  unsigned char* Data = nullptr;
+};
+
 std::string TextProperty(::Display* dpy, ::Window w, Atom property) {
-  Atom type = None;
-  int format = 0;
-  unsigned long count = 0, after = 0;
-  unsigned char* data = nullptr;
-  std::string text;
-  if (XGetWindowProperty(dpy, w, property, 0, 4096, False, AnyPropertyType, &type, &format, &count, &after,
-                         &data) == Success &&
-      data && format == 8)
-    text.assign(reinterpret_cast<const char*>(data), count);
-  if (data) XFree(data);
-  return text;
+  const TProperty p(dpy, w, property, AnyPropertyType, 4096);
+  return p.Data && p.Format == 8 ? std::string(reinterpret_cast<const char*>(p.Data), p.Count) : std::string();
 }
 
 bool TitleMatches(::Display* dpy, ::Window w, Atom netName, Atom wmName, const std::string& title) {
@@ -212,17 +221,9 @@ namespace {
 // The ICCCM state the window manager keeps on a client (WithdrawnState when it keeps none).
 long WmState(::Display* dpy, ::Window window) {
   const Atom wmState = XInternAtom(dpy, "WM_STATE", False);
-  Atom type = None;
-  int format = 0;
-  unsigned long count = 0, after = 0;
-  unsigned char* data = nullptr;
-  long state = WithdrawnState;
   TXErrorTrap trap(dpy);
-  if (XGetWindowProperty(dpy, window, wmState, 0, 1, False, wmState, &type, &format, &count, &after, &data) ==
-          Success &&
-      data && format == 32 && count == 1)
-    state = reinterpret_cast<long*>(data)[0];
-  if (data) XFree(data);
+  const TProperty p(dpy, window, wmState, wmState, 1);
+  const long state = p.Data && p.Format == 32 && p.Count == 1 ? reinterpret_cast<const long*>(p.Data)[0] : WithdrawnState;
   return trap.Error() ? WithdrawnState : state;
 }
 
