@@ -23,7 +23,7 @@
 #include "app/recording_log.h"
 #include "app/recording_options.h"
 #include "app/unit_general.h"
-#include "capture/pause_flags.h"
+#include "capture/capture_session.h"
 #include "capture/screen_capture.h"
 #include "capture/wave_capture.h"
 #include "encoder/ff_encoder.h"
@@ -70,7 +70,6 @@ TFFRecordingController::TFFRecordingController(TFrmMain& form, TFrmSelectRegion&
     : LocalTime(&Now), Form(form), Picker(picker), Encoder(std::make_unique<TFFEncoder>()),
       Log(std::make_unique<TRecordingLog>()) {
   Encoder->OnTerminate = [this](TObject*, const TTerminateInfo& info) { FFEncoderTerminate(info); };
-  PauseNumber = RegisterPauseFlag(&Form.AudioPauseFlag);
   dlgSave = new QFileDialog(&Form);
   dlgSave->setObjectName("dlgSave");
   // Every library, device and engine line reaches the recording's log from whatever thread logs it;
@@ -84,9 +83,7 @@ TFFRecordingController::TFFRecordingController(TFrmMain& form, TFrmSelectRegion&
 
 TFFRecordingController::~TFFRecordingController() {
   Shutdown(Form);
-  // The encoder goes before the flag it may still be reading through a device.
   Encoder.reset();
-  UnregisterPauseFlag(&Form.AudioPauseFlag);
 }
 
 std::string TFFRecordingController::LogFileName() const { return Log->FileName(); }
@@ -198,11 +195,14 @@ void TFFRecordingController::StartRecording(TFrmMain& form) {
   RegisterScreenCapture();
   if (audio) RegisterWaveCapture();
   Encoder->ClearTasks();
+  // The devices of this recording share its pauses and time line through the session.
+  Session = TCaptureSession::Create();
+  const std::string sessionOption = ";session=" + std::to_string(static_cast<long long>(Session->Number()));
 
   TInputOptions input;
   input.Reset();
   input.FileFormat = "screencapture";
-  const int task = Encoder->AddTask(Utf8ToWide(ScreenOptions), input);
+  const int task = Encoder->AddTask(Utf8ToWide(ScreenOptions + sessionOption), input);
   if (task < 0) {
     Log->Line("the screen cannot be opened: " + Encoder->LastError());
     ShowMessageBox(&form, "File open error: " + Encoder->LastError(), "Error", TMessageIcon::Information);
@@ -213,7 +213,7 @@ void TFFRecordingController::StartRecording(TFrmMain& form) {
     input.Reset();
     input.FileFormat = "wavecapture";
     form.AudioPauseFlag.store(0);
-    AudioOptions = AudioDeviceOptions(PauseNumber);
+    AudioOptions = AudioDeviceOptions(Session->Number());
     Log->Line("sound: " + AudioOptions);
     if (!Encoder->AddInputFile(task, Utf8ToWide(AudioOptions), input)) {
       Log->Line("the sound input cannot be opened: " + Encoder->LastError());
@@ -252,8 +252,8 @@ void TFFRecordingController::MnuPauseRecordClick(TFrmMain& form) {
   form.MnuResumeRecord->setEnabled(true);
   Encoder->Pause();
   if (form.ChkRecordAudio->isChecked()) form.AudioPauseFlag.store(1);
-  // The frames' time line leaves the pause out, as the sound does.
-  if (!PauseNoted) NoteCapturePaused(true);
+  // The devices leave the pause out of the picture and the sound.
+  if (!PauseNoted && Session) Session->SetPaused(true);
   PauseNoted = true;
   Log->Line("paused");
 }
@@ -279,7 +279,7 @@ void TFFRecordingController::MnuStopRecordClick(TFrmMain& form) {
 }
 
 void TFFRecordingController::EndPauseNote() {
-  if (PauseNoted) NoteCapturePaused(false);
+  if (PauseNoted && Session) Session->SetPaused(false);
   PauseNoted = false;
 }
 

@@ -33,6 +33,7 @@ class QFileDialog;
 
 namespace qv {
 
+class TCaptureSession;
 class TFFEncoder;
 class TFrmSelectRegion;
 class TRecordingLog;
@@ -40,8 +41,8 @@ struct TTerminateInfo;
 
 class TFFRecordingController : public TRecordingController {
  public:
-  // `form` and `picker` outlive the controller. Attaches the logger and registers the form's audio
-  // pause flag with the sound device; the save dialog becomes a child of the form.
+  // `form` and `picker` outlive the controller. Attaches the logger; the save dialog becomes a child
+  // of the form.
   TFFRecordingController(TFrmMain& form, TFrmSelectRegion& picker);
   ~TFFRecordingController() override;
   TFFRecordingController(const TFFRecordingController&) = delete;
@@ -75,7 +76,7 @@ class TFFRecordingController : public TRecordingController {
   TFrmSelectRegion& Picker;
   std::unique_ptr<TFFEncoder> Encoder;
   std::unique_ptr<TRecordingLog> Log;
-  std::intptr_t PauseNumber = 0;
+  std::shared_ptr<TCaptureSession> Session;  // the current or last recording's
   bool FSelecting = false;
   bool PauseNoted = false;
 };

@@ -15,7 +15,7 @@
 #include <mutex>
 #include <optional>
 
-#include "capture/pause_flags.h"
+#include "capture/capture_session.h"
 #include "capture/screen_capture.h"
 #include "capture/wave_capture.h"
 #include "cli/console.h"
@@ -57,18 +57,6 @@ class TTerminalKeys {
 
  private:
   termios Saved{};
-};
-
-// The audio pause flag as the wave device follows it, registered for the life of the recording.
-class TAudioPauseFlag {
- public:
-  TAudioPauseFlag() : Number(RegisterPauseFlag(&Flag)) {}
-  ~TAudioPauseFlag() { UnregisterPauseFlag(&Flag); }
-  TAudioPauseFlag(const TAudioPauseFlag&) = delete;
-  TAudioPauseFlag& operator=(const TAudioPauseFlag&) = delete;
-  void Set(bool paused) { Flag.store(paused ? 1 : 0); }
-  std::atomic<std::int32_t> Flag{0};
-  const std::intptr_t Number;
 };
 
 // An eventfd that the main-thread call queue pokes, so the loop below sleeps in one poll().
@@ -142,9 +130,11 @@ int RunRecording(const TRecCommand& cmd) {
   TScreenFacts facts;
   if (std::string error = ReadScreenFacts(cmd, facts); !error.empty()) return fail(error);
 
-  TAudioPauseFlag pauseFlag;
+  // The devices of this recording share its pauses and time line through the session.
+  const std::shared_ptr<TCaptureSession> session = TCaptureSession::Create();
   TRecPlan plan;
-  if (std::string error = PlanRecording(cmd, facts, pauseFlag.Number, plan); !error.empty()) return fail(error);
+  if (std::string error = PlanRecording(cmd, facts, session->Number(), plan); !error.empty()) return fail(error);
+  plan.ScreenOptions += ";session=" + std::to_string(static_cast<long long>(session->Number()));
   if (!plan.Note.empty()) console.Line("quorvane-rec: note: " + plan.Note);
 
   TFFEncoder encoder;
@@ -163,7 +153,6 @@ int RunRecording(const TRecCommand& cmd) {
   if (cmd.Audio) {
     in.Reset();
     in.FileFormat = "wavecapture";
-    pauseFlag.Set(false);
     if (!encoder.AddInputFile(task, Utf8ToWide(plan.AudioOptions), in))
       return fail("cannot open the sound input: " + WithoutName(encoder.LastError(), plan.AudioOptions) +
                   "\nquorvane-rec: to record without sound, add --no-audio");
@@ -216,12 +205,10 @@ int RunRecording(const TRecCommand& cmd) {
     if (stopping || on == paused) return;
     if (on) {
       encoder.Pause();
-      pauseFlag.Set(true);
-      NoteCapturePaused(true);
+      session->SetPaused(true);
     } else {
       // The capture clocks first, so the first frames and sound after the pause count from now.
-      NoteCapturePaused(false);
-      pauseFlag.Set(false);
+      session->SetPaused(false);
       encoder.Resume();
     }
     paused = on;
@@ -254,7 +241,7 @@ int RunRecording(const TRecCommand& cmd) {
       }
     }
   }
-  if (paused) NoteCapturePaused(false);
+  if (paused) session->SetPaused(false);
   if (sigFd >= 0) ::close(sigFd);
 
   const TTerminateInfo end = taskEnd.value_or(TTerminateInfo());
