@@ -80,13 +80,13 @@ TStartResult TRecording::Start(const TRecordingRequest& request) {
   return {};
 }
 
-TStartResult TRecording::Abandon(TStartFailure failure, const std::string& reason) {
+TStartResult TRecording::Abandon(TStartFailure failure, std::string reason) {
   // Dropping the task closes what it opened: the screen device takes its frame off the screen, the
   // sound device lets go of the input.
   FEncoder->ClearTasks();
   Task = -1;
   Session.reset();
-  return {failure, reason};
+  return {failure, std::move(reason)};
 }
 
 void TRecording::Pause() {

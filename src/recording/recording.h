@@ -81,7 +81,8 @@ class TRecording {
   TFFEncoder& Encoder() { return *FEncoder; }
 
  private:
-  TStartResult Abandon(TStartFailure failure, const std::string& reason);
+  // `reason` by value: the encoder's own error text is cleared on the way.
+  TStartResult Abandon(TStartFailure failure, std::string reason);
   void EncoderProgress(const TProgressInfo& info);
   void EncoderTerminate(const TTerminateInfo& info);
   void ReadFrameCounts();

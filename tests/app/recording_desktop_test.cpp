@@ -26,6 +26,9 @@
 #include "selection/unit_frm_select_region.h"
 #include "selection/unit_frm_select_window.h"
 
+// Last: Xlib's macros must not meet the Qt headers.
+#include <X11/Xlib.h>
+
 namespace qv {
 namespace {
 
@@ -66,6 +69,24 @@ int StreamEndMs(const std::string& file, const char* stream) {
     if (std::sscanf(line.c_str(), "%lf,%lf", &pts, &duration) == 2 && pts + duration > end) end = pts + duration;
   }
   return static_cast<int>(end * 1000 + 0.5);
+}
+
+// Mapped override-redirect windows on the screen, the frame overlay among them.
+int OverlayWindows() {
+  Display* dpy = XOpenDisplay(nullptr);
+  if (!dpy) return -1;
+  ::Window root = 0, parent = 0, *children = nullptr;
+  unsigned count = 0;
+  int overlays = 0;
+  if (XQueryTree(dpy, DefaultRootWindow(dpy), &root, &parent, &children, &count)) {
+    for (unsigned i = 0; i < count; ++i) {
+      XWindowAttributes a{};
+      if (XGetWindowAttributes(dpy, children[i], &a) && a.override_redirect && a.map_state == IsViewable) ++overlays;
+    }
+    XFree(children);
+  }
+  XCloseDisplay(dpy);
+  return overlays;
 }
 
 // Runs `action` once `ready` holds, checked from the event loop (the start handler is in a wait of
@@ -362,21 +383,42 @@ TEST_F(Recording, AbandonedStartsLeaveTheMenuIdleWithoutAMessage) {
   EXPECT_TRUE(Files().empty());
 }
 
-TEST_F(Recording, AMissingOutputFolderIsReportedAndTheMenuStaysIdle) {
-  Open("RegionToCapture=FullScreen\nBoolRecordAudio=1");
-  // The folder is read from the settings at the start.
-  TIniFile ini(GetOptionsFileName());
-  ini.WriteString("Save", "OutputFolder", Root + "/no/such/folder/");
-  ASSERT_TRUE(ini.UpdateFile());
-  Form->MnuStartRecord->trigger();
-  ASSERT_EQ(Messages.size(), 1u);
-  EXPECT_EQ(Messages[0].Text.rfind("Can not do convert, error: ", 0), 0u) << Messages[0].Text;
-  EXPECT_GT(Messages[0].Text.size(), std::string("Can not do convert, error: ").size());
-  EXPECT_EQ(Messages[0].Caption, "Error");
-  EXPECT_EQ(Messages[0].Icon, TMessageIcon::Information);
-  EXPECT_TRUE(Idle());
-  EXPECT_EQ(Controller->Recording().Encoder().TaskCount(), 0);
-  EXPECT_FALSE(std::filesystem::exists(Root + "/no"));
+TEST_F(Recording, FailedStartsAreSaidAndLeaveNothingOpen) {
+  struct {
+    const char *Name, *Folder, *PulseServer, *Expected;
+  } cases[] = {
+      {"a missing output folder", "/no/such/folder/", nullptr, "Can not do convert, error: .+"},
+      // No sound server behind ALSA's default input: said in words, with what to do about it.
+      {"no sound input", "/out/", "unix:/nonexistent/qv-socket",
+       "No sound input could be opened \\(ALSA: .+\\)\\. To record without sound, clear \"Record Audio\" in Options\\."},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    Messages.clear();
+    Open("RegionToCapture=FullScreen\nBoolRecordAudio=1\nBoolBlinkRecord=1");
+    // The folder is read from the settings at the start.
+    TIniFile ini(GetOptionsFileName());
+    ini.WriteString("Save", "OutputFolder", Root + c.Folder);
+    ASSERT_TRUE(ini.UpdateFile());
+    const std::string pulse = std::getenv("PULSE_SERVER") ? std::getenv("PULSE_SERVER") : "";
+    if (c.PulseServer) setenv("PULSE_SERVER", c.PulseServer, 1);
+    const int overlays = OverlayWindows();
+    Form->MnuStartRecord->trigger();
+    setenv("PULSE_SERVER", pulse.c_str(), 1);
+    ASSERT_EQ(Messages.size(), 1u);
+    EXPECT_TRUE(std::regex_match(Messages[0].Text, std::regex(c.Expected))) << Messages[0].Text;
+    EXPECT_EQ(Messages[0].Text.find("pause_pointer"), std::string::npos);
+    EXPECT_EQ(Messages[0].Caption, "Error");
+    EXPECT_EQ(Messages[0].Icon, TMessageIcon::Information);
+    EXPECT_FALSE(Messages[0].Balloon);
+    EXPECT_TRUE(Idle());
+    // Nothing stays open: no task, no frame left on the screen.
+    EXPECT_EQ(Controller->Recording().Encoder().TaskCount(), 0);
+    EXPECT_EQ(OverlayWindows(), overlays);
+    EXPECT_FALSE(std::filesystem::exists(Root + "/no"));
+    TearDown();
+    SetUp();
+  }
 }
 
 TEST_F(Recording, AFullDiskEndsTheRunWithTheEnginesMessage) {
