@@ -47,7 +47,15 @@ std::shared_ptr<TCaptureSession> TCaptureSession::Find(std::intptr_t number) {
   return it == r.Sessions.end() ? nullptr : it->second.lock();
 }
 
+std::shared_ptr<TCaptureSession> TCaptureSession::FindOrOwn(std::intptr_t number, bool& unknown) {
+  std::shared_ptr<TCaptureSession> session = Find(number);
+  unknown = number != 0 && !session;
+  // Number 0 is never handed out, so the registry never holds this one.
+  return session ? session : std::shared_ptr<TCaptureSession>(new TCaptureSession(0));
+}
+
 TCaptureSession::~TCaptureSession() {
+  if (Id == 0) return;
   TSessionRegistry& r = Registry();
   std::lock_guard guard(r.Lock);
   r.Sessions.erase(Id);

@@ -28,6 +28,9 @@ class TCaptureSession {
   // The registered session under `number`, or nullptr. Devices hold the pointer they get, so a
   // session outlives its registration for as long as a device still uses it.
   static std::shared_ptr<TCaptureSession> Find(std::intptr_t number);
+  // Find, or else a session of the caller's own that nobody else can reach: a time line of its
+  // own, never paused. `unknown` tells a number that was given but is not registered.
+  static std::shared_ptr<TCaptureSession> FindOrOwn(std::intptr_t number, bool& unknown);
   ~TCaptureSession();  // unregisters
   TCaptureSession(const TCaptureSession&) = delete;
   TCaptureSession& operator=(const TCaptureSession&) = delete;

@@ -37,6 +37,18 @@ bool StrictPair(const std::string& value, const char* sep, int& a, int& b, std::
   return true;
 }
 
+bool WithinBounds(int a, int b, int low, std::string& error, const char* what) {
+  if (a >= low && a <= kMaxCaptureSide && b >= low && b <= kMaxCaptureSide) return true;
+  error = "Invalid properties: " + std::string(what) + " " + std::to_string(a) + "," + std::to_string(b) +
+          " is outside " + std::to_string(low) + ".." + std::to_string(kMaxCaptureSide);
+  return false;
+}
+
+std::intptr_t SessionNumber(const std::string& value) {
+  return static_cast<std::intptr_t>(
+      IntOrDefault(value, std::numeric_limits<std::intptr_t>::min(), std::numeric_limits<std::intptr_t>::max(), 0));
+}
+
 int FlagOrOne(const std::string& value) { return static_cast<int>(IntOrDefault(value, INT32_MIN, INT32_MAX, 1)); }
 
 int IntOr(const std::string& value, int fallback) {
@@ -77,10 +89,13 @@ bool ParseScreenCaptureOptions(const std::string& text, TScreenCaptureOptions& o
     if (SameKey(key, "hwnd")) {
       o.Window = static_cast<std::uint32_t>(IntOrDefault(value, 0, UINT32_MAX, 0));
     } else if (SameKey(key, "offset")) {
-      if (!StrictPair(value, ",", o.OffsetX, o.OffsetY, error)) return -1;
+      if (!StrictPair(value, ",", o.OffsetX, o.OffsetY, error) ||
+          !WithinBounds(o.OffsetX, o.OffsetY, -kMaxCaptureSide, error, "offset"))
+        return -1;
       o.HasOffset = true;
     } else if (SameKey(key, "framesize")) {
-      if (!StrictPair(value, ",", o.Width, o.Height, error)) return -1;
+      if (!StrictPair(value, ",", o.Width, o.Height, error) || !WithinBounds(o.Width, o.Height, 0, error, "framesize"))
+        return -1;
       o.HasFrameSize = true;
     } else if (SameKey(key, "framerate")) {
       if (!StrictPair(value, "/", o.RateNum, o.RateDen, error)) return -1;
@@ -91,6 +106,8 @@ bool ParseScreenCaptureOptions(const std::string& text, TScreenCaptureOptions& o
       o.ClientOnly = FlagOrOne(value);
     } else if (SameKey(key, "cursor")) {
       o.DrawCursor = FlagOrOne(value);
+    } else if (SameKey(key, "session")) {
+      o.Session = SessionNumber(value);
     }
     return 1;
   });
@@ -105,9 +122,7 @@ bool ParseWaveCaptureOptions(const std::string& text, TWaveCaptureOptions& o, st
     else if (SameKey(key, "c")) o.Channels = IntOr(value, 2);
     else if (SameKey(key, "f")) o.BitsPerSample = IntOr(value, 16);
     else if (SameKey(key, "bufsize")) o.BufferSize = IntOr(value, 4096);
-    else if (SameKey(key, "pause_pointer"))
-      o.PausePointer = static_cast<std::intptr_t>(
-          IntOrDefault(value, std::numeric_limits<std::intptr_t>::min(), std::numeric_limits<std::intptr_t>::max(), 0));
+    else if (SameKey(key, "session") || SameKey(key, "pause_pointer")) o.Session = SessionNumber(value);
     return 1;
   });
   return true;

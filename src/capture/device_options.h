@@ -16,7 +16,9 @@ struct TScreenCaptureOptions {
   std::string Title;
   // "hwnd": an X window id (decimal; 0x-prefixed hex is accepted too, as xwininfo prints ids).
   std::uint32_t Window = 0;
-  // "offset" X,Y and "framesize" W,H: strict pairs; a bad number fails the whole parse.
+  // "offset" X,Y and "framesize" W,H: strict pairs; a bad number fails the whole parse, and so does
+  // an offset outside -kMaxCaptureSide..kMaxCaptureSide or a size outside 0..kMaxCaptureSide (0:
+  // the whole width or height).
   bool HasOffset = false;
   int OffsetX = 0;
   int OffsetY = 0;
@@ -31,6 +33,7 @@ struct TScreenCaptureOptions {
   int ShowFrame = 0;
   int ClientOnly = 0;
   int DrawCursor = 0;
+  std::intptr_t Session = 0;  // "session": a registered capture session's number; 0 is none
 };
 
 struct TWaveCaptureOptions {
@@ -39,8 +42,14 @@ struct TWaveCaptureOptions {
   int Channels = 2;           // "c"
   int BitsPerSample = 16;     // "f"
   int BufferSize = 4096;      // "bufsize"
-  std::intptr_t PausePointer = 0;  // "pause_pointer": a decimal number at pointer width; 0 is none
+  // "session", or its older name "pause_pointer": a registered capture session's number, decimal at
+  // pointer width; 0 is none.
+  std::intptr_t Session = 0;
 };
+
+// The largest capture area side: far beyond any screen, small enough that no size or offset
+// arithmetic on it can overflow.
+constexpr int kMaxCaptureSide = 16384;
 
 // Both return false only for a strict conversion that failed; `error` then names the bad text.
 bool ParseScreenCaptureOptions(const std::string& text, TScreenCaptureOptions& options, std::string& error);

@@ -53,7 +53,7 @@ void TFlashThread::Execute() {
   }
 }
 
-TFrameForm* TFrameForm::Create(TScreenCaptureContext* capture, std::string& error) {
+std::unique_ptr<TFrameForm> TFrameForm::Create(TScreenCaptureContext* capture, std::string& error) {
   ::Display* dpy = OpenCaptureDisplay();
   if (!dpy) {
     error = "cannot open the display";
@@ -65,7 +65,7 @@ TFrameForm* TFrameForm::Create(TScreenCaptureContext* capture, std::string& erro
     error = "the X server has no Shape extension";
     return nullptr;
   }
-  auto* form = new TFrameForm;
+  std::unique_ptr<TFrameForm> form(new TFrameForm);  // the constructor is private
   form->Capture = capture;
   form->Dpy = dpy;
   const int screen = DefaultScreen(dpy);
@@ -101,12 +101,12 @@ TFrameForm* TFrameForm::Create(TScreenCaptureContext* capture, std::string& erro
   XMapRaised(dpy, form->Win);
   XSync(dpy, False);
 
-  form->FlashThread = new TFlashThread(form);
+  form->FlashThread = std::make_unique<TFlashThread>(form.get());
   return form;
 }
 
 TFrameForm::~TFrameForm() {
-  delete FlashThread;  // joins: nothing touches the window after this
+  FlashThread.reset();  // joins: nothing touches the window after this
   if (Dpy) {
     if (!DisplayLost(D(Dpy))) {
       if (Win) XDestroyWindow(D(Dpy), Win);
@@ -143,7 +143,7 @@ void TFrameForm::UpdateFramePosition() {
 void TFrameForm::ToggleFrameColor() {
   ::Display* dpy = D(Dpy);
   if (DisplayLost(dpy)) return;
-  if (std::atomic_ref<int>(Capture->Started).load()) {
+  if (Capture->Started.load()) {
     // fetch_xor hands back the index in force before the flip: that colour is shown now.
     const std::uint8_t index = ColorIndex.fetch_xor(1);
     XSetWindowBackground(dpy, Win, Pixels[index & 1]);

@@ -8,12 +8,13 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <thread>
 
 namespace qv {
 
-struct TScreenCaptureContext;
+class TScreenCaptureContext;
 class TFrameForm;
 
 // Colours in blue-green-red order: red at index 0, blue at index 1.
@@ -42,7 +43,7 @@ class TFrameForm {
 
   // Builds and shows the ring for `capture` and starts its thread; nullptr with `error` when the
   // display or its Shape extension is missing (without a shape the window would cover the area).
-  static TFrameForm* Create(TScreenCaptureContext* capture, std::string& error);
+  static std::unique_ptr<TFrameForm> Create(TScreenCaptureContext* capture, std::string& error);
   ~TFrameForm();
   TFrameForm(const TFrameForm&) = delete;
   TFrameForm& operator=(const TFrameForm&) = delete;
@@ -58,7 +59,7 @@ class TFrameForm {
 
   TScreenCaptureContext* Capture = nullptr;
   int FrameWidth = kFrameWidth;
-  TFlashThread* FlashThread = nullptr;
+  std::unique_ptr<TFlashThread> FlashThread;
   std::atomic<int> Moving{0};
   void* Dpy = nullptr;  // Display*
   unsigned long Win = 0;

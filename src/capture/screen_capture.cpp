@@ -2,17 +2,16 @@
 
 #include <X11/Xlib.h>
 #include <X11/extensions/Xfixes.h>
-#include <pthread.h>
 #include <sched.h>
-#include <time.h>
 
-#include <atomic>
 #include <chrono>
-#include <mutex>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <string>
 #include <thread>
 
-#include "capture/capture_timeline.h"
+#include "capture/capture_session.h"
 #include "capture/device_options.h"
 #include "capture/frame_form.h"
 #include "capture/screen_capture_cursor.h"
@@ -23,48 +22,28 @@ namespace qv {
 
 namespace {
 
+const AVClass kScreenCaptureClass = DeviceLogClass("screencapture");
+
+std::unique_ptr<TDeviceState> NewScreenCapture() { return std::make_unique<TScreenCaptureContext>(); }
+
 const TInputDevice kScreenCaptureDevice = {
-    "screencapture",         "Screen capture using GDI", int(sizeof(TScreenCaptureContext)),
-    ScreenCaptureReadHeader, ScreenCaptureReadPacket,     ScreenCaptureReadClose,
-    AVFMT_NOFILE,
+    "screencapture",         "Screen capture using GDI", 0,
+    ScreenCaptureReadHeader, ScreenCaptureReadPacket,
+    nullptr,  // the host destroys the state, which releases everything
+    AVFMT_NOFILE,            NewScreenCapture,
 };
 
-// A gap this long between two requests, with the reader idle through it, is taken for a pause.
-constexpr std::int64_t kPauseGapUs = 500000;
-
-std::mutex PauseLock;
-std::int64_t PausedSum = 0;
-std::int64_t PauseStart = -1;
-std::atomic<bool> PauseClockUsed{false};
-
-std::int64_t ThreadCpuMicros() {
-  timespec ts{};
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-  return std::int64_t(ts.tv_sec) * 1000000 + ts.tv_nsec / 1000;
-}
-
-TScreenCaptureContext* State(AVFormatContext* ctx) { return static_cast<TScreenCaptureContext*>(ctx->priv_data); }
+TScreenCaptureContext* State(AVFormatContext* ctx) { return DeviceState<TScreenCaptureContext>(ctx); }
 ::Display* Dpy(const TScreenCaptureContext* s) { return static_cast<::Display*>(s->Source); }
 
-// Releases everything an open took; used by close and by an open step that fails.
-void ReleaseCapture(TScreenCaptureContext* s) {
-  // The overlay's thread reads this state: it goes first.
-  delete s->FrameForm;
-  s->FrameForm = nullptr;
-  // A lost connection accepts no more requests: the pool then only drops its memory.
-  if (s->Images) s->Images->Release();
-  s->Images = nullptr;
-  delete s->Area;
-  s->Area = nullptr;
-  delete[] s->Palette;
-  s->Palette = nullptr;
-  CloseCaptureDisplay(Dpy(s));
-  s->Source = nullptr;
+std::string Format(const char* pattern, auto... values) {
+  char buf[512];
+  std::snprintf(buf, sizeof(buf), pattern, values...);
+  return buf;
 }
 
-int FailOpen(AVFormatContext* ctx, int code) {
-  ReleaseCapture(State(ctx));
-  return code;
+int Fail(AVFormatContext* ctx, TScreenCaptureContext* s, int code, const std::string& text) {
+  return DeviceFailure(ctx, s->LogContext(), code, text);
 }
 
 int BitsPerPixelOfDepth(::Display* dpy, int depth) {
@@ -81,33 +60,16 @@ void ReadPalette(TScreenCaptureContext* s) {
   XColor colors[256];
   for (int i = 0; i < 256; ++i) colors[i].pixel = static_cast<unsigned long>(i);
   XQueryColors(dpy, DefaultColormap(dpy, s->Screen), colors, 256);
-  s->Palette = new std::uint32_t[256];
+  s->Palette.resize(256);
   for (int i = 0; i < 256; ++i)
     s->Palette[i] = 0xFF000000u | (std::uint32_t(colors[i].red >> 8) << 16) | (std::uint32_t(colors[i].green >> 8) << 8) |
                     std::uint32_t(colors[i].blue >> 8);
 }
 
-// How long the recording was paused since the previous request, in microseconds.
-std::int64_t PausedSincePrevious(TScreenCaptureContext* s, std::int64_t now) {
-  const std::int64_t clock = CapturePausedMicros();
-  std::int64_t paused = 0;
-  if (PauseClockUsed.load()) {
-    paused = clock - s->PauseSeen;
-  } else if (s->Reader == static_cast<unsigned long>(pthread_self())) {
-    // Nobody tells us about pauses: a paused worker waits at its gate without running, while a
-    // slow one (encoder, disk) keeps working, and its frames are owed.
-    const std::int64_t gap = now - s->LastReturn;
-    const std::int64_t cpu = ThreadCpuMicros() - s->LastReturnCpu;
-    if (gap >= kPauseGapUs && cpu * 4 < gap) paused = gap - cpu;
-  }
-  s->PauseSeen = clock;
-  return paused > 0 ? paused : 0;
-}
-
-void DrawPointer(AVFormatContext* ctx, TScreenCaptureContext* s, TGrabSlot* slot, int frameX, int frameY) {
+void DrawPointer(TScreenCaptureContext* s, TGrabSlot* slot, int frameX, int frameY) {
   XFixesCursorImage* image = XFixesGetCursorImage(Dpy(s));
   if (!image) {
-    ff::av_log(ctx, AV_LOG_ERROR, "Couldn't get cursor info: error %li\n", 0L);
+    ff::av_log(s->LogContext(), AV_LOG_ERROR, "Couldn't get cursor info: error %li\n", 0L);
     s->DrawCursor = 0;
     return;
   }
@@ -119,135 +81,101 @@ void DrawPointer(AVFormatContext* ctx, TScreenCaptureContext* s, TGrabSlot* slot
   cursor.Width = image->width;
   cursor.Height = image->height;
   cursor.Pixels = image->pixels;
-  TCursorTarget target{slot->Data, s->Stride, s->Width, s->Height, s->PixelFormat, s->Palette};
+  TCursorTarget target{slot->Data, s->Stride, s->Width, s->Height, s->PixelFormat,
+                       s->Palette.empty() ? nullptr : s->Palette.data()};
   if (!BlendCursor(cursor, target, frameX, frameY)) {
-    ff::av_log(ctx, AV_LOG_ERROR, "Couldn't draw icon: error %li\n", 0L);
+    ff::av_log(s->LogContext(), AV_LOG_ERROR, "Couldn't draw icon: error %li\n", 0L);
     s->DrawCursor = 0;
   }
   XFree(image);
 }
 
-}  // namespace
-
-void RegisterScreenCapture() { RegisterInputFormat(&kScreenCaptureDevice); }
-const TInputDevice* ScreenCaptureDevice() { return &kScreenCaptureDevice; }
-
-void NoteCapturePaused(bool paused) {
-  const std::int64_t now = ff::av_gettime_relative();
-  std::lock_guard<std::mutex> lock(PauseLock);
-  PauseClockUsed = true;
-  if (paused && PauseStart < 0) {
-    PauseStart = now;
-  } else if (!paused && PauseStart >= 0) {
-    PausedSum += now - PauseStart;
-    PauseStart = -1;
-  }
-}
-
-std::int64_t CapturePausedMicros() {
-  std::lock_guard<std::mutex> lock(PauseLock);
-  return PausedSum + (PauseStart >= 0 ? ff::av_gettime_relative() - PauseStart : 0);
-}
-
-int ScreenCaptureReadHeader(AVFormatContext* ctx, TFormatParameters* ap) {
-  TScreenCaptureContext* s = State(ctx);
-  int width = ap->width;
-  int height = ap->height;
-
-  TScreenCaptureOptions o;
+// Reads the option string into the state; 0, or the error after it was said.
+int ApplyOptions(AVFormatContext* ctx, TScreenCaptureContext* s, TFormatParameters* ap, TScreenCaptureOptions& o) {
   std::string error;
-  if (!ParseScreenCaptureOptions(ctx->url ? ctx->url : "", o, error)) {
-    ff::av_log(ctx, AV_LOG_ERROR, "%s\n", error.c_str());
-    return AVERROR(EINVAL);
-  }
+  if (!ParseScreenCaptureOptions(ctx->url ? ctx->url : "", o, error))
+    return Fail(ctx, s, AVERROR(EINVAL), "The screen capture settings are invalid (" + error + ").");
+  bool unknown = false;
+  s->Session = TCaptureSession::FindOrOwn(o.Session, unknown);
+  if (unknown)
+    ff::av_log(s->LogContext(), AV_LOG_WARNING, "session %lld is not a registered capture session, ignored\n",
+               static_cast<long long>(o.Session));
   s->Window = o.Window;
   s->OffsetX = o.OffsetX;
   s->OffsetY = o.OffsetY;
-  if (o.HasFrameSize) {
-    width = o.Width;
-    height = o.Height;
-  }
   if (o.HasFrameRate) ap->time_base = AVRational{o.RateDen, o.RateNum};
   s->ShowFrame = o.ShowFrame;
   s->ClientOnly = o.ClientOnly;
   s->DrawCursor = o.DrawCursor;
+  return 0;
+}
 
+// The area: the window's (or the screen's) size unless the options or the engine give one, cut at
+// the screen's far edges. Every term is bounded by kMaxCaptureSide or by X's 16-bit geometry, so
+// the sums cannot overflow.
+int FixArea(AVFormatContext* ctx, TScreenCaptureContext* s, int width, int height) {
+  s->ScreenWidth = DisplayWidth(Dpy(s), s->Screen);
+  s->ScreenHeight = DisplayHeight(Dpy(s), s->Screen);
+  s->Width = width > 0 ? width : s->Area ? s->Area->Width : s->ScreenWidth;
+  s->Height = height > 0 ? height : s->Area ? s->Area->Height : s->ScreenHeight;
+  if (s->Width > kMaxCaptureSide || s->Height > kMaxCaptureSide)
+    return Fail(ctx, s, AVERROR(EINVAL), Format("Invalid properties: the area %dx%d is larger than %dx%d.", s->Width,
+                                                s->Height, kMaxCaptureSide, kMaxCaptureSide));
+  // Only the far edges are clipped, against the screen, also for a window.
+  if (s->OffsetX + s->Width > s->ScreenWidth) s->Width = s->ScreenWidth - s->OffsetX;
+  if (s->OffsetY + s->Height > s->ScreenHeight) s->Height = s->ScreenHeight - s->OffsetY;
+  if (s->Width <= 0 || s->Height <= 0)
+    return Fail(ctx, s, AVERROR(EIO),
+                Format("Invalid properties: the area to record at %d,%d is not on the %dx%d screen.", s->OffsetX,
+                       s->OffsetY, s->ScreenWidth, s->ScreenHeight));
+  return 0;
+}
+
+// The X side of the open: connection, window, area, images and pixel format.
+int OpenScreen(AVFormatContext* ctx, TScreenCaptureContext* s, const TScreenCaptureOptions& o, int width, int height,
+               bool& foundTitle) {
   ::Display* dpy = OpenCaptureDisplay();
   if (!dpy) {
-    ff::av_log(ctx, AV_LOG_ERROR, "Couldn't get window DC (error %li)\n", 0L);
-    return AVERROR(EIO);
+    const char* name = std::getenv("DISPLAY");
+    return Fail(ctx, s, AVERROR(EIO), Format("The display \"%s\" cannot be opened.", name ? name : ""));
   }
   s->Source = dpy;
   s->Screen = DefaultScreen(dpy);
-  bool foundTitle = false;
   if (o.HasTitle) {
     s->Window = o.Title.empty() ? 0 : static_cast<std::uint32_t>(FindWindowByTitle(dpy, o.Title));
     foundTitle = s->Window != 0;
   }
-
   if (s->Window) {
-    s->Area = new TCaptureWindow;
-    const int rc = ResolveCaptureWindow(dpy, s->Window, s->ClientOnly != 0, *s->Area);
-    if (rc) {
-      ff::av_log(ctx, AV_LOG_ERROR, "Couldn't get window DC (error %li)\n", long(rc));
-      return FailOpen(ctx, AVERROR(EIO));
-    }
+    s->Area = std::make_unique<TCaptureWindow>();
+    if (ResolveCaptureWindow(dpy, s->Window, s->ClientOnly != 0, *s->Area) != 0 || !WatchWindow(dpy, s->Window))
+      return Fail(ctx, s, AVERROR(EIO), "The window to record no longer exists.");
   }
+  if (const int rc = FixArea(ctx, s, width, height)) return rc;
 
-  s->ScreenWidth = DisplayWidth(dpy, s->Screen);
-  s->ScreenHeight = DisplayHeight(dpy, s->Screen);
-  s->Width = s->Area ? s->Area->Width : s->ScreenWidth;
-  s->Height = s->Area ? s->Area->Height : s->ScreenHeight;
-  if (width > 0 && width != s->Width) s->Width = width;
-  if (height > 0 && height != s->Height) s->Height = height;
-  // Only the far edges are clipped, against the screen, also for a window.
-  if (s->OffsetX + s->Width > s->ScreenWidth) s->Width = s->ScreenWidth - s->OffsetX;
-  if (s->OffsetY + s->Height > s->ScreenHeight) s->Height = s->ScreenHeight - s->OffsetY;
-  s->BitsPerPixel = BitsPerPixelOfDepth(dpy, DefaultDepth(dpy, s->Screen));
-
-  // An empty area has no frame to read either.
-  if (s->Width <= 0 || s->Height <= 0 || s->BitsPerPixel % 8 != 0 || s->BitsPerPixel == 0) {
-    ff::av_log(ctx, AV_LOG_ERROR, "Invalid properties, aborting\n");
-    return FailOpen(ctx, AVERROR(EIO));
-  }
-
+  const int depth = DefaultDepth(dpy, s->Screen);
+  s->BitsPerPixel = BitsPerPixelOfDepth(dpy, depth);
+  if (s->BitsPerPixel % 8 != 0 || s->BitsPerPixel == 0)
+    return Fail(ctx, s, AVERROR(EIO), Format("The screen's depth of %d bits cannot be recorded.", depth));
   int poolError = 0;
   std::string what;
   s->Images = TGrabPool::Create(dpy, s->Screen, s->Width, s->Height, true, poolError, what);
-  if (!s->Images) {
-    ff::av_log(ctx, AV_LOG_ERROR, "Screen DC CreateCompatibleBitmap (error %li)\n", long(poolError));
-    return FailOpen(ctx, AVERROR(EIO));
-  }
+  if (!s->Images)
+    return Fail(ctx, s, AVERROR(ENOMEM), Format("The screen cannot be read: no %s for it (error %d).", what.c_str(),
+                                                poolError));
   const XImage* image = s->Images->Template();
   s->Stride = image->bytes_per_line;
-  ff::av_log(ctx, AV_LOG_DEBUG, "Using Bitmap type %li, size %lix%lix%i, %i planes of width %li bytes\n", 0L,
-             long(image->width), long(image->height), image->bits_per_pixel, 1, long(image->bytes_per_line));
-
-  s->PixelFormat = PixelFormatOfImage(image, DefaultVisual(dpy, s->Screen), DefaultDepth(dpy, s->Screen));
-  if (s->PixelFormat == AV_PIX_FMT_NONE) {
-    ff::av_log(ctx, AV_LOG_ERROR, "image depth %i not supported ... aborting\n", s->BitsPerPixel);
-    return FailOpen(ctx, -1);
-  }
-  if (s->PixelFormat == AV_PIX_FMT_PAL8) ReadPalette(s);
   s->FrameBytes = s->Images->FrameBytes();
+  ff::av_log(s->LogContext(), AV_LOG_DEBUG, "Using Bitmap type %li, size %lix%lix%i, %i planes of width %li bytes\n",
+             0L, long(image->width), long(image->height), image->bits_per_pixel, 1, long(image->bytes_per_line));
+  s->PixelFormat = PixelFormatOfImage(image, DefaultVisual(dpy, s->Screen), depth);
+  if (s->PixelFormat == AV_PIX_FMT_NONE)
+    return Fail(ctx, s, AVERROR(EIO), Format("The screen's depth of %d bits cannot be recorded.", depth));
+  if (s->PixelFormat == AV_PIX_FMT_PAL8) ReadPalette(s);
+  return 0;
+}
 
-  AVStream* st = ff::avformat_new_stream(ctx, nullptr);
-  if (!st) return FailOpen(ctx, AVERROR(ENOMEM));
+void DescribeStream(TScreenCaptureContext* s, AVStream* st) {
   st->time_base = AVRational{1, 1000000};
-
-  // A rate that is not positive cannot pace anything.
-  if (ap->time_base.num <= 0 || ap->time_base.den <= 0) {
-    ap->time_base = AVRational{1, 15};
-    ff::av_log(ctx, AV_LOG_INFO, "frame rate assume as %d/%d.\n", 1, 15);
-  }
-  s->TimeBase = ap->time_base;
-
-  if (s->ShowFrame) {
-    std::string formError;
-    s->FrameForm = TFrameForm::Create(s, formError);
-    if (!s->FrameForm) ff::av_log(ctx, AV_LOG_WARNING, "Cannot show the capture frame: %s\n", formError.c_str());
-  }
-
   AVCodecParameters* par = st->codecpar;
   par->codec_type = AVMEDIA_TYPE_VIDEO;
   par->codec_id = AV_CODEC_ID_RAWVIDEO;
@@ -258,105 +186,167 @@ int ScreenCaptureReadHeader(AVFormatContext* ctx, TFormatParameters* ap) {
   par->bit_rate = ff::av_rescale_rnd(std::int64_t(s->FrameBytes) * 8, s->TimeBase.den, s->TimeBase.num,
                                      AV_ROUND_NEAR_INF);
   st->r_frame_rate = st->avg_frame_rate = AVRational{s->TimeBase.den, s->TimeBase.num};
+}
+
+std::int64_t ToMicros(const TScreenCaptureContext* s, std::int64_t frameTime) {
+  return ff::av_rescale_rnd(frameTime, s->TimeBase.num, s->TimeBase.den, AV_ROUND_NEAR_INF);
+}
+
+std::int64_t ToFrameTime(const TScreenCaptureContext* s, std::int64_t micros) {
+  return ff::av_rescale_rnd(micros, s->TimeBase.den, s->TimeBase.num, AV_ROUND_NEAR_INF);
+}
+
+// The first request fixes the schedule and places it on the recording's time line: when the sound
+// started first, the first frame sits that much later, so picture and sound begin together.
+void StartSchedule(TScreenCaptureContext* s, std::int64_t now) {
+  s->NextFrameTime = ToFrameTime(s, now);
+  s->FirstFrameTime = s->NextFrameTime + 1000000;
+  s->PauseSeen = s->Session->PausedMicros();
+  const std::int64_t shift = s->Session->Start(s, ToMicros(s, s->FirstFrameTime));
+  s->TimelineShift = shift > 0 ? shift : 0;
+  s->Started.store(1);
+}
+
+// The time of a pause, as the session tells it, is left out of the frames as the sound device
+// leaves it out of the sound: the schedule moves on by the pause instead of owing frames for it.
+void SkipPause(TScreenCaptureContext* s) {
+  const std::int64_t clock = s->Session->PausedMicros();
+  const std::int64_t paused = clock - s->PauseSeen;
+  s->PauseSeen = clock;
+  if (paused <= 0) return;
+  s->NextFrameTime += ToFrameTime(s, paused);
+  s->PausedTotal += paused;
+}
+
+// Waits for the next slot and returns its frame time. A reader more than a period late (it
+// stalled) gets the latest slot that is due: the slots it missed come out as one gap in the stamps,
+// which the engine fills with the last picture, so the video keeps its wall-clock length.
+std::int64_t NextSlot(TScreenCaptureContext* s) {
+  s->NextFrameTime += 1000000;
+  std::int64_t now = ff::av_gettime_relative();
+  std::int64_t delay = ToMicros(s, s->NextFrameTime) - now;
+  while (delay > 0) {
+    if (delay >= 1000) std::this_thread::sleep_for(std::chrono::milliseconds(delay / 1000));
+    else sched_yield();
+    now = ff::av_gettime_relative();
+    delay = ToMicros(s, s->NextFrameTime) - now;
+  }
+  const std::int64_t late = ToFrameTime(s, now) - s->NextFrameTime;
+  if (late >= 1000000) s->NextFrameTime += late / 1000000 * 1000000;
+  return s->NextFrameTime;
+}
+
+// Where the frame is read this time: the window's place now, when a window is followed.
+int FrameOrigin(AVFormatContext* ctx, TScreenCaptureContext* s, int& frameX, int& frameY) {
+  ::Display* dpy = Dpy(s);
+  frameX = s->OffsetX;
+  frameY = s->OffsetY;
+  if (DisplayLost(dpy)) return Fail(ctx, s, AVERROR(EIO), "The connection to the display was lost.");
+  if (!s->Area) return 0;
+  int wx = 0, wy = 0;
+  if (WindowClosed(dpy, s->Window, s->WindowUnmapped) || !CaptureWindowOrigin(dpy, *s->Area, wx, wy)) {
+    if (DisplayLost(dpy)) return Fail(ctx, s, AVERROR(EIO), "The connection to the display was lost.");
+    return Fail(ctx, s, AVERROR(EIO), "The recorded window was closed.");
+  }
+  frameX += wx;
+  frameY += wy;
+  return 0;
+}
+
+int GrabInto(AVFormatContext* ctx, TScreenCaptureContext* s, AVPacket* pkt, int frameX, int frameY) {
+  TGrabSlot* grab = s->Images->Acquire();
+  if (!grab) return Fail(ctx, s, AVERROR(ENOMEM), "The screen cannot be read: out of memory.");
+  if (const int rc = s->Images->Grab(grab, frameX, frameY, s->ScreenWidth, s->ScreenHeight)) {
+    s->Images->Unuse(grab);
+    if (DisplayLost(Dpy(s))) return Fail(ctx, s, AVERROR(EIO), "The connection to the display was lost.");
+    return Fail(ctx, s, AVERROR(EIO), Format("Failed to capture image (X error %d).", rc));
+  }
+  if (s->DrawCursor) DrawPointer(s, grab, frameX, frameY);
+  AVBufferRef* buf = s->Images->Wrap(grab);
+  if (!buf) {
+    s->Images->Unuse(grab);
+    return Fail(ctx, s, AVERROR(ENOMEM), "The screen cannot be read: out of memory.");
+  }
+  pkt->buf = buf;
+  pkt->data = grab->Data;
+  pkt->size = s->FrameBytes;
+  return 0;
+}
+
+}  // namespace
+
+TScreenCaptureContext::TScreenCaptureContext() : LogClass(&kScreenCaptureClass) {}
+
+TScreenCaptureContext::~TScreenCaptureContext() {
+  if (Session) Session->Leave(this);
+  // The overlay's thread reads this state: it goes first.
+  FrameForm.reset();
+  // Detached while the connection is still open; a lost connection accepts no more requests.
+  if (Images) Images->Release();
+  Images.reset();
+  Area.reset();
+  CloseCaptureDisplay(Dpy(this));
+}
+
+void RegisterScreenCapture() { RegisterInputFormat(&kScreenCaptureDevice); }
+const TInputDevice* ScreenCaptureDevice() { return &kScreenCaptureDevice; }
+
+// What a failed open took is released by the host destroying the state.
+int ScreenCaptureReadHeader(AVFormatContext* ctx, TFormatParameters* ap) {
+  TScreenCaptureContext* s = State(ctx);
+  TScreenCaptureOptions o;
+  if (const int rc = ApplyOptions(ctx, s, ap, o)) return rc;
+  bool foundTitle = false;
+  if (const int rc = OpenScreen(ctx, s, o, o.HasFrameSize ? o.Width : ap->width,
+                                o.HasFrameSize ? o.Height : ap->height, foundTitle))
+    return rc;
+
+  AVStream* st = ff::avformat_new_stream(ctx, nullptr);
+  if (!st) return Fail(ctx, s, AVERROR(ENOMEM), "The screen cannot be read: out of memory.");
+  // A rate that is not positive cannot pace anything.
+  if (ap->time_base.num <= 0 || ap->time_base.den <= 0) {
+    ap->time_base = AVRational{1, 15};
+    ff::av_log(s->LogContext(), AV_LOG_INFO, "frame rate assume as %d/%d.\n", 1, 15);
+  }
+  s->TimeBase = ap->time_base;
+  DescribeStream(s, st);
   ctx->flags |= AVFMT_FLAG_NOPARSE;
 
-  if (foundTitle) ff::av_log(ctx, AV_LOG_INFO, "Found window %s, ", o.Title.c_str());
-  ff::av_log(ctx, AV_LOG_INFO, "ready for capturing %ix%ix%i at (%i,%i)\n", s->Width, s->Height, s->BitsPerPixel,
-             s->OffsetX, s->OffsetY);
-  JoinCaptureTimeline(s);
+  if (s->ShowFrame) {
+    std::string formError;
+    s->FrameForm = TFrameForm::Create(s, formError);
+    if (!s->FrameForm)
+      ff::av_log(s->LogContext(), AV_LOG_WARNING, "Cannot show the capture frame: %s\n", formError.c_str());
+  }
+  if (foundTitle) ff::av_log(s->LogContext(), AV_LOG_INFO, "Found window %s, ", o.Title.c_str());
+  ff::av_log(s->LogContext(), AV_LOG_INFO, "ready for capturing %ix%ix%i at (%i,%i)\n", s->Width, s->Height,
+             s->BitsPerPixel, s->OffsetX, s->OffsetY);
+  s->Session->Join(s);
   return 0;
 }
 
 int ScreenCaptureReadPacket(AVFormatContext* ctx, AVPacket* pkt) {
   TScreenCaptureContext* s = State(ctx);
-  const AVRational tb = s->TimeBase;  // seconds per frame
-  const std::int64_t period = ff::av_rescale_rnd(1000000, tb.num, tb.den, AV_ROUND_NEAR_INF);
-  std::int64_t now = ff::av_gettime_relative();
+  if (!s->Started.load()) StartSchedule(s, ff::av_gettime_relative());
+  else SkipPause(s);
+  const std::int64_t slot = NextSlot(s);
 
-  std::atomic_ref<int> started(s->Started);
-  if (!started.load()) {
-    s->NextFrameTime = ff::av_rescale_rnd(now, tb.den, tb.num, AV_ROUND_NEAR_INF);
-    s->FirstFrameTime = s->NextFrameTime + 1000000;
-    s->PauseSeen = CapturePausedMicros();
-    // When the sound of this recording started first, the first frame sits that much later on the
-    // shared time line, so picture and sound begin together in the file.
-    const std::int64_t shift = StartOnCaptureTimeline(
-        s, ff::av_rescale_rnd(s->FirstFrameTime, tb.num, tb.den, AV_ROUND_NEAR_INF));
-    s->TimelineShift = shift > 0 ? shift : 0;
-    started.store(1);
-  } else if (const std::int64_t paused = PausedSincePrevious(s, now); paused > 0) {
-    // The time of a pause is left out of the frames as the audio device leaves it out of the sound:
-    // the schedule moves on by the pause instead of catching up with frames nobody asked for.
-    s->NextFrameTime += ff::av_rescale_rnd(paused, tb.den, tb.num, AV_ROUND_NEAR_INF);
-    s->PausedTotal += paused;
-  }
-  s->NextFrameTime += 1000000;
-  const std::int64_t slot = s->NextFrameTime;
-
-  std::int64_t delay = ff::av_rescale_rnd(slot, tb.num, tb.den, AV_ROUND_NEAR_INF) - now;
-  while (delay > 0) {
-    if (delay >= 1000) std::this_thread::sleep_for(std::chrono::milliseconds(delay / 1000));
-    else sched_yield();
-    now = ff::av_gettime_relative();
-    delay = ff::av_rescale_rnd(slot, tb.num, tb.den, AV_ROUND_NEAR_INF) - now;
-  }
-  // More than a period late: skip a slot, so a slow reader falls behind by frames, not by time.
-  if (delay < -period) s->NextFrameTime += 1000000;
-
-  int frameX = s->OffsetX, frameY = s->OffsetY;
-  ::Display* dpy = Dpy(s);
-  if (s->Area) {
-    int wx = 0, wy = 0;
-    if (!CaptureWindowOrigin(dpy, *s->Area, wx, wy)) {
-      ff::av_log(ctx, AV_LOG_ERROR, "Failed to capture image (error %li)\n", long(BadWindow));
-      return -1;
-    }
-    frameX += wx;
-    frameY += wy;
-  }
-
-  TGrabSlot* grab = s->Images->Acquire();
-  if (!grab) return AVERROR(EIO);
-  if (const int rc = s->Images->Grab(grab, frameX, frameY, s->ScreenWidth, s->ScreenHeight)) {
-    s->Images->Unuse(grab);
-    ff::av_log(ctx, AV_LOG_ERROR, "Failed to capture image (error %li)\n", long(rc));
-    return -1;
-  }
-  if (s->DrawCursor) DrawPointer(ctx, s, grab, frameX, frameY);
-
-  AVBufferRef* buf = s->Images->Wrap(grab);
-  if (!buf) {
-    s->Images->Unuse(grab);
-    return AVERROR(EIO);
-  }
-  pkt->buf = buf;
-  pkt->data = grab->Data;
-  pkt->size = s->FrameBytes;
+  int frameX = 0, frameY = 0;
+  if (const int rc = FrameOrigin(ctx, s, frameX, frameY)) return rc;
+  if (const int rc = GrabInto(ctx, s, pkt, frameX, frameY)) return rc;
   pkt->stream_index = 0;
   pkt->flags |= AV_PKT_FLAG_KEY;
-  // Stamped with the slot's time on the capture clock, pauses left out: a skipped slot shows as a
-  // gap the engine fills with a repeated frame, so the video keeps pace with the audio.
-  pkt->pts = pkt->dts =
-      ff::av_rescale_rnd(slot - s->FirstFrameTime, tb.num, tb.den, AV_ROUND_NEAR_INF) - s->PausedTotal +
-      s->TimelineShift;
-  pkt->duration = period;
-  if (s->Palette && !s->PaletteSent) {
+  // Stamped with the slot's time on the capture clock, pauses left out and placed on the
+  // recording's time line.
+  pkt->pts = pkt->dts = ToMicros(s, slot - s->FirstFrameTime) - s->PausedTotal + s->TimelineShift;
+  pkt->duration = ToMicros(s, 1000000);
+  if (!s->Palette.empty() && !s->PaletteSent) {
     if (std::uint8_t* side = ff::av_packet_new_side_data(pkt, AV_PKT_DATA_PALETTE, 256 * 4)) {
-      std::memcpy(side, s->Palette, 256 * 4);
+      std::memcpy(side, s->Palette.data(), 256 * 4);
       s->PaletteSent = 1;
     }
   }
-
-  s->LastReturn = ff::av_gettime_relative();
-  s->LastReturnCpu = ThreadCpuMicros();
-  s->Reader = static_cast<unsigned long>(pthread_self());
   return s->FrameBytes;
-}
-
-int ScreenCaptureReadClose(AVFormatContext* ctx) {
-  LeaveCaptureTimeline(State(ctx));
-  ReleaseCapture(State(ctx));
-  return 0;
 }
 
 }  // namespace qv

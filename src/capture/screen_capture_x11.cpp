@@ -77,18 +77,27 @@ void InstallOnce() {
 
 constexpr int kPadding = AV_INPUT_BUFFER_PADDING_SIZE;
 
+// A window property as the server holds it, up to `longs` 32-bit units; Data is null when there is
+// none.
+struct TProperty {
+  TProperty(::Display* dpy, ::Window w, Atom property, Atom type, long longs) {
+    if (XGetWindowProperty(dpy, w, property, 0, longs, False, type, &Type, &Format, &Count, &After, &Data) != Success)
+      Data = nullptr;
+  }
+  ~TProperty() {
+    if (Data) XFree(Data);
+  }
+  TProperty(const TProperty&) = delete;
+  TProperty& operator=(const TProperty&) = delete;
+  Atom Type = None;
+  int Format = 0;
+  unsigned long Count = 0, After = 0;
+  unsigned char* Data = nullptr;
+};
+
 std::string TextProperty(::Display* dpy, ::Window w, Atom property) {
-  Atom type = None;
-  int format = 0;
-  unsigned long count = 0, after = 0;
-  unsigned char* data = nullptr;
-  std::string text;
-  if (XGetWindowProperty(dpy, w, property, 0, 4096, False, AnyPropertyType, &type, &format, &count, &after,
-                         &data) == Success &&
-      data && format == 8)
-    text.assign(reinterpret_cast<const char*>(data), count);
-  if (data) XFree(data);
-  return text;
+  const TProperty p(dpy, w, property, AnyPropertyType, 4096);
+  return p.Data && p.Format == 8 ? std::string(reinterpret_cast<const char*>(p.Data), p.Count) : std::string();
 }
 
 bool TitleMatches(::Display* dpy, ::Window w, Atom netName, Atom wmName, const std::string& title) {
@@ -201,6 +210,38 @@ bool CaptureWindowOrigin(::Display* dpy, const TCaptureWindow& window, int& x, i
   return true;
 }
 
+bool WatchWindow(::Display* dpy, ::Window window) {
+  TXErrorTrap trap(dpy);
+  XSelectInput(dpy, window, StructureNotifyMask);
+  return trap.Error() == 0;
+}
+
+namespace {
+
+// The ICCCM state the window manager keeps on a client (WithdrawnState when it keeps none).
+long WmState(::Display* dpy, ::Window window) {
+  const Atom wmState = XInternAtom(dpy, "WM_STATE", False);
+  TXErrorTrap trap(dpy);
+  const TProperty p(dpy, window, wmState, wmState, 1);
+  const long state = p.Data && p.Format == 32 && p.Count == 1 ? reinterpret_cast<const long*>(p.Data)[0] : WithdrawnState;
+  return trap.Error() ? WithdrawnState : state;
+}
+
+}  // namespace
+
+bool WindowClosed(::Display* dpy, ::Window window, bool& unmapped) {
+  XEvent event;
+  while (XCheckWindowEvent(dpy, window, StructureNotifyMask, &event)) {
+    if (event.type == DestroyNotify) return true;
+    if (event.type == UnmapNotify) unmapped = true;
+    if (event.type == MapNotify) unmapped = false;
+  }
+  // A window manager marks an iconified client IconicState; one that withdrew (or an unmanaged
+  // window) loses the mark. While the manager has not caught up the client still reads
+  // NormalState, and the next frame asks again.
+  return unmapped && WmState(dpy, window) == WithdrawnState;
+}
+
 AVPixelFormat PixelFormatOfImage(const XImage* image, const Visual* visual, int depth) {
   if (!image || !visual) return AV_PIX_FMT_NONE;
   const bool le = image->byte_order == LSBFirst;
@@ -240,9 +281,9 @@ AVPixelFormat PixelFormatOfImage(const XImage* image, const Visual* visual, int 
   }
 }
 
-TGrabPool* TGrabPool::Create(::Display* dpy, int screen, int width, int height, bool tryShm, int& error,
-                             std::string& what) {
-  auto* pool = new TGrabPool;
+std::shared_ptr<TGrabPool> TGrabPool::Create(::Display* dpy, int screen, int width, int height, bool tryShm,
+                                             int& error, std::string& what) {
+  std::shared_ptr<TGrabPool> pool(new TGrabPool);  // the constructor is private
   pool->Dpy = dpy;
   pool->Root = RootWindow(dpy, screen);
   pool->Vis = DefaultVisual(dpy, screen);
@@ -250,7 +291,8 @@ TGrabPool* TGrabPool::Create(::Display* dpy, int screen, int width, int height, 
   pool->Width = width;
   pool->Height = height;
   pool->UseShm = tryShm && XShmQueryExtension(dpy);
-  TGrabSlot* first = pool->NewSlot();
+  errno = 0;
+  std::unique_ptr<TGrabSlot> first = pool->NewSlot();
   if (!first && pool->UseShm) {
     // A remote server or an exhausted segment limit: plain requests still work, one copy slower.
     pool->UseShm = false;
@@ -259,115 +301,93 @@ TGrabPool* TGrabPool::Create(::Display* dpy, int screen, int width, int height, 
   if (!first) {
     error = errno ? errno : -1;
     what = "image";
-    pool->Release();
     return nullptr;
   }
-  pool->Slots.push_back(first);
   pool->Bytes = first->Image->bytes_per_line * height;
+  pool->Slots.push_back(std::move(first));
   return pool;
 }
 
-TGrabSlot* TGrabPool::NewSlot() {
+TGrabSlot::~TGrabSlot() {
+  if (Shared) {
+    if (Data) shmdt(Shm.shmaddr);
+  } else {
+    std::free(Data);
+  }
+  if (Image) {
+    Image->data = nullptr;  // the memory was ours, not Xlib's
+    XDestroyImage(Image);
+  }
+}
+
+bool TGrabPool::AttachShared(TGrabSlot& slot) {
+  slot.Image = XShmCreateImage(Dpy, Vis, Depth, ZPixmap, nullptr, &slot.Shm, Width, Height);
+  if (!slot.Image) return false;
+  const size_t size = size_t(slot.Image->bytes_per_line) * Height + kPadding;
+  slot.Shm.shmid = shmget(IPC_PRIVATE, size, IPC_CREAT | 0600);
+  if (slot.Shm.shmid < 0) return false;
+  slot.Shm.shmaddr = static_cast<char*>(shmat(slot.Shm.shmid, nullptr, 0));
+  if (slot.Shm.shmaddr == reinterpret_cast<char*>(-1)) {
+    shmctl(slot.Shm.shmid, IPC_RMID, nullptr);
+    return false;
+  }
+  slot.Shm.readOnly = False;
+  slot.Image->data = slot.Shm.shmaddr;
+  slot.Data = reinterpret_cast<std::uint8_t*>(slot.Shm.shmaddr);
+  TXErrorTrap trap(Dpy);
+  const Bool attached = XShmAttach(Dpy, &slot.Shm);
+  const int xerr = trap.Error();
+  // Marked for removal at once: the segment goes away with its last user, even after a crash.
+  shmctl(slot.Shm.shmid, IPC_RMID, nullptr);
+  if (!attached || xerr) return false;
+  std::memset(slot.Data + size - kPadding, 0, kPadding);
+  return true;
+}
+
+bool TGrabPool::AllocatePlain(TGrabSlot& slot) {
+  slot.Image = XCreateImage(Dpy, Vis, Depth, ZPixmap, 0, nullptr, Width, Height, BitmapPad(Dpy), 0);
+  if (!slot.Image) return false;
+  const size_t size = size_t(slot.Image->bytes_per_line) * Height + kPadding;
+  void* mem = nullptr;
+  if (posix_memalign(&mem, 64, size) != 0) return false;
+  std::memset(mem, 0, size);
+  slot.Data = static_cast<std::uint8_t*>(mem);
+  slot.Image->data = static_cast<char*>(mem);
+  return true;
+}
+
+std::unique_ptr<TGrabSlot> TGrabPool::NewSlot() {
   if (!Dpy) return nullptr;
-  auto* slot = new TGrabSlot;
+  auto slot = std::make_unique<TGrabSlot>();
   slot->Pool = this;
   slot->Shared = UseShm;
-  if (UseShm) {
-    slot->Image = XShmCreateImage(Dpy, Vis, Depth, ZPixmap, nullptr, &slot->Shm, Width, Height);
-    if (!slot->Image) {
-      delete slot;
-      return nullptr;
-    }
-    const size_t size = size_t(slot->Image->bytes_per_line) * Height + kPadding;
-    slot->Shm.shmid = shmget(IPC_PRIVATE, size, IPC_CREAT | 0600);
-    if (slot->Shm.shmid < 0) {
-      XDestroyImage(slot->Image);
-      delete slot;
-      return nullptr;
-    }
-    slot->Shm.shmaddr = static_cast<char*>(shmat(slot->Shm.shmid, nullptr, 0));
-    if (slot->Shm.shmaddr == reinterpret_cast<char*>(-1)) {
-      shmctl(slot->Shm.shmid, IPC_RMID, nullptr);
-      XDestroyImage(slot->Image);
-      delete slot;
-      return nullptr;
-    }
-    slot->Shm.readOnly = False;
-    slot->Image->data = slot->Shm.shmaddr;
-    slot->Data = reinterpret_cast<std::uint8_t*>(slot->Shm.shmaddr);
-    TXErrorTrap trap(Dpy);
-    const Bool attached = XShmAttach(Dpy, &slot->Shm);
-    const int xerr = trap.Error();
-    // Marked for removal at once: the segment goes away with its last user, even after a crash.
-    shmctl(slot->Shm.shmid, IPC_RMID, nullptr);
-    if (!attached || xerr) {
-      shmdt(slot->Shm.shmaddr);
-      slot->Image->data = nullptr;
-      XDestroyImage(slot->Image);
-      delete slot;
-      return nullptr;
-    }
-    std::memset(slot->Data + size - kPadding, 0, kPadding);
-  } else {
-    slot->Image = XCreateImage(Dpy, Vis, Depth, ZPixmap, 0, nullptr, Width, Height, BitmapPad(Dpy), 0);
-    if (!slot->Image) {
-      delete slot;
-      return nullptr;
-    }
-    const size_t size = size_t(slot->Image->bytes_per_line) * Height + kPadding;
-    void* mem = nullptr;
-    if (posix_memalign(&mem, 64, size) != 0) {
-      XDestroyImage(slot->Image);
-      delete slot;
-      return nullptr;
-    }
-    std::memset(mem, 0, size);
-    slot->Data = static_cast<std::uint8_t*>(mem);
-    slot->Image->data = static_cast<char*>(mem);
-  }
-  return slot;
+  const bool made = UseShm ? AttachShared(*slot) : AllocatePlain(*slot);
+  return made ? std::move(slot) : nullptr;
 }
 
-void TGrabPool::FreeSlot(TGrabSlot* slot) {
-  if (slot->Shared) shmdt(slot->Shm.shmaddr);
-  else std::free(slot->Data);
-  slot->Image->data = nullptr;  // the memory was ours, not Xlib's
-  XDestroyImage(slot->Image);
-  delete slot;
-}
-
-TGrabPool::~TGrabPool() {
-  for (TGrabSlot* slot : Slots) FreeSlot(slot);
-}
+TGrabPool::~TGrabPool() = default;
 
 void TGrabPool::Release() {
-  {
-    std::lock_guard<std::mutex> lock(Lock);
-    if (Dpy && UseShm && !DisplayLost(Dpy)) {
-      for (TGrabSlot* slot : Slots) XShmDetach(Dpy, &slot->Shm);
-      XSync(Dpy, False);
-    }
-    Dpy = nullptr;
+  std::lock_guard<std::mutex> lock(Lock);
+  if (Dpy && UseShm && !DisplayLost(Dpy)) {
+    for (const auto& slot : Slots) XShmDetach(Dpy, &slot->Shm);
+    XSync(Dpy, False);
   }
-  Unref();
-}
-
-void TGrabPool::Unref() {
-  if (Refs.fetch_sub(1) == 1) delete this;
+  Dpy = nullptr;
 }
 
 TGrabSlot* TGrabPool::Acquire() {
   std::lock_guard<std::mutex> lock(Lock);
-  for (TGrabSlot* slot : Slots)
+  for (const auto& slot : Slots)
     if (!slot->InUse) {
       slot->InUse = true;
-      return slot;
+      return slot.get();
     }
-  TGrabSlot* slot = NewSlot();
+  std::unique_ptr<TGrabSlot> slot = NewSlot();
   if (!slot) return nullptr;
-  Slots.push_back(slot);
   slot->InUse = true;
-  return slot;
+  Slots.push_back(std::move(slot));
+  return Slots.back().get();
 }
 
 void TGrabPool::Unuse(TGrabSlot* slot) {
@@ -377,15 +397,15 @@ void TGrabPool::Unuse(TGrabSlot* slot) {
 
 void TGrabPool::BufferFree(void* opaque, std::uint8_t*) {
   auto* slot = static_cast<TGrabSlot*>(opaque);
-  TGrabPool* pool = slot->Pool;
+  // The pool (and with it this slot) may go with the last reference: let go of it last.
+  std::shared_ptr<TGrabPool> pool = std::move(slot->Hold);
   pool->Unuse(slot);
-  pool->Unref();
 }
 
 AVBufferRef* TGrabPool::Wrap(TGrabSlot* slot) {
-  Refs.fetch_add(1);
+  slot->Hold = shared_from_this();
   AVBufferRef* ref = ff::av_buffer_create(slot->Data, size_t(Bytes), BufferFree, slot, 0);
-  if (!ref) Refs.fetch_sub(1);
+  if (!ref) slot->Hold.reset();
   return ref;
 }
 

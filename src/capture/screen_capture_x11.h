@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -57,30 +58,51 @@ int ResolveCaptureWindow(::Display* dpy, ::Window window, bool clientOnly, TCapt
 // Outer top-left corner of the window on the root, now. False when the window is gone.
 bool CaptureWindowOrigin(::Display* dpy, const TCaptureWindow& window, int& x, int& y);
 
+// Asks for the window's structure events on `dpy`, so WindowClosed can tell when it goes. False
+// when there is no such window.
+bool WatchWindow(::Display* dpy, ::Window window);
+// Reads the watched window's queued events without a round trip: true once it was destroyed, or is
+// unmapped without being iconified (its client withdrew it: closed, or hidden for good).
+// `unmapped` carries the window's map state from one call to the next.
+bool WindowClosed(::Display* dpy, ::Window window, bool& unmapped);
+
 // The packed pixel format of images in the root's visual; AV_PIX_FMT_NONE when there is none.
 AVPixelFormat PixelFormatOfImage(const XImage* image, const Visual* visual, int depth);
 
 class TGrabPool;
 
-// One grab image. While a packet refers to it, it is not handed out again.
+// One grab image. While a packet refers to it, it is not handed out again, and it holds its pool.
 struct TGrabSlot {
+  TGrabSlot() = default;
+  ~TGrabSlot();  // frees the image and its memory (never the server's side: see TGrabPool::Release)
+  TGrabSlot(const TGrabSlot&) = delete;
+  TGrabSlot& operator=(const TGrabSlot&) = delete;
+
   XImage* Image = nullptr;
   XShmSegmentInfo Shm{};
   bool Shared = false;
   std::uint8_t* Data = nullptr;
   TGrabPool* Pool = nullptr;
   bool InUse = false;
+  std::shared_ptr<TGrabPool> Hold;  // set while a packet holds the slot
 };
 
 // Images of one size, each either an MIT-SHM segment the server writes into or plain memory for the
-// fallback path. Packets wrap a slot's memory (no copy); the pool outlives the device as long as a
-// packet still holds one of its slots.
-class TGrabPool {
+// fallback path. Packets wrap a slot's memory (no copy), and a slot a packet holds keeps the pool
+// alive: the device's reference may go first.
+//
+// Threads: the reading thread grabs; a packet's last reference may let go of its slot on any
+// thread. Slots and InUse sit behind Lock.
+class TGrabPool : public std::enable_shared_from_this<TGrabPool> {
  public:
   // nullptr on failure with `error` (errno or X error) and `what` describing the failed step.
-  static TGrabPool* Create(::Display* dpy, int screen, int width, int height, bool tryShm, int& error,
-                           std::string& what);
-  // Detaches from the server and drops the device's reference; packets still out keep their memory.
+  static std::shared_ptr<TGrabPool> Create(::Display* dpy, int screen, int width, int height, bool tryShm,
+                                           int& error, std::string& what);
+  ~TGrabPool();
+  TGrabPool(const TGrabPool&) = delete;
+  TGrabPool& operator=(const TGrabPool&) = delete;
+  // Detaches from the server before the device's connection closes; packets still out keep their
+  // memory.
   void Release();
 
   XImage* Template() const { return Slots.empty() ? nullptr : Slots.front()->Image; }
@@ -100,11 +122,10 @@ class TGrabPool {
 
  private:
   TGrabPool() = default;
-  ~TGrabPool();
-  TGrabSlot* NewSlot();
-  void FreeSlot(TGrabSlot* slot);
+  std::unique_ptr<TGrabSlot> NewSlot();
+  bool AttachShared(TGrabSlot& slot);
+  bool AllocatePlain(TGrabSlot& slot);
   static void BufferFree(void* opaque, std::uint8_t* data);
-  void Unref();
 
   ::Display* Dpy = nullptr;
   ::Window Root = 0;
@@ -115,8 +136,7 @@ class TGrabPool {
   int Bytes = 0;
   bool UseShm = false;
   std::mutex Lock;
-  std::vector<TGrabSlot*> Slots;
-  std::atomic<int> Refs{1};
+  std::vector<std::unique_ptr<TGrabSlot>> Slots;
 };
 
 }  // namespace qv

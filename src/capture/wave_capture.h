@@ -2,24 +2,30 @@
 //
 // Two buffers take turns: while the device fills one, the other waits in its queue. A capture thread
 // of the device's own (wave_capture_thread.h) hands each filled buffer to WaveInCallback, which copies
-// it into the packet queue (or drops it before the first packet request and while the caller's pause
-// flag is set) and hands the buffer straight back. The engine's worker takes packets from the queue.
+// it into the packet queue (or drops it before the first packet request and while the recording's
+// capture session is paused) and hands the buffer straight back. The engine's worker takes packets
+// from the queue. When the sound input is lost mid-recording (the sound server died, the device went
+// away, no buffer for a while), the reader goes on with silence paced on the wall clock, so the
+// recording's time line stays whole, and tells the session once.
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
+#include <deque>
+#include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "capture/wave_capture_clock.h"
 #include "media/input_device.h"
 
 namespace qv {
 
-class TPauseFlagRef;
+class TCaptureSession;
 class TWaveInDevice;
-class TWaveEvent;
-class TWaveClock;
 
 // The capture format, laid out as the wave format record the device is asked for.
 struct TWaveFormat {
@@ -43,44 +49,91 @@ struct TWaveHeader {
   std::int64_t LostFrames;    // frames the device lost (overrun) just before this buffer's audio
 };
 
-struct TWavePacketNode {
-  AVPacket* Packet;
-  TWavePacketNode* Next;
+// A manual-reset event: stays set until someone resets it.
+class TWaveEvent {
+ public:
+  void Set();
+  void Reset();
+  // True when the event is set within `timeoutMs`.
+  bool Wait(int timeoutMs);
+
+ private:
+  std::mutex Lock;
+  std::condition_variable Cond;
+  bool Signalled = false;
 };
 
-// The device's private state. The host hands it over zero-filled; every member is trivially
-// destructible so that memory can simply be freed after close, and everything with a life of its
-// own (lock, event, device, pause flag) sits behind a pointer that tear-down releases.
+struct TWavePacketDeleter {
+  void operator()(AVPacket* packet) const;
+};
+using TWavePacket = std::unique_ptr<AVPacket, TWavePacketDeleter>;
+
+// What the reader and the capture thread share. The host's device object and the capture device's
+// callback own it together, so a capture thread that outlives the close (stuck inside ALSA after
+// the sound server died, or waiting on a log handler) never touches freed memory.
+//
+// Threads: the options, format, buffers' addresses and Session are fixed once the open is done. The
+// capture thread owns Clock and CurrentBuffer, and a buffer's bytes while the device holds it.
+// PacketQueue, LostReason and the anchor fields sit behind QueueLock. HandedFrames and LostTold
+// belong to the reader.
 struct TWaveCaptureContext {
-  std::int32_t DeviceId;
-  std::int32_t SampleRate;
-  std::int32_t Channels;
-  std::int32_t BitsPerSample;
-  AVSampleFormat SampleFormat;
-  AVCodecID CodecId;
-  std::int32_t BufferSize;
-  std::int32_t FrameSize;
-  TWaveFormat WaveFormat;
-  TWaveInDevice* WaveIn;
-  TWaveHeader Headers[2];
-  TWaveHeader* HeaderRefs[2];
-  std::uint8_t* Buffers[2];
-  std::atomic<std::int32_t> CurrentBuffer;
-  std::atomic<std::int32_t> Started;
-  std::atomic<std::int32_t> Stopped;
-  TPauseFlagRef* PausePointer;  // none: never drop
-  std::mutex* QueueLock;
-  TWaveEvent* DataReady;
-  TWavePacketNode* PacketQueue;
-  std::atomic<AVFormatContext*> Owner;
-  TWaveClock* Clock;  // keeps the delivered sample count on the wall clock
+  TWaveCaptureContext();
+  // What the device logs with: lines read "[wavecapture @ 0x...]".
+  void* LogContext() { return &LogClass; }
+
+  const AVClass* LogClass;
+  std::int32_t DeviceId = -1;
+  std::int32_t SampleRate = 44100;
+  std::int32_t Channels = 2;
+  std::int32_t BitsPerSample = 16;
+  AVSampleFormat SampleFormat = AV_SAMPLE_FMT_S16;
+  AVCodecID CodecId = AV_CODEC_ID_PCM_S16LE;
+  std::int32_t BufferSize = 4096;
+  std::int32_t FrameSize = 4096;
+  TWaveFormat WaveFormat{};
+  TWaveHeader Headers[2]{};
+  std::vector<std::uint8_t> Buffers[2];
+  std::atomic<std::int32_t> CurrentBuffer{0};
+  std::atomic<std::int32_t> Started{0};  // the reader has asked for a packet
+  std::atomic<std::int32_t> Stopped{0};  // capture is over (closing, or the input was lost)
+  std::shared_ptr<TCaptureSession> Session;  // pauses and the time line shared with the picture
+  std::optional<TWaveClock> Clock;  // keeps the delivered sample count on the wall clock
   // Monotonic time of the last buffer the device completed. A device that stops completing buffers
   // without reporting an error (a sound server that died can leave ALSA's client waiting forever)
-  // is given up after kStallUs, so the reader learns that audio has ended.
-  std::atomic<std::int64_t> LastBufferUs;
+  // is given up after kWaveStallUs.
+  std::atomic<std::int64_t> LastBufferUs{0};
+
+  std::mutex QueueLock;
+  TWaveEvent DataReady;
+  std::deque<TWavePacket> PacketQueue;
+  std::string LostReason;  // why the input was lost, "" while it is not
+  // Where silence for a lost input is paced from: the monotonic time the last sound was queued, the
+  // frames queued by then, and the session's pause clock then. Anchored at the last sound rather
+  // than at an estimate of when it was captured, the silence takes up exactly where the sound ended.
+  bool HasAnchor = false;
+  std::int64_t AnchorUs = 0;
+  std::int64_t AnchorFrames = 0;
+  std::int64_t PausedAtAnchor = 0;
+
+  std::int64_t HandedFrames = 0;  // frames handed to the reader so far, silence included
+  bool LostTold = false;          // the loss was logged and posted to the session
+};
+
+// The state the host owns for one opened input. Its destruction closes the capture device.
+class TWaveCapture final : public TDeviceState {
+ public:
+  TWaveCapture();
+  ~TWaveCapture() override;
+  TWaveCapture(const TWaveCapture&) = delete;
+  TWaveCapture& operator=(const TWaveCapture&) = delete;
+
+  std::shared_ptr<TWaveCaptureContext> State;
+  std::shared_ptr<TWaveInDevice> WaveIn;
 };
 
 constexpr std::int64_t kWaveStallUs = 5000000;
+// The longest "bufsize": ten seconds of audio.
+constexpr std::int64_t kWaveMaxBufferUs = 10000000;
 
 // The device record and its registration with the program's own registry (once, however often).
 extern const TInputDevice WaveCaptureDevice;
@@ -88,16 +141,22 @@ void RegisterWaveCapture();
 
 int WaveCaptureReadHeader(AVFormatContext* ctx, TFormatParameters* ap);
 int WaveCaptureReadPacket(AVFormatContext* ctx, AVPacket* pkt);
-int WaveCaptureReadClose(AVFormatContext* ctx);
 
-bool OpenWaveDevice(TWaveCaptureContext* state);
-bool AddWaveBuffer(TWaveCaptureContext* state);
-void CloseWaveDevice(TWaveCaptureContext* state);
+// Opens the PCM and starts capture: "" or ALSA's reason for the failure.
+std::string OpenWaveDevice(TWaveCapture& capture);
+// Hands the next buffer to the device; false (and capture lost) when the device refuses it.
+bool AddWaveBuffer(TWaveCaptureContext& state, TWaveInDevice& device);
+// Stops capture and lets go of the device; harmless to call again.
+void CloseWaveDevice(TWaveCapture& capture);
+// The input is lost for good, for `reason` (ALSA's text, or what went wrong): capture stops and the
+// reader goes on with silence.
+void LoseWaveInput(TWaveCaptureContext& state, const std::string& reason);
 
 // What the capture thread reports, in the order a device reports it.
 enum class TWaveMessage { Open, Data, Error, Close };
 // Runs on the capture thread. `code` is the ALSA error of an Error report.
-void WaveInCallback(TWaveInDevice* device, TWaveMessage message, void* instance, TWaveHeader* header, int code);
+void WaveInCallback(TWaveCaptureContext& state, TWaveInDevice& device, TWaveMessage message, TWaveHeader* header,
+                    int code);
 
 // ALSA's text for an error code (negative errno or ALSA code).
 std::string WaveErrorText(int code);

@@ -2,10 +2,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "capture/capture_timeline.h"
-#include "capture/pause_flags.h"
+#include "capture/capture_session.h"
 #include "capture/wave_capture.h"
-#include "capture/wave_capture_clock.h"
 #include "capture/wave_capture_queue.h"
 #include "capture/wave_capture_thread.h"
 #include "media/ff_api.h"
@@ -18,89 +16,88 @@ namespace {
 // not fill the file with silence in one go).
 constexpr std::int64_t kWaveMaxPadUs = 2000000;
 
-void StopCapture(TWaveCaptureContext* state) {
-  state->Stopped.store(1);
-  // Wake a reader waiting for data so it learns at once that nothing more will come.
-  if (state->DataReady) state->DataReady->Set();
+// Where the first sound delivered goes on the recording's time line: `lead` frames captured before
+// the origin are cut off, a late start gets `pad` frames of silence before it (see capture_session.h).
+// False when the whole buffer lies before the origin.
+bool PlaceFirstSound(TWaveCaptureContext& state, const TWaveHeader& header, std::int64_t frames, std::int64_t& lead,
+                     std::int64_t& pad) {
+  const std::int64_t rate = state.SampleRate;
+  std::int64_t origin = 0;
+  if (state.Session->Origin(origin) && header.CaptureEndUs <= origin) return false;
+  const std::int64_t offset = state.Session->Start(&state, header.CaptureEndUs - frames * 1000000 / rate);
+  if (offset < 0) lead = std::min(frames - 1, -offset * rate / 1000000);
+  else pad = std::min(offset, kWaveMaxPadUs) * rate / 1000000;
+  return true;
+}
+
+// The packet made of `header`: `silence` frames of silence, then the buffer's frames from `lead` on
+// with the clock's `change` spread over them. False when no packet could be made.
+bool QueuePacket(TWaveCaptureContext& state, const TWaveHeader& header, std::int64_t lead, std::int64_t silence,
+                 std::int64_t change) {
+  const int blockAlign = state.WaveFormat.BlockAlign;
+  const std::int64_t frames = header.BytesRecorded / blockAlign;
+  const std::int64_t kept = frames - lead;
+  const std::int64_t silenceBytes = silence * blockAlign;
+  const auto size = static_cast<int>(silenceBytes + (kept + change) * blockAlign);
+  const std::int64_t paused = state.Session->PausedMicros();
+  std::lock_guard guard(state.QueueLock);
+  std::uint8_t* data = AppendWavePacket(state, size);
+  if (!data) return false;
+  state.HasAnchor = true;
+  state.AnchorUs = WaveMonotonicUs();
+  state.AnchorFrames += size / blockAlign;
+  state.PausedAtAnchor = paused;
+  std::memset(data, state.BitsPerSample == 8 ? 0x80 : 0, static_cast<std::size_t>(silenceBytes));
+  CopyAdjustedFrames(data + silenceBytes, header.Data + lead * blockAlign, kept, blockAlign, change);
+  state.DataReady.Set();
+  return true;
+}
+
+// Keeps a completed buffer's audio, or drops it (before the recording started, while paused).
+void TakeBuffer(TWaveCaptureContext& state, TWaveHeader& header) {
+  const int recorded = static_cast<int>(header.BytesRecorded);
+  if (recorded == 0) return;
+  // Once another device of the recording has started, the sound belongs to the recording even
+  // before the engine first asks for it (it asks only after the first frame went through).
+  if (!state.Started.load() && !state.Session->Started()) {
+    ff::av_log(state.LogContext(), AV_LOG_DEBUG, "not started, skip wave data %d bytes\n", recorded);
+    return;
+  }
+  const std::int64_t frames = recorded / state.WaveFormat.BlockAlign;
+  const bool paused = state.Session->Paused();
+  std::int64_t lead = 0, pad = 0;
+  if (!paused && !state.Session->MemberStarted(&state) && !PlaceFirstSound(state, header, frames, lead, pad)) return;
+  // Paused audio still tells the clock how fast the card runs.
+  const TWaveAdjust adjust = state.Clock->Account(frames, header.CaptureEndUs, header.LostFrames, !paused);
+  if (paused) return;
+  const std::int64_t change = lead ? 0 : adjust.Frames;  // the clock changes nothing this early
+  if (!QueuePacket(state, header, lead, adjust.Silence + pad, change))
+    LoseWaveInput(state, "no memory for the sound");
 }
 
 }  // namespace
 
-void WaveInCallback(TWaveInDevice*, TWaveMessage message, void* instance, TWaveHeader* header, int code) {
-  auto* state = static_cast<TWaveCaptureContext*>(instance);
+void WaveInCallback(TWaveCaptureContext& state, TWaveInDevice& device, TWaveMessage message, TWaveHeader* header,
+                    int code) {
   // Once stopped (tear-down included) nothing the device reports matters.
-  if (state->Stopped.load()) return;
-  AVFormatContext* owner = state->Owner.load();
+  if (state.Stopped.load()) return;
   switch (message) {
     case TWaveMessage::Open:
-      ff::av_log(owner, AV_LOG_INFO, "waveIn device opened.\n");
+      ff::av_log(state.LogContext(), AV_LOG_INFO, "waveIn device opened.\n");
       return;
     case TWaveMessage::Close:
-      ff::av_log(owner, AV_LOG_INFO, "waveIn device closed.\n");
-      StopCapture(state);
+      ff::av_log(state.LogContext(), AV_LOG_INFO, "waveIn device closed.\n");
       return;
     case TWaveMessage::Error:
-      // The device is gone or broken: capture ends here, the reader gets "broken pipe".
-      ff::av_log(owner, AV_LOG_ERROR, "%s\n", WaveErrorText(code).c_str());
-      StopCapture(state);
+      // The device is gone or broken: capture ends here, the reader goes on with silence.
+      LoseWaveInput(state, "ALSA: " + WaveErrorText(code));
       return;
     case TWaveMessage::Data:
       break;
   }
-
-  state->LastBufferUs.store(WaveMonotonicUs());
-  const int recorded = static_cast<int>(header->BytesRecorded);
-  if (recorded == 0) {
-    AddWaveBuffer(state);
-    return;
-  }
-  // Once another device of the recording has started, the sound belongs to the recording even
-  // before the engine first asks for it (it asks only after the first frame went through).
-  if (!state->Started.load() && !CaptureTimelineStarted()) {
-    ff::av_log(owner, AV_LOG_DEBUG, "not started, skip wave data %d bytes\n", recorded);
-    AddWaveBuffer(state);
-    return;
-  }
-  const int blockAlign = state->WaveFormat.BlockAlign;
-  const std::int64_t frames = recorded / blockAlign;
-  const bool paused = state->PausePointer && state->PausePointer->Paused();
-  // The first sound delivered is placed on the recording's time line: what was captured before the
-  // origin is cut off, a late start is padded with silence (see capture_timeline.h).
-  std::int64_t lead = 0, pad = 0;
-  if (!paused && !StartedOnCaptureTimeline(state)) {
-    const std::int64_t rate = state->SampleRate;
-    std::int64_t origin = 0;
-    if (CaptureTimelineOrigin(origin) && header->CaptureEndUs <= origin) {
-      AddWaveBuffer(state);
-      return;
-    }
-    const std::int64_t offset = StartOnCaptureTimeline(state, header->CaptureEndUs - frames * 1000000 / rate);
-    if (offset < 0) lead = std::min(frames - 1, -offset * rate / 1000000);
-    else pad = std::min(offset, kWaveMaxPadUs) * rate / 1000000;
-  }
-  // Paused audio still tells the clock how fast the card runs.
-  const TWaveAdjust adjust = state->Clock->Account(frames, header->CaptureEndUs, header->LostFrames, !paused);
-  if (paused) {
-    AddWaveBuffer(state);
-    return;
-  }
-
-  const std::int64_t silenceBytes = (adjust.Silence + pad) * blockAlign;
-  const std::int64_t kept = frames - lead;
-  const std::int64_t change = lead ? 0 : adjust.Frames;  // the clock changes nothing this early
-  const auto size = static_cast<int>(silenceBytes + (kept + change) * blockAlign);
-  {
-    std::lock_guard guard(*state->QueueLock);
-    std::uint8_t* data = AppendWavePacket(state, size);
-    if (!data) {
-      StopCapture(state);
-      return;  // the buffer is not handed back: capture is over
-    }
-    std::memset(data, state->BitsPerSample == 8 ? 0x80 : 0, static_cast<std::size_t>(silenceBytes));
-    CopyAdjustedFrames(data + silenceBytes, header->Data + lead * blockAlign, kept, blockAlign, change);
-    state->DataReady->Set();
-  }
-  AddWaveBuffer(state);
+  state.LastBufferUs.store(WaveMonotonicUs());
+  TakeBuffer(state, *header);
+  if (!state.Stopped.load()) AddWaveBuffer(state, device);
 }
 
 }  // namespace qv

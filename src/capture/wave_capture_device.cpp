@@ -5,11 +5,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "capture/capture_timeline.h"
-#include "capture/pause_flags.h"
+#include "capture/capture_session.h"
 #include "capture/wave_capture.h"
-#include "capture/wave_capture_clock.h"
-#include "capture/wave_capture_queue.h"
 #include "capture/wave_capture_thread.h"
 #include "media/ff_api.h"
 
@@ -38,127 +35,102 @@ std::vector<std::string> WaveCaptureDeviceNames() {
   return names;
 }
 
-bool AddWaveBuffer(TWaveCaptureContext* state) {
-  AVFormatContext* owner = state->Owner.load();
-  if (!state->WaveIn) {
-    ff::av_log(owner, AV_LOG_DEBUG, "WaveHandle is invalid.\n");
-    return false;
-  }
-  const int current = state->CurrentBuffer.load();
-  const int err = state->WaveIn->AddBuffer(state->HeaderRefs[current]);
+bool AddWaveBuffer(TWaveCaptureContext& state, TWaveInDevice& device) {
+  const int current = state.CurrentBuffer.load();
+  const int err = device.AddBuffer(&state.Headers[current]);
   if (err < 0) {
-    ff::av_log(owner, AV_LOG_ERROR, "%s\n", WaveErrorText(err).c_str());
-    state->Stopped.store(1);
-    if (state->DataReady) state->DataReady->Set();
+    // Refused after a close began is no loss; otherwise the device is gone.
+    if (!state.Stopped.load()) LoseWaveInput(state, "ALSA: " + WaveErrorText(err));
     return false;
   }
-  state->CurrentBuffer.store(1 - current);
+  state.CurrentBuffer.store(1 - current);
   return true;
 }
 
-bool OpenWaveDevice(TWaveCaptureContext* state) {
-  AVFormatContext* owner = state->Owner.load();
-  const std::vector<std::string> devices = WaveCaptureDeviceNames();
-  if (devices.empty()) {
-    ff::av_log(owner, AV_LOG_ERROR, "No wave audio recording devices found.\n");
-    return false;
-  }
+namespace {
 
-  TWaveFormat& format = state->WaveFormat;
+void SetFormat(TWaveCaptureContext& state) {
+  TWaveFormat& format = state.WaveFormat;
   format.FormatTag = 1;
-  format.Channels = static_cast<std::uint16_t>(state->Channels);
-  format.SamplesPerSec = static_cast<std::uint32_t>(state->SampleRate);
-  format.BitsPerSample = static_cast<std::uint16_t>(state->BitsPerSample);
-  format.BlockAlign = static_cast<std::uint16_t>(state->BitsPerSample * state->Channels / 8);
-  if (format.BlockAlign == 0) format.BlockAlign = 1;
-  format.AvgBytesPerSec = static_cast<std::uint32_t>(static_cast<std::int64_t>(state->SampleRate) * format.BlockAlign);
+  format.Channels = static_cast<std::uint16_t>(state.Channels);
+  format.SamplesPerSec = static_cast<std::uint32_t>(state.SampleRate);
+  format.BitsPerSample = static_cast<std::uint16_t>(state.BitsPerSample);
+  format.BlockAlign = static_cast<std::uint16_t>(state.BitsPerSample * state.Channels / 8);
+  format.AvgBytesPerSec = static_cast<std::uint32_t>(static_cast<std::int64_t>(state.SampleRate) * format.BlockAlign);
   format.ExtraSize = 0;
-
-  std::memset(state->Headers, 0, sizeof(state->Headers));
-  state->HeaderRefs[0] = &state->Headers[0];
-  state->HeaderRefs[1] = &state->Headers[1];
-
-  const std::int64_t length = state->BufferSize - state->BufferSize % format.BlockAlign;
-  for (int i = 0; i < 2; ++i) {
-    if (length > 0) state->Buffers[i] = static_cast<std::uint8_t*>(ff::av_mallocz(static_cast<std::size_t>(length)));
-    if (!state->Buffers[i]) {
-      ff::av_log(owner, AV_LOG_ERROR, "Error allocating wave buffer memory.\n");
-      return false;
-    }
-    state->Headers[i].Data = state->Buffers[i];
-    state->Headers[i].BufferLength = static_cast<std::uint32_t>(length);
-  }
-
-  std::string pcm;
-  if (state->DeviceId == -1) {
-    pcm = "default";
-  } else if (state->DeviceId >= 0 && static_cast<std::size_t>(state->DeviceId) < devices.size()) {
-    pcm = devices[static_cast<std::size_t>(state->DeviceId)];
-  } else {
-    ff::av_log(owner, AV_LOG_ERROR, "%s\n", WaveErrorText(-ENODEV).c_str());
-    return false;
-  }
-
-  int err = TWaveInDevice::Query(pcm, format);
-  if (err < 0) {
-    ff::av_log(owner, AV_LOG_ERROR, "%s\n", WaveErrorText(err).c_str());
-    return false;
-  }
-  err = TWaveInDevice::Open(&state->WaveIn, pcm, format, WaveInCallback, state);
-  if (err < 0) {
-    ff::av_log(owner, AV_LOG_ERROR, "%s\n", WaveErrorText(err).c_str());
-    return false;
-  }
-  for (TWaveHeader* header : state->HeaderRefs) {
-    err = state->WaveIn->Prepare(header);
-    if (err < 0) {
-      ff::av_log(owner, AV_LOG_ERROR, "%s\n", WaveErrorText(err).c_str());
-      return false;
-    }
-  }
-
-  state->CurrentBuffer.store(0);
-  state->LastBufferUs.store(WaveMonotonicUs());
-  if (!AddWaveBuffer(state)) return false;
-  err = state->WaveIn->Start();
-  if (err < 0) {
-    ff::av_log(owner, AV_LOG_ERROR, "%s\n", WaveErrorText(err).c_str());
-    return false;
-  }
-  return AddWaveBuffer(state);
 }
 
-void CloseWaveDevice(TWaveCaptureContext* state) {
-  AVFormatContext* owner = state->Owner.load();
-  if (owner && state->Clock && state->Clock->CardFrames() > 0) {
-    const TWaveClock& clock = *state->Clock;
-    ff::av_log(owner, AV_LOG_INFO,
-               "audio clock %+.0f ppm against the wall clock over %.1f s; frames inserted %lld, dropped %lld, "
-               "silence for lost audio %lld\n",
-               clock.DriftPpm(), static_cast<double>(clock.CardFrames()) / state->SampleRate,
-               static_cast<long long>(clock.InsertedFrames()), static_cast<long long>(clock.DroppedFrames()),
-               static_cast<long long>(clock.SilenceFrames()));
+void SetBuffers(TWaveCaptureContext& state) {
+  const std::uint32_t length = static_cast<std::uint32_t>(state.BufferSize - state.BufferSize % state.WaveFormat.BlockAlign);
+  for (int i = 0; i < 2; ++i) {
+    state.Buffers[i].assign(length, 0);
+    state.Headers[i] = TWaveHeader{};
+    state.Headers[i].Data = state.Buffers[i].data();
+    state.Headers[i].BufferLength = length;
   }
-  state->Owner.store(nullptr);
-  state->Stopped.store(1);  // from now on the callback does nothing
-  if (state->WaveIn) {
-    state->WaveIn->Close();  // resets first: every buffer comes back
-    state->WaveIn = nullptr;
+}
+
+// The PCM name a device number stands for; "" when there is none.
+std::string PcmName(int deviceId, const std::vector<std::string>& devices) {
+  if (deviceId == -1) return "default";
+  if (deviceId >= 0 && static_cast<std::size_t>(deviceId) < devices.size())
+    return devices[static_cast<std::size_t>(deviceId)];
+  return "";
+}
+
+// Buffers queued, capture running, the second buffer queued behind the first.
+int StartCapture(TWaveCaptureContext& state, TWaveInDevice& device) {
+  for (TWaveHeader& header : state.Headers)
+    if (const int err = device.Prepare(&header); err < 0) return err;
+  state.CurrentBuffer.store(0);
+  state.LastBufferUs.store(WaveMonotonicUs());
+  if (!AddWaveBuffer(state, device)) return -EBADFD;
+  if (const int err = device.Start(); err < 0) return err;
+  return AddWaveBuffer(state, device) ? 0 : -EBADFD;
+}
+
+void LogClockSummary(TWaveCaptureContext& state) {
+  const TWaveClock& clock = *state.Clock;
+  if (clock.CardFrames() <= 0) return;
+  ff::av_log(state.LogContext(), AV_LOG_INFO,
+             "audio clock %+.0f ppm against the wall clock over %.1f s; frames inserted %lld, dropped %lld, "
+             "silence for lost audio %lld\n",
+             clock.DriftPpm(), static_cast<double>(clock.CardFrames()) / state.SampleRate,
+             static_cast<long long>(clock.InsertedFrames()), static_cast<long long>(clock.DroppedFrames()),
+             static_cast<long long>(clock.SilenceFrames()));
+}
+
+}  // namespace
+
+std::string OpenWaveDevice(TWaveCapture& capture) {
+  TWaveCaptureContext& state = *capture.State;
+  const std::vector<std::string> devices = WaveCaptureDeviceNames();
+  if (devices.empty()) return "no capture device is configured";
+  SetFormat(state);
+  SetBuffers(state);
+  const std::string pcm = PcmName(state.DeviceId, devices);
+  if (pcm.empty()) return WaveErrorText(-ENODEV);
+
+  int err = TWaveInDevice::Query(pcm, state.WaveFormat);
+  if (err < 0) return WaveErrorText(err);
+  // The capture thread shares the state: it may outlive the close (see wave_capture_thread.h).
+  std::shared_ptr<TWaveCaptureContext> shared = capture.State;
+  err = TWaveInDevice::Open(capture.WaveIn, pcm, state.WaveFormat,
+                            [shared](TWaveInDevice& device, TWaveMessage message, TWaveHeader* header, int code) {
+                              WaveInCallback(*shared, device, message, header, code);
+                            });
+  if (err >= 0) err = StartCapture(state, *capture.WaveIn);
+  return err < 0 ? WaveErrorText(err) : "";
+}
+
+void CloseWaveDevice(TWaveCapture& capture) {
+  TWaveCaptureContext& state = *capture.State;
+  state.Stopped.store(1);  // from now on the callback does nothing
+  if (std::shared_ptr<TWaveInDevice> device = std::move(capture.WaveIn)) {
+    // Resets first: every buffer comes back. The clock is the capture thread's until it has ended.
+    if (device->Close()) LogClockSummary(state);
   }
-  delete state->QueueLock;
-  state->QueueLock = nullptr;
-  delete state->DataReady;
-  state->DataReady = nullptr;
-  for (std::uint8_t*& buffer : state->Buffers) {
-    ff::av_free(buffer);
-    buffer = nullptr;
-  }
-  DropWavePackets(state);
-  delete state->Clock;
-  state->Clock = nullptr;
-  delete state->PausePointer;
-  state->PausePointer = nullptr;
-  LeaveCaptureTimeline(state);
+  if (state.Session) state.Session->Leave(&state);
 }
 
 }  // namespace qv

@@ -1,7 +1,10 @@
 #include "capture/wave_capture_queue.h"
 
 #include <chrono>
+#include <cstring>
+#include <thread>
 
+#include "capture/capture_session.h"
 #include "capture/wave_capture_thread.h"
 #include "media/ff_api.h"
 
@@ -25,77 +28,128 @@ bool TWaveEvent::Wait(int timeoutMs) {
   return Cond.wait_for(guard, std::chrono::milliseconds(timeoutMs), [this] { return Signalled; });
 }
 
-std::uint8_t* AppendWavePacket(TWaveCaptureContext* state, int size) {
-  AVFormatContext* owner = state->Owner.load();
-  auto* node = static_cast<TWavePacketNode*>(ff::av_mallocz(sizeof(TWavePacketNode)));
-  if (!node) {
-    ff::av_log(owner, AV_LOG_ERROR, "av_mallocz() error\n");
+void TWavePacketDeleter::operator()(AVPacket* packet) const { ff::av_packet_free(&packet); }
+
+std::uint8_t* AppendWavePacket(TWaveCaptureContext& state, int size) {
+  TWavePacket packet(ff::av_packet_alloc());
+  if (!packet || ff::av_new_packet(packet.get(), size) < 0) {
+    ff::av_log(state.LogContext(), AV_LOG_ERROR, "av_new_packet() error\n");
     return nullptr;
   }
-  node->Packet = ff::av_packet_alloc();
-  if (!node->Packet || ff::av_new_packet(node->Packet, size) < 0) {
-    ff::av_log(owner, AV_LOG_ERROR, "av_new_packet() error\n");
-    ff::av_packet_free(&node->Packet);
-    ff::av_free(node);
-    return nullptr;
-  }
-  TWavePacketNode** tail = &state->PacketQueue;
-  while (*tail) tail = &(*tail)->Next;
-  *tail = node;
-  return node->Packet->data;
+  state.PacketQueue.push_back(std::move(packet));
+  return state.PacketQueue.back()->data;
 }
 
-void DropWavePackets(TWaveCaptureContext* state) {
-  while (TWavePacketNode* node = state->PacketQueue) {
-    state->PacketQueue = node->Next;
-    ff::av_packet_free(&node->Packet);
-    ff::av_free(node);
+void LoseWaveInput(TWaveCaptureContext& state, const std::string& reason) {
+  {
+    std::lock_guard guard(state.QueueLock);
+    if (state.LostReason.empty()) state.LostReason = reason;
   }
+  state.Stopped.store(1);
+  // Wake a reader waiting for data so it learns at once that only silence will come.
+  state.DataReady.Set();
 }
 
 namespace {
 
-bool Stalled(AVFormatContext* ctx, TWaveCaptureContext* state) {
-  const std::int64_t silentUs = WaveMonotonicUs() - state->LastBufferUs.load();
+constexpr int kWaitMs = 1000;  // the longest a blocking read waits before it says "try again"
+
+// The oldest queued packet, moved into `pkt`; its size, or -1 when the queue is empty (and then the
+// reason the input was lost, if it was).
+int TakeQueued(TWaveCaptureContext& state, AVPacket* pkt, std::string& lost) {
+  std::lock_guard guard(state.QueueLock);
+  state.DataReady.Reset();
+  if (state.PacketQueue.empty()) {
+    lost = state.LostReason;
+    return -1;
+  }
+  ff::av_packet_move_ref(pkt, state.PacketQueue.front().get());
+  state.PacketQueue.pop_front();
+  return pkt->size;
+}
+
+// A device that completes no buffer for kWaveStallUs is taken for lost.
+bool Stalled(TWaveCaptureContext& state) {
+  const std::int64_t silentUs = WaveMonotonicUs() - state.LastBufferUs.load();
   if (silentUs < kWaveStallUs) return false;
-  ff::av_log(ctx, AV_LOG_ERROR, "No audio from the capture device for %d s, capture stopped.\n",
-             static_cast<int>(silentUs / 1000000));
-  state->Stopped.store(1);
+  LoseWaveInput(state, "no sound for " + std::to_string(silentUs / 1000000) + " s");
   return true;
+}
+
+void TellLoss(TWaveCaptureContext& state, const std::string& reason) {
+  if (state.LostTold) return;
+  state.LostTold = true;
+  const std::string text = "The sound input was lost (" + reason + "); the recording goes on with silence.";
+  ff::av_log(state.LogContext(), AV_LOG_WARNING, "%s\n", text.c_str());
+  state.Session->PostNotice(text);
+}
+
+// Frames of silence the wall clock owes since the last sound was queued, pauses left out, beyond
+// the silence handed out. Without any sound, the time line starts at the recording's origin (or now).
+std::int64_t OwedFrames(TWaveCaptureContext& state) {
+  const std::int64_t now = WaveMonotonicUs();
+  const std::int64_t paused = state.Session->PausedMicros();
+  std::int64_t origin = now;
+  const bool started = state.Session->Origin(origin);
+  std::lock_guard guard(state.QueueLock);
+  if (!state.HasAnchor) {
+    state.HasAnchor = true;
+    state.AnchorUs = origin;
+    state.PausedAtAnchor = started ? 0 : paused;
+  }
+  const std::int64_t wallUs = now - state.AnchorUs - (paused - state.PausedAtAnchor);
+  return wallUs * state.SampleRate / 1000000 - (state.HandedFrames - state.AnchorFrames);
+}
+
+// A lost input goes on as silence, one buffer's worth at a time, as fast as the wall clock makes
+// it due: the sound keeps the time line whole and stays with the picture.
+int Silence(TWaveCaptureContext& state, AVPacket* pkt, bool blocking) {
+  const int blockAlign = state.WaveFormat.BlockAlign;
+  const std::int64_t frames = state.BufferSize / blockAlign;
+  const std::int64_t deadline = WaveMonotonicUs() + kWaitMs * 1000;
+  for (std::int64_t owed = OwedFrames(state); owed < frames; owed = OwedFrames(state)) {
+    // Not due yet (or paused): wait for it, but no longer than a read waits for sound.
+    const std::int64_t dueUs = WaveMonotonicUs() + (frames - owed) * 1000000 / state.SampleRate + 1;
+    if (!blocking || dueUs > deadline) {
+      if (blocking) std::this_thread::sleep_for(std::chrono::microseconds(deadline - WaveMonotonicUs()));
+      return AVERROR(EAGAIN);
+    }
+    std::this_thread::sleep_for(std::chrono::microseconds(dueUs - WaveMonotonicUs()));
+  }
+  const int size = static_cast<int>(frames * blockAlign);
+  if (ff::av_new_packet(pkt, size) < 0) return AVERROR(ENOMEM);
+  std::memset(pkt->data, state.BitsPerSample == 8 ? 0x80 : 0, static_cast<std::size_t>(size));
+  return size;
+}
+
+int Handed(TWaveCaptureContext& state, int size) {
+  if (size > 0) state.HandedFrames += size / state.WaveFormat.BlockAlign;
+  return size;
 }
 
 }  // namespace
 
 int WaveCaptureReadPacket(AVFormatContext* ctx, AVPacket* pkt) {
-  auto* state = static_cast<TWaveCaptureContext*>(ctx->priv_data);
-  if (!state || !state->QueueLock || !state->DataReady) return AVERROR(EPIPE);
+  TWaveCaptureContext& state = *DeviceState<TWaveCapture>(ctx)->State;
   // From the first request on, completed buffers go into the queue.
-  state->Started.store(1);
-  if (state->Stopped.load()) return AVERROR(EPIPE);
+  state.Started.store(1);
+  const bool blocking = !(ctx->flags & AVFMT_FLAG_NONBLOCK);
   for (;;) {
-    int size = -1;
-    {
-      std::lock_guard guard(*state->QueueLock);
-      if (TWavePacketNode* node = state->PacketQueue) {
-        state->PacketQueue = node->Next;
-        ff::av_packet_move_ref(pkt, node->Packet);
-        ff::av_packet_free(&node->Packet);
-        ff::av_free(node);
-        size = pkt->size;
-      }
-      state->DataReady->Reset();
+    std::string lost;
+    if (const int size = TakeQueued(state, pkt, lost); size >= 0) return Handed(state, size);
+    if (lost.empty() && Stalled(state)) continue;
+    if (!lost.empty()) {
+      TellLoss(state, lost);
+      return Handed(state, Silence(state, pkt, blocking));
     }
-    if (size >= 0) return size;
-    if (Stalled(ctx, state)) return AVERROR(EPIPE);
-    if (ctx->flags & AVFMT_FLAG_NONBLOCK) {
-      ff::av_log(ctx, AV_LOG_DEBUG, "non-block, need read again\n");
+    if (!blocking) {
+      ff::av_log(state.LogContext(), AV_LOG_DEBUG, "non-block, need read again\n");
       return AVERROR(EAGAIN);
     }
-    if (!state->DataReady->Wait(1000)) {
-      ff::av_log(ctx, AV_LOG_DEBUG, "wait timeout, need read again\n");
+    if (!state.DataReady.Wait(kWaitMs)) {
+      ff::av_log(state.LogContext(), AV_LOG_DEBUG, "wait timeout, need read again\n");
       return AVERROR(EAGAIN);
     }
-    if (state->Stopped.load()) return AVERROR(EPIPE);
   }
 }
 

@@ -53,29 +53,31 @@ int TWaveInDevice::Query(const std::string& pcmName, const TWaveFormat& format) 
   return err;
 }
 
-int TWaveInDevice::Open(TWaveInDevice** device, const std::string& pcmName, const TWaveFormat& format,
-                        TWaveInProc proc, void* instance) {
-  *device = nullptr;
+int TWaveInDevice::Open(std::shared_ptr<TWaveInDevice>& device, const std::string& pcmName, const TWaveFormat& format,
+                        TWaveInProc proc) {
+  device.reset();
   snd_pcm_t* pcm = nullptr;
   const int err = OpenConfigured(&pcm, pcmName, format);
   if (err < 0) return err;
-  auto* dev = new TWaveInDevice();
-  dev->Pcm = pcm;
+  auto dev = std::make_shared<TWaveInDevice>();
+  dev->Pcm = pcm;  // closed by the destructor from here on
   dev->Format = format;
-  dev->Proc = proc;
-  dev->Instance = instance;
+  dev->Proc = std::move(proc);
   try {
     dev->Thread = std::thread([dev] { dev->Run(); });
   } catch (...) {
-    delete dev;
     return -EAGAIN;
   }
-  *device = dev;
+  device = std::move(dev);
   return 0;
 }
 
+// Runs where the last holder lets go: after Close, or on a capture thread that was left behind.
 TWaveInDevice::~TWaveInDevice() {
-  if (Thread.joinable()) Thread.join();
+  if (Thread.joinable()) {
+    if (Thread.get_id() == std::this_thread::get_id()) Thread.detach();
+    else Thread.join();
+  }
   if (Pcm) snd_pcm_close(Pcm);
 }
 
@@ -112,7 +114,7 @@ int TWaveInDevice::Start() {
   return 0;
 }
 
-int TWaveInDevice::Reset() {
+bool TWaveInDevice::Reset() {
   bool stuck = false;
   {
     std::unique_lock guard(Lock);
@@ -123,60 +125,52 @@ int TWaveInDevice::Reset() {
       if (stuck) Abandoned = true;
     }
   }
-  if (stuck) {
-    Thread.detach();
-  } else {
-    if (Thread.joinable() && Thread.get_id() != std::this_thread::get_id()) Thread.join();
-    if (Pcm) snd_pcm_drop(Pcm);
+  if (stuck || Abandoned) {
+    // The thread still owns the callback: the buffers are not reported back from here.
+    if (Thread.joinable()) Thread.detach();
+    return false;
   }
+  if (Thread.joinable() && Thread.get_id() != std::this_thread::get_id()) Thread.join();
+  if (Pcm) snd_pcm_drop(Pcm);
   std::deque<TWaveHeader*> back;
   {
     std::lock_guard guard(Lock);
     back.swap(Pending);
   }
   for (TWaveHeader* header : back) Report(TWaveMessage::Data, header, 0);
-  return 0;
+  return true;
 }
 
-int TWaveInDevice::Close() {
-  Reset();
-  bool abandoned;
+bool TWaveInDevice::Close() {
+  // A thread left behind may hold the PCM's locks (closing it here would hang as well) and still
+  // be inside the callback: both stay with it.
+  if (!Reset()) return false;
+  snd_pcm_close(Pcm);
+  Pcm = nullptr;
   TWaveInProc proc;
   {
     std::lock_guard guard(Lock);
-    abandoned = Abandoned;
-    proc = Proc;
-    Proc = nullptr;  // the device reports nothing more, whoever ends up freeing it
+    proc.swap(Proc);
   }
-  // The stuck thread may hold the PCM's locks: closing it here would hang as well.
-  if (abandoned) return 0;
-  snd_pcm_close(Pcm);
-  Pcm = nullptr;
-  if (proc) proc(this, TWaveMessage::Close, Instance, nullptr, 0);
-  delete this;
-  return 0;
+  if (proc) proc(*this, TWaveMessage::Close, nullptr, 0);
+  return true;
 }
 
 void TWaveInDevice::Report(TWaveMessage message, TWaveHeader* header, int code) {
-  if (Proc) Proc(this, message, Instance, header, code);
+  if (Proc) Proc(*this, message, header, code);
 }
 
 void TWaveInDevice::Run() {
   Report(TWaveMessage::Open, nullptr, 0);
   Capture();
-  bool abandoned;
+  TWaveInProc leftBehind;
   {
     std::lock_guard guard(Lock);
     Finished = true;
-    abandoned = Abandoned;
+    // Nobody will close a device that was left behind: the callback (and what it holds) goes here.
+    if (Abandoned) leftBehind.swap(Proc);
   }
   Wake.notify_all();
-  if (abandoned) {
-    // Left behind by Reset: nobody else will free the device now.
-    snd_pcm_close(Pcm);
-    Pcm = nullptr;
-    delete this;
-  }
 }
 
 void TWaveInDevice::Capture() {

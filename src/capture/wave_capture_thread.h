@@ -7,6 +7,8 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -18,16 +20,23 @@ typedef struct _snd_pcm snd_pcm_t;
 
 namespace qv {
 
-using TWaveInProc = void (*)(TWaveInDevice* device, TWaveMessage message, void* instance, TWaveHeader* header,
-                             int code);
+using TWaveInProc = std::function<void(TWaveInDevice& device, TWaveMessage message, TWaveHeader* header, int code)>;
 
+// Threads: the capture thread reads the PCM and calls the callback; the opening thread prepares,
+// adds buffers (so does the callback), starts and closes. Pending, the flags and Proc's release sit
+// behind Lock. The capture thread holds the device (and so the callback and whatever it holds)
+// until it ends, so a thread that outlives the close never touches freed memory.
 class TWaveInDevice {
  public:
   // Asks whether `pcmName` captures `format` as it is (no resampling by ALSA); 0 or an ALSA error.
   static int Query(const std::string& pcmName, const TWaveFormat& format);
   // Opens the PCM and starts the capture thread, which reports Open first. 0 or an ALSA error.
-  static int Open(TWaveInDevice** device, const std::string& pcmName, const TWaveFormat& format,
-                  TWaveInProc proc, void* instance);
+  static int Open(std::shared_ptr<TWaveInDevice>& device, const std::string& pcmName, const TWaveFormat& format,
+                  TWaveInProc proc);
+  TWaveInDevice() = default;  // for Open
+  ~TWaveInDevice();
+  TWaveInDevice(const TWaveInDevice&) = delete;
+  TWaveInDevice& operator=(const TWaveInDevice&) = delete;
 
   int Prepare(TWaveHeader* header);
   // Queues a buffer to be filled; fails once the device has stopped (error, reset or close).
@@ -35,17 +44,17 @@ class TWaveInDevice {
   int Start();
   // Stops capturing and hands every queued buffer back (as Data reports, on the calling thread).
   // A capture thread stuck inside ALSA (a sound server that died can leave its client library
-  // deadlocked) is given kQuitWaitMs to end and is then left behind: it owns the device from then
-  // on, never touches a buffer or reports again, and frees the device if it ever wakes up.
-  int Reset();
-  // Reset, close the PCM, report Close and free the device (unless a stuck thread now owns it).
-  int Close();
+  // deadlocked) or in the callback is given kQuitWaitMs to end and is then left behind: it never
+  // touches a buffer again, and lets go of the device and the callback when it ends, if ever.
+  // True when the thread has ended.
+  bool Reset();
+  // Reset; then, unless the thread was left behind, close the PCM, report Close and let go of the
+  // callback. True when the thread has ended.
+  bool Close();
 
   static constexpr int kQuitWaitMs = 2000;
 
  private:
-  TWaveInDevice() = default;
-  ~TWaveInDevice();
   void Run();
   void Capture();
   void Report(TWaveMessage message, TWaveHeader* header, int code);
@@ -54,8 +63,7 @@ class TWaveInDevice {
 
   snd_pcm_t* Pcm = nullptr;
   TWaveFormat Format{};
-  TWaveInProc Proc = nullptr;
-  void* Instance = nullptr;
+  TWaveInProc Proc;
 
   std::mutex Lock;
   std::condition_variable Wake;

@@ -66,42 +66,55 @@ struct TDeviceInput::TStamp {
 TDeviceInput::TDeviceInput() = default;
 TDeviceInput::~TDeviceInput() { Close(); }
 
+bool TDeviceInput::MakeState(const TInputDevice* device, AVFormatContext* ctx) {
+  if (device->create) {
+    State = device->create();
+    ctx->priv_data = static_cast<TDeviceState*>(State.get());
+    return State != nullptr;
+  }
+  if (device->priv_data_size > 0) ctx->priv_data = ff::av_mallocz(static_cast<size_t>(device->priv_data_size));
+  return device->priv_data_size <= 0 || ctx->priv_data;
+}
+
+// The state is ours, not the format context's: it goes before the context so it is freed once.
+void TDeviceInput::Discard(AVFormatContext* ctx) {
+  if (State) {
+    ctx->priv_data = nullptr;
+    State.reset();
+  } else {
+    ff::av_freep(&ctx->priv_data);
+  }
+  ff::avformat_free_context(ctx);
+}
+
 int TDeviceInput::Open(const TInputDevice* device, const std::string& url, TFormatParameters* ap) {
   Close();
   if (!device || !device->read_header || !device->read_packet) return AVERROR(EINVAL);
   AVFormatContext* ctx = ff::avformat_alloc_context();
   if (!ctx) return AVERROR(ENOMEM);
-  // The old file-name field held 1023 characters and a terminating zero; devices were written for it.
-  ctx->url = ff::av_strdup(url.substr(0, 1023).c_str());
-  if (device->priv_data_size > 0) ctx->priv_data = ff::av_mallocz(static_cast<size_t>(device->priv_data_size));
-  if (!ctx->url || (device->priv_data_size > 0 && !ctx->priv_data)) {
-    ff::av_freep(&ctx->priv_data);
-    ff::avformat_free_context(ctx);
-    return AVERROR(ENOMEM);
-  }
-
   Error.clear();
   ctx->opaque = this;  // SetDeviceError finds the host through it
-  TFormatParameters defaults;
-  TFormatParameters* params = ap ? ap : &defaults;
   int ret;
   try {
-    ret = device->read_header(ctx, params);
+    // The old file-name field held 1023 characters and a terminating zero; devices were written for it.
+    ctx->url = ff::av_strdup(url.substr(0, 1023).c_str());
+    ret = MakeState(device, ctx) && ctx->url ? 0 : AVERROR(ENOMEM);
+    TFormatParameters defaults;
+    TFormatParameters* params = ap ? ap : &defaults;
+    if (ret == 0) ret = device->read_header(ctx, params);
+    HeaderTimeBase = params->time_base;
   } catch (...) {
-    ff::av_freep(&ctx->priv_data);
-    ff::avformat_free_context(ctx);
+    Discard(ctx);
     throw;
   }
   if (ret < 0) {
     // As with libavformat's demuxers, a device releases what it took itself when its open fails:
     // read_close is not called. The state and the context go here.
-    ff::av_freep(&ctx->priv_data);
-    ff::avformat_free_context(ctx);
+    Discard(ctx);
     return ret;
   }
   Dev = device;
   Ctx = ctx;
-  HeaderTimeBase = params->time_base;
   StampCount = ctx->nb_streams;
   Stamps.reset(StampCount ? new TStamp[StampCount] : nullptr);
   return 0;
@@ -159,8 +172,29 @@ int TDeviceInput::ReadPacket(AVPacket* pkt) {
   return ret;
 }
 
+namespace {
+
+const char* DeviceItemName(void* object) { return (*static_cast<const AVClass**>(object))->class_name; }
+
+}  // namespace
+
+AVClass DeviceLogClass(const char* name) {
+  AVClass c{};
+  c.class_name = name;
+  c.item_name = DeviceItemName;
+  c.version = LIBAVUTIL_VERSION_INT;
+  c.category = AV_CLASS_CATEGORY_INPUT;
+  return c;
+}
+
 void SetDeviceError(AVFormatContext* ctx, const std::string& text) {
   if (ctx && ctx->opaque) static_cast<TDeviceInput*>(ctx->opaque)->Error = text;
+}
+
+int DeviceFailure(AVFormatContext* ctx, void* logContext, int code, const std::string& text) {
+  ff::av_log(logContext, AV_LOG_ERROR, "%s\n", text.c_str());
+  SetDeviceError(ctx, text);
+  return code;
 }
 
 void TDeviceInput::Close() {
@@ -172,9 +206,7 @@ void TDeviceInput::Close() {
   Stamps.reset();
   StampCount = 0;
   if (dev->read_close) dev->read_close(ctx);
-  // The state is ours, not the format context's: free it before the context so it is freed once.
-  ff::av_freep(&ctx->priv_data);
-  ff::avformat_free_context(ctx);
+  Discard(ctx);
 }
 
 }  // namespace qv

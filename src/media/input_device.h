@@ -26,16 +26,34 @@ struct TFormatParameters {
   const char* standard = nullptr;
 };
 
+// The state of a device that is an object: made by its record's factory, owned by the host from
+// before read_header until after read_close (or a failed read_header), seen by the device as
+// AVFormatContext::priv_data (read it back with DeviceState<T>).
+class TDeviceState {
+ public:
+  virtual ~TDeviceState() = default;
+};
+
+template <typename T>
+T* DeviceState(AVFormatContext* ctx) {
+  return static_cast<T*>(static_cast<TDeviceState*>(ctx->priv_data));
+}
+
 // A device record: filled at build time, registered once, never freed.
 struct TInputDevice {
   const char* name;
   const char* long_name;
-  int priv_data_size;  // zero-filled state the host allocates into AVFormatContext::priv_data
+  int priv_data_size;  // without `create`: zero-filled state the host allocates into priv_data
   int (*read_header)(AVFormatContext* ctx, TFormatParameters* ap);
   int (*read_packet)(AVFormatContext* ctx, AVPacket* pkt);  // size in bytes or negative error
   int (*read_close)(AVFormatContext* ctx);
   int flags;  // AVFMT_NOFILE for both of ours
+  std::unique_ptr<TDeviceState> (*create)();  // the state object, for devices that have one
 };
+
+// A device object's name in log lines ("[screencapture @ 0x...]"): the object keeps a pointer to
+// such a class as a member and logs with that member's address.
+AVClass DeviceLogClass(const char* name);
 
 // Registers the record unless this very record (compared by its name pointer) is registered already.
 void RegisterInputFormat(const TInputDevice* device);
@@ -45,7 +63,8 @@ const TInputDevice* FindInputDevice(const std::string& name);
 std::vector<const TInputDevice*> RegisteredInputDevices();
 
 // One opened device input. The device sees its option string as the context's url (cut to 1023
-// characters, as the old fixed-size file-name field did) and its zeroed state in priv_data.
+// characters, as the old fixed-size file-name field did) and its state (object or zeroed memory) in
+// priv_data. Open, ReadPacket and Close belong to the thread that drives the input.
 class TDeviceInput {
  public:
   TDeviceInput();  // out of line: TStamp is complete only there
@@ -68,18 +87,28 @@ class TDeviceInput {
   const TInputDevice* Device() const { return Dev; }
 
  private:
+  bool MakeState(const TInputDevice* device, AVFormatContext* ctx);
+  void Discard(AVFormatContext* ctx);
+
   const TInputDevice* Dev = nullptr;
   AVFormatContext* Ctx = nullptr;
   struct TStamp;
   std::unique_ptr<TStamp[]> Stamps;
   unsigned StampCount = 0;
   AVRational HeaderTimeBase{0, 0};  // the frame period the device left in its parameters
+  std::unique_ptr<TDeviceState> State;  // a factory-made state; priv_data points at it
   std::string Error;
   friend void SetDeviceError(AVFormatContext* ctx, const std::string& text);
+// SetDeviceError, with the text also logged as an error through the device's `logContext`; returns
+// `code`, for a device's "return DeviceFailure(...)".
+int DeviceFailure(AVFormatContext* ctx, void* logContext, int code, const std::string& text);
 };
 
 // For a device: the reason of the failure it is about to return, said in words for the user (the
 // recorded window was closed, the display connection was lost). The host keeps it for the engine.
 void SetDeviceError(AVFormatContext* ctx, const std::string& text);
+// SetDeviceError, with the text also logged as an error through the device's `logContext`; returns
+// `code`, for a device's "return DeviceFailure(...)".
+int DeviceFailure(AVFormatContext* ctx, void* logContext, int code, const std::string& text);
 
 }  // namespace qv

@@ -20,6 +20,7 @@ struct ScreenCase {
   int width, height;
   int rateNum, rateDen;
   int showFrame, client, cursor;
+  std::intptr_t session = 0;
 };
 
 TEST(ScreenCaptureOptions, KeysDefaultsAndConversions) {
@@ -34,6 +35,14 @@ TEST(ScreenCaptureOptions, KeysDefaultsAndConversions) {
       {"offset= 10,20", false, "' 10'", "", false, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0},
       {"offset=99999999999,0", false, "'99999999999'", "", false, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0},
       {"offset=-5,-7", true, "", "", false, 0, -5, -7, 0, 0, 0, 0, 0, 0, 0},
+      // Bounded, so that no area arithmetic can overflow.
+      {"offset=-2147483648,0;framesize=2147483647,10", false, "Invalid properties", "", false, 0, 0, 0, 0, 0, 0, 0, 0,
+       0, 0},
+      {"offset=0,0;framesize=2147483647,10", false, "Invalid properties", "", false, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0},
+      {"offset=16385,0", false, "Invalid properties", "", false, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0},
+      {"framesize=-1,10", false, "Invalid properties", "", false, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0},
+      {"offset=-16384,16384;framesize=16384,0", true, "", "", false, 0, -16384, 16384, 16384, 0, 0, 0, 0, 0, 0},
+      {"session=12;cursor=1", true, "", "", false, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 12},
       {"title=A;B=C", true, "", "A;B=C", true, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0},
       {"cursor=1;title=X;showframe=1", true, "", "X;showframe=1", true, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1},
       {"TiTlE=Terminal — ~", true, "", "Terminal — ~", true, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0},
@@ -70,6 +79,7 @@ TEST(ScreenCaptureOptions, KeysDefaultsAndConversions) {
     EXPECT_EQ(o.ShowFrame, c.showFrame);
     EXPECT_EQ(o.ClientOnly, c.client);
     EXPECT_EQ(o.DrawCursor, c.cursor);
+    EXPECT_EQ(o.Session, c.session);
   }
 }
 
@@ -85,7 +95,7 @@ TEST(ScreenCaptureOptions, EmbeddedZeroEndsTheString) {
 struct WaveCase {
   const char* text;
   int device, rate, channels, bits, bufsize;
-  std::intptr_t pause;
+  std::intptr_t session;  // "session", or its older name "pause_pointer"
 };
 
 TEST(WaveCaptureOptions, KeysDefaultsAndConversions) {
@@ -98,6 +108,7 @@ TEST(WaveCaptureOptions, KeysDefaultsAndConversions) {
       {"r=44100;c=2;f=16;pause_pointer=140734799804412", -1, 44100, 2, 16, 4096,
        static_cast<std::intptr_t>(140734799804412LL)},
       {"pause_pointer=-123456", -1, 44100, 2, 16, 4096, -123456},
+      {"session=42;c=1", -1, 44100, 1, 16, 4096, 42},
       {"pause_pointer=0x10;r=0", -1, 0, 2, 16, 4096, 16},
       {"pause_pointer=12ab", -1, 44100, 2, 16, 4096, 0},
       {"pause_pointer=99999999999999999999", -1, 44100, 2, 16, 4096, 0},
@@ -114,7 +125,7 @@ TEST(WaveCaptureOptions, KeysDefaultsAndConversions) {
     EXPECT_EQ(o.Channels, c.channels);
     EXPECT_EQ(o.BitsPerSample, c.bits);
     EXPECT_EQ(o.BufferSize, c.bufsize);
-    EXPECT_EQ(o.PausePointer, c.pause);
+    EXPECT_EQ(o.Session, c.session);
   }
 }
 

@@ -68,7 +68,7 @@ TEST_F(FrameFormTest, RingAroundTheRegionBlinksOnlyOnceCaptureStarts) {
   TFormatParameters ap;
   ASSERT_EQ(dev.Open(ScreenCaptureDevice(), "offset=100,100;framesize=640,480;framerate=25/1;showframe=1", &ap), 0)
       << log.All();
-  TFrameForm* form = CaptureState(dev)->FrameForm;
+  TFrameForm* form = CaptureState(dev)->FrameForm.get();
   ASSERT_NE(form, nullptr);
   const Window ring = form->WindowId();
 

@@ -14,6 +14,7 @@
 #include <cstring>
 #include <thread>
 
+#include "capture/capture_session.h"
 #include "capture/screen_capture.h"
 #include "capture/screen_capture_test_util.h"
 #include "capture/screen_capture_x11.h"
@@ -81,6 +82,7 @@ TEST_F(ScreenCaptureTest, FullScreenRegionAndClippedEdge) {
     EXPECT_EQ(CaptureState(dev)->Stride * SH, CaptureState(dev)->FrameBytes);
     EXPECT_TRUE(log.Has("ready for capturing " + std::to_string(SW) + "x" + std::to_string(SH) + "x", llInfo))
         << log.All();
+    EXPECT_TRUE(log.HasText("[screencapture @ 0x")) << log.All();
     Read(dev, pkt.get());
     ExpectPattern(dev, pkt.get(), 300, 200, 120, 80);
   }
@@ -192,21 +194,66 @@ TEST_F(ScreenCaptureTest, OpenFailuresReleaseAndReport) {
   struct Case {
     std::string options;
     int code;
-    std::string message;
+    std::string message;  // part of what the user is told, also logged
   };
   const std::vector<Case> cases = {
-      {"framerate=25", AVERROR(EINVAL), "'' is not a valid integer value"},
+      {"framerate=25", AVERROR(EINVAL), "The screen capture settings are invalid ('' is not a valid integer value)."},
       {"offset=10,20;framesize=640x480", AVERROR(EINVAL), "'640x480'"},
-      {"hwnd=123456789", AVERROR(EIO), "Couldn't get window DC (error 3)"},
-      {"offset=" + std::to_string(SW + 10) + ",0", AVERROR(EIO), "Invalid properties, aborting"},
+      {"offset=-2147483648,0;framesize=2147483647,10", AVERROR(EINVAL), "Invalid properties"},
+      {"hwnd=123456789;showframe=1", AVERROR(EIO), "The window to record no longer exists."},
+      {"offset=" + std::to_string(SW + 10) + ",0;showframe=1", AVERROR(EIO), "Invalid properties"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.options);
     TLogCapture log;
     TDeviceInput dev;
     EXPECT_EQ(Open(dev, c.options), c.code);
+    EXPECT_NE(dev.ErrorText().find(c.message), std::string::npos) << dev.ErrorText();
     EXPECT_TRUE(log.Has(c.message, llError)) << log.All();
     EXPECT_EQ(dev.Context(), nullptr);
+  }
+}
+
+// A recorded window that goes away ends the input at the next frame with the reason in words; an
+// iconified one is still being recorded.
+TEST_F(ScreenCaptureTest, ClosedWindowFailsTheRead) {
+  enum class TEnd { Destroy, Unmap, Iconify };
+  struct Case {
+    const char* what;
+    bool managed;
+    TEnd end;
+    bool closed;
+  };
+  const Case cases[] = {
+      {"destroyed", false, TEnd::Destroy, true},
+      {"unmapped", false, TEnd::Unmap, true},
+      {"withdrawn from the window manager", true, TEnd::Unmap, true},
+      {"iconified", true, TEnd::Iconify, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    auto win = std::make_unique<TPatternWindow>(D, 300, 200, 160, 100, !c.managed, "qv closed window");
+    TDeviceInput dev;
+    ASSERT_EQ(Open(dev, "hwnd=" + std::to_string(win->Win) + ";framerate=25/1;client=1"), 0);
+    auto pkt = NewPacket();
+    Read(dev, pkt.get());
+    if (c.end == TEnd::Destroy) win.reset();
+    else if (c.end == TEnd::Unmap) XWithdrawWindow(D, win->Win, DefaultScreen(D));
+    else XIconifyWindow(D, win->Win, DefaultScreen(D));
+    XSync(D, False);
+    const std::int64_t start = ff::av_gettime_relative();
+    int rc = 0;
+    for (int i = 0; i < 25 && rc >= 0; ++i) {
+      ff::av_packet_unref(pkt.get());
+      rc = dev.ReadPacket(pkt.get());
+    }
+    if (!c.closed) {
+      EXPECT_EQ(rc, CaptureState(dev)->FrameBytes) << dev.ErrorText();
+      continue;
+    }
+    EXPECT_EQ(rc, AVERROR(EIO));
+    EXPECT_LT(ff::av_gettime_relative() - start, 1000000);
+    EXPECT_EQ(dev.ErrorText(), "The recorded window was closed.");
   }
 }
 
@@ -392,9 +439,12 @@ TEST_F(ScreenCaptureTest, LostDisplayEndsTheInputInsteadOfTheProcess) {
     ff::av_packet_unref(pkt.get());
     rc = dev.ReadPacket(pkt.get());
   }
-  EXPECT_EQ(rc, -1);
-  EXPECT_TRUE(log.Has("Failed to capture image", llError)) << log.All();
+  EXPECT_EQ(rc, AVERROR(EIO));
+  EXPECT_EQ(dev.ErrorText(), "The connection to the display was lost.");
+  // Closing never waits on the dead server.
+  const std::int64_t closing = ff::av_gettime_relative();
   dev.Close();
+  EXPECT_LT(ff::av_gettime_relative() - closing, 1000000);
 }
 
 // ---- frame timing ----
@@ -448,74 +498,59 @@ TEST_F(ScreenCaptureTest, DefaultsToFifteenFramesWithItsMessage) {
   EXPECT_EQ(engineRate.Context()->streams[0]->avg_frame_rate.num, 10);
 }
 
-// A reader that falls behind while working gets its frames at once, each moving the schedule two
-// periods, until it is within a period of the clock; the skipped slots show as gaps in the stamps.
-TEST_F(ScreenCaptureTest, BusyReaderCatchesUpBySkippingSlots) {
-  TDeviceInput dev;
-  ASSERT_EQ(Open(dev, "offset=0,0;framesize=32,32;framerate=25/1"), 0);
-  auto pkt = NewPacket();
-  Read(dev, pkt.get());
-  const std::int64_t busyUntil = NowUs() + 1000000;
-  volatile std::uint64_t spin = 0;
-  while (NowUs() < busyUntil) spin = spin + 1;
-
-  std::int64_t lastPts = pkt->pts;
-  int skipped = 0;
-  const std::int64_t catchUpStart = NowUs();
-  for (int i = 0; i < 40; ++i) {
-    Read(dev, pkt.get());
-    const std::int64_t step = pkt->pts - lastPts;
-    lastPts = pkt->pts;
-    // The first late frame takes its own slot; the skip shows from the next one on.
-    if (i == 0) {
-      EXPECT_EQ(step, 40000);
-      continue;
-    }
-    if (step == 40000) break;  // within a period of the clock: pacing again
-    EXPECT_EQ(step, 80000) << "frame " << i;
-    ++skipped;
-  }
-  const std::int64_t catchUp = NowUs() - catchUpStart;
-  // About 25 slots behind, closing two per frame, delivered without waiting.
-  EXPECT_GE(skipped, 10);
-  EXPECT_LE(skipped, 14);
-  EXPECT_LT(catchUp, 40000 * 3);
-  const std::int64_t t = NowUs();
-  Read(dev, pkt.get());
-  EXPECT_NEAR(double(NowUs() - t), 40000, 8000);
-  EXPECT_EQ(pkt->pts - lastPts, 40000);
-}
-
-// A paused reader (idle for a second, or paused through the pause clock) gets no burst of catch-up
-// frames: the time line leaves the pause out, as the audio device does.
-TEST_F(ScreenCaptureTest, PauseIsLeftOutOfTheTimeLine) {
-  for (bool told : {false, true}) {
-    SCOPED_TRACE(told ? "pause clock" : "idle reader");
+// A reader that stalls, busy or idle, gets the latest slot that is due at once: the slots it missed
+// are one gap in the stamps, which the engine fills with the last picture, so the video keeps its
+// wall-clock length and stays with the sound. Then frames are paced again.
+TEST_F(ScreenCaptureTest, StalledReaderKeepsTheStallAsAGap) {
+  for (bool busy : {true, false}) {
+    SCOPED_TRACE(busy ? "busy reader" : "idle reader");
     TDeviceInput dev;
     ASSERT_EQ(Open(dev, "offset=0,0;framesize=32,32;framerate=25/1"), 0);
     auto pkt = NewPacket();
     Read(dev, pkt.get());
     Read(dev, pkt.get());
-    EXPECT_EQ(pkt->pts, 40000);
-    if (told) {
-      // Told pauses count even when the reader kept busy meanwhile.
-      NoteCapturePaused(true);
-      const std::int64_t until = NowUs() + 1000000;
-      volatile std::uint64_t spin = 0;
-      while (NowUs() < until) spin = spin + 1;
-      NoteCapturePaused(false);
-    } else {
-      std::this_thread::sleep_for(std::chrono::seconds(1));
-    }
-    int quick = 0;
-    for (int i = 0; i < 5; ++i) {
-      const std::int64_t t = NowUs();
-      Read(dev, pkt.get());
-      if (NowUs() - t < 5000) ++quick;
-      EXPECT_EQ(pkt->pts, 80000 + i * 40000);
-    }
-    EXPECT_LE(quick, 1);
+    const std::int64_t before = pkt->pts;
+    const std::int64_t stallUntil = NowUs() + 1000000;
+    volatile std::uint64_t spin = 0;
+    if (busy) while (NowUs() < stallUntil) spin = spin + 1;
+    else std::this_thread::sleep_for(std::chrono::seconds(1));
+
+    std::int64_t t = NowUs();
+    Read(dev, pkt.get());
+    EXPECT_LT(NowUs() - t, 10000);
+    EXPECT_EQ(pkt->pts % 40000, 0);
+    EXPECT_NEAR(double(pkt->pts - before), 1000000, 60000);
+    const std::int64_t afterGap = pkt->pts;
+    t = NowUs();
+    Read(dev, pkt.get());
+    EXPECT_NEAR(double(NowUs() - t), 40000, 10000);
+    EXPECT_EQ(pkt->pts - afterGap, 40000);
   }
+}
+
+// A pause told through the recording's capture session is left out of the time line, as the sound
+// device leaves it out: no burst of catch-up frames and no gap, even while the reader kept busy.
+TEST_F(ScreenCaptureTest, SessionPauseIsLeftOutOfTheTimeLine) {
+  std::shared_ptr<TCaptureSession> session = TCaptureSession::Create();
+  TDeviceInput dev;
+  ASSERT_EQ(Open(dev, "offset=0,0;framesize=32,32;framerate=25/1;session=" + std::to_string(session->Number())), 0);
+  auto pkt = NewPacket();
+  Read(dev, pkt.get());
+  Read(dev, pkt.get());
+  EXPECT_EQ(pkt->pts, 40000);
+  session->SetPaused(true);
+  const std::int64_t until = NowUs() + 1000000;
+  volatile std::uint64_t spin = 0;
+  while (NowUs() < until) spin = spin + 1;
+  session->SetPaused(false);
+  int quick = 0;
+  for (int i = 0; i < 5; ++i) {
+    const std::int64_t t = NowUs();
+    Read(dev, pkt.get());
+    if (NowUs() - t < 5000) ++quick;
+    EXPECT_EQ(pkt->pts, 80000 + i * 40000);
+  }
+  EXPECT_LE(quick, 1);
 }
 
 }  // namespace

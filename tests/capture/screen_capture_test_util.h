@@ -164,7 +164,7 @@ using TPacketPtr = std::unique_ptr<AVPacket, TPacketDeleter>;
 inline TPacketPtr NewPacket() { return TPacketPtr(ff::av_packet_alloc()); }
 
 inline TScreenCaptureContext* CaptureState(TDeviceInput& dev) {
-  return static_cast<TScreenCaptureContext*>(dev.Context()->priv_data);
+  return DeviceState<TScreenCaptureContext>(dev.Context());
 }
 
 inline Display* OpenTestDisplay() {

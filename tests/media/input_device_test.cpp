@@ -91,6 +91,37 @@ const TInputDevice kVideoDevice = {"testvideo", "Test video device", sizeof(TTes
 const TInputDevice kAudioDevice = {"testaudio", "Test audio device", sizeof(TTestState), AudioReadHeader,
                                    ReadPacket, ReadClose, AVFMT_NOFILE};
 
+// A device whose state is an object the host owns.
+struct TObjectState : TDeviceState {
+  TObjectState() { ++Live; }
+  ~TObjectState() override { --Live; }
+  static int Live;
+  bool Opened = false;
+};
+int TObjectState::Live = 0;
+
+int ObjectReadHeader(AVFormatContext* ctx, TFormatParameters*) {
+  if (Log.FailWith) {
+    SetDeviceError(ctx, "The test device cannot be opened.");
+    return Log.FailWith;
+  }
+  DeviceState<TObjectState>(ctx)->Opened = true;
+  return 0;
+}
+
+int ObjectReadPacket(AVFormatContext*, AVPacket*) { return AVERROR_EOF; }
+
+int ObjectReadClose(AVFormatContext* ctx) {
+  ++Log.CloseCalls;
+  Log.StateSeenAtClose = DeviceState<TObjectState>(ctx)->Opened;
+  return 0;
+}
+
+std::unique_ptr<TDeviceState> NewObjectState() { return std::make_unique<TObjectState>(); }
+
+const TInputDevice kObjectDevice = {"testobject", "Test object device", 0, ObjectReadHeader, ObjectReadPacket,
+                                    ObjectReadClose, AVFMT_NOFILE, NewObjectState};
+
 class InputDeviceTest : public ::testing::Test {
  protected:
   void SetUp() override { Log = TTestLog(); }
@@ -199,6 +230,23 @@ TEST_F(InputDeviceTest, FailedOpenLeavesNothingOpen) {
   ASSERT_EQ(in.Open(&kAudioDevice, "", nullptr), 0);
   EXPECT_EQ(Log.CloseCalls, 1);
   EXPECT_EQ(in.Device(), &kAudioDevice);
+}
+
+// The object lives from before read_header until after read_close, or until a failed open returns
+// with its reason in words.
+TEST_F(InputDeviceTest, ObjectStateLivesFromOpenToClose) {
+  TDeviceInput in;
+  ASSERT_EQ(in.Open(&kObjectDevice, "", nullptr), 0);
+  EXPECT_EQ(TObjectState::Live, 1);
+  in.Close();
+  EXPECT_TRUE(Log.StateSeenAtClose);
+  EXPECT_EQ(TObjectState::Live, 0);
+
+  Log.FailWith = AVERROR(EIO);
+  EXPECT_EQ(in.Open(&kObjectDevice, "", nullptr), AVERROR(EIO));
+  EXPECT_EQ(TObjectState::Live, 0);
+  EXPECT_EQ(in.ErrorText(), "The test device cannot be opened.");
+  EXPECT_EQ(Log.CloseCalls, 1);
 }
 
 }  // namespace
