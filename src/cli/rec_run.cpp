@@ -124,9 +124,9 @@ void RunUntilEnded(TRecording& recording, TSignalPipe& signals, TTerminalKeys& k
     ::poll(fds, 3, 200);
     if (fds[1].revents & POLLIN) wake.Drain();
     RunMainThreadCalls();
-    while (const int signal = signals.Take()) {
-      if (signal == SIGUSR1) setPaused(true);
-      else if (signal == SIGUSR2) setPaused(false);
+    while (const int number = signals.Take()) {
+      if (number == SIGUSR1) setPaused(true);
+      else if (number == SIGUSR2) setPaused(false);
       else stop();
     }
     // A terminal that went away (its window closed) has nothing more to say; its HUP stops us.
