@@ -113,7 +113,13 @@ struct TTerminateInfo {
   int TaskIndex = 0;  // -1 for the final event
   bool Completed = false;
   bool Failed = false;
-  std::string ErrorMessage;
+  std::string ErrorMessage;  // the failure, saying which step or input ("Input #1 failed: ...")
+  // The failure in words that stand alone in a sentence for the user ("The recorded window was
+  // closed."): a failed input's own reason, else the same as ErrorMessage.
+  std::string Reason;
+  // The input whose read failed mid-run, -1 otherwise. The run was flushed and its files finished:
+  // what was recorded up to the failure is kept.
+  int FailedInput = -1;
 };
 
 struct TProgressInfo {

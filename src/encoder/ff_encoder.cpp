@@ -135,7 +135,7 @@ int TFFEncoder::AddTask(const std::wstring& fileName, const TInputOptions* optio
   TFFmpeg* t = task.get();
   task->OnBeforeFindStreamInfo = [this, alive, t](AVFormatContext* ctx) {
     // Raised on the caller's thread, during the open below.
-    if (*alive && OnBeforeFindStreamInfo) OnBeforeFindStreamInfo(t, ctx);
+    if (*alive) OnBeforeFindStreamInfo(t, ctx);
   };
   task->OnPreviewBitmap = [this, alive, t](TCustomFFmpeg&, const TBitmap& bitmap, std::int64_t pts, int frame) {
     if (*alive) DoPreviewBitmap(*t, bitmap, pts, frame);

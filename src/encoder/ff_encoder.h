@@ -6,19 +6,22 @@
 // terminate handlers run on the main thread when TriggerEventInMainThread is set (the default): a
 // worker posts the call and waits, so the main thread must keep running queued calls
 // (RunMainThreadCalls / WaitMainThreadCalls, or the shell's event loop). Audio and video hooks
-// always run on the worker thread.
+// always run on the worker thread. The handler slots are set and cleared on the main thread while
+// workers and delivery threads read them, so each is a locked slot that callers copy from.
 #pragma once
 
 #include <atomic>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "encoder/custom_encoder.h"
 #include "encoder/encoder_records.h"
 #include "encoder/ffmpeg_task_list.h"
 #include "encoder/task_threads.h"
 #include "engine/convert_thread.h"
+#include "media/locked_handler.h"
 
 namespace qv {
 
@@ -39,13 +42,13 @@ class TFFEncoder : public TCustomEncoder {
   // Worker priority; mapped to the worker's nice value (see engine/convert_thread.h).
   TThreadPriority ThreadPriority = tpNormal;
   bool TriggerEventInMainThread = true;
-  TAudioHookEvent OnAudioHook;
-  TBeforeFindStreamInfoEvent OnBeforeFindStreamInfo;
-  TPreviewBitmapEvent OnPreviewBitmap;
-  TProgressEvent OnProgress;
-  TTerminateEvent OnTerminate;
-  TVideoHookEvent OnVideoInputHook;
-  TVideoHookEvent OnVideoOutputHook;
+  TLockedHandler<TAudioHookEvent> OnAudioHook;
+  TLockedHandler<TBeforeFindStreamInfoEvent> OnBeforeFindStreamInfo;
+  TLockedHandler<TPreviewBitmapEvent> OnPreviewBitmap;
+  TLockedHandler<TProgressEvent> OnProgress;
+  TLockedHandler<TTerminateEvent> OnTerminate;
+  TLockedHandler<TVideoHookEvent> OnVideoInputHook;
+  TLockedHandler<TVideoHookEvent> OnVideoOutputHook;
 
   // ---- public settings, handed to each new task ----
   int MaxFiles = 20;  // inputs and outputs per task (1..512)
@@ -104,10 +107,14 @@ class TFFEncoder : public TCustomEncoder {
   void BindRunCallbacks(TFFmpeg& task);
   void BindHookCallbacks(TFFmpeg& task, const TOutputOptions& options);
   bool OpenInputOf(TFFmpeg& task, int inputIndex, const std::wstring& fileName, const TInputOptions* options);
-  void StartNextTask();  // under TerminateLock
-  void IssueFinalEvent();  // under TerminateLock
-  void VideoHook(TVideoHookEvent& handler, TFFmpeg& task, TBitmap& bitmap, bool* disable, bool* changed,
-                 std::int64_t pts, int frameNumber);
+  void StartNextTask();
+  // Under TerminateLock: the events to hand over once the lock is let go (see TTerminateDeliveries).
+  using THandOver = std::vector<TTerminateDelivery>;
+  void IssueTaskEvent(TFFmpeg& task, int index, THandOver& handOver);
+  void IssueFinalEvent(THandOver& handOver);
+  void HandOver(THandOver& handOver);  // outside TerminateLock
+  void VideoHook(const TLockedHandler<TVideoHookEvent>& slot, TFFmpeg& task, TBitmap& bitmap, bool* disable,
+                 bool* changed, std::int64_t pts, int frameNumber);
 
   bool FPreview = false;
   bool FPreviewBitmap = false;
@@ -117,10 +124,9 @@ class TFFEncoder : public TCustomEncoder {
   TFFmpegList Tasks;
   std::mutex AudioHookLock, PreviewLock, ProgressLock, VideoHookLock;
   // Recursive: a task that fails to start reports its end at once, in the thread that started it,
-  // which may be DoTerminate starting the next task.
+  // which may be StartTask starting the tasks under this lock.
   std::recursive_mutex TerminateLock;
   TProgressInfo ProgressScratch;
-  TTerminateInfo TerminateScratch;
   TPreviewInfo PreviewScratch;
   THookInfo HookScratch;
 

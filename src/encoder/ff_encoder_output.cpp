@@ -190,6 +190,13 @@ bool TFFEncoder::SetOutputFile(int taskIndex, const std::wstring& fileName, cons
     return false;
   }
   const int outputIndex = task->OutputCount();
+  // A failure after the open (a stream that "new*" lines add, the join slots) closes what was opened.
+  auto fail = [&](const std::string& error) {
+    FLastError = error;
+    task->CloseOutputsFrom(outputIndex);
+    task->ResetOutputOptions(outputIndex);
+    return false;
+  };
   TOutputOptions o;
   if (options) {
     o = *options;
@@ -212,18 +219,12 @@ bool TFFEncoder::SetOutputFile(int taskIndex, const std::wstring& fileName, cons
       task->ResetOutputOptions(outputIndex);
     }
     task->IoTimeout = IoTimeout;
-    if (task->OpenOutput(fileName, o.Join) < 0) {
-      FLastError = task->LastError();
-      task->ResetOutputOptions(outputIndex);
-      return false;
-    }
+    if (task->OpenOutput(fileName, o.Join) < 0) return fail(task->LastError());
     AddNewStreams(*task, lines, defaults);
     if (o.Join) task->PrepareJoin();
     return true;
   } catch (const std::exception& e) {
-    FLastError = e.what();
-    task->ResetOutputOptions(outputIndex);
-    return false;
+    return fail(e.what());
   }
 }
 

@@ -18,7 +18,10 @@ void TFFEncoder::StartTask(int count) {
   FPaused = false;
   if (FPendingCount == 0) {
     // Nothing to run: the run is over at once, or Working would never clear its way to ClearTasks.
-    IssueFinalEvent();
+    THandOver handOver;
+    IssueFinalEvent(handOver);
+    lock.unlock();
+    HandOver(handOver);
     return;
   }
   if (FThreaded) {
@@ -43,12 +46,12 @@ void TFFEncoder::StartTask(int count) {
 // Takes the next task and starts it. The index is taken before the start: a task that cannot start
 // reports its end inside Start, and DoTerminate then starts the one after it.
 void TFFEncoder::StartNextTask() {
-  TFFmpeg* task;
+  std::shared_ptr<TFFmpeg> task;
   {
     std::lock_guard<std::recursive_mutex> lock(TerminateLock);
     if (FPendingCount <= 0) return;
     --FPendingCount;
-    task = Tasks.Items(NextTask++);
+    task = Tasks.Hold(NextTask++);
   }
   if (!task) return;
   task->ProgressIntervalUs = std::int64_t(FProgressInterval) * 1000;
@@ -77,54 +80,81 @@ void TFFEncoder::Stop(bool wait) {
 }
 
 void TFFEncoder::DoTerminate(TFFmpeg* task) {
-  std::lock_guard<std::recursive_mutex> lock(TerminateLock);
-  if (!task) {
-    IssueFinalEvent();
+  // The events are handed over after the lock is let go: one that has to be handed over in this
+  // thread waits for the handlers before it, and those may call the component.
+  THandOver handOver;
+  bool startNext = false;
+  {
+    std::lock_guard<std::recursive_mutex> lock(TerminateLock);
+    if (!task) {
+      IssueFinalEvent(handOver);
+    } else {
+      // A task no longer in the list is being freed at teardown: it has nothing left to report, and
+      // an event with index -1 would pass for the final one.
+      const int index = Tasks.IndexOf(task);
+      if (index < 0) return;
+      IssueTaskEvent(*task, index, handOver);
+      ++FFinishedCount;
+      if (FPendingCount < 1) {
+        if (FWorking && !FAllDone && FFinishedCount >= Tasks.Count()) IssueFinalEvent(handOver);
+      } else {
+        startNext = FThreaded;
+      }
+    }
+  }
+  HandOver(handOver);
+  if (startNext) StartNextTask();
+}
+
+void TFFEncoder::IssueTaskEvent(TFFmpeg& task, int index, THandOver& handOver) {
+  TTerminateEvent handler = OnTerminate.Load();
+  if (!handler) return;
+  TTerminateInfo info;
+  info.TaskIndex = index;
+  info.Completed = task.CompletedNormally;
+  info.Failed = task.Failed;
+  info.ErrorMessage = task.FailText;
+  info.Reason = task.FailReason;
+  info.FailedInput = task.FailedInput;
+  if (FThreaded || !FWorking)
+    handOver.push_back(Deliveries.Issue(std::move(handler), this, info, TriggerEventInMainThread));
+  else
+    handler(this, info);
+}
+
+void TFFEncoder::IssueFinalEvent(THandOver& handOver) {
+  TTerminateEvent handler = OnTerminate.Load();
+  if (!handler) {
+    FAllDone = true;
     return;
   }
-  if (OnTerminate) {
-    TerminateScratch.TaskIndex = Tasks.IndexOf(task);
-    TerminateScratch.Completed = task->CompletedNormally;
-    TerminateScratch.Failed = task->Failed;
-    TerminateScratch.ErrorMessage = task->FailText;
-    if (FThreaded || !FWorking)
-      Deliveries.Deliver(OnTerminate, this, TerminateScratch, false, TriggerEventInMainThread);
-    else
-      OnTerminate(this, TerminateScratch);
-  }
-  ++FFinishedCount;
-  if (FPendingCount < 1) {
-    if (FWorking && !FAllDone && FFinishedCount >= Tasks.Count()) IssueFinalEvent();
-  } else if (FThreaded) {
-    StartNextTask();
+  TTerminateInfo info;
+  info.TaskIndex = -1;
+  info.Completed = true;
+  if (FThreaded || !FWorking) {
+    // Done before the delivery exists: its handler may run at once and must find the run over (a
+    // handler that clears the tasks on the final event would be refused otherwise).
+    FAllDone = true;
+    handOver.push_back(Deliveries.Issue(std::move(handler), this, info, TriggerEventInMainThread));
+  } else {
+    // Inline the handler runs inside the last task's end, which must not be freed under it.
+    handler(this, info);
+    FAllDone = true;
   }
 }
 
-void TFFEncoder::IssueFinalEvent() {
-  if (!OnTerminate) {
-    FAllDone = true;
-    return;
-  }
-  TerminateScratch = TTerminateInfo();
-  TerminateScratch.TaskIndex = -1;
-  TerminateScratch.Completed = true;
-  if (FThreaded || !FWorking) {
-    // Done before the delivery thread exists: its handler may run at once and must find the run
-    // over (a handler that clears the tasks on the final event would be refused otherwise).
-    FAllDone = true;
-    Deliveries.Deliver(OnTerminate, this, TerminateScratch, true, TriggerEventInMainThread);
-  } else {
-    // Inline the handler runs inside the last task's end, which must not be freed under it.
-    OnTerminate(this, TerminateScratch);
-    FAllDone = true;
-  }
+void TFFEncoder::HandOver(THandOver& handOver) {
+  for (TTerminateDelivery& delivery : handOver) Deliveries.Dispatch(std::move(delivery));
+  handOver.clear();
 }
 
 void TFFEncoder::DoProgress(TFFmpeg& task, int inputIndex, std::int64_t totalDuration, std::int64_t currentTime,
                             std::int64_t totalSize, double bitRate, double quality, int fps, int frameNumber) {
   if (!OnProgress) return;
   std::lock_guard<std::mutex> lock(ProgressLock);
-  ProgressScratch.TaskIndex = Tasks.IndexOf(&task);
+  const int index = Tasks.IndexOf(&task);
+  if (index < 0) return;  // a task being freed at teardown
+  ProgressScratch.TaskIndex = index;
   ProgressScratch.InputIndex = inputIndex;
   ProgressScratch.FrameNumber = frameNumber;
   ProgressScratch.FPS = fps;
@@ -133,9 +163,8 @@ void TFFEncoder::DoProgress(TFFmpeg& task, int inputIndex, std::int64_t totalDur
   ProgressScratch.TotalSize = totalSize;
   ProgressScratch.CurrentTime = currentTime;
   ProgressScratch.TotalDuration = totalDuration;
-  auto call = [this] {
-    if (OnProgress) OnProgress(this, &ProgressScratch);
-  };
+  // The slot is read when the call runs: it may have been cleared while the call was queued.
+  auto call = [this] { OnProgress(this, &ProgressScratch); };
   if (TriggerEventInMainThread)
     CallInMainThread(call);
   else
@@ -149,18 +178,17 @@ void TFFEncoder::DoPreviewBitmap(TFFmpeg& task, const TBitmap& bitmap, std::int6
   PreviewScratch.Bitmap = &bitmap;
   PreviewScratch.FrameNumber = frameNumber;
   PreviewScratch.PTS = pts;
-  auto call = [this] {
-    if (OnPreviewBitmap) OnPreviewBitmap(this, PreviewScratch);
-  };
+  auto call = [this] { OnPreviewBitmap(this, PreviewScratch); };
   if (TriggerEventInMainThread)
     CallInMainThread(call);
   else
     call();
 }
 
-void TFFEncoder::VideoHook(TVideoHookEvent& handler, TFFmpeg& task, TBitmap& bitmap, bool* disable, bool* changed,
-                           std::int64_t pts, int frameNumber) {
+void TFFEncoder::VideoHook(const TLockedHandler<TVideoHookEvent>& slot, TFFmpeg& task, TBitmap& bitmap, bool* disable,
+                           bool* changed, std::int64_t pts, int frameNumber) {
   std::lock_guard<std::mutex> lock(VideoHookLock);
+  const TVideoHookEvent handler = slot.Load();
   if (!handler) return;
   HookScratch.TaskIndex = Tasks.IndexOf(&task);
   HookScratch.Bitmap = &bitmap;
@@ -187,8 +215,7 @@ void TFFEncoder::DoVideoOutputHook(TFFmpeg& task, TBitmap& bitmap, bool* disable
 void TFFEncoder::DoAudioHook(TFFmpeg& task, std::uint8_t* samples, int sampleFormat, int channels, int sampleRate,
                              int size, std::int64_t pts) {
   std::lock_guard<std::mutex> lock(AudioHookLock);
-  if (OnAudioHook)
-    OnAudioHook(this, Tasks.IndexOf(&task), pts, samples, size, sampleRate, channels, AVSampleFormat(sampleFormat));
+  OnAudioHook(this, Tasks.IndexOf(&task), pts, samples, size, sampleRate, channels, AVSampleFormat(sampleFormat));
 }
 
 void TFFEncoder::BindHookCallbacks(TFFmpeg& task, const TOutputOptions& options) {

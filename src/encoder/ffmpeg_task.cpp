@@ -13,7 +13,7 @@ TFFmpeg::TFFmpeg(int capacity, TCustomEncoder* encoder)
 TFFmpeg::~TFFmpeg() {
   // Unbind first: a task freed while it runs stops and ends without a terminate event. The engine's
   // destructor then stops the run and waits for it.
-  FAlive->store(false);
+  Detach();
   Stop(true);
 }
 

@@ -37,6 +37,8 @@ class TFFmpeg : public TCustomFFmpeg {
   // once it is false, so a run that ends while the task is freed raises no event into a half-gone
   // object (and no callback member is rewritten while the worker may be reading it).
   std::shared_ptr<std::atomic<bool>> Alive() const { return FAlive; }
+  // Cuts the callbacks off: the task raises no more events (it left the component's list).
+  void Detach() { FAlive->store(false); }
 
  private:
   int Capacity;

@@ -11,29 +11,36 @@ int TFFmpegList::Add(std::unique_ptr<TFFmpeg> task) {
 void TFFmpegList::Clear() {
   // Freed one at a time, in order; each task stops and waits for its run as it is freed.
   for (;;) {
-    std::unique_ptr<TFFmpeg> victim;
+    std::shared_ptr<TFFmpeg> victim;
     {
       std::lock_guard<std::mutex> lock(Lock);
       if (Tasks.empty()) return;
-      victim = std::move(Tasks.front());
-      Tasks.erase(Tasks.begin());
+      victim = Remove(0);
     }
   }
 }
 
 void TFFmpegList::Delete(int index) {
-  std::unique_ptr<TFFmpeg> victim;
+  std::shared_ptr<TFFmpeg> victim;
   {
     std::lock_guard<std::mutex> lock(Lock);
     if (index < 0 || index >= int(Tasks.size())) return;
-    victim = std::move(Tasks[size_t(index)]);
-    Tasks.erase(Tasks.begin() + index);
+    victim = Remove(size_t(index));
   }
 }
 
-TFFmpeg* TFFmpegList::Items(int index) const {
+std::shared_ptr<TFFmpeg> TFFmpegList::Remove(size_t index) {
+  std::shared_ptr<TFFmpeg> task = std::move(Tasks[index]);
+  Tasks.erase(Tasks.begin() + std::ptrdiff_t(index));
+  task->Detach();
+  return task;
+}
+
+TFFmpeg* TFFmpegList::Items(int index) const { return Hold(index).get(); }
+
+std::shared_ptr<TFFmpeg> TFFmpegList::Hold(int index) const {
   std::lock_guard<std::mutex> lock(Lock);
-  return index >= 0 && index < int(Tasks.size()) ? Tasks[size_t(index)].get() : nullptr;
+  return index >= 0 && index < int(Tasks.size()) ? Tasks[size_t(index)] : nullptr;
 }
 
 int TFFmpegList::IndexOf(const TFFmpeg* task) const {
@@ -48,27 +55,25 @@ int TFFmpegList::Count() const {
   return int(Tasks.size());
 }
 
-std::vector<TFFmpeg*> TFFmpegList::Snapshot() const {
+std::vector<std::shared_ptr<TFFmpeg>> TFFmpegList::Snapshot() const {
   std::lock_guard<std::mutex> lock(Lock);
-  std::vector<TFFmpeg*> all;
-  for (const auto& t : Tasks) all.push_back(t.get());
-  return all;
+  return Tasks;
 }
 
 void TFFmpegList::PauseAll() {
-  for (TFFmpeg* t : Snapshot()) t->Pause();
+  for (const auto& t : Snapshot()) t->Pause();
 }
 
 void TFFmpegList::ResumeAll() {
-  for (TFFmpeg* t : Snapshot()) t->Resume();
+  for (const auto& t : Snapshot()) t->Resume();
 }
 
 void TFFmpegList::StopAll(bool wait) {
-  for (TFFmpeg* t : Snapshot()) t->Terminate(wait);
+  for (const auto& t : Snapshot()) t->Terminate(wait);
 }
 
 void TFFmpegList::SetPreviewBit(int bit, bool on) {
-  for (TFFmpeg* t : Snapshot()) {
+  for (const auto& t : Snapshot()) {
     int flags = t->PreviewFlags();
     t->SetPreviewFlags(on ? flags | bit : flags & ~bit);
   }

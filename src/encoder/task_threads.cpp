@@ -2,50 +2,64 @@
 
 #include <chrono>
 #include <exception>
+#include <system_error>
 
 #include "media/logger.h"
 #include "media/main_thread.h"
 
 namespace qv {
 
-void TTerminateDeliveries::Deliver(const TTerminateEvent& handler, TObject* sender, const TTerminateInfo& info,
-                                   bool /*waitForPrevious*/, bool inMainThread) {
-  Reap(false);
-  std::uint64_t ticket;
-  {
-    std::lock_guard<std::mutex> lock(State->Lock);
-    ticket = ++State->Issued;
-  }
-  auto ended = std::make_shared<std::atomic<bool>>(false);
-  std::lock_guard<std::mutex> lock(ThreadsLock);
-  Threads.push_back({std::thread(&TTerminateDeliveries::Run, State, ticket, handler, sender, info, inMainThread, ended),
-                     ended});
+namespace {
+
+void LogDeliveryError(TObject* sender, const std::string& text) {
+  GetLogger()->Log(sender, llError, LogSpeaker("encoder", sender) + text);
 }
 
-void TTerminateDeliveries::Run(std::shared_ptr<TState> state, std::uint64_t ticket, TTerminateEvent handler,
-                               TObject* sender, TTerminateInfo info, bool inMainThread,
-                               std::shared_ptr<std::atomic<bool>> ended) {
+}  // namespace
+
+TTerminateDelivery TTerminateDeliveries::Issue(TTerminateEvent handler, TObject* sender, const TTerminateInfo& info,
+                                               bool inMainThread) {
+  TTerminateDelivery delivery{0, std::move(handler), sender, info, inMainThread};
+  std::lock_guard<std::mutex> lock(State->Lock);
+  delivery.Ticket = ++State->Issued;
+  return delivery;
+}
+
+void TTerminateDeliveries::Dispatch(TTerminateDelivery delivery) {
+  Reap(false);
   {
-    std::unique_lock<std::mutex> lock(state->Lock);
-    state->Cond.wait(lock, [&] { return state->Done + 1 == ticket; });
+    std::lock_guard<std::mutex> lock(ThreadsLock);
+    TThreadEntry& entry = Threads.emplace_back();
+    entry.Ended = std::make_shared<std::atomic<bool>>(false);
+    try {
+      entry.Thread = std::thread([state = State, delivery, ended = entry.Ended] {
+        Run(state, delivery);
+        ended->store(true);
+      });
+      return;
+    } catch (const std::system_error& e) {
+      Threads.pop_back();
+      LogDeliveryError(delivery.Sender,
+                       std::string("No thread for a terminate event (") + e.what() + "); it is handed over here");
+    }
   }
+  Run(State, delivery);
+}
+
+bool TTerminateDeliveries::Cancelled(TState& state) {
+  std::lock_guard<std::mutex> lock(state.Lock);
+  return state.Cancelled;
+}
+
+void TTerminateDeliveries::Run(const std::shared_ptr<TState>& state, const TTerminateDelivery& delivery) {
+  WaitDone(*state, delivery.Ticket - 1);
   try {
     auto call = [&] {
-      bool cancelled;
-      {
-        std::lock_guard<std::mutex> lock(state->Lock);
-        cancelled = state->Cancelled;
-      }
-      if (!cancelled && handler) handler(sender, info);
+      // Checked again inside the call: Shutdown may cancel while it waits for the main thread.
+      if (!Cancelled(*state) && delivery.Handler) delivery.Handler(delivery.Sender, delivery.Info);
     };
-    bool cancelled;
-    {
-      std::lock_guard<std::mutex> lock(state->Lock);
-      cancelled = state->Cancelled;
-    }
-    // Checked again inside the call: Shutdown may cancel while it waits for the main thread.
-    if (!cancelled) {
-      if (inMainThread)
+    if (!Cancelled(*state)) {
+      if (delivery.InMainThread)
         CallInMainThread(call);
       else
         call();
@@ -53,16 +67,29 @@ void TTerminateDeliveries::Run(std::shared_ptr<TState> state, std::uint64_t tick
   } catch (const std::exception& e) {
     // The thread is the handler's last caller: the error can only be logged, and it must not keep
     // the events after it from being delivered.
-    GetLogger()->Log(sender, llError, std::string("Error in terminate event: ") + e.what());
+    LogDeliveryError(delivery.Sender, std::string("Error in terminate event: ") + e.what());
   } catch (...) {
-    GetLogger()->Log(sender, llError, "Error in terminate event");
+    LogDeliveryError(delivery.Sender, "Error in terminate event");
   }
   {
     std::lock_guard<std::mutex> lock(state->Lock);
-    state->Done = ticket;
+    state->Done = delivery.Ticket;
   }
   state->Cond.notify_all();
-  ended->store(true);
+}
+
+void TTerminateDeliveries::WaitDone(TState& state, std::uint64_t ticket) {
+  for (;;) {
+    {
+      std::unique_lock<std::mutex> lock(state.Lock);
+      if (state.Done >= ticket) return;
+      if (!IsMainThread()) {
+        state.Cond.wait_for(lock, std::chrono::milliseconds(20));
+        continue;
+      }
+    }
+    WaitMainThreadCalls(std::chrono::milliseconds(10));
+  }
 }
 
 bool TTerminateDeliveries::Delivered() const {
@@ -76,17 +103,7 @@ void TTerminateDeliveries::WaitAll() {
     std::lock_guard<std::mutex> lock(State->Lock);
     target = State->Issued;
   }
-  for (;;) {
-    {
-      std::unique_lock<std::mutex> lock(State->Lock);
-      if (State->Done >= target) break;
-      if (!IsMainThread()) {
-        State->Cond.wait_for(lock, std::chrono::milliseconds(20));
-        continue;
-      }
-    }
-    WaitMainThreadCalls(std::chrono::milliseconds(10));
-  }
+  WaitDone(*State, target);
   Reap(false);
 }
 

@@ -58,7 +58,7 @@ struct TAudioEnv {
   std::int64_t* AudioBytes = nullptr;  // encoded audio byte counter
   // Writes one finished packet (pts/dts already in the output stream's time base).
   std::function<void(AVPacket* pkt)> Write;
-  void Log(TLogLevel level, const std::string& msg) const { GetLogger()->Log(LogSender, level, msg); }
+  void Log(TLogLevel level, const std::string& msg) const { EngineLog(LogSender, level, msg); }
 };
 
 // ---- sizing (audio_path_setup.cpp) ----

@@ -115,6 +115,9 @@ class TCustomFFmpeg {
   void AddStreamToLastOutput(AVMediaType kind);
   // Closes every input and output file and frees the per-file records.
   void CloseFiles();
+  // Closes the outputs from `index` on (with their join slots), so a set-up that failed after the
+  // open leaves nothing open; a file they left empty is removed.
+  void CloseOutputsFrom(int index);
 
   int InputCount() const { return int(Inputs.size()); }
   int OutputCount() const { return int(Outputs.size()); }
@@ -150,7 +153,12 @@ class TCustomFFmpeg {
   std::atomic<bool> Finished{false};
   std::atomic<bool> CompletedNormally{false};
   std::atomic<bool> Failed{false};
-  std::string FailText;  // read once Finished is set (or in the terminate event)
+  // Read once Finished is set (or in the terminate event). FailText is the first failure's message;
+  // FailReason says it in words that stand alone ("The recorded window was closed."); FailedInput is
+  // the input whose read failed mid-run (-1 when the failure was not an input's).
+  std::string FailText;
+  std::string FailReason;
+  int FailedInput = -1;
 
   // Events, called on the run's thread. Progress arguments: the engine, the input file being read
   // (-1 on the last report), TotalDuration (µs, -1 unknown), current time (µs), total size (bytes),
@@ -207,6 +215,7 @@ class TCustomFFmpeg {
   void SetFloatField(const std::string& name, const std::string& value);
   void SetBitRate(const std::string& name, const std::string& value);
   void SetGeneric(const std::string& name, const std::string& value);
+  bool SetStoreOption(const std::string& name, const std::string& value);  // the option store, failures logged
   void SetCodecName(const std::string& name, const std::string& value);
   void SetCodecTag(const std::string& name, const std::string& value);
   void SetBitstreamFilter(const std::string& name, const std::string& value);
@@ -242,6 +251,7 @@ class TCustomFFmpeg {
   friend class TConvertThread;
   friend struct TRunAccess;  // the run's own files
   void ShutdownRun();  // destructor: stop and wait, join the threads, CloseAll
+  std::vector<std::string> OutputFilesFrom(size_t index) const;  // names of the files outputs wrote to
   void FinishedPath();
   static bool ReadStopThunk(void* object, void* instance);  // stop check, active only while reading
   bool StartDrain(double& drainTo);  // after a stop: do live inputs lag the furthest output?
@@ -250,6 +260,14 @@ class TCustomFFmpeg {
   bool SpliceFlush = false;  // join mode: draining a segment whose encoders go on with the next
   bool InputHookActive = false, OutputHookActive = false;  // hooks of this run (a hook may switch itself off)
   void RecordFailure(const std::exception& e);
+  // A read error of an input other than "try again" and the end: it ends the run as failed, after
+  // the flush and the trailer have finished the file so far.
+  struct TInputFailure {
+    int Input = -1;
+    std::string Reason, Message;
+  };
+  TInputFailure DescribeInputFailure(int fileIndex, int code);
+  void RecordInputFailure(const TInputFailure& failure);
   void Transcode();
   void SetupRun();            // stream_mapping.cpp / codec_setup.cpp
   void MapStreams();

@@ -5,6 +5,10 @@
 
 namespace qv {
 
+void EngineLog(const void* engine, TLogLevel level, const std::string& msg) {
+  GetLogger()->Log(engine, level, LogSpeaker("transcoder", engine) + msg);
+}
+
 void TCodecContextDeleter::operator()(AVCodecContext* ctx) const {
   if (ctx) ff::avcodec_free_context(&ctx);
 }

@@ -10,6 +10,7 @@
 
 #include "media/ff_api.h"
 #include "media/input_device.h"
+#include "media/logger.h"
 
 namespace qv {
 
@@ -17,6 +18,10 @@ namespace qv {
 constexpr int kMaxStreams = 20;
 constexpr std::int64_t kNoWatch = INT64_MAX;    // WatchStart while nothing is watched
 constexpr std::int64_t kNoLimitTime = INT64_MAX;  // recording time without limit
+
+// The engine's own log lines, named "[transcoder @ 0x…]" after the engine that speaks, so a reader
+// tells them from the libraries' lines and one run's lines from another's.
+void EngineLog(const void* engine, TLogLevel level, const std::string& msg);
 
 // `map`: output stream n takes input stream (File, Stream), timed by (SyncFile, SyncStream).
 struct TStreamMap {

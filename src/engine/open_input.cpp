@@ -87,8 +87,9 @@ bool TCustomFFmpeg::OpenInputFile(const std::string& fileName, const std::string
       input->Device = std::make_unique<TDeviceInput>();
       int ret = input->Device->Open(device, input->URL, &ap);
       if (ret < 0) {
-        input->Device.reset();
-        FLastError = ErrorCodeText(fileName, ret);
+        // In the device's words when it gave some; its option string would tell the user nothing.
+        const std::string& words = input->Device->ErrorText();
+        FLastError = words.empty() ? ErrorCodeText(device->name, ret) : words;
         return false;
       }
       ctx = input->Device->Context();

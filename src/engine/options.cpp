@@ -21,7 +21,7 @@ bool In(const std::string& name, std::initializer_list<const char*> names) {
 
 }  // namespace
 
-void TCustomFFmpeg::Log(TLogLevel level, const std::string& msg) const { GetLogger()->Log(this, level, msg); }
+void TCustomFFmpeg::Log(TLogLevel level, const std::string& msg) const { EngineLog(this, level, msg); }
 
 void TCustomFFmpeg::SetOption(const std::string& name, const std::string& value) {
   // Member handlers have the class's access, so the small ones are written in place as lambdas
@@ -237,7 +237,7 @@ void TCustomFFmpeg::SetFloatField(const std::string& name, const std::string& va
 }
 
 void TCustomFFmpeg::SetBitRate(const std::string& name, const std::string& value) {
-  if (!SetGenericOption(Store, name, value)) {
+  if (!SetStoreOption(name, value)) {
     if (RaiseOnBadOption) RaiseFFmpeg(LastOptionError());
     return;
   }
@@ -246,8 +246,14 @@ void TCustomFFmpeg::SetBitRate(const std::string& name, const std::string& value
     Log(llWarning, "WARNING: The bitrate parameter is set too low. It takes bits/s as argument, not kbits/s");
 }
 
+bool TCustomFFmpeg::SetStoreOption(const std::string& name, const std::string& value) {
+  if (SetGenericOption(Store, name, value)) return true;
+  Log(llError, LastOptionError());
+  return false;
+}
+
 void TCustomFFmpeg::SetGeneric(const std::string& name, const std::string& value) {
-  if (!SetGenericOption(Store, name, value)) {
+  if (!SetStoreOption(name, value)) {
     if (RaiseOnBadOption) RaiseFFmpeg(LastOptionError());
     return;
   }

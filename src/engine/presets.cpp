@@ -212,7 +212,7 @@ void TCustomFFmpeg::ApplyPreset(char kind, const std::string& value) {
       continue;
     }
     for (const auto& [k, v] : TranslateLegacyLine(probe, key, val)) {
-      if (!SetGenericOption(Store, k, v) && RaiseOnBadOption)
+      if (!SetStoreOption(k, v) && RaiseOnBadOption)
         RaiseFFmpegFmt("%s\r\n%s: Invalid option or argument: \"%s\", parsed as \"%s\" = \"%s\"",
                        LastOptionError().c_str(), value.c_str(), line.c_str(), key.c_str(), val.c_str());
     }

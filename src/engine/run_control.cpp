@@ -1,9 +1,11 @@
 // Start, Run, Stop, Terminate, Pause and Resume of a transcoder run, and the end of a run: closing
 // the codecs that were opened, closing the files, the finished path with its terminate event.
 #include <filesystem>
+#include <system_error>
 
 #include "engine/custom_ffmpeg.h"
 #include "media/codec_lock.h"
+#include "media/ff_utils.h"
 #include "media/main_thread.h"
 
 namespace qv {
@@ -16,6 +18,14 @@ std::mutex& EngineCodecLock() {
   return lock;
 }
 
+void RemoveEmptyFiles(const std::vector<std::string>& names) {
+  for (const auto& name : names) {
+    std::error_code ec;
+    if (std::filesystem::is_regular_file(name, ec) && std::filesystem::file_size(name, ec) == 0 && !ec)
+      std::filesystem::remove(name, ec);
+  }
+}
+
 }  // namespace
 
 std::mutex& RunCodecListLock() { return EngineCodecLock(); }
@@ -26,7 +36,25 @@ void TCustomFFmpeg::RecordFailure(const std::exception& e) {
     Log(llQuiet, e.what());
   } catch (...) {
   }
-  if (!Failed.exchange(true)) FailText = e.what();
+  if (Failed.exchange(true)) return;
+  FailText = e.what();
+  FailReason = FailText;
+}
+
+TCustomFFmpeg::TInputFailure TCustomFFmpeg::DescribeInputFailure(int fileIndex, int code) {
+  // A device is named by its format, never by its option string: that tells the user nothing.
+  TInputFile& in = Input(fileIndex);
+  const std::string label = in.IsDevice() ? in.Device->Device()->name : in.FileName;
+  const std::string words = in.IsDevice() ? in.Device->ErrorText() : std::string();
+  const std::string named = words.empty() ? ErrorCodeText(label, code) : label + ": " + words;
+  return {fileIndex, words.empty() ? named : words, Format("Input #%d failed: %s", fileIndex, named.c_str())};
+}
+
+void TCustomFFmpeg::RecordInputFailure(const TInputFailure& failure) {
+  if (Failed.exchange(true)) return;
+  FailText = failure.Message;
+  FailReason = failure.Reason;
+  FailedInput = failure.Input;
 }
 
 TConvertThread* TCustomFFmpeg::Start(bool threaded, TThreadPriority priority) {
@@ -108,18 +136,30 @@ void TCustomFFmpeg::CloseRunCodecs() {
   for (auto& ist : Ist) ist.DecoderOpen = false;
 }
 
+std::vector<std::string> TCustomFFmpeg::OutputFilesFrom(size_t index) const {
+  std::vector<std::string> names;
+  for (size_t k = index; k < Outputs.size(); ++k) {
+    const TOutputFile& out = *Outputs[k];
+    if (out.Owner && out.Ctx && !(out.Ctx->oformat->flags & AVFMT_NOFILE)) names.push_back(out.FileName);
+  }
+  return names;
+}
+
+void TCustomFFmpeg::CloseOutputsFrom(int index) {
+  if (index < 0 || index >= OutputCount()) return;
+  const std::vector<std::string> opened = OutputFilesFrom(size_t(index));
+  // Join slots come after the output they borrow their context from: dropped first.
+  while (OutputCount() > index) Outputs.pop_back();
+  JoinMode = false;  // only the last output can be a joined one
+  RemoveEmptyFiles(opened);
+}
+
 void TCustomFFmpeg::CloseAll() {
   FreeRunRecords();
   // Files: an output that never got a byte is removed (a failed start leaves nothing behind).
-  std::vector<std::string> written;
-  for (const auto& out : Outputs)
-    if (out->Owner && out->Ctx && !(out->Ctx->oformat->flags & AVFMT_NOFILE)) written.push_back(out->FileName);
+  const std::vector<std::string> written = OutputFilesFrom(0);
   CloseFiles();
-  for (const auto& name : written) {
-    std::error_code ec;
-    if (std::filesystem::is_regular_file(name, ec) && std::filesystem::file_size(name, ec) == 0 && !ec)
-      std::filesystem::remove(name, ec);
-  }
+  RemoveEmptyFiles(written);
   ReleaseFrameHooks();
   if (SubtitleOut) {
     ff::av_free(SubtitleOut);
@@ -174,13 +214,18 @@ void TCustomFFmpeg::Terminate(bool wait) {
   if (!TerminatorStarted) {
     TerminatorStarted = true;
     TerminateDone.Reset();
-    Terminator = std::thread([this] {
+    auto finish = [this] {
       try {
         FinishedPath();
       } catch (...) {
       }
       TerminateDone.Set();
-    });
+    };
+    try {
+      Terminator = std::thread(finish);
+    } catch (const std::system_error&) {
+      finish();  // no thread to be had: the end is reported here rather than never
+    }
   }
   if (wait && Terminator.get_id() != std::this_thread::get_id()) {
     // The terminate event may be marshalled to the main thread: keep its queue moving meanwhile.

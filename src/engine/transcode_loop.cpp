@@ -77,6 +77,7 @@ void TCustomFFmpeg::Transcode() {
   bool draining = false;
   double drainTo = 0;
   std::int64_t drainDeadline = 0;
+  TInputFailure inputFailure;
 
   for (;;) {
     PauseGate();
@@ -146,6 +147,11 @@ void TCustomFFmpeg::Transcode() {
     }
     if (ret < 0) {
       if (StopRequested && !draining) break;  // the read was cut short by the stop
+      if (ret != AVERROR_EOF) {
+        inputFailure = DescribeInputFailure(fileIndex, ret);
+        Log(llError, inputFailure.Message);
+        break;
+      }
       IFiles[size_t(fileIndex)].Eof = true;
       if (JoinMode) {
         if (!JoinSplice(fileIndex)) break;
@@ -236,7 +242,8 @@ void TCustomFFmpeg::Transcode() {
   // 5.
   ReportProgress(true);
   FreeRunRecords();
-  CompletedNormally = !StopRequested;
+  if (inputFailure.Input >= 0) RecordInputFailure(inputFailure);
+  CompletedNormally = !StopRequested && !Failed;
 }
 
 bool TCustomFFmpeg::JoinSplice(int& fileIndex) {

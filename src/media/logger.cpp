@@ -82,17 +82,13 @@ std::string Prefix(void* avcl) {
     const char* name = c->item_name ? c->item_name(obj) : c->class_name;
     return name ? name : "NULL";
   };
-  char part[256];
   std::string prefix;
   if (cls->parent_log_context_offset) {
     void* parent = *reinterpret_cast<void**>(static_cast<std::uint8_t*>(avcl) + cls->parent_log_context_offset);
-    if (parent && *static_cast<AVClass**>(parent)) {
-      std::snprintf(part, sizeof(part), "[%s @ %p] ", itemName(*static_cast<AVClass**>(parent), parent), parent);
-      prefix = part;
-    }
+    AVClass* parentClass = parent ? *static_cast<AVClass**>(parent) : nullptr;
+    if (parentClass) prefix = LogSpeaker(itemName(parentClass, parent), parent);
   }
-  std::snprintf(part, sizeof(part), "[%s @ %p] ", itemName(cls, avcl), avcl);
-  return prefix + part;
+  return prefix + LogSpeaker(itemName(cls, avcl), avcl);
 }
 
 void LibraryLogCallback(void* avcl, int level, const char* format, va_list args) {
@@ -157,29 +153,17 @@ bool EqualsNoCase(const std::string& a, const char* b) {
 
 }  // namespace
 
+std::string LogSpeaker(const char* name, const void* object) {
+  char text[256];
+  std::snprintf(text, sizeof(text), "[%s @ %p] ", name, object);
+  return text;
+}
+
 int LibraryLevelOf(TLogLevel level) { return (int(level) - 1) * 8; }
 
 TLogLevel LogLevelOfLibrary(int libraryLevel) {
   int ordinal = libraryLevel / 8 + 1;  // C++ division truncates toward zero
   return TLogLevel(std::clamp(ordinal, int(llQuiet), int(llDebug)));
-}
-
-TLogEventSlot& TLogEventSlot::operator=(TLogEvent handler) {
-  {
-    std::lock_guard<std::mutex> lock(Lock);
-    Handler.swap(handler);
-  }
-  return *this;  // the old handler is destroyed outside the lock
-}
-
-TLogEventSlot::operator bool() const {
-  std::lock_guard<std::mutex> lock(Lock);
-  return bool(Handler);
-}
-
-TLogEvent TLogEventSlot::Load() const {
-  std::lock_guard<std::mutex> lock(Lock);
-  return Handler;
 }
 
 TFFLogger::TFFLogger() : TFFLogger(false) {}

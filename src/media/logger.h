@@ -5,8 +5,9 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
-#include <mutex>
 #include <string>
+
+#include "media/locked_handler.h"
 
 namespace qv {
 
@@ -22,16 +23,11 @@ using TLogEvent =
 
 // OnLog's slot. The handler is set and cleared on the main thread while workers, capture threads and
 // the libraries' own threads log, so it is read and written under a lock; a caller works on a copy.
-class TLogEventSlot {
- public:
-  TLogEventSlot& operator=(TLogEvent handler);
-  explicit operator bool() const;
-  TLogEvent Load() const;
+using TLogEventSlot = TLockedHandler<TLogEvent>;
 
- private:
-  mutable std::mutex Lock;
-  TLogEvent Handler;
-};
+// "[name @ 0x…] ": how a line says who speaks, the form the libraries give their own objects'
+// lines. For the program's own speakers that are no library object (the transcoder).
+std::string LogSpeaker(const char* name, const void* object);
 
 class TFFLogger {
  public:

@@ -107,12 +107,10 @@ bool SetGenericOption(TOptionStore& store, const std::string& name, const std::s
   }
 
   if (matched && ret < 0) {
-    ff::av_log(nullptr, AV_LOG_ERROR, "Invalid value \"%s\" for option \"%s\"\n", v, n);
     SetLastOptionError("Invalid value \"" + value + "\" for option \"" + name + "\"");
     return false;
   }
   if (!matched && !KnownToPrivateClass(n)) {
-    ff::av_log(nullptr, AV_LOG_ERROR, "Unrecognized option \"%s\"\n", n);
     SetLastOptionError("Unrecognized option \"" + name + "\"");
     return false;
   }

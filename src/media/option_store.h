@@ -37,7 +37,7 @@ void InitOptionStore(TOptionStore& store, int scalerFlags);
 void FreeOptionStore(TOptionStore& store);
 
 // False when no context, codec or muxer knows the name or the value is rejected; LastOptionError()
-// then holds the reason (also logged at error level).
+// then holds the reason, which the caller logs under its own name.
 bool SetGenericOption(TOptionStore& store, const std::string& name, const std::string& value);
 
 // Copies the stored options into a newly created codec context or format context (`target`), taking

@@ -206,6 +206,9 @@ TEST_F(Encoder, OutputFailuresReportTheirText) {
       {"aspect", [](TOutputOptions& o) { o.AspectRatio = "wide"; }, "Incorrect aspect ratio specification."},
       {"option", [](TOutputOptions& o) { o.ExtOptions = "bogus_option=3"; }, "bogus_option"},
       {"codec", [](TOutputOptions& o) { o.VideoCodec = "no_such_codec"; }, "no_such_codec"},
+      // Fails after the file was opened: what was opened is closed and the empty file removed.
+      {"added stream's codec", [](TOutputOptions& o) { o.ExtOptions = "vcodec=mpeg4\nvcodec=no_such_codec\nnewvideo"; },
+       "no_such_codec"},
   };
   ASSERT_EQ(Enc.AddTask(In("av.avi")), 0) << Enc.LastError();
   for (const auto& c : cases) {
@@ -214,6 +217,7 @@ TEST_F(Encoder, OutputFailuresReportTheirText) {
     EXPECT_FALSE(Enc.SetOutputFile(0, Out("bad.avi"), o)) << c.Name;
     EXPECT_NE(Enc.LastError().find(c.Expected), std::string::npos) << c.Name << ": " << Enc.LastError();
     EXPECT_EQ(Enc.Task(0)->OutputCount(), 0) << c.Name;
+    EXPECT_FALSE(std::filesystem::exists(*Dir / "bad.avi")) << c.Name;
   }
   EXPECT_FALSE(Enc.SetOutputFile(0, W("/nonexistent-dir/x.avi")));
   EXPECT_FALSE(Enc.LastError().empty());

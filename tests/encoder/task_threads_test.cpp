@@ -2,6 +2,7 @@
 // while running; where the events arrive and that the main thread never deadlocks with a worker
 // that waits for it. The files written are checked with ffprobe.
 #include <gtest/gtest.h>
+#include <pthread.h>
 
 #include <memory>
 #include <stdexcept>
@@ -100,7 +101,7 @@ TEST_F(TaskThreads, OneAtATimeEndsInTaskOrderThenTheFinalEvent) {
   // While a task reports progress, the ones before it have finished and the ones after it have not
   // started.
   bool overlap = false;
-  auto record = Enc.OnProgress;
+  auto record = Enc.OnProgress.Load();
   Enc.OnProgress = [&, record](TObject* s, PProgressInfo info) {
     for (int j = 0; j < Enc.TaskCount(); ++j) {
       TFFmpeg* t = Enc.Task(j);
@@ -111,7 +112,7 @@ TEST_F(TaskThreads, OneAtATimeEndsInTaskOrderThenTheFinalEvent) {
   };
   // The run is over for the final event's handler (it may clear the tasks).
   bool finalSawRunOver = false;
-  auto ends = Enc.OnTerminate;
+  auto ends = Enc.OnTerminate.Load();
   Enc.OnTerminate = [&, ends](TObject* s, const TTerminateInfo& info) {
     if (info.TaskIndex == -1) {
       EXPECT_TRUE(Enc.AllDone());
@@ -356,6 +357,67 @@ TEST_F(TaskThreads, StopWithWaitOnTheMainThreadRunsTheWaitingEvent) {
   ASSERT_TRUE(PumpUntil([&] { return FinalSeen(); }, 10s));
   EXPECT_FALSE(Ends[0].Completed);
   EXPECT_GT(Frames("nodeadlock.avi"), 0);
+}
+
+TEST_F(TaskThreads, TheFinalEventMayClearTheTasksWhileStopWaitsForThem) {
+  AddConversion("long.avi", "cleared.avi", true);
+  // The worker is slow to come back from reporting its end: the events reach this thread while
+  // Stop(true) still waits here for the task the final event's handler frees.
+  TFFmpeg* task = Enc.Task(0);
+  task->OnTerminate = [end = task->OnTerminate](TCustomFFmpeg& sender) {
+    end(sender);
+    std::this_thread::sleep_for(300ms);
+  };
+  Enc.OnTerminate = [&, ends = Enc.OnTerminate.Load()](TObject* sender, const TTerminateInfo& info) {
+    ends(sender, info);
+    if (info.TaskIndex == -1) Enc.ClearTasks();
+  };
+  Enc.StartTask(1);
+  ASSERT_TRUE(PumpUntil([&] { return ProgressCount() >= 1; }, 20s));
+  {
+    test::TWatchdog dog("Stop(true) whose final event clears the tasks", 30s);
+    Enc.Stop(true);
+  }
+  EXPECT_EQ(EndIndexes(), (std::vector<int>{0, -1})) << "both events ran during the wait";
+  EXPECT_EQ(Enc.TaskCount(), 0);
+  EXPECT_FALSE(Enc.Working());
+  EXPECT_GT(Frames("cleared.avi"), 0);
+}
+
+// While it lives, no thread can be started in this process: every new thread's default stack is
+// larger than the address space.
+class TNoNewThreads {
+ public:
+  TNoNewThreads() {
+    pthread_getattr_default_np(&Saved);
+    pthread_attr_t huge;
+    pthread_attr_init(&huge);
+    pthread_attr_setstacksize(&huge, size_t(1) << 50);
+    pthread_setattr_default_np(&huge);
+    pthread_attr_destroy(&huge);
+  }
+  ~TNoNewThreads() {
+    pthread_setattr_default_np(&Saved);
+    pthread_attr_destroy(&Saved);
+  }
+
+ private:
+  pthread_attr_t Saved;
+};
+
+TEST_F(TaskThreads, EventsWithoutAThreadOfTheirOwnAreStillHandedOverInOrder) {
+  AddConversion("long.avi", "nothreads.avi", true);
+  Enc.StartTask(1);
+  ASSERT_TRUE(PumpUntil([&] { return ProgressCount() >= 1; }, 20s));
+  test::TWatchdog dog("a run whose terminate events get no thread", 30s);
+  {
+    TNoNewThreads noThreads;
+    Enc.Stop(true);
+    ASSERT_TRUE(PumpUntil([&] { return FinalSeen(); }, 10s));
+  }
+  EXPECT_EQ(EndIndexes(), (std::vector<int>{0, -1}));
+  for (const TEnd& e : Ends) EXPECT_TRUE(e.OnMain) << e.Index;
+  EXPECT_TRUE(Enc.TerminateDelivered());
 }
 
 TEST_F(TaskThreads, FreeingTheComponentWhileATaskRunsStopsItWithoutEvents) {

@@ -200,7 +200,8 @@ int TestDeviceHeader(AVFormatContext* ctx, TFormatParameters* ap) {
   st->codecpar->height = ap->height ? ap->height : 8;
   st->codecpar->format = AV_PIX_FMT_BGRA;
   st->r_frame_rate = st->avg_frame_rate = ap->time_base.num ? av_inv_q(ap->time_base) : AVRational{5, 1};
-  return std::string(ctx->url) == "fail=1" ? AVERROR(EIO) : 0;
+  if (std::string(ctx->url) == "fail=words") SetDeviceError(ctx, "The test grid is not plugged in.");
+  return std::string(ctx->url).rfind("fail=", 0) == 0 ? AVERROR(EIO) : 0;
 }
 int TestDeviceRead(AVFormatContext* ctx, AVPacket* pkt) {
   const AVCodecParameters* p = ctx->streams[0]->codecpar;
@@ -229,9 +230,14 @@ TEST_F(OpenFiles, ForcedFormatFindsTheProgramsOwnDevice) {
   EXPECT_EQ(in.ReadPacket(pkt), 32 * 24 * 4);
   ff::av_packet_free(&pkt);
 
-  e.SetOption("f", "qvtestgrid");
-  EXPECT_FALSE(e.OpenInput("fail=1"));
-  EXPECT_EQ(e.LastError(), "fail=1: I/O error");
+  // A failed open is told in the device's words, else by its name; never by its option string.
+  const std::pair<const char*, const char*> failures[] = {{"fail=1", "qvtestgrid: I/O error"},
+                                                          {"fail=words", "The test grid is not plugged in."}};
+  for (const auto& [options, text] : failures) {
+    e.SetOption("f", "qvtestgrid");
+    EXPECT_FALSE(e.OpenInput(options));
+    EXPECT_EQ(e.LastError(), text);
+  }
   EXPECT_EQ(e.InputCount(), 1);
 }
 

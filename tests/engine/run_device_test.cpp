@@ -19,16 +19,20 @@ namespace {
 using namespace test;
 using namespace std::chrono_literals;
 
-// A device that hands out small grey pictures. Its option string "frames=N;eagain=M": M = 0 never
-// answers "try again", 1 every other call, 2 always (a source that has nothing yet).
+// A device that hands out small grey pictures. Its option string "frames=N;eagain=M[;fail=K;words=W]":
+// M = 0 never answers "try again", 1 every other call, 2 always (a source that has nothing yet); after
+// K pictures the read fails, said in words when W is 1 (a source that went away).
 struct TState {
-  int Frames, Eagain, Sent, Calls;
+  int Frames, Eagain, Fail, Words, Sent, Calls;
 };
 std::atomic<int> gReadCalls{0};
 
 int ReadHeader(AVFormatContext* ctx, TFormatParameters*) {
   auto* s = static_cast<TState*>(ctx->priv_data);
-  if (std::sscanf(ctx->url, "frames=%d;eagain=%d", &s->Frames, &s->Eagain) != 2) return AVERROR(EINVAL);
+  const int n = std::sscanf(ctx->url, "frames=%d;eagain=%d;fail=%d;words=%d", &s->Frames, &s->Eagain, &s->Fail,
+                            &s->Words);
+  if (n < 2) return AVERROR(EINVAL);
+  if (n < 3) s->Fail = -1;
   AVStream* st = ff::avformat_new_stream(ctx, nullptr);
   if (!st) return AVERROR(ENOMEM);
   st->time_base = {1, 1000000};
@@ -45,6 +49,10 @@ int ReadPacket(AVFormatContext* ctx, AVPacket* pkt) {
   auto* s = static_cast<TState*>(ctx->priv_data);
   ++gReadCalls;
   if (s->Eagain == 2 || (s->Eagain == 1 && (s->Calls++ & 1))) return AVERROR(EAGAIN);
+  if (s->Sent == s->Fail) {
+    if (s->Words) SetDeviceError(ctx, "The test source went away.");
+    return AVERROR(EIO);
+  }
   if (s->Sent >= s->Frames) return AVERROR_EOF;
   if (ff::av_new_packet(pkt, 64 * 48) < 0) return AVERROR(ENOMEM);
   std::memset(pkt->data, 40 + (s->Sent * 4) % 180, 64 * 48);
@@ -82,6 +90,39 @@ TEST_F(RunDevice, DeviceFramesAnsweringTryAgainBecomeAnAvi) {
   EXPECT_EQ(FrameCount(out), 50);
   EXPECT_NEAR(Duration(out), 2.0, 0.1);
   EXPECT_EQ(Probe(out, "stream=width,height", "v:0"), "64\n48");
+}
+
+TEST_F(RunDevice, AFailingInputEndsTheRunFailedInItsOwnWordsAndTheFileIsKept) {
+  struct TCase {
+    const char* Options;
+    const char* Reason;   // alone, for a sentence to the user
+    const char* Message;  // which input, by its format: its option string tells the user nothing
+  } cases[] = {
+      {"frames=100;eagain=0;fail=25;words=1", "The test source went away.",
+       "Input #0 failed: runtestdevice: The test source went away."},
+      {"frames=100;eagain=0;fail=25;words=0", "runtestdevice: I/O error", "Input #0 failed: runtestdevice: I/O error"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Options);
+    const std::string out = Path("failed.avi");
+    TLogRecorder log;
+    TCustomFFmpeg e;
+    TTerminateProbe probe;
+    probe.Attach(e);
+    OpenAll(e, {{{{"f", "runtestdevice"}}, c.Options}}, {{"vcodec", "msmpeg4v2"}}, out);
+    e.Start(false);
+    EXPECT_EQ(probe.Count, 1);
+    EXPECT_TRUE(probe.Failed);
+    EXPECT_FALSE(probe.Completed);
+    EXPECT_EQ(e.FailReason, c.Reason);
+    EXPECT_EQ(e.FailedInput, 0);
+    EXPECT_EQ(probe.Text, c.Message);
+    EXPECT_TRUE(log.Contains("[transcoder @ 0x")) << "the engine's lines say who speaks";
+    EXPECT_TRUE(log.Contains("] " + probe.Text));
+    // Flushed and finished: the second before the failure is in a file ffprobe reads.
+    EXPECT_EQ(FrameCount(out), 25);
+    EXPECT_NEAR(Duration(out), 1.0, 0.1);
+  }
 }
 
 TEST_F(RunDevice, AnInputThatAlwaysSaysTryAgainSleepsUntilStopped) {
@@ -154,7 +195,7 @@ TEST_F(RunDevice, WithoutAProgressEventLinesAreLoggedTwiceASecond) {
   {
     std::lock_guard<std::mutex> lock(log.Lock);
     for (const auto& l : log.Lines) {
-      if (l.rfind("frame=", 0) != 0) continue;
+      if (l.find("] frame=") == std::string::npos) continue;
       ++lines;
       if (l.find(" L") != std::string::npos || l.find("Lsize=") != std::string::npos) ++last;
     }
