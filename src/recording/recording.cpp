@@ -14,7 +14,8 @@ namespace qv {
 
 namespace {
 
-// An input's option string tells the user nothing; where the encoder's text starts with it, it goes.
+// An input's option string tells the user nothing; where the encoder's text starts with it (as the
+// engine names a file it cannot use), it goes.
 std::string InWords(const std::string& error, const std::string& options) {
   if (!options.empty() && error.rfind(options + ": ", 0) == 0) return error.substr(options.size() + 2);
   return error;
@@ -137,7 +138,7 @@ void TRecording::EncoderTerminate(const TTerminateInfo& info) {
   TellNotices();
   TRecordingEnd end;
   end.Failed = TaskEnd.Failed;
-  end.Reason = InWords(InWords(TaskEnd.ErrorMessage, FPlan.ScreenOptions), FPlan.AudioOptions);
+  end.Reason = TaskEnd.Reason.empty() ? TaskEnd.ErrorMessage : TaskEnd.Reason;
   end.FileName = FileName;
   if (OnEnd) OnEnd(end);
 }
