@@ -56,35 +56,14 @@ Window ChildAtPoint(Display* dpy, Window parent, int x, int y) {
   return found;
 }
 
-// Position of the lowest set bit of a colour mask, and the mask's width there.
-void MaskShape(unsigned long mask, int& shift, int& bits) {
-  shift = 0;
-  bits = 0;
-  if (!mask) return;
-  while (!(mask & 1)) {
-    mask >>= 1;
-    ++shift;
-  }
-  while (mask & 1) {
-    mask >>= 1;
-    ++bits;
-  }
-}
-
-// One colour channel of a pixel scaled to 8 bits.
-std::uint32_t Channel(unsigned long pixel, int shift, int bits) {
-  if (bits == 0) return 0;
-  const unsigned long value = (pixel >> shift) & ((1ul << bits) - 1);
-  return bits >= 8 ? std::uint32_t(value >> (bits - 8)) : std::uint32_t(value * 255 / ((1ul << bits) - 1));
+// One colour channel of a pixel, scaled to 8 bits: the channel's value over its mask's full value.
+std::uint32_t Channel(unsigned long pixel, unsigned long mask) {
+  return mask ? std::uint32_t((pixel & mask) * 255 / mask) : 0;
 }
 
 void ConvertImage(const XImage* image, std::uint32_t* pixels, std::size_t stride) {
   const bool plain = image->bits_per_pixel == 32 && image->red_mask == 0xFF0000 && image->green_mask == 0xFF00 &&
                      image->blue_mask == 0xFF && image->byte_order == LSBFirst;
-  int rs = 0, rb = 0, gs = 0, gb = 0, bs = 0, bb = 0;
-  MaskShape(image->red_mask, rs, rb);
-  MaskShape(image->green_mask, gs, gb);
-  MaskShape(image->blue_mask, bs, bb);
   for (int y = 0; y < image->height; ++y) {
     std::uint32_t* row = pixels + stride * std::size_t(y);
     if (plain) {
@@ -95,7 +74,8 @@ void ConvertImage(const XImage* image, std::uint32_t* pixels, std::size_t stride
     }
     for (int x = 0; x < image->width; ++x) {
       const unsigned long p = XGetPixel(const_cast<XImage*>(image), x, y);
-      row[x] = 0xFF000000u | Channel(p, rs, rb) << 16 | Channel(p, gs, gb) << 8 | Channel(p, bs, bb);
+      row[x] = 0xFF000000u | Channel(p, image->red_mask) << 16 | Channel(p, image->green_mask) << 8 |
+               Channel(p, image->blue_mask);
     }
   }
 }

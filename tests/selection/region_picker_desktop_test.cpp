@@ -249,6 +249,14 @@ TEST_F(RegionPickerTest, ArrowsMoveShiftArrowsResizeAndEnterTakesTheRegion) {
 
 QRgb Dim(QRgb pixel) { return qRgb(qRed(pixel) / 2, qGreen(pixel) / 2, qBlue(pixel) / 2); }
 
+// The same colour; with fewer bits per colour on the screen than in a picture, the nearest one
+// the screen can show.
+bool SameColour(QRgb expected, QRgb shown) {
+  if (QGuiApplication::primaryScreen()->depth() >= 24) return (expected & 0xFFFFFFu) == (shown & 0xFFFFFFu);
+  return std::abs(qRed(expected) - qRed(shown)) <= 8 && std::abs(qGreen(expected) - qGreen(shown)) <= 8 &&
+         std::abs(qBlue(expected) - qBlue(shown)) <= 8;
+}
+
 // Every pixel outside the labels must be the screenshot's: inverted on the band's outline, as it
 // was inside the band, dimmed outside it.
 void ExpectScreenIsPictureWithBand(const QImage& before, const QImage& screen, const QRegion& labels,
@@ -257,7 +265,6 @@ void ExpectScreenIsPictureWithBand(const QImage& before, const QImage& screen, c
   const int l = std::min(x1, x2), r = std::max(x1, x2) - 1;
   const int t = std::min(y1, y2), b = std::max(y1, y2) - 1;
   long wrong = 0, inverted = 0;
-  const bool coarse = QGuiApplication::primaryScreen()->depth() < 24;
   for (int y = 0; y < screen.height(); ++y) {
     const auto* was = reinterpret_cast<const quint32*>(before.constScanLine(y));
     const auto* now = reinterpret_cast<const quint32*>(screen.constScanLine(y));
@@ -266,15 +273,7 @@ void ExpectScreenIsPictureWithBand(const QImage& before, const QImage& screen, c
       const bool inside = r >= l && b >= t && x >= l && x <= r && y >= t && y <= b;
       const bool onBand = inside && (x == l || x == r || y == t || y == b);
       const quint32 expected = onBand ? ~was[x] : inside ? was[x] : Dim(was[x]);
-      if ((onBand || !inside) && coarse) {
-        // Fewer bits per colour than the picture: the changed colour is the nearest one shown.
-        const QRgb e = expected, n = now[x];
-        if (std::abs(qRed(e) - qRed(n)) > 8 || std::abs(qGreen(e) - qGreen(n)) > 8 ||
-            std::abs(qBlue(e) - qBlue(n)) > 8)
-          ++wrong;
-      } else if ((now[x] & 0xFFFFFFu) != (expected & 0xFFFFFFu)) {
-        ++wrong;
-      }
+      if (!SameColour(expected, now[x])) ++wrong;
       if (onBand) ++inverted;
     }
   }
@@ -319,7 +318,7 @@ TEST_F(RegionPickerTest, ScreenshotShowsTheDesktopWithoutThePicker) {
   long differing = 0;
   for (int y = 0; y < picture.height(); ++y)
     for (int x = 0; x < picture.width(); ++x)
-      if ((picture.pixel(x, y) & 0xFFFFFFu) != (desktop.pixel(x, y) & 0xFFFFFFu)) ++differing;
+      if (!SameColour(desktop.pixel(x, y), picture.pixel(x, y))) ++differing;
   EXPECT_EQ(differing, 0);
   ASSERT_EQ(Shell("xdotool mousemove 10 10 click 1 click 1"), 0);
   ASSERT_TRUE(WaitResult());
