@@ -129,7 +129,6 @@ TFrmSelectRegion::TFrmSelectRegion(QWidget* parent)
 
 void TFrmSelectRegion::StartSelection() {
   result_ = {};
-  ReleaseInput();
   hide();
   Lbl1->setText(QString::fromLatin1(kRegionHint));
   tmr1->start();
@@ -176,13 +175,14 @@ void TFrmSelectRegion::GrabInput() {
   grabKeyboard();
 }
 
-void TFrmSelectRegion::ReleaseInput() {
+void TFrmSelectRegion::hideEvent(QHideEvent* event) {
   grabRetry_->stop();
   releaseKeyboard();
   if (QWindow* window = windowHandle()) {
     window->setKeyboardGrabEnabled(false);
     window->setMouseGrabEnabled(false);
   }
+  QWidget::hideEvent(event);
 }
 
 void TFrmSelectRegion::img1MouseDown(QPoint at, Qt::MouseButton button) {
@@ -304,7 +304,6 @@ void TFrmSelectRegion::Finish(QPoint a, QPoint b) {
 }
 
 void TFrmSelectRegion::Deliver(TRegionSelection result) {
-  ReleaseInput();
   phase_ = TPhase::Waiting;
   // The offset is in place before the size: a caller waiting on the size reads both.
   result_ = std::move(result);

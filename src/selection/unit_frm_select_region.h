@@ -57,6 +57,8 @@ class TFrmSelectRegion : public QWidget {
 
  protected:
   void keyPressEvent(QKeyEvent* event) override;
+  // However the picker goes (a result, or the caller hiding it), it lets go of the input.
+  void hideEvent(QHideEvent* event) override;
 
  private:
   // Pressed: a button is down at the anchor; Following: the first corner is set and the band
@@ -65,7 +67,6 @@ class TFrmSelectRegion : public QWidget {
 
   void tmr1Timer();
   void GrabInput();
-  void ReleaseInput();
   void img1MouseDown(QPoint at, Qt::MouseButton button);
   void img1MouseUp(QPoint at, Qt::MouseButton button);
   void img1MouseMove(QPoint at);
