@@ -59,7 +59,8 @@ class TFrmMain : public QDialog {
 
   // Hotkeys.
   void RegisterHotkeysAtStartup();
-  // Step 4 of the save; false when a hotkey is taken (the message has been shown).
+  // Step 4 of the save: every hotkey is tried. False when one could not be registered: the message
+  // named it, its box is marked and keeps the text, it keeps its old combination and file entry.
   bool ReregisterHotkeys(TIniFile& ini);
   void ReleaseHotkeys();
   void HotkeyPressed(long id);

@@ -5,6 +5,7 @@
 #include <QComboBox>
 #include <QFileDialog>
 #include <QLineEdit>
+#include <QPalette>
 #include <QRadioButton>
 
 #include <climits>
@@ -45,6 +46,49 @@ constexpr THotkeySlot kSlots[4] = {
 
 std::string AlreadyUsed(const char* prefix, const std::string& text) {
   return std::string(prefix) + "\"" + text + "\" is already used, please change it to another hotkey";
+}
+
+std::string NotAKeyCombination(const char* prefix, const std::string& text) {
+  return std::string(prefix) + "\"" + text + "\" is not a key combination, please press the keys of one in its box";
+}
+
+// Registers a hotkey text under the slot's id (the atom is added on first use). "" when it holds,
+// otherwise what the user is told.
+std::string RegisterHotkey(THotkeyGrabber& grabber, const THotkeySlot& slot, long& id, const std::string& text,
+                           const char* prefix) {
+  if (id == -1) id = grabber.AddAtom(slot.AtomName);
+  THotkey hotkey;
+  if (!ParseHotkey(text, hotkey)) return NotAKeyCombination(prefix, text);
+  if (!grabber.Register(id, hotkey)) return AlreadyUsed(prefix, text);
+  return {};
+}
+
+constexpr const char* kFailedMark = "hotkeyFailed";
+
+// A box whose hotkey could not be registered is shown light red, with the reason as its tip, until
+// its text changes; an empty problem takes the mark away.
+void MarkHotkeyBox(QLineEdit* box, const std::string& problem) {
+  const bool marked = box->property(kFailedMark).toBool();
+  if (problem.empty()) {
+    if (!marked) return;
+    box->setProperty(kFailedMark, false);
+    box->setToolTip({});
+    box->setPalette(QPalette());  // nothing set: the window's colours again
+    return;
+  }
+  box->setToolTip(QString::fromStdString(problem));
+  QPalette palette = box->palette();
+  palette.setColor(QPalette::Base, QColor(255, 205, 205));
+  box->setPalette(palette);
+  if (!marked)
+    QObject::connect(box, &QLineEdit::textChanged, box, [box] { MarkHotkeyBox(box, {}); }, Qt::SingleShotConnection);
+  box->setProperty(kFailedMark, true);
+}
+
+std::string Lines(const std::vector<std::string>& lines) {
+  std::string text;
+  for (const std::string& line : lines) text += (text.empty() ? "" : "\n") + line;
+  return text;
 }
 
 // Reads the settings file and notes every key whose stored value cannot be used; such a key reads
@@ -97,7 +141,10 @@ void TFrmMain::LoadSettings(bool atStartup) {
   ChkBlink->setChecked(checked.Bool(kRecorder, "BoolBlinkRecord", true));
   ChkPlayBack->setChecked(checked.Bool(kRecorder, "BoolPlayback", true));
   THotkeyEdit* edits[4] = {EdtStartHotkey, EdtStopHotkey, EdtPauseHotkey, EdtResumeHotkey};
-  for (int i = 0; i < 4; ++i) edits[i]->setText(QString::fromStdString(ini.ReadString(kRecorder, kSlots[i].Key, "")));
+  for (int i = 0; i < 4; ++i) {
+    edits[i]->setText(QString::fromStdString(ini.ReadString(kRecorder, kSlots[i].Key, "")));
+    MarkHotkeyBox(edits[i], {});
+  }
   if (atStartup) RegisterHotkeysAtStartup();
 
   std::string mode = ini.ReadString(kRecorder, "RegionToCapture", "Region");
@@ -159,24 +206,23 @@ void TFrmMain::BtnOKClick() {
   ini.WriteBool(kRecorder, "BoolRecordAudio", ChkRecordAudio->isChecked());
   ini.WriteBool(kRecorder, "BoolBlinkRecord", ChkBlink->isChecked());
   ini.WriteBool(kRecorder, "BoolPlayback", ChkPlayBack->isChecked());
-  bool hotkeysDone = ReregisterHotkeys(ini);
-  if (hotkeysDone) {
-    const char* mode = RdbRegion->isChecked()       ? "Region"
-                       : RdbWindow->isChecked()     ? "Window"
-                       : RdbFullScreen->isChecked() ? "FullScreen"
-                                                    : "Region";
-    ini.WriteString(kRecorder, "RegionToCapture", mode);
-    ini.WriteBool(kOutputType, "BoolSameToOriginal", ChkSameArea->isChecked());
-    ini.WriteInteger(kOutputType, "FrameSize", CboFrameSize->currentIndex());
-    ini.WriteString(kOutputType, "Width", EdtFrameWidth->Text().toStdString());
-    ini.WriteString(kOutputType, "Height", EdtFrameHeight->Text().toStdString());
-    ini.WriteInteger(kOutputType, "VideoBitrate", CboVideoBitrate->currentIndex());
-    ini.WriteInteger(kOutputType, "AudioBitrate", CboAudioBitrate->currentIndex());
-    ini.WriteInteger(kOutputType, "AudioSamplerate", CboAudioSampleRate->currentIndex());
-    ini.WriteBool(kSave, "BoolAutoSave", RdbAutoSave->isChecked());
-    ini.WriteString(kSave, "OutputFolder", EdtFolder->text().toStdString());
-  }
-  // What was written before a taken hotkey stays written.
+  const bool hotkeysDone = ReregisterHotkeys(ini);
+  const char* mode = RdbRegion->isChecked()       ? "Region"
+                     : RdbWindow->isChecked()     ? "Window"
+                     : RdbFullScreen->isChecked() ? "FullScreen"
+                                                  : "Region";
+  ini.WriteString(kRecorder, "RegionToCapture", mode);
+  ini.WriteBool(kOutputType, "BoolSameToOriginal", ChkSameArea->isChecked());
+  ini.WriteInteger(kOutputType, "FrameSize", CboFrameSize->currentIndex());
+  ini.WriteString(kOutputType, "Width", EdtFrameWidth->Text().toStdString());
+  ini.WriteString(kOutputType, "Height", EdtFrameHeight->Text().toStdString());
+  ini.WriteInteger(kOutputType, "VideoBitrate", CboVideoBitrate->currentIndex());
+  ini.WriteInteger(kOutputType, "AudioBitrate", CboAudioBitrate->currentIndex());
+  ini.WriteInteger(kOutputType, "AudioSamplerate", CboAudioSampleRate->currentIndex());
+  ini.WriteBool(kSave, "BoolAutoSave", RdbAutoSave->isChecked());
+  ini.WriteString(kSave, "OutputFolder", EdtFolder->text().toStdString());
+  // Everything but a hotkey that could not be registered is saved; that box keeps the user's text
+  // and its mark, the file the hotkey that still works.
   if (!ini.UpdateFile()) {
     // A settings file that cannot be written would silently lose the user's choices: keep the
     // window open so nothing looks saved.
@@ -194,37 +240,51 @@ void TFrmMain::BtnBrowseClick() {
 void TFrmMain::RegisterHotkeysAtStartup() {
   THotkeyEdit* edits[4] = {EdtStartHotkey, EdtStopHotkey, EdtPauseHotkey, EdtResumeHotkey};
   long* ids[4] = {&StartHotkeyId, &StopHotkeyId, &PauseHotkeyId, &ResumeHotkeyId};
+  std::vector<std::string> problems;
   for (int i = 0; i < 4; ++i) {
-    std::string text = edits[i]->text().toStdString();
+    const std::string text = edits[i]->text().toStdString();
     if (IsNoHotkey(text)) {
       *ids[i] = -1;
       continue;
     }
-    *ids[i] = Grabber->AddAtom(kSlots[i].AtomName);
-    THotkey hotkey;
-    if (!ParseHotkey(text, hotkey) || !Grabber->Register(*ids[i], hotkey))
-      ShowMessageBox(this, AlreadyUsed(kSlots[i].StartupPrefix, text), "Quorvane", TMessageIcon::Error);
+    const std::string problem = RegisterHotkey(*Grabber, kSlots[i], *ids[i], text, kSlots[i].StartupPrefix);
+    if (!problem.empty()) problems.push_back(problem);
   }
+  if (!problems.empty()) ShowMessageBox(this, Lines(problems), "Quorvane", TMessageIcon::Error);
 }
 
 bool TFrmMain::ReregisterHotkeys(TIniFile& ini) {
   THotkeyEdit* edits[4] = {EdtStartHotkey, EdtStopHotkey, EdtPauseHotkey, EdtResumeHotkey};
   long* ids[4] = {&StartHotkeyId, &StopHotkeyId, &PauseHotkeyId, &ResumeHotkeyId};
-  for (int i = 0; i < 4; ++i)
-    if (!ini.ReadString(kRecorder, kSlots[i].Key, "").empty()) Grabber->Unregister(*ids[i]);
+  // All are given up first, so that two hotkeys may trade their combinations.
+  std::string before[4];
   for (int i = 0; i < 4; ++i) {
-    std::string text = edits[i]->text().toStdString();
-    if (!IsNoHotkey(text)) {
-      if (*ids[i] == -1) *ids[i] = Grabber->AddAtom(kSlots[i].AtomName);
-      THotkey hotkey;
-      if (!ParseHotkey(text, hotkey) || !Grabber->Register(*ids[i], hotkey)) {
-        ShowMessageBox(this, AlreadyUsed(kSlots[i].SavePrefix, text), "Quorvane", TMessageIcon::Error);
-        return false;
-      }
-    }
-    ini.WriteString(kRecorder, kSlots[i].Key, text);
+    before[i] = ini.ReadString(kRecorder, kSlots[i].Key, "");
+    Grabber->Unregister(*ids[i]);
   }
-  return true;
+  std::vector<std::string> problems;
+  bool failed[4] = {};
+  for (int i = 0; i < 4; ++i) {
+    const std::string text = edits[i]->text().toStdString();
+    const std::string problem =
+        IsNoHotkey(text) ? std::string() : RegisterHotkey(*Grabber, kSlots[i], *ids[i], text, kSlots[i].SavePrefix);
+    MarkHotkeyBox(edits[i], problem);
+    failed[i] = !problem.empty();
+    if (failed[i]) problems.push_back(problem);
+    else ini.WriteString(kRecorder, kSlots[i].Key, text);
+  }
+  // A hotkey that cannot take its new combination keeps the one it had, unless another has taken
+  // that meanwhile: a save must not leave a working hotkey dead.
+  for (int i = 0; i < 4; ++i)
+    if (failed[i] && !IsNoHotkey(before[i])) RegisterHotkey(*Grabber, kSlots[i], *ids[i], before[i], "");
+  if (problems.empty()) return true;
+  ShowMessageBox(this, Lines(problems), "Quorvane", TMessageIcon::Error);
+  for (int i = 0; i < 4; ++i)
+    if (failed[i]) {
+      edits[i]->setFocus();
+      break;
+    }
+  return false;
 }
 
 void TFrmMain::ReleaseHotkeys() {

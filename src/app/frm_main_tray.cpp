@@ -144,6 +144,9 @@ void TFrmMain::MnuStopRecordClick() {
 }
 
 void TFrmMain::MnuOptionsClick() {
+  // An iconified window is not mapped, and the toolkit only activates a mapped one: it has to be
+  // restored first, or "Options..." would do nothing at all.
+  setWindowState(windowState() & ~Qt::WindowMinimized);
   show();
   raise();
   activateWindow();

@@ -9,14 +9,14 @@
 #include <QPalette>
 #include <QPixmap>
 #include <QScreen>
-#include <QThread>
-#include <QtGui/qguiapplication_platform.h>
 
 #include <xcb/xcb.h>
 
 #include <cstdlib>
 #include <vector>
 
+#include "selection/outline_window.h"
+#include "selection/toolkit_display.h"
 #include "selection/x11_windows.h"
 
 // Resources of a static library are not pulled in by the linker unless something asks for them.
@@ -28,17 +28,10 @@ namespace {
 
 constexpr int kClientWidth = 307;
 constexpr int kClientHeight = 130;
-constexpr int kHighlightMs = 400;
-constexpr int kHighlightIntervalMs = 1000;
 
 QImage EyeImage() {
   InitSelectionResources();
   return QImage(QStringLiteral(":/selection/eye.png")).convertToFormat(QImage::Format_ARGB32);
-}
-
-_XDisplay* ToolkitDisplay() {
-  auto* x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
-  return x11 ? x11->display() : nullptr;
 }
 
 // The eye as a two-colour X cursor: a pointer grab shows an X cursor, not a Qt one. Made once for
@@ -65,6 +58,8 @@ unsigned long RootEyeCursor(_XDisplay* dpy) {
   return cursor;
 }
 
+std::string PairText(int a, int b) { return std::to_string(a) + "," + std::to_string(b); }
+
 }  // namespace
 
 const QCursor& EyeCursor() {
@@ -75,23 +70,27 @@ const QCursor& EyeCursor() {
   return cursor;
 }
 
-// While our pointer grab on the root window lasts, the pointer's events come to us for the root,
-// a window the toolkit does not know; they are picked up here before it drops them.
-class TFrmSelectWindow::TRootPointerFilter : public QAbstractNativeEventFilter {
+// While our grabs on the root window last, the pointer's and the keyboard's events come to us for
+// the root, a window the toolkit does not know; they are picked up here before it drops them.
+class TFrmSelectWindow::TRootInputFilter : public QAbstractNativeEventFilter {
  public:
-  TRootPointerFilter(TFrmSelectWindow* form, unsigned long root) : form_(form), root_(root) {}
+  TRootInputFilter(TFrmSelectWindow* form, unsigned long root) : form_(form), root_(root) {}
 
   bool nativeEventFilter(const QByteArray& eventType, void* message, qintptr*) override {
     if (eventType != "xcb_generic_event_t") return false;
     const auto* event = static_cast<const xcb_generic_event_t*>(message);
     const auto kind = event->response_type & 0x7F;
-    if (kind != XCB_BUTTON_PRESS && kind != XCB_BUTTON_RELEASE && kind != XCB_MOTION_NOTIFY)
+    if (kind != XCB_BUTTON_PRESS && kind != XCB_BUTTON_RELEASE && kind != XCB_MOTION_NOTIFY && kind != XCB_KEY_PRESS)
       return false;
-    // Press, release and motion events share their layout.
-    const auto* pointer = reinterpret_cast<const xcb_button_release_event_t*>(event);
-    if (pointer->event != root_) return false;
-    if (kind == XCB_BUTTON_RELEASE && pointer->detail == 1)
-      form_->img1MouseUp(Qt::LeftButton, true, pointer->root_x, pointer->root_y);
+    // Key, button and motion events share their layout.
+    const auto* input = reinterpret_cast<const xcb_button_release_event_t*>(event);
+    if (input->event != root_) return false;
+    if (kind == XCB_BUTTON_RELEASE && input->detail == 1) {
+      form_->RootRelease(input->root_x, input->root_y);
+    } else if ((kind == XCB_BUTTON_PRESS && input->detail == 3) ||
+               (kind == XCB_KEY_PRESS && x11::IsEscapeKey(form_->dpy_, input->detail))) {
+      form_->Cancel();
+    }
     return true;
   }
 
@@ -131,26 +130,25 @@ TFrmSelectWindow::TFrmSelectWindow(QWidget* owner)
   img1->setPixmap(QPixmap(QStringLiteral(":/selection/finder_tool.png")));
   img1->setGeometry(104, 54, 32, 32);
   img1->OnMouseDown = [this](Qt::MouseButton b) { img1MouseDown(b); };
-  img1->OnMouseUp = [this](Qt::MouseButton b) { img1MouseUp(b, false, 0, 0); };
+  img1->OnMouseUp = [this](Qt::MouseButton b) { img1MouseUp(b); };
 
   // Wrapped, so that a font wider than the one the dialog was laid out for never cuts it short.
-  Lbl3 = new QLabel(QStringLiteral("This window will hide wen you start to select a window"), this);
+  Lbl3 = new QLabel(QStringLiteral("Or click the Finder Tool, then the window. Esc cancels."), this);
   Lbl3->setObjectName("Lbl3");
   Lbl3->setWordWrap(true);
   Lbl3->setAlignment(Qt::AlignLeft | Qt::AlignTop);
   Lbl3->setGeometry(10, 94, 287, 32);
 
-  tmr1 = new QTimer(this);
-  tmr1->setObjectName("tmr1");
-  tmr1->setInterval(kHighlightIntervalMs);
-  connect(tmr1, &QTimer::timeout, this, [this] { tmr1Timer(); });
-
   FormCreate();
 }
 
 TFrmSelectWindow::~TFrmSelectWindow() {
-  EndDrag();
-  if (ownDisplay_) x11::CloseDisplay(dpy_);
+  EndGrabs();
+  probe_.reset();
+}
+
+unsigned long TFrmSelectWindow::OutlineWindow() const {
+  return outline_ && outline_->Shown() ? outline_->WindowId() : 0;
 }
 
 void TFrmSelectWindow::paintEvent(QPaintEvent* event) {
@@ -171,74 +169,96 @@ void TFrmSelectWindow::paintEvent(QPaintEvent* event) {
 void TFrmSelectWindow::FormCreate() {
   (void)EyeCursor();
   dpy_ = ToolkitDisplay();
-  if (!dpy_) {
-    dpy_ = x11::OpenDisplay();
-    ownDisplay_ = dpy_ != nullptr;
-  }
   if (const QScreen* screen = QGuiApplication::primaryScreen())
     move(screen->geometry().center() - rect().center());
 }
 
 void TFrmSelectWindow::img1MouseDown(Qt::MouseButton button) {
-  if (button != Qt::LeftButton || dragging_ || !dpy_) return;
-  dragging_ = true;
-  tmr1->start();
+  if (button != Qt::LeftButton || step_ != TStep::Idle || !dpy_) return;
+  probe_ = std::make_unique<TWindowProbe>([this](const TWindowProbe::TFound& found) {
+    QMetaObject::invokeMethod(this, [this, found] { ProbeFound(found); }, Qt::QueuedConnection);
+  });
+  if (!probe_->Connected() || !x11::PointerPosition(dpy_, pressX_, pressY_)) {
+    probe_.reset();
+    return;
+  }
+  step_ = TStep::Dragging;
+  if (!outline_) outline_ = std::make_unique<x11::TOutlineWindow>(dpy_);
   QApplication::setOverrideCursor(EyeCursor());
-  // The press gave us the pointer, but only until our window goes away; a grab on the root window
-  // keeps the release coming to us wherever it happens. It needs the toolkit's own connection, the
-  // one that holds the pointer now.
-  if (!ownDisplay_ && x11::GrabPointerOnRoot(dpy_, RootEyeCursor(dpy_))) {
+  // The press gave us the pointer, but only until our window goes away; grabs on the root window
+  // keep the release (and Escape) coming to us wherever it happens. They need the toolkit's own
+  // connection, the one that holds the pointer now.
+  if (x11::GrabPointerOnRoot(dpy_, RootEyeCursor(dpy_))) {
     grabbed_ = true;
-    filter_ = std::make_unique<TRootPointerFilter>(this, x11::RootWindowId(dpy_));
+    x11::GrabKeyboardOnRoot(dpy_);
+    filter_ = std::make_unique<TRootInputFilter>(this, x11::RootWindowId(dpy_));
     qApp->installNativeEventFilter(filter_.get());
     // Hidden behind Qt's back: hiding a dialog the Qt way would end its modal loop.
     x11::UnmapWindow(dpy_, winId());
   }
 }
 
-void TFrmSelectWindow::tmr1Timer() {
+void TFrmSelectWindow::img1MouseUp(Qt::MouseButton button) {
+  // Only without our grab does the release reach the picture; the pointer is where it ended.
   int x = 0, y = 0;
-  if (!x11::PointerPosition(dpy_, x, y)) return;
-  x11::TScreenRect r;
-  if (!x11::GetWindowRect(dpy_, x11::WindowAtPoint(dpy_, x, y), r)) return;
-  // A maximised window may start off the screen; its outline is kept on it.
-  if (r.Left < 0) r.Left = 0;
-  if (r.Top < 0) r.Top = 0;
-  x11::DrawInvertedOutline(dpy_, r);
-  x11::Sync(dpy_);
-  QThread::msleep(kHighlightMs);
-  x11::DrawInvertedOutline(dpy_, r);
-  x11::Sync(dpy_);
+  if (button == Qt::LeftButton && step_ == TStep::Dragging && !grabbed_ && x11::PointerPosition(dpy_, x, y))
+    PickAt(x, y);
 }
 
-void TFrmSelectWindow::img1MouseUp(Qt::MouseButton button, bool havePoint, int x, int y) {
-  if (button != Qt::LeftButton || !dragging_) return;
-  EndDrag();
-  x11::XWindowId window = 0;
-  x11::TScreenRect r;
-  if (havePoint || x11::PointerPosition(dpy_, x, y)) window = x11::WindowAtPoint(dpy_, x, y);
-  if (!window || !x11::GetWindowRect(dpy_, window, r)) {
+void TFrmSelectWindow::RootRelease(int x, int y) {
+  const int slack = int(QApplication::startDragDistance() * devicePixelRatioF());
+  if (step_ == TStep::Dragging && std::abs(x - pressX_) + std::abs(y - pressY_) <= slack) {
+    step_ = TStep::Clicking;
+    return;
+  }
+  if (step_ == TStep::Dragging || step_ == TStep::Clicking) PickAt(x, y);
+}
+
+void TFrmSelectWindow::PickAt(int x, int y) {
+  EndGrabs();
+  step_ = TStep::Picking;
+  probe_->Pick(x, y);
+}
+
+void TFrmSelectWindow::Cancel() {
+  EndGrabs();
+  step_ = TStep::Idle;
+  probe_.reset();
+  reject();
+}
+
+void TFrmSelectWindow::ProbeFound(const TWindowProbe::TFound& found) {
+  if (!found.Picked) {
+    if (!Dragging()) return;  // posted before the choice ended
+    if (found.Window) outline_->Show(found.Rect);
+    else outline_->Hide();
+    return;
+  }
+  if (step_ != TStep::Picking) return;
+  step_ = TStep::Idle;
+  if (!found.Window) {
     // The window went away under the pointer; the dialog must not stay open while unseen.
     reject();
     return;
   }
-  result_.Window = window;
-  result_.Offset = std::to_string(r.Left) + "," + std::to_string(r.Top);
-  result_.Size = std::to_string(std::abs(r.Right - r.Left)) + "," + std::to_string(std::abs(r.Bottom - r.Top));
+  const x11::TScreenRect& r = found.Rect;
+  result_.Window = found.Window;
+  result_.Offset = PairText(r.Left, r.Top);
+  result_.Size = PairText(std::abs(r.Right - r.Left), std::abs(r.Bottom - r.Top));
   accept();
 }
 
-void TFrmSelectWindow::EndDrag() {
-  if (!dragging_) return;
-  dragging_ = false;
+void TFrmSelectWindow::EndGrabs() {
+  if (step_ != TStep::Dragging && step_ != TStep::Clicking) return;
   QApplication::restoreOverrideCursor();
-  tmr1->stop();
+  if (outline_) outline_->Hide();
   if (filter_) {
     qApp->removeNativeEventFilter(filter_.get());
     filter_.reset();
   }
   if (grabbed_) {
     grabbed_ = false;
+    x11::UngrabKeyboard(dpy_);
     x11::UngrabPointer(dpy_);
   }
 }

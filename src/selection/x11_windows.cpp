@@ -3,32 +3,13 @@
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
+#include <X11/keysym.h>
+
+#include <cstring>
 
 namespace qv::x11 {
 
 namespace {
-
-// X reports a BadWindow for a window that vanished between two calls; that is an ordinary event
-// while the user drags over a changing desktop, not a reason to end the program.
-int IgnoreXError(Display*, XErrorEvent*) { return 0; }
-
-class ScopedErrorTrap {
- public:
-  explicit ScopedErrorTrap(Display* dpy) : dpy_(dpy) {
-    XSync(dpy_, False);
-    old_ = XSetErrorHandler(IgnoreXError);
-  }
-  ~ScopedErrorTrap() {
-    XSync(dpy_, False);
-    XSetErrorHandler(old_);
-  }
-  ScopedErrorTrap(const ScopedErrorTrap&) = delete;
-  ScopedErrorTrap& operator=(const ScopedErrorTrap&) = delete;
-
- private:
-  Display* dpy_;
-  int (*old_)(Display*, XErrorEvent*) = nullptr;
-};
 
 bool ReadWindowRect(Display* dpy, Window window, TScreenRect& rect) {
   XWindowAttributes attrs;
@@ -75,10 +56,33 @@ Window ChildAtPoint(Display* dpy, Window parent, int x, int y) {
   return found;
 }
 
+// One colour channel of a pixel, scaled to 8 bits: the channel's value over its mask's full value.
+std::uint32_t Channel(unsigned long pixel, unsigned long mask) {
+  return mask ? std::uint32_t((pixel & mask) * 255 / mask) : 0;
+}
+
+void ConvertImage(const XImage* image, std::uint32_t* pixels, std::size_t stride) {
+  const bool plain = image->bits_per_pixel == 32 && image->red_mask == 0xFF0000 && image->green_mask == 0xFF00 &&
+                     image->blue_mask == 0xFF && image->byte_order == LSBFirst;
+  for (int y = 0; y < image->height; ++y) {
+    std::uint32_t* row = pixels + stride * std::size_t(y);
+    if (plain) {
+      std::memcpy(row, image->data + std::size_t(y) * std::size_t(image->bytes_per_line),
+                  std::size_t(image->width) * 4);
+      for (int x = 0; x < image->width; ++x) row[x] |= 0xFF000000u;
+      continue;
+    }
+    for (int x = 0; x < image->width; ++x) {
+      const unsigned long p = XGetPixel(const_cast<XImage*>(image), x, y);
+      row[x] = 0xFF000000u | Channel(p, image->red_mask) << 16 | Channel(p, image->green_mask) << 8 |
+               Channel(p, image->blue_mask);
+    }
+  }
+}
+
 }  // namespace
 
 XWindowId WindowAtPoint(Display* dpy, int x, int y) {
-  ScopedErrorTrap trap(dpy);
   const Window root = DefaultRootWindow(dpy);
   Window top = 0;
   int cx = 0, cy = 0;
@@ -95,43 +99,27 @@ XWindowId WindowAtPoint(Display* dpy, int x, int y) {
   return child ? child : w;
 }
 
-bool GetWindowRect(Display* dpy, XWindowId window, TScreenRect& rect) {
-  ScopedErrorTrap trap(dpy);
-  return ReadWindowRect(dpy, window, rect);
-}
-
-void DrawInvertedOutline(Display* dpy, const TScreenRect& rect) {
-  const int width = rect.Right - rect.Left;
-  const int height = rect.Bottom - rect.Top;
-  if (width <= 1 || height <= 1) return;
-  const int screen = DefaultScreen(dpy);
-  const Window root = RootWindow(dpy, screen);
-  Visual* visual = DefaultVisual(dpy, screen);
-  XGCValues v{};
-  // Not-xor keeps red on light windows (it inverts the others) and undoes itself when repeated.
-  v.function = GXequiv;
-  v.plane_mask = AllPlanes;
-  v.foreground = visual->c_class == TrueColor ? visual->red_mask : WhitePixel(dpy, screen);
-  v.line_width = 4;
-  v.line_style = LineSolid;
-  v.join_style = JoinMiter;
-  v.subwindow_mode = IncludeInferiors;
-  GC gc = XCreateGC(dpy, root, GCFunction | GCPlaneMask | GCForeground | GCLineWidth | GCLineStyle |
-                                   GCJoinStyle | GCSubwindowMode,
-                    &v);
-  // The outline runs through the outermost pixels of the rectangle, the pen centred on it; one
-  // request draws every pixel once, so a second draw cancels the first.
-  XDrawRectangle(dpy, root, gc, rect.Left, rect.Top, static_cast<unsigned>(width - 1),
-                 static_cast<unsigned>(height - 1));
-  XFreeGC(dpy, gc);
-  XFlush(dpy);
-}
+bool GetWindowRect(Display* dpy, XWindowId window, TScreenRect& rect) { return ReadWindowRect(dpy, window, rect); }
 
 bool PointerPosition(Display* dpy, int& x, int& y) {
   Window root = 0, child = 0;
   int wx = 0, wy = 0;
   unsigned int mask = 0;
   return XQueryPointer(dpy, DefaultRootWindow(dpy), &root, &child, &x, &y, &wx, &wy, &mask);
+}
+
+TScreenRect RootRect(Display* dpy) {
+  const int screen = DefaultScreen(dpy);
+  return {0, 0, DisplayWidth(dpy, screen), DisplayHeight(dpy, screen)};
+}
+
+bool ReadRootPixels(Display* dpy, int width, int height, std::uint32_t* pixels, std::size_t stride) {
+  if (width <= 0 || height <= 0) return false;
+  XImage* image = XGetImage(dpy, DefaultRootWindow(dpy), 0, 0, unsigned(width), unsigned(height), AllPlanes, ZPixmap);
+  if (!image) return false;
+  ConvertImage(image, pixels, stride);
+  XDestroyImage(image);
+  return true;
 }
 
 unsigned long CreateBitmapCursor(Display* dpy, int width, int height, const std::uint8_t* source,
@@ -153,10 +141,6 @@ unsigned long CreateBitmapCursor(Display* dpy, int width, int height, const std:
   return cursor;
 }
 
-void FreeCursor(Display* dpy, unsigned long cursor) {
-  if (cursor) XFreeCursor(dpy, cursor);
-}
-
 bool GrabPointerOnRoot(Display* dpy, unsigned long cursor) {
   // The press that started the drag left the pointer grabbed for this connection through the X
   // input extension, and the server refuses a core grab over a grab of another kind, even our own.
@@ -173,19 +157,25 @@ void UngrabPointer(Display* dpy) {
   XFlush(dpy);
 }
 
+bool GrabKeyboardOnRoot(Display* dpy) {
+  return XGrabKeyboard(dpy, DefaultRootWindow(dpy), False, GrabModeAsync, GrabModeAsync, CurrentTime) ==
+         GrabSuccess;
+}
+
+void UngrabKeyboard(Display* dpy) {
+  XUngrabKeyboard(dpy, CurrentTime);
+  XFlush(dpy);
+}
+
+bool IsEscapeKey(Display* dpy, unsigned keycode) {
+  return keycode == XKeysymToKeycode(dpy, XK_Escape);
+}
+
 void UnmapWindow(Display* dpy, XWindowId window) {
   XUnmapWindow(dpy, window);
   XFlush(dpy);
 }
 
-void Sync(Display* dpy) { XSync(dpy, False); }
-
 XWindowId RootWindowId(Display* dpy) { return DefaultRootWindow(dpy); }
-
-Display* OpenDisplay() { return XOpenDisplay(nullptr); }
-
-void CloseDisplay(Display* dpy) {
-  if (dpy) XCloseDisplay(dpy);
-}
 
 }  // namespace qv::x11

@@ -141,35 +141,43 @@ TEST_F(Hotkeys, ACombinationHeldByAnotherClientIsReported) {
   EXPECT_FALSE(form.Hotkeys().IsRegistered(form.ResumeHotkeyId));
   EXPECT_TRUE(form.Hotkeys().IsRegistered(form.StartHotkeyId));
 
-  // At OK the save stops at the taken hotkey: what came before is stored, the rest is not.
+  // At OK a taken hotkey is named and marked, keeps the combination it had, and the ones after it
+  // and the other settings are still saved.
   Messages.clear();
   form.MnuOptionsClick();
-  form.EdtStartHotkey->setText("Ctrl+Alt+F11");
+  form.EdtStartHotkey->setText("Ctrl+Alt+F9");
   form.EdtStopHotkey->setText("F8");
+  form.EdtResumeHotkey->setText("Ctrl+Alt+F11");
   form.RdbFullScreen->setChecked(true);
   form.BtnOK->click();
+  const std::string taken =
+      "The hotkey of Starting screen recording \"Ctrl+Alt+F9\" is already used, please change it to another hotkey";
   ASSERT_EQ(Messages.size(), 1u);
-  EXPECT_EQ(Messages[0].Text,
-            "The hotkey of Resuming screen recording \"Ctrl+Alt+F9\" is already used, please change it to another hotkey");
+  EXPECT_EQ(Messages[0].Text, taken);
   EXPECT_TRUE(form.isVisible());
+  EXPECT_EQ(form.EdtStartHotkey->text(), "Ctrl+Alt+F9");
+  EXPECT_EQ(form.EdtStartHotkey->toolTip().toStdString(), taken);
+  EXPECT_TRUE(form.EdtStopHotkey->toolTip().isEmpty());
   TIniFile ini(GetOptionsFileName());
-  EXPECT_EQ(ini.ReadString("Recorder", "StartHotkey", ""), "Ctrl+Alt+F11");
+  EXPECT_EQ(ini.ReadString("Recorder", "StartHotkey", ""), "Ctrl+Alt+F10");
   EXPECT_EQ(ini.ReadString("Recorder", "StopHotkey", ""), "F8");
-  EXPECT_EQ(ini.ReadString("Recorder", "ResumeHotkey", ""), "Ctrl+Alt+F9");
-  EXPECT_EQ(ini.ReadString("Recorder", "RegionToCapture", ""), "Region");
-  // The old start combination was given up, the new one is ours.
-  EXPECT_TRUE(other.Grab(XK_F10, ControlMask | Mod1Mask));
+  EXPECT_EQ(ini.ReadString("Recorder", "ResumeHotkey", ""), "Ctrl+Alt+F11");
+  EXPECT_EQ(ini.ReadString("Recorder", "RegionToCapture", ""), "FullScreen");
+  EXPECT_FALSE(other.Grab(XK_F10, ControlMask | Mod1Mask)) << "the start hotkey still works";
+  EXPECT_FALSE(other.Grab(XK_F8, 0));
   EXPECT_FALSE(other.Grab(XK_F11, ControlMask | Mod1Mask));
 
-  // Once the other client lets go, OK goes through.
+  // Once the other client lets go, OK goes through and the mark goes.
   other.Ungrab(XK_F9, ControlMask | Mod1Mask);
-  other.Ungrab(XK_F10, ControlMask | Mod1Mask);
   Messages.clear();
   form.BtnOK->click();
   EXPECT_TRUE(Messages.empty()) << LastMessage();
   EXPECT_FALSE(form.isVisible());
-  EXPECT_EQ(TIniFile(GetOptionsFileName()).ReadString("Recorder", "RegionToCapture", ""), "FullScreen");
+  EXPECT_TRUE(form.EdtStartHotkey->toolTip().isEmpty());
+  EXPECT_EQ(TIniFile(GetOptionsFileName()).ReadString("Recorder", "StartHotkey", ""), "Ctrl+Alt+F9");
   EXPECT_FALSE(other.Grab(XK_F9, ControlMask | Mod1Mask));
+  EXPECT_TRUE(other.Grab(XK_F10, ControlMask | Mod1Mask));
+  other.Ungrab(XK_F10, ControlMask | Mod1Mask);
 
   // Releasing at exit gives every combination back.
   form.ReleaseHotkeys();
@@ -178,20 +186,27 @@ TEST_F(Hotkeys, ACombinationHeldByAnotherClientIsReported) {
   EXPECT_TRUE(other.Grab(XK_F8, 0));
 }
 
-TEST_F(Hotkeys, OneCombinationForTwoActionsIsRefused) {
-  WriteOptions("[Recorder]\nShowTip=0\nStartHotkey=Ctrl+Shift+F5\nStopHotkey=Ctrl+Shift+F5\n[Save]\nOutputFolder=/srv/\n");
+TEST_F(Hotkeys, OneCombinationForTwoActionsIsRefusedAndAMalformedTextIsSaidToBeOne) {
+  WriteOptions(
+      "[Recorder]\nShowTip=0\nStartHotkey=Ctrl+Shift+F5\nStopHotkey=Ctrl+Shift+F5\nPauseHotkey=Ctrl+\n"
+      "[Save]\nOutputFolder=/srv/\n");
   TFrmMain form;
   form.LoadSettings(true);
   ASSERT_EQ(Messages.size(), 1u);
   EXPECT_EQ(Messages[0].Text,
-            "The hotkey of Stopping screen recording \"Ctrl+Shift+F5\" is already used, please change it to another hotkey");
-  // A text no keyboard combination can produce is refused the same way.
-  Messages.clear();
-  form.EdtStopHotkey->setText("Ctrl+?");
-  form.BtnOK->click();
-  ASSERT_EQ(Messages.size(), 1u);
-  EXPECT_EQ(Messages[0].Text,
-            "The hotkey of Stopping screen recording \"Ctrl+?\" is already used, please change it to another hotkey");
+            "The hotkey of Stopping screen recording \"Ctrl+Shift+F5\" is already used, please change it to another "
+            "hotkey\nThe hotkey of Pausing screen recording \"Ctrl+\" is not a key combination, please press the keys "
+            "of one in its box");
+  // Texts no keyboard combination can produce.
+  for (const char* text : {"Ctrl+?", "Ctrl+", "Shift+Alt"}) {
+    Messages.clear();
+    form.EdtStopHotkey->setText("F6");
+    form.EdtPauseHotkey->setText(text);
+    form.BtnOK->click();
+    ASSERT_EQ(Messages.size(), 1u) << text;
+    EXPECT_EQ(Messages[0].Text, std::string("The hotkey of Pausing screen recording \"") + text +
+                                    "\" is not a key combination, please press the keys of one in its box");
+  }
 }
 
 TEST_F(Hotkeys, APressRunsTheHandlerOnlyWhileItsMenuItemIsEnabled) {

@@ -136,6 +136,39 @@ TEST_F(Settings, CancelAndTheCloseButtonRestoreEveryControlAndWriteNothing) {
   }
 }
 
+TEST_F(Settings, OptionsBringsTheWindowBackFromTheTaskbarAndFromBehindOthers) {
+  WriteOptions("[Recorder]\nShowTip=0\n[Save]\nOutputFolder=/srv/rec/\n");
+  TFrmMain form;
+  form.LoadSettings(true);
+  QWidget other;
+  other.setWindowTitle("another program");
+  other.setGeometry(form.geometry().adjusted(-20, -20, 20, 20));
+  const std::string formId = std::to_string(form.winId());
+  const struct {
+    const char* what;
+    std::function<void()> sendAway;
+  } cases[] = {
+      {"minimised", [&] { ASSERT_EQ(std::system(("xdotool windowminimize --sync " + formId).c_str()), 0); }},
+      {"behind another window with the focus",
+       [&] {
+         other.show();
+         other.raise();
+         other.activateWindow();
+         ASSERT_TRUE(QTest::qWaitForWindowActive(&other));
+       }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    form.MnuOptionsClick();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
+    c.sendAway();
+    ASSERT_TRUE(test::WaitFor([&] { return !form.isActiveWindow(); }));
+    form.MnuOptionsClick();
+    EXPECT_TRUE(QTest::qWaitForWindowActive(&form));
+    EXPECT_FALSE(form.isMinimized());
+  }
+}
+
 TEST_F(Settings, OkRefusesAZeroSizeOnlyWhileTheSizeIsUsed) {
   struct {
     bool SameArea;

@@ -8,10 +8,14 @@
 #include <QWidget>
 
 #include <cstdlib>
+#include <filesystem>
 #include <memory>
 
 #include "desktop_support.h"
 #include "selection/unit_frm_select_region.h"
+
+// Last: Xlib's macros must not meet the headers above.
+#include <X11/Xlib.h>
 
 namespace qv {
 namespace {
@@ -106,8 +110,8 @@ TEST_F(RegionPickerTest, TwoPressesGiveTheNormalisedRegionOrFail) {
   const Case cases[] = {
       {300, 200, 1, 100, 50, 1, "100,50", "200,150"},   // dragged up and left
       {100, 200, 1, 300, 50, 1, "100,50", "200,150"},   // up and right
-      {300, 50, 3, 100, 200, 2, "100,50", "200,150"},   // down and left, other buttons
-      {100, 50, 1, 300, 200, 3, "100,50", "200,150"},   // down and right
+      {300, 50, 2, 100, 200, 2, "100,50", "200,150"},   // down and left, the middle button
+      {100, 50, 1, 300, 200, 2, "100,50", "200,150"},   // down and right
       {640, 100, 1, 640, 400, 1, "", "Fail"},           // same column
       {100, 333, 2, 700, 333, 1, "", "Fail"},           // same row
       {222, 222, 1, 222, 222, 1, "", "Fail"},           // same spot: arrives as a double click
@@ -132,51 +136,144 @@ TEST_F(RegionPickerTest, TwoPressesGiveTheNormalisedRegionOrFail) {
   }
 }
 
-TEST_F(RegionPickerTest, PressMoveReleaseIsOnlyTheFirstCornerAndTheLabelFollows) {
+TEST_F(RegionPickerTest, PressDragReleaseSelectsAndTheLabelsFollow) {
   Begin();
   EXPECT_EQ(picker_->Lbl1->text().toStdString(), kRegionHint);
   EXPECT_EQ(picker_->Lbl1->width(), 353);
   EXPECT_EQ(picker_->Lbl1->y(), 0);
   EXPECT_EQ(picker_->Lbl1->x(), (QGuiApplication::primaryScreen()->geometry().width() - 353) / 2);
-  ASSERT_EQ(Shell("xdotool mousemove 300 200 mousedown 1 mousemove 350 260 mousemove 420 290 mouseup 1"), 0);
-  Pump(500);
-  EXPECT_TRUE(picker_->Result().Size.empty()) << "a release must not end the selection";
-  EXPECT_TRUE(picker_->isVisible());
+  ASSERT_EQ(Shell("xdotool mousemove 300 200 mousedown 1 mousemove 350 260 mousemove 420 290"), 0);
+  Pump(400);
+  EXPECT_TRUE(picker_->Result().Size.empty());
   EXPECT_EQ(picker_->Lbl1->text().toStdString(), "(300,200) - (420,290); Width=120, Height=90");
-  ASSERT_EQ(Shell("xdotool mousemove 100 50"), 0);
-  Pump(300);
-  EXPECT_EQ(picker_->Lbl1->text().toStdString(), "(300,200) - (100,50); Width=200, Height=150");
-  ASSERT_EQ(Shell("xdotool click 1"), 0);
+  // The size sits just below the selection's bottom-left corner.
+  EXPECT_TRUE(picker_->LblSize->isVisible());
+  EXPECT_EQ(picker_->LblSize->text().toStdString(), "120 × 90");
+  EXPECT_EQ(picker_->LblSize->pos(), QPoint(300, 290 + 4));
+  Shell("import -window root '" + (test::ArtifactDir() / "region_picker_selection.png").string() + "'");
+  ASSERT_EQ(Shell("xdotool mouseup 1"), 0);
   ASSERT_TRUE(WaitResult());
-  EXPECT_EQ(picker_->Result().Offset, "100,50");
-  EXPECT_EQ(picker_->Result().Size, "200,150");
+  EXPECT_EQ(picker_->Result().Offset, "300,200");
+  EXPECT_EQ(picker_->Result().Size, "120,90");
+  EXPECT_FALSE(picker_->Result().Cancelled);
 }
 
-// Every pixel outside the label must be the screenshot's, except the band's outline, inverted.
-void ExpectScreenIsPictureWithBand(const QImage& before, const QImage& screen, const QRect& label,
+TEST_F(RegionPickerTest, EscapeOrARightClickCancelsAndLeavesNothingOnScreen) {
+  const struct {
+    const char* what;
+    const char* input;
+  } cases[] = {
+      {"Escape at once", "key Escape"},
+      {"Escape with a band", "mousemove 200 200 click 1 mousemove 500 400 key Escape"},
+      {"right click with a band", "mousemove 200 200 click 1 mousemove 500 400 click 3"},
+      {"Escape while dragging", "mousemove 200 200 mousedown 1 mousemove 500 400 key Escape mouseup 1"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    Begin();
+    ASSERT_EQ(Shell(std::string("xdotool ") + c.input), 0);
+    ASSERT_TRUE(WaitResult());
+    EXPECT_TRUE(picker_->Result().Cancelled);
+    EXPECT_EQ(picker_->Result().Size, "Fail");
+    EXPECT_EQ(picker_->Result().Offset, "");
+    Pump(200);
+    EXPECT_EQ(MapState(), "IsUnMapped");
+  }
+}
+
+// Another program's window with the keyboard focus, counting the key presses it is given.
+class KeyWitness {
+ public:
+  KeyWitness() : dpy_(XOpenDisplay(nullptr)) {
+    if (!dpy_) return;
+    win_ = XCreateSimpleWindow(dpy_, DefaultRootWindow(dpy_), 600, 650, 300, 200, 0, 0, 0xFFFFFF);
+    XSelectInput(dpy_, win_, KeyPressMask);
+    XMapRaised(dpy_, win_);
+    XSync(dpy_, False);
+  }
+  ~KeyWitness() {
+    if (dpy_) XCloseDisplay(dpy_);
+  }
+  bool TakeFocus() {
+    return WaitFor([this] {
+      XSetInputFocus(dpy_, win_, RevertToParent, CurrentTime);
+      ::Window focus = 0;
+      int revert = 0;
+      XGetInputFocus(dpy_, &focus, &revert);
+      return focus == win_;
+    }, 3000);
+  }
+  int Presses() {
+    XSync(dpy_, False);
+    while (XPending(dpy_)) {
+      XEvent event;
+      XNextEvent(dpy_, &event);
+      if (event.type == KeyPress) ++presses_;
+    }
+    return presses_;
+  }
+
+ private:
+  Display* dpy_;
+  ::Window win_ = 0;
+  int presses_ = 0;
+};
+
+TEST_F(RegionPickerTest, TheKeyboardDoesNotReachTheWindowBehind) {
+  KeyWitness witness;
+  ASSERT_TRUE(witness.TakeFocus());
+  Begin();
+  ASSERT_EQ(Shell("xdotool key a b Return space Escape"), 0);
+  ASSERT_TRUE(WaitResult());
+  EXPECT_TRUE(picker_->Result().Cancelled);
+  EXPECT_EQ(witness.Presses(), 0);
+  // Once the picker is gone the keys go where they went before.
+  ASSERT_EQ(Shell("xdotool key c"), 0);
+  EXPECT_TRUE(WaitFor([&] { return witness.Presses() == 1; }, 3000));
+}
+
+TEST_F(RegionPickerTest, ArrowsMoveShiftArrowsResizeAndEnterTakesTheRegion) {
+  Begin();
+  ASSERT_EQ(Shell("xdotool mousemove 100 100 click 1 mousemove 300 200"), 0);
+  Pump(300);
+  // Once the keys have the rectangle, the pointer no longer moves it.
+  ASSERT_EQ(Shell("xdotool key Right Right Down shift+Right shift+Right shift+Up mousemove 600 600"), 0);
+  Pump(400);
+  EXPECT_TRUE(picker_->Result().Size.empty());
+  EXPECT_EQ(picker_->LblSize->text().toStdString(), "202 × 99");
+  ASSERT_EQ(Shell("xdotool key Return"), 0);
+  ASSERT_TRUE(WaitResult());
+  EXPECT_EQ(picker_->Result().Offset, "102,101");
+  EXPECT_EQ(picker_->Result().Size, "202,99");
+}
+
+QRgb Dim(QRgb pixel) { return qRgb(qRed(pixel) / 2, qGreen(pixel) / 2, qBlue(pixel) / 2); }
+
+// The same colour; with fewer bits per colour on the screen than in a picture, the nearest one
+// the screen can show.
+bool SameColour(QRgb expected, QRgb shown) {
+  if (QGuiApplication::primaryScreen()->depth() >= 24) return (expected & 0xFFFFFFu) == (shown & 0xFFFFFFu);
+  return std::abs(qRed(expected) - qRed(shown)) <= 8 && std::abs(qGreen(expected) - qGreen(shown)) <= 8 &&
+         std::abs(qBlue(expected) - qBlue(shown)) <= 8;
+}
+
+// Every pixel outside the labels must be the screenshot's: inverted on the band's outline, as it
+// was inside the band, dimmed outside it.
+void ExpectScreenIsPictureWithBand(const QImage& before, const QImage& screen, const QRegion& labels,
                                    int x1, int y1, int x2, int y2) {
   ASSERT_EQ(before.size(), screen.size());
   const int l = std::min(x1, x2), r = std::max(x1, x2) - 1;
   const int t = std::min(y1, y2), b = std::max(y1, y2) - 1;
   long wrong = 0, inverted = 0;
-  const bool coarse = QGuiApplication::primaryScreen()->depth() < 24;
   for (int y = 0; y < screen.height(); ++y) {
     const auto* was = reinterpret_cast<const quint32*>(before.constScanLine(y));
     const auto* now = reinterpret_cast<const quint32*>(screen.constScanLine(y));
     for (int x = 0; x < screen.width(); ++x) {
-      if (label.contains(x, y)) continue;
-      const bool onBand = r >= l && b >= t && x >= l && x <= r && y >= t && y <= b &&
-                          (x == l || x == r || y == t || y == b);
-      const quint32 expected = onBand ? ~was[x] : was[x];
-      if (onBand && coarse) {
-        // Fewer bits per colour than the picture: the inverted colour is the nearest one shown.
-        const QRgb e = expected, n = now[x];
-        if (std::abs(qRed(e) - qRed(n)) > 8 || std::abs(qGreen(e) - qGreen(n)) > 8 ||
-            std::abs(qBlue(e) - qBlue(n)) > 8)
-          ++wrong;
-      } else if ((now[x] & 0xFFFFFFu) != (expected & 0xFFFFFFu)) {
-        ++wrong;
-      }
+      if (labels.contains(QPoint(x, y))) continue;
+      const bool inside = r >= l && b >= t && x >= l && x <= r && y >= t && y <= b;
+      const bool onBand = inside && (x == l || x == r || y == t || y == b);
+      const quint32 expected = onBand ? ~was[x] : inside ? was[x] : Dim(was[x]);
+      if (!SameColour(expected, now[x])) ++wrong;
       if (onBand) ++inverted;
     }
   }
@@ -184,24 +281,24 @@ void ExpectScreenIsPictureWithBand(const QImage& before, const QImage& screen, c
                       << " band pixels)";
 }
 
-TEST_F(RegionPickerTest, RubberBandInvertsPixelsAndDrawingItAgainRestoresThem) {
+TEST_F(RegionPickerTest, OutsideTheBandIsDimmedAndTheBandInvertsPixelsUntilItMoves) {
   Begin();
-  const QImage before = GrabScreen();
-  const QRect label = picker_->Lbl1->geometry();
+  const QImage before = picker_->img1->Picture().copy();
+  auto labels = [] { return QRegion(picker_->Lbl1->geometry()) + picker_->LblSize->geometry(); };
   ASSERT_EQ(Shell("xdotool mousemove 400 300 mousedown 1 mouseup 1 mousemove 700 600"), 0);
   Pump(400);
-  ExpectScreenIsPictureWithBand(before, GrabScreen(), label, 400, 300, 700, 600);
-  Shell("import -window root '" + (test::ArtifactDir() / "region_picker_mid_drag.png").string() + "'");
+  ExpectScreenIsPictureWithBand(before, GrabScreen(), labels(), 400, 300, 700, 600);
 
   // Shrinking the band past its old edges: the old outline must come back exactly.
   ASSERT_EQ(Shell("xdotool mousemove 520 360"), 0);
   Pump(400);
-  ExpectScreenIsPictureWithBand(before, GrabScreen(), label, 400, 300, 520, 360);
+  ExpectScreenIsPictureWithBand(before, GrabScreen(), labels(), 400, 300, 520, 360);
 
-  // Back on the first corner the band is empty and the picture is whole again.
+  // Back on the first corner the band is empty and the whole picture is dimmed.
   ASSERT_EQ(Shell("xdotool mousemove 400 300"), 0);
   Pump(400);
-  ExpectScreenIsPictureWithBand(before, GrabScreen(), label, 400, 300, 400, 300);
+  EXPECT_FALSE(picker_->LblSize->isVisible());
+  ExpectScreenIsPictureWithBand(before, GrabScreen(), labels(), 400, 300, 400, 300);
 
   ASSERT_EQ(Shell("xdotool mousemove 401 301 click 1"), 0);
   ASSERT_TRUE(WaitResult());
@@ -221,11 +318,38 @@ TEST_F(RegionPickerTest, ScreenshotShowsTheDesktopWithoutThePicker) {
   long differing = 0;
   for (int y = 0; y < picture.height(); ++y)
     for (int x = 0; x < picture.width(); ++x)
-      if ((picture.pixel(x, y) & 0xFFFFFFu) != (desktop.pixel(x, y) & 0xFFFFFFu)) ++differing;
+      if (!SameColour(desktop.pixel(x, y), picture.pixel(x, y))) ++differing;
   EXPECT_EQ(differing, 0);
   ASSERT_EQ(Shell("xdotool mousemove 10 10 click 1 click 1"), 0);
   ASSERT_TRUE(WaitResult());
   EXPECT_EQ(picker_->Result().Size, "Fail");
+}
+
+// The scale factor is read once, when the toolkit starts: the test runs again in a process of its
+// own with a factor of 2, where a logical pixel is two desktop pixels.
+TEST(ScaledRegionPickerTest, ARegionPickedAtScaleFactorTwoIsGivenInDesktopPixels) {
+  if (!test::HaveDisplay()) GTEST_SKIP() << "needs DISPLAY";
+  if (!std::getenv("QV_SCALED_CHILD")) {
+    const std::string self = std::filesystem::read_symlink("/proc/self/exe");
+    EXPECT_EQ(Shell("QT_SCALE_FACTOR=2 QV_SCALED_CHILD=1 '" + self +
+                    "' --gtest_filter=ScaledRegionPickerTest.*"),
+              0);
+    return;
+  }
+  test::App();
+  TFrmSelectRegion picker;
+  ASSERT_EQ(picker.devicePixelRatioF(), 2.0);
+  picker.StartSelection();
+  ASSERT_TRUE(WaitFor([&] { return picker.isVisible(); }, 3000));
+  Pump(300);
+  // The picture and the window cover the desktop pixel for pixel.
+  const test::TXWinInfo info = test::XWinInfo(picker.winId());
+  EXPECT_EQ(QSize(int(info.Width), int(info.Height)), picker.img1->Picture().size());
+  EXPECT_EQ(picker.img1->Picture().width(), 2 * QGuiApplication::primaryScreen()->geometry().width());
+  ASSERT_EQ(Shell("xdotool mousemove 301 201 mousedown 1 mousemove 500 300 mousemove 701 451 mouseup 1"), 0);
+  ASSERT_TRUE(WaitFor([&] { return !picker.Result().Size.empty(); }, 5000));
+  EXPECT_EQ(picker.Result().Offset, "301,201");
+  EXPECT_EQ(picker.Result().Size, "400,250");
 }
 
 }  // namespace

@@ -18,10 +18,12 @@
 #include <thread>
 
 #include "desktop_support.h"
+#include "selection/outline_window.h"
 #include "selection/unit_frm_select_window.h"
 #include "selection/x11_windows.h"
 
 // Last: Xlib's macros must not meet the headers above.
+#include "capture/screen_capture_x11.h"
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/Xfixes.h>
@@ -70,6 +72,18 @@ unsigned long RootId() {
   return root;
 }
 
+// True when another client can take the pointer and the keyboard: nobody holds either.
+bool InputIsFree() {
+  Display* dpy = XOpenDisplay(nullptr);
+  if (!dpy) return false;
+  const Window root = DefaultRootWindow(dpy);
+  const bool pointer = XGrabPointer(dpy, root, False, ButtonPressMask, GrabModeAsync, GrabModeAsync, None, None,
+                                    CurrentTime) == GrabSuccess;
+  const bool keyboard = XGrabKeyboard(dpy, root, False, GrabModeAsync, GrabModeAsync, CurrentTime) == GrabSuccess;
+  XCloseDisplay(dpy);
+  return pointer && keyboard;
+}
+
 // Watches one screen pixel from its own thread and connection: counts the times it changes and
 // comes back, and keeps a picture of the whole screen from the first change.
 struct TFlashWatch {
@@ -109,16 +123,20 @@ struct TFlashWatch {
         ++flashes;
         if (shot.isNull()) shot = Screen(dpy, root);
       } else if (!now && lit) {
-        const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
-                            std::chrono::steady_clock::now() - since)
-                            .count();
-        longestMs = std::max<long>(longestMs, ms);
+        NoteLitSince(since);
       }
       lit = now;
       std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
+    // Still lit when told to stop: the change may not have been drawn yet.
+    if (lit) NoteLitSince(since);
     restored = Pixel(dpy, root) == normal;
     XCloseDisplay(dpy);
+  }
+  void NoteLitSince(std::chrono::steady_clock::time_point since) {
+    const auto ms =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - since).count();
+    longestMs = std::max<long>(longestMs, ms);
   }
   unsigned long Pixel(Display* dpy, Window root) const {
     XImage* image = XGetImage(dpy, root, x, y, 1, 1, AllPlanes, ZPixmap);
@@ -211,7 +229,7 @@ class FinderTest : public ::testing::Test {
 };
 
 TEST_F(FinderTest, WindowUnderAPointIsTheClientOrItsDirectChild) {
-  _XDisplay* dpy = x11::OpenDisplay();
+  Display* dpy = OpenCaptureDisplay();
   ASSERT_NE(dpy, nullptr);
   const QPoint client = target_->mapToGlobal(QPoint(300, 200));
   const QPoint text = textBox_->mapToGlobal(QPoint(10, 10));
@@ -231,35 +249,38 @@ TEST_F(FinderTest, WindowUnderAPointIsTheClientOrItsDirectChild) {
     SCOPED_TRACE(testing::Message() << c.at.x() << "," << c.at.y());
     EXPECT_EQ(x11::WindowAtPoint(dpy, c.at.x(), c.at.y()), c.expected);
   }
-  x11::CloseDisplay(dpy);
+  CloseCaptureDisplay(dpy);
 }
 
-TEST_F(FinderTest, OutlineIsDrawnOverWindowsAndTheSecondDrawRestoresTheScreen) {
-  _XDisplay* dpy = x11::OpenDisplay();
+TEST_F(FinderTest, OutlineIsAnUnmanagedWindowRingingTheRectangleThatClicksGoThrough) {
+  Display* dpy = OpenCaptureDisplay();
   ASSERT_NE(dpy, nullptr);
   const QPoint origin = target_->mapToGlobal(QPoint(100, 120));
-  const x11::TScreenRect r{origin.x(), origin.y(), origin.x() + 200, origin.y() + 150};
   const QRect area(origin - QPoint(10, 10), QSize(220, 170));
   const QImage before = GrabArea(area);
-  x11::DrawInvertedOutline(dpy, r);
-  x11::Sync(dpy);
+  auto outline = std::make_unique<x11::TOutlineWindow>(dpy);
+  outline->Show({origin.x(), origin.y(), origin.x() + 200, origin.y() + 150});
+  ASSERT_TRUE(WaitFor([&] { return test::XWinInfo(outline->WindowId()).MapState == "IsViewable"; }, 3000));
+  Pump(200);
   const QImage during = GrabArea(area);
-  x11::DrawInvertedOutline(dpy, r);
-  x11::Sync(dpy);
-  const QImage after = GrabArea(area);
-  const QPoint onEdge(10 + 50, 10), inside(10 + 100, 10 + 75);
+  const QPoint onEdge(10 + 50, 10), innerEdge(10 + 50, 10 + 3), inside(10 + 100, 10 + 4);
   if (QGuiApplication::primaryScreen()->depth() >= 24) {
-    // On the edge: not-xor with pure red turns the light grey window red, (240,15,15).
-    EXPECT_EQ(before.pixel(onEdge) & 0xFFFFFFu, 0xF0F0F0u);
-    EXPECT_EQ(during.pixel(onEdge) & 0xFFFFFFu, 0xF00F0Fu);
-    EXPECT_EQ(during.pixel(QPoint(10 + 50, 10 + 1)) & 0xFFFFFFu, 0xF00F0Fu) << "the pen is 4 pixels wide";
+    EXPECT_EQ(during.pixel(onEdge) & 0xFFFFFFu, 0xFF0000u);
+    EXPECT_EQ(during.pixel(innerEdge) & 0xFFFFFFu, 0xFF0000u) << "the ring is 4 pixels wide";
   } else {
     EXPECT_NE(during.pixel(onEdge), before.pixel(onEdge));
   }
   EXPECT_EQ(during.pixel(inside), before.pixel(inside));
-  EXPECT_NE(during, before);
-  EXPECT_EQ(after, before);
-  x11::CloseDisplay(dpy);
+  // Not managed: a compositing manager draws it like any other window, no window manager frames it.
+  EXPECT_NE(test::Output("xwininfo -id " + std::to_string(outline->WindowId())).find("Override Redirect State: yes"),
+            std::string::npos);
+  // The pointer, and the finder's own lookups, see through the ring to the window below.
+  EXPECT_EQ(x11::WindowAtPoint(dpy, origin.x() + 50, origin.y() + 1), target_->winId());
+  outline.reset();
+  XSync(dpy, False);
+  Pump(200);
+  EXPECT_EQ(GrabArea(area), before);
+  CloseCaptureDisplay(dpy);
 }
 
 struct TDragOutcome {
@@ -267,59 +288,83 @@ struct TDragOutcome {
   int execResult = -1;
   std::string mapStateDuringDrag;
   bool draggingDuringDrag = false;
+  unsigned long outlineDuringDrag = 0;
   QImage cursorDuringDrag;
+  long longestStallMs = 0;
 };
 
-// Presses on the finder picture, drags onto `to` and releases there, while the dialog runs modally
-// as the recording controller runs it.
-TDragOutcome DragFinderTo(QPoint to) {
+// How the user chooses: press on the finder picture, drag and release over the window; click the
+// picture, then click the window; or press, drag and give up with Escape.
+enum class TChooseBy { Drag, Click, Escape };
+
+std::string ChooseScript(TChooseBy how, QPoint from, QPoint to) {
+  auto move = [](QPoint p) { return "xdotool mousemove " + std::to_string(p.x()) + " " + std::to_string(p.y()); };
+  const std::string press = how == TChooseBy::Click ? "xdotool click 1" : "xdotool mousedown 1";
+  const std::string end = how == TChooseBy::Drag    ? "xdotool mouseup 1"
+                          : how == TChooseBy::Click ? "xdotool click 1"
+                                                    : "xdotool key Escape; sleep 0.3; xdotool mouseup 1";
+  return move(from) + "; sleep 0.2; " + press + "; sleep 0.3; " + move(from + QPoint(40, 40)) + "; sleep 0.2; " +
+         move(to) + "; sleep 2.2; " + end + "; wait";
+}
+
+// Chooses the window at `to` while the dialog runs modally as the recording controller runs it,
+// and measures the longest time the interface did not answer meanwhile.
+TDragOutcome DragFinderTo(QPoint to, TChooseBy how = TChooseBy::Drag) {
   TDragOutcome out;
   TFrmSelectWindow dlg;
   QProcess driver;
+  QElapsedTimer sinceTick;
+  QTimer ticker;
+  ticker.setInterval(10);
+  QObject::connect(&ticker, &QTimer::timeout, [&] {
+    out.longestStallMs = std::max<long>(out.longestStallMs, sinceTick.restart());
+  });
   QTimer::singleShot(400, &dlg, [&] {
-    const QPoint from = dlg.img1->mapToGlobal(QPoint(16, 16));
-    const std::string script =
-        "xdotool mousemove " + std::to_string(from.x()) + " " + std::to_string(from.y()) +
-        "; sleep 0.2; xdotool mousedown 1; sleep 0.3; xdotool mousemove " +
-        std::to_string(from.x() + 40) + " " + std::to_string(from.y() + 40) + "; sleep 0.2; xdotool mousemove " +
-        std::to_string(to.x()) + " " + std::to_string(to.y()) + "; sleep 2.2; xdotool mouseup 1; wait";
-    driver.start("bash", {"-c", QString::fromStdString(script)});
-    // Halfway through the drag: the dialog must be gone from the screen.
+    driver.start("bash", {"-c", QString::fromStdString(ChooseScript(how, dlg.img1->mapToGlobal(QPoint(16, 16)), to))});
+    sinceTick.start();
+    ticker.start();
+    // Halfway through the choice: the dialog must be gone from the screen.
     QTimer::singleShot(1600, &dlg, [&] {
       out.mapStateDuringDrag = test::XWinInfo(dlg.winId()).MapState;
       out.draggingDuringDrag = dlg.Dragging();
+      out.outlineDuringDrag = dlg.OutlineWindow();
       out.cursorDuringDrag = CurrentCursorImage();
     });
   });
-  // A drag that never ends must not hang the test.
+  // A choice that never ends must not hang the test.
   QTimer::singleShot(15000, &dlg, [&] { dlg.reject(); });
   out.execResult = dlg.exec();
+  ticker.stop();
   driver.waitForFinished(10000);
   out.result = dlg.Result();
   return out;
 }
 
-TEST_F(FinderTest, DragAndReleasePicksTheWindowUnderThePointer) {
+TEST_F(FinderTest, DragAndReleaseOrTwoClicksPickTheWindowUnderThePointer) {
   struct Case {
     const char* what;
     QPoint at;
     unsigned long window;
+    TChooseBy how;
   };
   const Case cases[] = {
-      {"client area", target_->mapToGlobal(QPoint(300, 200)), target_->winId()},
-      {"text box", textBox_->mapToGlobal(QPoint(20, 10)), textBox_->winId()},
-      {"window off the corner", QPoint(150, 120), corner_->winId()},
+      {"client area", target_->mapToGlobal(QPoint(300, 200)), target_->winId(), TChooseBy::Drag},
+      {"text box", textBox_->mapToGlobal(QPoint(20, 10)), textBox_->winId(), TChooseBy::Drag},
+      {"window off the corner", QPoint(150, 120), corner_->winId(), TChooseBy::Drag},
       // Bare desktop is taken too; here only our grab can show the eye, no window of ours is below.
       {"desktop", QPoint(QGuiApplication::primaryScreen()->geometry().width() - 30,
                          QGuiApplication::primaryScreen()->geometry().height() / 2),
-       RootId()},
+       RootId(), TChooseBy::Drag},
+      {"client area, by two clicks", target_->mapToGlobal(QPoint(300, 200)), target_->winId(), TChooseBy::Click},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    const TDragOutcome out = DragFinderTo(c.at);
+    const TDragOutcome out = DragFinderTo(c.at, c.how);
     EXPECT_EQ(out.execResult, QDialog::Accepted);
     EXPECT_EQ(out.mapStateDuringDrag, "IsUnMapped");
     EXPECT_TRUE(out.draggingDuringDrag);
+    EXPECT_NE(out.outlineDuringDrag, 0u);
+    EXPECT_LT(out.longestStallMs, 100) << "the interface answers while the user chooses";
     EXPECT_EQ(CursorDifference(out.cursorDuringDrag, EyeCursor().pixmap().toImage()), 0)
         << "the pointer shows the eye while dragging";
     EXPECT_EQ(out.result.Window, c.window);
@@ -330,6 +375,16 @@ TEST_F(FinderTest, DragAndReleasePicksTheWindowUnderThePointer) {
   }
   // Not clamped to the screen.
   EXPECT_EQ(test::XWinInfo(corner_->winId()).X, -8);
+}
+
+TEST_F(FinderTest, EscapeCancelsTheChoiceAndLetsGoOfTheInput) {
+  const TDragOutcome out = DragFinderTo(target_->mapToGlobal(QPoint(300, 200)), TChooseBy::Escape);
+  EXPECT_NE(out.outlineDuringDrag, 0u);
+  EXPECT_EQ(out.execResult, QDialog::Rejected);
+  EXPECT_EQ(out.result.Window, 0u);
+  EXPECT_TRUE(out.result.Offset.empty());
+  EXPECT_EQ(test::XWinInfo(out.outlineDuringDrag).MapState, "") << "the outline window is gone";
+  EXPECT_TRUE(InputIsFree());
 }
 
 TEST_F(FinderTest, ClicksStillReachTheProgramAfterADrag) {
@@ -364,7 +419,7 @@ TEST_F(FinderTest, RightButtonDoesNothing) {
             0);
   Pump(1500);
   EXPECT_FALSE(dlg.Dragging());
-  EXPECT_FALSE(dlg.tmr1->isActive());
+  EXPECT_EQ(dlg.OutlineWindow(), 0u);
   EXPECT_EQ(test::XWinInfo(dlg.winId()).MapState, "IsViewable");
   ASSERT_EQ(Shell("xdotool mouseup 3"), 0);
   Pump(300);
@@ -373,20 +428,20 @@ TEST_F(FinderTest, RightButtonDoesNothing) {
   EXPECT_TRUE(dlg.Result().Offset.empty());
 }
 
-TEST_F(FinderTest, OutlineFlashesAboutOnceASecondWhileDragging) {
-  // Watched from a connection of our own, since the dialog's thread sleeps through each flash.
+TEST_F(FinderTest, OutlineStaysOnTheWindowUnderThePointerAndGoesWithTheDrag) {
+  // Watched from a connection of our own.
   const QPoint edge = target_->mapToGlobal(QPoint(200, 0));
   TFlashWatch watch(edge);
   const TDragOutcome out = DragFinderTo(target_->mapToGlobal(QPoint(200, 250)));
   watch.Stop();
   EXPECT_EQ(out.result.Window, target_->winId());
-  // The drag rests over the target for over two seconds.
-  EXPECT_GE(watch.flashes, 2);
-  EXPECT_GE(watch.longestMs, 300) << "each flash lasts 400 ms";
+  // The drag rests over the target for over two seconds: one steady outline, not a blink.
+  EXPECT_EQ(watch.flashes, 1);
+  EXPECT_GE(watch.longestMs, 1500);
   EXPECT_TRUE(watch.restored) << "the outline is gone after the drag";
   ASSERT_FALSE(watch.shot.isNull());
   if (QGuiApplication::primaryScreen()->depth() >= 24) {
-    EXPECT_EQ(watch.shot.pixel(edge) & 0xFFFFFFu, 0xF00F0Fu);
+    EXPECT_EQ(watch.shot.pixel(edge) & 0xFFFFFFu, 0xFF0000u);
   }
   EXPECT_TRUE(watch.shot.save(QString::fromStdString((test::ArtifactDir() / "window_finder_dragging.png").string())));
 }
