@@ -1,34 +1,26 @@
 #include "recording/recording_request.h"
 
-#include <cstdio>
-
 namespace qv {
 
 namespace {
 
-std::string Format(const char* pattern, auto... values) {
-  char text[256];
-  std::snprintf(text, sizeof(text), pattern, values...);
-  return text;
-}
+std::string Pair(int a, int b) { return std::to_string(a) + "," + std::to_string(b); }
 
 std::string ScreenOptions(const TRecordingRequest& request, std::intptr_t session) {
   const TRecordingArea& area = request.Area;
-  const int showFrame = request.Blink ? 1 : 0;
-  const long long number = session;
-  if (area.Kind == TAreaKind::Window)
-    return Format("hwnd=%lu;framerate=25/1;showframe=%d;cursor=1;session=%lld", (unsigned long)area.Window,
-                  showFrame, number);
-  return Format("offset=%d,%d;framesize=%d,%d;framerate=25/1;showframe=%d;cursor=1;session=%lld", area.X, area.Y,
-                area.Width, area.Height, showFrame, number);
+  const std::string where = area.Kind == TAreaKind::Window
+                                ? "hwnd=" + std::to_string(area.Window)
+                                : "offset=" + Pair(area.X, area.Y) + ";framesize=" + Pair(area.Width, area.Height);
+  return where + ";framerate=25/1;showframe=" + (request.Blink ? "1" : "0") +
+         ";cursor=1;session=" + std::to_string(static_cast<long long>(session));
 }
 
 // The device always captures 44100 Hz stereo 16-bit; the output's rate is the encoder's job. Its
 // pause follows the session, whose number it takes as "pause_pointer".
 std::string AudioOptions(const TRecordingRequest& request, std::intptr_t session) {
   if (!request.Audio) return "";
-  std::string options = Format("r=44100;c=2;f=16;pause_pointer=%lld", (long long)session);
-  if (request.AudioInput >= 0) options += Format(";i=%d", request.AudioInput);
+  std::string options = "r=44100;c=2;f=16;pause_pointer=" + std::to_string(static_cast<long long>(session));
+  if (request.AudioInput >= 0) options += ";i=" + std::to_string(request.AudioInput);
   return options;
 }
 
@@ -41,7 +33,7 @@ TOutputOptions OutputOptions(const TRecordingRequest& request) {
   out.VideoBitrate = request.VideoKbps * 1000;
   const int width = request.OutWidth > 0 ? request.OutWidth : request.Area.Width;
   const int height = request.OutHeight > 0 ? request.OutHeight : request.Area.Height;
-  out.FrameSize = Format("%dx%d", width, height);
+  out.FrameSize = std::to_string(width) + "x" + std::to_string(height);
   out.AudioCodec = "adpcm_ms";
   out.AudioBitrate = request.AudioKbps * 1000;
   out.AudioSampleRate = request.SampleRate;
