@@ -148,9 +148,16 @@ void TCustomFFmpeg::Transcode() {
     if (ret < 0) {
       if (StopRequested && !draining) break;  // the read was cut short by the stop
       if (ret != AVERROR_EOF) {
-        inputFailure = DescribeInputFailure(fileIndex, ret);
-        Log(llError, inputFailure.Message);
-        break;
+        const TInputFailure failure = DescribeInputFailure(fileIndex, ret);
+        Log(llError, failure.Message);
+        if (inputFailure.Input < 0) inputFailure = failure;  // the first failure is the run's reason
+        // The other live inputs (the sound behind a picture whose window closed) are read up to
+        // where the failed one ended, as after a stop, so the file's streams end together.
+        IFiles[size_t(fileIndex)].Eof = true;
+        if (draining || JoinMode || !StartDrain(drainTo)) break;
+        draining = true;
+        drainDeadline = ff::av_gettime_relative() + kDrainLimitUs;
+        continue;
       }
       IFiles[size_t(fileIndex)].Eof = true;
       if (JoinMode) {
