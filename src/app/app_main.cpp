@@ -3,6 +3,12 @@
 #include <QApplication>
 #include <QSessionManager>
 #include <QSocketNotifier>
+#include <QTimer>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
 
 #include "app/frm_main.h"
@@ -14,9 +20,89 @@
 #include "media/signal_pipe.h"
 #include "selection/unit_frm_select_region.h"
 
+// Last: its macros (None, Bool, Status) would clash with the toolkit's names.
+#include <X11/Xlib.h>
+
 namespace qv {
 
+namespace {
+
+constexpr int kGoOn = -1;
+// The first-run tip has the balloon for up to five seconds; the settings' place comes after it.
+constexpr int kSettingsNoticeDelayMs = 5500;
+
+// --help and --version need no desktop: they are answered before the toolkit is started.
+int AnswerCommandLine(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--version") == 0) {
+      std::printf("quorvane %s\n", QV_VERSION);
+      return 0;
+    }
+    if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+      std::printf(
+          "Usage: quorvane [--help] [--version]\n"
+          "Records the X11 desktop, a region or a window to an AVI file, with sound.\n"
+          "It runs in the system tray; its menu starts and stops recordings and opens the options.\n"
+          "Settings: %s\n",
+          GetOptionsFileName().c_str());
+      return 0;
+    }
+  }
+  return kGoOn;
+}
+
+// The toolkit aborts the process when it finds no X server; the user is told what is missing.
+bool XDisplayReachable() {
+  const char* name = std::getenv("DISPLAY");
+  if (!name || !*name) {
+    std::fprintf(stderr,
+                 "quorvane: no X display: DISPLAY is not set. Quorvane records an X11 desktop; start it "
+                 "in an X session (on Wayland, with XWayland).\n");
+    return false;
+  }
+  ::Display* display = XOpenDisplay(nullptr);
+  if (!display) {
+    std::fprintf(stderr, "quorvane: the X display \"%s\" cannot be opened (no X server there, or access refused).\n",
+                 name);
+    return false;
+  }
+  XCloseDisplay(display);
+  return true;
+}
+
+// A first start writes the settings file from the defaults; only one that is there and cannot be
+// read is the install's fault. `created` says whether the file is new.
+bool SettingsFileReady(const std::string& options, bool& created) {
+  std::error_code ec;
+  created = false;
+  if (!options.empty() && !std::filesystem::exists(options, ec)) {
+    std::string error;
+    if (!CreateOptionsFile(options, error)) {
+      ShowMessageBox(nullptr, error, "Quorvane", TMessageIcon::Error);
+      return false;
+    }
+    created = true;
+  }
+  if (options.empty() || !std::filesystem::is_regular_file(options, ec) || access(options.c_str(), R_OK) != 0) {
+    ShowMessageBox(nullptr, "The setting file of Quorvane is missing, please re-install it.", "Quorvane",
+                   TMessageIcon::Error);
+    return false;
+  }
+  return true;
+}
+
+void TellWhereTheSettingsAre(TFrmMain& form, const std::string& options) {
+  QTimer::singleShot(kSettingsNoticeDelayMs, &form, [&form, options] {
+    ShowBalloon(form.TrayIcon, &form, "Your settings were written to " + options + ".", "Quorvane",
+                TMessageIcon::Information);
+  });
+}
+
+}  // namespace
+
 int RunQuorvane(int argc, char** argv) {
+  if (int code = AnswerCommandLine(argc, argv); code != kGoOn) return code;
+  if (!XDisplayReachable()) return 1;
   MarkMainThread();
   // The toolkit first: every refusal below is told in a message box.
   QApplication app(argc, argv);
@@ -32,13 +118,9 @@ int RunQuorvane(int argc, char** argv) {
   // Message boxes come and go while the options window is hidden; none of that ends the program.
   QApplication::setQuitOnLastWindowClosed(false);
 
-  std::error_code ec;
-  std::string options = GetOptionsFileName();
-  if (options.empty() || !std::filesystem::is_regular_file(options, ec)) {
-    ShowMessageBox(nullptr, "The setting file of Quorvane is missing, please re-install it.", "Quorvane",
-                   TMessageIcon::Error);
-    return 1;
-  }
+  const std::string options = GetOptionsFileName();
+  bool created = false;
+  if (!SettingsFileReady(options, created)) return 1;
 
   // Workers hand calls to the main thread; the event loop runs them as soon as one is queued.
   SetMainThreadWaker([&app] { QMetaObject::invokeMethod(&app, [] { RunMainThreadCalls(); }, Qt::QueuedConnection); });
@@ -48,6 +130,7 @@ int RunQuorvane(int argc, char** argv) {
     SetMainThreadWaker(nullptr);
     return 1;
   }
+  if (created) TellWhereTheSettingsAre(form, options);
   // Hidden until a region is asked for.
   TFrmSelectRegion picker;
   // A desktop session that ends by signalling its clients, or a user's kill, must still finish a

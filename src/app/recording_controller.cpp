@@ -217,6 +217,12 @@ void TFFRecordingController::StartRecording(TFrmMain& form) {
   if (!ChooseArea(form, mode)) return;
   const std::tm now = LocalTime();
   if (!ChooseOutputFile(form, now)) return;
+  // A first recording goes to a folder nobody has made yet (the default one in the documents).
+  const std::string folder = std::filesystem::path(form.OutputFileName).parent_path().string();
+  if (std::string error; !CreateFolder(folder, error)) {
+    ShowMessageBox(&form, "Cannot create the output folder " + folder + ": " + error, "Error", TMessageIcon::Error);
+    return;
+  }
 
   if (!Log->Open(GetStateFolder(), now))
     std::fprintf(stderr, "quorvane: the recording's log cannot be written in \"%s\"\n", GetStateFolder().c_str());

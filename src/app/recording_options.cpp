@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cstdio>
+#include <filesystem>
 
 #include "app/unit_general.h"
 
@@ -57,7 +58,20 @@ std::string DateTimeFileName(const std::tm& local) {
 std::string AutoOutputFileName(const std::string& folder, const std::tm& local) {
   // An empty folder would make a name relative to wherever the program was started; it stays "/"
   // joined, so the failure (if any) names a place the user can see.
-  return JoinPath(folder.empty() ? std::string("/") : folder, DateTimeFileName(local));
+  return FreeFileName(JoinPath(folder.empty() ? std::string("/") : folder, DateTimeFileName(local)));
+}
+
+std::string FreeFileName(const std::string& path) {
+  std::error_code ec;
+  if (!std::filesystem::exists(path, ec)) return path;
+  // The extension is the last dot of the name itself, never one in a folder's name.
+  const std::size_t slash = path.rfind('/');
+  std::size_t dot = path.rfind('.');
+  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) dot = path.size();
+  for (int number = 2;; ++number) {
+    std::string candidate = path.substr(0, dot) + " (" + std::to_string(number) + ")" + path.substr(dot);
+    if (!std::filesystem::exists(candidate, ec)) return candidate;
+  }
 }
 
 int NumberBeforeUnit(const std::string& text, std::size_t unitLength, int fallback) {

@@ -18,8 +18,12 @@ TCaptureMode CaptureModeOf(const std::string& regionToCapture);
 
 // "2011-01-27,22_02_11.avi" for that local moment.
 std::string DateTimeFileName(const std::tm& local);
-// The folder (with or without its trailing "/") joined with the date-time name.
+// The folder (with or without its trailing "/") joined with the date-time name, made free with
+// FreeFileName.
 std::string AutoOutputFileName(const std::string& folder, const std::tm& local);
+// `path` when nothing is there yet, else the first of "name (2).ext", "name (3).ext", … that is
+// free: two recordings started within one second must not share a file.
+std::string FreeFileName(const std::string& path);
 
 // The number in a combo box's text once its unit (" Kbps", " Hz") is cut off, or `fallback` when
 // what is left is not a whole number (a box without a valid selection has no text at all).

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <vector>
 
@@ -61,6 +62,16 @@ std::string DocumentsFromUserDirs(const std::string& configHome, const std::stri
   return result;
 }
 
+// What an install without its packaged settings file starts from: every key at the value the
+// options window falls back to (an empty OutputFolder becomes the documents folder at the start).
+constexpr const char* kBuiltInOptions =
+    "; Settings of Quorvane. The options window (tray menu, \"Options...\") edits this file.\n"
+    "[Recorder]\nBoolRecordAudio=1\nBoolBlinkRecord=1\nBoolPlayback=1\nStartHotkey=\nStopHotkey=\n"
+    "PauseHotkey=\nResumeHotkey=\nRegionToCapture=Region\nShowTip=1\n\n"
+    "[OutputType]\nBoolSameToOriginal=1\nWidth=320\nHeight=240\nFrameSize=6\nVideoBitrate=3\n"
+    "AudioBitrate=7\nAudioSamplerate=1\n\n"
+    "[Save]\nBoolAutoSave=1\nOutputFolder=\n";
+
 std::string DocumentsFolder() {
   std::string dir = Env("XDG_DOCUMENTS_DIR");
   if (!dir.empty() && dir[0] == '/') return dir;
@@ -107,6 +118,36 @@ std::string GetProgramFolder() {
   std::string path(buffer.data(), size_t(length));
   size_t slash = path.rfind('/');
   return slash == std::string::npos ? std::string("./") : path.substr(0, slash + 1);
+}
+
+std::string GetPackagedOptionsFileName() { return JoinPath(GetProgramFolder(), "default-options.ini"); }
+
+bool CreateOptionsFile(const std::string& path, std::string& error) {
+  const std::filesystem::path file(path);
+  if (!CreateFolder(file.parent_path().string(), error)) return false;
+  std::error_code ec;
+  const std::string packaged = GetPackagedOptionsFileName();
+  if (std::filesystem::is_regular_file(packaged, ec)) {
+    if (std::filesystem::copy_file(packaged, file, ec)) return true;
+    error = "Cannot copy " + packaged + " to " + path + ": " + ec.message();
+    return false;
+  }
+  std::ofstream out(file, std::ios::binary);
+  out << kBuiltInOptions;
+  out.close();
+  if (out) return true;
+  error = "Cannot write " + path + ".";
+  return false;
+}
+
+bool CreateFolder(const std::string& folder, std::string& error) {
+  std::error_code ec;
+  if (folder.empty() || std::filesystem::is_directory(folder, ec)) return true;
+  if (std::filesystem::create_directories(folder, ec)) return true;
+  // Another program may have made it meanwhile; only a folder still missing is a failure.
+  if (std::filesystem::is_directory(folder, ec)) return true;
+  error = ec ? ec.message() : "a file of that name is in the way";
+  return false;
 }
 
 std::string GetLibraryFolder() { return JoinPath(GetProgramFolder(), "LibAV"); }

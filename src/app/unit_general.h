@@ -19,6 +19,13 @@ std::string GetStateFolder();
 std::string GetProgramFolder();
 // Where the media libraries that ship with the program live: program folder + "LibAV".
 std::string GetLibraryFolder();
+// The settings file the program ships with: program folder + "default-options.ini".
+std::string GetPackagedOptionsFileName();
+// Makes the settings file `path` (and its folders) from the packaged one, or from the built-in
+// defaults when the install has none. False with `error` in words when it cannot be written.
+bool CreateOptionsFile(const std::string& path, std::string& error);
+// Makes `folder` and its parents unless it is there; false with the system's reason in `error`.
+bool CreateFolder(const std::string& folder, std::string& error);
 // folder + "/" + name, with exactly one "/" between them.
 std::string JoinPath(const std::string& folder, const std::string& name);
 

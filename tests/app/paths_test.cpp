@@ -85,6 +85,14 @@ TEST(Paths, DefaultOutputFolder) {
     EXPECT_EQ(folder, c.Expected) << (c.UserDirs ? c.UserDirs : "");
     EXPECT_EQ(folder.back(), '/');
   }
+  // The first recording makes the folder with its parents; a file in the way is said, not hidden.
+  std::string error;
+  EXPECT_TRUE(CreateFolder(home + "/Documents/Quorvane/", error)) << error;
+  EXPECT_TRUE(std::filesystem::is_directory(home + "/Documents/Quorvane"));
+  EXPECT_TRUE(CreateFolder(home + "/Documents/Quorvane", error)) << error;
+  std::ofstream(home + "/blocker") << "a file";
+  EXPECT_FALSE(CreateFolder(home + "/blocker/Quorvane/", error));
+  EXPECT_FALSE(error.empty());
   std::filesystem::remove_all(home);
 }
 

@@ -48,6 +48,21 @@ TEST(RecordingOptions, DateTimeFileNames) {
       {"/home/u/Documents/Quorvane/", "/home/u/Documents/Quorvane/2011-01-27,22_02_11.avi"},
   };
   for (const auto& c : cases) EXPECT_EQ(AutoOutputFileName(c.Folder, moment), c.Expected) << c.Folder;
+
+  // A name already taken (two starts in one second) gets a number before the extension.
+  const std::filesystem::path folder = std::filesystem::path(testing::TempDir()) / "qv_free_names";
+  std::filesystem::remove_all(folder);
+  std::filesystem::create_directories(folder);
+  for (const char* expected : {"2011-01-27,22_02_11.avi", "2011-01-27,22_02_11 (2).avi", "2011-01-27,22_02_11 (3).avi"}) {
+    const std::string name = AutoOutputFileName(folder.string(), moment);
+    EXPECT_EQ(name, (folder / expected).string());
+    std::ofstream(name) << "taken";
+  }
+  EXPECT_EQ(FreeFileName((folder / "no.dot/clip").string()), (folder / "no.dot/clip").string());
+  std::filesystem::create_directories(folder / "no.dot");
+  std::ofstream((folder / "no.dot/clip").string()) << "taken";
+  EXPECT_EQ(FreeFileName((folder / "no.dot/clip").string()), (folder / "no.dot/clip (2)").string());
+  std::filesystem::remove_all(folder);
 }
 
 TEST(RecordingOptions, OutputFromTheWindow) {

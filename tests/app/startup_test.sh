@@ -1,5 +1,5 @@
 #!/bin/bash
-# The tray program from the outside: start-up refusals, the tray icon and its menu, the options
+# The tray program from the outside: the command line, a first start, start-up refusals, the tray icon and its menu, the options
 # window, Exit and SIGTERM. Screenshots go to build/test-artifacts/ for a person to look at.
 set -u
 BIN=${QV_BIN_DIR:?}
@@ -46,18 +46,29 @@ wait_exit() {
 }
 close_box() { xdotool windowactivate --sync "$1" 2>/dev/null; xdotool key Return 2>/dev/null; }
 
-# 1. No settings file: refused with a message, no tray icon.
+# 1. The command line without a desktop: help and version answer, a start says what is missing.
+out=$(env -u DISPLAY "$BIN/quorvane" --help 2>&1); rc=$?
+[ $rc = 0 ] && grep -q "^Usage: quorvane" <<<"$out" && pass "--help without a display" || fail "--help: exit $rc: $out"
+out=$(env -u DISPLAY "$BIN/quorvane" --version 2>&1); rc=$?
+[ $rc = 0 ] && grep -qE "^quorvane [0-9]+\.[0-9]+" <<<"$out" && pass "--version" || fail "--version: exit $rc: $out"
+out=$(env -u DISPLAY "$BIN/quorvane" 2>&1); rc=$?
+[ $rc = 1 ] && grep -q "DISPLAY is not set" <<<"$out" && pass "no display: told, exit 1" || fail "no display: exit $rc: $out"
+out=$(DISPLAY=:999 "$BIN/quorvane" 2>&1); rc=$?
+[ $rc = 1 ] && grep -qF 'X display ":999" cannot be opened' <<<"$out" && pass "unreachable display: told, exit 1" \
+  || fail "unreachable display: exit $rc: $out"
+
+# 2. A first start (no settings file): the defaults are written and the user is told where.
 "$BIN/quorvane" 2>"$T/err1" &
 p=$!; pids+=($p)
-w=$(wait_window $p Quorvane)
-[ -n "$w" ] || fail "no message box without Options.ini"
-grep -qF "The setting file of Quorvane is missing, please re-install it." "$T/err1" || fail "missing-settings text: $(cat "$T/err1")"
-[ -z "$(xdotool search --onlyvisible --name '^Options of Quorvane$' 2>/dev/null)" ] || fail "options window without settings"
-[ -n "$w" ] && close_box "$w"
-wait_exit $p; rc=$RC
-[ "$rc" = 1 ] && pass "missing Options.ini refused" || fail "missing Options.ini: exit $rc"
+for _ in $(seq 1 100); do grep -qF "Your settings were written to $XDG_CONFIG_HOME/Quorvane/Options.ini" "$T/err1" && break; sleep 0.1; done
+grep -qF "[balloon: Quorvane] Your settings were written to $XDG_CONFIG_HOME/Quorvane/Options.ini." "$T/err1" \
+  && pass "first start names the settings file" || fail "first start: $(cat "$T/err1")"
+grep -q "^VideoBitrate=3" "$XDG_CONFIG_HOME/Quorvane/Options.ini" && grep -qF "OutputFolder=$HOME/Documents/Quorvane/" \
+  "$XDG_CONFIG_HOME/Quorvane/Options.ini" && pass "Options.ini written from the defaults" || fail "Options.ini not written"
+kill -TERM $p; wait_exit $p; rc=$RC
+[ "$rc" = 0 ] || fail "first start: exit $rc"
 
-# 2. A broken library in the LibAV folder next to the program.
+# 3. A broken library in the LibAV folder next to the program.
 mkdir -p "$T/prog/LibAV" "$XDG_CONFIG_HOME/Quorvane"
 cp "$SRC/scripts/default-options.ini" "$XDG_CONFIG_HOME/Quorvane/Options.ini"
 cp "$BIN/quorvane" "$T/prog/"
@@ -74,7 +85,7 @@ wait_exit $p; rc=$RC
 [ "$rc" = 1 ] && pass "broken library refused" || fail "broken library: exit $rc"
 grep -q "ShowTip=1" "$XDG_CONFIG_HOME/Quorvane/Options.ini" || fail "settings touched after a failed start"
 
-# 3. A normal start: tray icon, first-run balloon, settings written back.
+# 4. A normal start: tray icon, first-run balloon, settings written back.
 "$BIN/quorvane" 2>"$T/err3" &
 first=$!; pids+=($first)
 for _ in $(seq 1 100); do grep -q "ShowTip=0" "$XDG_CONFIG_HOME/Quorvane/Options.ini" && break; sleep 0.1; done
@@ -83,7 +94,7 @@ grep -qF "OutputFolder=$HOME/Documents/Quorvane/" "$XDG_CONFIG_HOME/Quorvane/Opt
 sleep 1
 import -window root "$ART/tray_balloon.png"
 
-# 4. A second instance is refused and the first goes on.
+# 5. A second instance is refused and the first goes on.
 "$BIN/quorvane" 2>"$T/err4" &
 p=$!; pids+=($p)
 w=$(wait_window $p Quorvane)
@@ -93,7 +104,7 @@ wait_exit $p; rc=$RC
 [ "$rc" = 1 ] || fail "second instance: exit $rc"
 kill -0 $first 2>/dev/null && pass "second instance refused, first still runs" || fail "first instance gone"
 
-# 5. The tray icon: a right press opens the menu (the keyboard then picks its items).
+# 6. The tray icon: a right press opens the menu (the keyboard then picks its items).
 icon=$(tray_icon_of $first)
 if [ -z "$icon" ]; then
   fail "no tray icon (is a tray host running?)"
@@ -124,7 +135,7 @@ fi
 
 kill -TERM $first 2>/dev/null; wait_exit $first
 
-# 6. "Exit" in the menu of a fresh instance ends the program. (Up from no selection lands on the
+# 7. "Exit" in the menu of a fresh instance ends the program. (Up from no selection lands on the
 # last item.)
 "$BIN/quorvane" 2>"$T/err5" &
 p=$!; pids+=($p)
@@ -136,7 +147,7 @@ if [ -n "$icon" ]; then
   [ "$rc" = 0 ] && pass "Exit ends the program" || fail "Exit: exit $rc"
 fi
 
-# 7. SIGTERM (a session ending by signal) ends it cleanly too.
+# 8. SIGTERM (a session ending by signal) ends it cleanly too.
 "$BIN/quorvane" 2>"$T/err6" &
 p=$!; pids+=($p)
 sleep 2
@@ -144,7 +155,7 @@ kill -TERM $p
 wait_exit $p; rc=$RC
 [ "$rc" = 0 ] && pass "SIGTERM ends the program cleanly" || fail "SIGTERM: exit $rc"
 
-# 8. The X server is left as it was found (see x_server_state.sh).
+# 9. The X server is left as it was found (see x_server_state.sh).
 state=$(x_server_state "$T")
 [ "$state" = "$kX_SERVER_CLEAN" ] || [ "$state" = unknown ] && pass "X server left clean" \
   || fail "X server left in this state: $state"
