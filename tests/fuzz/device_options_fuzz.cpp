@@ -5,7 +5,7 @@
 #include <string>
 
 #include "capture/device_options.h"
-#include "fuzz_check.h"
+#include "fuzz_support.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string text(reinterpret_cast<const char*>(data), size);

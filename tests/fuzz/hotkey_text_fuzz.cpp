@@ -5,7 +5,7 @@
 #include <string>
 
 #include "app/hotkey_text.h"
-#include "fuzz_check.h"
+#include "fuzz_support.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "app/ini_file.h"
-#include "fuzz_check.h"
+#include "fuzz_support.h"
 
 namespace {
 
@@ -39,12 +39,7 @@ bool UsableName(const std::string& name, const char* forbidden) {
 
 std::vector<TWrite> ParseWrites(const std::string& ops) {
   std::vector<TWrite> writes;
-  std::size_t pos = 0;
-  while (pos < ops.size()) {
-    std::size_t end = ops.find('\n', pos);
-    if (end == std::string::npos) end = ops.size();
-    const std::string line = ops.substr(pos, end - pos);
-    pos = end + 1;
+  for (const std::string& line : qv::fuzz::SplitLines(ops)) {
     const std::size_t a = line.find('|'), b = a == std::string::npos ? a : line.find('|', a + 1);
     if (b == std::string::npos) continue;
     TWrite w{line.substr(0, a), line.substr(a + 1, b - a - 1), line.substr(b + 1)};
@@ -67,12 +62,8 @@ std::string ReadBackOf(std::string value) {
 std::vector<std::pair<std::string, std::string>> KeysOf(const std::string& text) {
   std::vector<std::pair<std::string, std::string>> keys;
   std::string section;
-  std::size_t pos = 0;
-  while (pos < text.size()) {
-    std::size_t end = text.find('\n', pos);
-    if (end == std::string::npos) end = text.size();
-    const std::string line = Trim(text.substr(pos, end - pos));
-    pos = end + 1;
+  for (const std::string& raw : qv::fuzz::SplitLines(text)) {
+    const std::string line = Trim(raw);
     if (!line.empty() && line[0] == '[' && line.find(']') != std::string::npos)
       section = Trim(line.substr(1, line.find(']') - 1));
     else if (line.find('=') != std::string::npos)

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "engine_fuzz_support.h"
+#include "fuzz_support.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   qv::fuzz::LoadMediaLibraries();
@@ -25,14 +26,8 @@ bool ReadsPresetFile(const std::string& name, const std::string& value) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  const std::string input(reinterpret_cast<const char*>(data), size);
   qv::TCustomFFmpeg engine;
-  std::size_t pos = 0;
-  while (pos < input.size()) {
-    std::size_t end = input.find('\n', pos);
-    if (end == std::string::npos) end = input.size();
-    const std::string line = input.substr(pos, end - pos);
-    pos = end + 1;
+  for (const std::string& line : qv::fuzz::SplitLines(std::string(reinterpret_cast<const char*>(data), size))) {
     const std::size_t eq = line.find('=');
     const std::string name = line.substr(0, eq);
     const std::string value = eq == std::string::npos ? std::string() : line.substr(eq + 1);

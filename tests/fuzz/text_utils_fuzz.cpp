@@ -8,7 +8,7 @@
 #include <limits>
 #include <string>
 
-#include "fuzz_check.h"
+#include "fuzz_support.h"
 #include "media/text_utils.h"
 
 namespace {

@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "fuzz_check.h"
+#include "fuzz_support.h"
 #include "media/unicode_url.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
