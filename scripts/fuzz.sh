@@ -6,6 +6,7 @@
 #
 #   scripts/fuzz.sh SECONDS [TARGET...]   build, then run every target (or the ones named, e.g. ini_file)
 #   scripts/fuzz.sh --build               only configure and build
+# QV_FUZZ_JOBS=N runs N targets at once (all of them, for a long run on a machine shared with others).
 #
 # Findings land in build-fuzz/findings/<target>/; each reproduces with `build-fuzz/bin/<target>_fuzz
 # FILE`. What a run learnt stays in build-fuzz/runs/<target>/corpus/; the checked-in seeds under
@@ -78,7 +79,7 @@ report_target() {
   return 1
 }
 
-jobs=$(nproc)
+jobs=${QV_FUZZ_JOBS:-$(nproc)}
 running=0
 for name in "${targets[@]}"; do
   if [ ! -x "$build/bin/${name}_fuzz" ] || [ ! -d "$fuzz_src/corpus/$name" ]; then
