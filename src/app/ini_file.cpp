@@ -181,6 +181,11 @@ bool TIniFile::ReadBool(const std::string& section, const std::string& key, bool
 void TIniFile::AddLine(size_t at, const std::string& line) {
   Lines.insert(Lines.begin() + std::ptrdiff_t(at), line);
   Breaks.insert(Breaks.begin() + std::ptrdiff_t(at), LineBreak);
+  // A stray CR that ended the last line is no line break to a reader: the line added after it would
+  // join it (and its key vanish) on the next read, so it gains the line feed it lacked.
+  if (at == 0) return;
+  std::string& before = Breaks[at - 1];
+  if (!before.empty() && before.back() != '\n') before += '\n';
 }
 
 void TIniFile::WriteString(const std::string& section, const std::string& key, const std::string& value) {

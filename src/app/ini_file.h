@@ -52,7 +52,8 @@ class TIniFile {
   std::string FFileName;
   std::vector<std::string> Lines;
   // Each line's own ending ("\n", "\r\n", or a stray "\r\r\n"...), kept as it was read; new lines take
-  // the file's most common ending.
+  // the file's most common ending. A stray CR ending the last line gains a line feed when a line is
+  // added after it.
   std::vector<std::string> Breaks;
   std::string LineBreak = "\n";
   bool Bom = false;

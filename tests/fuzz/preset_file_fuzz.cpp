@@ -1,0 +1,45 @@
+// Preset files ("-fpre FILE", or "-vpre NAME" when no built-in preset has that name) are text the
+// user hands over. Input: the file's content, applied once with bad options raising and once with
+// them only logged.
+#include <unistd.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "engine_fuzz_support.h"
+
+namespace {
+
+// A plain array: the name is still needed by the exit handler, after static objects are gone.
+const char* PresetPath() {
+  static char path[64] = "";
+  if (!*path) std::snprintf(path, sizeof(path), "/tmp/qv_preset_fuzz_%d.ffpreset", int(::getpid()));
+  return path;
+}
+
+void RemovePresetFile() { std::remove(PresetPath()); }
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  qv::fuzz::LoadMediaLibraries();
+  std::atexit(RemovePresetFile);
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  std::FILE* file = std::fopen(PresetPath(), "wb");
+  if (!file) std::abort();
+  const bool written = std::fwrite(data, 1, size, file) == size;
+  if (std::fclose(file) != 0 || !written) std::abort();
+
+  for (const bool raise : {true, false}) {
+    qv::TCustomFFmpeg engine;
+    engine.RaiseOnBadOption = raise;
+    qv::fuzz::TrySetOption(engine, "fpre", PresetPath());
+  }
+  return 0;
+}
