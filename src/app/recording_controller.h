@@ -23,12 +23,15 @@ class TRecordingController {
 }  // namespace qv
 
 // ---- the controller of the program: one recording at a time, run by the recording layer ----
+#include <QMetaObject>
+#include <cstdint>
 #include <ctime>
 #include <functional>
 #include <memory>
 #include <string>
 
 class QFileDialog;
+class QTimer;
 
 namespace qv {
 
@@ -36,6 +39,7 @@ class TFrmSelectRegion;
 class TRecording;
 class TRecordingLog;
 struct TRecordingEnd;
+struct TRecordingProgress;
 struct TStartResult;
 struct TTrayChoice;
 
@@ -70,14 +74,26 @@ class TFFRecordingController : public TRecordingController {
   void StartRecording(TFrmMain& form);
   void LogPlan();
   void RecordingEnded(const TRecordingEnd& end);
-  void Tell(const std::string& text, bool warning);
+  void ShowStatus();
+  // `folder`: what a click on the balloon opens (none if empty).
+  void Tell(const std::string& text, bool warning, const std::string& folder = {});
 
   TFrmMain& Form;
   TFrmSelectRegion& Picker;
   std::unique_ptr<TRecording> FRecording;
   std::unique_ptr<TRecordingLog> Log;
+  // Refreshes the tray's status once a second while a recording runs.
+  std::unique_ptr<QTimer> StatusTimer;
+  // The folder the last balloon spoke of, opened when the balloon is clicked.
+  std::string BalloonFolder;
+  QMetaObject::Connection BalloonClicks;
   bool FSelecting = false;
 };
+
+// The tray's status line for a recording: "Recording: 00:01:23, 4.2 MB, name.avi".
+std::string RecordingStatusText(const TRecordingProgress& progress, const std::string& fileName);
+// The balloon at a recording's end: "Saved name.avi (00:01:23, 4.2 MB)".
+std::string RecordingSavedText(const std::string& fileName, std::int64_t elapsedUs, std::int64_t fileBytes);
 
 // What the user is told when a start fails, with what they can do about it.
 std::string TrayStartFailureText(const TStartResult& result);
