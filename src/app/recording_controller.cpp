@@ -79,8 +79,7 @@ std::string Size(std::int64_t bytes) {
 
 std::string BaseName(const std::string& fileName) { return std::filesystem::path(fileName).filename().string(); }
 
-}  // namespace
-
+// The tray's status line for a recording: "Recording: 00:01:23, 4.2 MB, name.avi".
 std::string RecordingStatusText(const TRecordingProgress& progress, const std::string& fileName) {
   const char* state = progress.State == TRecordingState::Paused     ? "Paused"
                       : progress.State == TRecordingState::Stopping ? "Stopping"
@@ -89,9 +88,12 @@ std::string RecordingStatusText(const TRecordingProgress& progress, const std::s
          BaseName(fileName);
 }
 
+// The balloon at a recording's end: "Saved name.avi (00:01:23, 4.2 MB)".
 std::string RecordingSavedText(const std::string& fileName, std::int64_t elapsedUs, std::int64_t fileBytes) {
   return "Saved " + BaseName(fileName) + " (" + Clock(elapsedUs) + ", " + Size(fileBytes) + ")";
 }
+
+}  // namespace
 
 std::string TrayStartFailureText(const TStartResult& result) {
   switch (result.Failure) {

@@ -24,7 +24,6 @@ class TRecordingController {
 
 // ---- the controller of the program: one recording at a time, run by the recording layer ----
 #include <QMetaObject>
-#include <cstdint>
 #include <ctime>
 #include <functional>
 #include <memory>
@@ -39,7 +38,6 @@ class TFrmSelectRegion;
 class TRecording;
 class TRecordingLog;
 struct TRecordingEnd;
-struct TRecordingProgress;
 struct TStartResult;
 struct TTrayChoice;
 
@@ -89,11 +87,6 @@ class TFFRecordingController : public TRecordingController {
   QMetaObject::Connection BalloonClicks;
   bool FSelecting = false;
 };
-
-// The tray's status line for a recording: "Recording: 00:01:23, 4.2 MB, name.avi".
-std::string RecordingStatusText(const TRecordingProgress& progress, const std::string& fileName);
-// The balloon at a recording's end: "Saved name.avi (00:01:23, 4.2 MB)".
-std::string RecordingSavedText(const std::string& fileName, std::int64_t elapsedUs, std::int64_t fileBytes);
 
 // What the user is told when a start fails, with what they can do about it.
 std::string TrayStartFailureText(const TStartResult& result);
