@@ -26,7 +26,11 @@ int NeutralKeyOf(const QKeyEvent* event) {
   if (key >= Qt::Key_F1 && key <= Qt::Key_F12) return kVkF1 + (key - Qt::Key_F1);
   if (key == Qt::Key_Control) return kVkControl;
   if (key == Qt::Key_Shift) return kVkShift;
-  if (key == Qt::Key_Alt || key == Qt::Key_Meta) return kVkMenu;
+  if (key == Qt::Key_Alt) return kVkMenu;
+  if (key == Qt::Key_Meta || key == Qt::Key_Super_L || key == Qt::Key_Super_R) return kVkSuper;
+  if (key == Qt::Key_Print) return kVkPrint;
+  if (key == Qt::Key_Pause) return kVkPause;
+  if (key == Qt::Key_ScrollLock) return kVkScrollLock;
   return 0;
 }
 
@@ -38,10 +42,12 @@ THotkeyEdit::THotkeyEdit(QWidget* parent) : QLineEdit(parent) {
 void THotkeyEdit::keyPressEvent(QKeyEvent* event) {
   int key = NeutralKeyOf(event);
   Qt::KeyboardModifiers mods = event->modifiers();
-  bool ctrl = (mods & Qt::ControlModifier) || key == kVkControl;
-  bool shift = (mods & Qt::ShiftModifier) || key == kVkShift;
-  bool alt = (mods & Qt::AltModifier) || key == kVkMenu;
-  setText(QString::fromStdString(HotkeyTextAfterKeyDown(key, ctrl, shift, alt)));
+  THeldModifiers held;
+  held.Ctrl = (mods & Qt::ControlModifier) || key == kVkControl;
+  held.Shift = (mods & Qt::ShiftModifier) || key == kVkShift;
+  held.Alt = (mods & Qt::AltModifier) || key == kVkMenu;
+  held.Super = (mods & Qt::MetaModifier) || key == kVkSuper;
+  setText(QString::fromStdString(HotkeyTextAfterKeyDown(key, held)));
   event->accept();
 }
 

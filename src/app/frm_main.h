@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QDialog>
+#include <array>
 #include <memory>
 #include <string>
 
@@ -64,6 +65,8 @@ class TFrmMain : public QDialog {
   bool ReregisterHotkeys(TIniFile& ini);
   void ReleaseHotkeys();
   void HotkeyPressed(long id);
+  // Each recording item shows the combination its hotkey holds now (Start, Stop, Pause, Resume).
+  void ShowHotkeysInMenu(const std::array<std::string, 4>& texts);
 
   // Tray and menu.
   void MnuStartRecordClick();
@@ -78,6 +81,9 @@ class TFrmMain : public QDialog {
   void FormClose();
   bool Closed() const { return FClosed; }
   TTrayState TrayState() const;
+  // What a running recording has done so far ("Recording: 00:01:23, 4.2 MB, name.avi"), shown in
+  // the tooltip and at the top of the menu; empty when idle.
+  void ShowRecordingStatus(const std::string& status);
 
   // Controls (object names as below) and menu items, for the controller.
   QCheckBox *ChkRecordAudio, *ChkBlink, *ChkPlayBack, *ChkSameArea;
@@ -89,7 +95,7 @@ class TFrmMain : public QDialog {
   QLabel *LblFrameSize, *LblFrameWidth, *LblFrameHeight;
   QPushButton *BtnBrowse, *BtnOK, *BtnCancel, *BtnHelp, *BtnAbout;
   QMenu* PopupMenu;
-  QAction *MnuStartRecord, *MnuPauseRecord, *MnuResumeRecord, *MnuStopRecord, *MnuOptions, *MnuExit;
+  QAction *MnuStatus, *MnuStartRecord, *MnuPauseRecord, *MnuResumeRecord, *MnuStopRecord, *MnuOptions, *MnuExit;
   QSystemTrayIcon* TrayIcon;
 
   long StartHotkeyId = -1, StopHotkeyId = -1, PauseHotkeyId = -1, ResumeHotkeyId = -1;

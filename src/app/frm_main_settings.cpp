@@ -241,15 +241,17 @@ void TFrmMain::RegisterHotkeysAtStartup() {
   THotkeyEdit* edits[4] = {EdtStartHotkey, EdtStopHotkey, EdtPauseHotkey, EdtResumeHotkey};
   long* ids[4] = {&StartHotkeyId, &StopHotkeyId, &PauseHotkeyId, &ResumeHotkeyId};
   std::vector<std::string> problems;
+  std::array<std::string, 4> texts;
   for (int i = 0; i < 4; ++i) {
-    const std::string text = edits[i]->text().toStdString();
-    if (IsNoHotkey(text)) {
+    texts[i] = edits[i]->text().toStdString();
+    if (IsNoHotkey(texts[i])) {
       *ids[i] = -1;
       continue;
     }
-    const std::string problem = RegisterHotkey(*Grabber, kSlots[i], *ids[i], text, kSlots[i].StartupPrefix);
+    const std::string problem = RegisterHotkey(*Grabber, kSlots[i], *ids[i], texts[i], kSlots[i].StartupPrefix);
     if (!problem.empty()) problems.push_back(problem);
   }
+  ShowHotkeysInMenu(texts);
   if (!problems.empty()) ShowMessageBox(this, Lines(problems), "Quorvane", TMessageIcon::Error);
 }
 
@@ -275,8 +277,12 @@ bool TFrmMain::ReregisterHotkeys(TIniFile& ini) {
   }
   // A hotkey that cannot take its new combination keeps the one it had, unless another has taken
   // that meanwhile: a save must not leave a working hotkey dead.
-  for (int i = 0; i < 4; ++i)
+  std::array<std::string, 4> inForce;
+  for (int i = 0; i < 4; ++i) {
+    inForce[i] = failed[i] ? before[i] : edits[i]->text().toStdString();
     if (failed[i] && !IsNoHotkey(before[i])) RegisterHotkey(*Grabber, kSlots[i], *ids[i], before[i], "");
+  }
+  ShowHotkeysInMenu(inForce);
   if (problems.empty()) return true;
   ShowMessageBox(this, Lines(problems), "Quorvane", TMessageIcon::Error);
   for (int i = 0; i < 4; ++i)

@@ -68,6 +68,14 @@ void TFrmMain::BuildTray() {
   TrayIcon = new QSystemTrayIcon(StateIcon(TTrayState::Idle), this);
   TrayIcon->setObjectName("TrayIcon");
   TrayIcon->setToolTip("Quorvane");
+  // Not a command: what the recording under way has done, shown only while there is one. Made
+  // once the icon is there, since its changes reach the tooltip.
+  MnuStatus = new QAction(PopupMenu);
+  MnuStatus->setObjectName("MnuStatus");
+  MnuStatus->setEnabled(false);
+  MnuStatus->setVisible(false);
+  PopupMenu->insertAction(MnuStartRecord, MnuStatus);
+  connect(MnuStatus, &QAction::changed, this, [this] { UpdateTrayIcon(); });
   // The menu opens on a right press only; left clicks and double clicks do nothing. It is popped up
   // here rather than handed to the icon, so it comes up on every press, whatever the tray host.
   connect(TrayIcon, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
@@ -124,7 +132,23 @@ void TFrmMain::UpdateTrayIcon() {
   static const char* const kTips[] = {"Quorvane", "Quorvane (recording)", "Quorvane (paused)"};
   TTrayState state = TrayState();
   TrayIcon->setIcon(StateIcon(state));
-  TrayIcon->setToolTip(kTips[int(state)]);
+  const bool withStatus = state != TTrayState::Idle && MnuStatus->isVisible();
+  TrayIcon->setToolTip(withStatus ? "Quorvane\n" + MnuStatus->text() : QString(kTips[int(state)]));
+}
+
+void TFrmMain::ShowRecordingStatus(const std::string& status) {
+  MnuStatus->setText(QString::fromStdString(status));
+  MnuStatus->setVisible(!status.empty());
+}
+
+void TFrmMain::ShowHotkeysInMenu(const std::array<std::string, 4>& texts) {
+  QAction* items[4] = {MnuStartRecord, MnuStopRecord, MnuPauseRecord, MnuResumeRecord};
+  const long ids[4] = {StartHotkeyId, StopHotkeyId, PauseHotkeyId, ResumeHotkeyId};
+  for (int i = 0; i < 4; ++i) {
+    const QString caption = items[i]->text().section('\t', 0, 0);
+    const bool held = ids[i] != -1 && Grabber->IsRegistered(ids[i]);
+    items[i]->setText(held ? caption + '\t' + QString::fromStdString(texts[i]) : caption);
+  }
 }
 
 void TFrmMain::MnuStartRecordClick() {

@@ -13,10 +13,12 @@ namespace qv {
 
 namespace {
 
+// Super is Mod4 on every common keyboard map.
+constexpr unsigned kSuperMask = Mod4Mask;
 // The lock modifiers that must not stop a hotkey from firing: CapsLock and (on every common
 // keyboard map) NumLock.
 constexpr unsigned kLockMasks[] = {0, LockMask, Mod2Mask, LockMask | Mod2Mask};
-constexpr unsigned kRelevantMask = ShiftMask | ControlMask | Mod1Mask;
+constexpr unsigned kRelevantMask = ShiftMask | ControlMask | Mod1Mask | kSuperMask;
 
 Display* AppDisplay() {
   auto* x11 = qApp ? qApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
@@ -27,6 +29,9 @@ unsigned long KeysymOf(int key) {
   if (key >= '0' && key <= '9') return XK_0 + unsigned(key - '0');
   if (key >= 'A' && key <= 'Z') return XK_a + unsigned(key - 'A');
   if (IsFunctionKey(key)) return XK_F1 + unsigned(key - kVkF1);
+  if (key == kVkPrint) return XK_Print;
+  if (key == kVkPause) return XK_Pause;
+  if (key == kVkScrollLock) return XK_Scroll_Lock;
   return NoSymbol;
 }
 
@@ -35,6 +40,7 @@ unsigned MaskOf(unsigned modifiers) {
   if (modifiers & kModAlt) mask |= Mod1Mask;
   if (modifiers & kModControl) mask |= ControlMask;
   if (modifiers & kModShift) mask |= ShiftMask;
+  if (modifiers & kModSuper) mask |= kSuperMask;
   return mask;
 }
 
@@ -58,6 +64,10 @@ int KeyFromKeycode(unsigned keycode) {
   if (sym == XK_Control_L || sym == XK_Control_R) return kVkControl;
   if (sym == XK_Shift_L || sym == XK_Shift_R) return kVkShift;
   if (sym == XK_Alt_L || sym == XK_Alt_R || sym == XK_Meta_L || sym == XK_Meta_R) return kVkMenu;
+  if (sym == XK_Super_L || sym == XK_Super_R) return kVkSuper;
+  if (sym == XK_Print) return kVkPrint;
+  if (sym == XK_Pause) return kVkPause;
+  if (sym == XK_Scroll_Lock) return kVkScrollLock;
   return 0;
 }
 

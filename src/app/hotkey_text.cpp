@@ -1,10 +1,17 @@
 #include "app/hotkey_text.h"
 
 #include <cctype>
+#include <iterator>
 
 namespace qv {
 
 namespace {
+
+struct TKeyName {
+  int Key;
+  const char* Name;
+};
+constexpr TKeyName kOtherNamedKeys[] = {{kVkPrint, "Print"}, {kVkPause, "Pause"}, {kVkScrollLock, "ScrollLock"}};
 
 bool IsCharKey(int key) { return (key >= '0' && key <= '9') || (key >= 'A' && key <= 'Z'); }
 
@@ -13,24 +20,51 @@ std::string Upper(std::string s) {
   return s;
 }
 
+std::string NameOf(int key) {
+  if (IsFunctionKey(key)) return "F" + std::to_string(key - 111);
+  for (const TKeyName& named : kOtherNamedKeys)
+    if (named.Key == key) return named.Name;
+  return {};
+}
+
+// 0 for anything that is not the name of a key that may stand alone.
+int NamedKeyOf(const std::string& upper) {
+  for (int key = kVkF1; key <= kVkF12; ++key)
+    if (Upper(NameOf(key)) == upper) return key;
+  for (const TKeyName& named : kOtherNamedKeys)
+    if (Upper(named.Name) == upper) return named.Key;
+  return 0;
+}
+
+unsigned ModifierOf(const std::string& upper) {
+  if (upper == "CTRL") return kModControl;
+  if (upper == "SHIFT") return kModShift;
+  if (upper == "ALT") return kModAlt;
+  if (upper == "SUPER" || upper == "META") return kModSuper;
+  return 0;
+}
+
 }  // namespace
 
-std::string HotkeyTextAfterKeyDown(int key, bool ctrl, bool shift, bool alt) {
+bool IsNamedKey(int key) { return !NameOf(key).empty(); }
+
+std::string HotkeyTextAfterKeyDown(int key, const THeldModifiers& held) {
   std::string text;
-  if (ctrl) text = "Ctrl+";
-  if (shift) text += "Shift+";
-  if (alt) text += "Alt+";
+  if (held.Ctrl) text = "Ctrl+";
+  if (held.Shift) text += "Shift+";
+  if (held.Alt) text += "Alt+";
+  if (held.Super) text += "Super+";
   if (IsCharKey(key)) {
     if (!text.empty()) text += char(key);
-  } else if (IsFunctionKey(key)) {
-    text += "F" + std::to_string(key - 111);
+  } else {
+    text += NameOf(key);
   }
   return text;
 }
 
 std::string HotkeyTextAfterKeyUp(const std::string& text, int key) {
   if (!text.empty() && text.back() == '+') return {};
-  if (text.find('+') == std::string::npos && !IsFunctionKey(key)) return {};
+  if (text.find('+') == std::string::npos && !IsNamedKey(key)) return {};
   return text;
 }
 
@@ -42,8 +76,7 @@ bool ParseHotkey(const std::string& text, THotkey& hotkey) {
   for (;;) {
     size_t plus = rest.find('+');
     if (plus == std::string::npos || plus + 1 == rest.size()) break;
-    std::string mod = rest.substr(0, plus);
-    unsigned bit = mod == "CTRL" ? kModControl : mod == "SHIFT" ? kModShift : mod == "ALT" ? kModAlt : 0;
+    unsigned bit = ModifierOf(rest.substr(0, plus));
     if (bit == 0 || (result.Modifiers & bit)) return false;
     result.Modifiers |= bit;
     rest.erase(0, plus + 1);
@@ -51,13 +84,9 @@ bool ParseHotkey(const std::string& text, THotkey& hotkey) {
   if (rest.size() == 1 && IsCharKey(rest[0])) {
     if (result.Modifiers == 0) return false;
     result.Key = rest[0];
-  } else if (rest.size() >= 2 && rest.size() <= 3 && rest[0] == 'F' && std::isdigit(static_cast<unsigned char>(rest[1])) &&
-             (rest.size() == 2 || std::isdigit(static_cast<unsigned char>(rest[2])))) {
-    int n = std::stoi(rest.substr(1));
-    if (n < 1 || n > 12 || rest[1] == '0') return false;
-    result.Key = 111 + n;
   } else {
-    return false;
+    result.Key = NamedKeyOf(rest);
+    if (result.Key == 0) return false;
   }
   hotkey = result;
   return true;

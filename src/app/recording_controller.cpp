@@ -12,8 +12,10 @@
 #include <QLineEdit>
 #include <QPointer>
 #include <QScreen>
+#include <QSystemTrayIcon>
 #include <QTimer>
 #include <QUrl>
+#include <cstdio>
 #include <filesystem>
 
 #include "app/form_widgets.h"
@@ -60,6 +62,37 @@ QSize ScreenPixels() {
   return screen->geometry().size() * screen->devicePixelRatio();
 }
 
+std::string Clock(std::int64_t us) {
+  const std::int64_t seconds = us / 1000000;
+  char text[32];
+  std::snprintf(text, sizeof text, "%02lld:%02lld:%02lld", static_cast<long long>(seconds / 3600),
+                static_cast<long long>(seconds / 60 % 60), static_cast<long long>(seconds % 60));
+  return text;
+}
+
+std::string Size(std::int64_t bytes) {
+  char text[32];
+  if (bytes < 1000000) std::snprintf(text, sizeof text, "%lld KB", static_cast<long long>(bytes / 1000));
+  else std::snprintf(text, sizeof text, "%.1f MB", double(bytes) / 1e6);
+  return text;
+}
+
+std::string BaseName(const std::string& fileName) { return std::filesystem::path(fileName).filename().string(); }
+
+// The tray's status line for a recording: "Recording: 00:01:23, 4.2 MB, name.avi".
+std::string RecordingStatusText(const TRecordingProgress& progress, const std::string& fileName) {
+  const char* state = progress.State == TRecordingState::Paused     ? "Paused"
+                      : progress.State == TRecordingState::Stopping ? "Stopping"
+                                                                    : "Recording";
+  return std::string(state) + ": " + Clock(progress.ElapsedUs) + ", " + Size(progress.FileBytes) + ", " +
+         BaseName(fileName);
+}
+
+// The balloon at a recording's end: "Saved name.avi (00:01:23, 4.2 MB)".
+std::string RecordingSavedText(const std::string& fileName, std::int64_t elapsedUs, std::int64_t fileBytes) {
+  return "Saved " + BaseName(fileName) + " (" + Clock(elapsedUs) + ", " + Size(fileBytes) + ")";
+}
+
 }  // namespace
 
 std::string TrayStartFailureText(const TStartResult& result) {
@@ -78,7 +111,12 @@ std::string TrayStartFailureText(const TStartResult& result) {
 
 TFFRecordingController::TFFRecordingController(TFrmMain& form, TFrmSelectRegion& picker)
     : LocalTime(&Now), Form(form), Picker(picker), FRecording(std::make_unique<TRecording>()),
-      Log(std::make_unique<TRecordingLog>()) {
+      Log(std::make_unique<TRecordingLog>()), StatusTimer(std::make_unique<QTimer>()) {
+  StatusTimer->setInterval(1000);
+  QObject::connect(StatusTimer.get(), &QTimer::timeout, [this] { ShowStatus(); });
+  BalloonClicks = QObject::connect(Form.TrayIcon, &QSystemTrayIcon::messageClicked, [this] {
+    if (!BalloonFolder.empty()) QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(BalloonFolder)));
+  });
   FRecording->OnEnd = [this](const TRecordingEnd& end) { RecordingEnded(end); };
   FRecording->OnNotice = [this](const std::string& notice) {
     Log->Line("notice: " + notice);
@@ -235,7 +273,11 @@ void TFFRecordingController::StartRecording(TFrmMain& form) {
     return;
   }
   // A run that failed at once has ended already, and its end set the menu.
-  if (FRecording->State() != TRecordingState::Idle) SetMenuRecording(form);
+  if (FRecording->State() != TRecordingState::Idle) {
+    SetMenuRecording(form);
+    ShowStatus();
+    StatusTimer->start();
+  }
   Log->Line("started");
 }
 
@@ -253,6 +295,7 @@ void TFFRecordingController::MnuPauseRecordClick(TFrmMain& form) {
   form.MnuPauseRecord->setEnabled(false);
   form.MnuResumeRecord->setEnabled(true);
   FRecording->Pause();
+  ShowStatus();
   Log->Line("paused");
 }
 
@@ -260,6 +303,7 @@ void TFFRecordingController::MnuResumeRecordClick(TFrmMain& form) {
   form.MnuPauseRecord->setEnabled(true);
   form.MnuResumeRecord->setEnabled(false);
   FRecording->Resume();
+  ShowStatus();
   Log->Line("resumed");
 }
 
@@ -274,11 +318,28 @@ void TFFRecordingController::MnuStopRecordClick(TFrmMain& form) {
 
 void TFFRecordingController::RecordingEnded(const TRecordingEnd& end) {
   Log->Line(end.Failed ? "ended: " + end.Reason : std::string("ended"));
+  StatusTimer->stop();
+  Form.ShowRecordingStatus({});
   SetMenuIdle(Form);
-  if (end.Failed) Tell(end.Message(), true);
+  const std::string folder = std::filesystem::path(end.FileName).parent_path().string();
+  if (end.Failed) {
+    Tell(end.Message(), true, folder);
+    return;
+  }
+  std::error_code ec;
+  const auto bytes = std::filesystem::file_size(end.FileName, ec);
+  const TRecordingProgress last = FRecording->Progress();
+  const std::string saved = RecordingSavedText(end.FileName, last.ElapsedUs, ec ? last.FileBytes : std::int64_t(bytes));
+  Log->Line(saved);
+  Tell(saved, false, folder);
 }
 
-void TFFRecordingController::Tell(const std::string& text, bool warning) {
+void TFFRecordingController::ShowStatus() {
+  Form.ShowRecordingStatus(RecordingStatusText(FRecording->Progress(), Form.OutputFileName));
+}
+
+void TFFRecordingController::Tell(const std::string& text, bool warning, const std::string& folder) {
+  BalloonFolder = folder;
   // Shown once the event that brought it has been handed over: the run's end (and with it the
   // menu) must not wait for the user interface.
   QPointer<TFrmMain> form(&Form);
@@ -289,6 +350,8 @@ void TFFRecordingController::Tell(const std::string& text, bool warning) {
 }
 
 void TFFRecordingController::Shutdown(TFrmMain&) {
+  QObject::disconnect(BalloonClicks);
+  StatusTimer->stop();
   FRecording->OnProgress = nullptr;
   FRecording->OnNotice = nullptr;
   FRecording->OnEnd = nullptr;

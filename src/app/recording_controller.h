@@ -23,12 +23,14 @@ class TRecordingController {
 }  // namespace qv
 
 // ---- the controller of the program: one recording at a time, run by the recording layer ----
+#include <QMetaObject>
 #include <ctime>
 #include <functional>
 #include <memory>
 #include <string>
 
 class QFileDialog;
+class QTimer;
 
 namespace qv {
 
@@ -70,12 +72,19 @@ class TFFRecordingController : public TRecordingController {
   void StartRecording(TFrmMain& form);
   void LogPlan();
   void RecordingEnded(const TRecordingEnd& end);
-  void Tell(const std::string& text, bool warning);
+  void ShowStatus();
+  // `folder`: what a click on the balloon opens (none if empty).
+  void Tell(const std::string& text, bool warning, const std::string& folder = {});
 
   TFrmMain& Form;
   TFrmSelectRegion& Picker;
   std::unique_ptr<TRecording> FRecording;
   std::unique_ptr<TRecordingLog> Log;
+  // Refreshes the tray's status once a second while a recording runs.
+  std::unique_ptr<QTimer> StatusTimer;
+  // The folder the last balloon spoke of, opened when the balloon is clicked.
+  std::string BalloonFolder;
+  QMetaObject::Connection BalloonClicks;
   bool FSelecting = false;
 };
 

@@ -11,23 +11,29 @@ constexpr int kEscape = 27;
 TEST(HotkeyText, KeyDown) {
   struct {
     int Key;
-    bool Ctrl, Shift, Alt;
+    bool Ctrl, Shift, Alt, Super;
     const char* Expected;
   } cases[] = {
-      {'R', true, true, false, "Ctrl+Shift+R"},
-      {'R', false, false, false, ""},        // a letter alone adds nothing
-      {'5', false, false, true, "Alt+5"},
-      {'Z', true, true, true, "Ctrl+Shift+Alt+Z"},
-      {kF7, false, false, false, "F7"},      // a function key may stand alone
-      {123, false, true, false, "Shift+F12"},
-      {112, true, false, false, "Ctrl+F1"},
-      {kVkMenu, false, false, true, "Alt+"}, // only modifiers so far
-      {kVkControl, true, false, false, "Ctrl+"},
-      {kEscape, true, false, false, "Ctrl+"},
-      {kEscape, false, false, false, ""},
+      {'R', true, true, false, false, "Ctrl+Shift+R"},
+      {'R', false, false, false, false, ""},        // a letter alone adds nothing
+      {'5', false, false, true, false, "Alt+5"},
+      {'Z', true, true, true, false, "Ctrl+Shift+Alt+Z"},
+      {kF7, false, false, false, false, "F7"},      // a function key may stand alone
+      {123, false, true, false, false, "Shift+F12"},
+      {112, true, false, false, false, "Ctrl+F1"},
+      {kVkMenu, false, false, true, false, "Alt+"}, // only modifiers so far
+      {kVkControl, true, false, false, false, "Ctrl+"},
+      {kEscape, true, false, false, false, "Ctrl+"},
+      {kEscape, false, false, false, false, ""},
+      {'R', true, false, false, true, "Ctrl+Super+R"},
+      {'R', false, false, false, true, "Super+R"},
+      {kVkSuper, false, false, false, true, "Super+"},
+      {kVkPrint, false, false, false, false, "Print"},
+      {kVkPause, false, true, false, false, "Shift+Pause"},
+      {kVkScrollLock, true, false, false, false, "Ctrl+ScrollLock"},
   };
   for (const auto& c : cases)
-    EXPECT_EQ(HotkeyTextAfterKeyDown(c.Key, c.Ctrl, c.Shift, c.Alt), c.Expected) << c.Key;
+    EXPECT_EQ(HotkeyTextAfterKeyDown(c.Key, {c.Ctrl, c.Shift, c.Alt, c.Super}), c.Expected) << c.Key;
 }
 
 TEST(HotkeyText, KeyUp) {
@@ -40,6 +46,7 @@ TEST(HotkeyText, KeyUp) {
       {"Ctrl+Shift+R", kVkShift, "Ctrl+Shift+R"},
       {"Alt+", kVkMenu, ""},                  // only modifiers were pressed
       {"F7", kF7, "F7"},
+      {"Print", kVkPrint, "Print"},           // named keys may stand alone
       {"F7", 'R', ""},                        // no "+" and not a function key
       {"", 'R', ""},
   };
@@ -59,6 +66,10 @@ TEST(HotkeyText, Parse) {
       {"Shift+F12", true, kModShift, 123},
       {"shift+ctrl+r", true, kModControl | kModShift, 'R'},  // hand-edited order and case
       {"R", false, 0, 0},                                     // would steal a plain key
+      {"Super+Print", true, kModSuper, kVkPrint},
+      {"meta+ctrl+scrolllock", true, kModControl | kModSuper, kVkScrollLock},
+      {"Pause", true, 0, kVkPause},
+      {"Super+R", true, kModSuper, 'R'},
       {"F13", false, 0, 0},
       {"F0", false, 0, 0},
       {"F01", false, 0, 0},
@@ -84,14 +95,15 @@ TEST(HotkeyText, Parse) {
 
 // Every text the boxes can produce reads back as the combination that produced it.
 TEST(HotkeyText, WhatTheBoxesProduceParses) {
-  for (int mods = 0; mods < 8; ++mods)
-    for (int key : std::initializer_list<int>{'0', '9', 'A', 'Z', 112, 123}) {
-      std::string text = HotkeyTextAfterKeyDown(key, mods & 1, mods & 2, mods & 4);
+  for (int mods = 0; mods < 16; ++mods)
+    for (int key : std::initializer_list<int>{'0', '9', 'A', 'Z', 112, 123, kVkPrint, kVkPause, kVkScrollLock}) {
+      std::string text = HotkeyTextAfterKeyDown(key, {bool(mods & 1), bool(mods & 2), bool(mods & 4), bool(mods & 8)});
       if (text.empty()) continue;
       THotkey hotkey;
       ASSERT_TRUE(ParseHotkey(text, hotkey)) << text;
       EXPECT_EQ(hotkey.Key, key) << text;
-      unsigned expected = ((mods & 1) ? kModControl : 0) | ((mods & 2) ? kModShift : 0) | ((mods & 4) ? kModAlt : 0);
+      unsigned expected = ((mods & 1) ? kModControl : 0) | ((mods & 2) ? kModShift : 0) | ((mods & 4) ? kModAlt : 0) |
+                          ((mods & 8) ? kModSuper : 0);
       EXPECT_EQ(hotkey.Modifiers, expected) << text;
     }
 }

@@ -139,6 +139,17 @@ logs=$(ls "$XDG_STATE_HOME/Quorvane/"recording-*.log 2>/dev/null | wc -l)
 grep -q "paused" "$(ls "$XDG_STATE_HOME/Quorvane/"recording-*.log | tail -1)" && pass "hotkeys start, pause, resume, stop" \
   || fail "the pause hotkey did not reach the recording"
 
+# The end of each recording is told in a balloon naming the file; a click on it opens the folder.
+for f in $(avis); do
+  wait_until 'grep -q "^quorvane: \[balloon: Quorvane\] Saved $(basename "$f") (00:00:0[2-8], " "$T/err"' 3 \
+    || fail "no balloon for $(basename "$f"): $(grep '^quorvane: \[' "$T/err")"
+done
+rm -f "$T/opened.txt"
+xdotool mousemove $cx $cy click 1   # the balloon points at the icon; the icon ignores left clicks
+wait_until '[ "$(cat "$T/opened.txt" 2>/dev/null)" = "file://$OUT" ]' 5 && pass "the balloon opens the folder" \
+  || fail "the balloon opened $(cat "$T/opened.txt" 2>/dev/null), expected file://$OUT"
+sed -i '/^quorvane: \[balloon: Quorvane\] Saved /d' "$T/err"
+
 # 3. Exit from the tray menu during a recording: the file is finished before the program ends.
 xdotool key --clearmodifiers ctrl+shift+F9
 wait_until '[ "$(count_avis)" = 3 ]' 10 || fail "no third recording"
