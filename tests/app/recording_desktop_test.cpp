@@ -401,11 +401,15 @@ TEST_F(Recording, AbandonedStartsLeaveTheMenuIdleWithoutAMessage) {
 TEST_F(Recording, FailedStartsAreSaidAndLeaveNothingOpen) {
   struct {
     const char *Name, *Folder, *PulseServer, *Expected;
+    TMessageIcon Icon;
   } cases[] = {
-      {"a missing output folder", "/no/such/folder/", nullptr, "Can not do convert, error: .+"},
+      // A missing folder is made; one that cannot be (a file stands in its way) is said.
+      {"an output folder that cannot be made", "/occupied/folder/", nullptr,
+       "Cannot create the output folder .+/occupied/folder: .+", TMessageIcon::Error},
       // No sound server behind ALSA's default input: said in words, with what to do about it.
       {"no sound input", "/out/", "unix:/nonexistent/qv-socket",
-       "No sound input could be opened \\(ALSA: .+\\)\\. To record without sound, clear \"Record Audio\" in Options\\."},
+       "No sound input could be opened \\(ALSA: .+\\)\\. To record without sound, clear \"Record Audio\" in Options\\.",
+       TMessageIcon::Information},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.Name);
@@ -415,6 +419,7 @@ TEST_F(Recording, FailedStartsAreSaidAndLeaveNothingOpen) {
     TIniFile ini(GetOptionsFileName());
     ini.WriteString("Save", "OutputFolder", Root + c.Folder);
     ASSERT_TRUE(ini.UpdateFile());
+    std::ofstream(Root + "/occupied") << "a file, not a folder";
     const std::string pulse = std::getenv("PULSE_SERVER") ? std::getenv("PULSE_SERVER") : "";
     if (c.PulseServer) setenv("PULSE_SERVER", c.PulseServer, 1);
     const int overlays = OverlayWindows();
@@ -424,13 +429,12 @@ TEST_F(Recording, FailedStartsAreSaidAndLeaveNothingOpen) {
     EXPECT_TRUE(std::regex_match(Messages[0].Text, std::regex(c.Expected))) << Messages[0].Text;
     EXPECT_EQ(Messages[0].Text.find("pause_pointer"), std::string::npos);
     EXPECT_EQ(Messages[0].Caption, "Error");
-    EXPECT_EQ(Messages[0].Icon, TMessageIcon::Information);
+    EXPECT_EQ(Messages[0].Icon, c.Icon);
     EXPECT_FALSE(Messages[0].Balloon);
     EXPECT_TRUE(Idle());
     // Nothing stays open: no task, no frame left on the screen.
     EXPECT_EQ(Controller->Recording().Encoder().TaskCount(), 0);
     EXPECT_EQ(OverlayWindows(), overlays);
-    EXPECT_FALSE(std::filesystem::exists(Root + "/no"));
     TearDown();
     SetUp();
   }
