@@ -1,9 +1,5 @@
 #include "app/app_main.h"
 
-#include <signal.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <QApplication>
 #include <QSessionManager>
 #include <QSocketNotifier>
@@ -15,37 +11,10 @@
 #include "app/single_instance.h"
 #include "app/unit_general.h"
 #include "media/main_thread.h"
+#include "media/signal_pipe.h"
 #include "selection/unit_frm_select_region.h"
 
 namespace qv {
-
-namespace {
-
-int gSignalPipe[2] = {-1, -1};
-
-void OnTerminationSignal(int signal) {
-  unsigned char byte = static_cast<unsigned char>(signal);
-  ssize_t ignored = write(gSignalPipe[1], &byte, 1);
-  (void)ignored;
-}
-
-// A desktop session that ends by signalling its clients, or a user's kill, must still finish a
-// running recording: the signal is turned into "Exit" on the main thread.
-void RouteTerminationSignals(TFrmMain& form) {
-  if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, gSignalPipe) != 0) return;
-  auto* notifier = new QSocketNotifier(gSignalPipe[0], QSocketNotifier::Read, &form);
-  QObject::connect(notifier, &QSocketNotifier::activated, &form, [&form] {
-    unsigned char byte;
-    if (read(gSignalPipe[0], &byte, 1) == 1 && !form.Closed()) form.MnuExitClick();
-  });
-  struct sigaction action {};
-  action.sa_handler = OnTerminationSignal;
-  sigemptyset(&action.sa_mask);
-  action.sa_flags = SA_RESTART;
-  for (int signal : {SIGTERM, SIGINT, SIGHUP}) sigaction(signal, &action, nullptr);
-}
-
-}  // namespace
 
 int RunQuorvane(int argc, char** argv) {
   MarkMainThread();
@@ -81,10 +50,17 @@ int RunQuorvane(int argc, char** argv) {
   }
   // Hidden until a region is asked for.
   TFrmSelectRegion picker;
+  // A desktop session that ends by signalling its clients, or a user's kill, must still finish a
+  // running recording: the signal becomes "Exit" on the main thread. (A refusal above still ends
+  // the program on a signal.)
+  TSignalPipe finishSignals;
+  QSocketNotifier signalNotifier(finishSignals.Fd(), QSocketNotifier::Read);
+  QObject::connect(&signalNotifier, &QSocketNotifier::activated, &form, [&form, &finishSignals] {
+    if (finishSignals.Take() != 0 && !form.Closed()) form.MnuExitClick();
+  });
   // Declared after the windows, so it goes first: the recording is over before they are destroyed.
   TFFRecordingController controller(form, picker);
   form.SetController(&controller);
-  RouteTerminationSignals(form);
   QObject::connect(&app, &QGuiApplication::commitDataRequest, &form, [&form](QSessionManager&) {
     form.QueryEndSession();
   });

@@ -3,8 +3,6 @@
 #pragma once
 
 #include <QDialog>
-#include <atomic>
-#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -95,8 +93,6 @@ class TFrmMain : public QDialog {
 
   long StartHotkeyId = -1, StopHotkeyId = -1, PauseHotkeyId = -1, ResumeHotkeyId = -1;
   bool ExitRequested = false;
-  // 1 while a recording with sound is paused (the devices follow the recording's capture session).
-  std::atomic<std::int32_t> AudioPauseFlag{0};
   std::string OutputFileName;
 
   THotkeyGrabber& Hotkeys() { return *Grabber; }

@@ -1,5 +1,5 @@
-// The recording controller: the tray menu's and the hotkeys' recording commands turned into one
-// encoding task on the encoder component, and the menu kept in step with the run.
+// The recording controller: the tray menu's and the hotkeys' recording commands turned into a
+// recording request for the recording layer, and the menu kept in step with the run.
 #include "app/recording_controller.h"
 
 #include <QAction>
@@ -23,12 +23,8 @@
 #include "app/recording_log.h"
 #include "app/recording_options.h"
 #include "app/unit_general.h"
-#include "capture/capture_session.h"
-#include "capture/screen_capture.h"
-#include "capture/wave_capture.h"
-#include "encoder/ff_encoder.h"
 #include "media/logger.h"
-#include "media/unicode_url.h"
+#include "recording/recording.h"
 #include "selection/unit_frm_select_region.h"
 #include "selection/unit_frm_select_window.h"
 
@@ -66,10 +62,28 @@ QSize ScreenPixels() {
 
 }  // namespace
 
+std::string TrayStartFailureText(const TStartResult& result) {
+  switch (result.Failure) {
+    case TStartFailure::Sound:
+      return result.Reason + " To record without sound, clear \"Record Audio\" in Options.";
+    case TStartFailure::Output:
+      return "Can not do convert, error: " + result.Reason;
+    case TStartFailure::Screen:
+    case TStartFailure::Busy:
+    case TStartFailure::None:
+      break;
+  }
+  return result.Reason;
+}
+
 TFFRecordingController::TFFRecordingController(TFrmMain& form, TFrmSelectRegion& picker)
-    : LocalTime(&Now), Form(form), Picker(picker), Encoder(std::make_unique<TFFEncoder>()),
+    : LocalTime(&Now), Form(form), Picker(picker), FRecording(std::make_unique<TRecording>()),
       Log(std::make_unique<TRecordingLog>()) {
-  Encoder->OnTerminate = [this](TObject*, const TTerminateInfo& info) { FFEncoderTerminate(info); };
+  FRecording->OnEnd = [this](const TRecordingEnd& end) { RecordingEnded(end); };
+  FRecording->OnNotice = [this](const std::string& notice) {
+    Log->Line("notice: " + notice);
+    Tell(notice, false);
+  };
   dlgSave = new QFileDialog(&Form);
   dlgSave->setObjectName("dlgSave");
   // Every library, device and engine line reaches the recording's log from whatever thread logs it;
@@ -83,7 +97,7 @@ TFFRecordingController::TFFRecordingController(TFrmMain& form, TFrmSelectRegion&
 
 TFFRecordingController::~TFFRecordingController() {
   Shutdown(Form);
-  Encoder.reset();
+  FRecording.reset();
 }
 
 std::string TFFRecordingController::LogFileName() const { return Log->FileName(); }
@@ -98,7 +112,7 @@ void TFFRecordingController::MnuStartRecordClick(TFrmMain& form) {
     // The component refuses calls it cannot take while a run is under way; nothing is running
     // from here then, and the menu says so.
     Log->Line(std::string("start failed: ") + e.what());
-    ShowMessageBox(&form, std::string("File open error: ") + e.what(), "Error", TMessageIcon::Information);
+    ShowMessageBox(&form, e.what(), "Error", TMessageIcon::Information);
     SetMenuIdle(form);
   }
 }
@@ -122,9 +136,7 @@ bool TFFRecordingController::ChooseArea(TFrmMain& form, const std::string& mode)
           SelectedSize = result.Size;
         }
       }
-      if (SelectedWindow == 0 || form.Closed()) return false;
-      ScreenOptions = WindowDeviceOptions(SelectedWindow, form.ChkBlink->isChecked());
-      return true;
+      return SelectedWindow != 0 && !form.Closed();
     }
     case TCaptureMode::FullScreen: {
       const QSize screen = ScreenPixels();
@@ -148,11 +160,9 @@ bool TFFRecordingController::ChooseArea(TFrmMain& form, const std::string& mode)
       }
       SelectedOffset = Picker.Result().Offset;
       SelectedSize = Picker.Result().Size;
-      if (SelectedSize == "Fail") return false;
-      break;
+      return SelectedSize != "Fail";
     }
   }
-  ScreenOptions = AreaDeviceOptions(SelectedOffset, SelectedSize, form.ChkBlink->isChecked());
   return true;
 }
 
@@ -178,6 +188,28 @@ bool TFFRecordingController::ChooseOutputFile(TFrmMain& form, const std::tm& now
   return true;
 }
 
+namespace {
+
+TTrayChoice ChoiceOf(const TFrmMain& form, const std::string& mode) {
+  TTrayChoice choice;
+  choice.Mode = CaptureModeOf(mode);
+  choice.Offset = SelectedOffset;
+  choice.Size = SelectedSize;
+  choice.Window = SelectedWindow;
+  choice.Audio = form.ChkRecordAudio->isChecked();
+  choice.Blink = form.ChkBlink->isChecked();
+  choice.Output.VideoBitrate = form.CboVideoBitrate->currentText().toStdString();
+  choice.Output.AudioBitrate = form.CboAudioBitrate->currentText().toStdString();
+  choice.Output.AudioSampleRate = form.CboAudioSampleRate->currentText().toStdString();
+  choice.Output.SameArea = form.ChkSameArea->isChecked();
+  choice.Output.FrameWidth = form.EdtFrameWidth->Text().toStdString();
+  choice.Output.FrameHeight = form.EdtFrameHeight->Text().toStdString();
+  choice.FileName = form.OutputFileName;
+  return choice;
+}
+
+}  // namespace
+
 void TFFRecordingController::StartRecording(TFrmMain& form) {
   form.BtnCancelClick();
   // (The options window is hidden by the reload above; nothing of it needs to come forward.)
@@ -186,127 +218,76 @@ void TFFRecordingController::StartRecording(TFrmMain& form) {
   const std::tm now = LocalTime();
   if (!ChooseOutputFile(form, now)) return;
 
-  const bool audio = form.ChkRecordAudio->isChecked();
   if (!Log->Open(GetStateFolder(), now))
     std::fprintf(stderr, "quorvane: the recording's log cannot be written in \"%s\"\n", GetStateFolder().c_str());
   Log->Line("recording to " + form.OutputFileName);
-  Log->Line("screen: " + ScreenOptions);
-
-  RegisterScreenCapture();
-  if (audio) RegisterWaveCapture();
-  Encoder->ClearTasks();
-  // The devices of this recording share its pauses and time line through the session.
-  Session = TCaptureSession::Create();
-  const std::string sessionOption = ";session=" + std::to_string(static_cast<long long>(Session->Number()));
-
-  TInputOptions input;
-  input.Reset();
-  input.FileFormat = "screencapture";
-  const int task = Encoder->AddTask(Utf8ToWide(ScreenOptions + sessionOption), input);
-  if (task < 0) {
-    Log->Line("the screen cannot be opened: " + Encoder->LastError());
-    ShowMessageBox(&form, "File open error: " + Encoder->LastError(), "Error", TMessageIcon::Information);
+  const TStartResult started = FRecording->Start(TrayRecordingRequest(ChoiceOf(form, mode)));
+  LogPlan();
+  if (!started) {
+    Log->Line("start failed: " + started.Reason);
+    ShowMessageBox(&form, TrayStartFailureText(started), "Error", TMessageIcon::Information);
     return;
   }
-  AudioOptions.clear();
-  if (audio) {
-    input.Reset();
-    input.FileFormat = "wavecapture";
-    form.AudioPauseFlag.store(0);
-    AudioOptions = AudioDeviceOptions(Session->Number());
-    Log->Line("sound: " + AudioOptions);
-    if (!Encoder->AddInputFile(task, Utf8ToWide(AudioOptions), input)) {
-      Log->Line("the sound input cannot be opened: " + Encoder->LastError());
-      ShowMessageBox(&form, "File open error: " + Encoder->LastError(), "Error", TMessageIcon::Information);
-      return;
-    }
-  }
+  // A run that failed at once has ended already, and its end set the menu.
+  if (FRecording->State() != TRecordingState::Idle) SetMenuRecording(form);
+  Log->Line("started");
+}
 
-  TOutputChoice choice;
-  choice.VideoBitrate = form.CboVideoBitrate->currentText().toStdString();
-  choice.AudioBitrate = form.CboAudioBitrate->currentText().toStdString();
-  choice.AudioSampleRate = form.CboAudioSampleRate->currentText().toStdString();
-  choice.SameArea = form.ChkSameArea->isChecked();
-  choice.SelectedSize = SelectedSize;
-  choice.FrameWidth = form.EdtFrameWidth->Text().toStdString();
-  choice.FrameHeight = form.EdtFrameHeight->Text().toStdString();
-  const TOutputOptions output = RecorderOutputOptions(choice);
+void TFFRecordingController::LogPlan() {
+  const TRecordingPlan& plan = FRecording->Plan();
+  const TOutputOptions& output = plan.Output;
+  Log->Line("screen: " + plan.ScreenOptions);
+  if (!plan.AudioOptions.empty()) Log->Line("sound: " + plan.AudioOptions);
   Log->Line("output: " + output.VideoCodec + " " + std::to_string(output.VideoBitrate) + " bit/s " +
             output.FrameSize + ", " + output.AudioCodec + " " + std::to_string(output.AudioBitrate) + " bit/s " +
             std::to_string(output.AudioSampleRate) + " Hz");
-  if (!Encoder->SetOutputFile(task, Utf8ToWide(form.OutputFileName), output)) {
-    const std::string error = Encoder->LastError();
-    Encoder->RemoveTask(task);
-    Log->Line("the output cannot be set up: " + error);
-    ShowMessageBox(&form, "Can not do convert, error: " + error, "Error", TMessageIcon::Information);
-    return;
-  }
-
-  SetMenuRecording(form);
-  Log->Line("started");
-  Encoder->StartTask(1);
 }
 
 void TFFRecordingController::MnuPauseRecordClick(TFrmMain& form) {
   form.MnuPauseRecord->setEnabled(false);
   form.MnuResumeRecord->setEnabled(true);
-  Encoder->Pause();
-  if (form.ChkRecordAudio->isChecked()) form.AudioPauseFlag.store(1);
-  // The devices leave the pause out of the picture and the sound.
-  if (!PauseNoted && Session) Session->SetPaused(true);
-  PauseNoted = true;
+  FRecording->Pause();
   Log->Line("paused");
 }
 
 void TFFRecordingController::MnuResumeRecordClick(TFrmMain& form) {
   form.MnuPauseRecord->setEnabled(true);
   form.MnuResumeRecord->setEnabled(false);
-  // The capture clocks first, so what is captured from now on counts from now.
-  EndPauseNote();
-  Encoder->Resume();
-  if (form.ChkRecordAudio->isChecked()) form.AudioPauseFlag.store(0);
+  FRecording->Resume();
   Log->Line("resumed");
 }
 
 void TFFRecordingController::MnuStopRecordClick(TFrmMain& form) {
   form.MnuStopRecord->setEnabled(false);
   Log->Line("stopping");
-  Encoder->Stop(true);
-  EndPauseNote();
+  FRecording->Stop(true);
   std::error_code ec;
   if (form.ChkPlayBack->isChecked() && std::filesystem::is_regular_file(form.OutputFileName, ec))
     QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(form.OutputFileName)));
 }
 
-void TFFRecordingController::EndPauseNote() {
-  if (PauseNoted && Session) Session->SetPaused(false);
-  PauseNoted = false;
+void TFFRecordingController::RecordingEnded(const TRecordingEnd& end) {
+  Log->Line(end.Failed ? "ended: " + end.Reason : std::string("ended"));
+  SetMenuIdle(Form);
+  if (end.Failed) Tell(end.Message(), true);
 }
 
-void TFFRecordingController::FFEncoderTerminate(const TTerminateInfo& info) {
-  Log->Line("task " + std::to_string(info.TaskIndex) + " ended" + (info.Failed ? ": " + info.ErrorMessage : ""));
-  if (info.TaskIndex < 0) {
-    SetMenuIdle(Form);
-    EndPauseNote();
-  }
-  if (info.Failed) {
-    // Shown once this event has been handed over: the run's final event (and with it the menu)
-    // must not wait for the user to read the message.
-    QPointer<TFrmMain> form(&Form);
-    const std::string text = info.ErrorMessage;
-    QTimer::singleShot(0, &Form, [form, text] {
-      if (form) ShowMessageBox(form, text, "Quorvane", TMessageIcon::Warning);
-    });
-  }
+void TFFRecordingController::Tell(const std::string& text, bool warning) {
+  // Shown once the event that brought it has been handed over: the run's end (and with it the
+  // menu) must not wait for the user interface.
+  QPointer<TFrmMain> form(&Form);
+  QTimer::singleShot(0, &Form, [form, text, warning] {
+    if (form)
+      ShowBalloon(form->TrayIcon, form, text, "Quorvane", warning ? TMessageIcon::Warning : TMessageIcon::Information);
+  });
 }
 
 void TFFRecordingController::Shutdown(TFrmMain&) {
-  Encoder->OnProgress = nullptr;
-  Encoder->OnTerminate = nullptr;
-  Encoder->OnVideoOutputHook = nullptr;
+  FRecording->OnProgress = nullptr;
+  FRecording->OnNotice = nullptr;
+  FRecording->OnEnd = nullptr;
   // A running recording is finished: its file gets its trailer before the program goes.
-  Encoder->Stop(true);
-  EndPauseNote();
+  FRecording->Stop(true);
   GetLogger()->OnLog = nullptr;
   Log->Close();
 }

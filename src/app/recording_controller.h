@@ -22,8 +22,7 @@ class TRecordingController {
 
 }  // namespace qv
 
-// ---- the controller of the program: one encoder component, one recording at a time ----
-#include <cstdint>
+// ---- the controller of the program: one recording at a time, run by the recording layer ----
 #include <ctime>
 #include <functional>
 #include <memory>
@@ -33,16 +32,18 @@ class QFileDialog;
 
 namespace qv {
 
-class TCaptureSession;
-class TFFEncoder;
 class TFrmSelectRegion;
+class TRecording;
 class TRecordingLog;
-struct TTerminateInfo;
+struct TRecordingEnd;
+struct TStartResult;
+struct TTrayChoice;
 
+// Threads: everything here runs on the main thread, the recording's events included.
 class TFFRecordingController : public TRecordingController {
  public:
-  // `form` and `picker` outlive the controller. Attaches the logger; the save dialog becomes a child
-  // of the form.
+  // `form` and `picker` outlive the controller. Attaches the logger; the save dialog becomes a
+  // child of the form.
   TFFRecordingController(TFrmMain& form, TFrmSelectRegion& picker);
   ~TFFRecordingController() override;
   TFFRecordingController(const TFFRecordingController&) = delete;
@@ -54,12 +55,10 @@ class TFFRecordingController : public TRecordingController {
   void MnuStopRecordClick(TFrmMain& form) override;
   void Shutdown(TFrmMain& form) override;
 
-  TFFEncoder& FFEncoder() { return *Encoder; }
+  TRecording& Recording() { return *FRecording; }
   QFileDialog* dlgSave = nullptr;
   // The local time that names an automatically named file (the clock by default).
   std::function<std::tm()> LocalTime;
-  // The last start's device strings, as handed to the encoder.
-  std::string ScreenOptions, AudioOptions;
   // The log of the current or last recording; empty if none could be written.
   std::string LogFileName() const;
   // True while a start waits for the user to pick the area.
@@ -69,16 +68,18 @@ class TFFRecordingController : public TRecordingController {
   bool ChooseArea(TFrmMain& form, const std::string& mode);
   bool ChooseOutputFile(TFrmMain& form, const std::tm& now);
   void StartRecording(TFrmMain& form);
-  void FFEncoderTerminate(const TTerminateInfo& info);
-  void EndPauseNote();
+  void LogPlan();
+  void RecordingEnded(const TRecordingEnd& end);
+  void Tell(const std::string& text, bool warning);
 
   TFrmMain& Form;
   TFrmSelectRegion& Picker;
-  std::unique_ptr<TFFEncoder> Encoder;
+  std::unique_ptr<TRecording> FRecording;
   std::unique_ptr<TRecordingLog> Log;
-  std::shared_ptr<TCaptureSession> Session;  // the current or last recording's
   bool FSelecting = false;
-  bool PauseNoted = false;
 };
+
+// What the user is told when a start fails, with what they can do about it.
+std::string TrayStartFailureText(const TStartResult& result);
 
 }  // namespace qv

@@ -13,7 +13,31 @@ constexpr int kDefaultVideoBitrateKbps = 360;
 constexpr int kDefaultAudioBitrateKbps = 80;
 constexpr int kDefaultSampleRate = 44100;
 
-const char* ShowFrame(bool blink) { return blink ? "1" : "0"; }
+// "a,b" as two whole numbers; 0,0 for anything else (the device then refuses an empty area).
+void NumberPair(const std::string& text, int& a, int& b) {
+  const std::size_t comma = text.find(',');
+  a = NumberBeforeUnit(comma == std::string::npos ? "" : text.substr(0, comma), 0, 0);
+  b = NumberBeforeUnit(comma == std::string::npos ? "" : text.substr(comma + 1), 0, 0);
+}
+
+TRecordingArea AreaOf(const TTrayChoice& choice) {
+  TRecordingArea area;
+  NumberPair(choice.Offset, area.X, area.Y);
+  NumberPair(choice.Size, area.Width, area.Height);
+  switch (choice.Mode) {
+    case TCaptureMode::Window:
+      area.Kind = TAreaKind::Window;
+      area.Window = static_cast<std::uint32_t>(choice.Window);
+      break;
+    case TCaptureMode::FullScreen:
+      area.Kind = TAreaKind::FullScreen;
+      break;
+    case TCaptureMode::Region:
+      area.Kind = TAreaKind::Region;
+      break;
+  }
+  return area;
+}
 
 }  // namespace
 
@@ -21,18 +45,6 @@ TCaptureMode CaptureModeOf(const std::string& regionToCapture) {
   if (regionToCapture == "Window") return TCaptureMode::Window;
   if (regionToCapture == "FullScreen") return TCaptureMode::FullScreen;
   return TCaptureMode::Region;
-}
-
-std::string WindowDeviceOptions(std::uint64_t window, bool blink) {
-  return "hwnd=" + std::to_string(window) + ";framerate=25/1;showframe=" + ShowFrame(blink) + ";cursor=1";
-}
-
-std::string AreaDeviceOptions(const std::string& offset, const std::string& size, bool blink) {
-  return "offset=" + offset + ";framesize=" + size + ";framerate=25/1;showframe=" + ShowFrame(blink) + ";cursor=1";
-}
-
-std::string AudioDeviceOptions(std::intptr_t pausePointer) {
-  return "r=44100;c=2;f=16;pause_pointer=" + std::to_string(static_cast<long long>(pausePointer));
 }
 
 std::string DateTimeFileName(const std::tm& local) {
@@ -58,25 +70,21 @@ int NumberBeforeUnit(const std::string& text, std::size_t unitLength, int fallba
   return value;
 }
 
-std::string FrameSizeOption(const TOutputChoice& choice) {
-  if (choice.SameArea) {
-    std::string size = choice.SelectedSize;
-    if (std::size_t comma = size.find(','); comma != std::string::npos) size[comma] = 'x';
-    return size;
+TRecordingRequest TrayRecordingRequest(const TTrayChoice& choice) {
+  TRecordingRequest request;
+  request.Area = AreaOf(choice);
+  request.Audio = choice.Audio;
+  request.Blink = choice.Blink;
+  const TOutputChoice& output = choice.Output;
+  if (!output.SameArea) {
+    request.OutWidth = NumberBeforeUnit(output.FrameWidth, 0, 0);
+    request.OutHeight = NumberBeforeUnit(output.FrameHeight, 0, 0);
   }
-  return choice.FrameWidth + "x" + choice.FrameHeight;
-}
-
-TOutputOptions RecorderOutputOptions(const TOutputChoice& choice) {
-  TOutputOptions options;
-  options.Reset();
-  options.VideoCodec = "msmpeg4v2";
-  options.AudioCodec = "adpcm_ms";
-  options.VideoBitrate = NumberBeforeUnit(choice.VideoBitrate, 5, kDefaultVideoBitrateKbps) * 1000;
-  options.AudioBitrate = NumberBeforeUnit(choice.AudioBitrate, 5, kDefaultAudioBitrateKbps) * 1000;
-  options.AudioSampleRate = NumberBeforeUnit(choice.AudioSampleRate, 3, kDefaultSampleRate);
-  options.FrameSize = FrameSizeOption(choice);
-  return options;
+  request.VideoKbps = NumberBeforeUnit(output.VideoBitrate, 5, kDefaultVideoBitrateKbps);
+  request.AudioKbps = NumberBeforeUnit(output.AudioBitrate, 5, kDefaultAudioBitrateKbps);
+  request.SampleRate = NumberBeforeUnit(output.AudioSampleRate, 3, kDefaultSampleRate);
+  request.FileName = choice.FileName;
+  return request;
 }
 
 }  // namespace qv

@@ -1,13 +1,13 @@
-// What a recording is made of, worked out from the settings alone: the capture devices' option
-// strings, the output file name and the encoder's output options. No window or encoder is touched
-// here, so every rule can be checked on its own.
+// What a recording is made of, worked out from the settings alone: the output file name and the
+// request the recording layer is handed. No window or encoder is touched here, so every rule can be
+// checked on its own.
 #pragma once
 
 #include <cstdint>
 #include <ctime>
 #include <string>
 
-#include "encoder/encoder_records.h"
+#include "recording/recording_request.h"
 
 namespace qv {
 
@@ -15,12 +15,6 @@ enum class TCaptureMode { Region, Window, FullScreen };
 
 // "Recorder"/"RegionToCapture": "Window", "FullScreen", anything else is a region.
 TCaptureMode CaptureModeOf(const std::string& regionToCapture);
-
-// The "screencapture" string: the window by its id, or the area "x,y" of size "width,height".
-std::string WindowDeviceOptions(std::uint64_t window, bool blink);
-std::string AreaDeviceOptions(const std::string& offset, const std::string& size, bool blink);
-// The "wavecapture" string: always 44100 Hz stereo 16-bit; the output's rate is the encoder's job.
-std::string AudioDeviceOptions(std::intptr_t pausePointer);
 
 // "2011-01-27,22_02_11.avi" for that local moment.
 std::string DateTimeFileName(const std::tm& local);
@@ -37,12 +31,22 @@ struct TOutputChoice {
   std::string AudioBitrate = "80 Kbps";
   std::string AudioSampleRate = "44100 Hz";
   bool SameArea = true;
-  std::string SelectedSize;  // "width,height" of the captured area
   std::string FrameWidth, FrameHeight;
 };
 
-// "640,480" -> "640x480" with the area's size, else width + "x" + height.
-std::string FrameSizeOption(const TOutputChoice& choice);
-TOutputOptions RecorderOutputOptions(const TOutputChoice& choice);
+// What the options window and the pickers say about a recording.
+struct TTrayChoice {
+  TCaptureMode Mode = TCaptureMode::Region;
+  // As the pickers leave them (SelectedOffset, SelectedSize, SelectedWindow): "x,y", "width,height"
+  // and the window; the full screen is "0,0" and the screen's size.
+  std::string Offset, Size;
+  std::uint64_t Window = 0;
+  bool Audio = true;
+  bool Blink = false;
+  TOutputChoice Output;
+  std::string FileName;
+};
+
+TRecordingRequest TrayRecordingRequest(const TTrayChoice& choice);
 
 }  // namespace qv

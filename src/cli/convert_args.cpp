@@ -88,9 +88,9 @@ std::string ConvertUsage() {
          "  -vf FILTERS        video filter chain\n"
          "  -loglevel LEVEL    quiet, panic, fatal, error, warning, info, verbose, debug\n"
          "\n"
-         "While it runs it prints a progress line; Ctrl-C stops the conversion and still finishes the\n"
-         "file. Exit status: 0 when the conversion completed, 1 when it failed, 2 for a bad command\n"
-         "line, 130 when it was stopped.\n";
+         "While it runs it prints a progress line; Ctrl-C, SIGTERM or SIGHUP stops the conversion and\n"
+         "still finishes the file. Exit status: 0 when the conversion completed, 1 when it failed, 2 for\n"
+         "a bad command line, 130 when it was stopped.\n";
 }
 
 }  // namespace qv

@@ -22,8 +22,5 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "quorvane-convert: %s\nTry \"quorvane-convert --help\".\n", error.c_str());
     return 2;
   }
-  qv::InstallStopSignals();
-  int status = qv::RunConvert(cmd);
-  qv::RemoveStopSignals();
-  return status;
+  return qv::RunConvert(cmd);
 }

@@ -1,15 +1,8 @@
 #include "cli/convert_run.h"
 
-#include <pthread.h>
-#include <signal.h>
-#include <unistd.h>
-
-#include <atomic>
 #include <chrono>
 #include <cstdio>
-#include <mutex>
 #include <optional>
-#include <thread>
 
 #include "cli/console.h"
 #include "cli/convert_progress.h"
@@ -17,43 +10,14 @@
 #include "media/loader.h"
 #include "media/logger.h"
 #include "media/main_thread.h"
+#include "media/signal_pipe.h"
 #include "media/unicode_url.h"
 
 namespace qv {
 
-namespace {
-
-std::atomic<bool> gStopSignal{false};
-std::thread gSignalThread;
-sigset_t gSignals;
-
-}  // namespace
-
-void InstallStopSignals() {
-  sigemptyset(&gSignals);
-  sigaddset(&gSignals, SIGINT);
-  sigaddset(&gSignals, SIGTERM);
-  sigaddset(&gSignals, SIGUSR1);  // our own wake-up at the end
-  pthread_sigmask(SIG_BLOCK, &gSignals, nullptr);
-  gSignalThread = std::thread([] {
-    for (;;) {
-      int sig = 0;
-      if (sigwait(&gSignals, &sig) != 0) continue;
-      if (sig == SIGUSR1) return;
-      gStopSignal = true;
-    }
-  });
-}
-
-bool StopSignalled() { return gStopSignal.load(); }
-
-void RemoveStopSignals() {
-  if (!gSignalThread.joinable()) return;
-  pthread_kill(gSignalThread.native_handle(), SIGUSR1);
-  gSignalThread.join();
-}
-
 int RunConvert(const TConvertCommand& cmd) {
+  // From the start: a signal while the files open stops the run as soon as it begins.
+  TSignalPipe signals;
   TConsole console;
   TConsoleLog consoleLog(console);
 
@@ -104,7 +68,7 @@ int RunConvert(const TConvertCommand& cmd) {
   bool stopping = false;
   while (!allDone) {
     WaitMainThreadCalls(std::chrono::milliseconds(50));
-    if (StopSignalled() && !stopping) {
+    if (signals.Take() != 0 && !stopping) {
       stopping = true;
       console.Line("Stopping: finishing " + cmd.Output);
       encoder.Stop(false);

@@ -6,13 +6,8 @@
 
 namespace qv {
 
-// Exit status: 0 completed, 1 failed, 130 stopped by a signal.
+// Exit status: 0 completed, 1 failed, 130 stopped by a signal (INT, TERM or HUP; the file is
+// finished first).
 int RunConvert(const TConvertCommand& cmd);
-
-// Blocks SIGINT and SIGTERM in the calling thread (and every thread started after it) and starts the
-// thread that waits for them; StopSignalled() then tells whether one arrived.
-void InstallStopSignals();
-bool StopSignalled();
-void RemoveStopSignals();
 
 }  // namespace qv

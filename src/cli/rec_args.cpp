@@ -162,9 +162,12 @@ std::string RecUsage() {
          "  --blink             show a blinking frame around the recorded area\n"
          "  --duration SECONDS  stop after this much recorded time (pauses not counted)\n"
          "\n"
-         "While recording: Ctrl-C or SIGTERM stops and finishes the file; SIGUSR1 pauses and SIGUSR2\n"
-         "resumes; on a terminal the space bar toggles pause and q stops.\n"
-         "Exit status: 0 when the file was finished, 1 on failure, 2 for a bad command line.\n";
+         "While recording: Ctrl-C, SIGTERM or SIGHUP (the terminal closed) stops and finishes the file;\n"
+         "SIGUSR1 pauses and SIGUSR2 resumes; on a terminal the space bar toggles pause and q stops.\n"
+         "A recording that stops by itself (its window closed, the disk full) says why and keeps the\n"
+         "file so far.\n"
+         "Exit status: 0 when the file was finished, 1 on failure (a recording that stopped by itself\n"
+         "included), 2 for a bad command line.\n";
 }
 
 }  // namespace qv

@@ -9,9 +9,6 @@
 #include "media/main_thread.h"
 
 int main(int argc, char** argv) {
-  // Before any thread exists, so that every thread inherits the blocked set and the signals wait
-  // for the main loop instead of ending the process half-way through writing the file.
-  qv::BlockRecordingSignals();
   std::setlocale(LC_ALL, "");
   qv::MarkMainThread();
   std::vector<std::string> args(argv + 1, argv + argc);

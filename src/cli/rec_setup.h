@@ -1,12 +1,12 @@
-// What quorvane-rec hands to the encoder: the capture devices' option strings and the output
-// options, built the way the tray program's recording controller builds them.
+// What quorvane-rec asks of the recording layer: the command line and the screen it is run on
+// turned into a recording request.
 #pragma once
 
 #include <cstdint>
 #include <string>
 
 #include "cli/rec_args.h"
-#include "encoder/encoder_records.h"
+#include "recording/recording_request.h"
 
 namespace qv {
 
@@ -17,25 +17,17 @@ struct TScreenFacts {
   int WindowWidth = 0, WindowHeight = 0;
 };
 
-struct TRecPlan {
-  std::string ScreenOptions;  // "offset=...;framesize=...;framerate=25/1;showframe=%d;cursor=1" or "hwnd=..."
-  std::string AudioOptions;   // empty without sound
-  int AreaWidth = 0, AreaHeight = 0;
-  std::string FrameSize;      // "WxH" of the output
-  std::string Description;    // "the whole screen (1920x1080)" and the like, for the start line
-  std::string Note;           // a remark worth printing (a region cut at the screen's edge)
+struct TRecSetup {
+  TRecordingRequest Request;
+  std::string Description;  // "the whole screen (1920x1080)" and the like, for the start line
+  std::string Note;         // a remark worth printing (a region cut at the screen's edge)
 };
 
 // Asks the X server (DISPLAY) for the screen size and, for a window recording, resolves the window.
 // "" or an error text.
 std::string ReadScreenFacts(const TRecCommand& cmd, TScreenFacts& facts);
 
-// Turns the command and the screen into device strings and sizes. `pauseFlag` is the number the
-// pause flag was registered under (the "pause_pointer" value). "" or an error text.
-std::string PlanRecording(const TRecCommand& cmd, const TScreenFacts& facts, std::intptr_t pauseFlag,
-                          TRecPlan& plan);
-
-// The output options: AVI, msmpeg4v2 + adpcm_ms at the command's bit rates, sample rate and size.
-TOutputOptions RecOutputOptions(const TRecCommand& cmd, const TRecPlan& plan);
+// The command and the screen as a request. "" or an error text.
+std::string SetUpRecording(const TRecCommand& cmd, const TScreenFacts& facts, TRecSetup& setup);
 
 }  // namespace qv

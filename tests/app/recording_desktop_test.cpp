@@ -2,6 +2,7 @@
 // the pickers driven with xdotool, and every file judged by ffprobe/ffmpeg.
 #include <QAction>
 #include <QCheckBox>
+#include <QElapsedTimer>
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QProcess>
@@ -21,8 +22,12 @@
 #include "app/recording_controller.h"
 #include "app_test_support.h"
 #include "encoder/ff_encoder.h"
+#include "recording/recording.h"
 #include "selection/unit_frm_select_region.h"
 #include "selection/unit_frm_select_window.h"
+
+// Last: Xlib's macros must not meet the Qt headers.
+#include <X11/Xlib.h>
 
 namespace qv {
 namespace {
@@ -51,6 +56,37 @@ double MeanVolume(const std::string& file) {
   std::smatch m;
   if (!std::regex_search(text, m, std::regex(R"(mean_volume: (-?[0-9.]+) dB)"))) return -999;
   return std::stod(m[1]);
+}
+
+// End of a stream's last packet ("v" or "a"), in milliseconds.
+int StreamEndMs(const std::string& file, const char* stream) {
+  const std::string text = Output(std::string("ffprobe -v error -select_streams ") + stream +
+                                  ":0 -show_entries packet=pts_time,duration_time -of csv=p=0 '" + file + "'");
+  double end = 0;
+  std::istringstream lines(text);
+  for (std::string line; std::getline(lines, line);) {
+    double pts = 0, duration = 0;
+    if (std::sscanf(line.c_str(), "%lf,%lf", &pts, &duration) == 2 && pts + duration > end) end = pts + duration;
+  }
+  return static_cast<int>(end * 1000 + 0.5);
+}
+
+// Mapped override-redirect windows on the screen, the frame overlay among them.
+int OverlayWindows() {
+  Display* dpy = XOpenDisplay(nullptr);
+  if (!dpy) return -1;
+  ::Window root = 0, parent = 0, *children = nullptr;
+  unsigned count = 0;
+  int overlays = 0;
+  if (XQueryTree(dpy, DefaultRootWindow(dpy), &root, &parent, &children, &count)) {
+    for (unsigned i = 0; i < count; ++i) {
+      XWindowAttributes a{};
+      if (XGetWindowAttributes(dpy, children[i], &a) && a.override_redirect && a.map_state == IsViewable) ++overlays;
+    }
+    XFree(children);
+  }
+  XCloseDisplay(dpy);
+  return overlays;
 }
 
 // Runs `action` once `ready` holds, checked from the event loop (the start handler is in a wait of
@@ -127,6 +163,12 @@ class Recording : public test::SettingsFolder {
            Form->MnuResumeRecord->isEnabled() == resume && Form->MnuStopRecord->isEnabled() == stop;
   }
   bool Idle() const { return MenuIs(true, false, false, false); }
+  // The screen device's string without the session's number, which differs from run to run.
+  std::string ScreenOptions() const {
+    return std::regex_replace(Controller->Recording().Plan().ScreenOptions, std::regex(";session=[0-9]+$"), "");
+  }
+  const std::string& AudioOptions() const { return Controller->Recording().Plan().AudioOptions; }
+  TRecordingState RecordingState() const { return Controller->Recording().State(); }
 
   // Records for `ms` once the start went through, stops, and waits for the run's end.
   void RecordFor(int ms) {
@@ -170,21 +212,20 @@ TEST_F(Recording, FullScreenThroughPauseResumeAndStopWithPlayback) {
   Form->MnuStartRecord->trigger();
   const QSize screen = QGuiApplication::primaryScreen()->geometry().size();
   const std::string size = std::to_string(screen.width()) + "," + std::to_string(screen.height());
-  EXPECT_EQ(Controller->ScreenOptions, "offset=0,0;framesize=" + size + ";framerate=25/1;showframe=1;cursor=1");
-  EXPECT_TRUE(std::regex_match(Controller->AudioOptions, std::regex("r=44100;c=2;f=16;pause_pointer=[0-9]+")))
-      << Controller->AudioOptions;
+  EXPECT_EQ(ScreenOptions(), "offset=0,0;framesize=" + size + ";framerate=25/1;showframe=1;cursor=1");
+  EXPECT_TRUE(std::regex_match(AudioOptions(), std::regex("r=44100;c=2;f=16;pause_pointer=[0-9]+"))) << AudioOptions();
   ASSERT_TRUE(MenuIs(false, true, false, true)) << LastMessage();
   EXPECT_EQ(Form->TrayState(), TTrayState::Recording);
   test::WaitFor([] { return false; }, 800);
 
   Form->MnuPauseRecord->trigger();
   EXPECT_TRUE(MenuIs(false, false, true, true));
-  EXPECT_EQ(Form->AudioPauseFlag.load(), 1);
+  EXPECT_EQ(RecordingState(), TRecordingState::Paused);
   EXPECT_EQ(Form->TrayState(), TTrayState::Paused);
   test::WaitFor([] { return false; }, 600);
   Form->MnuResumeRecord->trigger();
   EXPECT_TRUE(MenuIs(false, true, false, true));
-  EXPECT_EQ(Form->AudioPauseFlag.load(), 0);
+  EXPECT_EQ(RecordingState(), TRecordingState::Recording);
   test::WaitFor([] { return false; }, 800);
 
   // Stop straight from a pause.
@@ -235,23 +276,25 @@ TEST_F(Recording, RegionDrawnOnThePickerAtTheSettingsFrameSize) {
   driver.waitForFinished(5000);
   EXPECT_EQ(SelectedOffset, "200,150");
   EXPECT_EQ(SelectedSize, "320,240");
-  EXPECT_EQ(Controller->ScreenOptions, "offset=200,150;framesize=320,240;framerate=25/1;showframe=0;cursor=1");
+  EXPECT_EQ(ScreenOptions(), "offset=200,150;framesize=320,240;framerate=25/1;showframe=0;cursor=1");
   EXPECT_FALSE(Picker->isVisible());
   RecordFor(1500);
   ASSERT_EQ(Files().size(), 1u);
   ExpectRecorded(Files()[0], "160x120", 22050);
 }
 
-TEST_F(Recording, WindowPickedWithTheFinderIntoANamedFile) {
+// The window is picked with the finder, recorded for 3 s and then closed: the recording ends by
+// itself, says so in a balloon and leaves a finished file whose sound ends with its picture.
+TEST_F(Recording, WindowPickedWithTheFinderAndClosedWhileRecorded) {
   Open("RegionToCapture=Window\nBoolRecordAudio=1", "BoolSameToOriginal=1", "BoolAutoSave=0");
-  QWidget target;
-  target.setWindowTitle("Recording target");
-  target.setStyleSheet("background: #2060c0");
-  target.setGeometry(300, 250, 400, 300);
-  target.show();
-  ASSERT_TRUE(QTest::qWaitForWindowExposed(&target));
+  auto target = std::make_unique<QWidget>();
+  target->setWindowTitle("Recording target");
+  target->setStyleSheet("background: #2060c0");
+  target->setGeometry(300, 250, 400, 300);
+  target->show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(target.get()));
   test::WaitFor([] { return false; }, 300);
-  const QPoint to = target.mapToGlobal(QPoint(200, 150));
+  const QPoint to = target->mapToGlobal(QPoint(200, 150));
 
   QProcess driver;
   WhenReady(Form.get(), [] { return VisibleTopLevel("qv::TFrmSelectWindow") != nullptr; }, [&] {
@@ -284,12 +327,23 @@ TEST_F(Recording, WindowPickedWithTheFinderIntoANamedFile) {
   driver.waitForFinished(8000);
   EXPECT_EQ(dialogFolder, Out);
   EXPECT_EQ(dialogFilters, QStringList({"AVI format(*.avi)", "All Files(*.*)"}));
-  EXPECT_EQ(SelectedWindow, target.winId());
-  EXPECT_EQ(Controller->ScreenOptions,
-            "hwnd=" + std::to_string(target.winId()) + ";framerate=25/1;showframe=0;cursor=1");
+  EXPECT_EQ(SelectedWindow, target->winId());
+  EXPECT_EQ(ScreenOptions(), "hwnd=" + std::to_string(target->winId()) + ";framerate=25/1;showframe=0;cursor=1");
   EXPECT_EQ(Form->OutputFileName, Out + "clip.avi");
-  RecordFor(1500);
+  ASSERT_TRUE(MenuIs(false, true, false, true)) << LastMessage();
+  test::WaitFor([] { return false; }, 3000);
+  target.reset();
+  QElapsedTimer closed;
+  closed.start();
+  ASSERT_TRUE(test::WaitFor([&] { return Idle(); }, 5000));
+  EXPECT_LT(closed.elapsed(), 2000) << "the recording ended by itself, but slowly";
+  ASSERT_TRUE(test::WaitFor([&] { return !Messages.empty(); }, 2000));
+  EXPECT_TRUE(Messages[0].Balloon);
+  EXPECT_TRUE(std::regex_match(Messages[0].Text, std::regex("Recording stopped: .*window.*\\. The file so far is " +
+                                                            Out + "clip\\.avi\\.")))
+      << Messages[0].Text;
   ASSERT_EQ(Files(), std::vector<std::string>{Out + "clip.avi"});
+  EXPECT_NEAR(StreamEndMs(Out + "clip.avi", "a"), StreamEndMs(Out + "clip.avi", "v"), 100);
   std::string size = SelectedSize;
   size[size.find(',')] = 'x';
   EXPECT_EQ(size, "400x300");
@@ -329,21 +383,42 @@ TEST_F(Recording, AbandonedStartsLeaveTheMenuIdleWithoutAMessage) {
   EXPECT_TRUE(Files().empty());
 }
 
-TEST_F(Recording, AMissingOutputFolderIsReportedAndTheMenuStaysIdle) {
-  Open("RegionToCapture=FullScreen\nBoolRecordAudio=1");
-  // The folder is read from the settings at the start.
-  TIniFile ini(GetOptionsFileName());
-  ini.WriteString("Save", "OutputFolder", Root + "/no/such/folder/");
-  ASSERT_TRUE(ini.UpdateFile());
-  Form->MnuStartRecord->trigger();
-  ASSERT_EQ(Messages.size(), 1u);
-  EXPECT_EQ(Messages[0].Text.rfind("Can not do convert, error: ", 0), 0u) << Messages[0].Text;
-  EXPECT_GT(Messages[0].Text.size(), std::string("Can not do convert, error: ").size());
-  EXPECT_EQ(Messages[0].Caption, "Error");
-  EXPECT_EQ(Messages[0].Icon, TMessageIcon::Information);
-  EXPECT_TRUE(Idle());
-  EXPECT_EQ(Controller->FFEncoder().TaskCount(), 0);
-  EXPECT_FALSE(std::filesystem::exists(Root + "/no"));
+TEST_F(Recording, FailedStartsAreSaidAndLeaveNothingOpen) {
+  struct {
+    const char *Name, *Folder, *PulseServer, *Expected;
+  } cases[] = {
+      {"a missing output folder", "/no/such/folder/", nullptr, "Can not do convert, error: .+"},
+      // No sound server behind ALSA's default input: said in words, with what to do about it.
+      {"no sound input", "/out/", "unix:/nonexistent/qv-socket",
+       "No sound input could be opened \\(ALSA: .+\\)\\. To record without sound, clear \"Record Audio\" in Options\\."},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    Messages.clear();
+    Open("RegionToCapture=FullScreen\nBoolRecordAudio=1\nBoolBlinkRecord=1");
+    // The folder is read from the settings at the start.
+    TIniFile ini(GetOptionsFileName());
+    ini.WriteString("Save", "OutputFolder", Root + c.Folder);
+    ASSERT_TRUE(ini.UpdateFile());
+    const std::string pulse = std::getenv("PULSE_SERVER") ? std::getenv("PULSE_SERVER") : "";
+    if (c.PulseServer) setenv("PULSE_SERVER", c.PulseServer, 1);
+    const int overlays = OverlayWindows();
+    Form->MnuStartRecord->trigger();
+    setenv("PULSE_SERVER", pulse.c_str(), 1);
+    ASSERT_EQ(Messages.size(), 1u);
+    EXPECT_TRUE(std::regex_match(Messages[0].Text, std::regex(c.Expected))) << Messages[0].Text;
+    EXPECT_EQ(Messages[0].Text.find("pause_pointer"), std::string::npos);
+    EXPECT_EQ(Messages[0].Caption, "Error");
+    EXPECT_EQ(Messages[0].Icon, TMessageIcon::Information);
+    EXPECT_FALSE(Messages[0].Balloon);
+    EXPECT_TRUE(Idle());
+    // Nothing stays open: no task, no frame left on the screen.
+    EXPECT_EQ(Controller->Recording().Encoder().TaskCount(), 0);
+    EXPECT_EQ(OverlayWindows(), overlays);
+    EXPECT_FALSE(std::filesystem::exists(Root + "/no"));
+    TearDown();
+    SetUp();
+  }
 }
 
 TEST_F(Recording, AFullDiskEndsTheRunWithTheEnginesMessage) {
@@ -363,25 +438,26 @@ TEST_F(Recording, AFullDiskEndsTheRunWithTheEnginesMessage) {
   ASSERT_TRUE(test::WaitFor([&] { return Idle(); }, 20000));
   ASSERT_TRUE(test::WaitFor([&] { return !Messages.empty(); }, 2000));
   ASSERT_EQ(Messages.size(), 1u);
+  EXPECT_EQ(Messages[0].Text.rfind("Recording stopped: ", 0), 0u) << Messages[0].Text;
   EXPECT_NE(Messages[0].Text.find("No space left on device"), std::string::npos) << Messages[0].Text;
   EXPECT_EQ(Messages[0].Caption, "Quorvane");
   EXPECT_EQ(Messages[0].Icon, TMessageIcon::Warning);
+  EXPECT_TRUE(Messages[0].Balloon);
   std::ifstream log(Controller->LogFileName());
   std::stringstream text;
   text << log.rdbuf();
   EXPECT_NE(text.str().find("No space left on device"), std::string::npos) << text.str();
 }
 
-TEST_F(Recording, WithoutSoundThePauseFlagIsLeftAlone) {
+TEST_F(Recording, WithoutSoundPauseAndResumeStillWork) {
   Open("RegionToCapture=FullScreen\nBoolRecordAudio=0", "BoolSameToOriginal=0\nWidth=320\nHeight=240");
-  Form->AudioPauseFlag.store(7);
   Form->MnuStartRecord->trigger();
-  EXPECT_TRUE(Controller->AudioOptions.empty());
+  EXPECT_TRUE(AudioOptions().empty());
   test::WaitFor([] { return false; }, 500);
   Form->MnuPauseRecord->trigger();
-  EXPECT_EQ(Form->AudioPauseFlag.load(), 7);
+  EXPECT_EQ(RecordingState(), TRecordingState::Paused);
   Form->MnuResumeRecord->trigger();
-  EXPECT_EQ(Form->AudioPauseFlag.load(), 7);
+  EXPECT_EQ(RecordingState(), TRecordingState::Recording);
   RecordFor(500);
   ASSERT_EQ(Files().size(), 1u);
   const std::string probe = Probe(Files()[0]);

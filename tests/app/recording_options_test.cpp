@@ -1,4 +1,4 @@
-// The recording's make-up from the settings: device strings, file names, output options, and the
+// The recording's make-up from the settings: capture modes, file names, the output choice, and the
 // recording log in the state folder.
 #include <gtest/gtest.h>
 
@@ -28,17 +28,7 @@ std::tm Moment(int year, int month, int day, int hour, int minute, int second) {
   return t;
 }
 
-TEST(RecordingOptions, DeviceStrings) {
-  EXPECT_EQ(AreaDeviceOptions("0,0", "1920,1080", true),
-            "offset=0,0;framesize=1920,1080;framerate=25/1;showframe=1;cursor=1");
-  EXPECT_EQ(AreaDeviceOptions("100,50", "200,150", false),
-            "offset=100,50;framesize=200,150;framerate=25/1;showframe=0;cursor=1");
-  EXPECT_EQ(WindowDeviceOptions(263170, false), "hwnd=263170;framerate=25/1;showframe=0;cursor=1");
-  // X window ids are unsigned 32-bit; the top one must not come out negative.
-  EXPECT_EQ(WindowDeviceOptions(0xFFFFFFFFu, true), "hwnd=4294967295;framerate=25/1;showframe=1;cursor=1");
-  EXPECT_EQ(AudioDeviceOptions(140736407272188), "r=44100;c=2;f=16;pause_pointer=140736407272188");
-  EXPECT_EQ(AudioDeviceOptions(-8), "r=44100;c=2;f=16;pause_pointer=-8");
-
+TEST(RecordingOptions, CaptureModes) {
   EXPECT_EQ(CaptureModeOf("Window"), TCaptureMode::Window);
   EXPECT_EQ(CaptureModeOf("FullScreen"), TCaptureMode::FullScreen);
   for (const char* other : {"Region", "", "fullscreen", "Window "}) EXPECT_EQ(CaptureModeOf(other), TCaptureMode::Region);
@@ -60,34 +50,28 @@ TEST(RecordingOptions, DateTimeFileNames) {
   for (const auto& c : cases) EXPECT_EQ(AutoOutputFileName(c.Folder, moment), c.Expected) << c.Folder;
 }
 
-TEST(RecordingOptions, OutputOptionsFromTheWindow) {
+TEST(RecordingOptions, OutputFromTheWindow) {
   struct {
     TOutputChoice Choice;
-    int VideoBitrate, AudioBitrate, SampleRate;
-    const char* FrameSize;
+    int VideoKbps, AudioKbps, SampleRate, OutWidth, OutHeight;
   } cases[] = {
-      {{"360 Kbps", "80 Kbps", "44100 Hz", true, "640,480", "320", "240"}, 360000, 80000, 44100, "640x480"},
-      {{"48 Kbps", "16 Kbps", "22050 Hz", true, "1920,1080", "320", "240"}, 48000, 16000, 22050, "1920x1080"},
-      {{"1600 Kbps", "160 Kbps", "44100 Hz", false, "1920,1080", "641", "480"}, 1600000, 160000, 44100, "641x480"},
+      {{"360 Kbps", "80 Kbps", "44100 Hz", true, "320", "240"}, 360, 80, 44100, 0, 0},
+      {{"48 Kbps", "16 Kbps", "22050 Hz", true, "320", "240"}, 48, 16, 22050, 0, 0},
+      {{"1600 Kbps", "160 Kbps", "44100 Hz", false, "641", "480"}, 1600, 160, 44100, 641, 480},
       // A box the settings file left without a selection has no text: the default item is used.
-      {{"", "", "", false, "", "320", "240"}, 360000, 80000, 44100, "320x240"},
-      {{"Kbps", "x Kbps", "Hz", true, "201,151", "", ""}, 360000, 80000, 44100, "201x151"},
+      {{"", "", "", false, "320", "240"}, 360, 80, 44100, 320, 240},
+      {{"Kbps", "x Kbps", "Hz", true, "", ""}, 360, 80, 44100, 0, 0},
   };
   for (const auto& c : cases) {
-    const TOutputOptions o = RecorderOutputOptions(c.Choice);
-    EXPECT_EQ(o.VideoCodec, "msmpeg4v2");
-    EXPECT_EQ(o.AudioCodec, "adpcm_ms");
-    EXPECT_EQ(o.VideoBitrate, c.VideoBitrate) << c.Choice.VideoBitrate;
-    EXPECT_EQ(o.AudioBitrate, c.AudioBitrate) << c.Choice.AudioBitrate;
-    EXPECT_EQ(o.AudioSampleRate, c.SampleRate) << c.Choice.AudioSampleRate;
-    EXPECT_EQ(o.FrameSize, c.FrameSize);
-    // Nothing else is asked of the encoder: no hooks, no format, no extra options.
-    TOutputOptions defaults;
-    EXPECT_EQ(o.FileFormat, defaults.FileFormat);
-    EXPECT_EQ(o.FrameRate, defaults.FrameRate);
-    EXPECT_EQ(o.AudioChannels, defaults.AudioChannels);
-    EXPECT_FALSE(o.AudioHook || o.VideoInputHook || o.VideoOutputHook);
-    EXPECT_TRUE(o.ExtOptions.empty());
+    TTrayChoice choice;
+    choice.Output = c.Choice;
+    const TRecordingRequest r = TrayRecordingRequest(choice);
+    EXPECT_EQ(r.VideoKbps, c.VideoKbps) << c.Choice.VideoBitrate;
+    EXPECT_EQ(r.AudioKbps, c.AudioKbps) << c.Choice.AudioBitrate;
+    EXPECT_EQ(r.SampleRate, c.SampleRate) << c.Choice.AudioSampleRate;
+    // 0: as large as the area.
+    EXPECT_EQ(r.OutWidth, c.OutWidth);
+    EXPECT_EQ(r.OutHeight, c.OutHeight);
   }
 }
 

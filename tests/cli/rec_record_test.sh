@@ -1,6 +1,7 @@
 #!/bin/bash
 # quorvane-rec end to end on the rig's desktop and tone: a timed full-screen recording, a stop by
-# SIGINT, a 2 s pause by SIGUSR1/SIGUSR2, and a kill -9. ffprobe and ffmpeg judge the files.
+# SIGINT, a 2 s pause by SIGUSR1/SIGUSR2 ended by SIGHUP (a closed terminal), a recorded window
+# that is closed, and a kill -9. ffprobe and ffmpeg judge the files.
 #
 # Sync is judged by where each stream ends: audio and video both start at the first capture, so if
 # either time line went wrong (pause time kept in one stream, sound card clock off the wall clock)
@@ -36,12 +37,12 @@ clean_decode() {
   errors=$(ffmpeg -nostdin -v error -i "$2" -f null - 2>&1 | head -5)
   if [ -z "$errors" ]; then pass "$1: decodes cleanly"; else fail "$1: decode errors: $errors"; fi
 }
-# sync NAME FILE: audio end minus video end within 40 ms.
+# sync NAME FILE [MS]: audio end minus video end within MS (40) milliseconds.
 sync_check() {
   local v a
   v=$(stream_end_ms "$2" v)
   a=$(stream_end_ms "$2" a)
-  within "$1: audio minus video (ms)" $((a - v)) -40 40
+  within "$1: audio minus video (ms)" $((a - v)) -"${3:-40}" "${3:-40}"
 }
 now_ms() { date +%s%3N; }
 # start_rec LOG ARGS...: starts a recording in the background; its pid in $rec_pid.
@@ -139,11 +140,12 @@ if wait_frames "$WORK/pause.log" 1; then
   kill -USR2 "$rec_pid"
   p1=$(now_ms)
   sleep 1.5
-  kill -INT "$rec_pid"
+  # The terminal going away finishes the file as Ctrl-C does.
+  kill -HUP "$rec_pid"
   t1=$(now_ms)
   wait_rec 30
   if [ "$rec_rc" = 0 ]; then
-    pass "pause: exit 0"
+    pass "pause: exit 0 after SIGHUP"
     grep -q "\[paused\]" "$WORK/pause.log" && pass "pause: progress says paused" || fail "pause: never reported paused"
     recorded=$(( (t1 - t0) - (p1 - p0) ))
     within "pause: recorded ms without the pause" "$(stream_end_ms "$F" v)" $((recorded - 100)) $((recorded + 800))
@@ -154,6 +156,29 @@ if wait_frames "$WORK/pause.log" 1; then
   else
     fail "pause: exit $rec_rc"; tail -5 "$WORK/pause.log"
   fi
+fi
+
+# --- the recorded window closed after 3 s: the recording ends by itself and says why -----------------
+xmessage -name qv_rec_target -geometry 320x240+200+150 "recorded window" &
+target_pid=$!
+pids+=("$target_pid")
+target=$(timeout 10 xdotool search --sync --onlyvisible --classname qv_rec_target | head -1)
+F="$WORK/window.avi"
+start_rec "$WORK/window.log" --window "$target" "$F"
+if wait_frames "$WORK/window.log" 1; then
+  sleep 3
+  kill "$target_pid"
+  t0=$(now_ms)
+  wait_rec 10
+  t1=$(now_ms)
+  within "window closed: ms until quorvane-rec ended" $((t1 - t0)) 0 2000
+  [ "$rec_rc" != 0 ] && [ "$rec_rc" != 124 ] && pass "window closed: exit $rec_rc" || fail "window closed: exit $rec_rc"
+  grep -q "Recording stopped: .*window.*\. The file so far is $F\." "$WORK/window.log" && pass "window closed: the reason said" ||
+    { fail "window closed: no reason"; tail -3 "$WORK/window.log"; }
+  [ "$(codecs "$F")" = "msmpeg4v2 adpcm_ms " ] && pass "window closed: ffprobe reads both streams" ||
+    fail "window closed: streams $(codecs "$F")"
+  sync_check "window closed" "$F" 100
+  clean_decode "window closed" "$F"
 fi
 
 # --- kill -9: what was written stays readable -----------------------------------------------------

@@ -1,0 +1,159 @@
+#include "recording/recording.h"
+
+#include <utility>
+
+#include "capture/capture_session.h"
+#include "capture/screen_capture.h"
+#include "capture/wave_capture.h"
+#include "encoder/ff_encoder.h"
+#include "encoder/ffmpeg_task.h"
+#include "media/text_utils.h"
+#include "media/unicode_url.h"
+
+namespace qv {
+
+namespace {
+
+// An input's option string tells the user nothing; where the encoder's text starts with it, it goes.
+std::string InWords(const std::string& error, const std::string& options) {
+  if (!options.empty() && error.rfind(options + ": ", 0) == 0) return error.substr(options.size() + 2);
+  return error;
+}
+
+// The reason as the middle of a sentence: its own final full stop is left to the sentence.
+std::string WithoutFullStop(std::string text) {
+  while (!text.empty() && (text.back() == '.' || text.back() == ' ' || text.back() == '\n')) text.pop_back();
+  return text;
+}
+
+}  // namespace
+
+std::string TRecordingEnd::Message() const {
+  const std::string reason = Reason.empty() ? std::string("the run failed without saying why") : Reason;
+  const std::string file = GetFileSize(FileName) > 0 ? "The file so far is " + FileName + "." : "No file was written.";
+  return "Recording stopped: " + WithoutFullStop(reason) + ". " + file;
+}
+
+TRecording::TRecording() : FEncoder(std::make_unique<TFFEncoder>()) {
+  // The handlers below and the front end's events run on the main thread, with everything else here.
+  FEncoder->TriggerEventInMainThread = true;
+  FEncoder->OnProgress = [this](TObject*, PProgressInfo info) { EncoderProgress(*info); };
+  FEncoder->OnTerminate = [this](TObject*, const TTerminateInfo& info) { EncoderTerminate(info); };
+}
+
+TRecording::~TRecording() {
+  OnProgress = nullptr;
+  OnNotice = nullptr;
+  OnEnd = nullptr;
+  Stop(true);
+  FEncoder->OnProgress = nullptr;
+  FEncoder->OnTerminate = nullptr;
+}
+
+TStartResult TRecording::Start(const TRecordingRequest& request) {
+  if (FState != TRecordingState::Idle) return {TStartFailure::Busy, "A recording is already under way."};
+  Session = TCaptureSession::Create();
+  FPlan = PlanRecording(request, Session->Number());
+  FileName = request.FileName;
+  Last = TRecordingProgress();
+  TaskEnd = TTerminateInfo();
+  NoticesTold.clear();
+
+  RegisterScreenCapture();
+  if (request.Audio) RegisterWaveCapture();
+  FEncoder->ClearTasks();
+  TInputOptions input;
+  input.FileFormat = "screencapture";
+  Task = FEncoder->AddTask(Utf8ToWide(FPlan.ScreenOptions), input);
+  if (Task < 0) return Abandon(TStartFailure::Screen, InWords(FEncoder->LastError(), FPlan.ScreenOptions));
+  if (request.Audio) {
+    input.Reset();
+    input.FileFormat = "wavecapture";
+    if (!FEncoder->AddInputFile(Task, Utf8ToWide(FPlan.AudioOptions), input))
+      return Abandon(TStartFailure::Sound, InWords(FEncoder->LastError(), FPlan.AudioOptions));
+  }
+  if (!FEncoder->SetOutputFile(Task, Utf8ToWide(FileName), FPlan.Output))
+    return Abandon(TStartFailure::Output, FEncoder->LastError());
+
+  FState = TRecordingState::Recording;
+  FEncoder->StartTask(1);
+  return {};
+}
+
+TStartResult TRecording::Abandon(TStartFailure failure, std::string reason) {
+  // Dropping the task closes what it opened: the screen device takes its frame off the screen, the
+  // sound device lets go of the input.
+  FEncoder->ClearTasks();
+  Task = -1;
+  Session.reset();
+  return {failure, std::move(reason)};
+}
+
+void TRecording::Pause() {
+  if (FState != TRecordingState::Recording) return;
+  FEncoder->Pause();
+  Session->SetPaused(true);
+  FState = TRecordingState::Paused;
+}
+
+void TRecording::Resume() {
+  if (FState != TRecordingState::Paused) return;
+  // The session first, so what the devices capture from now on counts from now.
+  Session->SetPaused(false);
+  FEncoder->Resume();
+  FState = TRecordingState::Recording;
+}
+
+void TRecording::Stop(bool wait) {
+  if (FState == TRecordingState::Idle) return;
+  FState = TRecordingState::Stopping;
+  FEncoder->Stop(wait);
+}
+
+TRecordingProgress TRecording::Progress() const {
+  TRecordingProgress progress = Last;
+  progress.State = FState;
+  return progress;
+}
+
+void TRecording::EncoderProgress(const TProgressInfo& info) {
+  Last.ElapsedUs = info.CurrentTime;
+  Last.FileBytes = info.TotalSize;
+  Last.Frames = info.FrameNumber;
+  Last.Fps = info.FPS;
+  ReadFrameCounts();
+  // The devices' notices are looked at as often as the run reports its progress.
+  TellNotices();
+  if (OnProgress) OnProgress(Progress());
+}
+
+void TRecording::EncoderTerminate(const TTerminateInfo& info) {
+  if (info.TaskIndex >= 0) {
+    ReadFrameCounts();
+    TaskEnd = info;
+    return;
+  }
+  FState = TRecordingState::Idle;
+  TellNotices();
+  TRecordingEnd end;
+  end.Failed = TaskEnd.Failed;
+  end.Reason = InWords(InWords(TaskEnd.ErrorMessage, FPlan.ScreenOptions), FPlan.AudioOptions);
+  end.FileName = FileName;
+  if (OnEnd) OnEnd(end);
+}
+
+void TRecording::ReadFrameCounts() {
+  // Called while the worker waits for this thread (a progress report) or after it ended.
+  if (TFFmpeg* task = FEncoder->Task(Task)) {
+    Last.Duplicates = task->NbFramesDup;
+    Last.Drops = task->NbFramesDrop;
+  }
+}
+
+void TRecording::TellNotices() {
+  if (!Session) return;
+  for (const std::string& notice : Session->TakeNotices())
+    if (NoticesTold.insert(notice).second && OnNotice) OnNotice(notice);
+}
+
+}  // namespace qv

@@ -1,0 +1,102 @@
+// One recording: the screen (and sound) devices of a request, run by the encoder component into the
+// request's file, with a capture session of its own. The front ends build a request and drive a
+// TRecording; the device strings, the encoder settings and the order in which a pause reaches the
+// devices and the encoder live here and nowhere else.
+//
+// Threads: a TRecording is driven from the main thread (MarkMainThread) and raises its events there.
+// The encoder's events reach it through the main-thread call queue, so the front end keeps that
+// queue running (its event loop's waker, or RunMainThreadCalls in its own loop). Every field below
+// belongs to the main thread; the capture session is the only thing the devices' threads share with
+// it, behind the session's lock.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <set>
+#include <string>
+
+#include "encoder/encoder_records.h"
+#include "recording/recording_request.h"
+
+namespace qv {
+
+class TCaptureSession;
+class TFFEncoder;
+
+enum class TRecordingState { Idle, Recording, Paused, Stopping };
+
+struct TRecordingProgress {
+  TRecordingState State = TRecordingState::Idle;
+  std::int64_t ElapsedUs = 0;  // recorded time, pauses left out
+  std::int64_t FileBytes = 0;
+  int Frames = 0;
+  int Fps = 0;
+  int Duplicates = 0, Drops = 0;  // frames repeated to fill missed slots, frames dropped
+};
+
+// Which part of a start failed. The reason is in words for the user; the front end adds advice
+// of its own (how to record without sound, say).
+enum class TStartFailure { None, Busy, Screen, Sound, Output };
+
+struct TStartResult {
+  TStartFailure Failure = TStartFailure::None;
+  std::string Reason;
+  explicit operator bool() const { return Failure == TStartFailure::None; }
+};
+
+struct TRecordingEnd {
+  bool Failed = false;
+  std::string Reason;  // in words, when failed
+  std::string FileName;
+  // What the user is told of a failed end: "Recording stopped: <reason>. The file so far is <path>."
+  std::string Message() const;
+};
+
+class TRecording {
+ public:
+  TRecording();
+  ~TRecording();  // a running recording is stopped and its file finished first
+  TRecording(const TRecording&) = delete;
+  TRecording& operator=(const TRecording&) = delete;
+
+  // Raised on the main thread. A notice (the sound input lost, say) is told once per recording.
+  std::function<void(const TRecordingProgress&)> OnProgress;
+  std::function<void(const std::string& notice)> OnNotice;
+  std::function<void(const TRecordingEnd&)> OnEnd;
+
+  // Opens the devices and the file and starts the run. On failure nothing stays open (no device,
+  // no overlay on the screen, no file handle) and the state stays Idle.
+  TStartResult Start(const TRecordingRequest& request);
+  void Pause();
+  void Resume();
+  // The run finishes the file (flush and trailer) and then ends; with `wait`, returns after that
+  // (OnEnd may be raised before it returns).
+  void Stop(bool wait);
+
+  TRecordingState State() const { return FState; }
+  TRecordingProgress Progress() const;
+  // What the last start handed to the encoder.
+  const TRecordingPlan& Plan() const { return FPlan; }
+  TFFEncoder& Encoder() { return *FEncoder; }
+
+ private:
+  // `reason` by value: the encoder's own error text is cleared on the way.
+  TStartResult Abandon(TStartFailure failure, std::string reason);
+  void EncoderProgress(const TProgressInfo& info);
+  void EncoderTerminate(const TTerminateInfo& info);
+  void ReadFrameCounts();
+  void TellNotices();
+
+  std::unique_ptr<TFFEncoder> FEncoder;
+  std::shared_ptr<TCaptureSession> Session;  // the current or last recording's
+  TRecordingPlan FPlan;
+  std::string FileName;
+  int Task = -1;
+  TRecordingState FState = TRecordingState::Idle;
+  TRecordingProgress Last;
+  TTerminateInfo TaskEnd;
+  std::set<std::string> NoticesTold;
+};
+
+}  // namespace qv

@@ -1,0 +1,48 @@
+// What a recording is: the area, the sound, the output. Each front end fills a request from its own
+// settings (the tray program from its options window and pickers, quorvane-rec from its command
+// line); only this layer turns a request into device option strings and encoder settings, so both
+// programs record alike.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "encoder/encoder_records.h"
+
+namespace qv {
+
+enum class TAreaKind { FullScreen, Region, Window };
+
+struct TRecordingArea {
+  TAreaKind Kind = TAreaKind::FullScreen;
+  // In screen pixels: the whole screen or the region; for a window only the size counts (the
+  // window's outer size when it was picked), since the device follows the window where it goes.
+  int X = 0, Y = 0, Width = 0, Height = 0;
+  std::uint32_t Window = 0;  // the X window of a window recording
+};
+
+struct TRecordingRequest {
+  TRecordingArea Area;
+  bool Audio = true;
+  int AudioInput = -1;  // a capture PCM as the sound device numbers them; -1 is ALSA's default
+  bool Blink = false;   // the blinking frame around the area
+  // The output is always an AVI of MS-MPEG4 v2 at 25 fps with MS ADPCM sound.
+  int OutWidth = 0, OutHeight = 0;  // 0: the area's size
+  int VideoKbps = 360;
+  int AudioKbps = 80;
+  int SampleRate = 44100;
+  std::int64_t DurationUs = 0;  // recorded time (pauses left out) after which it ends; 0: until stopped
+  std::string FileName;         // UTF-8
+};
+
+// What the encoder is handed for a request.
+struct TRecordingPlan {
+  std::string ScreenOptions;
+  std::string AudioOptions;  // empty without sound
+  TOutputOptions Output;
+};
+
+// `session` is the number of the recording's capture session, by which its devices find it.
+TRecordingPlan PlanRecording(const TRecordingRequest& request, std::intptr_t session);
+
+}  // namespace qv
