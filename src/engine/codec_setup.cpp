@@ -256,6 +256,7 @@ void TCustomFFmpeg::WriteHeaders() {
       Log(llError, msg);
       RaiseFFmpeg(msg);
     }
+    CommitOutput(out);
   }
   if (allRtp) {
     std::vector<AVFormatContext*> list;

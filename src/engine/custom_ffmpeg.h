@@ -7,7 +7,7 @@
 //   targets.cpp        vcd/svcd/dvd/dv target profiles
 //   codec_lookup.cpp   codec lookup by name
 //   open_input.cpp     OpenInput
-//   open_output.cpp    OpenOutput, PrepareJoin, CloseAll of the files
+//   open_output.cpp    OpenOutput, PrepareJoin, CloseAll of the files, crash-safe commits
 //   new_streams.cpp    the output streams OpenOutput creates
 //   watch.cpp          the time-out/cancel watch around blocking library calls
 // The run (stream mapping, loop, packet dispatch, audio and video paths) adds its own files.
@@ -236,6 +236,9 @@ class TCustomFFmpeg {
   // open_input.cpp / open_output.cpp / new_streams.cpp
   bool OpenInputFile(const std::string& fileName, const std::string& url);
   int OpenOutputFile(const std::string& fileName, const std::string& url, bool join);
+  int OpenCrashSafe(TOutputFile& out);  // 0 or a negative error code
+  // A crash-safe output's muxed units go to the kernel (raises when that fails); others are left be.
+  void CommitOutput(const TOutputFile& out);
   void NewVideoStream(TOutputFile& out);
   void NewAudioStream(TOutputFile& out);
   void NewSubtitleStream(TOutputFile& out);

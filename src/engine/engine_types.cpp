@@ -43,7 +43,10 @@ void TOutputFile::Close() {
   Streams.clear();
   if (!Ctx) return;
   if (Owner) {
-    if (Ctx->pb && !(Ctx->oformat && (Ctx->oformat->flags & AVFMT_NOFILE))) {
+    if (CrashSafe) {
+      Ctx->pb = nullptr;
+      CrashSafe.reset();
+    } else if (Ctx->pb && !(Ctx->oformat && (Ctx->oformat->flags & AVFMT_NOFILE))) {
       if (IsProtocolIO(Ctx->pb))
         CloseProtocolIO(&Ctx->pb);
       else

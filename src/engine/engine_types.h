@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "media/crash_safe_file.h"
 #include "media/ff_api.h"
 #include "media/input_device.h"
 #include "media/logger.h"
@@ -110,8 +111,11 @@ class TOutputFile {
   bool Owner = true;
   int LoopOutput = -1;  // `loop_output` when the output was opened
   std::vector<TOutputStreamInfo> Streams;
+  // With `crash_safe`: the file behind Ctx->pb (then AVFMT_FLAG_CUSTOM_IO). Owner slots only.
+  std::unique_ptr<TCrashSafeFile> CrashSafe;
 
-  // Closes the file (the library's or the program's protocol) and frees the context when owned.
+  // Closes the file (the library's, the program's protocol or the crash-safe file) and frees the
+  // context when owned.
   void Close();
 };
 

@@ -135,9 +135,10 @@ int TCustomFFmpeg::OpenOutputFile(const std::string& fileName, const std::string
   // The file itself, under the time-out/cancel watch.
   if (!(fmt->flags & AVFMT_NOFILE)) {
     TIoWatch watch(*this);
-    int ret = FindProtocolForUrl(url) ? OpenProtocolIO(&ctx->pb, url, AVIO_FLAG_WRITE)
-                                      : ff::avio_open2(&ctx->pb, url.c_str(), AVIO_FLAG_WRITE, &ctx->interrupt_callback,
-                                                       nullptr);
+    int ret = Opt.CrashSafe ? OpenCrashSafe(*out)
+              : FindProtocolForUrl(url)
+                  ? OpenProtocolIO(&ctx->pb, url, AVIO_FLAG_WRITE)
+                  : ff::avio_open2(&ctx->pb, url.c_str(), AVIO_FLAG_WRITE, &ctx->interrupt_callback, nullptr);
     if (ret < 0) {
       ctx->pb = nullptr;
       FLastError = ErrorCodeText(fileName, ret);
@@ -153,6 +154,22 @@ int TCustomFFmpeg::OpenOutputFile(const std::string& fileName, const std::string
   Outputs.push_back(std::move(out));
   if (join && Inputs.size() > 1) JoinMode = true;
   return int(Outputs.size()) - 1;
+}
+
+int TCustomFFmpeg::OpenCrashSafe(TOutputFile& out) {
+  // The program writes the file itself, so the name is the file system's, never a library URL.
+  int ret = 0;
+  out.CrashSafe = TCrashSafeFile::Create(out.FileName, ret);
+  if (!out.CrashSafe) return ret;
+  out.Ctx->pb = out.CrashSafe->IO();
+  out.Ctx->flags |= AVFMT_FLAG_CUSTOM_IO;
+  return 0;
+}
+
+void TCustomFFmpeg::CommitOutput(const TOutputFile& out) {
+  TCrashSafeFile* file = TCrashSafeFile::Of(out.Ctx->pb);
+  if (!file) return;
+  if (int ret = file->Commit(); ret < 0) RaiseFFmpeg(ErrorCodeText(out.FileName, ret));
 }
 
 void TCustomFFmpeg::PrepareJoin() {

@@ -230,6 +230,7 @@ void TCustomFFmpeg::FilterAndWrite(TOutputFile& of, TOutputStream& ost, AVPacket
   if (t != AV_NOPTS_VALUE) ost.MuxTime = double(t + std::max<std::int64_t>(pkt->duration, 0)) * av_q2d(ost.St->time_base);
   int ret = ff::av_interleaved_write_frame(of.Ctx, pkt);
   if (ret < 0) RaiseFFmpeg(ErrorCodeText("av_interleaved_write_frame()", ret));
+  CommitOutput(of);
 }
 
 }  // namespace qv

@@ -88,6 +88,7 @@ struct TPendingOptions {
   std::string ForcedKeyFrames;         // force_key_frames
   double DtsDeltaThreshold = 10.0;     // dts_delta_threshold
   bool InputSync = false;              // isync
+  bool CrashSafe = false;              // crash_safe: outputs a kill leaves playable (recordings)
   int SwsFlags = 4;                    // sws_flags (SWS_BICUBIC)
   std::vector<TStreamMap> StreamMaps;            // map
   std::vector<TMetadataMap> MetadataMaps;        // map_meta_data

@@ -244,6 +244,7 @@ void TCustomFFmpeg::Transcode() {
     if (!out.Owner) continue;
     int ret = ff::av_write_trailer(out.Ctx);
     if (ret < 0) RaiseFFmpeg(ErrorCodeText("av_write_trailer()", ret));
+    CommitOutput(out);
   }
 
   // 5.

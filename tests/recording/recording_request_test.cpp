@@ -87,7 +87,7 @@ TEST(RecordingRequest, TrayAndCommandLineRecordAlike) {
     EXPECT_EQ(OutputText(tray.Output), OutputText(rec.Output));
     // The scaler flags that halve the conversion's cost, for both.
     EXPECT_EQ(OutputText(tray.Output).rfind(std::string(c.Output) + " time=", 0), 0u) << OutputText(tray.Output);
-    EXPECT_NE(OutputText(tray.Output).find(" ext=sws_flags=bicubic+full_chroma_inp "), std::string::npos);
+    EXPECT_NE(OutputText(tray.Output).find(" ext=sws_flags=bicubic+full_chroma_inp\ncrash_safe=1 "), std::string::npos);
     EXPECT_EQ(trayRequest.FileName, c.Rec.back());
   }
 }
