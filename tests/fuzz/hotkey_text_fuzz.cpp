@@ -24,11 +24,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   qv::THotkey hotkey;
   if (!qv::ParseHotkey(text, hotkey)) return 0;
   QV_FUZZ_CHECK(!qv::IsNoHotkey(text));
-  QV_FUZZ_CHECK((hotkey.Modifiers & ~(qv::kModAlt | qv::kModControl | qv::kModShift)) == 0);
-  QV_FUZZ_CHECK(qv::IsFunctionKey(hotkey.Key) || (IsCharKey(hotkey.Key) && hotkey.Modifiers != 0));
+  QV_FUZZ_CHECK((hotkey.Modifiers & ~(qv::kModAlt | qv::kModControl | qv::kModShift | qv::kModSuper)) == 0);
+  QV_FUZZ_CHECK(qv::IsNamedKey(hotkey.Key) || (IsCharKey(hotkey.Key) && hotkey.Modifiers != 0));
 
-  const std::string shown = qv::HotkeyTextAfterKeyDown(hotkey.Key, hotkey.Modifiers & qv::kModControl,
-                                                       hotkey.Modifiers & qv::kModShift, hotkey.Modifiers & qv::kModAlt);
+  qv::THeldModifiers held;
+  held.Ctrl = hotkey.Modifiers & qv::kModControl;
+  held.Shift = hotkey.Modifiers & qv::kModShift;
+  held.Alt = hotkey.Modifiers & qv::kModAlt;
+  held.Super = hotkey.Modifiers & qv::kModSuper;
+  const std::string shown = qv::HotkeyTextAfterKeyDown(hotkey.Key, held);
   qv::THotkey again;
   QV_FUZZ_CHECK(qv::ParseHotkey(shown, again));
   QV_FUZZ_CHECK(again.Key == hotkey.Key && again.Modifiers == hotkey.Modifiers);
