@@ -144,6 +144,7 @@ int RunQuorvane(int argc, char** argv) {
   // Declared after the windows, so it goes first: the recording is over before they are destroyed.
   TFFRecordingController controller(form, picker);
   form.SetController(&controller);
+  controller.RecoverInterrupted();
   QObject::connect(&app, &QGuiApplication::commitDataRequest, &form, [&form](QSessionManager&) {
     form.QueryEndSession();
   });

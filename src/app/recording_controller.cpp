@@ -5,6 +5,7 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QDesktopServices>
 #include <QEventLoop>
 #include <QFileDialog>
@@ -27,6 +28,7 @@
 #include "app/unit_general.h"
 #include "media/logger.h"
 #include "recording/recording.h"
+#include "recording/recovery.h"
 #include "selection/unit_frm_select_region.h"
 #include "selection/unit_frm_select_window.h"
 
@@ -53,6 +55,12 @@ void SetMenuRecording(TFrmMain& form) {
   form.MnuPauseRecord->setEnabled(true);
   form.MnuResumeRecord->setEnabled(false);
   form.MnuStopRecord->setEnabled(true);
+}
+
+// Where recordings mark themselves as under way, so that the next start finds those cut off.
+std::string MarkFolder() {
+  const std::string state = GetStateFolder();
+  return state.empty() ? std::string() : state + "unfinished";
 }
 
 // The primary screen in device pixels.
@@ -265,7 +273,9 @@ void TFFRecordingController::StartRecording(TFrmMain& form) {
   if (!Log->Open(GetStateFolder(), now))
     std::fprintf(stderr, "quorvane: the recording's log cannot be written in \"%s\"\n", GetStateFolder().c_str());
   Log->Line("recording to " + form.OutputFileName);
-  const TStartResult started = FRecording->Start(TrayRecordingRequest(ChoiceOf(form, mode)));
+  TRecordingRequest request = TrayRecordingRequest(ChoiceOf(form, mode));
+  request.MarkFolder = MarkFolder();
+  const TStartResult started = FRecording->Start(request);
   LogPlan();
   if (!started) {
     Log->Line("start failed: " + started.Reason);
@@ -349,9 +359,39 @@ void TFFRecordingController::Tell(const std::string& text, bool warning, const s
   });
 }
 
+namespace {
+
+// On the recovery thread: what came of each recording cut off, one line each, in one balloon on
+// the main thread.
+void RecoverAndTell(const std::string& folder, const QPointer<TFrmMain>& form) {
+  std::string text;
+  bool failed = false;
+  for (const TRecovered& recovered : RecoverInterruptedRecordings(folder)) {
+    text += (text.empty() ? "" : "\n") + recovered.Message();
+    failed = failed || !recovered.Ok;
+  }
+  if (text.empty()) return;
+  const TMessageIcon icon = failed ? TMessageIcon::Warning : TMessageIcon::Information;
+  QMetaObject::invokeMethod(
+      QCoreApplication::instance(),
+      [form, text, icon] {
+        if (form) ShowBalloon(form->TrayIcon, form, text, "Quorvane", icon);
+      },
+      Qt::QueuedConnection);
+}
+
+}  // namespace
+
+void TFFRecordingController::RecoverInterrupted() {
+  const std::string folder = MarkFolder();
+  if (folder.empty() || Recovery.joinable()) return;
+  Recovery = std::thread(&RecoverAndTell, folder, QPointer<TFrmMain>(&Form));
+}
+
 void TFFRecordingController::Shutdown(TFrmMain&) {
   QObject::disconnect(BalloonClicks);
   StatusTimer->stop();
+  if (Recovery.joinable()) Recovery.join();
   FRecording->OnProgress = nullptr;
   FRecording->OnNotice = nullptr;
   FRecording->OnEnd = nullptr;

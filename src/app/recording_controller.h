@@ -28,6 +28,7 @@ class TRecordingController {
 #include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 
 class QFileDialog;
 class QTimer;
@@ -41,7 +42,8 @@ struct TRecordingEnd;
 struct TStartResult;
 struct TTrayChoice;
 
-// Threads: everything here runs on the main thread, the recording's events included.
+// Threads: everything here runs on the main thread, the recording's events included, but for the
+// recovery thread, which shares nothing with it and posts its news to the main thread.
 class TFFRecordingController : public TRecordingController {
  public:
   // `form` and `picker` outlive the controller. Attaches the logger; the save dialog becomes a
@@ -56,6 +58,9 @@ class TFFRecordingController : public TRecordingController {
   void MnuResumeRecordClick(TFrmMain& form) override;
   void MnuStopRecordClick(TFrmMain& form) override;
   void Shutdown(TFrmMain& form) override;
+  // At start: repairs, on a thread of its own, the files of recordings that were cut off (the
+  // program killed, the power cut) and says in one balloon what came of each.
+  void RecoverInterrupted();
 
   TRecording& Recording() { return *FRecording; }
   QFileDialog* dlgSave = nullptr;
@@ -86,6 +91,7 @@ class TFFRecordingController : public TRecordingController {
   std::string BalloonFolder;
   QMetaObject::Connection BalloonClicks;
   bool FSelecting = false;
+  std::thread Recovery;  // joined at shutdown
 };
 
 // What the user is told when a start fails, with what they can do about it.

@@ -24,7 +24,7 @@ bool IsFlagOption(const std::string& name) {
   // adders, and the informational options it accepts and ignores.
   static const char* const kFlags[] = {
       "dump", "hex", "re", "loop_input", "copyts", "copytb", "shortest", "xerror", "intra",
-      "vn", "sameq", "deinterlace", "psnr", "qphist", "force_fps", "an", "sn", "isync",
+      "vn", "sameq", "deinterlace", "psnr", "qphist", "force_fps", "an", "sn", "isync", "crash_safe",
       "vstats", "newvideo", "newaudio", "newsubtitle",
       "l", "version", "formats", "codecs", "bsfs", "protocols", "filters", "y", "benchmark"};
   return std::find_if(std::begin(kFlags), std::end(kFlags), [&](const char* f) { return name == f; }) !=
@@ -33,6 +33,12 @@ bool IsFlagOption(const std::string& name) {
 
 std::string ParseConvertArgs(const std::vector<std::string>& args, TConvertCommand& cmd) {
   cmd = TConvertCommand();
+  const auto isRepair = [](const std::string& a) { return Lower(a) == "-repair"; };
+  if (std::any_of(args.begin(), args.end(), isRepair)) {
+    if (args.size() != 2 || !isRepair(args[0])) return "-repair takes one file and nothing else";
+    cmd.Repair = args[1];
+    return "";
+  }
   std::string pending;  // options not yet claimed by an -i
   bool haveOutput = false;
   for (size_t i = 0; i < args.size(); ++i) {
@@ -72,6 +78,7 @@ std::string ParseConvertArgs(const std::vector<std::string>& args, TConvertComma
 
 std::string ConvertUsage() {
   return "Usage: quorvane-convert [input options] -i INPUT [[input options] -i INPUT]... [output options] OUTPUT\n"
+         "       quorvane-convert -repair FILE\n"
          "\n"
          "Converts the inputs into OUTPUT with the Quorvane encoder. Options are written as on a\n"
          "transcoding command line; those before an -i apply to that input, the rest to the output.\n"
@@ -90,7 +97,12 @@ std::string ConvertUsage() {
          "\n"
          "While it runs it prints a progress line; Ctrl-C, SIGTERM or SIGHUP stops the conversion and\n"
          "still finishes the file. Exit status: 0 when the conversion completed, 1 when it failed, 2 for\n"
-         "a bad command line, 130 when it was stopped.\n";
+         "a bad command line, 130 when it was stopped.\n"
+         "\n"
+         "-repair FILE repairs an AVI whose recording was cut off (killed, crashed, the power cut): what\n"
+         "can be read is copied into a complete AVI under the same name. The original is kept as\n"
+         "FILE.unfinished until the repaired file has been checked. Exit status 0 only when FILE is then\n"
+         "complete (a file that already was is left alone).\n";
 }
 
 }  // namespace qv

@@ -1,5 +1,6 @@
 // The command line of quorvane-convert, written like a transcoding command line:
 //   quorvane-convert [input options] -i INPUT [[input options] -i INPUT]... [output options] OUTPUT
+//   quorvane-convert -repair FILE
 // Options before an -i belong to that input, the rest to the output. Each becomes one name=value
 // line of the encoder's ExtOptions text.
 #pragma once
@@ -18,6 +19,7 @@ struct TConvertCommand {
   std::vector<TConvertInput> Inputs;
   std::string Output;
   std::string OutputOptions;
+  std::string Repair;  // -repair FILE: the unfinished AVI to repair in place (nothing else given)
   bool Help = false;
 };
 

@@ -22,5 +22,5 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "quorvane-convert: %s\nTry \"quorvane-convert --help\".\n", error.c_str());
     return 2;
   }
-  return qv::RunConvert(cmd);
+  return cmd.Repair.empty() ? qv::RunConvert(cmd) : qv::RunRepair(cmd.Repair);
 }

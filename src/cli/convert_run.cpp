@@ -7,6 +7,8 @@
 #include "cli/console.h"
 #include "cli/convert_progress.h"
 #include "encoder/ff_encoder.h"
+#include "engine/avi_repair.h"
+#include "media/ff_utils.h"
 #include "media/loader.h"
 #include "media/logger.h"
 #include "media/main_thread.h"
@@ -15,6 +17,31 @@
 
 namespace qv {
 
+namespace {
+
+bool LoadLibraries(TFFEncoder& encoder, TConsole& console) {
+  if (encoder.LibrariesLoaded() || encoder.LoadLibraries(Utf8ToWide(DefaultLibraryPath()))) return true;
+  console.Line("quorvane-convert: " + encoder.LastError());
+  return false;
+}
+
+}  // namespace
+
+int RunRepair(const std::string& fileName) {
+  TConsole console;
+  TConsoleLog consoleLog(console);
+  TFFEncoder encoder;
+  if (!LoadLibraries(encoder, console)) return 1;
+  const TAviRepair repair = RepairAviFile(fileName);
+  if (!repair.Ok) {
+    console.Line("quorvane-convert: " + fileName + " was not repaired: " + repair.Error);
+    return 1;
+  }
+  console.Line((repair.WasComplete ? fileName + " is complete; nothing to repair (" : "Repaired: " + fileName + " (") +
+               LengthText(repair.DurationUs) + ")");
+  return 0;
+}
+
 int RunConvert(const TConvertCommand& cmd) {
   // From the start: a signal while the files open stops the run as soon as it begins.
   TSignalPipe signals;
@@ -22,10 +49,7 @@ int RunConvert(const TConvertCommand& cmd) {
   TConsoleLog consoleLog(console);
 
   TFFEncoder encoder;
-  if (!encoder.LibrariesLoaded() && !encoder.LoadLibraries(Utf8ToWide(DefaultLibraryPath()))) {
-    console.Line("quorvane-convert: " + encoder.LastError());
-    return 1;
-  }
+  if (!LoadLibraries(encoder, console)) return 1;
 
   TInputOptions in;
   in.ExtOptions = cmd.Inputs[0].ExtOptions;

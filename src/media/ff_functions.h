@@ -38,6 +38,7 @@
   F(kAvcodec, av_get_bits_per_sample) \
   F(kAvcodec, av_get_exact_bits_per_sample) \
   F(kAvcodec, av_get_audio_frame_duration) \
+  F(kAvcodec, av_get_audio_frame_duration2) \
   F(kAvcodec, av_packet_alloc) \
   F(kAvcodec, av_packet_free) \
   F(kAvcodec, av_packet_unref) \

@@ -4,6 +4,7 @@
 
 #include <climits>
 #include <cstdio>
+#include <algorithm>
 #include <iterator>
 
 #include "media/ff_api.h"
@@ -260,6 +261,16 @@ std::string TimeToText(std::int64_t t) {
   char buf[80];
   std::snprintf(buf, sizeof buf, "%.2lld:%.2lld:%.2lld.%.3lld", static_cast<long long>(hours),
                 static_cast<long long>(minutes), static_cast<long long>(secs), static_cast<long long>(millis));
+  return buf;
+}
+
+std::string LengthText(std::int64_t us) {
+  const long long seconds = (std::max<std::int64_t>(us, 0) + 500000) / 1000000;
+  char buf[48];
+  if (seconds < 3600)
+    std::snprintf(buf, sizeof buf, "%lld:%.2lld", seconds / 60, seconds % 60);
+  else
+    std::snprintf(buf, sizeof buf, "%lld:%.2lld:%.2lld", seconds / 3600, seconds / 60 % 60, seconds % 60);
   return buf;
 }
 

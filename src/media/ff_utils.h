@@ -13,6 +13,9 @@ std::string ErrorCodeText(const std::string& prefix, int code);
 // Microseconds as "hh:mm:ss.mmm" (hours are not wrapped); "N/A" for the no-time-stamp value.
 std::string TimeToText(std::int64_t t);
 
+// A length for people, to the nearest second: "0:07", "12:30", "1:02:03".
+std::string LengthText(std::int64_t us);
+
 // 0 "Video", 1 "Audio", 2 "Data", 3 "Subtitle", 4 "Attachment", else "Unknown".
 std::string MediaTypeName(int type);
 

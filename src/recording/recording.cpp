@@ -7,8 +7,10 @@
 #include "capture/wave_capture.h"
 #include "encoder/ff_encoder.h"
 #include "encoder/ffmpeg_task.h"
+#include "media/logger.h"
 #include "media/text_utils.h"
 #include "media/unicode_url.h"
+#include "recording/recording_mark.h"
 
 namespace qv {
 
@@ -76,9 +78,19 @@ TStartResult TRecording::Start(const TRecordingRequest& request) {
   if (!FEncoder->SetOutputFile(Task, Utf8ToWide(FileName), FPlan.Output))
     return Abandon(TStartFailure::Output, FEncoder->LastError());
 
+  MarkUnderWay(request);
   FState = TRecordingState::Recording;
   FEncoder->StartTask(1);
   return {};
+}
+
+void TRecording::MarkUnderWay(const TRecordingRequest& request) {
+  Mark.reset();
+  if (request.MarkFolder.empty()) return;
+  std::string error;
+  Mark = TRecordingMark::Create(request.MarkFolder, FileName, error);
+  // The recording itself is worth more than its chance of recovery.
+  if (!Mark) GetLogger()->Log(this, llWarning, LogSpeaker("recording", this) + error);
 }
 
 TStartResult TRecording::Abandon(TStartFailure failure, std::string reason) {
@@ -140,6 +152,9 @@ void TRecording::EncoderTerminate(const TTerminateInfo& info) {
   end.Failed = TaskEnd.Failed;
   end.Reason = TaskEnd.Reason.empty() ? TaskEnd.ErrorMessage : TaskEnd.Reason;
   end.FileName = FileName;
+  // A failed end may have left the file unfinished; its mark stays for the next start to look at.
+  if (Mark && !end.Failed) Mark->Remove();
+  Mark.reset();
   if (OnEnd) OnEnd(end);
 }
 

@@ -23,6 +23,7 @@ namespace qv {
 
 class TCaptureSession;
 class TFFEncoder;
+class TRecordingMark;
 
 enum class TRecordingState { Idle, Recording, Paused, Stopping };
 
@@ -88,8 +89,11 @@ class TRecording {
   void ReadFrameCounts();
   void TellNotices();
 
+  void MarkUnderWay(const TRecordingRequest& request);
+
   std::unique_ptr<TFFEncoder> FEncoder;
   std::shared_ptr<TCaptureSession> Session;  // the current or last recording's
+  std::unique_ptr<TRecordingMark> Mark;      // while the file is unfinished
   TRecordingPlan FPlan;
   std::string FileName;
   int Task = -1;

@@ -33,6 +33,9 @@ struct TRecordingRequest {
   int SampleRate = 44100;
   std::int64_t DurationUs = 0;  // recorded time (pauses left out) after which it ends; 0: until stopped
   std::string FileName;         // UTF-8
+  // Where the recording marks itself as under way until its file is finished (recording_mark.h);
+  // empty: no mark.
+  std::string MarkFolder;
 };
 
 // What the encoder is handed for a request.

@@ -167,6 +167,32 @@ file=$(avis | tail -1)
 check_file "$file" "recording ended by Exit" 60
 [ -s "$T/opened.txt" ] && [ "$(wc -l < "$T/opened.txt")" -gt 1 ] && fail "Exit played the file back"
 
+# 4. The program killed mid-recording: the next start repairs the file and says so in a balloon.
+"$BIN/quorvane" 2>"$T/err_killed" &
+pid=$!
+[ -n "$(tray_icon_of $pid)" ] || fail "no tray icon for the program to be killed"
+xdotool key --clearmodifiers ctrl+shift+F9
+wait_until '[ "$(count_avis)" = 4 ]' 10 || fail "no fourth recording"
+sleep 4
+kill -9 $pid; wait $pid 2>/dev/null
+pid=
+file=$(avis | tail -1)
+ls "$XDG_STATE_HOME/Quorvane/unfinished/"*.mark >/dev/null 2>&1 && pass "the killed recording left its mark" \
+  || fail "no mark of the killed recording"
+"$BIN/quorvane" 2>"$T/err_recovered" &
+pid=$!
+if wait_until 'grep -q "Recovered the interrupted recording" "$T/err_recovered"' 20; then
+  grep -qF "quorvane: [balloon: Quorvane] Recovered the interrupted recording $file (0:0" "$T/err_recovered" \
+    && pass "the balloon names the recovered file" || fail "balloon: $(grep Recovered "$T/err_recovered")"
+  check_file "$file" "recovered recording" 75
+  [ ! -e "$file.unfinished" ] && pass "the original is gone once the repair was verified" || fail "$file.unfinished is left"
+  ls "$XDG_STATE_HOME/Quorvane/unfinished/"*.mark >/dev/null 2>&1 && fail "the mark is still there"
+else
+  fail "no balloon of a recovered recording: $(tail -3 "$T/err_recovered")"
+fi
+kill -TERM $pid; wait $pid
+pid=
+
 state=$(x_server_state "$T")
 [ "$state" = "$kX_SERVER_CLEAN" ] || [ "$state" = unknown ] || fail "X server left in this state: $state"
 grep -q "^quorvane: \[" "$T/err" && fail "messages shown: $(grep '^quorvane: \[' "$T/err")"

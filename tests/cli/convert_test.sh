@@ -61,6 +61,28 @@ if expect "convert" 0 "Completed: $WORK/rec.avi" -- "$BIN" -i "$WORK/in.avi" \
   [ "$frames" = 75 ] || fail "convert: $frames frames, wanted 75"
 fi
 
+# -repair: a file cut off mid-chunk is finished in place; one with nothing readable is given back as
+# it was; a complete one is left alone.
+expect "repair usage" 2 "-repair takes one file and nothing else" -- "$BIN" -repair "$WORK/rec.avi" -an
+cp "$WORK/in.avi" "$WORK/complete.avi"
+expect "repair of a complete file" 0 "is complete; nothing to repair (0:03)" -- "$BIN" -repair "$WORK/complete.avi"
+cmp -s "$WORK/in.avi" "$WORK/complete.avi" || fail "repair of a complete file changed it"
+head -c $(( $(stat -c %s "$WORK/rec.avi") * 6 / 10 + 3 )) "$WORK/rec.avi" > "$WORK/cut.avi"
+if expect "repair of a cut-off file" 0 "Repaired: $WORK/cut.avi" -- "$BIN" -repair "$WORK/cut.avi"; then
+  d=$(probe "$WORK/cut.avi" format=duration)
+  awk -v d="$d" 'BEGIN { exit !(d > 1 && d < 3) }' || fail "repaired cut-off file: duration ${d:-none}"
+  errors=$(ffmpeg -nostdin -v error -i "$WORK/cut.avi" -f null - 2>&1 | head -3)
+  [ -z "$errors" ] || fail "repaired cut-off file: decode errors: $errors"
+  [ -e "$WORK/cut.avi.unfinished" ] && fail "repaired cut-off file: the original is left"
+fi
+first=$(ffprobe -v error -show_entries packet=pos -of csv=p=0 "$WORK/rec.avi" | head -1)
+head -c $((first + 3)) "$WORK/rec.avi" > "$WORK/headonly.avi"
+cp "$WORK/headonly.avi" "$WORK/headonly.copy"
+expect "repair of a file with nothing readable" 1 "$WORK/headonly.avi was not repaired: No picture or sound" \
+  -- "$BIN" -repair "$WORK/headonly.avi"
+cmp -s "$WORK/headonly.avi" "$WORK/headonly.copy" && [ ! -e "$WORK/headonly.avi.unfinished" ] ||
+  fail "a failed repair did not give the file back as it was"
+
 # Switches take no value; -t limits the output.
 if expect "switch and duration" 0 "Completed:" -- "$BIN" -i "$WORK/in.avi" -an -t 1 -vcodec mpeg4 "$WORK/short.avi"; then
   [ -z "$(probe "$WORK/short.avi" stream=index a)" ] || fail "-an: the file has audio"

@@ -64,6 +64,14 @@ TEST(TimeToText, FormatsMicroseconds) {
   for (const auto& [t, text] : cases) EXPECT_EQ(TimeToText(t), text) << t;
 }
 
+TEST(LengthText, RoundsToSecondsAndShowsHoursOnlyWhenThere) {
+  const std::pair<std::int64_t, const char*> cases[] = {
+      {6600000, "0:07"}, {12499999, "0:12"}, {750000000, "12:30"}, {3599400000LL, "59:59"},
+      {3723000000LL, "1:02:03"}, {0, "0:00"}, {-5, "0:00"},
+  };
+  for (const auto& [us, text] : cases) EXPECT_EQ(LengthText(us), text) << us;
+}
+
 TEST(MediaTypeName, KnownAndUnknown) {
   const char* names[] = {"Video", "Audio", "Data", "Subtitle", "Attachment"};
   for (int i = 0; i < 5; ++i) EXPECT_EQ(MediaTypeName(i), names[i]);
