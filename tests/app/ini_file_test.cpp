@@ -1,4 +1,5 @@
 #include "app/ini_file.h"
+#include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -119,12 +120,8 @@ TEST(IniFile, EachLineKeepsItsOwnEnding) {
 
 class IniFileOnDisk : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/qv_ini_XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    Dir = pattern;
-  }
-  void TearDown() override { std::filesystem::remove_all(Dir); }
+  void SetUp() override { Dir = Temp.Path; }
+  test::TTempDir Temp{"qv_ini"};
   std::string Slurp(const std::string& file) {
     std::ifstream in(file);
     std::stringstream s;

@@ -11,6 +11,7 @@
 #include "media/unicode_protocol.h"
 #include "media/unicode_url.h"
 #include "support/media_env.h"
+#include "support/temp_dir.h"
 
 QV_MEDIA_TEST_ENV;
 
@@ -19,12 +20,8 @@ namespace {
 
 class UnicodeProtocol : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char tmpl[] = "/tmp/qv_unicode_XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    Dir = tmpl;
-  }
-  void TearDown() override { std::filesystem::remove_all(Dir); }
+  void SetUp() override { Dir = Temp.Path; }
+  test::TTempDir Temp{"qv_unicode"};
   std::string Dir;
 };
 

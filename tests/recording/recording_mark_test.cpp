@@ -8,6 +8,7 @@
 #include <string>
 
 #include "recording/recording_mark.h"
+#include "support/temp_dir.h"
 
 namespace qv {
 namespace {
@@ -15,12 +16,10 @@ namespace {
 class RecordingMarkTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/qv_marks_XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    Root = pattern;
+    Root = Temp.Path;
     Folder = Root + "/state/unfinished";  // made by the first mark
   }
-  void TearDown() override { std::filesystem::remove_all(Root); }
+  test::TTempDir Temp{"qv_marks"};
   std::unique_ptr<TRecordingMark> Mark(const std::string& fileName) {
     std::string error;
     auto mark = TRecordingMark::Create(Folder, fileName, error);
