@@ -16,13 +16,6 @@ namespace qv {
 
 namespace {
 
-// An input's option string tells the user nothing; where the encoder's text starts with it (as the
-// engine names a file it cannot use), it goes.
-std::string InWords(const std::string& error, const std::string& options) {
-  if (!options.empty() && error.rfind(options + ": ", 0) == 0) return error.substr(options.size() + 2);
-  return error;
-}
-
 // The reason as the middle of a sentence: its own final full stop is left to the sentence.
 std::string WithoutFullStop(std::string text) {
   while (!text.empty() && (text.back() == '.' || text.back() == ' ' || text.back() == '\n')) text.pop_back();
@@ -68,12 +61,13 @@ TStartResult TRecording::Start(const TRecordingRequest& request) {
   TInputOptions input;
   input.FileFormat = "screencapture";
   Task = FEncoder->AddTask(Utf8ToWide(FPlan.ScreenOptions), input);
-  if (Task < 0) return Abandon(TStartFailure::Screen, InWords(FEncoder->LastError(), FPlan.ScreenOptions));
+  if (Task < 0) return Abandon(TStartFailure::Screen, FEncoder->LastError());
   if (request.Audio) {
     input.Reset();
     input.FileFormat = "wavecapture";
+    // The engine states a device's failure in the device's words, never by its option string.
     if (!FEncoder->AddInputFile(Task, Utf8ToWide(FPlan.AudioOptions), input))
-      return Abandon(TStartFailure::Sound, InWords(FEncoder->LastError(), FPlan.AudioOptions));
+      return Abandon(TStartFailure::Sound, FEncoder->LastError());
   }
   if (!FEncoder->SetOutputFile(Task, Utf8ToWide(FileName), FPlan.Output))
     return Abandon(TStartFailure::Output, FEncoder->LastError());
