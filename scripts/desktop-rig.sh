@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Desktop rig: a private desktop and sound server for one command, torn down afterwards.
 #
-#   scripts/desktop-rig.sh [--depth 16|24] [--no-sound] -- COMMAND [ARGS...]
+#   scripts/desktop-rig.sh [--depth 16|24] [--no-sound] [--no-tray] -- COMMAND [ARGS...]
 #
 # Starts, on a free display number, Xvfb (1920x1080, 24-bit or 16-bit), openbox as window manager,
 # trayer as tray host and a PulseAudio server whose null sink plays a continuous 1 kHz sine; the
@@ -13,20 +13,23 @@
 # COMMAND sees DISPLAY, HOME, XDG_RUNTIME_DIR, XDG_CONFIG_HOME, PULSE_SERVER, QV_RIG=1,
 # QV_RIG_DEPTH and QV_RIG_DIR; the rig exits with COMMAND's exit code (125 if the rig itself could
 # not start). `x-selection-owner` (from scripts/x_selection_owner.c) is on PATH for tray checks.
+# --no-tray leaves the tray host out: a desktop like stock GNOME's, where no program has a tray icon.
 set -u
 
 usage() {
-  echo "usage: $0 [--depth 16|24] [--no-sound] -- COMMAND [ARGS...]" >&2
+  echo "usage: $0 [--depth 16|24] [--no-sound] [--no-tray] -- COMMAND [ARGS...]" >&2
   exit 2
 }
 
 depth=24
 sound=1
+tray=1
 while [ $# -gt 0 ]; do
   case "$1" in
     --depth) [ $# -ge 2 ] || usage; depth=$2; shift 2 ;;
     --depth=*) depth=${1#*=}; shift ;;
     --no-sound) sound=0; shift ;;
+    --no-tray) tray=0; shift ;;
     --) shift; break ;;
     -h|--help) usage ;;
     -*) usage ;;
@@ -142,11 +145,13 @@ wm_ready() {
 poll 15 wm_ready || fail "openbox did not take over the display"
 
 # --- tray host ------------------------------------------------------------------------------------
-trayer --edge top --align right --SetDockType true --SetPartialStrut true --expand true \
-  --widthtype request --transparent true --alpha 0 --tint 0x303030 --height 24 \
-  >"$rig/log/trayer.log" 2>&1 &
-pids+=($!)
-poll 15 x-selection-owner _NET_SYSTEM_TRAY_S0 || fail "trayer did not claim the system tray"
+if [ "$tray" = 1 ]; then
+  trayer --edge top --align right --SetDockType true --SetPartialStrut true --expand true \
+    --widthtype request --transparent true --alpha 0 --tint 0x303030 --height 24 \
+    >"$rig/log/trayer.log" 2>&1 &
+  pids+=($!)
+  poll 15 x-selection-owner _NET_SYSTEM_TRAY_S0 || fail "trayer did not claim the system tray"
+fi
 
 # --- sound server with a 1 kHz tone ----------------------------------------------------------------
 if [ "$sound" = 1 ]; then

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QSessionManager>
 #include <QSocketNotifier>
+#include <QSystemTrayIcon>
 #include <QTimer>
 #include <unistd.h>
 
@@ -10,7 +11,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <memory>
 
+#include "app/frm_control.h"
 #include "app/frm_main.h"
 #include "app/message_box.h"
 #include "app/recording_controller.h"
@@ -30,6 +33,8 @@ namespace {
 constexpr int kGoOn = -1;
 // The first-run tip has the balloon for up to five seconds; the settings' place comes after it.
 constexpr int kSettingsNoticeDelayMs = 5500;
+// How long a tray host is given to show up (a session starts its panel alongside its programs).
+constexpr int kTrayHostWaitMs = 5000;
 
 // --help and --version need no desktop: they are answered before the toolkit is started.
 int AnswerCommandLine(int argc, char** argv) {
@@ -98,6 +103,17 @@ void TellWhereTheSettingsAre(TFrmMain& form, const std::string& options) {
   });
 }
 
+// Without a tray host the program would run unseen: after the wait it shows a window of its own.
+// Once shown, the window stays even if a tray host comes later; the user may have come to rely on it.
+void ShowControlWindowWithoutTray(TFrmMain& form, std::unique_ptr<TFrmControl>& control) {
+  QTimer::singleShot(kTrayHostWaitMs, &form, [&form, &control] {
+    if (form.Closed() || QSystemTrayIcon::isSystemTrayAvailable()) return;
+    std::fprintf(stderr, "quorvane: no system tray on this desktop; showing the control window\n");
+    control = std::make_unique<TFrmControl>(form);
+    control->show();
+  });
+}
+
 }  // namespace
 
 int RunQuorvane(int argc, char** argv) {
@@ -131,6 +147,8 @@ int RunQuorvane(int argc, char** argv) {
     return 1;
   }
   if (created) TellWhereTheSettingsAre(form, options);
+  std::unique_ptr<TFrmControl> control;  // after the form: it mirrors the form's menu
+  ShowControlWindowWithoutTray(form, control);
   // Hidden until a region is asked for.
   TFrmSelectRegion picker;
   // A desktop session that ends by signalling its clients, or a user's kill, must still finish a

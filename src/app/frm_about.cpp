@@ -5,6 +5,8 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "app/unit_general.h"
+
 namespace qv {
 
 TFrmAboutQuorvane::TFrmAboutQuorvane(QWidget* parent) : QDialog(parent) {
@@ -19,9 +21,16 @@ TFrmAboutQuorvane::TFrmAboutQuorvane(QWidget* parent) : QDialog(parent) {
   auto* text = new QLabel(QString("<b>Quorvane</b><br>Version %1<br><br>Screen recorder for the Linux desktop.")
                               .arg(QStringLiteral(QV_VERSION)));
   text->setObjectName("LblProduct");
+  // Where a bug report's material is: each recording writes a log of its own there.
+  auto* places = new QLabel(QString("Recording logs: %1\nSettings: %2")
+                                .arg(QString::fromStdString(GetStateFolder()),
+                                     QString::fromStdString(GetOptionsFileName())));
+  places->setObjectName("LblPlaces");
+  places->setTextInteractionFlags(Qt::TextSelectableByMouse);
   top->addWidget(icon, 0, Qt::AlignTop);
   top->addWidget(text, 1);
   layout->addLayout(top);
+  layout->addWidget(places);
   auto* ok = new QPushButton("OK");
   ok->setObjectName("BtnOK");
   ok->setDefault(true);

@@ -1,4 +1,5 @@
-// "About Quorvane": product name, version, an OK button.
+// "About Quorvane": product name, version, where the recordings' logs and the settings are, an OK
+// button.
 #pragma once
 
 #include <QDialog>

@@ -92,7 +92,7 @@ bool TFrmMain::Initialize() {
     loader.SetLibraryPath(GetLibraryFolder());
     if (!loader.LoadLibraries(kEncoderLibraries)) {
       ShowMessageBox(nullptr, loader.LastError() + " Please re-install the program and try it again.", "Error",
-                     TMessageIcon::Information);
+                     TMessageIcon::Error);
       return false;
     }
   }
@@ -116,6 +116,8 @@ void TFrmMain::ShowFirstRunTip() {
     if (++*tries < 20 && (!at.isValid() || at.topLeft() == QPoint(0, 0))) return;
     wait->deleteLater();
     wait->stop();
+    // Without a tray host there is no icon to point at; the control window explains itself.
+    if (!QSystemTrayIcon::isSystemTrayAvailable()) return;
     TrayIcon->showMessage("Quorvane", "Right click the icon and use Quorvane with the popup menu.",
                           QSystemTrayIcon::Information, 3000);
   });

@@ -25,6 +25,7 @@
 #include "app/message_box.h"
 #include "app/recording_log.h"
 #include "app/recording_options.h"
+#include "app/system_facts.h"
 #include "app/unit_general.h"
 #include "media/logger.h"
 #include "recording/recording.h"
@@ -108,7 +109,7 @@ std::string TrayStartFailureText(const TStartResult& result) {
     case TStartFailure::Sound:
       return result.Reason + " To record without sound, clear \"Record Audio\" in Options.";
     case TStartFailure::Output:
-      return "Can not do convert, error: " + result.Reason;
+      return "The recording's file cannot be written: " + result.Reason;
     case TStartFailure::Screen:
     case TStartFailure::Busy:
     case TStartFailure::None:
@@ -128,7 +129,7 @@ TFFRecordingController::TFFRecordingController(TFrmMain& form, TFrmSelectRegion&
   FRecording->OnEnd = [this](const TRecordingEnd& end) { RecordingEnded(end); };
   FRecording->OnNotice = [this](const std::string& notice) {
     Log->Line("notice: " + notice);
-    Tell(notice, false);
+    Tell(notice, TMessageIcon::Warning);
   };
   dlgSave = new QFileDialog(&Form);
   dlgSave->setObjectName("dlgSave");
@@ -158,7 +159,7 @@ void TFFRecordingController::MnuStartRecordClick(TFrmMain& form) {
     // The component refuses calls it cannot take while a run is under way; nothing is running
     // from here then, and the menu says so.
     Log->Line(std::string("start failed: ") + e.what());
-    ShowMessageBox(&form, e.what(), "Error", TMessageIcon::Information);
+    ShowMessageBox(&form, e.what(), "Error", TMessageIcon::Error);
     SetMenuIdle(form);
   }
 }
@@ -272,14 +273,15 @@ void TFFRecordingController::StartRecording(TFrmMain& form) {
 
   if (!Log->Open(GetStateFolder(), now))
     std::fprintf(stderr, "quorvane: the recording's log cannot be written in \"%s\"\n", GetStateFolder().c_str());
-  Log->Line("recording to " + form.OutputFileName);
   TRecordingRequest request = TrayRecordingRequest(ChoiceOf(form, mode));
   request.MarkFolder = MarkFolder();
+  for (const std::string& fact : SystemFacts(request)) Log->Line(fact);
+  Log->Line("recording to " + form.OutputFileName);
   const TStartResult started = FRecording->Start(request);
   LogPlan();
   if (!started) {
     Log->Line("start failed: " + started.Reason);
-    ShowMessageBox(&form, TrayStartFailureText(started), "Error", TMessageIcon::Information);
+    ShowMessageBox(&form, TrayStartFailureText(started), "Error", TMessageIcon::Error);
     return;
   }
   // A run that failed at once has ended already, and its end set the menu.
@@ -333,7 +335,7 @@ void TFFRecordingController::RecordingEnded(const TRecordingEnd& end) {
   SetMenuIdle(Form);
   const std::string folder = std::filesystem::path(end.FileName).parent_path().string();
   if (end.Failed) {
-    Tell(end.Message(), true, folder);
+    Tell(end.Message(), TMessageIcon::Error, folder);
     return;
   }
   std::error_code ec;
@@ -341,21 +343,20 @@ void TFFRecordingController::RecordingEnded(const TRecordingEnd& end) {
   const TRecordingProgress last = FRecording->Progress();
   const std::string saved = RecordingSavedText(end.FileName, last.ElapsedUs, ec ? last.FileBytes : std::int64_t(bytes));
   Log->Line(saved);
-  Tell(saved, false, folder);
+  Tell(saved, TMessageIcon::Information, folder);
 }
 
 void TFFRecordingController::ShowStatus() {
   Form.ShowRecordingStatus(RecordingStatusText(FRecording->Progress(), Form.OutputFileName));
 }
 
-void TFFRecordingController::Tell(const std::string& text, bool warning, const std::string& folder) {
+void TFFRecordingController::Tell(const std::string& text, TMessageIcon icon, const std::string& folder) {
   BalloonFolder = folder;
   // Shown once the event that brought it has been handed over: the run's end (and with it the
   // menu) must not wait for the user interface.
   QPointer<TFrmMain> form(&Form);
-  QTimer::singleShot(0, &Form, [form, text, warning] {
-    if (form)
-      ShowBalloon(form->TrayIcon, form, text, "Quorvane", warning ? TMessageIcon::Warning : TMessageIcon::Information);
+  QTimer::singleShot(0, &Form, [form, text, icon] {
+    if (form) ShowBalloon(form->TrayIcon, form, text, "Quorvane", icon);
   });
 }
 

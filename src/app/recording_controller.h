@@ -30,6 +30,8 @@ class TRecordingController {
 #include <string>
 #include <thread>
 
+#include "app/message_box.h"
+
 class QFileDialog;
 class QTimer;
 
@@ -79,7 +81,7 @@ class TFFRecordingController : public TRecordingController {
   void RecordingEnded(const TRecordingEnd& end);
   void ShowStatus();
   // `folder`: what a click on the balloon opens (none if empty).
-  void Tell(const std::string& text, bool warning, const std::string& folder = {});
+  void Tell(const std::string& text, TMessageIcon icon, const std::string& folder = {});
 
   TFrmMain& Form;
   TFrmSelectRegion& Picker;

@@ -409,7 +409,7 @@ TEST_F(Recording, FailedStartsAreSaidAndLeaveNothingOpen) {
       // No sound server behind ALSA's default input: said in words, with what to do about it.
       {"no sound input", "/out/", "unix:/nonexistent/qv-socket",
        "No sound input could be opened \\(ALSA: .+\\)\\. To record without sound, clear \"Record Audio\" in Options\\.",
-       TMessageIcon::Information},
+       TMessageIcon::Error},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.Name);
@@ -460,7 +460,7 @@ TEST_F(Recording, AFullDiskEndsTheRunWithTheEnginesMessage) {
   EXPECT_EQ(Messages[0].Text.rfind("Recording stopped: ", 0), 0u) << Messages[0].Text;
   EXPECT_NE(Messages[0].Text.find("No space left on device"), std::string::npos) << Messages[0].Text;
   EXPECT_EQ(Messages[0].Caption, "Quorvane");
-  EXPECT_EQ(Messages[0].Icon, TMessageIcon::Warning);
+  EXPECT_EQ(Messages[0].Icon, TMessageIcon::Error);
   EXPECT_TRUE(Messages[0].Balloon);
   std::ifstream log(Controller->LogFileName());
   std::stringstream text;
