@@ -13,6 +13,7 @@
 #include <QWidget>
 #include <sys/mount.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <regex>
@@ -482,6 +483,23 @@ TEST_F(Recording, WithoutSoundPauseAndResumeStillWork) {
   const std::string probe = Probe(Files()[0]);
   EXPECT_NE(probe.find("codec_name=msmpeg4v2\nwidth=320\nheight=240"), std::string::npos) << probe;
   EXPECT_EQ(probe.find("adpcm_ms"), std::string::npos) << probe;
+}
+
+TEST_F(Recording, TwoRecordingsStartedInOneSecondKeepBothFiles) {
+  Open("RegionToCapture=FullScreen\nBoolRecordAudio=0", "BoolSameToOriginal=0\nWidth=320\nHeight=240");
+  // Both starts see the same second, as two quick starts do.
+  const std::tm second = Controller->LocalTime();
+  Controller->LocalTime = [second] { return second; };
+  for (int i = 0; i < 2; ++i) {
+    Form->MnuStartRecord->trigger();
+    RecordFor(300);
+  }
+  std::vector<std::string> files = Files();
+  std::sort(files.begin(), files.end());
+  ASSERT_EQ(files.size(), 2u);
+  EXPECT_NE(files[0].find(" (2).avi"), std::string::npos) << files[0];
+  for (const std::string& file : files)
+    EXPECT_NE(Probe(file).find("codec_name=msmpeg4v2\nwidth=320\nheight=240"), std::string::npos) << file;
 }
 
 TEST_F(Recording, ExitDuringARecordingFinishesTheFile) {

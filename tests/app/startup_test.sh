@@ -57,7 +57,8 @@ out=$(DISPLAY=:999 "$BIN/quorvane" 2>&1); rc=$?
 [ $rc = 1 ] && grep -qF 'X display ":999" cannot be opened' <<<"$out" && pass "unreachable display: told, exit 1" \
   || fail "unreachable display: exit $rc: $out"
 
-# 2. A first start (no settings file): the defaults are written and the user is told where.
+# 2. A first start (no settings file, no documents folder): the defaults are written, the user is
+# told where, and the default hotkeys record into the documents folder.
 "$BIN/quorvane" 2>"$T/err1" &
 p=$!; pids+=($p)
 for _ in $(seq 1 100); do grep -qF "Your settings were written to $XDG_CONFIG_HOME/Quorvane/Options.ini" "$T/err1" && break; sleep 0.1; done
@@ -65,6 +66,17 @@ grep -qF "[balloon: Quorvane] Your settings were written to $XDG_CONFIG_HOME/Quo
   && pass "first start names the settings file" || fail "first start: $(cat "$T/err1")"
 grep -q "^VideoBitrate=3" "$XDG_CONFIG_HOME/Quorvane/Options.ini" && grep -qF "OutputFolder=$HOME/Documents/Quorvane/" \
   "$XDG_CONFIG_HOME/Quorvane/Options.ini" && pass "Options.ini written from the defaults" || fail "Options.ini not written"
+# The first recording, through the default hotkeys, into the documents folder nobody has made yet.
+# (A start reads the capture mode from the file; the whole screen needs no picking.)
+sed -i 's/^RegionToCapture=.*/RegionToCapture=FullScreen/; s/^BoolPlayback=.*/BoolPlayback=0/' \
+  "$XDG_CONFIG_HOME/Quorvane/Options.ini"
+[ -e "$HOME/Documents" ] && fail "the documents folder exists before the first recording"
+xdotool key --clearmodifiers ctrl+shift+F9; sleep 3; xdotool key --clearmodifiers ctrl+shift+F10
+for _ in $(seq 1 100); do grep -q "Saved .*\.avi" "$T/err1" && break; sleep 0.1; done
+first_file=$(ls "$HOME/Documents/Quorvane/"*.avi 2>/dev/null | head -1)
+probe=$([ -n "$first_file" ] && ffprobe -v error -show_entries stream=codec_name -of csv=p=0 "$first_file" | tr '\n' ' ')
+[ "$probe" = "msmpeg4v2 adpcm_ms " ] && pass "first recording by the default hotkeys: $first_file" \
+  || fail "first recording: '${first_file:-no file}' ($probe): $(tail -3 "$T/err1")"
 kill -TERM $p; wait_exit $p; rc=$RC
 [ "$rc" = 0 ] || fail "first start: exit $rc"
 

@@ -1,9 +1,12 @@
 #!/bin/bash
 # The tray program records, driven as a person drives it: the tray menu, the global hotkeys (real key
-# presses through the X server) and Exit during a recording. Every file is judged by ffprobe/ffmpeg;
-# the tray menu during a recording is kept as a screenshot in build/test-artifacts/.
+# presses through the X server) and Exit during a recording; on a desktop without a tray host (a
+# private one of its own), the control window's buttons. Every file is judged by ffprobe/ffmpeg;
+# the tray menu and the control window during a recording are kept as screenshots in
+# build/test-artifacts/.
 set -u
 BIN=${QV_BIN_DIR:?}
+SRC=${QV_SOURCE_DIR:?}
 [ -n "${DISPLAY:-}" ] || { echo "tray_recording_test: needs DISPLAY (run under the desktop rig)"; exit 1; }
 ART=$(cd "$BIN/.." && pwd)/test-artifacts
 mkdir -p "$ART"
@@ -89,6 +92,36 @@ check_file() {  # file, what, min frames
     || fail "$2: $frames frames for $dur s"
   awk -v v="${vol:--999}" 'BEGIN { exit !(v > -30) }' || fail "$2: no tone in the sound ($vol dB)"
 }
+
+# On a desktop without a tray host: the control window comes within 6 s and records through its
+# buttons (clicked where they sit in its 4-column grid).
+if [ "${1:-}" = --without-tray ]; then
+  started=$SECONDS
+  "$BIN/quorvane" 2>"$T/err" &
+  pid=$!
+  wait_until 'w=$(xdotool search --onlyvisible --pid $pid --name "^Quorvane\$" 2>/dev/null | head -1); [ -n "$w" ]' 8
+  [ -n "$w" ] && [ $((SECONDS - started)) -le 6 ] && pass "control window after $((SECONDS - started)) s" \
+    || { fail "no control window within 6 s"; exit 1; }
+  eval "$(xdotool getwindowgeometry --shell "$w")"
+  button() {  # column, row
+    xdotool mousemove --window "$w" $((58 + 106 * $1)) $((HEIGHT - 53 + 28 * $2)) click 1
+  }
+  button 0 0   # Start
+  wait_until '[ "$(count_avis)" = 1 ]' 10 || fail "Start made no file"
+  sleep 2; button 2 0; sleep 1; button 3 0; sleep 2   # Pause, Resume
+  import -window root "$ART/control_window_recording.png"
+  button 1 0   # Stop
+  wait_until '[ -s "$T/opened.txt" ]' 15 || fail "Stop did not end the recording"
+  check_file "$(avis | head -1)" "control window recording" 60
+  grep -q "resumed" "$XDG_STATE_HOME/Quorvane/"recording-*.log && pass "start, pause, resume, stop by the buttons" \
+    || fail "the buttons did not pause and resume"
+  grep -qx ".* tray host: none (the control window is shown)" "$XDG_STATE_HOME/Quorvane/"recording-*.log \
+    || fail "the log does not say that no tray host was there"
+  button 1 1   # Exit
+  wait_until '! kill -0 $pid 2>/dev/null' 10 && wait $pid && pass "Exit ends the program" || fail "Exit did not end it"
+  pid=
+  exit $((failures > 0))
+fi
 
 "$BIN/quorvane" 2>"$T/err" &
 pid=$!
@@ -193,9 +226,13 @@ fi
 kill -TERM $pid; wait $pid
 pid=
 
+# 5. A desktop without a tray host (a private one; see the top of this file).
+bash "$SRC/scripts/desktop-rig.sh" --no-tray -- bash "${BASH_SOURCE[0]}" --without-tray \
+  && pass "without a tray host: the control window records" || fail "without a tray host (above)"
+
 state=$(x_server_state "$T")
 [ "$state" = "$kX_SERVER_CLEAN" ] || [ "$state" = unknown ] || fail "X server left in this state: $state"
 grep -q "^quorvane: \[" "$T/err" && fail "messages shown: $(grep '^quorvane: \[' "$T/err")"
-echo "screenshot: $ART/tray_menu_recording.png"
+echo "screenshots: $ART/tray_menu_recording.png $ART/control_window_recording.png"
 [ $failures = 0 ] && echo "tray_recording_test: all passed" || echo "tray_recording_test: $failures failed"
 exit $((failures > 0))
