@@ -80,7 +80,12 @@ bool XDisplayReachable() {
 bool SettingsFileReady(const std::string& options, bool& created) {
   std::error_code ec;
   created = false;
-  if (!options.empty() && !std::filesystem::exists(options, ec)) {
+  if (options.empty()) {
+    ShowMessageBox(nullptr, "Quorvane has no place for its settings: neither XDG_CONFIG_HOME nor a home folder is known.",
+                   "Quorvane", TMessageIcon::Error);
+    return false;
+  }
+  if (!std::filesystem::exists(options, ec)) {
     std::string error;
     if (!CreateOptionsFile(options, error)) {
       ShowMessageBox(nullptr, error, "Quorvane", TMessageIcon::Error);
@@ -88,9 +93,9 @@ bool SettingsFileReady(const std::string& options, bool& created) {
     }
     created = true;
   }
-  if (options.empty() || !std::filesystem::is_regular_file(options, ec) || access(options.c_str(), R_OK) != 0) {
-    ShowMessageBox(nullptr, "The setting file of Quorvane is missing, please re-install it.", "Quorvane",
-                   TMessageIcon::Error);
+  if (!std::filesystem::is_regular_file(options, ec) || access(options.c_str(), R_OK) != 0) {
+    ShowMessageBox(nullptr, "The settings file " + options + " cannot be read. Please re-install Quorvane.",
+                   "Quorvane", TMessageIcon::Error);
     return false;
   }
   return true;
@@ -127,7 +132,8 @@ int RunQuorvane(int argc, char** argv) {
     if (instance.AlreadyRunning())
       ShowMessageBox(nullptr, "Quorvane already runs.", "Quorvane", TMessageIcon::Information);
     else
-      ShowMessageBox(nullptr, instance.LastError(), "Quorvane", TMessageIcon::Error);
+      ShowMessageBox(nullptr, "Quorvane cannot tell whether it runs already: " + instance.LastError(), "Quorvane",
+                     TMessageIcon::Error);
     return 1;
   }
   QApplication::setApplicationName("Quorvane");

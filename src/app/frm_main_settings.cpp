@@ -126,9 +126,31 @@ class TCheckedSettings {
   std::vector<std::string> IgnoredKeys;
 };
 
+// A key as the options window names it, for a user who never opened the file.
+std::string KeyInWords(const std::string& sectionAndKey) {
+  static const std::pair<const char*, const char*> kWords[] = {
+      {"BoolRecordAudio", "Record Audio"},
+      {"BoolBlinkRecord", "Blink while recording"},
+      {"BoolPlayback", "Play back recorded video"},
+      {"ShowTip", "the first-start tip"},
+      {"BoolSameToOriginal", "Same to original area"},
+      {"Width", "frame width"},
+      {"Height", "frame height"},
+      {"FrameSize", "Frame Size"},
+      {"VideoBitrate", "Video Bitrate"},
+      {"AudioBitrate", "Audio Bitrate"},
+      {"AudioSamplerate", "Audio Sample Rate"},
+      {"BoolAutoSave", "Automatically generate file name"},
+  };
+  const std::string key = sectionAndKey.substr(sectionAndKey.find('/') + 1);
+  for (const auto& [name, words] : kWords)
+    if (key == name) return "\"" + std::string(words) + "\" (" + sectionAndKey + ")";
+  return sectionAndKey;
+}
+
 std::string IgnoredKeysText(const std::string& file, const std::vector<std::string>& keys) {
   std::string list;
-  for (const std::string& key : keys) list += (list.empty() ? "" : ", ") + key;
+  for (const std::string& key : keys) list += (list.empty() ? "" : ", ") + KeyInWords(key);
   return "Some settings in " + file + " could not be used and were read as their defaults: " + list + ".";
 }
 
