@@ -1,12 +1,14 @@
 #include "app/app_main.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QSessionManager>
 #include <QSocketNotifier>
 #include <QSystemTrayIcon>
 #include <QTimer>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -48,8 +50,10 @@ int AnswerCommandLine(int argc, char** argv) {
           "Usage: quorvane [--help] [--version]\n"
           "Records the X11 desktop, a region or a window to an AVI file, with sound.\n"
           "It runs in the system tray; its menu starts and stops recordings and opens the options.\n"
-          "Settings: %s\n",
-          GetOptionsFileName().c_str());
+          "On a desktop without a system tray it shows a small window of its own instead.\n"
+          "Settings: %s\n"
+          "Recording logs: %s\n",
+          GetOptionsFileName().c_str(), GetStateFolder().c_str());
       return 0;
     }
   }
@@ -81,7 +85,8 @@ bool SettingsFileReady(const std::string& options, bool& created) {
   std::error_code ec;
   created = false;
   if (options.empty()) {
-    ShowMessageBox(nullptr, "Quorvane has no place for its settings: neither XDG_CONFIG_HOME nor a home folder is known.",
+    ShowMessageBox(nullptr,
+                   "Quorvane has no place for its settings: neither XDG_CONFIG_HOME nor a home folder is known.",
                    "Quorvane", TMessageIcon::Error);
     return false;
   }
@@ -110,8 +115,11 @@ void TellWhereTheSettingsAre(TFrmMain& form, const std::string& options) {
 
 // Without a tray host the program would run unseen: after the wait it shows a window of its own.
 // Once shown, the window stays even if a tray host comes later; the user may have come to rely on it.
-void ShowControlWindowWithoutTray(TFrmMain& form, std::unique_ptr<TFrmControl>& control) {
-  QTimer::singleShot(kTrayHostWaitMs, &form, [&form, &control] {
+// The wait counts from the program's start, which loading the media libraries has delayed.
+void ShowControlWindowWithoutTray(TFrmMain& form, std::unique_ptr<TFrmControl>& control,
+                                  const QElapsedTimer& sinceStart) {
+  const int wait = int(std::max<qint64>(0, kTrayHostWaitMs - sinceStart.elapsed()));
+  QTimer::singleShot(wait, &form, [&form, &control] {
     if (form.Closed() || QSystemTrayIcon::isSystemTrayAvailable()) return;
     std::fprintf(stderr, "quorvane: no system tray on this desktop; showing the control window\n");
     control = std::make_unique<TFrmControl>(form);
@@ -122,6 +130,8 @@ void ShowControlWindowWithoutTray(TFrmMain& form, std::unique_ptr<TFrmControl>& 
 }  // namespace
 
 int RunQuorvane(int argc, char** argv) {
+  QElapsedTimer sinceStart;
+  sinceStart.start();
   if (int code = AnswerCommandLine(argc, argv); code != kGoOn) return code;
   if (!XDisplayReachable()) return 1;
   MarkMainThread();
@@ -154,7 +164,7 @@ int RunQuorvane(int argc, char** argv) {
   }
   if (created) TellWhereTheSettingsAre(form, options);
   std::unique_ptr<TFrmControl> control;  // after the form: it mirrors the form's menu
-  ShowControlWindowWithoutTray(form, control);
+  ShowControlWindowWithoutTray(form, control, sinceStart);
   // Hidden until a region is asked for.
   TFrmSelectRegion picker;
   // A desktop session that ends by signalling its clients, or a user's kill, must still finish a

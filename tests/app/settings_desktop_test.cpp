@@ -96,8 +96,9 @@ TEST_F(Settings, UnusableValuesReadAsDefaultsAndTheUserHearsWhichOnce) {
   EXPECT_TRUE(form.RdbAskFileName->isChecked());
   EXPECT_EQ(form.EdtFolder->text(), "/srv/rec");
   ASSERT_EQ(Messages.size(), 1u);
-  EXPECT_NE(Messages[0].Text.find("\"Record Audio\" (Recorder/BoolRecordAudio), \"frame height\" (OutputType/Height), "
-                                  "\"Frame Size\" (OutputType/FrameSize), \"Video Bitrate\" (OutputType/VideoBitrate)."),
+  EXPECT_NE(Messages[0].Text.find("\"Record Audio\" (Recorder/BoolRecordAudio), \"frame height\" "
+                                  "(OutputType/Height), \"Frame Size\" (OutputType/FrameSize), \"Video Bitrate\" "
+                                  "(OutputType/VideoBitrate)."),
             std::string::npos)
       << Messages[0].Text;
   form.LoadSettings(false);  // a reload (Cancel) does not say it again
