@@ -355,7 +355,9 @@ void TFFRecordingController::Tell(const std::string& text, TMessageIcon icon, co
   // Shown once the event that brought it has been handed over: the run's end (and with it the
   // menu) must not wait for the user interface.
   QPointer<TFrmMain> form(&Form);
-  QTimer::singleShot(0, &Form, [form, text, icon] {
+  // Without a tray there is no balloon to click for the folder: the box names it instead.
+  const bool named = folder.empty() || QSystemTrayIcon::isSystemTrayAvailable();
+  QTimer::singleShot(0, &Form, [form, icon, text = named ? text : text + "\nFolder: " + folder] {
     if (form) ShowBalloon(form->TrayIcon, form, text, "Quorvane", icon);
   });
 }

@@ -114,6 +114,9 @@ if [ "${1:-}" = --without-tray ]; then
   button 1 0   # Stop
   wait_until '[ -s "$T/opened.txt" ]' 15 || fail "Stop did not end the recording"
   check_file "$(avis | head -1)" "control window recording" 60
+  # No balloon to click: the box at the end names the folder.
+  wait_until 'grep -A1 "\] Saved $(basename "$(avis | head -1)") (" "$T/err" | grep -qxF "Folder: $OUT"' 5 \
+    && pass "the end is told with the folder" || fail "the end's message: $(grep -A1 Saved "$T/err")"
   grep -q "resumed" "$XDG_STATE_HOME/Quorvane/"recording-*.log && pass "start, pause, resume, stop by the buttons" \
     || fail "the buttons did not pause and resume"
   grep -qx ".* tray host: none (the control window is shown)" "$XDG_STATE_HOME/Quorvane/"recording-*.log \
