@@ -15,6 +15,10 @@ std::string Format(const char* pattern, auto... values) {
   return buf;
 }
 
+void AddNote(TRecSetup& setup, const std::string& note) {
+  setup.Note += (setup.Note.empty() ? "" : "; ") + note;
+}
+
 }  // namespace
 
 std::string ReadScreenFacts(const TRecCommand& cmd, TScreenFacts& facts) {
@@ -89,10 +93,12 @@ std::string SetUpRecording(const TRecCommand& cmd, const TScreenFacts& facts, TR
   request.OutWidth = cmd.OutWidth;
   request.OutHeight = cmd.OutHeight;
   request.VideoKbps = cmd.VideoKbps;
-  request.AudioKbps = cmd.AudioKbps;
   request.SampleRate = cmd.SampleRate;
   request.DurationUs = cmd.DurationUs;
   request.FileName = cmd.Output;
+  if (cmd.AudioKbps > 0 && cmd.Audio)
+    AddNote(setup, Format("--ab is not used: MS ADPCM at %d Hz takes %d kbit/s", cmd.SampleRate,
+                          AdpcmBitsPerSecond(cmd.SampleRate, kRecordedChannels) / 1000));
   return "";
 }
 
