@@ -205,7 +205,8 @@ void TFrmMain::ChkSameAreaClick() {
 void TFrmMain::ShowAudioBitrate() {
   const int sampleRate = NumberBeforeUnit(CboAudioSampleRate->currentText().toStdString(), 3, 0);
   CboAudioBitrate->clear();
-  CboAudioBitrate->addItem(QString::number(AdpcmBitsPerSecond(sampleRate, kRecordedChannels) / 1000) + " Kbps");
+  const int kbps = (AdpcmBitsPerSecond(sampleRate, kRecordedChannels) + 500) / 1000;
+  CboAudioBitrate->addItem(QString::number(kbps) + " Kbps");
 }
 
 void TFrmMain::CboFrameSizeChange() {

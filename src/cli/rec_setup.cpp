@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "capture/screen_capture_x11.h"
+#include "recording/bitrate_watch.h"
 
 namespace qv {
 
@@ -97,8 +98,8 @@ std::string SetUpRecording(const TRecCommand& cmd, const TScreenFacts& facts, TR
   request.DurationUs = cmd.DurationUs;
   request.FileName = cmd.Output;
   if (cmd.AudioKbps > 0 && cmd.Audio)
-    AddNote(setup, Format("--ab is not used: MS ADPCM at %d Hz takes %d kbit/s", cmd.SampleRate,
-                          AdpcmBitsPerSecond(cmd.SampleRate, kRecordedChannels) / 1000));
+    AddNote(setup, Format("--ab is not used: MS ADPCM at %d Hz takes ", cmd.SampleRate) +
+                       BitRateText(AdpcmBitsPerSecond(cmd.SampleRate, kRecordedChannels)));
   return "";
 }
 
