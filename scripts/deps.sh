@@ -22,7 +22,7 @@ packages=(
   # the desktop test rig
   xvfb openbox trayer pulseaudio pulseaudio-utils libasound2-plugins alsa-utils sox xdotool
   imagemagick x11-utils x11-xserver-utils
-  # something moving on the private desktop of run.sh's sample recording
+  # moving desktop content: run.sh's sample recording, the bit rate test (xclock, xedit)
   x11-apps
 )
 

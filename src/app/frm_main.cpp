@@ -15,6 +15,7 @@
 #include "app/form_widgets.h"
 #include "app/hotkey_grabber.h"
 #include "app/message_box.h"
+#include "app/recording_options.h"
 
 namespace qv {
 
@@ -127,8 +128,10 @@ void TFrmMain::BuildControls() {
   auto* quality = new QGridLayout(grpQuality);
   CboVideoBitrate = Combo("CboVideoBitrate", {"48 Kbps", "160 Kbps", "256 Kbps", "360 Kbps", "412 Kbps", "768 Kbps",
                                               "1000 Kbps", "1600 Kbps"});
-  CboAudioBitrate = Combo("CboAudioBitrate", {"16 Kbps", "20 Kbps", "24 Kbps", "32 Kbps", "48 Kbps", "56 Kbps",
-                                              "64 Kbps", "80 Kbps", "112 Kbps", "128 Kbps", "160 Kbps"});
+  // MS ADPCM's rate follows from the sample rate: the box shows it and offers no choice.
+  CboAudioBitrate = Combo("CboAudioBitrate", {});
+  CboAudioBitrate->setEnabled(false);
+  CboAudioBitrate->setToolTip("MS ADPCM sound takes a fixed rate for its sample rate");
   CboAudioSampleRate = Combo("CboAudioSampleRate", {"22050 Hz", "44100 Hz"});
   quality->addWidget(Label("LblVideoBitrate", "Video Bitrate"), 0, 0);
   quality->addWidget(CboVideoBitrate, 0, 1);
@@ -183,6 +186,8 @@ void TFrmMain::BuildControls() {
   connect(EdtFrameHeight, &TSpinEdit::TextChanged, this, [this] { EdtFrameHeightChange(); });
   connect(EdtFrameWidth, &TSpinEdit::Exited, this, [this] { EdtFrameWidthExit(); });
   connect(EdtFrameHeight, &TSpinEdit::Exited, this, [this] { EdtFrameHeightExit(); });
+  connect(CboAudioSampleRate, &QComboBox::currentIndexChanged, this, [this] { ShowAudioBitrate(); });
+  ShowAudioBitrate();
   connect(BtnOK, &QPushButton::clicked, this, [this] { BtnOKClick(); });
   connect(BtnCancel, &QPushButton::clicked, this, [this] { BtnCancelClick(); });
   connect(BtnBrowse, &QPushButton::clicked, this, [this] { BtnBrowseClick(); });
@@ -195,6 +200,13 @@ void TFrmMain::ChkSameAreaClick() {
   for (QWidget* widget : std::initializer_list<QWidget*>{CboFrameSize, EdtFrameWidth, EdtFrameHeight, LblFrameSize,
                                                          LblFrameWidth, LblFrameHeight})
     widget->setEnabled(enabled);
+}
+
+void TFrmMain::ShowAudioBitrate() {
+  const int sampleRate = NumberBeforeUnit(CboAudioSampleRate->currentText().toStdString(), 3, 0);
+  CboAudioBitrate->clear();
+  const int kbps = (AdpcmBitsPerSecond(sampleRate, kRecordedChannels) + 500) / 1000;
+  CboAudioBitrate->addItem(QString::number(kbps) + " Kbps");
 }
 
 void TFrmMain::CboFrameSizeChange() {

@@ -50,6 +50,8 @@ class TFrmMain : public QDialog {
   void BtnHelpClick();
   void BtnAboutClick();
 
+  // The sound's bit rate, which follows from the sample rate.
+  void ShowAudioBitrate();
   // Frame-size controls kept in step with each other.
   void ChkSameAreaClick();
   void CboFrameSizeChange();

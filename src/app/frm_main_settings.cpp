@@ -183,7 +183,6 @@ void TFrmMain::LoadSettings(bool atStartup) {
   EdtFrameHeight->SetText(QString::fromStdString(checked.Size(kOutputType, "Height", "240")));
   CboFrameSize->setCurrentIndex(checked.Index(kOutputType, "FrameSize", 6, CboFrameSize->count()));
   CboVideoBitrate->setCurrentIndex(checked.Index(kOutputType, "VideoBitrate", 3, CboVideoBitrate->count()));
-  CboAudioBitrate->setCurrentIndex(checked.Index(kOutputType, "AudioBitrate", 7, CboAudioBitrate->count()));
   CboAudioSampleRate->setCurrentIndex(
       checked.Index(kOutputType, "AudioSamplerate", 1, CboAudioSampleRate->count()));
 
@@ -239,7 +238,6 @@ void TFrmMain::BtnOKClick() {
   ini.WriteString(kOutputType, "Width", EdtFrameWidth->Text().toStdString());
   ini.WriteString(kOutputType, "Height", EdtFrameHeight->Text().toStdString());
   ini.WriteInteger(kOutputType, "VideoBitrate", CboVideoBitrate->currentIndex());
-  ini.WriteInteger(kOutputType, "AudioBitrate", CboAudioBitrate->currentIndex());
   ini.WriteInteger(kOutputType, "AudioSamplerate", CboAudioSampleRate->currentIndex());
   ini.WriteBool(kSave, "BoolAutoSave", RdbAutoSave->isChecked());
   ini.WriteString(kSave, "OutputFolder", EdtFolder->text().toStdString());

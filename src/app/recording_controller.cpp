@@ -246,7 +246,6 @@ TTrayChoice ChoiceOf(const TFrmMain& form, const std::string& mode) {
   choice.Audio = form.ChkRecordAudio->isChecked();
   choice.Blink = form.ChkBlink->isChecked();
   choice.Output.VideoBitrate = form.CboVideoBitrate->currentText().toStdString();
-  choice.Output.AudioBitrate = form.CboAudioBitrate->currentText().toStdString();
   choice.Output.AudioSampleRate = form.CboAudioSampleRate->currentText().toStdString();
   choice.Output.SameArea = form.ChkSameArea->isChecked();
   choice.Output.FrameWidth = form.EdtFrameWidth->Text().toStdString();

@@ -11,7 +11,6 @@ namespace qv {
 namespace {
 
 constexpr int kDefaultVideoBitrateKbps = 360;
-constexpr int kDefaultAudioBitrateKbps = 80;
 constexpr int kDefaultSampleRate = 44100;
 
 // "a,b" as two whole numbers; 0,0 for anything else (the device then refuses an empty area).
@@ -95,7 +94,6 @@ TRecordingRequest TrayRecordingRequest(const TTrayChoice& choice) {
     request.OutHeight = NumberBeforeUnit(output.FrameHeight, 0, 0);
   }
   request.VideoKbps = NumberBeforeUnit(output.VideoBitrate, 5, kDefaultVideoBitrateKbps);
-  request.AudioKbps = NumberBeforeUnit(output.AudioBitrate, 5, kDefaultAudioBitrateKbps);
   request.SampleRate = NumberBeforeUnit(output.AudioSampleRate, 3, kDefaultSampleRate);
   request.FileName = choice.FileName;
   return request;

@@ -32,7 +32,6 @@ int NumberBeforeUnit(const std::string& text, std::size_t unitLength, int fallba
 // What the options window says about the output.
 struct TOutputChoice {
   std::string VideoBitrate = "360 Kbps";
-  std::string AudioBitrate = "80 Kbps";
   std::string AudioSampleRate = "44100 Hz";
   bool SameArea = true;
   std::string FrameWidth, FrameHeight;

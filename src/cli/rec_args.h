@@ -22,7 +22,7 @@ struct TRecCommand {
   bool Audio = true;
   int OutWidth = 0, OutHeight = 0;  // 0: the size of the area
   int VideoKbps = 360;
-  int AudioKbps = 80;
+  int AudioKbps = 0;  // given for old scripts only: the sound's rate follows from SampleRate
   int SampleRate = 44100;
   bool Blink = false;
   std::int64_t DurationUs = 0;  // 0: until stopped

@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "capture/screen_capture_x11.h"
+#include "recording/bitrate_watch.h"
 
 namespace qv {
 
@@ -13,6 +14,10 @@ std::string Format(const char* pattern, auto... values) {
   char buf[512];
   std::snprintf(buf, sizeof(buf), pattern, values...);
   return buf;
+}
+
+void AddNote(TRecSetup& setup, const std::string& note) {
+  setup.Note += (setup.Note.empty() ? "" : "; ") + note;
 }
 
 }  // namespace
@@ -89,10 +94,12 @@ std::string SetUpRecording(const TRecCommand& cmd, const TScreenFacts& facts, TR
   request.OutWidth = cmd.OutWidth;
   request.OutHeight = cmd.OutHeight;
   request.VideoKbps = cmd.VideoKbps;
-  request.AudioKbps = cmd.AudioKbps;
   request.SampleRate = cmd.SampleRate;
   request.DurationUs = cmd.DurationUs;
   request.FileName = cmd.Output;
+  if (cmd.AudioKbps > 0 && cmd.Audio)
+    AddNote(setup, Format("--ab is not used: MS ADPCM at %d Hz takes ", cmd.SampleRate) +
+                       BitRateText(AdpcmBitsPerSecond(cmd.SampleRate, kRecordedChannels)));
   return "";
 }
 

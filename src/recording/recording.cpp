@@ -54,6 +54,7 @@ TStartResult TRecording::Start(const TRecordingRequest& request) {
   Last = TRecordingProgress();
   TaskEnd = TTerminateInfo();
   NoticesTold.clear();
+  Bitrate = TBitrateWatch(FPlan.Output.VideoBitrate, FPlan.Output.DisableAudio ? 0 : FPlan.Output.AudioBitrate);
 
   RegisterScreenCapture();
   if (request.Audio) RegisterWaveCapture();
@@ -131,6 +132,7 @@ void TRecording::EncoderProgress(const TProgressInfo& info) {
   ReadFrameCounts();
   // The devices' notices are looked at as often as the run reports its progress.
   TellNotices();
+  WatchBitrate();
   if (OnProgress) OnProgress(Progress());
 }
 
@@ -164,6 +166,11 @@ void TRecording::TellNotices() {
   if (!Session) return;
   for (const std::string& notice : Session->TakeNotices())
     if (NoticesTold.insert(notice).second && OnNotice) OnNotice(notice);
+}
+
+void TRecording::WatchBitrate() {
+  const std::string notice = Bitrate.Judge(Last.ElapsedUs, Last.FileBytes);
+  if (!notice.empty() && OnNotice) OnNotice(notice);
 }
 
 }  // namespace qv

@@ -17,6 +17,7 @@
 #include <string>
 
 #include "encoder/encoder_records.h"
+#include "recording/bitrate_watch.h"
 #include "recording/recording_request.h"
 
 namespace qv {
@@ -88,6 +89,7 @@ class TRecording {
   void EncoderTerminate(const TTerminateInfo& info);
   void ReadFrameCounts();
   void TellNotices();
+  void WatchBitrate();
 
   void MarkUnderWay(const TRecordingRequest& request);
 
@@ -101,6 +103,7 @@ class TRecording {
   TRecordingProgress Last;
   TTerminateInfo TaskEnd;
   std::set<std::string> NoticesTold;
+  TBitrateWatch Bitrate;
 };
 
 }  // namespace qv

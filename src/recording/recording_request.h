@@ -26,10 +26,10 @@ struct TRecordingRequest {
   bool Audio = true;
   int AudioInput = -1;  // a capture PCM as the sound device numbers them; -1 is ALSA's default
   bool Blink = false;   // the blinking frame around the area
-  // The output is always an AVI of MS-MPEG4 v2 at 25 fps with MS ADPCM sound.
+  // The output is always an AVI of MS-MPEG4 v2 at 25 fps with MS ADPCM sound, whose bit rate
+  // follows from the sample rate (AdpcmBitsPerSecond), so there is no audio bit rate to ask for.
   int OutWidth = 0, OutHeight = 0;  // 0: the area's size
   int VideoKbps = 360;
-  int AudioKbps = 80;
   int SampleRate = 44100;
   std::int64_t DurationUs = 0;  // recorded time (pauses left out) after which it ends; 0: until stopped
   std::string FileName;         // UTF-8
@@ -44,6 +44,13 @@ struct TRecordingPlan {
   std::string AudioOptions;  // empty without sound
   TOutputOptions Output;
 };
+
+// The sound device always captures stereo, and the file keeps it.
+constexpr int kRecordedChannels = 2;
+
+// MS ADPCM's bit rate in the file: 4 bits a sample plus each block's header, so it follows from
+// the sample rate and the channels alone.
+int AdpcmBitsPerSecond(int sampleRate, int channels);
 
 // `session` is the number of the recording's capture session, by which its devices find it.
 TRecordingPlan PlanRecording(const TRecordingRequest& request, std::intptr_t session);

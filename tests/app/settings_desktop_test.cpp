@@ -34,8 +34,12 @@ TEST_F(Settings, AFreshFileLoadsTheDefaultsAndGetsTheDefaultFolder) {
   EXPECT_EQ(form.EdtFrameHeight->Text(), "240");
   EXPECT_EQ(form.CboFrameSize->currentText(), "320 x 240");
   EXPECT_EQ(form.CboVideoBitrate->currentText(), "360 Kbps");
-  EXPECT_EQ(form.CboAudioBitrate->currentText(), "80 Kbps");
   EXPECT_EQ(form.CboAudioSampleRate->currentText(), "44100 Hz");
+  // The sound's rate is shown, not chosen: MS ADPCM's for the sample rate.
+  EXPECT_FALSE(form.CboAudioBitrate->isEnabled());
+  EXPECT_EQ(form.CboAudioBitrate->currentText(), "357 Kbps");
+  form.CboAudioSampleRate->setCurrentIndex(0);
+  EXPECT_EQ(form.CboAudioBitrate->currentText(), "178 Kbps");
   EXPECT_TRUE(form.RdbAutoSave->isChecked());
   std::string folder = Root + "/home/Documents/Quorvane/";
   EXPECT_EQ(form.EdtFolder->text().toStdString(), folder);
@@ -61,7 +65,6 @@ TEST_F(Settings, TheControlsCarryTheCaptionsAndItems) {
     const char *First, *Last;
   } lists[] = {{form.CboFrameSize, 16, "128 x 96", "Custom..."},
                {form.CboVideoBitrate, 8, "48 Kbps", "1600 Kbps"},
-               {form.CboAudioBitrate, 11, "16 Kbps", "160 Kbps"},
                {form.CboAudioSampleRate, 2, "22050 Hz", "44100 Hz"}};
   for (const auto& l : lists) {
     EXPECT_EQ(l.Combo->count(), l.Count);
@@ -268,7 +271,8 @@ TEST_F(Settings, LeavingASizeBoxEmptyPutsZeroBack) {
 }
 
 TEST_F(Settings, OkWritesEveryControlAndAReloadShowsIt) {
-  WriteOptions("[Recorder]\nShowTip=0\n");
+  // The sound's rate is no longer chosen; an older file's choice is left as it was.
+  WriteOptions("[Recorder]\nShowTip=0\n[OutputType]\nAudioBitrate=4\n");
   {
     TFrmMain form;
     form.LoadSettings(true);
@@ -279,7 +283,6 @@ TEST_F(Settings, OkWritesEveryControlAndAReloadShowsIt) {
     form.EdtFrameWidth->SetText("800");
     form.EdtFrameHeight->SetText("600");
     form.CboVideoBitrate->setCurrentIndex(7);
-    form.CboAudioBitrate->setCurrentIndex(0);
     form.CboAudioSampleRate->setCurrentIndex(0);
     form.RdbAskFileName->setChecked(true);
     form.EdtFolder->setText("/srv/my videos");
@@ -294,7 +297,7 @@ TEST_F(Settings, OkWritesEveryControlAndAReloadShowsIt) {
                   {"Recorder", "StartHotkey", ""},       {"OutputType", "BoolSameToOriginal", "0"},
                   {"OutputType", "FrameSize", "12"},     {"OutputType", "Width", "800"},
                   {"OutputType", "Height", "600"},       {"OutputType", "VideoBitrate", "7"},
-                  {"OutputType", "AudioBitrate", "0"},   {"OutputType", "AudioSamplerate", "0"},
+                  {"OutputType", "AudioBitrate", "4"},   {"OutputType", "AudioSamplerate", "0"},
                   {"Save", "BoolAutoSave", "0"},         {"Save", "OutputFolder", "/srv/my videos"}};
   for (const auto& e : expected) {
     EXPECT_TRUE(ini.ValueExists(e.Section, e.Key)) << e.Key;

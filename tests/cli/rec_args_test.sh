@@ -66,8 +66,10 @@ grep -q "No sound input could be opened (ALSA: " "$WORK/out.txt" || fail "no sou
 grep -q "pause_pointer=" "$WORK/out.txt" && fail "no sound: the device's option string leaks into the message"
 [ -e "$OUT" ] && fail "no sound: left a file"
 
-# A region cut at the screen's edge records what is on the screen and says so.
-if expect "region at the edge" 0 "is cut to" -- "$BIN" --no-audio --region 1800,1000,400,300 --duration 1 "$OUT"; then
+# A region cut at the screen's edge records what is on the screen and says so; so is an --ab that
+# cannot apply (the sound's rate follows from its sample rate).
+if expect "region at the edge" 0 "is cut to" -- "$BIN" --ab 64 --region 1800,1000,400,300 --duration 1 "$OUT"; then
+  grep -qF -- "; --ab is not used: MS ADPCM at 44100 Hz takes 357 kbit/s" "$WORK/out.txt" || fail "an unused --ab is not said"
   size=$(ffprobe -v error -select_streams v:0 -show_entries stream=width,height -of csv=p=0 "$OUT")
   screen=$(xdpyinfo | awk '/dimensions:/ {print $2}')
   want="$(( ${screen%x*} - 1800 )),$(( ${screen#*x} - 1000 ))"
