@@ -275,6 +275,7 @@ void TFFRecordingController::StartRecording(TFrmMain& form) {
   Log->Line("recording to " + form.OutputFileName);
   TRecordingRequest request = TrayRecordingRequest(ChoiceOf(form, mode));
   request.MarkFolder = MarkFolder();
+  request.SpareFolder = GetDefaultOutputFolder();
   const TStartResult started = FRecording->Start(request);
   LogPlan();
   if (!started) {
@@ -331,9 +332,15 @@ void TFFRecordingController::RecordingEnded(const TRecordingEnd& end) {
   StatusTimer->stop();
   Form.ShowRecordingStatus({});
   SetMenuIdle(Form);
-  const std::string folder = std::filesystem::path(end.FileName).parent_path().string();
+  const std::string folder = std::filesystem::path(end.Where()).parent_path().string();
   if (end.Failed) {
     Tell(end.Message(), true, folder);
+    return;
+  }
+  // A full disk, or the file removed and saved elsewhere: said as it happened.
+  if (const std::string message = end.Message(); !message.empty()) {
+    Log->Line(message);
+    Tell(message, false, folder);
     return;
   }
   std::error_code ec;
