@@ -16,7 +16,7 @@ namespace qv {
 
 namespace {
 
-// "<stem><suffix><extension>" in `folder`: "a.avi", "a (2).avi", ...
+// `name` in `folder`, numbered from 2 on: "a.avi", "a (2).avi", ...
 std::string NumberedName(const std::filesystem::path& folder, const std::filesystem::path& name, int number) {
   if (number < 2) return (folder / name).string();
   return (folder / (name.stem().string() + " (" + std::to_string(number) + ")" + name.extension().string())).string();
@@ -40,26 +40,20 @@ TDiskVerdict TDiskWatch::Judge(const TDiskReading& now) {
 }
 
 void TDiskWatch::UpdateRates(const TDiskReading& now) {
-  // The rate since the last look follows what is being recorded now; the whole run's average
-  // stands in while a look comes too soon after the last one to say much.
-  const double seconds = double(now.ElapsedUs - Previous.ElapsedUs) / 1e6;
   const double total = double(now.ElapsedUs) / 1e6;
-  if (HavePrevious && seconds >= 0.25) {
-    BytesPerSecond = double(now.FileBytes - Previous.FileBytes) / seconds;
-    FramesPerSecond = double(now.Frames - Previous.Frames) / seconds;
-  } else if (total > 0) {
-    BytesPerSecond = double(now.FileBytes) / total;
-    FramesPerSecond = double(now.Frames) / total;
+  if (total <= 0) return;
+  // The run's average, or the rate since the last look when that is higher: a burst counts at
+  // once, and a quiet moment does not make the space look plentiful.
+  BytesPerSecond = double(now.FileBytes) / total;
+  FramesPerSecond = double(now.Frames) / total;
+  const double seconds = double(now.ElapsedUs - Previous.ElapsedUs) / 1e6;
+  if (HavePrevious && seconds < 0.25) return;  // too soon after the last look to say much
+  if (HavePrevious) {
+    BytesPerSecond = std::max(BytesPerSecond, double(now.FileBytes - Previous.FileBytes) / seconds);
+    FramesPerSecond = std::max(FramesPerSecond, double(now.Frames - Previous.Frames) / seconds);
   }
-  // A burst must not hide under a quiet average, nor a quiet moment under a burst: the larger.
-  if (total > 0) {
-    BytesPerSecond = std::max(BytesPerSecond, double(now.FileBytes) / total);
-    FramesPerSecond = std::max(FramesPerSecond, double(now.Frames) / total);
-  }
-  if (!HavePrevious || seconds >= 0.25) {
-    Previous = now;
-    HavePrevious = true;
-  }
+  Previous = now;
+  HavePrevious = true;
 }
 
 std::int64_t TDiskWatch::NeedFor(const TDiskReading& now, double seconds) const {
