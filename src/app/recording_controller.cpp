@@ -333,14 +333,10 @@ void TFFRecordingController::RecordingEnded(const TRecordingEnd& end) {
   Form.ShowRecordingStatus({});
   SetMenuIdle(Form);
   const std::string folder = std::filesystem::path(end.Where()).parent_path().string();
-  if (end.Failed) {
-    Tell(end.Message(), true, folder);
-    return;
-  }
-  // A full disk, or the file removed and saved elsewhere: said as it happened.
+  // A failure, a full disk, or the file removed and saved elsewhere: a warning that says so.
   if (const std::string message = end.Message(); !message.empty()) {
-    Log->Line(message);
-    Tell(message, false, folder);
+    if (!end.Failed) Log->Line(message);
+    Tell(message, true, folder);
     return;
   }
   std::error_code ec;
