@@ -103,7 +103,8 @@ std::string TOutputWatch::SaveCopy(const std::string& spareFolder, std::string& 
   if (!spareFolder.empty()) folders.emplace_back(spareFolder);
   for (const auto& folder : folders) {
     std::error_code ec;
-    std::filesystem::create_directories(folder, ec);
+    // An empty folder is the current one (a name given without one), which is there.
+    if (!folder.empty()) std::filesystem::create_directories(folder, ec);
     if (ec) {
       error += (error.empty() ? "" : "; ") + folder.string() + ": " + ec.message();
       continue;

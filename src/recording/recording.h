@@ -99,7 +99,8 @@ class TRecording {
   void ReadFrameCounts();
   void TellNotices();
   void Tell(const std::string& notice);
-  // About once a second (at each progress report): the output's free space and whether it is there.
+  // At each progress report (twice a second while recording): the output's free space and whether
+  // its file is still there.
   void WatchOutput();
   void SaveRemovedOutput(TRecordingEnd& end);
 
