@@ -26,7 +26,8 @@ class TDiskWatch {
   // Space kept free beyond the index: the header rewritten at the end, the muxer's last buffers and
   // the file system's own blocks.
   static constexpr std::int64_t kMarginBytes = 2 << 20;
-  // Each chunk costs 16 bytes in the closing index and 8 in its stream's own index.
+  // Each chunk costs 16 bytes in the closing index, and 8 more in its stream's own index once the
+  // file is past its first gigabyte.
   static constexpr std::int64_t kIndexBytesPerChunk = 24;
   // Sound adds fewer than two chunks per video frame at the rates recorded (about 43 ADPCM blocks a
   // second at 44.1 kHz against 25 frames), so three per frame covers the whole file.
