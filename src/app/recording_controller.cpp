@@ -276,6 +276,7 @@ void TFFRecordingController::StartRecording(TFrmMain& form) {
   request.MarkFolder = MarkFolder();
   for (const std::string& fact : SystemFacts(request)) Log->Line(fact);
   Log->Line("recording to " + form.OutputFileName);
+  request.SpareFolder = GetDefaultOutputFolder();
   const TStartResult started = FRecording->Start(request);
   LogPlan();
   if (!started) {
@@ -332,9 +333,11 @@ void TFFRecordingController::RecordingEnded(const TRecordingEnd& end) {
   StatusTimer->stop();
   Form.ShowRecordingStatus({});
   SetMenuIdle(Form);
-  const std::string folder = std::filesystem::path(end.FileName).parent_path().string();
-  if (end.Failed) {
-    Tell(end.Message(), TMessageIcon::Error, folder);
+  const std::string folder = std::filesystem::path(end.Where()).parent_path().string();
+  // A failure, a full disk, or the file removed and saved elsewhere: the end says so.
+  if (const std::string message = end.Message(); !message.empty()) {
+    if (!end.Failed) Log->Line(message);
+    Tell(message, end.Failed || end.DiskFull ? TMessageIcon::Error : TMessageIcon::Warning, folder);
     return;
   }
   std::error_code ec;

@@ -187,9 +187,11 @@ int RunRecording(const TRecCommand& cmd) {
                (keys.Active ? "; space pauses/resumes, q stops" : "; Ctrl-C stops, SIGUSR1/SIGUSR2 pause/resume"));
   RunUntilEnded(recording, signals, keys, wake, console, cmd.Output, end);
 
-  if (end->Failed) return fail(end->Message());
-  if (GetFileSize(cmd.Output) <= 0) return fail("nothing was recorded; no file written");
-  console.Line("Finished: " + Summary(cmd.Output, recording.Progress()));
+  // A full disk stops the recording by itself: said, and not a success.
+  if (end->Failed || end->DiskFull) return fail(end->Message());
+  if (GetFileSize(end->Where()) <= 0) return fail("nothing was recorded; no file written");
+  if (!end->SavedAs.empty()) console.Line("quorvane-rec: " + end->Message());
+  console.Line("Finished: " + Summary(end->Where(), recording.Progress()));
   return 0;
 }
 

@@ -1,5 +1,8 @@
 #include "recording/recording.h"
 
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
 #include <utility>
 
 #include "capture/capture_session.h"
@@ -7,6 +10,7 @@
 #include "capture/wave_capture.h"
 #include "encoder/ff_encoder.h"
 #include "encoder/ffmpeg_task.h"
+#include "media/ff_utils.h"
 #include "media/logger.h"
 #include "media/text_utils.h"
 #include "media/unicode_url.h"
@@ -25,9 +29,16 @@ std::string WithoutFullStop(std::string text) {
 }  // namespace
 
 std::string TRecordingEnd::Message() const {
-  const std::string reason = Reason.empty() ? std::string("the run failed without saying why") : Reason;
-  const std::string file = GetFileSize(FileName) > 0 ? "The file so far is " + FileName + "." : "No file was written.";
-  return "Recording stopped: " + WithoutFullStop(reason) + ". " + file;
+  if (Failed) {
+    const std::string reason = Reason.empty() ? std::string("the run failed without saying why") : Reason;
+    const std::string file = GetFileSize(Where()) > 0 ? "The file so far is " + Where() + "." : "No file was written.";
+    return "Recording stopped: " + WithoutFullStop(reason) + ". " + file;
+  }
+  if (DiskFull)
+    return "The disk is almost full: the recording stopped at " + LengthText(StoppedAtUs) + ". The file is " + Where() + ".";
+  if (!SavedAs.empty())
+    return "The file " + FileName + " was removed during the recording; the recording is saved as " + SavedAs + ".";
+  return {};
 }
 
 TRecording::TRecording() : FEncoder(std::make_unique<TFFEncoder>()) {
@@ -55,6 +66,10 @@ TStartResult TRecording::Start(const TRecordingRequest& request) {
   TaskEnd = TTerminateInfo();
   NoticesTold.clear();
   Bitrate = TBitrateWatch(FPlan.Output.VideoBitrate, FPlan.Output.DisableAudio ? 0 : FPlan.Output.AudioBitrate);
+  Disk = TDiskWatch();
+  SpareFolder = request.SpareFolder;
+  OutputGone = DiskFull = false;
+  DiskStopUs = 0;
 
   RegisterScreenCapture();
   if (request.Audio) RegisterWaveCapture();
@@ -72,6 +87,8 @@ TStartResult TRecording::Start(const TRecordingRequest& request) {
   }
   if (!FEncoder->SetOutputFile(Task, Utf8ToWide(FileName), FPlan.Output))
     return Abandon(TStartFailure::Output, FEncoder->LastError());
+  if (!Output.Open(FileName))
+    GetLogger()->Log(this, llWarning, LogSpeaker("recording", this) + "cannot watch " + FileName + ": " + std::strerror(errno));
 
   MarkUnderWay(request);
   FState = TRecordingState::Recording;
@@ -133,6 +150,7 @@ void TRecording::EncoderProgress(const TProgressInfo& info) {
   // The devices' notices are looked at as often as the run reports its progress.
   TellNotices();
   WatchBitrate();
+  WatchOutput();
   if (OnProgress) OnProgress(Progress());
 }
 
@@ -148,6 +166,9 @@ void TRecording::EncoderTerminate(const TTerminateInfo& info) {
   end.Failed = TaskEnd.Failed;
   end.Reason = TaskEnd.Reason.empty() ? TaskEnd.ErrorMessage : TaskEnd.Reason;
   end.FileName = FileName;
+  end.DiskFull = DiskFull && !end.Failed;
+  end.StoppedAtUs = DiskStopUs;
+  SaveRemovedOutput(end);
   // A failed end may have left the file unfinished; its mark stays for the next start to look at.
   if (Mark && !end.Failed) Mark->Remove();
   Mark.reset();
@@ -164,13 +185,54 @@ void TRecording::ReadFrameCounts() {
 
 void TRecording::TellNotices() {
   if (!Session) return;
-  for (const std::string& notice : Session->TakeNotices())
-    if (NoticesTold.insert(notice).second && OnNotice) OnNotice(notice);
+  for (const std::string& notice : Session->TakeNotices()) Tell(notice);
+}
+
+void TRecording::Tell(const std::string& notice) {
+  if (NoticesTold.insert(notice).second && OnNotice) OnNotice(notice);
+}
+
+void TRecording::WatchOutput() {
+  if (!Output.IsOpen()) return;
+  if (!OutputGone && Output.Vanished()) {
+    OutputGone = true;
+    Tell("The file " + FileName + " was removed; the recording goes on and is saved when it ends.");
+  }
+  const std::int64_t free = Output.FreeBytes();
+  if (free < 0 || FState == TRecordingState::Stopping) return;
+  switch (Disk.Judge({free, Last.FileBytes, Last.ElapsedUs, Last.Frames})) {
+    case TDiskVerdict::Warn:
+      Tell("The disk is almost full: about a minute of recording fits on it.");
+      break;
+    case TDiskVerdict::Stop:
+      DiskFull = true;
+      DiskStopUs = Last.ElapsedUs;
+      GetLogger()->Log(this, llWarning, LogSpeaker("recording", this) + "stopping: " + std::to_string(free) +
+                                            " bytes free on the disk of " + FileName);
+      Stop(false);
+      break;
+    case TDiskVerdict::Fine:
+      break;
+  }
+}
+
+void TRecording::SaveRemovedOutput(TRecordingEnd& end) {
+  // The run has finished the file, so what the watch's descriptor reads is the whole recording.
+  if (Output.IsOpen() && (OutputGone || Output.Vanished())) {
+    std::string error;
+    const char* home = std::getenv("HOME");
+    end.SavedAs = Output.SaveCopy(SpareFolder.empty() && home ? std::string(home) : SpareFolder, error);
+    if (end.SavedAs.empty()) {
+      end.Failed = true;
+      end.Reason = "the file was removed during the recording and could not be written again (" + error + ")";
+    }
+  }
+  Output.Close();
 }
 
 void TRecording::WatchBitrate() {
   const std::string notice = Bitrate.Judge(Last.ElapsedUs, Last.FileBytes);
-  if (!notice.empty() && OnNotice) OnNotice(notice);
+  if (!notice.empty()) Tell(notice);
 }
 
 }  // namespace qv

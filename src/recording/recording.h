@@ -18,6 +18,7 @@
 
 #include "encoder/encoder_records.h"
 #include "recording/bitrate_watch.h"
+#include "recording/output_watch.h"
 #include "recording/recording_request.h"
 
 namespace qv {
@@ -51,7 +52,16 @@ struct TRecordingEnd {
   bool Failed = false;
   std::string Reason;  // in words, when failed
   std::string FileName;
-  // What the user is told of a failed end: "Recording stopped: <reason>. The file so far is <path>."
+  // The disk was almost full, so the recording stopped at `StoppedAtUs` of recorded time.
+  bool DiskFull = false;
+  std::int64_t StoppedAtUs = 0;
+  // The file was removed mid-recording and its data written out again here.
+  std::string SavedAs;
+  // Where the recording is now.
+  const std::string& Where() const { return SavedAs.empty() ? FileName : SavedAs; }
+  // What the user is told of an end out of the ordinary; empty for a plain finish. A failed end:
+  // "Recording stopped: <reason>. The file so far is <path>."; a full disk: "The disk is almost
+  // full: the recording stopped at <time>. The file is <path>."; a removed file saved elsewhere.
   std::string Message() const;
 };
 
@@ -90,6 +100,11 @@ class TRecording {
   void ReadFrameCounts();
   void TellNotices();
   void WatchBitrate();
+  void Tell(const std::string& notice);
+  // At each progress report (twice a second while recording): the output's free space and whether
+  // its file is still there.
+  void WatchOutput();
+  void SaveRemovedOutput(TRecordingEnd& end);
 
   void MarkUnderWay(const TRecordingRequest& request);
 
@@ -104,6 +119,12 @@ class TRecording {
   TTerminateInfo TaskEnd;
   std::set<std::string> NoticesTold;
   TBitrateWatch Bitrate;
+  TOutputWatch Output;
+  TDiskWatch Disk;
+  std::string SpareFolder;
+  bool OutputGone = false;
+  bool DiskFull = false;
+  std::int64_t DiskStopUs = 0;
 };
 
 }  // namespace qv

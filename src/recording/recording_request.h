@@ -36,6 +36,9 @@ struct TRecordingRequest {
   // Where the recording marks itself as under way until its file is finished (recording_mark.h);
   // empty: no mark.
   std::string MarkFolder;
+  // Where the recording is written out when its file was removed mid-recording and its own folder
+  // cannot be made again (the tray program's documents folder); empty: the home folder.
+  std::string SpareFolder;
 };
 
 // What the encoder is handed for a request.

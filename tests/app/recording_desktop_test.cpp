@@ -441,8 +441,8 @@ TEST_F(Recording, FailedStartsAreSaidAndLeaveNothingOpen) {
   }
 }
 
-TEST_F(Recording, AFullDiskEndsTheRunWithTheEnginesMessage) {
-  // A file system far too small for the recording.
+TEST_F(Recording, AFullDiskStopsTheRecordingAndSaysSo) {
+  // A file system with less free than finishing a recording needs.
   struct TMount {
     std::string Dir;
     bool Mounted;
@@ -458,15 +458,17 @@ TEST_F(Recording, AFullDiskEndsTheRunWithTheEnginesMessage) {
   ASSERT_TRUE(test::WaitFor([&] { return Idle(); }, 20000));
   ASSERT_TRUE(test::WaitFor([&] { return !Messages.empty(); }, 2000));
   ASSERT_EQ(Messages.size(), 1u);
-  EXPECT_EQ(Messages[0].Text.rfind("Recording stopped: ", 0), 0u) << Messages[0].Text;
-  EXPECT_NE(Messages[0].Text.find("No space left on device"), std::string::npos) << Messages[0].Text;
+  EXPECT_TRUE(std::regex_match(Messages[0].Text,
+                               std::regex("The disk is almost full: the recording stopped at 0:0[0-9]\\. The file is " +
+                                          Out + ".*\\.avi\\.")))
+      << Messages[0].Text;
   EXPECT_EQ(Messages[0].Caption, "Quorvane");
   EXPECT_EQ(Messages[0].Icon, TMessageIcon::Error);
   EXPECT_TRUE(Messages[0].Balloon);
   std::ifstream log(Controller->LogFileName());
   std::stringstream text;
   text << log.rdbuf();
-  EXPECT_NE(text.str().find("No space left on device"), std::string::npos) << text.str();
+  EXPECT_NE(text.str().find("The disk is almost full"), std::string::npos) << text.str();
 }
 
 TEST_F(Recording, WithoutSoundPauseAndResumeStillWork) {

@@ -11,7 +11,7 @@ set -u
 BIN="${QV_BIN_DIR:?QV_BIN_DIR not set}/quorvane-rec"
 WORK=$(mktemp -d /tmp/qv_rec_XXXXXX)
 pids=()
-trap 'for p in "${pids[@]}"; do kill -9 "$p" 2>/dev/null; done; rm -rf "$WORK"' EXIT
+trap 'for p in "${pids[@]}"; do kill -9 "$p" 2>/dev/null; done; umount "$WORK/disk" 2>/dev/null; rm -rf "$WORK"' EXIT
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 pass() { echo "ok: $*"; }
@@ -215,6 +215,51 @@ for secs in 7 13; do
     fail "killed at $secs s: the repair failed: $(tail -2 "$WORK/repair$secs.log")"
   fi
 done
+
+# --- a nearly full disk: the recording stops by itself, says so, and the file is complete ----------
+DISK="$WORK/disk"
+mkdir -p "$DISK"
+if mount -t tmpfs -o size=8m qv_rec_disk "$DISK" 2>/dev/null; then
+  # 5 of the 8 MB taken, so the stop comes within seconds.
+  head -c 5M /dev/zero >"$DISK/filler"
+  F="$DISK/full.avi"
+  start_rec "$WORK/full.log" --duration 120 "$F"
+  wait_rec 60
+  [ "$rec_rc" = 1 ] && pass "disk full: exit 1" || fail "disk full: exit $rec_rc"
+  grep -q "The disk is almost full: about a minute" "$WORK/full.log" && pass "disk full: warned" || fail "disk full: no warning"
+  grep -q "The disk is almost full: the recording stopped at [0-9:]*\. The file is $F\.$" "$WORK/full.log" &&
+    pass "disk full: the stop said" || { fail "disk full: no stop message"; tail -3 "$WORK/full.log"; }
+  grep -qa idx1 "$F" && pass "disk full: index present" || fail "disk full: no index"
+  d=$(duration_ms "$F")
+  within "disk full: stated duration (ms)" "${d:-0}" 1000 120000
+  within "disk full: video decodes to the stated end (ms)" "$(stream_end_ms "$F" v)" $((d - 100)) $((d + 100))
+  clean_decode "disk full" "$F"
+  umount "$DISK"
+else
+  echo "    disk full: skipped, a tmpfs cannot be mounted here"
+fi
+
+# --- the output folder deleted 3 s into a 10 s recording: all 10 s saved where the message says ----
+F="$WORK/gone/gone.avi"
+mkdir -p "$WORK/gone"
+start_rec "$WORK/gone.log" --duration 10 "$F"
+if wait_frames "$WORK/gone.log" 1; then
+  sleep 3
+  rm -rf "$WORK/gone"
+  wait_rec 60
+  [ "$rec_rc" = 0 ] && pass "folder deleted: exit 0" || fail "folder deleted: exit $rec_rc"
+  grep -q "The file $F was removed; the recording goes on" "$WORK/gone.log" && pass "folder deleted: told at once" ||
+    fail "folder deleted: no notice"
+  saved=$(sed -n 's/.*the recording is saved as \(.*\)\.$/\1/p' "$WORK/gone.log")
+  if [ -s "$saved" ]; then
+    pass "folder deleted: saved as $saved"
+    within "folder deleted: ms of video saved" "$(stream_end_ms "$saved" v)" 9900 10100
+    sync_check "folder deleted" "$saved" 80
+    clean_decode "folder deleted" "$saved"
+  else
+    fail "folder deleted: nothing saved where the message says ($saved)"; tail -3 "$WORK/gone.log"
+  fi
+fi
 
 echo "$failures failure(s)"
 [ "$failures" = 0 ]
