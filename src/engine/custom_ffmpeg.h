@@ -285,7 +285,9 @@ class TCustomFFmpeg {
   int OutputPacket(TInputStream& ist, const AVPacket* pkt);   // packet_dispatch.cpp
   void DispatchDecoded(TInputStream& ist, AVFrame* frame);
   int DecodeSubtitle(TInputStream& ist, const AVPacket* pkt);  // subtitles.cpp
+  void CopyPacket(TInputStream& ist, const AVPacket* pkt);  // stream_copy.cpp: to every copying output
   void StreamCopy(TInputStream& ist, TOutputStream& ost, const AVPacket* pkt);
+  void EmulateRate(const TInputStream& ist);  // holds the stream back to its input's own pace
   void DoSubtitleOut(TOutputFile& of, TOutputStream& ost, TInputStream& ist, AVSubtitle* sub, std::int64_t pts);
   void FlushEncoders(TInputStream& ist);
   void WritePacket(TOutputFile& of, TOutputStream& ost, AVPacket* pkt);
@@ -315,6 +317,7 @@ class TCustomFFmpeg {
   std::shared_ptr<TAudioBuffers> AudioBuffers;  // engine-wide audio buffers, kept between runs
   // ---- end audio path ----
   void PauseGate();  // the worker waits here while paused (between packets, duplicated frames)
+  std::int64_t PausedUs = 0;  // worker only: time this run spent at the pause gate
   bool JoinSplice(int& fileIndex);
 
   std::vector<TInputStream> Ist;

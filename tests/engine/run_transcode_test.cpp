@@ -163,6 +163,25 @@ TEST_F(RunTranscode, StreamCopyStartsAtAKeyFrameUnlessCopyinkf) {
   }
 }
 
+TEST_F(RunTranscode, AStreamCopiedAndReencodedAtOnceReachesBothOutputs) {
+  const std::string copy = Path("both_copy.avi");
+  const std::string encoded = Path("both_encoded.avi");
+  TCustomFFmpeg e;
+  TTerminateProbe probe;
+  probe.Attach(e);
+  ASSERT_TRUE(e.OpenInput(Path("gop.avi"))) << e.LastError();
+  e.SetOption("vcodec", "copy");
+  ASSERT_GE(e.OpenOutput(copy), 0) << e.LastError();
+  e.SetOption("vcodec", "msmpeg4v2");
+  ASSERT_GE(e.OpenOutput(encoded), 0) << e.LastError();
+  e.Start(false);
+  ASSERT_FALSE(probe.Failed) << probe.Text;
+  const std::string count = "stream=nb_read_packets";
+  EXPECT_EQ(Probe(copy, count, "v:0 -count_packets"), "75");
+  EXPECT_EQ(Probe(encoded, count, "v:0 -count_packets"), "75");
+  EXPECT_EQ(Probe(copy, "stream=codec_name", "v:0"), "mpeg4");
+}
+
 TEST_F(RunTranscode, ForcedKeyFramesChaptersAndMetadata) {
   const std::string out = Path("chapters_out.mkv");
   TCustomFFmpeg e;
