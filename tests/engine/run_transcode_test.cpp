@@ -34,6 +34,13 @@ class RunTranscode : public ::testing::Test {
     }
     MakeClip(*Dir / "chapters.mkv", "-f lavfi -i testsrc=duration=5:size=160x120:rate=25 -i " + Quote(*Dir / "chapters.txt") +
                                         " -map_metadata 1 -map_chapters 1 -c:v ffv1");
+    std::FILE* srt = std::fopen((*Dir / "cues.srt").c_str(), "w");
+    std::fputs("1\n00:00:00,500 --> 00:00:01,500\none\n\n2\n00:00:02,000 --> 00:00:03,000\ntwo\n\n"
+               "3\n00:00:03,500 --> 00:00:04,200\nthree\n",
+               srt);
+    std::fclose(srt);
+    MakeClip(*Dir / "subtitled.mkv", "-f lavfi -i testsrc=duration=5:size=160x120:rate=25 -i " +
+                                         Quote(*Dir / "cues.srt") + " -c:v ffv1 -c:s srt");
     MakeClip(*Dir / "two.mkv", "-f lavfi -i testsrc=duration=2:size=320x240:rate=25 -c:v ffv1");
     MakeClip(*Dir / "three.mkv", "-f lavfi -i testsrc2=duration=3:size=320x240:rate=25 -c:v ffv1");
   }
@@ -180,6 +187,35 @@ TEST_F(RunTranscode, AStreamCopiedAndReencodedAtOnceReachesBothOutputs) {
   EXPECT_EQ(Probe(copy, count, "v:0 -count_packets"), "75");
   EXPECT_EQ(Probe(encoded, count, "v:0 -count_packets"), "75");
   EXPECT_EQ(Probe(copy, "stream=codec_name", "v:0"), "mpeg4");
+}
+
+TEST_F(RunTranscode, SubtitlesKeepTheirTimesEncodedOrCopied) {
+  struct TCase {
+    const char* Name;
+    TOptionList Options;
+    const char* Codec;
+    const char* Packets;  // pts_time,duration_time of each subtitle packet
+  } cases[] = {
+      {"encoded", {{"scodec", "ass"}}, "ass", "0.500000,1.000000\n2.000000,1.000000\n3.500000,0.700000"},
+      {"copied", {{"scodec", "copy"}}, "subrip", "0.500000,1.000000\n2.000000,1.000000\n3.500000,0.700000"},
+      {"encoded from 1 s", {{"scodec", "ass"}, {"ss", "1"}}, "ass", "1.000000,1.000000\n2.500000,0.700000"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    const std::string out = Path("subtitles.mkv");
+    TCustomFFmpeg e;
+    TTerminateProbe probe;
+    probe.Attach(e);
+    TOptionList opts = c.Options;
+    opts.push_back({"vcodec", "mpeg4"});
+    OpenAll(e, {{{}, Path("subtitled.mkv")}}, opts, out);
+    e.Start(false);
+    ASSERT_FALSE(probe.Failed) << probe.Text;
+    EXPECT_EQ(Probe(out, "stream=codec_name", "s:0"), c.Codec);
+    EXPECT_EQ(RunCommand("ffprobe -v error -select_streams s:0 -show_entries packet=pts_time,duration_time -of csv=p=0 " +
+                         Quote(out)),
+              c.Packets);
+  }
 }
 
 TEST_F(RunTranscode, ForcedKeyFramesChaptersAndMetadata) {
