@@ -95,7 +95,7 @@ void TCustomFFmpeg::SetupCodecParameters() {
         ost.ResamplePixFmt = dec->pix_fmt;
         ost.VideoResample = enc->width != dec->width || enc->height != dec->height || enc->pix_fmt != dec->pix_fmt;
         ost.OriginalCodecId = enc->codec_id;
-        if (!Opt.VFilters.empty()) {
+        if (!Opt.VFilters.empty() || Opt.DoDeinterlace) {
           SetupVideoFilters(ost, ist);
         } else if (ost.VideoResample) {
           ost.ResamplePic = NewFrame();
