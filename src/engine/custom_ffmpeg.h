@@ -310,6 +310,9 @@ class TCustomFFmpeg {
   // drain of that stream (rest of the FIFO, then the encoder's delayed packets).
   void DoAudioOut(TOutputFile& of, TOutputStream& ost, TInputStream& ist, AVFrame* decoded);
   void FlushAudio(TOutputFile& of, TOutputStream& ost);
+  // Join mode: what the ending segment's stream holds goes on in the same stream of the next one;
+  // the samples carried over (not encoded yet).
+  std::int64_t CarryAudioAcrossSplice(TOutputStream& ending, TOutputStream& next);
   void SetupAudioStream(TOutputStream& ost, TInputStream& ist);  // set-up step of an encoded audio stream
   void FreeAudioStream(TOutputStream& ost);
   // ---- audio path ---- (audio_path.cpp; the path itself is in audio_path.h)

@@ -143,11 +143,17 @@ void TCustomFFmpeg::EmulateRate(const TInputStream& ist) {
 }
 
 void TCustomFFmpeg::FlushEncoders(TInputStream& ist) {
-  if (SpliceFlush) return;  // join mode: the next segment goes on with these encoders
   const int index = int(&ist - Ist.data());
   for (auto& ost : Ost) {
     if (ost.SourceIndex != index || !ost.EncodingNeeded || ost.Flushed || !ost.EncoderOpen) continue;
     TOutputFile& of = Output(ost.FileIndex);
+    if (SpliceFlush) {
+      // Join mode: the next segment goes on with these encoders; only the pictures this segment's
+      // filter graph still holds go out now (the splice carries the sound over).
+      if (ost.Graph) FlushFilters(of, ost, ist);
+      ost.Flushed = true;
+      continue;
+    }
     if (ost.Info->Kind == AVMEDIA_TYPE_AUDIO) {
       ost.Flushed = true;
       // PCM-like encoders (one sample per frame) hold nothing back.
@@ -192,8 +198,10 @@ void TCustomFFmpeg::WritePacket(TOutputFile& of, TOutputStream& ost, AVPacket* p
 }
 
 void TCustomFFmpeg::FilterAndWrite(TOutputFile& of, TOutputStream& ost, AVPacket* pkt, size_t stage) {
-  if (stage < ost.Bsfs.size()) {
-    AVBSFContext* bsf = ost.Bsfs[stage];
+  // Join slots write into the first slot's streams, through that stream's one chain.
+  const auto& chain = JoinMode && ost.FileIndex > 0 ? Ost[size_t(ost.Index)].Bsfs : ost.Bsfs;
+  if (stage < chain.size()) {
+    AVBSFContext* bsf = chain[stage];
     TPacketPtr copy = NewPacket();
     if (ff::av_packet_ref(copy.get(), pkt) < 0) RaiseFFmpeg("av_mallocz fail");
     int ret = ff::av_bsf_send_packet(bsf, pkt);
