@@ -128,9 +128,10 @@ void TCustomFFmpeg::DispatchDecoded(TInputStream& ist, AVFrame* frame) {
 
 void TCustomFFmpeg::EmulateRate(const TInputStream& ist) {
   // The lead is the stream's position in its own input (from the input's first timestamp, so an
-  // input offset is no lead) against the run's wall time, paused time left out. It is waited out in
-  // slices, so a Stop cuts the wait short and a Pause holds it.
-  std::int64_t& origin = IFiles[size_t(ist.FileIndex)].RateEmuOrigin;
+  // input offset is no lead) against the run's wall time, paused time left out. Joined inputs are
+  // one input: a later segment's timestamps go on from the first segment's. The lead is waited out
+  // in slices, so a Stop cuts the wait short and a Pause holds it.
+  std::int64_t& origin = IFiles[JoinMode ? 0 : size_t(ist.FileIndex)].RateEmuOrigin;
   if (origin == AV_NOPTS_VALUE) origin = ist.Pts;
   for (;;) {
     if (StopRequested) return;
