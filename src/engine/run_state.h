@@ -54,7 +54,7 @@ struct TInputStream {
   int FrameCount = 0;             // decoded pictures (the input hook's frame number)
   std::int64_t WallStart = 0;     // rate emulation: av_gettime_relative when the run started
   TFramePtr Decoded;              // reusable decode target
-  TFramePtr HookPic;              // our own copy of a picture for deinterlacing and the input hooks
+  TFramePtr HookPic;              // our own copy of a picture for the input and frame hooks
   AVCodecParserContext* Parser = nullptr;  // stream copy: the packet-rewriting parser (owned)
 };
 

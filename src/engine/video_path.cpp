@@ -1,5 +1,6 @@
-// The video path: pre-processing of decoded pictures (the input hook or the frame hooks), the frame-rate decision that drops or duplicates pictures, scaling to the encoder's size
-// and format, the output hook, the preview, encoding and the per-frame statistics.
+// The video path: pre-processing of decoded pictures (the input hook or the frame hooks), the
+// frame-rate decision that drops or duplicates pictures, scaling to the encoder's size and format,
+// the output hook, the preview, encoding and the per-frame statistics.
 #include <cmath>
 
 #include "engine/custom_ffmpeg.h"
