@@ -195,10 +195,11 @@ TEST_F(RunTranscode, SubtitlesKeepTheirTimesEncodedOrCopied) {
     TOptionList Options;
     const char* Codec;
     const char* Packets;  // pts_time,duration_time of each subtitle packet
+    double Length;        // the last progress report's time, seconds
   } cases[] = {
-      {"encoded", {{"scodec", "ass"}}, "ass", "0.500000,1.000000\n2.000000,1.000000\n3.500000,0.700000"},
-      {"copied", {{"scodec", "copy"}}, "subrip", "0.500000,1.000000\n2.000000,1.000000\n3.500000,0.700000"},
-      {"encoded from 1 s", {{"scodec", "ass"}, {"ss", "1"}}, "ass", "1.000000,1.000000\n2.500000,0.700000"},
+      {"encoded", {{"scodec", "ass"}}, "ass", "0.500000,1.000000\n2.000000,1.000000\n3.500000,0.700000", 5},
+      {"copied", {{"scodec", "copy"}}, "subrip", "0.500000,1.000000\n2.000000,1.000000\n3.500000,0.700000", 5},
+      {"encoded from 1 s", {{"scodec", "ass"}, {"ss", "1"}}, "ass", "1.000000,1.000000\n2.500000,0.700000", 4},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.Name);
@@ -206,11 +207,17 @@ TEST_F(RunTranscode, SubtitlesKeepTheirTimesEncodedOrCopied) {
     TCustomFFmpeg e;
     TTerminateProbe probe;
     probe.Attach(e);
+    std::int64_t reported = 0;
+    e.OnProgress = [&](TCustomFFmpeg&, int, std::int64_t, std::int64_t time, std::int64_t, double, double, int, int) {
+      reported = time;
+    };
     TOptionList opts = c.Options;
     opts.push_back({"vcodec", "mpeg4"});
     OpenAll(e, {{{}, Path("subtitled.mkv")}}, opts, out);
     e.Start(false);
     ASSERT_FALSE(probe.Failed) << probe.Text;
+    // The sparse subtitles do not hold the reported time back at their last cue.
+    EXPECT_NEAR(double(reported) / AV_TIME_BASE, c.Length, 0.1);
     EXPECT_EQ(Probe(out, "stream=codec_name", "s:0"), c.Codec);
     EXPECT_EQ(RunCommand("ffprobe -v error -select_streams s:0 -show_entries packet=pts_time,duration_time -of csv=p=0 " +
                          Quote(out)),
