@@ -1,5 +1,7 @@
 // The transcoder's entry points into the audio path: set-up and teardown of an encoded audio
 // stream, one decoded block out and the end-of-input flush. The engine supplies the options, the shared buffers, the byte counter and packet writing.
+#include <utility>
+
 #include "engine/audio_path.h"
 #include "engine/custom_ffmpeg.h"
 
@@ -33,6 +35,15 @@ void TCustomFFmpeg::DoAudioOut(TOutputFile& of, TOutputStream& ost, TInputStream
   const TInputStream& sync = ownSync ? ist : Ist[size_t(ost.SyncIndex)];
   const double syncIpts = double(sync.Pts - StartTimeUs) / AV_TIME_BASE;
   AudioOut(env, ost, ist, decoded, syncIpts);
+}
+
+std::int64_t TCustomFFmpeg::CarryAudioAcrossSplice(TOutputStream& ending, TOutputStream& next) {
+  // The ending segment's last samples (held by its resampler, or short of a whole encoder frame)
+  // open the next segment instead of being lost at the splice.
+  TAudioEnv env = MakeAudioEnv(Output(ending.FileIndex), ending);
+  DrainAudioResampler(env, ending);
+  std::swap(ending.Fifo, next.Fifo);
+  return next.Fifo ? ff::av_audio_fifo_size(next.Fifo) : 0;
 }
 
 void TCustomFFmpeg::FlushAudio(TOutputFile& of, TOutputStream& ost) {

@@ -121,6 +121,8 @@ AVFrame* WritableAudioFrame(TOutputStream& ost, int samples);
 void EncodeAudioFrame(TAudioEnv& env, TOutputStream& ost, AVFrame* frame);
 
 // ---- end of input (audio_path_flush.cpp) ----
+// The samples the resampler's filter still holds, into the encoder (through the FIFO).
+void DrainAudioResampler(TAudioEnv& env, TOutputStream& ost);
 void AudioFlush(TAudioEnv& env, TOutputStream& ost);
 
 // ---- volume (audio_path_volume.cpp) ----

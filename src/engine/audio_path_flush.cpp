@@ -1,12 +1,28 @@
-// Audio path at the end of input: what waits in the FIFO becomes one last frame (shortened where the
-// encoder takes a short last frame, else padded with silence), then the encoder gives up whatever
-// it still holds.
+// Audio path at the end of input: the resampler gives up the samples its filter holds back, what
+// waits in the FIFO becomes one last frame (shortened where the encoder takes a short last frame,
+// else padded with silence), then the encoder gives up whatever it still holds.
 #include "engine/audio_path.h"
 #include "engine/ffmpeg_exception.h"
 
 namespace qv {
 
+void DrainAudioResampler(TAudioEnv& env, TOutputStream& ost) {
+  if (!ost.AudioResample || !ost.Swr || !env.Buffers->Buf) return;
+  AVCodecContext* enc = ost.Enc;
+  const int channels = enc->ch_layout.nb_channels;
+  const int capacity = int(env.Buffers->BufSize / unsigned(ff::av_get_bytes_per_sample(enc->sample_fmt) * channels));
+  std::vector<std::uint8_t*> out(size_t(channels), nullptr);
+  ff::av_samples_fill_arrays(out.data(), nullptr, env.Buffers->Buf, channels, capacity, enc->sample_fmt, 1);
+  for (;;) {
+    const int n = ff::swr_convert(ost.Swr, out.data(), capacity, nullptr, 0);
+    if (n < 0) RaiseFFmpeg(ErrorCodeText("Audio resampling failed", n));
+    if (n == 0) return;
+    EncodeAudioSamples(env, ost, out.data(), n);
+  }
+}
+
 void AudioFlush(TAudioEnv& env, TOutputStream& ost) {
+  DrainAudioResampler(env, ost);
   AVCodecContext* enc = ost.Enc;
   const int frameSize = enc->frame_size;
   const int caps = enc->codec ? enc->codec->capabilities : 0;

@@ -95,7 +95,7 @@ void TCustomFFmpeg::SetupCodecParameters() {
         ost.ResamplePixFmt = dec->pix_fmt;
         ost.VideoResample = enc->width != dec->width || enc->height != dec->height || enc->pix_fmt != dec->pix_fmt;
         ost.OriginalCodecId = enc->codec_id;
-        if (!Opt.VFilters.empty()) {
+        if (!Opt.VFilters.empty() || Opt.DoDeinterlace) {
           SetupVideoFilters(ost, ist);
         } else if (ost.VideoResample) {
           ost.ResamplePic = NewFrame();
@@ -129,6 +129,9 @@ void TCustomFFmpeg::SetupCodecParameters() {
         break;
       }
       case AVMEDIA_TYPE_SUBTITLE:
+        // Its position counts in the choice of the next input: without a time base it would read 0
+        // for ever and always be chosen.
+        if (enc->time_base.num <= 0 || enc->time_base.den <= 0) enc->time_base = AVRational{1, AV_TIME_BASE};
         break;
       default:
         RaiseFFmpeg("invalid codec_type of output stream");
@@ -157,6 +160,28 @@ void TCustomFFmpeg::SetupCodecParameters() {
 }
 
 void TCustomFFmpeg::OpenCodecs() {
+  // Decoders of the streams that feed an encoder, first: a subtitle decoder makes the header its
+  // encoder is opened with.
+  for (auto& ist : Ist) {
+    if (!ist.DecodingNeeded) continue;
+    const std::string kind = KindName(ist.St->codecpar->codec_type);
+    if (!ist.Dec || !ist.DecCtx)
+      RaiseFFmpegFmt("Decoder (codec id %d) not found for input stream #%d.%d (%s)", int(ist.St->codecpar->codec_id),
+                     ist.FileIndex, ist.StreamIndex, kind.c_str());
+    ist.DecCtx->pkt_timebase = ist.St->time_base;
+    int ret;
+    {
+      std::lock_guard<std::mutex> lock(RunCodecListLock());
+      ret = OpenCodec(ist.DecCtx, ist.Dec, nullptr);
+      if (ret >= 0) OpenDecoders.push_back(ist.DecCtx);
+    }
+    if (ret < 0)
+      RaiseFFmpegFmt("Error while opening decoder for input stream #%d.%d (%s)", ist.FileIndex, ist.StreamIndex,
+                     kind.c_str());
+    ist.DecoderOpen = true;
+    ist.Decoded = NewFrame();
+  }
+
   // Encoders (in join mode only the first segment's; later segments go on with them).
   for (auto& ost : Ost) {
     if (!ost.EncodingNeeded || (JoinMode && ost.FileIndex > 0)) continue;
@@ -200,27 +225,6 @@ void TCustomFFmpeg::OpenCodecs() {
   }
   for (auto& ost : Ost)
     if (JoinMode && ost.FileIndex > 0 && ost.EncodingNeeded) ost.EncoderOpen = Ost[size_t(ost.Index)].EncoderOpen;
-
-  // Decoders of the streams that feed an encoder.
-  for (auto& ist : Ist) {
-    if (!ist.DecodingNeeded) continue;
-    const std::string kind = KindName(ist.St->codecpar->codec_type);
-    if (!ist.Dec || !ist.DecCtx)
-      RaiseFFmpegFmt("Decoder (codec id %d) not found for input stream #%d.%d (%s)", int(ist.St->codecpar->codec_id),
-                     ist.FileIndex, ist.StreamIndex, kind.c_str());
-    ist.DecCtx->pkt_timebase = ist.St->time_base;
-    int ret;
-    {
-      std::lock_guard<std::mutex> lock(RunCodecListLock());
-      ret = OpenCodec(ist.DecCtx, ist.Dec, nullptr);
-      if (ret >= 0) OpenDecoders.push_back(ist.DecCtx);
-    }
-    if (ret < 0)
-      RaiseFFmpegFmt("Error while opening decoder for input stream #%d.%d (%s)", ist.FileIndex, ist.StreamIndex,
-                     kind.c_str());
-    ist.DecoderOpen = true;
-    ist.Decoded = NewFrame();
-  }
 
   // Bitstream-filter chains, from the stream's final parameters.
   for (auto& ost : Ost) {

@@ -285,7 +285,9 @@ class TCustomFFmpeg {
   int OutputPacket(TInputStream& ist, const AVPacket* pkt);   // packet_dispatch.cpp
   void DispatchDecoded(TInputStream& ist, AVFrame* frame);
   int DecodeSubtitle(TInputStream& ist, const AVPacket* pkt);  // subtitles.cpp
+  void CopyPacket(TInputStream& ist, const AVPacket* pkt);  // stream_copy.cpp: to every copying output
   void StreamCopy(TInputStream& ist, TOutputStream& ost, const AVPacket* pkt);
+  void EmulateRate(const TInputStream& ist);  // holds the stream back to its input's own pace
   void DoSubtitleOut(TOutputFile& of, TOutputStream& ost, TInputStream& ist, AVSubtitle* sub, std::int64_t pts);
   void FlushEncoders(TInputStream& ist);
   void WritePacket(TOutputFile& of, TOutputStream& ost, AVPacket* pkt);
@@ -308,6 +310,9 @@ class TCustomFFmpeg {
   // drain of that stream (rest of the FIFO, then the encoder's delayed packets).
   void DoAudioOut(TOutputFile& of, TOutputStream& ost, TInputStream& ist, AVFrame* decoded);
   void FlushAudio(TOutputFile& of, TOutputStream& ost);
+  // Join mode: what the ending segment's stream holds goes on in the same stream of the next one;
+  // the samples carried over (not encoded yet).
+  std::int64_t CarryAudioAcrossSplice(TOutputStream& ending, TOutputStream& next);
   void SetupAudioStream(TOutputStream& ost, TInputStream& ist);  // set-up step of an encoded audio stream
   void FreeAudioStream(TOutputStream& ost);
   // ---- audio path ---- (audio_path.cpp; the path itself is in audio_path.h)
@@ -315,6 +320,7 @@ class TCustomFFmpeg {
   std::shared_ptr<TAudioBuffers> AudioBuffers;  // engine-wide audio buffers, kept between runs
   // ---- end audio path ----
   void PauseGate();  // the worker waits here while paused (between packets, duplicated frames)
+  std::int64_t PausedUs = 0;  // worker only: time this run spent at the pause gate
   bool JoinSplice(int& fileIndex);
 
   std::vector<TInputStream> Ist;

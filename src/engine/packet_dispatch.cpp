@@ -14,6 +14,8 @@ namespace qv {
 namespace {
 
 constexpr AVRational kMicro{1, AV_TIME_BASE};
+// Rate emulation waits at most this long (µs) before it looks at Stop and Pause again.
+constexpr std::int64_t kRateEmuSliceUs = 10000;
 
 // One frame's duration in µs: the decoder's own figure, else the stream's frame rate.
 std::int64_t VideoFrameDuration(const TInputStream& ist, const AVFrame* f) {
@@ -31,31 +33,9 @@ int TCustomFFmpeg::OutputPacket(TInputStream& ist, const AVPacket* pkt) {
   const AVMediaType kind = ist.St->codecpar->codec_type;
   // 1. The stream's clock follows the packets' dts.
   if (pkt && pkt->dts != AV_NOPTS_VALUE) ist.NextPts = ist.Pts = ff::av_rescale_q(pkt->dts, ist.St->time_base, kMicro);
-
-  if (!ist.DecodingNeeded) {
-    if (!pkt) return 0;
-    // Stream copy: the clock moves by the packet's duration.
-    if (ist.NextPts != AV_NOPTS_VALUE) ist.Pts = ist.NextPts;
-    std::int64_t dur = 0;
-    if (pkt->duration > 0) {
-      dur = ff::av_rescale_q(pkt->duration, ist.St->time_base, kMicro);
-    } else if (kind == AVMEDIA_TYPE_AUDIO && ist.St->codecpar->sample_rate > 0) {
-      dur = std::int64_t(AV_TIME_BASE) * ist.St->codecpar->frame_size / ist.St->codecpar->sample_rate;
-    } else if (kind == AVMEDIA_TYPE_VIDEO && ist.St->avg_frame_rate.num > 0) {
-      dur = ff::av_rescale_q(1, av_inv_q(ist.St->avg_frame_rate), kMicro);
-    }
-    if (ist.NextPts != AV_NOPTS_VALUE) ist.NextPts += dur;
-    if (Opt.RateEmu) {
-      std::int64_t ahead = ist.Pts - (ff::av_gettime() - ist.WallStart);
-      if (ahead > 1000) std::this_thread::sleep_for(std::chrono::milliseconds(ahead / 1000));
-    }
-    if (StartTimeUs == 0 || ist.Pts >= StartTimeUs) {
-      const int index = int(&ist - Ist.data());
-      for (auto& ost : Ost)
-        if (ost.SourceIndex == index && !ost.EncodingNeeded) StreamCopy(ist, ost, pkt);
-    }
-    return 0;
-  }
+  // Copied outputs take the packet as it came, also when the stream is decoded for other outputs.
+  if (pkt) CopyPacket(ist, pkt);
+  if (!ist.DecodingNeeded) return 0;
 
   if (kind == AVMEDIA_TYPE_SUBTITLE) return DecodeSubtitle(ist, pkt);
 
@@ -127,10 +107,7 @@ void TCustomFFmpeg::DispatchDecoded(TInputStream& ist, AVFrame* frame) {
     if (Opt.AudioVolume != 256) ApplyAudioVolume(frame, Opt.AudioVolume);
   }
   // 5. Rate emulation.
-  if (Opt.RateEmu) {
-    std::int64_t ahead = ist.Pts - (ff::av_gettime() - ist.WallStart);
-    if (ahead > 1000) std::this_thread::sleep_for(std::chrono::milliseconds(ahead / 1000));
-  }
+  if (Opt.RateEmu) EmulateRate(ist);
   // 6. To every output stream this one feeds.
   if (StartTimeUs != 0 && ist.Pts < StartTimeUs) return;
   const int index = int(&ist - Ist.data());
@@ -149,12 +126,35 @@ void TCustomFFmpeg::DispatchDecoded(TInputStream& ist, AVFrame* frame) {
   }
 }
 
+void TCustomFFmpeg::EmulateRate(const TInputStream& ist) {
+  // The lead is the stream's position in its own input (from the input's first timestamp, so an
+  // input offset is no lead) against the run's wall time, paused time left out. Joined inputs are
+  // one input: a later segment's timestamps go on from the first segment's. The lead is waited out
+  // in slices, so a Stop cuts the wait short and a Pause holds it.
+  std::int64_t& origin = IFiles[JoinMode ? 0 : size_t(ist.FileIndex)].RateEmuOrigin;
+  if (origin == AV_NOPTS_VALUE) origin = ist.Pts;
+  for (;;) {
+    if (StopRequested) return;
+    const std::int64_t played = ff::av_gettime_relative() - ist.WallStart - PausedUs;
+    const std::int64_t lead = ist.Pts - origin - played;
+    if (lead <= 1000) return;
+    std::this_thread::sleep_for(std::chrono::microseconds(std::min(lead, kRateEmuSliceUs)));
+    PauseGate();
+  }
+}
+
 void TCustomFFmpeg::FlushEncoders(TInputStream& ist) {
-  if (SpliceFlush) return;  // join mode: the next segment goes on with these encoders
   const int index = int(&ist - Ist.data());
   for (auto& ost : Ost) {
     if (ost.SourceIndex != index || !ost.EncodingNeeded || ost.Flushed || !ost.EncoderOpen) continue;
     TOutputFile& of = Output(ost.FileIndex);
+    if (SpliceFlush) {
+      // Join mode: the next segment goes on with these encoders; only the pictures this segment's
+      // filter graph still holds go out now (the splice carries the sound over).
+      if (ost.Graph) FlushFilters(of, ost, ist);
+      ost.Flushed = true;
+      continue;
+    }
     if (ost.Info->Kind == AVMEDIA_TYPE_AUDIO) {
       ost.Flushed = true;
       // PCM-like encoders (one sample per frame) hold nothing back.
@@ -199,8 +199,10 @@ void TCustomFFmpeg::WritePacket(TOutputFile& of, TOutputStream& ost, AVPacket* p
 }
 
 void TCustomFFmpeg::FilterAndWrite(TOutputFile& of, TOutputStream& ost, AVPacket* pkt, size_t stage) {
-  if (stage < ost.Bsfs.size()) {
-    AVBSFContext* bsf = ost.Bsfs[stage];
+  // Join slots write into the first slot's streams, through that stream's one chain.
+  const auto& chain = JoinMode && ost.FileIndex > 0 ? Ost[size_t(ost.Index)].Bsfs : ost.Bsfs;
+  if (stage < chain.size()) {
+    AVBSFContext* bsf = chain[stage];
     TPacketPtr copy = NewPacket();
     if (ff::av_packet_ref(copy.get(), pkt) < 0) RaiseFFmpeg("av_mallocz fail");
     int ret = ff::av_bsf_send_packet(bsf, pkt);

@@ -22,7 +22,7 @@ void TCustomFFmpeg::ReportProgress(bool last) {
   bool firstVideo = true;
   int frameNumber = 0, fps = 0;
   double quality = -1;
-  double ti = 1e10;
+  double ti = 1e10, tiSparse = 1e10;
   for (const auto& ost : Ost) {
     if (JoinMode && ost.FileIndex != CurrentInput) continue;
     const AVRational tb = ost.EncodingNeeded ? ost.Enc->time_base : ost.St->time_base;
@@ -58,10 +58,13 @@ void TCustomFFmpeg::ReportProgress(bool last) {
         firstVideo = false;
       }
     }
+    // Subtitles are sparse: their last cue says little about how far the output has got.
+    double& least = ost.Info->Kind == AVMEDIA_TYPE_SUBTITLE ? tiSparse : ti;
     double t = ost.EncodingNeeded ? double(ost.SyncOpts) * av_q2d(tb) : ost.MuxTime;
-    if (t > 0 && t < ti) ti = t;
+    if (t > 0 && t < least) least = t;
   }
   if (firstVideo && Ost.empty()) return;
+  if (ti == 1e10) ti = tiSparse;
   if (ti == 1e10 || ti < 0.01) ti = 0.01;
   const double bitrate = double(totalSize) * 8 / ti / 1000.0;
 

@@ -245,7 +245,11 @@ void TCustomFFmpeg::Resume() {
 bool TCustomFFmpeg::Paused() const { return Worker && Running && Worker->Suspended(); }
 
 void TCustomFFmpeg::PauseGate() {
-  if (Worker && Worker->Id() == std::this_thread::get_id()) Worker->Gate();
+  if (!Worker || Worker->Id() != std::this_thread::get_id()) return;
+  // Paused time is no playing time for rate emulation.
+  const std::int64_t before = ff::av_gettime_relative();
+  Worker->Gate();
+  PausedUs += ff::av_gettime_relative() - before;
 }
 
 void TCustomFFmpeg::ShutdownRun() {

@@ -52,9 +52,9 @@ struct TInputStream {
   bool Finished = false;          // join mode: flushed at the end of its segment
   bool ShowedMultiPacketWarning = false;
   int FrameCount = 0;             // decoded pictures (the input hook's frame number)
-  std::int64_t WallStart = 0;     // rate emulation: av_gettime when the run started
+  std::int64_t WallStart = 0;     // rate emulation: av_gettime_relative when the run started
   TFramePtr Decoded;              // reusable decode target
-  TFramePtr HookPic;              // our own copy of a picture for deinterlacing and the input hooks
+  TFramePtr HookPic;              // our own copy of a picture for the input and frame hooks
   AVCodecParserContext* Parser = nullptr;  // stream copy: the packet-rewriting parser (owned)
 };
 
@@ -113,6 +113,7 @@ struct TInputFileState {
   int NbStreams = 0;
   bool Eof = false;
   bool NoPacket = false;  // answered "try again" in this round
+  std::int64_t RateEmuOrigin = AV_NOPTS_VALUE;  // rate emulation: the first timestamp dispatched (µs)
 };
 
 // One loaded frame-hook library instance ("Configure"/"Process"/"Release" of a shared object).

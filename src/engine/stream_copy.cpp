@@ -1,13 +1,46 @@
 // Stream copy: packets of a copied stream go to the output with their timestamps moved into the
-// output stream's time base; a stream starts with a key frame unless asked otherwise.
+// output stream's time base; a stream starts with a key frame unless asked otherwise. A stream may
+// be copied to some outputs and decoded for others: each copy gets every packet.
 #include "engine/custom_ffmpeg.h"
 
 namespace qv {
 
+namespace {
+
+constexpr AVRational kMicro{1, AV_TIME_BASE};
+
+// A copied packet's duration in µs: its own, else one audio frame or one video frame.
+std::int64_t CopiedDuration(const AVStream* st, const AVPacket* pkt) {
+  const AVCodecParameters* par = st->codecpar;
+  if (pkt->duration > 0) return ff::av_rescale_q(pkt->duration, st->time_base, kMicro);
+  if (par->codec_type == AVMEDIA_TYPE_AUDIO && par->sample_rate > 0)
+    return std::int64_t(AV_TIME_BASE) * par->frame_size / par->sample_rate;
+  if (par->codec_type == AVMEDIA_TYPE_VIDEO && st->avg_frame_rate.num > 0)
+    return ff::av_rescale_q(1, av_inv_q(st->avg_frame_rate), kMicro);
+  return 0;
+}
+
+}  // namespace
+
+void TCustomFFmpeg::CopyPacket(TInputStream& ist, const AVPacket* pkt) {
+  // A stream that is only copied keeps its clock by the packets' durations; a decoded one by its
+  // decoder, after this.
+  if (!ist.DecodingNeeded) {
+    if (ist.NextPts != AV_NOPTS_VALUE) {
+      ist.Pts = ist.NextPts;
+      ist.NextPts += CopiedDuration(ist.St, pkt);
+    }
+    if (Opt.RateEmu) EmulateRate(ist);
+  }
+  if (StartTimeUs != 0 && ist.Pts < StartTimeUs) return;
+  const int index = int(&ist - Ist.data());
+  for (auto& ost : Ost)
+    if (ost.SourceIndex == index && !ost.EncodingNeeded) StreamCopy(ist, ost, pkt);
+}
+
 void TCustomFFmpeg::StreamCopy(TInputStream& ist, TOutputStream& ost, const AVPacket* pkt) {
   if (JoinMode && ost.FileIndex != ist.FileIndex) return;
   if (!(pkt->flags & AV_PKT_FLAG_KEY) && ost.FrameNumber == 0 && !Opt.CopyInitialNonKeyframes) return;
-  constexpr AVRational kMicro{1, AV_TIME_BASE};
   const AVRational itb = ist.St->time_base;
   const AVRational otb = ost.St->time_base;
   const std::int64_t startInOut = ff::av_rescale_q(StartTimeUs, kMicro, otb);

@@ -22,6 +22,7 @@ void TCustomFFmpeg::SetupRun() {
   InputHookActive = bool(OnVideoInputHook);
   OutputHookActive = bool(OnVideoOutputHook);
   LastPreviewTime = 0;
+  PausedUs = 0;
   StartTimeUs = Opt.StartTime;
   RecordingTimeUs = Opt.RecordingTime;
   if (RecordingTimeUs != kNoLimitTime && !JoinMode) TotalDuration = RecordingTimeUs;
@@ -42,7 +43,7 @@ void TCustomFFmpeg::SetupRun() {
       const AVCodec* byName = size_t(s) < in.Decoders.size() ? in.Decoders[size_t(s)] : nullptr;
       ist.Dec = byName ? byName : ff::avcodec_find_decoder(ist.St->codecpar->codec_id);
       ist.DecCtx = size_t(s) < in.DecoderContexts.size() ? in.DecoderContexts[size_t(s)].get() : nullptr;
-      if (Opt.RateEmu) ist.WallStart = ff::av_gettime();
+      if (Opt.RateEmu) ist.WallStart = ff::av_gettime_relative();
       Ist.push_back(std::move(ist));
     }
   }

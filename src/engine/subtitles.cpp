@@ -1,5 +1,8 @@
 // Subtitles: decoded from their packets and encoded again into a buffer of 1 MiB; DVB subtitles go
-// out twice (show, then clear).
+// out twice (show, then clear). The encoder's position (its last start, in its time base) takes part
+// in the choice of the next input like any other output's.
+#include <algorithm>
+
 #include "engine/custom_ffmpeg.h"
 
 namespace qv {
@@ -7,6 +10,7 @@ namespace qv {
 namespace {
 constexpr int kSubtitleOutSize = 1024 * 1024;
 constexpr AVRational kMicro{1, AV_TIME_BASE};
+constexpr AVRational kMilli{1, 1000};
 }  // namespace
 
 int TCustomFFmpeg::DecodeSubtitle(TInputStream& ist, const AVPacket* pkt) {
@@ -46,10 +50,14 @@ void TCustomFFmpeg::DoSubtitleOut(TOutputFile& of, TOutputStream& ost, TInputStr
     SubtitleOut = static_cast<std::uint8_t*>(ff::av_malloc(kSubtitleOutSize));
     if (!SubtitleOut) RaiseFFmpeg("av_malloc failed");
   }
+  // Encoders take a subtitle that starts at its pts: a display delay is folded into the pts.
+  const std::int64_t start = pts - StartTimeUs + std::int64_t(sub->start_display_time) * 1000;
+  sub->end_display_time -= std::min(sub->end_display_time, sub->start_display_time);
+  sub->start_display_time = 0;
   const bool dvb = ost.Enc->codec_id == AV_CODEC_ID_DVB_SUBTITLE;
   const unsigned rects = sub->num_rects;
   for (int i = 0; i < (dvb ? 2 : 1); ++i) {
-    sub->pts = pts - StartTimeUs;
+    sub->pts = start;
     if (i == 1) sub->num_rects = 0;  // the clearing packet
     int size = ff::avcodec_encode_subtitle(ost.Enc, SubtitleOut, kSubtitleOutSize, sub);
     sub->num_rects = rects;
@@ -57,14 +65,17 @@ void TCustomFFmpeg::DoSubtitleOut(TOutputFile& of, TOutputStream& ost, TInputStr
     TPacketPtr pkt = NewPacket();
     if (ff::av_new_packet(pkt.get(), size) < 0) RaiseFFmpeg("av_malloc failed");
     std::memcpy(pkt->data, SubtitleOut, size_t(size));
-    pkt->pts = ff::av_rescale_q(pts - StartTimeUs, kMicro, ost.St->time_base);
+    pkt->pts = ff::av_rescale_q(start, kMicro, ost.St->time_base);
     if (dvb) {
-      std::uint32_t shown = i == 0 ? sub->start_display_time : sub->end_display_time;
-      pkt->pts += ff::av_rescale_q(std::int64_t(90) * shown, AVRational{1, 90000}, ost.St->time_base);
+      // Shown at the start, cleared at the end; each packet lasts no time of its own.
+      if (i == 1) pkt->pts += ff::av_rescale_q(sub->end_display_time, kMilli, ost.St->time_base);
+    } else {
+      pkt->duration = ff::av_rescale_q(sub->end_display_time, kMilli, ost.St->time_base);
     }
     pkt->dts = pkt->pts;
     WritePacket(of, ost, pkt.get());
   }
+  ost.SyncOpts = ff::av_rescale_q(start, kMicro, ost.Enc->time_base);
   ++ost.FrameNumber;
 }
 

@@ -143,6 +143,8 @@ void TCustomFFmpeg::Transcode() {
     if (ret == AVERROR(EAGAIN)) {
       IFiles[size_t(fileIndex)].NoPacket = true;
       ++noPacketCount;
+      // Join mode reads one input only: waiting for it must not spin.
+      if (JoinMode) std::this_thread::sleep_for(std::chrono::milliseconds(10));
       continue;
     }
     if (ret < 0) {
@@ -274,13 +276,15 @@ bool TCustomFFmpeg::JoinSplice(int& fileIndex) {
   double endTime = 0;
   for (auto& ost : Ost) {
     if (ost.FileIndex != k) continue;
+    std::int64_t carried = 0;  // samples that end this segment but go out with the next
     for (auto& next : Ost)
       if (next.FileIndex == k + 1 && next.Index == ost.Index) {
+        if (ost.EncodingNeeded && ost.Info->Kind == AVMEDIA_TYPE_AUDIO) carried = CarryAudioAcrossSplice(ost, next);
         next.SyncOpts = ost.SyncOpts;
         next.FrameNumber = ost.FrameNumber;
         next.MuxTime = ost.MuxTime;
       }
-    double t = ost.EncodingNeeded ? double(ost.SyncOpts) * av_q2d(ost.Enc->time_base) : ost.MuxTime;
+    double t = ost.EncodingNeeded ? double(ost.SyncOpts + carried) * av_q2d(ost.Enc->time_base) : ost.MuxTime;
     endTime = std::max(endTime, t);
   }
   Input(k + 1).InputTsOffset += std::int64_t(endTime * AV_TIME_BASE);

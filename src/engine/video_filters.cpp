@@ -1,6 +1,6 @@
 // The video filter graph of an output stream: buffer source "src" fed with decoded pictures (pts in
-// µs), an optional scale to the encoder's size, the user's filter chain, and a buffer sink "out" that
-// hands out pictures in the encoder's pixel format.
+// µs), the deinterlacer when asked for, an optional scale to the encoder's size, the user's filter
+// chain, and a buffer sink "out" that hands out pictures in the encoder's pixel format.
 #include "engine/custom_ffmpeg.h"
 #include "media/ff_utils.h"
 
@@ -48,8 +48,19 @@ void TCustomFFmpeg::SetupVideoFilters(TOutputStream& ost, TInputStream& ist) {
   ret = ff::avfilter_init_str(ost.FilterSink, nullptr);
   if (ret < 0) fail(ret);
 
-  // Scale to the encoder's size first when it differs.
   AVFilterContext* last = ost.FilterSrc;
+  // Deinterlacing comes first, on the picture as decoded: every picture out, both fields blended by
+  // motion. The graph converts any pixel format the filter does not take.
+  if (Opt.DoDeinterlace) {
+    AVFilterContext* deint = nullptr;
+    ret = ff::avfilter_graph_create_filter(&deint, ff::avfilter_get_by_name("bwdif"), "deinterlace",
+                                           "mode=send_frame:parity=auto:deint=all", nullptr, ost.Graph);
+    if (ret < 0) fail(ret);
+    ret = ff::avfilter_link(last, 0, deint, 0);
+    if (ret < 0) fail(ret);
+    last = deint;
+  }
+  // Scale to the encoder's size first when it differs.
   if (enc->width != dec->width || enc->height != dec->height) {
     AVFilterContext* scale = nullptr;
     std::string sargs = Format("%d:%d:flags=%d", enc->width, enc->height, int(flags));

@@ -1,6 +1,6 @@
-// The video path: pre-processing of decoded pictures (deinterlacing, the input hook or the frame
-// hooks), the frame-rate decision that drops or duplicates pictures, scaling to the encoder's size
-// and format, the output hook, the preview, encoding and the per-frame statistics.
+// The video path: pre-processing of decoded pictures (the input hook or the frame hooks), the
+// frame-rate decision that drops or duplicates pictures, scaling to the encoder's size and format,
+// the output hook, the preview, encoding and the per-frame statistics.
 #include <cmath>
 
 #include "engine/custom_ffmpeg.h"
@@ -11,36 +11,6 @@ namespace qv {
 namespace {
 
 constexpr AVRational kMicro{1, AV_TIME_BASE};
-
-// Blends each odd line with its neighbours ([-1 4 2 4 -1] / 8 around it) in 8-bit planar pictures,
-// the way the old picture deinterlacer did. False for layouts it does not handle.
-bool Deinterlace(AVFrame* dst, const AVFrame* src) {
-  const AVPixFmtDescriptor* d = ff::av_pix_fmt_desc_get(AVPixelFormat(src->format));
-  if (!d || !(d->flags & AV_PIX_FMT_FLAG_PLANAR) || d->comp[0].depth != 8 || (d->flags & AV_PIX_FMT_FLAG_RGB))
-    return false;
-  if (src->height < 3) return false;
-  for (int p = 0; p < d->nb_components && p < 3; ++p) {
-    const int w = p ? AV_CEIL_RSHIFT(src->width, d->log2_chroma_w) : src->width;
-    const int h = p ? AV_CEIL_RSHIFT(src->height, d->log2_chroma_h) : src->height;
-    for (int y = 0; y < h; ++y) {
-      const std::uint8_t* s = src->data[p] + std::ptrdiff_t(y) * src->linesize[p];
-      std::uint8_t* o = dst->data[p] + std::ptrdiff_t(y) * dst->linesize[p];
-      if (!(y & 1) || y + 2 >= h || y < 2) {
-        std::memcpy(o, s, size_t(w));
-        continue;
-      }
-      const std::uint8_t* a2 = s - 2 * src->linesize[p];
-      const std::uint8_t* a1 = s - src->linesize[p];
-      const std::uint8_t* b1 = s + src->linesize[p];
-      const std::uint8_t* b2 = s + 2 * src->linesize[p];
-      for (int x = 0; x < w; ++x) {
-        int v = (-a2[x] + 4 * a1[x] + 2 * s[x] + 4 * b1[x] - b2[x] + 4) >> 3;
-        o[x] = std::uint8_t(std::clamp(v, 0, 255));
-      }
-    }
-  }
-  return true;
-}
 
 // Makes `f` a writable picture of the given layout (reusing its buffer when it is ours alone).
 bool PrepareOwnPicture(AVFrame* f, int width, int height, int format) {
@@ -57,19 +27,12 @@ bool PrepareOwnPicture(AVFrame* f, int width, int height, int format) {
 
 void TCustomFFmpeg::PreProcessVideo(TInputStream& ist, AVFrame*& picture) {
   ++ist.FrameCount;
-  if (!Opt.DoDeinterlace && !InputHookActive && FrameHooks.empty()) return;
+  // Deinterlacing happens in the stream's filter graph; the hooks paint on a copy of their own.
+  if (!InputHookActive && FrameHooks.empty()) return;
   if (!ist.HookPic) ist.HookPic = NewFrame();
   AVFrame* own = ist.HookPic.get();
-  if (!PrepareOwnPicture(own, picture->width, picture->height, picture->format)) {
-    Log(llError, "hook buf malloc error.");
-    return;
-  }
-  if (Opt.DoDeinterlace) {
-    if (!Deinterlace(own, picture)) {
-      Log(llError, "Deinterlacing failed.");
-      return;
-    }
-  } else if (ff::av_frame_copy(own, picture) < 0) {
+  if (!PrepareOwnPicture(own, picture->width, picture->height, picture->format) ||
+      ff::av_frame_copy(own, picture) < 0) {
     Log(llError, "hook buf malloc error.");
     return;
   }

@@ -6,6 +6,7 @@
 #include <fstream>
 #include <iterator>
 #include <numeric>
+#include <tuple>
 
 #include "engine/run_test_support.h"
 #include "support/media_env.h"
@@ -28,6 +29,11 @@ class AudioTranscode : public ::testing::Test {
     MakeClip(*Dir / "av.mkv", video + tone + "-ac 2 -c:v ffv1 -c:a pcm_s16le");
     MakeClip(*Dir / "v.mkv", video + "-c:v ffv1");
     MakeClip(*Dir / "a.wav", tone + "-ac 2 -c:a pcm_s16le");
+    // Clips to join, each ending 900 samples (at 44100 Hz) into an adpcm_ms frame of 1012.
+    for (const auto& [name, rate, samples] : {std::tuple{"join1.wav", 22050, 29292}, std::tuple{"join2.wav", 44100, 31260},
+                                              std::tuple{"join3.wav", 22050, 24255}})
+      MakeClip(*Dir / name, "-f lavfi -i sine=frequency=440:sample_rate=" + std::to_string(rate) +
+                                " -af atrim=end_sample=" + std::to_string(samples) + " -ac 2 -c:a pcm_s16le");
     // Left channel 20000, right channel -3, as exact 16-bit values.
     MakeClip(*Dir / "levels.wav",
              "-f lavfi -i 'aevalsrc=exprs=20000/32768|-3/32768:sample_rate=44100:duration=0.5' -c:a pcm_s16le");
@@ -180,6 +186,25 @@ TEST_F(AudioTranscode, AudioStartingHalfASecondLateGetsSilenceInFront) {
   EXPECT_NEAR(ToneFrequency(left, 23000, left.size() - 2024, 44100), kTone, kTone * 0.002);
   std::printf("late audio: tone from sample %zu (%.4f s), %.4f s in all\n", firstLoud, firstLoud / 44100.0,
               left.size() / 44100.0);
+}
+
+TEST_F(AudioTranscode, JoinedClipsKeepEverySampleAcrossTheSplices) {
+  const std::string out = Path("joined.avi");
+  TCustomFFmpeg e;
+  TTerminateProbe probe;
+  probe.Attach(e);
+  for (const char* name : {"join1.wav", "join2.wav", "join3.wav"}) ASSERT_TRUE(e.OpenInput(Path(name))) << e.LastError();
+  SetOptions(e, {{"acodec", "adpcm_ms"}, {"ar", "44100"}, {"ac", "2"}});
+  ASSERT_GE(e.OpenOutput(out, true), 0) << e.LastError();
+  e.PrepareJoin();
+  e.Start(false, tpNormal);
+  ASSERT_FALSE(probe.Failed) << probe.Text;
+  const std::int64_t parts = 2 * 29292 + 31260 + 2 * 24255;  // at 44100 Hz
+  const std::int64_t joined = std::int64_t(DecodedAudio(out, Path("joined.raw")).size() / 2);
+  std::printf("joined: %lld samples, parts %lld\n", static_cast<long long>(joined), static_cast<long long>(parts));
+  // The last frame is padded up to a whole one.
+  EXPECT_GE(joined, parts);
+  EXPECT_LT(joined, parts + 1012);
 }
 
 TEST_F(AudioTranscode, VolumeScalesDecodedSamples) {

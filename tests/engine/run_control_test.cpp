@@ -119,6 +119,28 @@ TEST_F(RunControl, StopOnTheMainThreadKeepsMarshalledEventsMoving) {
   EXPECT_EQ(onMain, 1);
 }
 
+TEST_F(RunControl, RateEmulationPacesFromTheInputsOwnStartAndStopsPromptly) {
+  const std::string out = Path("paced.avi");
+  TCustomFFmpeg e;
+  // An input offset is no lead to wait for: the picture is paced from where the input begins.
+  OpenAll(e, {{{{"re", "1"}, {"itsoffset", "5"}}, Path("long.mkv")}}, {{"vcodec", "msmpeg4v2"}}, out);
+  TConvertThread* worker = e.Start(true);
+  ASSERT_NE(worker, nullptr);
+  worker->Resume();
+  std::this_thread::sleep_for(500ms);
+  const auto before = std::chrono::steady_clock::now();
+  e.Stop(true);
+  const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - before);
+  std::printf("Stop(true) of a paced run returned after %lld ms\n", static_cast<long long>(took.count()));
+  EXPECT_LT(took, 1000ms);
+  EXPECT_FALSE(e.Failed) << e.FailText;
+  // About half a second of a 25 fps picture, not the whole 20 s and not nothing (the offset's five
+  // seconds are filled with copies of the first picture).
+  const int frames = FrameCount(out) - e.NbFramesDup;
+  EXPECT_GT(frames, 5);
+  EXPECT_LT(frames, 40);
+}
+
 TEST_F(RunControl, TerminateOfANeverStartedEngineFiresOnce) {
   TCustomFFmpeg e;
   TTerminateProbe probe;

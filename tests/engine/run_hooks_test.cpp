@@ -49,6 +49,11 @@ class RunHooks : public ::testing::Test {
   static void SetUpTestSuite() {
     Dir = new TTempDir;
     MakeClip(*Dir / "src.mkv", "-f lavfi -i testsrc=duration=1:size=320x240:rate=25 -pix_fmt yuv420p -c:v ffv1");
+    // Fields of a moving picture woven into frames: every frame combs.
+    for (const char* format : {"bgr0", "yuv420p"})
+      MakeClip(*Dir / (std::string("interlaced_") + format + ".mkv"),
+               std::string("-f lavfi -i testsrc=duration=1:size=160x120:rate=50 -vf scroll=h=0.02,interlace,format=") +
+                   format + " -c:v ffv1");
     std::ofstream(*Dir / "hook.c") << kHookSource;
     std::filesystem::create_directories(*Dir / "my hooks");
     std::ofstream(*Dir / "nohook.c") << "int Configure(void) { return 0; }\n";
@@ -153,6 +158,42 @@ TEST_F(RunHooks, InputHookSeesEveryDecodedPictureInOrder) {
   for (size_t i = 0; i < numbers.size(); ++i) {
     EXPECT_EQ(numbers[i], int(i) + 1);
     EXPECT_EQ(times[i], std::int64_t(i) * 40000);
+  }
+}
+
+// Whether ffmpeg's field detector takes most pictures of a file for interlaced ones.
+bool LooksInterlaced(const std::string& path) {
+  const std::string out = RunCommand("ffmpeg -nostdin -hide_banner -i " + Quote(path) +
+                                     " -vf idet -f null - 2>&1 | grep 'Multi frame'");
+  int tff = 0, bff = 0, progressive = 0;
+  const size_t at = out.find("TFF:");
+  EXPECT_NE(at, std::string::npos) << out;
+  if (at == std::string::npos) return false;
+  std::sscanf(out.c_str() + at, "TFF: %d BFF: %d Progressive: %d", &tff, &bff, &progressive);
+  return tff + bff > progressive;
+}
+
+TEST_F(RunHooks, DeinterlacingTakesAnyPixelFormatAndTheHookSeesEveryPicture) {
+  for (const char* format : {"bgr0", "yuv420p"}) {
+    SCOPED_TRACE(format);
+    const std::string in = Path(std::string("interlaced_") + format + ".mkv");
+    const std::string out = Path("deinterlaced.avi");
+    ASSERT_TRUE(LooksInterlaced(in));
+    TCustomFFmpeg e;
+    TTerminateProbe probe;
+    probe.Attach(e);
+    int calls = 0;
+    e.OnVideoInputHook = [&](TCustomFFmpeg&, TBitmap&, bool*, bool* changed, std::int64_t, int) {
+      ++calls;
+      *changed = false;
+    };
+    e.SetOption("deinterlace", "1");
+    OpenAll(e, {{{}, in}}, {{"vcodec", "msmpeg4v2"}, {"b", "2000k"}}, out);
+    e.Start(false);
+    ASSERT_FALSE(probe.Failed) << probe.Text;
+    EXPECT_EQ(calls, 25);
+    EXPECT_EQ(FrameCount(out), 25);
+    EXPECT_FALSE(LooksInterlaced(out));
   }
 }
 

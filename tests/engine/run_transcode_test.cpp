@@ -34,6 +34,13 @@ class RunTranscode : public ::testing::Test {
     }
     MakeClip(*Dir / "chapters.mkv", "-f lavfi -i testsrc=duration=5:size=160x120:rate=25 -i " + Quote(*Dir / "chapters.txt") +
                                         " -map_metadata 1 -map_chapters 1 -c:v ffv1");
+    std::FILE* srt = std::fopen((*Dir / "cues.srt").c_str(), "w");
+    std::fputs("1\n00:00:00,500 --> 00:00:01,500\none\n\n2\n00:00:02,000 --> 00:00:03,000\ntwo\n\n"
+               "3\n00:00:03,500 --> 00:00:04,200\nthree\n",
+               srt);
+    std::fclose(srt);
+    MakeClip(*Dir / "subtitled.mkv", "-f lavfi -i testsrc=duration=5:size=160x120:rate=25 -i " +
+                                         Quote(*Dir / "cues.srt") + " -c:v ffv1 -c:s srt");
     MakeClip(*Dir / "two.mkv", "-f lavfi -i testsrc=duration=2:size=320x240:rate=25 -c:v ffv1");
     MakeClip(*Dir / "three.mkv", "-f lavfi -i testsrc2=duration=3:size=320x240:rate=25 -c:v ffv1");
   }
@@ -160,6 +167,61 @@ TEST_F(RunTranscode, StreamCopyStartsAtAKeyFrameUnlessCopyinkf) {
     // Key frames every 25 frames: the copy from 0.5 s starts at frame 25 (1.0 s) or at once.
     EXPECT_EQ(packets.front().second, !copyinkf);
     EXPECT_NEAR(int(packets.size()), copyinkf ? 63 : 50, 1);
+  }
+}
+
+TEST_F(RunTranscode, AStreamCopiedAndReencodedAtOnceReachesBothOutputs) {
+  const std::string copy = Path("both_copy.avi");
+  const std::string encoded = Path("both_encoded.avi");
+  TCustomFFmpeg e;
+  TTerminateProbe probe;
+  probe.Attach(e);
+  ASSERT_TRUE(e.OpenInput(Path("gop.avi"))) << e.LastError();
+  e.SetOption("vcodec", "copy");
+  ASSERT_GE(e.OpenOutput(copy), 0) << e.LastError();
+  e.SetOption("vcodec", "msmpeg4v2");
+  ASSERT_GE(e.OpenOutput(encoded), 0) << e.LastError();
+  e.Start(false);
+  ASSERT_FALSE(probe.Failed) << probe.Text;
+  const std::string count = "stream=nb_read_packets";
+  EXPECT_EQ(Probe(copy, count, "v:0 -count_packets"), "75");
+  EXPECT_EQ(Probe(encoded, count, "v:0 -count_packets"), "75");
+  EXPECT_EQ(Probe(copy, "stream=codec_name", "v:0"), "mpeg4");
+}
+
+TEST_F(RunTranscode, SubtitlesKeepTheirTimesEncodedOrCopied) {
+  struct TCase {
+    const char* Name;
+    TOptionList Options;
+    const char* Codec;
+    const char* Packets;  // pts_time,duration_time of each subtitle packet
+    double Length;        // the last progress report's time, seconds
+  } cases[] = {
+      {"encoded", {{"scodec", "ass"}}, "ass", "0.500000,1.000000\n2.000000,1.000000\n3.500000,0.700000", 5},
+      {"copied", {{"scodec", "copy"}}, "subrip", "0.500000,1.000000\n2.000000,1.000000\n3.500000,0.700000", 5},
+      {"encoded from 1 s", {{"scodec", "ass"}, {"ss", "1"}}, "ass", "1.000000,1.000000\n2.500000,0.700000", 4},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    const std::string out = Path("subtitles.mkv");
+    TCustomFFmpeg e;
+    TTerminateProbe probe;
+    probe.Attach(e);
+    std::int64_t reported = 0;
+    e.OnProgress = [&](TCustomFFmpeg&, int, std::int64_t, std::int64_t time, std::int64_t, double, double, int, int) {
+      reported = time;
+    };
+    TOptionList opts = c.Options;
+    opts.push_back({"vcodec", "mpeg4"});
+    OpenAll(e, {{{}, Path("subtitled.mkv")}}, opts, out);
+    e.Start(false);
+    ASSERT_FALSE(probe.Failed) << probe.Text;
+    // The sparse subtitles do not hold the reported time back at their last cue.
+    EXPECT_NEAR(double(reported) / AV_TIME_BASE, c.Length, 0.1);
+    EXPECT_EQ(Probe(out, "stream=codec_name", "s:0"), c.Codec);
+    EXPECT_EQ(RunCommand("ffprobe -v error -select_streams s:0 -show_entries packet=pts_time,duration_time -of csv=p=0 " +
+                         Quote(out)),
+              c.Packets);
   }
 }
 
