@@ -22,6 +22,8 @@ packages=(
   # the desktop test rig
   xvfb openbox trayer pulseaudio pulseaudio-utils libasound2-plugins alsa-utils sox xdotool
   imagemagick x11-utils x11-xserver-utils
+  # the two-monitor desktop of the rig (Xorg with the dummy driver); RandR and Xinerama headers
+  xserver-xorg-core xserver-xorg-video-dummy libxrandr-dev libxinerama-dev
 )
 
 missing() {
