@@ -13,8 +13,8 @@
 # --monitors 2 gives a 3840x1080 desktop of two 1920x1080 monitors side by side, as RandR 1.5
 # monitors ("LEFT", the primary, at 0,0 and "RIGHT" at 1920,0) and as Xinerama heads. Xvfb cannot
 # (it ignores `xrandr --setmonitor` and puts every Xinerama head at 0,0), so that desktop is Xorg
-# with the dummy video driver, which needs root. --scale N runs the toolkit at scale factor N
-# (QT_SCALE_FACTOR, and Xft.dpi at N x 96 for other programs).
+# with the dummy video driver, which needs root. --scale N sets Xft.dpi to N x 96, which Qt (and
+# other toolkits) take as a scale factor of N.
 #
 # COMMAND sees DISPLAY, HOME, XDG_RUNTIME_DIR, XDG_CONFIG_HOME, PULSE_SERVER, QV_RIG=1,
 # QV_RIG_DEPTH, QV_RIG_MONITORS and QV_RIG_DIR; the rig exits with COMMAND's exit code (125 if the rig itself could
@@ -205,7 +205,8 @@ if [ "$monitors" = 2 ]; then
   split_into_monitors >"$rig/log/xrandr.log" 2>&1 || fail "RandR did not take the two monitors"
 fi
 if [ -n "$scale" ]; then
-  export QT_SCALE_FACTOR=$scale
+  # As a desktop's settings scale it: Qt takes its factor from Xft.dpi (QT_SCALE_FACTOR would
+  # multiply it again).
   echo "Xft.dpi: $((scale * 96))" | xrdb -merge - 2>"$rig/log/xrdb.log" || fail "cannot set Xft.dpi"
 fi
 

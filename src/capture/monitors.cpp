@@ -62,12 +62,6 @@ const TMonitor* MonitorAt(const TDesktop& desktop, int x, int y) {
   return nullptr;
 }
 
-const TMonitor* PrimaryMonitor(const TDesktop& desktop) {
-  for (const TMonitor& m : desktop.Monitors)
-    if (m.Primary) return &m;
-  return desktop.Monitors.empty() ? nullptr : &desktop.Monitors.front();
-}
-
 const TMonitor* MonitorNamed(const TDesktop& desktop, const std::string& choice) {
   for (const TMonitor& m : desktop.Monitors)
     if (m.Name == choice) return &m;
@@ -86,6 +80,12 @@ std::string MonitorList(const TDesktop& desktop) {
 }
 
 }  // namespace
+
+const TMonitor* PrimaryMonitor(const TDesktop& desktop) {
+  for (const TMonitor& m : desktop.Monitors)
+    if (m.Primary) return &m;
+  return desktop.Monitors.empty() ? nullptr : &desktop.Monitors.front();
+}
 
 TDesktop ReadDesktop(::Display* dpy) {
   TDesktop desktop;

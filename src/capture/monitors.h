@@ -31,6 +31,9 @@ inline constexpr char kScreenAll[] = "all";          // the whole desktop
 // as one monitor ("screen"). Monitors are cut to the desktop; the pointer is where it is now.
 TDesktop ReadDesktop(_XDisplay* dpy);
 
+// The primary monitor (the first when none is marked); nullptr when none is known.
+const TMonitor* PrimaryMonitor(const TDesktop& desktop);
+
 // The rectangle a full-screen recording covers for `choice`: kScreenPointer (the monitor holding the
 // pointer, the primary one when it is on none), kScreenAll, a monitor's name or its place in the list
 // counted from 0 (as `xrandr --listmonitors` numbers them). "" or an error that lists the monitors.
