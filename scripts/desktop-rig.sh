@@ -17,8 +17,8 @@
 # other toolkits) take as a scale factor of N.
 #
 # COMMAND sees DISPLAY, HOME, XDG_RUNTIME_DIR, XDG_CONFIG_HOME, PULSE_SERVER, QV_RIG=1,
-# QV_RIG_DEPTH, QV_RIG_MONITORS and QV_RIG_DIR; the rig exits with COMMAND's exit code (125 if the rig itself could
-# not start). `x-selection-owner` (from scripts/x_selection_owner.c) is on PATH for tray checks.
+# QV_RIG_DEPTH, QV_RIG_MONITORS and QV_RIG_DIR; the rig exits with COMMAND's exit code (125 if the
+# rig itself could not start). `x-selection-owner` (from scripts/x_selection_owner.c) is on PATH for tray checks.
 set -u
 
 usage() {

@@ -109,11 +109,11 @@ std::string ChooseScreen(const TDesktop& desktop, const std::string& choice, TMo
     area = {kScreenAll, 0, 0, desktop.Width, desktop.Height, false};
     return "";
   }
-  const TMonitor* found = nullptr;
   if (choice == kScreenPointer && desktop.Monitors.empty()) {
     area = {"screen", 0, 0, desktop.Width, desktop.Height, true};
     return "";
   }
+  const TMonitor* found = nullptr;
   if (choice == kScreenPointer) {
     if (desktop.PointerKnown) found = MonitorAt(desktop, desktop.PointerX, desktop.PointerY);
     if (!found) found = PrimaryMonitor(desktop);

@@ -4,8 +4,7 @@
 //                [--size WxH] [--vb KBPS] [--ab KBPS] [--ar 22050|44100] [--blink]
 //                [--duration SECONDS] OUTPUT.avi
 // Defaults follow the tray program's settings defaults: full screen (the monitor holding the
-// pointer), output as large as the
-// area, 360 kbit/s video, 80 kbit/s audio at 44100 Hz, sound on.
+// pointer), output as large as the area, 360 kbit/s video, 80 kbit/s audio at 44100 Hz, sound on.
 #pragma once
 
 #include <cstdint>

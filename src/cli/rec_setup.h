@@ -21,7 +21,7 @@ struct TScreenFacts {
 struct TRecSetup {
   TRecordingRequest Request;
   std::string Description;  // "the whole screen (1920x1080)" and the like, for the start line
-  std::string Note;         // a remark worth printing (a region cut at the screen's edge)
+  std::string Note;         // a remark worth printing (a region cut at the desktop's edge)
 };
 
 // Asks the X server (DISPLAY) for the desktop and its monitors and, for a window recording, resolves

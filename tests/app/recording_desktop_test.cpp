@@ -554,8 +554,8 @@ TEST_F(Recording, OnTwoScaledMonitorsFullScreenFollowsTheSettingAndARegionLandsW
   Open("RegionToCapture=Region\nBoolRecordAudio=1");
   QProcess driver;
   WhenReady(Form.get(), [&] { return Picker->isVisible(); }, [&] {
-    driver.start("bash", {"-c", "sleep 0.3; xdotool mousemove 1800 101 mousedown 1 mousemove 1900 200 mousemove 2040 301 "
-                                "mouseup 1"});
+    driver.start("bash", {"-c", "sleep 0.3; xdotool mousemove 1800 101 mousedown 1 mousemove 1900 200 "
+                                "mousemove 2040 301 mouseup 1"});
   });
   Form->MnuStartRecord->trigger();
   driver.waitForFinished(5000);

@@ -35,7 +35,8 @@ size_of() { ffprobe -v error -select_streams v:0 -show_entries stream=width,heig
 # colour FILE X Y W H: the mean colour of that part of a frame 1 s in, as "R G B" rounded to 0 or 255.
 colour() {
   ffmpeg -nostdin -v error -ss 1 -i "$1" -frames:v 1 -vf "crop=$4:$5:$2:$3,scale=1:1:flags=area" \
-    -f rawvideo -pix_fmt rgb24 - | od -An -tu1 | awk '{ for (i = 1; i <= 3; i++) printf "%s%d", (i > 1 ? " " : ""), ($i > 127 ? 255 : 0) }'
+    -f rawvideo -pix_fmt rgb24 - | od -An -tu1 |
+    awk '{ for (i = 1; i <= 3; i++) printf "%s%d", (i > 1 ? " " : ""), ($i > 127 ? 255 : 0) }'
 }
 # expect_colour NAME FILE X Y W H "R G B"
 expect_colour() {

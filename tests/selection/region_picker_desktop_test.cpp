@@ -363,8 +363,8 @@ TEST(TwoMonitorRegionPickerTest, ThePickerCoversBothMonitorsAndARegionMaySpanThe
     if (geteuid() != 0) GTEST_SKIP() << "the two-monitor desktop needs root";
     const std::string self = std::filesystem::read_symlink("/proc/self/exe");
     for (const char* scale : {"1", "2"})
-      EXPECT_EQ(Shell(std::string("'" QV_TEST_SOURCE_DIR "/../scripts/desktop-rig.sh' --monitors 2 --no-sound --scale ") +
-                      scale + " -- '" + self + "' --gtest_filter=TwoMonitorRegionPickerTest.*"),
+      EXPECT_EQ(Shell(std::string("'" QV_TEST_SOURCE_DIR "/../scripts/desktop-rig.sh' --monitors 2 --no-sound ") +
+                      "--scale " + scale + " -- '" + self + "' --gtest_filter=TwoMonitorRegionPickerTest.*"),
                 0)
           << "at scale factor " << scale;
     return;
@@ -372,7 +372,8 @@ TEST(TwoMonitorRegionPickerTest, ThePickerCoversBothMonitorsAndARegionMaySpanThe
   // A desktop whose halves tell the monitors apart in the screenshot.
   const std::string wallpaper = (test::ArtifactDir() / "two_monitor_wallpaper.png").string();
   Shell("convert -size 1920x1080 -pointsize 240 -gravity center '(' xc:'#3a6ea5' -annotate 0 LEFT ')' "
-        "'(' xc:'#a5713a' -annotate 0 RIGHT ')' +append '" + wallpaper + "' && display -window root '" + wallpaper + "'");
+        "'(' xc:'#a5713a' -annotate 0 RIGHT ')' +append '" + wallpaper + "' && display -window root '" +
+        wallpaper + "'");
   test::App();
   TFrmSelectRegion picker;
   picker.StartSelection();
