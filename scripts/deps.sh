@@ -24,6 +24,8 @@ packages=(
   imagemagick x11-utils x11-xserver-utils
   # moving desktop content: run.sh's sample recording, the bit rate test (xclock, xedit)
   x11-apps
+  # the two-monitor desktop of the rig (Xorg with the dummy driver); RandR and Xinerama headers
+  xserver-xorg-core xserver-xorg-video-dummy libxrandr-dev libxinerama-dev
 )
 
 missing() {

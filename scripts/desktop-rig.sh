@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Desktop rig: a private desktop and sound server for one command, torn down afterwards.
 #
-#   scripts/desktop-rig.sh [--depth 16|24] [--no-sound] [--no-tray] -- COMMAND [ARGS...]
+#   scripts/desktop-rig.sh [--depth 16|24] [--monitors 1|2] [--scale N] [--no-sound] [--no-tray] -- COMMAND [ARGS...]
 #
 # Starts, on a free display number, Xvfb (1920x1080, 24-bit or 16-bit), openbox as window manager,
 # trayer as tray host and a PulseAudio server whose null sink plays a continuous 1 kHz sine; the
@@ -10,24 +10,36 @@
 # (HOME, XDG_RUNTIME_DIR, XDG_CONFIG_HOME, logs), so it works as root with no sound card and no
 # user session, and never touches the caller's own desktop or sound settings.
 #
+# --monitors 2 gives a 3840x1080 desktop of two 1920x1080 monitors side by side, as RandR 1.5
+# monitors ("LEFT", the primary, at 0,0 and "RIGHT" at 1920,0) and as Xinerama heads. Xvfb cannot
+# (it ignores `xrandr --setmonitor` and puts every Xinerama head at 0,0), so that desktop is Xorg
+# with the dummy video driver, which needs root. --scale N sets Xft.dpi to N x 96, which Qt (and
+# other toolkits) take as a scale factor of N.
+#
 # COMMAND sees DISPLAY, HOME, XDG_RUNTIME_DIR, XDG_CONFIG_HOME, PULSE_SERVER, QV_RIG=1,
-# QV_RIG_DEPTH and QV_RIG_DIR; the rig exits with COMMAND's exit code (125 if the rig itself could
-# not start). `x-selection-owner` (from scripts/x_selection_owner.c) is on PATH for tray checks.
+# QV_RIG_DEPTH, QV_RIG_MONITORS and QV_RIG_DIR; the rig exits with COMMAND's exit code (125 if the
+# rig itself could not start). `x-selection-owner` (from scripts/x_selection_owner.c) is on PATH for tray checks.
 # --no-tray leaves the tray host out: a desktop like stock GNOME's, where no program has a tray icon.
 set -u
 
 usage() {
-  echo "usage: $0 [--depth 16|24] [--no-sound] [--no-tray] -- COMMAND [ARGS...]" >&2
+  echo "usage: $0 [--depth 16|24] [--monitors 1|2] [--scale N] [--no-sound] [--no-tray] -- COMMAND [ARGS...]" >&2
   exit 2
 }
 
 depth=24
+monitors=1
+scale=
 sound=1
 tray=1
 while [ $# -gt 0 ]; do
   case "$1" in
     --depth) [ $# -ge 2 ] || usage; depth=$2; shift 2 ;;
     --depth=*) depth=${1#*=}; shift ;;
+    --monitors) [ $# -ge 2 ] || usage; monitors=$2; shift 2 ;;
+    --monitors=*) monitors=${1#*=}; shift ;;
+    --scale) [ $# -ge 2 ] || usage; scale=$2; shift 2 ;;
+    --scale=*) scale=${1#*=}; shift ;;
     --no-sound) sound=0; shift ;;
     --no-tray) tray=0; shift ;;
     --) shift; break ;;
@@ -38,6 +50,12 @@ while [ $# -gt 0 ]; do
 done
 [ $# -gt 0 ] || usage
 case "$depth" in 16|24) ;; *) echo "desktop-rig: depth must be 16 or 24" >&2; exit 2 ;; esac
+case "$monitors" in 1|2) ;; *) echo "desktop-rig: monitors must be 1 or 2" >&2; exit 2 ;; esac
+case "$scale" in ""|[1-4]) ;; *) echo "desktop-rig: scale must be 1 to 4" >&2; exit 2 ;; esac
+if [ "$monitors" = 2 ] && [ "$(id -u)" != 0 ]; then
+  echo "desktop-rig: --monitors 2 runs Xorg with the dummy driver, which needs root" >&2
+  exit 125
+fi
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 # /tmp rather than $TMPDIR: the sound server's socket path must stay short (sun_path is 108 bytes).
@@ -52,7 +70,7 @@ alive() {
   # A zombie still answers kill -0; only a process that has not exited counts as alive.
   [ -r "/proc/$1/stat" ] || return 1
   local stat
-  stat=$(<"/proc/$1/stat") || return 1
+  { stat=$(<"/proc/$1/stat"); } 2>/dev/null || return 1
   stat=${stat##*) }
   [ "${stat%% *}" != Z ]
 }
@@ -101,7 +119,7 @@ poll() {
 export HOME="$rig/home"
 export XDG_CONFIG_HOME="$HOME/.config"
 export XDG_RUNTIME_DIR="$rig/runtime"
-export QV_RIG=1 QV_RIG_DEPTH=$depth QV_RIG_DIR=$rig
+export QV_RIG=1 QV_RIG_DEPTH=$depth QV_RIG_MONITORS=$monitors QV_RIG_DIR=$rig
 export QT_QPA_PLATFORM=xcb
 export PATH="$rig/bin:$PATH"
 # Keep the tests off any session bus or compositor of the caller: the tray must be the XEmbed one.
@@ -113,10 +131,64 @@ cc -O2 -o "$rig/bin/x-selection-owner" "$here/x_selection_owner.c" -lX11 2>"$rig
 # --- X server on a free display number ------------------------------------------------------------
 # Numbers from 100 up stay clear of hand-started servers; a lock file or socket means taken, and a
 # server that still loses the race (another rig starting at the same moment) makes us try the next.
+# The dummy driver validates modes against its 300 MHz clock limit: one 3840x1080 mode at 30 Hz.
+write_xorg_conf() {
+  cat >"$rig/xorg.conf" <<EOF
+Section "ServerFlags"
+  Option "AutoAddDevices" "false"
+  Option "AutoAddGPU" "false"
+  Option "DontVTSwitch" "true"
+EndSection
+Section "Device"
+  Identifier "dummy"
+  Driver "dummy"
+  VideoRam 65536
+EndSection
+Section "Monitor"
+  Identifier "wide"
+  HorizSync 5.0-1000.0
+  VertRefresh 5.0-200.0
+  Modeline "3840x1080" 147.3 3840 3872 4352 4384 1080 1096 1104 1120
+EndSection
+Section "Screen"
+  Identifier "screen"
+  Device "dummy"
+  Monitor "wide"
+  DefaultDepth $depth
+  SubSection "Display"
+    Depth $depth
+    Virtual 3840 1080
+    Modes "3840x1080"
+  EndSubSection
+EndSection
+EOF
+}
+
+start_x_server() { # start_x_server N: the server for display :N, in the background
+  if [ "$monitors" = 2 ]; then
+    Xorg ":$1" -config "$rig/xorg.conf" -configdir "$rig/xorg.conf.d" -logfile "$rig/log/xorg.log" \
+      -nolisten tcp -noreset -sharevts -novtswitch >"$rig/log/xorg.stderr.log" 2>&1 &
+  else
+    Xvfb ":$1" -screen 0 "1920x1080x$depth" -nolisten tcp -noreset >"$rig/log/xvfb.log" 2>&1 &
+  fi
+}
+
+# Two monitors on the one output: the left one keeps the output (and so is primary), the right one
+# is a virtual monitor of its own.
+split_into_monitors() {
+  local output
+  output=$(xrandr 2>/dev/null | awk '/ connected/ {print $1; exit}')
+  [ -n "$output" ] || return 1
+  xrandr --setmonitor '*LEFT' 1920/508x1080/286+0+0 "$output" &&
+    xrandr --setmonitor RIGHT 1920/508x1080/286+1920+0 none &&
+    [ "$(xrandr --listmonitors | head -n1)" = "Monitors: 2" ]
+}
+
+[ "$monitors" = 2 ] && { mkdir -p "$rig/xorg.conf.d"; write_xorg_conf; }
 display=
 for n in $(seq 100 399); do
   [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] && continue
-  Xvfb ":$n" -screen 0 "1920x1080x$depth" -nolisten tcp -noreset >"$rig/log/xvfb.log" 2>&1 &
+  start_x_server "$n"
   xpid=$!
   deadline=$((SECONDS + 10))
   while alive "$xpid" && ! DISPLAY=":$n" xdpyinfo >/dev/null 2>&1; do
@@ -132,6 +204,14 @@ for n in $(seq 100 399); do
 done
 [ -n "$display" ] || fail "no X server could be started"
 export DISPLAY=":$display"
+if [ "$monitors" = 2 ]; then
+  split_into_monitors >"$rig/log/xrandr.log" 2>&1 || fail "RandR did not take the two monitors"
+fi
+if [ -n "$scale" ]; then
+  # As a desktop's settings scale it: Qt takes its factor from Xft.dpi (QT_SCALE_FACTOR would
+  # multiply it again).
+  echo "Xft.dpi: $((scale * 96))" | xrdb -merge - 2>"$rig/log/xrdb.log" || fail "cannot set Xft.dpi"
+fi
 
 # --- window manager ---------------------------------------------------------------------------------
 openbox --sm-disable >"$rig/log/openbox.log" 2>&1 &

@@ -80,6 +80,10 @@ void TFrmMain::BuildControls() {
   RdbWindow = Named(new QRadioButton("Select window before recording"), "RdbWindow");
   RdbFullScreen = Named(new QRadioButton("Full screen"), "RdbFullScreen");
   for (QRadioButton* button : {RdbRegion, RdbWindow, RdbFullScreen}) region->addWidget(button);
+  CboScreen = Named(new QComboBox, "CboScreen");
+  CboScreen->setToolTip("Which screen a full-screen recording covers");
+  region->addWidget(CboScreen);
+  connect(RdbFullScreen, &QRadioButton::toggled, CboScreen, &QWidget::setEnabled);
   region->addStretch(1);
   auto* row1 = new QHBoxLayout;
   row1->addWidget(grpGeneral, 3);

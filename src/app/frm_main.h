@@ -92,6 +92,8 @@ class TFrmMain : public QDialog {
   QRadioButton *RdbRegion, *RdbWindow, *RdbFullScreen, *RdbAskFileName, *RdbAutoSave;
   THotkeyEdit *EdtStartHotkey, *EdtStopHotkey, *EdtPauseHotkey, *EdtResumeHotkey;
   QComboBox *CboFrameSize, *CboVideoBitrate, *CboAudioBitrate, *CboAudioSampleRate;
+  // Which screen a full-screen recording covers; each item's data is its "Screen" value.
+  QComboBox* CboScreen;
   TSpinEdit *EdtFrameWidth, *EdtFrameHeight;
   QLineEdit* EdtFolder;
   QLabel *LblFrameSize, *LblFrameWidth, *LblFrameHeight;

@@ -16,6 +16,8 @@
 #include "app/ini_file.h"
 #include "app/message_box.h"
 #include "app/unit_general.h"
+#include "capture/monitors.h"
+#include "selection/toolkit_display.h"
 
 namespace qv {
 
@@ -154,6 +156,23 @@ std::string IgnoredKeysText(const std::string& file, const std::vector<std::stri
   return "Some settings in " + file + " could not be used and were read as their defaults: " + list + ".";
 }
 
+// The monitors there are now, and the saved choice even when its monitor is not connected, so that
+// OK keeps it.
+void FillScreenChoices(QComboBox* box, const std::string& saved) {
+  box->clear();
+  box->addItem("Monitor under the pointer", QString(kScreenPointer));
+  box->addItem("Whole desktop", QString(kScreenAll));
+  if (_XDisplay* dpy = ToolkitDisplay())
+    for (const TMonitor& monitor : ReadDesktop(dpy).Monitors)
+      box->addItem(QString::fromStdString(DescribeMonitor(monitor)), QString::fromStdString(monitor.Name));
+  int index = box->findData(QString::fromStdString(saved));
+  if (index < 0) {
+    box->addItem(QString::fromStdString(saved + " (not connected)"), QString::fromStdString(saved));
+    index = box->count() - 1;
+  }
+  box->setCurrentIndex(index);
+}
+
 }  // namespace
 
 void TFrmMain::LoadSettings(bool atStartup) {
@@ -176,6 +195,8 @@ void TFrmMain::LoadSettings(bool atStartup) {
     RdbFullScreen->setChecked(true);
   else
     RdbRegion->setChecked(true);
+  FillScreenChoices(CboScreen, ini.ReadString(kRecorder, "Screen", kScreenPointer));
+  CboScreen->setEnabled(RdbFullScreen->isChecked());
 
   ChkSameArea->setChecked(checked.Bool(kOutputType, "BoolSameToOriginal", true));
   ChkSameAreaClick();  // also when the state did not change
@@ -233,6 +254,7 @@ void TFrmMain::BtnOKClick() {
                      : RdbFullScreen->isChecked() ? "FullScreen"
                                                   : "Region";
   ini.WriteString(kRecorder, "RegionToCapture", mode);
+  ini.WriteString(kRecorder, "Screen", CboScreen->currentData().toString().toStdString());
   ini.WriteBool(kOutputType, "BoolSameToOriginal", ChkSameArea->isChecked());
   ini.WriteInteger(kOutputType, "FrameSize", CboFrameSize->currentIndex());
   ini.WriteString(kOutputType, "Width", EdtFrameWidth->Text().toStdString());

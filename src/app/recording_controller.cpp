@@ -12,7 +12,6 @@
 #include <QGuiApplication>
 #include <QLineEdit>
 #include <QPointer>
-#include <QScreen>
 #include <QSystemTrayIcon>
 #include <QTimer>
 #include <QUrl>
@@ -27,10 +26,12 @@
 #include "app/recording_options.h"
 #include "app/system_facts.h"
 #include "app/unit_general.h"
+#include "capture/monitors.h"
 #include "media/logger.h"
 #include "recording/recording.h"
 #include "recording/recovery.h"
 #include "selection/unit_frm_select_region.h"
+#include "selection/toolkit_display.h"
 #include "selection/unit_frm_select_window.h"
 
 namespace qv {
@@ -62,13 +63,6 @@ void SetMenuRecording(TFrmMain& form) {
 std::string MarkFolder() {
   const std::string state = GetStateFolder();
   return state.empty() ? std::string() : state + "unfinished";
-}
-
-// The primary screen in device pixels.
-QSize ScreenPixels() {
-  const QScreen* screen = QGuiApplication::primaryScreen();
-  if (!screen) return {};
-  return screen->geometry().size() * screen->devicePixelRatio();
 }
 
 std::string Clock(std::int64_t us) {
@@ -186,9 +180,17 @@ bool TFFRecordingController::ChooseArea(TFrmMain& form, const std::string& mode)
       return SelectedWindow != 0 && !form.Closed();
     }
     case TCaptureMode::FullScreen: {
-      const QSize screen = ScreenPixels();
-      SelectedOffset = "0,0";
-      SelectedSize = std::to_string(screen.width()) + "," + std::to_string(screen.height());
+      // Read at each start: the pointer's monitor is the one it is on now.
+      const std::string screen = TIniFile(GetOptionsFileName()).ReadString("Recorder", "Screen", kScreenPointer);
+      _XDisplay* dpy = ToolkitDisplay();
+      TMonitor area;
+      const std::string error = dpy ? ChooseScreen(ReadDesktop(dpy), screen, area) : "the desktop cannot be read";
+      if (!error.empty()) {
+        ShowMessageBox(&form, "Full screen cannot be recorded: " + error + ".", "Error", TMessageIcon::Error);
+        return false;
+      }
+      SelectedOffset = std::to_string(area.X) + "," + std::to_string(area.Y);
+      SelectedSize = std::to_string(area.Width) + "," + std::to_string(area.Height);
       break;
     }
     case TCaptureMode::Region: {

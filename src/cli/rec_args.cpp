@@ -42,6 +42,7 @@ constexpr long long kMaxDimension = 16384;
 std::string ParseRecArgs(const std::vector<std::string>& args, TRecCommand& cmd) {
   cmd = TRecCommand();
   int areaOptions = 0;
+  bool monitorGiven = false;
   bool optionsEnded = false;
   for (size_t i = 0; i < args.size(); ++i) {
     std::string arg = args[i];
@@ -101,6 +102,10 @@ std::string ParseRecArgs(const std::vector<std::string>& args, TRecCommand& cmd)
       cmd.Area = TRecArea::Title;
       cmd.Title = value;
       ++areaOptions;
+    } else if (arg == "--monitor") {
+      if (!takeValue() || value.empty()) return "--monitor needs pointer, all, a monitor's name or its number";
+      cmd.Monitor = value;
+      monitorGiven = true;
     } else if (arg == "--no-audio") {
       if (!noValue()) return "--no-audio takes no value";
       cmd.Audio = false;
@@ -138,20 +143,26 @@ std::string ParseRecArgs(const std::vector<std::string>& args, TRecCommand& cmd)
   }
   if (cmd.Help) return "";
   if (areaOptions > 1) return "give at most one of --fullscreen, --region, --window, --title";
+  // Regions and windows are in desktop coordinates already; a monitor would be silently ignored.
+  if (monitorGiven && cmd.Area != TRecArea::FullScreen)
+    return "--monitor chooses the screen of a full-screen recording only";
   if (cmd.Output.empty()) return "no output file given";
   return "";
 }
 
 std::string RecUsage() {
   return "usage: quorvane-rec [--fullscreen | --region X,Y,W,H | --window XID | --title TEXT]\n"
-         "                    [--no-audio] [--size WxH] [--vb KBPS] [--ab KBPS] [--ar 22050|44100]\n"
-         "                    [--blink] [--duration SECONDS] OUTPUT.avi\n"
+         "                    [--monitor pointer|all|NAME|N] [--no-audio] [--size WxH] [--vb KBPS]\n"
+         "                    [--ab KBPS] [--ar 22050|44100] [--blink] [--duration SECONDS] OUTPUT.avi\n"
          "\n"
          "Records the screen (and the default sound input) into an AVI file: MS-MPEG4 v2 video at\n"
          "25 fps with the pointer drawn in, MS ADPCM audio.\n"
          "\n"
-         "  --fullscreen        the whole screen (the default)\n"
-         "  --region X,Y,W,H    a rectangle of the screen\n"
+         "  --fullscreen        a whole monitor (the default)\n"
+         "  --monitor WHICH     for --fullscreen: \"pointer\", the monitor holding the pointer (the\n"
+         "                      default), \"all\", the whole desktop, or one monitor by its name or\n"
+         "                      its number from 0, as `xrandr --listmonitors` shows them\n"
+         "  --region X,Y,W,H    a rectangle of the desktop (it may span monitors)\n"
          "  --window XID        one window, followed when it moves (id in decimal or 0x hex)\n"
          "  --title TEXT        the top-level window with exactly this title\n"
          "  --no-audio          video only\n"

@@ -1,9 +1,10 @@
 // The command line of quorvane-rec:
-//   quorvane-rec [--fullscreen | --region X,Y,W,H | --window XID | --title TEXT] [--no-audio]
+//   quorvane-rec [--fullscreen | --region X,Y,W,H | --window XID | --title TEXT]
+//                [--monitor pointer|all|NAME|N] [--no-audio]
 //                [--size WxH] [--vb KBPS] [--ab KBPS] [--ar 22050|44100] [--blink]
 //                [--duration SECONDS] OUTPUT.avi
-// Defaults follow the tray program's settings defaults: the whole screen, output as large as the
-// area, 360 kbit/s video, 80 kbit/s audio at 44100 Hz, sound on.
+// Defaults follow the tray program's settings defaults: full screen (the monitor holding the
+// pointer), output as large as the area, 360 kbit/s video, 80 kbit/s audio at 44100 Hz, sound on.
 #pragma once
 
 #include <cstdint>
@@ -19,6 +20,7 @@ struct TRecCommand {
   int RegionX = 0, RegionY = 0, RegionWidth = 0, RegionHeight = 0;
   std::uint32_t WindowId = 0;
   std::string Title;
+  std::string Monitor = "pointer";  // which screen a full-screen recording covers (capture/monitors.h)
   bool Audio = true;
   int OutWidth = 0, OutHeight = 0;  // 0: the size of the area
   int VideoKbps = 360;

@@ -28,9 +28,7 @@ std::string ReadScreenFacts(const TRecCommand& cmd, TScreenFacts& facts) {
   ::Display* dpy = OpenCaptureDisplay();
   if (!dpy)
     return Format("cannot open the display \"%s\" (is an X server running and DISPLAY set?)", name ? name : "");
-  const int screen = DefaultScreen(dpy);
-  facts.Width = DisplayWidth(dpy, screen);
-  facts.Height = DisplayHeight(dpy, screen);
+  facts.Desktop = ReadDesktop(dpy);
 
   std::string error;
   ::Window window = 0;
@@ -60,20 +58,26 @@ std::string SetUpRecording(const TRecCommand& cmd, const TScreenFacts& facts, TR
   setup = TRecSetup();
   TRecordingArea& area = setup.Request.Area;
   switch (cmd.Area) {
-    case TRecArea::FullScreen:
-      area = {TAreaKind::FullScreen, 0, 0, facts.Width, facts.Height, 0};
-      setup.Description = Format("the whole screen (%dx%d)", facts.Width, facts.Height);
+    case TRecArea::FullScreen: {
+      TMonitor screen;
+      if (std::string error = ChooseScreen(facts.Desktop, cmd.Monitor, screen); !error.empty()) return error;
+      area = {TAreaKind::FullScreen, screen.X, screen.Y, screen.Width, screen.Height, 0};
+      setup.Description = cmd.Monitor == kScreenAll
+                              ? Format("the whole desktop (%dx%d)", screen.Width, screen.Height)
+                              : "the monitor " + DescribeMonitor(screen);
       break;
+    }
     case TRecArea::Region: {
-      if (cmd.RegionX >= facts.Width || cmd.RegionY >= facts.Height)
-        return Format("the region starts at %d,%d, outside the %dx%d screen", cmd.RegionX, cmd.RegionY, facts.Width,
-                      facts.Height);
-      // The device cuts the far edges at the screen; the output takes the size it really records.
+      const int desktopWidth = facts.Desktop.Width, desktopHeight = facts.Desktop.Height;
+      if (cmd.RegionX >= desktopWidth || cmd.RegionY >= desktopHeight)
+        return Format("the region starts at %d,%d, outside the %dx%d desktop", cmd.RegionX, cmd.RegionY,
+                      desktopWidth, desktopHeight);
+      // The device cuts the far edges at the desktop's; the output takes the size it really records.
       int w = cmd.RegionWidth, h = cmd.RegionHeight;
-      if (cmd.RegionX + w > facts.Width) w = facts.Width - cmd.RegionX;
-      if (cmd.RegionY + h > facts.Height) h = facts.Height - cmd.RegionY;
+      if (cmd.RegionX + w > desktopWidth) w = desktopWidth - cmd.RegionX;
+      if (cmd.RegionY + h > desktopHeight) h = desktopHeight - cmd.RegionY;
       if (w != cmd.RegionWidth || h != cmd.RegionHeight)
-        setup.Note = Format("the region %dx%d at %d,%d is cut to %dx%d at the screen's edge", cmd.RegionWidth,
+        setup.Note = Format("the region %dx%d at %d,%d is cut to %dx%d at the desktop's edge", cmd.RegionWidth,
                             cmd.RegionHeight, cmd.RegionX, cmd.RegionY, w, h);
       area = {TAreaKind::Region, cmd.RegionX, cmd.RegionY, w, h, 0};
       setup.Description = Format("the region %dx%d at %d,%d", w, h, cmd.RegionX, cmd.RegionY);

@@ -5,14 +5,15 @@
 #include <cstdint>
 #include <string>
 
+#include "capture/monitors.h"
 #include "cli/rec_args.h"
 #include "recording/recording_request.h"
 
 namespace qv {
 
-// The screen as the device will see it, and the chosen window's outer size.
+// The desktop as the device will see it, and the chosen window's outer size.
 struct TScreenFacts {
-  int Width = 0, Height = 0;
+  TDesktop Desktop;
   std::uint32_t Window = 0;  // the window to record (resolved from --window or --title)
   int WindowWidth = 0, WindowHeight = 0;
 };
@@ -20,10 +21,11 @@ struct TScreenFacts {
 struct TRecSetup {
   TRecordingRequest Request;
   std::string Description;  // "the whole screen (1920x1080)" and the like, for the start line
-  std::string Note;         // remarks worth printing (a region cut at the screen's edge, an unused --ab)
+  std::string Note;         // remarks worth printing (a region cut at the desktop's edge, an unused --ab)
 };
 
-// Asks the X server (DISPLAY) for the screen size and, for a window recording, resolves the window.
+// Asks the X server (DISPLAY) for the desktop and its monitors and, for a window recording, resolves
+// the window.
 // "" or an error text.
 std::string ReadScreenFacts(const TRecCommand& cmd, TScreenFacts& facts);
 

@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "capture/monitors.h"
 #include "selection/rubber_band.h"
 #include "selection/toolkit_display.h"
 #include "selection/x11_windows.h"
@@ -31,6 +32,17 @@ constexpr int kGrabTries = 50;
 QRect PrimaryScreenGeometry() {
   const QScreen* screen = QGuiApplication::primaryScreen();
   return screen ? screen->geometry() : QRect(0, 0, 640, 480);
+}
+
+// The primary monitor in the picker's own (logical) coordinates, where the hint goes: on several
+// monitors the middle of the desktop may be the seam between two of them.
+QRect PrimaryMonitorArea(qreal scale) {
+  _XDisplay* dpy = ToolkitDisplay();
+  const TDesktop desktop = dpy ? ReadDesktop(dpy) : TDesktop();
+  const TMonitor* primary = PrimaryMonitor(desktop);
+  if (!primary) return PrimaryScreenGeometry();
+  return QRect(int(primary->X / scale), int(primary->Y / scale), int(primary->Width / scale),
+               int(primary->Height / scale));
 }
 
 // The whole desktop in its own pixels; black at the primary screen's size when the server gives
@@ -147,7 +159,8 @@ void TFrmSelectRegion::tmr1Timer() {
   img1->setGeometry(rect());
   img1->SetPicture(std::move(shot));
   LblSize->hide();
-  Lbl1->move((PrimaryScreenGeometry().width() - Lbl1->width()) / 2, 0);
+  const QRect primary = PrimaryMonitorArea(scale);
+  Lbl1->move(primary.x() + (primary.width() - Lbl1->width()) / 2, primary.y());
   show();
   raise();
   grabTries_ = 0;

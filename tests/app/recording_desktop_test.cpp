@@ -520,5 +520,72 @@ TEST_F(Recording, ExitDuringARecordingFinishesTheFile) {
   EXPECT_GT(std::atoi(frames.c_str()), 25) << frames;
 }
 
+// The mean colour of a part of the frame 1 s into a file, each channel rounded to 0 or 255.
+std::string ColourAt(const std::string& file, int x, int y, int width, int height) {
+  const std::string rgb = Output("ffmpeg -nostdin -v error -ss 1 -i '" + file + "' -frames:v 1 -vf crop=" +
+                                 std::to_string(width) + ":" + std::to_string(height) + ":" + std::to_string(x) + ":" +
+                                 std::to_string(y) + ",scale=1:1:flags=area -f rawvideo -pix_fmt rgb24 -");
+  std::string colour;
+  for (unsigned char c : rgb) colour += std::string(colour.empty() ? "" : " ") + (c > 127 ? "255" : "0");
+  return colour;
+}
+
+// Two monitors side by side at scale factor 2, in a desktop of their own: full screen is the
+// pointer's monitor or the whole desktop as the settings say, and a region drawn across both on
+// the picker is recorded where it was drawn, in desktop pixels.
+TEST_F(Recording, OnTwoScaledMonitorsFullScreenFollowsTheSettingAndARegionLandsWhereItWasDrawn) {
+  if (std::string(std::getenv("QV_RIG_MONITORS") ? std::getenv("QV_RIG_MONITORS") : "") != "2") {
+    if (geteuid() != 0) GTEST_SKIP() << "the two-monitor desktop needs root";
+    const std::string self = std::filesystem::read_symlink("/proc/self/exe");
+    EXPECT_EQ(std::system(("'" QV_TEST_SOURCE_DIR "/../scripts/desktop-rig.sh' --monitors 2 --scale 2 -- '" + self +
+                           "' --gtest_filter=Recording.OnTwoScaled*")
+                              .c_str()),
+              0);
+    return;
+  }
+  // Red on LEFT, blue on RIGHT (display says 1 even when the root shows the picture).
+  ASSERT_EQ(std::system(("convert -size 1920x1080 xc:red xc:blue +append '" + Root + "/desktop.png' && { display " +
+                         "-window root '" + Root + "/desktop.png'; true; }")
+                            .c_str()),
+            0);
+  struct {
+    const char* Screen;
+    const char* Pointer;
+    const char* Area;
+    const char* Colour;
+  } fullScreens[] = {
+      {"", "3000 500", "offset=1920,0;framesize=1920,1080", "0 0 255"},
+      {"Screen=all\n", "3000 500", "offset=0,0;framesize=3840,1080", "255 0 0"},
+      {"Screen=LEFT\n", "3000 500", "offset=0,0;framesize=1920,1080", "255 0 0"},
+  };
+  for (const auto& c : fullScreens) {
+    SCOPED_TRACE(c.Area);
+    Open(std::string(c.Screen) + "RegionToCapture=FullScreen\nBoolRecordAudio=1");
+    ASSERT_EQ(std::system((std::string("xdotool mousemove ") + c.Pointer).c_str()), 0);
+    Form->MnuStartRecord->trigger();
+    EXPECT_EQ(ScreenOptions(), std::string(c.Area) + ";framerate=25/1;showframe=0;cursor=1");
+    RecordFor(1500);
+    ASSERT_EQ(Files().size(), 1u);
+    EXPECT_EQ(ColourAt(Files()[0], 100, 100, 400, 400), c.Colour);
+    std::filesystem::remove(Files()[0]);
+    TearDown();
+    SetUp();
+  }
+  Open("RegionToCapture=Region\nBoolRecordAudio=1");
+  QProcess driver;
+  WhenReady(Form.get(), [&] { return Picker->isVisible(); }, [&] {
+    driver.start("bash", {"-c", "sleep 0.3; xdotool mousemove 1800 101 mousedown 1 mousemove 1900 200 "
+                                "mousemove 2040 301 mouseup 1"});
+  });
+  Form->MnuStartRecord->trigger();
+  driver.waitForFinished(5000);
+  EXPECT_EQ(ScreenOptions(), "offset=1800,101;framesize=240,200;framerate=25/1;showframe=0;cursor=1");
+  RecordFor(1500);
+  ASSERT_EQ(Files().size(), 1u);
+  ExpectRecorded(Files()[0], "240x200");
+  EXPECT_EQ(ColourAt(Files()[0], 0, 0, 110, 200), "255 0 0");
+  EXPECT_EQ(ColourAt(Files()[0], 130, 0, 110, 200), "0 0 255");
+}
+
 }  // namespace
 }  // namespace qv

@@ -25,6 +25,8 @@ TEST_F(Settings, AFreshFileLoadsTheDefaultsAndGetsTheDefaultFolder) {
   EXPECT_TRUE(form.ChkBlink->isChecked());
   EXPECT_TRUE(form.ChkPlayBack->isChecked());
   EXPECT_TRUE(form.RdbRegion->isChecked());
+  EXPECT_EQ(form.CboScreen->currentData().toString(), "pointer");
+  EXPECT_FALSE(form.CboScreen->isEnabled());  // it chooses for full screen only
   EXPECT_TRUE(form.ChkSameArea->isChecked());
   QWidget* sizeControls[] = {form.CboFrameSize, form.EdtFrameWidth, form.EdtFrameHeight,
                              form.LblFrameSize, form.LblFrameWidth, form.LblFrameHeight};
@@ -271,8 +273,9 @@ TEST_F(Settings, LeavingASizeBoxEmptyPutsZeroBack) {
 }
 
 TEST_F(Settings, OkWritesEveryControlAndAReloadShowsIt) {
-  // The sound's rate is no longer chosen; an older file's choice is left as it was.
-  WriteOptions("[Recorder]\nShowTip=0\n[OutputType]\nAudioBitrate=4\n");
+  // The sound's rate is no longer chosen; an older file's choice is left as it was. A monitor that
+  // is not connected stays the choice.
+  WriteOptions("[Recorder]\nShowTip=0\nScreen=DP-9\n[OutputType]\nAudioBitrate=4\n");
   {
     TFrmMain form;
     form.LoadSettings(true);
@@ -294,6 +297,7 @@ TEST_F(Settings, OkWritesEveryControlAndAReloadShowsIt) {
     const char *Section, *Key, *Value;
   } expected[] = {{"Recorder", "BoolRecordAudio", "0"},  {"Recorder", "BoolBlinkRecord", "1"},
                   {"Recorder", "BoolPlayback", "0"},     {"Recorder", "RegionToCapture", "Window"},
+                  {"Recorder", "Screen", "DP-9"},
                   {"Recorder", "StartHotkey", ""},       {"OutputType", "BoolSameToOriginal", "0"},
                   {"OutputType", "FrameSize", "12"},     {"OutputType", "Width", "800"},
                   {"OutputType", "Height", "600"},       {"OutputType", "VideoBitrate", "7"},
@@ -306,6 +310,7 @@ TEST_F(Settings, OkWritesEveryControlAndAReloadShowsIt) {
   TFrmMain again;
   again.LoadSettings(false);
   EXPECT_TRUE(again.RdbWindow->isChecked());
+  EXPECT_EQ(again.CboScreen->currentText(), "DP-9 (not connected)");
   EXPECT_EQ(again.CboFrameSize->currentText(), "800 x 600");
   EXPECT_EQ(again.CboVideoBitrate->currentText(), "1600 Kbps");
   EXPECT_TRUE(again.RdbAskFileName->isChecked());

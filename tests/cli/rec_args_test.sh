@@ -42,6 +42,8 @@ region zero width|2|bad region "0,0,0,10"|--region 0,0,0,10 "$OUT"
 region negative|2|bad region "-1,0,10,10"|--region -1,0,10,10 "$OUT"
 region trailing text|2|bad region "0,0,10,10x"|--region 0,0,10,10x "$OUT"
 two areas|2|at most one of|--fullscreen --region 0,0,10,10 "$OUT"
+monitor with a region|2|--monitor chooses the screen of a full-screen recording only|--monitor all --region 0,0,10,10 "$OUT"
+monitor missing value|2|--monitor needs pointer, all|"$OUT" --monitor
 window id text|2|bad window id "abc"|--window abc "$OUT"
 window id zero|2|bad window id "0"|--window 0 "$OUT"
 size with comma|2|bad frame size "640,480"|--size 640,480 "$OUT"

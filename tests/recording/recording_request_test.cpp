@@ -37,6 +37,7 @@ TRecordingPlan RecPlan(const std::vector<std::string>& args, const TScreenFacts&
 TEST(RecordingRequest, TrayAndCommandLineRecordAlike) {
   const TOutputChoice defaults;
   const TOutputChoice small{"48 Kbps", "22050 Hz", false, "160", "120"};
+  const TDesktop twoMonitors{3840, 1080, {{"LEFT", 0, 0, 1920, 1080, true}, {"RIGHT", 1920, 0, 1920, 1080, false}}};
   struct {
     const char* Name;
     TTrayChoice Tray;
@@ -47,22 +48,29 @@ TEST(RecordingRequest, TrayAndCommandLineRecordAlike) {
       {"the whole screen with sound and the frame",
        {TCaptureMode::FullScreen, "0,0", "1920,1080", 0, true, true, defaults, "/v/a.avi"},
        {"--fullscreen", "--blink", "/v/a.avi"},
-       {1920, 1080},
+       {{1920, 1080}},
        "offset=0,0;framesize=1920,1080;framerate=25/1;showframe=1;cursor=1;session=7",
        "r=44100;c=2;f=16;pause_pointer=7",
        "format=avi video=msmpeg4v2@360000 size=1920x1080 audio=adpcm_ms@356983/44100 noaudio=0"},
+      {"the monitor on the right, by name",
+       {TCaptureMode::FullScreen, "1920,0", "1920,1080", 0, false, false, defaults, "/v/e.avi"},
+       {"--monitor", "RIGHT", "--no-audio", "/v/e.avi"},
+       {twoMonitors},
+       "offset=1920,0;framesize=1920,1080;framerate=25/1;showframe=0;cursor=1;session=7",
+       "",
+       "format=avi video=msmpeg4v2@360000 size=1920x1080 audio=adpcm_ms@356983/44100 noaudio=1"},
       {"a region without sound at a size and rates of its own",
        {TCaptureMode::Region, "200,150", "320,240", 0, false, false, small, "/v/b.avi"},
        {"--region", "200,150,320,240", "--no-audio", "--size", "160x120", "--vb", "48", "--ab", "16", "--ar", "22050",
         "/v/b.avi"},
-       {1920, 1080},
+       {{1920, 1080}},
        "offset=200,150;framesize=320,240;framerate=25/1;showframe=0;cursor=1;session=7",
        "",
        "format=avi video=msmpeg4v2@48000 size=160x120 audio=adpcm_ms@178491/22050 noaudio=1"},
       {"a window at its own size",
        {TCaptureMode::Window, "10,20", "400,300", 0x3a00007, true, false, defaults, "/v/c.avi"},
        {"--window", "0x3a00007", "/v/c.avi"},
-       {1920, 1080, 0x3a00007, 400, 300},
+       {{1920, 1080}, 0x3a00007, 400, 300},
        "hwnd=60817415;framerate=25/1;showframe=0;cursor=1;session=7",
        "r=44100;c=2;f=16;pause_pointer=7",
        "format=avi video=msmpeg4v2@360000 size=400x300 audio=adpcm_ms@356983/44100 noaudio=0"},
@@ -70,7 +78,7 @@ TEST(RecordingRequest, TrayAndCommandLineRecordAlike) {
       {"the highest window id",
        {TCaptureMode::Window, "0,0", "64,48", 0xFFFFFFFFu, false, true, defaults, "/v/d.avi"},
        {"--window", "4294967295", "--no-audio", "--blink", "/v/d.avi"},
-       {1920, 1080, 0xFFFFFFFFu, 64, 48},
+       {{1920, 1080}, 0xFFFFFFFFu, 64, 48},
        "hwnd=4294967295;framerate=25/1;showframe=1;cursor=1;session=7",
        "",
        "format=avi video=msmpeg4v2@360000 size=64x48 audio=adpcm_ms@356983/44100 noaudio=1"},

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Proves each part of the desktop rig the other desktop tests stand on: the X server and its
 # extensions, openbox as window manager, trayer owning the system tray, a client window that gets
-# mapped and framed, the 1 kHz tone recorded through ALSA in real time, and the 16-bit variant.
+# mapped and framed, the 1 kHz tone recorded through ALSA in real time, the 16-bit variant and the
+# two-monitor one.
 set -u
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 root=${QV_SOURCE_DIR:-$(cd "$here/../.." && pwd)}
@@ -83,6 +84,18 @@ if [ "${QV_RIG_DEPTH:-24}" = 24 ]; then
   depth16=$(bash "$root/scripts/desktop-rig.sh" --depth 16 --no-sound -- \
     xdpyinfo 2>&1)
   check "--depth 16 gives a 16-bit root window" grep -q 'depth of root window: *16 planes' <<<"$depth16"
+fi
+
+# --- the two-monitor variant (Xorg with the dummy driver; root only) ----------------------------------
+if [ "${QV_RIG_DEPTH:-24}" = 24 ] && [ "$(id -u)" = 0 ]; then
+  two=$(bash "$root/scripts/desktop-rig.sh" --monitors 2 --no-sound -- \
+    bash -c 'xdpyinfo -ext XINERAMA; xrandr --listmonitors; xprop -root _NET_SUPPORTING_WM_CHECK' 2>&1)
+  check "--monitors 2 gives a 3840x1080 desktop" grep -q 'dimensions: *3840x1080 pixels' <<<"$two"
+  check "RandR lists LEFT (primary) at 0,0" grep -Eq '0: \*LEFT 1920/[0-9]+x1080/[0-9]+\+0\+0' <<<"$two"
+  check "RandR lists RIGHT at 1920,0" grep -Eq '1: RIGHT 1920/[0-9]+x1080/[0-9]+\+1920\+0' <<<"$two"
+  check "Xinerama head 0 is LEFT's place" grep -q 'head #0: 1920x1080 @ 0,0' <<<"$two"
+  check "Xinerama head 1 is RIGHT's place" grep -q 'head #1: 1920x1080 @ 1920,0' <<<"$two"
+  check "a window manager runs on it" grep -q 'window id # 0x' <<<"$two"
 fi
 
 if [ "$failures" -ne 0 ]; then

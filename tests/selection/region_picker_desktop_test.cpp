@@ -7,6 +7,8 @@
 #include <QScreen>
 #include <QWidget>
 
+#include <unistd.h>
+
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
@@ -350,6 +352,48 @@ TEST(ScaledRegionPickerTest, ARegionPickedAtScaleFactorTwoIsGivenInDesktopPixels
   ASSERT_TRUE(WaitFor([&] { return !picker.Result().Size.empty(); }, 5000));
   EXPECT_EQ(picker.Result().Offset, "301,201");
   EXPECT_EQ(picker.Result().Size, "400,250");
+}
+
+// Two monitors side by side, in a desktop of their own, at scale factors 1 and 2: the picker covers
+// both, its hint sits on the primary one, and a region dragged across the seam comes back in
+// desktop pixels.
+TEST(TwoMonitorRegionPickerTest, ThePickerCoversBothMonitorsAndARegionMaySpanThem) {
+  if (!test::HaveDisplay()) GTEST_SKIP() << "needs DISPLAY";
+  if (std::string(std::getenv("QV_RIG_MONITORS") ? std::getenv("QV_RIG_MONITORS") : "") != "2") {
+    if (geteuid() != 0) GTEST_SKIP() << "the two-monitor desktop needs root";
+    const std::string self = std::filesystem::read_symlink("/proc/self/exe");
+    for (const char* scale : {"1", "2"})
+      EXPECT_EQ(Shell(std::string("'" QV_TEST_SOURCE_DIR "/../scripts/desktop-rig.sh' --monitors 2 --no-sound ") +
+                      "--scale " + scale + " -- '" + self + "' --gtest_filter=TwoMonitorRegionPickerTest.*"),
+                0)
+          << "at scale factor " << scale;
+    return;
+  }
+  // A desktop whose halves tell the monitors apart in the screenshot.
+  const std::string wallpaper = (test::ArtifactDir() / "two_monitor_wallpaper.png").string();
+  Shell("convert -size 1920x1080 -pointsize 240 -gravity center '(' xc:'#3a6ea5' -annotate 0 LEFT ')' "
+        "'(' xc:'#a5713a' -annotate 0 RIGHT ')' +append '" + wallpaper + "' && display -window root '" +
+        wallpaper + "'");
+  test::App();
+  TFrmSelectRegion picker;
+  picker.StartSelection();
+  ASSERT_TRUE(WaitFor([&] { return picker.isVisible(); }, 3000));
+  Pump(300);
+  const test::TXWinInfo info = test::XWinInfo(picker.winId());
+  EXPECT_EQ(QRect(int(info.X), int(info.Y), int(info.Width), int(info.Height)), QRect(0, 0, 3840, 1080));
+  EXPECT_EQ(picker.img1->Picture().size(), QSize(3840, 1080));
+  const qreal scale = picker.devicePixelRatioF();
+  // The hint in the middle of LEFT, not on the seam.
+  EXPECT_NEAR((picker.Lbl1->x() + picker.Lbl1->width() / 2.0) * scale, 960.0, scale);
+  ASSERT_EQ(Shell("xdotool mousemove 1700 301 mousedown 1 mousemove 1900 400 mousemove 2101 451"), 0);
+  Pump(400);
+  Shell("import -window root '" +
+        (test::ArtifactDir() / ("region_picker_two_monitors_scale" + std::to_string(int(scale)) + ".png")).string() +
+        "'");
+  ASSERT_EQ(Shell("xdotool mouseup 1"), 0);
+  ASSERT_TRUE(WaitFor([&] { return !picker.Result().Size.empty(); }, 5000));
+  EXPECT_EQ(picker.Result().Offset, "1700,301");
+  EXPECT_EQ(picker.Result().Size, "401,150");
 }
 
 }  // namespace
