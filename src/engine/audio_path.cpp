@@ -24,8 +24,6 @@ void TCustomFFmpeg::SetupAudioStream(TOutputStream& ost, TInputStream& ist) {
   if (!AudioBuffers) AudioBuffers = std::make_shared<TAudioBuffers>();
 }
 
-void TCustomFFmpeg::FreeAudioStream(TOutputStream& ost) { FreeAudioOutput(ost); }
-
 void TCustomFFmpeg::DoAudioOut(TOutputFile& of, TOutputStream& ost, TInputStream& ist, AVFrame* decoded) {
   TAudioEnv env = MakeAudioEnv(of, ost);
   // The clock comes from the stream the output is synchronised to (normally its own source).

@@ -15,7 +15,7 @@ void AudioFlush(TAudioEnv& env, TOutputStream& ost) {
     if (caps & AV_CODEC_CAP_DELAY) EncodeAudioFrame(env, ost, nullptr);
     return;
   }
-  const int rest = ff::av_audio_fifo_size(ost.Fifo);
+  const int rest = ff::av_audio_fifo_size(ost.Fifo.get());
   if (rest > 0) {
     const int channels = enc->ch_layout.nb_channels;
     const int osize = ff::av_get_bytes_per_sample(enc->sample_fmt);
@@ -23,7 +23,7 @@ void AudioFlush(TAudioEnv& env, TOutputStream& ost) {
     if (!shortLast && std::int64_t(frameSize) * osize * channels > std::int64_t(env.Buffers->BufSize))
       RaiseFFmpeg("frame_bytes invalid.");
     AVFrame* f = WritableAudioFrame(ost, frameSize);
-    ff::av_audio_fifo_read(ost.Fifo, reinterpret_cast<void**>(f->extended_data), rest);
+    ff::av_audio_fifo_read(ost.Fifo.get(), reinterpret_cast<void**>(f->extended_data), rest);
     if (shortLast)
       f->nb_samples = rest;
     else

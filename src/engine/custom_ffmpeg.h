@@ -39,6 +39,9 @@ namespace qv {
 // What the engine needs of a previewer window; the capture layer supplies one.
 struct TAudioEnv;      // ---- audio path ---- (audio_path.h)
 struct TAudioBuffers;
+struct TInputDecoders;  // ---- opening an input ---- (open_input.cpp)
+struct TInputValues;
+class TIoWatch;
 
 class IPreviewer {
  public:
@@ -233,8 +236,24 @@ class TCustomFFmpeg {
   void ApplyPreset(char kind, const std::string& value);
   // targets.cpp
   void ApplyTarget(const std::string& value);
-  // open_input.cpp / open_output.cpp / new_streams.cpp
+  // open_input.cpp: OpenInputFile and its steps, in the order it runs them
   bool OpenInputFile(const std::string& fileName, const std::string& url);
+  void ResolveForcedInputFormat(const TInputDevice*& device, const AVInputFormat*& fmt) const;
+  bool FindInputDecoders(TInputDecoders& decoders);
+  bool OpenDeviceInput(TInputFile& input, const TInputDevice* device);
+  bool OpenDemuxerInput(TInputFile& input, const AVInputFormat* fmt);
+  TDictPtr DemuxerParameters() const;
+  bool SelectInputProgram(AVFormatContext* ctx);
+  bool ProbeInputStreams(TInputFile& input, TIoWatch& watch);
+  std::int64_t SeekInputToStart(TInputFile& input, TIoWatch& watch);  // the timestamp sought to
+  void PrepareInputStreams(TInputFile& input, const TInputDecoders& decoders, TInputValues& found);
+  void TakeVideoStream(int index, AVStream& st, const AVCodecContext& dec, TInputValues& found);
+  void TakeAudioStream(AVStream& st, const AVCodecContext& dec, TInputValues& found);
+  void NoteInputDuration(const AVFormatContext& ctx);
+  void DumpInput(const TInputFile& input, const TInputDevice* device) const;
+  void TakeInputValues(const TInputValues& found);
+  void ClearPerFileInputOptions();
+  // open_output.cpp / new_streams.cpp
   int OpenOutputFile(const std::string& fileName, const std::string& url, bool join);
   int OpenCrashSafe(TOutputFile& out);  // 0 or a negative error code
   // A crash-safe output's muxed units go to the kernel (raises when that fails); others are left be.
@@ -309,7 +328,6 @@ class TCustomFFmpeg {
   void DoAudioOut(TOutputFile& of, TOutputStream& ost, TInputStream& ist, AVFrame* decoded);
   void FlushAudio(TOutputFile& of, TOutputStream& ost);
   void SetupAudioStream(TOutputStream& ost, TInputStream& ist);  // set-up step of an encoded audio stream
-  void FreeAudioStream(TOutputStream& ost);
   // ---- audio path ---- (audio_path.cpp; the path itself is in audio_path.h)
   TAudioEnv MakeAudioEnv(TOutputFile& of, TOutputStream& ost);
   std::shared_ptr<TAudioBuffers> AudioBuffers;  // engine-wide audio buffers, kept between runs
@@ -335,8 +353,8 @@ class TCustomFFmpeg {
   std::unique_ptr<TPreviewWindow> PreviewWin;
   int PreviewFlagsUsed = 0;
   std::vector<TFrameHook> FrameHooks;
-  std::uint8_t* SubtitleOut = nullptr;
-  FILE* VStatsFile = nullptr;
+  TAvMemPtr<std::uint8_t> SubtitleOut;
+  TFilePtr VStatsFile;
   int QpHistogram[52] = {};
   std::int64_t StartTimeUs = 0, RecordingTimeUs = kNoLimitTime;  // of the run
 

@@ -200,7 +200,7 @@ void TCustomFFmpeg::WritePacket(TOutputFile& of, TOutputStream& ost, AVPacket* p
 
 void TCustomFFmpeg::FilterAndWrite(TOutputFile& of, TOutputStream& ost, AVPacket* pkt, size_t stage) {
   if (stage < ost.Bsfs.size()) {
-    AVBSFContext* bsf = ost.Bsfs[stage];
+    AVBSFContext* bsf = ost.Bsfs[stage].get();
     TPacketPtr copy = NewPacket();
     if (ff::av_packet_ref(copy.get(), pkt) < 0) RaiseFFmpeg("av_mallocz fail");
     int ret = ff::av_bsf_send_packet(bsf, pkt);

@@ -11,7 +11,8 @@ constexpr AVRational kMicro{1, AV_TIME_BASE};
 
 int TCustomFFmpeg::DecodeSubtitle(TInputStream& ist, const AVPacket* pkt) {
   if (!pkt) return 0;  // nothing is held back by subtitle decoders
-  AVSubtitle sub{};
+  TSubtitle decoded;
+  AVSubtitle& sub = decoded.Sub;
   int got = 0;
   int ret = ff::avcodec_decode_subtitle2(ist.DecCtx, &sub, &got, const_cast<AVPacket*>(pkt));
   if (ret < 0) return -1;
@@ -21,18 +22,12 @@ int TCustomFFmpeg::DecodeSubtitle(TInputStream& ist, const AVPacket* pkt) {
   }
   if (!got) return 0;
   std::int64_t pts = pkt->pts != AV_NOPTS_VALUE ? ff::av_rescale_q(pkt->pts, ist.St->time_base, kMicro) : AV_NOPTS_VALUE;
-  try {
-    if (StartTimeUs == 0 || ist.Pts >= StartTimeUs) {
-      const int index = int(&ist - Ist.data());
-      for (auto& ost : Ost)
-        if (ost.SourceIndex == index && ost.EncodingNeeded && (!JoinMode || ost.FileIndex == ist.FileIndex))
-          DoSubtitleOut(Output(ost.FileIndex), ost, ist, &sub, pts);
-    }
-  } catch (...) {
-    ff::avsubtitle_free(&sub);
-    throw;
+  if (StartTimeUs == 0 || ist.Pts >= StartTimeUs) {
+    const int index = int(&ist - Ist.data());
+    for (auto& ost : Ost)
+      if (ost.SourceIndex == index && ost.EncodingNeeded && (!JoinMode || ost.FileIndex == ist.FileIndex))
+        DoSubtitleOut(Output(ost.FileIndex), ost, ist, &sub, pts);
   }
-  ff::avsubtitle_free(&sub);
   return 0;
 }
 
@@ -43,7 +38,7 @@ void TCustomFFmpeg::DoSubtitleOut(TOutputFile& of, TOutputStream& ost, TInputStr
     return;
   }
   if (!SubtitleOut) {
-    SubtitleOut = static_cast<std::uint8_t*>(ff::av_malloc(kSubtitleOutSize));
+    SubtitleOut.reset(static_cast<std::uint8_t*>(ff::av_malloc(kSubtitleOutSize)));
     if (!SubtitleOut) RaiseFFmpeg("av_malloc failed");
   }
   const bool dvb = ost.Enc->codec_id == AV_CODEC_ID_DVB_SUBTITLE;
@@ -51,12 +46,12 @@ void TCustomFFmpeg::DoSubtitleOut(TOutputFile& of, TOutputStream& ost, TInputStr
   for (int i = 0; i < (dvb ? 2 : 1); ++i) {
     sub->pts = pts - StartTimeUs;
     if (i == 1) sub->num_rects = 0;  // the clearing packet
-    int size = ff::avcodec_encode_subtitle(ost.Enc, SubtitleOut, kSubtitleOutSize, sub);
+    int size = ff::avcodec_encode_subtitle(ost.Enc, SubtitleOut.get(), kSubtitleOutSize, sub);
     sub->num_rects = rects;
     if (size < 0) RaiseFFmpeg("Subtitle encoding failed");
     TPacketPtr pkt = NewPacket();
     if (ff::av_new_packet(pkt.get(), size) < 0) RaiseFFmpeg("av_malloc failed");
-    std::memcpy(pkt->data, SubtitleOut, size_t(size));
+    std::memcpy(pkt->data, SubtitleOut.get(), size_t(size));
     pkt->pts = ff::av_rescale_q(pts - StartTimeUs, kMicro, ost.St->time_base);
     if (dvb) {
       std::uint32_t shown = i == 0 ? sub->start_display_time : sub->end_display_time;
