@@ -6,6 +6,7 @@
 
 #include "engine/custom_ffmpeg.h"
 #include "media/ff_utils.h"
+#include "media/fifo_protocol.h"
 #include "media/interrupt.h"
 #include "media/protocol_registry.h"
 #include "media/unicode_url.h"
@@ -179,10 +180,12 @@ bool TCustomFFmpeg::OpenDemuxerInput(TInputFile& input, const AVInputFormat* fmt
   TDictPtr params = DemuxerParameters();
 
   // Names of the program's own protocols are served through a custom I/O context, which the
-  // context's owner closes with it.
+  // context's owner closes with it; so are FIFOs, whose waits must end on a time-out or a stop.
+  const std::string fifo = FifoUrl(input.FileName);
+  const std::string& ioUrl = fifo.empty() ? input.URL : fifo;
   AVIOContext* custom = nullptr;
-  if (FindProtocolForUrl(input.URL)) {
-    int ret = OpenProtocolIO(&custom, input.URL, AVIO_FLAG_READ);
+  if (FindProtocolForUrl(ioUrl)) {
+    int ret = OpenProtocolIO(&custom, ioUrl, AVIO_FLAG_READ);
     if (ret < 0) {
       FLastError = ErrorCodeText(input.FileName, ret);
       return false;
