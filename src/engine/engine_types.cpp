@@ -1,6 +1,5 @@
 #include "engine/engine_types.h"
 
-
 namespace qv {
 
 void EngineLog(const void* engine, TLogLevel level, const std::string& msg) {
