@@ -46,7 +46,7 @@ int RunConvert(const TConvertCommand& cmd) {
   // From the start: a signal while the files open gives up the open that waits (a FIFO nobody
   // writes, a network input), and one that comes later stops the run as soon as it begins.
   TSignalPipe signals;
-  const TSignalInterrupt interruptOpens(signals);
+  std::optional<TSignalInterrupt> interruptOpens(std::in_place, signals);
   TConsole console;
   TConsoleLog consoleLog(console);
 
@@ -89,6 +89,8 @@ int RunConvert(const TConvertCommand& cmd) {
   };
 
   // Events come to this thread: the worker waits for each progress report to be printed.
+  // From here a signal stops the run, which still writes the file to its end.
+  interruptOpens.reset();
   encoder.StartTask(1);
   bool stopping = false;
   while (!allDone) {
