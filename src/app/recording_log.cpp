@@ -32,7 +32,7 @@ bool TRecordingLog::Open(const std::string& folder, const std::tm& local) {
   std::FILE* file = std::fopen(name.c_str(), "w");
   if (!file) return false;
   std::lock_guard<std::mutex> lock(Lock);
-  File = file;
+  File.reset(file);
   Name = name;
   return true;
 }
@@ -48,15 +48,14 @@ void TRecordingLog::Line(const std::string& text) {
   if (!File) return;
   std::string line = text;
   while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
-  std::fprintf(File, "%s.%03ld %s\n", stamp, long(now.tv_usec / 1000), line.c_str());
+  std::fprintf(File.get(), "%s.%03ld %s\n", stamp, long(now.tv_usec / 1000), line.c_str());
   // Flushed line by line: the lines that matter most come just before a crash or a hang.
-  std::fflush(File);
+  std::fflush(File.get());
 }
 
 void TRecordingLog::Close() {
   std::lock_guard<std::mutex> lock(Lock);
-  if (File) std::fclose(File);
-  File = nullptr;
+  File.reset();
 }
 
 std::string TRecordingLog::FileName() const {

@@ -9,6 +9,8 @@
 #include <mutex>
 #include <string>
 
+#include "media/ff_owners.h"
+
 namespace qv {
 
 class TRecordingLog {
@@ -34,7 +36,7 @@ class TRecordingLog {
   void RemoveOldLogs(const std::string& folder);
 
   mutable std::mutex Lock;
-  std::FILE* File = nullptr;
+  TFilePtr File;
   std::string Name;
 };
 

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "capture/wave_capture_clock.h"
+#include "media/ff_owners.h"
 #include "media/input_device.h"
 
 namespace qv {
@@ -63,10 +64,7 @@ class TWaveEvent {
   bool Signalled = false;
 };
 
-struct TWavePacketDeleter {
-  void operator()(AVPacket* packet) const;
-};
-using TWavePacket = std::unique_ptr<AVPacket, TWavePacketDeleter>;
+using TWavePacket = TPacketPtr;
 
 // What the reader and the capture thread share. The host's device object and the capture device's
 // callback own it together, so a capture thread that outlives the close (stuck inside ALSA after

@@ -28,8 +28,6 @@ bool TWaveEvent::Wait(int timeoutMs) {
   return Cond.wait_for(guard, std::chrono::milliseconds(timeoutMs), [this] { return Signalled; });
 }
 
-void TWavePacketDeleter::operator()(AVPacket* packet) const { ff::av_packet_free(&packet); }
-
 std::uint8_t* AppendWavePacket(TWaveCaptureContext& state, int size) {
   TWavePacket packet(ff::av_packet_alloc());
   if (!packet || ff::av_new_packet(packet.get(), size) < 0) {

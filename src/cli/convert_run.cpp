@@ -43,35 +43,36 @@ int RunRepair(const std::string& fileName) {
 }
 
 int RunConvert(const TConvertCommand& cmd) {
-  // From the start: a signal while the files open stops the run as soon as it begins.
+  // From the start: a signal while the files open gives up the open that waits (a FIFO nobody
+  // writes, a network input), and one that comes later stops the run as soon as it begins.
   TSignalPipe signals;
+  std::optional<TSignalInterrupt> interruptOpens(std::in_place, signals);
   TConsole console;
   TConsoleLog consoleLog(console);
 
   TFFEncoder encoder;
   if (!LoadLibraries(encoder, console)) return 1;
+  auto openFailed = [&]() {
+    if (signals.Pending()) {
+      console.Line("quorvane-convert: stopped while opening the files");
+      return 130;
+    }
+    console.Line("quorvane-convert: " + encoder.LastError());
+    return 1;
+  };
 
   TInputOptions in;
   in.ExtOptions = cmd.Inputs[0].ExtOptions;
   const int task = encoder.AddTask(Utf8ToWide(cmd.Inputs[0].FileName), in);
-  if (task < 0) {
-    console.Line("quorvane-convert: " + encoder.LastError());
-    return 1;
-  }
+  if (task < 0) return openFailed();
   for (size_t i = 1; i < cmd.Inputs.size(); ++i) {
     in.Reset();
     in.ExtOptions = cmd.Inputs[i].ExtOptions;
-    if (!encoder.AddInputFile(task, Utf8ToWide(cmd.Inputs[i].FileName), in)) {
-      console.Line("quorvane-convert: " + encoder.LastError());
-      return 1;
-    }
+    if (!encoder.AddInputFile(task, Utf8ToWide(cmd.Inputs[i].FileName), in)) return openFailed();
   }
   TOutputOptions out;
   out.ExtOptions = cmd.OutputOptions;
-  if (!encoder.SetOutputFile(task, Utf8ToWide(cmd.Output), out)) {
-    console.Line("quorvane-convert: " + encoder.LastError());
-    return 1;
-  }
+  if (!encoder.SetOutputFile(task, Utf8ToWide(cmd.Output), out)) return openFailed();
 
   std::optional<TProgressInfo> lastProgress;
   std::optional<TTerminateInfo> taskEnd;
@@ -88,6 +89,8 @@ int RunConvert(const TConvertCommand& cmd) {
   };
 
   // Events come to this thread: the worker waits for each progress report to be printed.
+  // From here a signal stops the run, which still writes the file to its end.
+  interruptOpens.reset();
   encoder.StartTask(1);
   bool stopping = false;
   while (!allDone) {

@@ -26,8 +26,6 @@ void TCustomFFmpeg::SetupAudioStream(TOutputStream& ost, TInputStream& ist) {
   if (!AudioBuffers) AudioBuffers = std::make_shared<TAudioBuffers>();
 }
 
-void TCustomFFmpeg::FreeAudioStream(TOutputStream& ost) { FreeAudioOutput(ost); }
-
 void TCustomFFmpeg::DoAudioOut(TOutputFile& of, TOutputStream& ost, TInputStream& ist, AVFrame* decoded) {
   TAudioEnv env = MakeAudioEnv(of, ost);
   // The clock comes from the stream the output is synchronised to (normally its own source).
@@ -43,7 +41,7 @@ std::int64_t TCustomFFmpeg::CarryAudioAcrossSplice(TOutputStream& ending, TOutpu
   TAudioEnv env = MakeAudioEnv(Output(ending.FileIndex), ending);
   DrainAudioResampler(env, ending);
   std::swap(ending.Fifo, next.Fifo);
-  return next.Fifo ? ff::av_audio_fifo_size(next.Fifo) : 0;
+  return next.Fifo ? ff::av_audio_fifo_size(next.Fifo.get()) : 0;
 }
 
 void TCustomFFmpeg::FlushAudio(TOutputFile& of, TOutputStream& ost) {

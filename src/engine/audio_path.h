@@ -23,26 +23,16 @@ namespace qv {
 
 // Buffers shared by every audio stream of an engine, grown and never shrunk while it lives.
 struct TAudioBuffers {
-  TAudioBuffers() = default;
-  ~TAudioBuffers();
-  TAudioBuffers(const TAudioBuffers&) = delete;
-  TAudioBuffers& operator=(const TAudioBuffers&) = delete;
-
-  std::uint8_t* Buf = nullptr;  // intermediate samples in the encoder's format (resampler/converter output)
+  TAvMemPtr<std::uint8_t> Buf;  // intermediate samples in the encoder's format (resampler/converter output)
   unsigned BufSize = 0;
   std::int64_t OutSize = 0;     // room an encoded block may take (the PCM-like size check)
-  std::uint8_t* Silence = nullptr;  // decoded samples with inserted silence in front
+  TAvMemPtr<std::uint8_t> Silence;  // decoded samples with inserted silence in front
   std::size_t SilenceSize = 0;
 };
 
 // What the audio path keeps per output stream beyond the fields of TOutputStream.
 struct TAudioOutState {
-  TAudioOutState() = default;
-  ~TAudioOutState();
-  TAudioOutState(const TAudioOutState&) = delete;
-  TAudioOutState& operator=(const TAudioOutState&) = delete;
-
-  SwrContext* Convert = nullptr;  // sample-format converter (no resampling)
+  TResamplerPtr Convert;          // sample-format converter (no resampling)
   int ConvertIn = -1, ConvertOut = -1;  // the format pair it was built for
   TFramePtr EncFrame;             // one encoder frame, refilled from the FIFO
 };
@@ -74,7 +64,6 @@ TAudioSizes AudioBufferSizes(std::int64_t allocated, int isize, int decChannels,
 // ---- set-up and teardown (audio_path_setup.cpp) ----
 // An encoded audio stream at the start of a run: FIFO, resample-needed flag, the decoder's format.
 void SetupAudioOutput(TOutputStream& ost, const TInputStream& ist, int syncMethod);
-void FreeAudioOutput(TOutputStream& ost);
 // Per block: the resampler follows the decoded format (rebuilt when it changes, dropped when the
 // formats match and no drift compensation is asked for); without resampling a sample-format
 // converter is kept for a differing format pair.

@@ -64,11 +64,11 @@ void EncodeAudioSamples(TAudioEnv& env, TOutputStream& ost, std::uint8_t* const*
   if (samples <= 0) return;
   if (frameSize > 1) {
     // Blocks of any size go in; whole encoder frames come out, the rest waits for the next block.
-    if (!ost.Fifo || ff::av_audio_fifo_write(ost.Fifo, reinterpret_cast<void**>(const_cast<std::uint8_t**>(planes)), samples) < samples)
+    if (!ost.Fifo || ff::av_audio_fifo_write(ost.Fifo.get(), reinterpret_cast<void**>(const_cast<std::uint8_t**>(planes)), samples) < samples)
       RaiseFFmpeg("av_fifo_realloc2() failed");
-    while (ff::av_audio_fifo_size(ost.Fifo) >= frameSize) {
+    while (ff::av_audio_fifo_size(ost.Fifo.get()) >= frameSize) {
       AVFrame* f = WritableAudioFrame(ost, frameSize);
-      ff::av_audio_fifo_read(ost.Fifo, reinterpret_cast<void**>(f->extended_data), frameSize);
+      ff::av_audio_fifo_read(ost.Fifo.get(), reinterpret_cast<void**>(f->extended_data), frameSize);
       f->pts = ost.SyncOpts;
       EncodeAudioFrame(env, ost, f);
       ost.SyncOpts += frameSize;
@@ -111,7 +111,7 @@ void AudioOut(TAudioEnv& env, TOutputStream& ost, TInputStream& ist, const AVFra
   if (block.Bytes() > before) sizes = sizesFor(block.Bytes());  // room for the inserted silence
 
   TAudioBuffers& bufs = *env.Buffers;
-  ff::av_fast_malloc(&bufs.Buf, &bufs.BufSize, std::size_t(sizes.BufSize));
+  ff::av_fast_malloc(InOut(bufs.Buf), &bufs.BufSize, std::size_t(sizes.BufSize));
   if (!bufs.Buf) RaiseFFmpeg("Out of memory in do_audio_out");
   bufs.OutSize = std::max(bufs.OutSize, sizes.OutSize);
 
@@ -122,15 +122,15 @@ void AudioOut(TAudioEnv& env, TOutputStream& ost, TInputStream& ist, const AVFra
   // Resampled or converted samples land in the intermediate buffer in the encoder's layout.
   const int capacity = int(bufs.BufSize / unsigned(osize * encChannels));
   std::vector<std::uint8_t*> out(size_t(encChannels), nullptr);
-  ff::av_samples_fill_arrays(out.data(), nullptr, bufs.Buf, encChannels, capacity, enc->sample_fmt, 1);
+  ff::av_samples_fill_arrays(out.data(), nullptr, bufs.Buf.get(), encChannels, capacity, enc->sample_fmt, 1);
   auto in = const_cast<const std::uint8_t**>(block.Planes.data());
   if (ost.AudioResample) {
-    int n = ff::swr_convert(ost.Swr, out.data(), capacity, in, block.Samples);
+    int n = ff::swr_convert(ost.Swr.get(), out.data(), capacity, in, block.Samples);
     if (n < 0) RaiseFFmpeg(ErrorCodeText("Audio resampling failed", n));
     EncodeAudioSamples(env, ost, out.data(), n);
     return;
   }
-  int n = ff::swr_convert(ost.Audio->Convert, out.data(), capacity, in, block.Samples);
+  int n = ff::swr_convert(ost.Audio->Convert.get(), out.data(), capacity, in, block.Samples);
   if (n < 0) {
     if (env.ExitOnError) RaiseFFmpeg("av_audio_convert() failed");
     env.Log(llError, "av_audio_convert() failed");

@@ -12,9 +12,9 @@ void DrainAudioResampler(TAudioEnv& env, TOutputStream& ost) {
   const int channels = enc->ch_layout.nb_channels;
   const int capacity = int(env.Buffers->BufSize / unsigned(ff::av_get_bytes_per_sample(enc->sample_fmt) * channels));
   std::vector<std::uint8_t*> out(size_t(channels), nullptr);
-  ff::av_samples_fill_arrays(out.data(), nullptr, env.Buffers->Buf, channels, capacity, enc->sample_fmt, 1);
+  ff::av_samples_fill_arrays(out.data(), nullptr, env.Buffers->Buf.get(), channels, capacity, enc->sample_fmt, 1);
   for (;;) {
-    const int n = ff::swr_convert(ost.Swr, out.data(), capacity, nullptr, 0);
+    const int n = ff::swr_convert(ost.Swr.get(), out.data(), capacity, nullptr, 0);
     if (n < 0) RaiseFFmpeg(ErrorCodeText("Audio resampling failed", n));
     if (n == 0) return;
     EncodeAudioSamples(env, ost, out.data(), n);
@@ -31,7 +31,7 @@ void AudioFlush(TAudioEnv& env, TOutputStream& ost) {
     if (caps & AV_CODEC_CAP_DELAY) EncodeAudioFrame(env, ost, nullptr);
     return;
   }
-  const int rest = ff::av_audio_fifo_size(ost.Fifo);
+  const int rest = ff::av_audio_fifo_size(ost.Fifo.get());
   if (rest > 0) {
     const int channels = enc->ch_layout.nb_channels;
     const int osize = ff::av_get_bytes_per_sample(enc->sample_fmt);
@@ -39,7 +39,7 @@ void AudioFlush(TAudioEnv& env, TOutputStream& ost) {
     if (!shortLast && std::int64_t(frameSize) * osize * channels > std::int64_t(env.Buffers->BufSize))
       RaiseFFmpeg("frame_bytes invalid.");
     AVFrame* f = WritableAudioFrame(ost, frameSize);
-    ff::av_audio_fifo_read(ost.Fifo, reinterpret_cast<void**>(f->extended_data), rest);
+    ff::av_audio_fifo_read(ost.Fifo.get(), reinterpret_cast<void**>(f->extended_data), rest);
     if (shortLast)
       f->nb_samples = rest;
     else

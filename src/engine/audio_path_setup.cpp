@@ -7,15 +7,6 @@
 
 namespace qv {
 
-TAudioBuffers::~TAudioBuffers() {
-  if (Buf) ff::av_free(Buf);
-  if (Silence) ff::av_free(Silence);
-}
-
-TAudioOutState::~TAudioOutState() {
-  if (Convert) ff::swr_free(&Convert);
-}
-
 std::string SampleFormatName(int format) {
   const char* name = format >= 0 ? ff::av_get_sample_fmt_name(AVSampleFormat(format)) : nullptr;
   return name ? name : "none";
@@ -68,22 +59,12 @@ void SetupAudioOutput(TOutputStream& ost, const TInputStream& ist, int syncMetho
   const int channels = std::max(1, enc->ch_layout.nb_channels);
   const int bytes = std::max(1, ff::av_get_bytes_per_sample(enc->sample_fmt));
   // The FIFO starts small (1024 bytes) and grows with the blocks it is handed.
-  if (ost.Fifo) ff::av_audio_fifo_free(ost.Fifo);
-  ost.Fifo = enc->sample_fmt == AV_SAMPLE_FMT_NONE
-                 ? nullptr
-                 : ff::av_audio_fifo_alloc(enc->sample_fmt, channels, std::max(1, 1024 / (bytes * channels)));
+  ost.Fifo.reset(enc->sample_fmt == AV_SAMPLE_FMT_NONE
+                     ? nullptr
+                     : ff::av_audio_fifo_alloc(enc->sample_fmt, channels, std::max(1, 1024 / (bytes * channels))));
   if (!ost.Fifo) RaiseFFmpeg("av_fifo_alloc fail");
   ost.Audio = std::make_shared<TAudioOutState>();
   ost.SyncOpts = 0;
-}
-
-void FreeAudioOutput(TOutputStream& ost) {
-  ost.Audio.reset();
-  if (ost.Swr) ff::swr_free(&ost.Swr);
-  if (ost.Fifo) {
-    ff::av_audio_fifo_free(ost.Fifo);
-    ost.Fifo = nullptr;
-  }
 }
 
 void UpdateAudioResampler(const TAudioEnv& env, TOutputStream& ost, const TInputStream& ist, const AVFrame* decoded) {
@@ -103,7 +84,7 @@ void UpdateAudioResampler(const TAudioEnv& env, TOutputStream& ost, const TInput
     ost.ResampleSampleFmt = fmt;
     ost.ResampleChannels = channels;
     ost.ResampleSampleRate = rate;
-    if (ost.Swr) ff::swr_free(&ost.Swr);
+    ost.Swr.reset();
     changed = true;
   }
   if (!((ost.AudioResample && !ost.Swr) || changed)) return;
@@ -118,27 +99,26 @@ void UpdateAudioResampler(const TAudioEnv& env, TOutputStream& ost, const TInput
   TLayout in, out;
   UsableLayout(in.L, decoded->ch_layout, channels);
   UsableLayout(out.L, enc->ch_layout, encChannels);
-  SwrContext* swr = nullptr;
+  TResamplerPtr swr;
   int r = channels > 0 && rate > 0
-              ? ff::swr_alloc_set_opts2(&swr, &out.L, enc->sample_fmt, enc->sample_rate, &in.L, AVSampleFormat(fmt),
-                                        rate, 0, nullptr)
+              ? ff::swr_alloc_set_opts2(InOut(swr), &out.L, enc->sample_fmt, enc->sample_rate, &in.L,
+                                        AVSampleFormat(fmt), rate, 0, nullptr)
               : AVERROR(EINVAL);
   if (r >= 0) {
     // Filter length 16, 2^10 phases, no linear interpolation, cutoff 0.8 of the Nyquist rate.
-    ff::av_opt_set_int(swr, "filter_size", 16, 0);
-    ff::av_opt_set_int(swr, "phase_shift", 10, 0);
-    ff::av_opt_set_int(swr, "linear_interp", 0, 0);
-    ff::av_opt_set_double(swr, "cutoff", 0.8, 0);
+    ff::av_opt_set_int(swr.get(), "filter_size", 16, 0);
+    ff::av_opt_set_int(swr.get(), "phase_shift", 10, 0);
+    ff::av_opt_set_int(swr.get(), "linear_interp", 0, 0);
+    ff::av_opt_set_double(swr.get(), "cutoff", 0.8, 0);
     // Drift compensation needs the resampling engine even when the rates are equal.
-    if (env.SyncMethod > 1) ff::av_opt_set_int(swr, "flags", SWR_FLAG_RESAMPLE, 0);
-    r = ff::swr_init(swr);
+    if (env.SyncMethod > 1) ff::av_opt_set_int(swr.get(), "flags", SWR_FLAG_RESAMPLE, 0);
+    r = ff::swr_init(swr.get());
   }
   if (r < 0) {
-    ff::swr_free(&swr);
     RaiseFFmpegFmt("Can not resample %d channels @ %d Hz to %d channels @ %d Hz", channels, rate, encChannels,
                    enc->sample_rate);
   }
-  ost.Swr = swr;
+  ost.Swr = std::move(swr);
   // A format change that now needs resampling must also use it.
   ost.AudioResample = true;
 }
@@ -147,25 +127,24 @@ void UpdateAudioConverter(TOutputStream& ost, const AVFrame* decoded) {
   const AVCodecContext* enc = ost.Enc;
   TAudioOutState& st = *ost.Audio;
   if (st.Convert && st.ConvertIn == decoded->format && st.ConvertOut == enc->sample_fmt) return;
-  if (st.Convert) ff::swr_free(&st.Convert);
+  st.Convert.reset();
   st.ConvertIn = decoded->format;
   st.ConvertOut = enc->sample_fmt;
   // Same layout, same rate: only the sample representation changes.
   TLayout layout;
   UsableLayout(layout.L, decoded->ch_layout, decoded->ch_layout.nb_channels);
-  SwrContext* swr = nullptr;
+  TResamplerPtr swr;
   int r = decoded->ch_layout.nb_channels > 0 && decoded->sample_rate > 0
-              ? ff::swr_alloc_set_opts2(&swr, &layout.L, enc->sample_fmt, decoded->sample_rate, &layout.L,
+              ? ff::swr_alloc_set_opts2(InOut(swr), &layout.L, enc->sample_fmt, decoded->sample_rate, &layout.L,
                                         AVSampleFormat(decoded->format), decoded->sample_rate, 0, nullptr)
               : AVERROR(EINVAL);
-  if (r >= 0) r = ff::swr_init(swr);
+  if (r >= 0) r = ff::swr_init(swr.get());
   if (r < 0) {
-    ff::swr_free(&swr);
     st.ConvertIn = st.ConvertOut = -1;
     RaiseFFmpegFmt("Cannot convert %s sample format to %s sample format", SampleFormatName(decoded->format).c_str(),
                    SampleFormatName(enc->sample_fmt).c_str());
   }
-  st.Convert = swr;
+  st.Convert = std::move(swr);
 }
 
 }  // namespace qv

@@ -57,13 +57,14 @@ void InsertSilence(TAudioEnv& env, TAudioBlock& block, std::int64_t count) {
   if (size < 0) RaiseFFmpeg("Buffer sizes too large in do_audio_out");
   TAudioBuffers& bufs = *env.Buffers;
   if (bufs.SilenceSize < std::size_t(size)) {
-    void* grown = ff::av_realloc(bufs.Silence, std::size_t(size));
+    void* grown = ff::av_realloc(bufs.Silence.get(), std::size_t(size));
     if (!grown) RaiseFFmpeg("Out of memory in do_audio_out");
-    bufs.Silence = static_cast<std::uint8_t*>(grown);
+    (void)bufs.Silence.release();  // moved by the reallocation
+    bufs.Silence.reset(static_cast<std::uint8_t*>(grown));
     bufs.SilenceSize = std::size_t(size);
   }
   std::vector<std::uint8_t*> planes(size_t(channels), nullptr);
-  ff::av_samples_fill_arrays(planes.data(), nullptr, bufs.Silence, channels, int(total), fmt, 1);
+  ff::av_samples_fill_arrays(planes.data(), nullptr, bufs.Silence.get(), channels, int(total), fmt, 1);
   ff::av_samples_set_silence(planes.data(), 0, int(count), channels, fmt);
   ff::av_samples_copy(planes.data(), block.Planes.data(), int(count), 0, block.Samples, channels, fmt);
   planes.resize(block.Planes.size());
@@ -77,8 +78,8 @@ bool SyncAudioBlock(TAudioEnv& env, TOutputStream& ost, TInputStream& ist, TAudi
   const int encRate = ost.Enc->sample_rate;
   // Samples handed over but not encoded yet: those waiting in the FIFO, and those the resampler's
   // filter still holds (left out, its delay would read as drift and be "corrected" with silence).
-  std::int64_t pending = ost.Fifo ? ff::av_audio_fifo_size(ost.Fifo) : 0;
-  if (ost.AudioResample && ost.Swr) pending += ff::swr_get_delay(ost.Swr, encRate);
+  std::int64_t pending = ost.Fifo ? ff::av_audio_fifo_size(ost.Fifo.get()) : 0;
+  if (ost.AudioResample && ost.Swr) pending += ff::swr_get_delay(ost.Swr.get(), encRate);
   if (env.SyncMethod == 0) {
     ost.SyncOpts = std::llrint(syncIpts * encRate) - pending;
     return block.Samples > 0;
@@ -107,7 +108,7 @@ bool SyncAudioBlock(TAudioEnv& env, TOutputStream& ost, TInputStream& ist, TAudi
         env.Log(llVerbose, Format("compensating audio timestamp drift:%f compensation:%d in:%d", delta,
                                   step.Compensation, encRate));
       // Spread over one second of output; only a resampler can do it (method above 1 always has one).
-      if (ost.Swr) ff::swr_set_compensation(ost.Swr, step.Compensation, encRate);
+      if (ost.Swr) ff::swr_set_compensation(ost.Swr.get(), step.Compensation, encRate);
       break;
     case TAudioSyncStep::kNone:
       break;

@@ -19,28 +19,15 @@ namespace qv {
 
 namespace {
 
-struct TInputCloser {
-  void operator()(AVFormatContext* ctx) const { ff::avformat_close_input(&ctx); }
-};
-using TInputPtr = std::unique_ptr<AVFormatContext, TInputCloser>;
-
-struct TOutputCloser {
-  void operator()(AVFormatContext* ctx) const {
-    if (ctx->pb) ff::avio_closep(&ctx->pb);
-    ff::avformat_free_context(ctx);
-  }
-};
-using TOutputPtr = std::unique_ptr<AVFormatContext, TOutputCloser>;
-
 // The library's file protocol takes the name's bytes as they are, as rename and unlink below do;
 // the prefix keeps a name with a colon in it from being read as some other protocol's URL.
 std::string FileUrl(const std::string& fileName) { return "file:" + fileName; }
 
-TInputPtr OpenAvi(const std::string& fileName) {
+TInputContextPtr OpenAvi(const std::string& fileName) {
   AVFormatContext* raw = nullptr;
   int ret = ff::avformat_open_input(&raw, FileUrl(fileName).c_str(), ff::av_find_input_format("avi"), nullptr);
   if (ret < 0) RaiseFFmpeg(ErrorCodeText("Cannot read " + fileName, ret));
-  TInputPtr ctx(raw);
+  TInputContextPtr ctx(raw);
   ret = ff::avformat_find_stream_info(raw, nullptr);
   if (ret < 0) RaiseFFmpeg(ErrorCodeText("Cannot read the streams of " + fileName, ret));
   return ctx;
@@ -51,7 +38,7 @@ bool StatesDuration(const AVFormatContext& ctx) { return ctx.duration != AV_NOPT
 // The size in the RIFF header is written when the file is finished: before that it is a placeholder
 // (all ones); a file shorter than it says lost its end.
 bool RiffSizeFits(const std::string& fileName) {
-  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(fileName.c_str(), "rb"), &std::fclose);
+  TFilePtr file(std::fopen(fileName.c_str(), "rb"));
   unsigned char head[12];
   if (!file || std::fread(head, 1, sizeof head, file.get()) != sizeof head || std::memcmp(head, "RIFF", 4) != 0)
     return false;
@@ -93,11 +80,11 @@ std::vector<int> AddStreams(const AVFormatContext& in, AVFormatContext& out) {
   return map;
 }
 
-TOutputPtr CreateAvi(const std::string& fileName) {
+TOutputContextPtr CreateAvi(const std::string& fileName) {
   AVFormatContext* raw = nullptr;
   if (ff::avformat_alloc_output_context2(&raw, nullptr, "avi", FileUrl(fileName).c_str()) < 0 || !raw)
     RaiseFFmpeg("Out of memory");
-  return TOutputPtr(raw);
+  return TOutputContextPtr(raw);
 }
 
 void OpenForWriting(AVFormatContext& out, const std::string& fileName) {
@@ -144,7 +131,7 @@ int CountPackets(AVFormatContext& ctx) {
 }
 
 std::int64_t VerifiedDuration(const std::string& fileName, int written) {
-  TInputPtr ctx = OpenAvi(fileName);
+  TInputContextPtr ctx = OpenAvi(fileName);
   if (!IsComplete(*ctx, fileName)) RaiseFFmpeg("The repaired file is not complete.");
   const int read = CountPackets(*ctx);
   if (read != written) RaiseFFmpegFmt("The repaired file yields %d of the %d packets written.", read, written);
@@ -175,8 +162,8 @@ TAviRepair RemuxAvi(const std::string& damaged, const std::string& repaired) {
   try {
     int written = 0;
     {
-      TInputPtr in = OpenAvi(damaged);
-      TOutputPtr out = CreateAvi(repaired);
+      TInputContextPtr in = OpenAvi(damaged);
+      TOutputContextPtr out = CreateAvi(repaired);
       ff::av_dict_copy(&out->metadata, in->metadata, 0);
       const std::vector<int> map = AddStreams(*in, *out);
       OpenForWriting(*out, repaired);
@@ -198,7 +185,7 @@ TAviRepair RepairAviFile(const std::string& fileName) {
   TAviRepair result;
   if (!Exists(original)) {
     try {
-      TInputPtr ctx = OpenAvi(fileName);
+      TInputContextPtr ctx = OpenAvi(fileName);
       if (IsComplete(*ctx, fileName)) {
         result.Ok = result.WasComplete = true;
         result.DurationUs = ctx->duration;

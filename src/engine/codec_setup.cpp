@@ -108,8 +108,8 @@ void TCustomFFmpeg::SetupCodecParameters() {
             RaiseFFmpeg("Video pixel format is unknown, stream cannot be encoded");
           std::int64_t flags = Opt.SwsFlags;
           if (Store.ScalerContext) ff::av_opt_get_int(Store.ScalerContext, "sws_flags", 0, &flags);
-          ost.ImgResampleCtx = ff::sws_getContext(dec->width, dec->height, dec->pix_fmt, enc->width, enc->height,
-                                                  enc->pix_fmt, int(flags), nullptr, nullptr, nullptr);
+          ost.ImgResampleCtx.reset(ff::sws_getContext(dec->width, dec->height, dec->pix_fmt, enc->width,
+                                                      enc->height, enc->pix_fmt, int(flags), nullptr, nullptr, nullptr));
           if (!ost.ImgResampleCtx) RaiseFFmpeg("Cannot get resampling context");
         }
         if (!ost.Info->ForcedKeyFrames.empty()) {
@@ -141,19 +141,17 @@ void TCustomFFmpeg::SetupCodecParameters() {
       std::string prefix = Opt.PassLogFileName.empty() ? "ffmpeg2pass" : Opt.PassLogFileName;
       ost.PassLogName = Format("%s-%d.log", prefix.c_str(), int(i));
       if (enc->flags & AV_CODEC_FLAG_PASS1) {
-        ost.LogFile = std::fopen(ost.PassLogName.c_str(), "wb");
+        ost.LogFile.reset(std::fopen(ost.PassLogName.c_str(), "wb"));
         if (!ost.LogFile) RaiseFFmpegFmt("Cannot write log file %s for pass-1 encoding", ost.PassLogName.c_str());
       } else {
-        std::uint8_t* buf = nullptr;
         int size = 0;
-        int r = ReadFile(ost.PassLogName, buf, size);
+        int r = ReadFile(ost.PassLogName, ost.StatsIn, size);
         if (r == -12)
           RaiseFFmpegFmt("Could not allocate file buffer: Error reading log file \"%s\" for pass-2 encoding",
                          ost.PassLogName.c_str());
         if (r < 0)
           RaiseFFmpegFmt("Cannot read file: Error reading log file \"%s\" for pass-2 encoding", ost.PassLogName.c_str());
-        ost.StatsIn = reinterpret_cast<char*>(buf);
-        enc->stats_in = ost.StatsIn;
+        enc->stats_in = reinterpret_cast<char*>(ost.StatsIn.get());
       }
     }
   }
@@ -234,7 +232,7 @@ void TCustomFFmpeg::OpenCodecs() {
     for (const AVBitStreamFilter* f : ost.Info->Bsfs) {
       AVBSFContext* bsf = nullptr;
       if (ff::av_bsf_alloc(f, &bsf) < 0) RaiseFFmpeg("av_mallocz fail");
-      ost.Bsfs.push_back(bsf);
+      ost.Bsfs.emplace_back(bsf);
       if (ff::avcodec_parameters_copy(bsf->par_in, par) < 0) RaiseFFmpeg("av_mallocz fail");
       bsf->time_base_in = tb;
       int r = ff::av_bsf_init(bsf);

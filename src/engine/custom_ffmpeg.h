@@ -39,6 +39,9 @@ namespace qv {
 // What the engine needs of a previewer window; the capture layer supplies one.
 struct TAudioEnv;      // ---- audio path ---- (audio_path.h)
 struct TAudioBuffers;
+struct TInputDecoders;  // ---- opening an input ---- (open_input.cpp)
+struct TInputValues;
+class TIoWatch;
 
 class IPreviewer {
  public:
@@ -59,7 +62,6 @@ class TCustomFFmpeg {
   // name without its dash, lower-cased by the caller. Raises FFmpegException on a bad value.
   void SetOption(const std::string& name, const std::string& value);
   void ResetOptions();
-  bool RaiseOnBadOption = true;
 
   // Typed setters used by the encoder component (same effect as the option of the same meaning).
   void SetForceFormat(const std::string& name);
@@ -123,13 +125,6 @@ class TCustomFFmpeg {
   int OutputCount() const { return int(Outputs.size()); }
   TInputFile& Input(int i) { return *Inputs[size_t(i)]; }
   TOutputFile& Output(int i) { return *Outputs[size_t(i)]; }
-  bool JoinMode = false;
-
-  // `vhook`: the video path installs the frame-hook loader here; false with `error` on failure.
-  std::function<bool(const std::string& text, std::string& error)> FrameHookAdder;
-
-  // Fired between opening an input and probing its streams.
-  std::function<void(AVFormatContext*)> OnBeforeFindStreamInfo;
 
   const std::string& LastError() const { return FLastError; }
 
@@ -149,18 +144,7 @@ class TCustomFFmpeg {
   // `vhook`: loads a frame-hook library; 0, -1 (cannot load), -2 (no entry point / no token), -22.
   int AddFrameHook(const std::string& argument);
 
-  std::atomic<bool> Running{false};
-  std::atomic<bool> Finished{false};
-  std::atomic<bool> CompletedNormally{false};
-  std::atomic<bool> Failed{false};
-  // Read once Finished is set (or in the terminate event). FailText is the first failure's message;
-  // FailReason says it in words that stand alone ("The recorded window was closed."); FailedInput is
-  // the input whose read failed mid-run (-1 when the failure was not an input's).
-  std::string FailText;
-  std::string FailReason;
-  int FailedInput = -1;
-
-  // Events, called on the run's thread. Progress arguments: the engine, the input file being read
+  // Event types (the events are fields below). Progress arguments: the engine, the input file being read
   // (-1 on the last report), TotalDuration (µs, -1 unknown), current time (µs), total size (bytes),
   // bit rate (kbit/s), quality, frames per second, frame number.
   using TProgressEvent = std::function<void(TCustomFFmpeg& sender, int fileIndex, std::int64_t totalDuration,
@@ -177,28 +161,52 @@ class TCustomFFmpeg {
   // size in bytes, pts (µs). Planar formats are handed over one plane at a time with channels 1.
   using TAudioHookEvent = std::function<void(TCustomFFmpeg& sender, std::uint8_t* samples, int sampleFormat,
                                              int channels, int sampleRate, int size, std::int64_t pts)>;
+  // Bits per pixel of the hook and preview bitmaps (8, 15, 16, 24, 32).
+  void SetHookBitsPixel(int bits);
+
+  const std::vector<TInputStream>& InputStreams() const { return Ist; }
+  const std::vector<TOutputStream>& OutputStreams() const { return Ost; }
+
+  // ---- fields, by the thread that owns them ----
+  // Set by the caller (the thread that opens the files) before Start, read by the worker.
+  bool RaiseOnBadOption = true;
+  bool JoinMode = false;  // set by OpenOutput
+  int IoTimeout = 10000;  // ms; 0 never times out; read by the watch of the thread that opens
+  std::int64_t TotalDuration = -1;  // µs; set by the opens
+  std::int64_t ProgressIntervalUs = 500000;
+  std::int64_t ShortProgressIntervalUs = 100000;
+  // `vhook`: the video path installs the frame-hook loader here; false with `error` on failure.
+  std::function<bool(const std::string& text, std::string& error)> FrameHookAdder;
+  // Fired on the opening thread between opening an input and probing its streams.
+  std::function<void(AVFormatContext*)> OnBeforeFindStreamInfo;
+  // Called on the run's thread.
   TProgressEvent OnProgress;
   TTerminateEvent OnTerminate;
   TVideoHookEvent OnVideoInputHook;
   TVideoHookEvent OnVideoOutputHook;
   TPreviewBitmapEvent OnPreviewBitmap;
   TAudioHookEvent OnAudioHook;
-  // Bits per pixel of the hook and preview bitmaps (8, 15, 16, 24, 32).
-  void SetHookBitsPixel(int bits);
 
-  // Run figures (valid after the run, read by tests and the component).
+  // Written by any thread (Stop), read by the worker and its read's stop check.
+  std::atomic<bool> StopRequested{false};
+  // Written by the opening thread's watch and by Stop (0 = cancelled), read by the time-out check.
+  std::atomic<std::int64_t> WatchStart{kNoWatch};  // µs; kNoWatch = not watching
+
+  // Written by the worker (or inline by Start), read by any thread.
+  std::atomic<bool> Running{false};
+  std::atomic<bool> Finished{false};
+  std::atomic<bool> CompletedNormally{false};
+  std::atomic<bool> Failed{false};
+  // Written by the worker before Finished is set; read once Finished is set (or in the terminate
+  // event). FailText is the first failure's message; FailReason says it in words that stand alone
+  // ("The recorded window was closed."); FailedInput is the input whose read failed mid-run (-1 when
+  // the failure was not an input's).
+  std::string FailText;
+  std::string FailReason;
+  int FailedInput = -1;
+  // Run figures, written by the worker; read after the run (tests, the component).
   std::int64_t VideoSize = 0, AudioSize = 0, ExtraSize = 0;  // bytes
   int NbFramesDup = 0, NbFramesDrop = 0;
-  const std::vector<TInputStream>& InputStreams() const { return Ist; }
-  const std::vector<TOutputStream>& OutputStreams() const { return Ost; }
-
-  // ---- run control shared with the watch ----
-  std::atomic<bool> StopRequested{false};
-  int IoTimeout = 10000;  // ms; 0 never times out
-  std::atomic<std::int64_t> WatchStart{kNoWatch};  // µs; kNoWatch = not watching, 0 = cancelled
-  std::int64_t TotalDuration = -1;                 // µs
-  std::int64_t ProgressIntervalUs = 500000;
-  std::int64_t ShortProgressIntervalUs = 100000;
 
   // Interrupt checks (the registry calls them with the instance they were registered for).
   bool TimeoutCheck(void* instance);
@@ -233,8 +241,24 @@ class TCustomFFmpeg {
   void ApplyPreset(char kind, const std::string& value);
   // targets.cpp
   void ApplyTarget(const std::string& value);
-  // open_input.cpp / open_output.cpp / new_streams.cpp
+  // open_input.cpp: OpenInputFile and its steps, in the order it runs them
   bool OpenInputFile(const std::string& fileName, const std::string& url);
+  void ResolveForcedInputFormat(const TInputDevice*& device, const AVInputFormat*& fmt) const;
+  bool FindInputDecoders(TInputDecoders& decoders);
+  bool OpenDeviceInput(TInputFile& input, const TInputDevice* device);
+  bool OpenDemuxerInput(TInputFile& input, const AVInputFormat* fmt);
+  TDictPtr DemuxerParameters() const;
+  bool SelectInputProgram(AVFormatContext* ctx);
+  bool ProbeInputStreams(TInputFile& input, TIoWatch& watch);
+  std::int64_t SeekInputToStart(TInputFile& input, TIoWatch& watch);  // the timestamp sought to
+  void PrepareInputStreams(TInputFile& input, const TInputDecoders& decoders, TInputValues& found);
+  void TakeVideoStream(int index, AVStream& st, const AVCodecContext& dec, TInputValues& found);
+  void TakeAudioStream(AVStream& st, const AVCodecContext& dec, TInputValues& found);
+  void NoteInputDuration(const AVFormatContext& ctx);
+  void DumpInput(const TInputFile& input, const TInputDevice* device) const;
+  void TakeInputValues(const TInputValues& found);
+  void ClearPerFileInputOptions();
+  // open_output.cpp / new_streams.cpp
   int OpenOutputFile(const std::string& fileName, const std::string& url, bool join);
   int OpenCrashSafe(TOutputFile& out);  // 0 or a negative error code
   // A crash-safe output's muxed units go to the kernel (raises when that fails); others are left be.
@@ -271,7 +295,19 @@ class TCustomFFmpeg {
   };
   TInputFailure DescribeInputFailure(int fileIndex, int code);
   void RecordInputFailure(const TInputFailure& failure);
+  // transcode_loop.cpp: the procedure, one round of its packet loop, and the steps of a round
+  struct TLoopState;
   void Transcode();
+  bool LoopRound(TLoopState& loop, AVPacket* pkt);  // false: the loop ends
+  bool BeginDrain(TLoopState& loop);
+  int ChooseInput(const TLoopState& loop) const;   // -1: none now
+  bool WaitForInputs(TLoopState& loop);
+  bool OutputSizeReached();
+  bool AfterFailedRead(TLoopState& loop, int fileIndex, int ret);
+  bool HandlePacket(int fileIndex, AVPacket* pkt);  // true when the packet was decoded and dispatched
+  void FixTimestamps(TInputFile& in, TInputStream& ist, AVPacket* pkt);
+  bool PastRecordingTime(TInputStream& ist, const AVPacket* pkt);
+  void FinishRun(const TInputFailure& failure);
   void SetupRun();            // stream_mapping.cpp / codec_setup.cpp
   void MapStreams();
   void SetupCodecParameters();
@@ -314,7 +350,6 @@ class TCustomFFmpeg {
   // the samples carried over (not encoded yet).
   std::int64_t CarryAudioAcrossSplice(TOutputStream& ending, TOutputStream& next);
   void SetupAudioStream(TOutputStream& ost, TInputStream& ist);  // set-up step of an encoded audio stream
-  void FreeAudioStream(TOutputStream& ost);
   // ---- audio path ---- (audio_path.cpp; the path itself is in audio_path.h)
   TAudioEnv MakeAudioEnv(TOutputFile& of, TOutputStream& ost);
   std::shared_ptr<TAudioBuffers> AudioBuffers;  // engine-wide audio buffers, kept between runs
@@ -323,13 +358,12 @@ class TCustomFFmpeg {
   std::int64_t PausedUs = 0;  // worker only: time this run spent at the pause gate
   bool JoinSplice(int& fileIndex);
 
+  // The run's own state: made by SetupRun and used by the worker (or the inline run) alone;
+  // InputStreams()/OutputStreams() are read after the run.
   std::vector<TInputStream> Ist;
   std::vector<TOutputStream> Ost;
   std::vector<TInputFileState> IFiles;
   std::vector<AVCodecContext*> OpenEncoders, OpenDecoders;  // under EngineCodecLock()
-  std::unique_ptr<TConvertThread> Worker;
-  std::thread Terminator;
-  TManualEvent RunDone, TerminateDone;
   std::int64_t RunStartTime = 0, LastReportTime = 0;
   bool DupDropChanged = false;
   int CurrentInput = 0;
@@ -341,11 +375,12 @@ class TCustomFFmpeg {
   std::unique_ptr<TPreviewWindow> PreviewWin;
   int PreviewFlagsUsed = 0;
   std::vector<TFrameHook> FrameHooks;
-  std::uint8_t* SubtitleOut = nullptr;
-  FILE* VStatsFile = nullptr;
+  TAvMemPtr<std::uint8_t> SubtitleOut;
+  TFilePtr VStatsFile;
   int QpHistogram[52] = {};
   std::int64_t StartTimeUs = 0, RecordingTimeUs = kNoLimitTime;  // of the run
 
+  // The caller's: options and files, changed only before Start; the worker reads them.
   TPendingOptions Opt;
   TOptionStore Store;
   int MaxFiles;
@@ -354,6 +389,12 @@ class TCustomFFmpeg {
   std::string FLastError;
   int FPreviewFlags = 0;
   std::unique_ptr<IPreviewer> Previewer;
+
+  // The caller's thread (Start, Stop, Terminate, the destructor) makes and joins these; the events
+  // are set by the threads whose end they mark.
+  std::unique_ptr<TConvertThread> Worker;
+  std::thread Terminator;
+  TManualEvent RunDone, TerminateDone;
 };
 
 // Runs a blocking library call under the time-out/cancel watch of `engine` for the calling thread.

@@ -10,6 +10,7 @@
 
 #include "media/crash_safe_file.h"
 #include "media/ff_api.h"
+#include "media/ff_owners.h"
 #include "media/input_device.h"
 #include "media/logger.h"
 
@@ -52,11 +53,6 @@ struct TChapterMap {
 // A bitstream-filter chain of one stream, by filter; the run creates the library contexts.
 using TBsfChain = std::vector<const AVBitStreamFilter*>;
 
-struct TCodecContextDeleter {
-  void operator()(AVCodecContext* ctx) const;
-};
-using TCodecContextPtr = std::unique_ptr<AVCodecContext, TCodecContextDeleter>;
-
 // One opened input: a libavformat demuxer or one of the program's own devices.
 class TInputFile {
  public:
@@ -67,7 +63,7 @@ class TInputFile {
 
   std::string FileName;  // as given (UTF-8)
   std::string URL;       // as handed to the library
-  AVFormatContext* Ctx = nullptr;         // libavformat input (nullptr for a device)
+  TInputContextPtr Ctx;                   // libavformat input (nullptr for a device)
   std::unique_ptr<TDeviceInput> Device;   // the program's own device (nullptr for libavformat)
   bool LoopInput = false;                 // `loop_input` when the input was opened
   std::int64_t InputTsOffset = 0;         // µs
@@ -78,7 +74,7 @@ class TInputFile {
   std::vector<TCodecContextPtr> DecoderContexts;
 
   // The format context whichever way the input was opened.
-  AVFormatContext* Context() const { return Ctx ? Ctx : (Device ? Device->Context() : nullptr); }
+  AVFormatContext* Context() const { return Ctx ? Ctx.get() : (Device ? Device->Context() : nullptr); }
   bool IsDevice() const { return Device != nullptr; }
   // The one way the run reads: packet size (>= 0) or a negative error code (AVERROR(EAGAIN) when a
   // non-blocking input has nothing yet, AVERROR_EOF at the end).
@@ -97,7 +93,8 @@ struct TOutputStreamInfo {
   std::string ForcedKeyFrames;     // `force_key_frames` text of a video stream
 };
 
-// One output slot. In join mode further slots share the first slot's context (Owner false).
+// One output slot. In join mode further slots share the first slot's context (Owner false): the
+// first slot owns it (OwnedCtx), every slot uses it through Ctx.
 class TOutputFile {
  public:
   TOutputFile() = default;
@@ -109,13 +106,14 @@ class TOutputFile {
   std::string URL;
   AVFormatContext* Ctx = nullptr;
   bool Owner = true;
+  TOutputContextPtr OwnedCtx;  // owner slots only
   int LoopOutput = -1;  // `loop_output` when the output was opened
   std::vector<TOutputStreamInfo> Streams;
   // With `crash_safe`: the file behind Ctx->pb (then AVFMT_FLAG_CUSTOM_IO). Owner slots only.
   std::unique_ptr<TCrashSafeFile> CrashSafe;
 
-  // Closes the file (the library's, the program's protocol or the crash-safe file) and frees the
-  // context when owned.
+  // Frees the encoder contexts, then the context with its file (the library's or the program's
+  // protocol), then the crash-safe file.
   void Close();
 };
 

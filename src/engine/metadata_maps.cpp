@@ -30,21 +30,21 @@ AVDictionary** MetadataOf(AVFormatContext* ctx, const TMetadataMapSide& side, co
 }
 
 void AddChapter(AVFormatContext* os, const AVChapter* in, std::int64_t start, std::int64_t end, bool copyMeta) {
-  auto* ch = static_cast<AVChapter*>(ff::av_mallocz(sizeof(AVChapter)));
-  if (!ch) RaiseFFmpeg("av_mallocz fail");
+  // The chapter becomes the context's once it is in its list; until then it is ours.
+  TAvMemPtr<AVChapter> owned(static_cast<AVChapter*>(ff::av_mallocz(sizeof(AVChapter))));
+  if (!owned) RaiseFFmpeg("av_mallocz fail");
+  AVChapter* ch = owned.get();
   ch->id = in->id;
   ch->time_base = in->time_base;
   ch->start = start;
   ch->end = end;
-  if (copyMeta) ff::av_dict_copy(&ch->metadata, in->metadata, 0);
+  TDictPtr metadata;
+  if (copyMeta) ff::av_dict_copy(InOut(metadata), in->metadata, 0);
   auto* list = static_cast<AVChapter**>(ff::av_realloc(os->chapters, sizeof(AVChapter*) * (os->nb_chapters + 1)));
-  if (!list) {
-    ff::av_dict_free(&ch->metadata);
-    ff::av_free(ch);
-    RaiseFFmpeg("av_realloc fail");
-  }
+  if (!list) RaiseFFmpeg("av_realloc fail");
   os->chapters = list;
-  os->chapters[os->nb_chapters++] = ch;
+  ch->metadata = metadata.release();
+  os->chapters[os->nb_chapters++] = owned.release();
 }
 
 }  // namespace

@@ -45,10 +45,11 @@ int TCustomFFmpeg::OpenOutputFile(const std::string& fileName, const std::string
     }
   }
   // The context (with the muxer's private options in place).
+  auto out = std::make_unique<TOutputFile>();
   AVFormatContext* ctx = nullptr;
   if (ff::avformat_alloc_output_context2(&ctx, fmt, nullptr, url.c_str()) < 0 || !ctx)
     RaiseFFmpeg("avformat_alloc_context failed");
-  auto out = std::make_unique<TOutputFile>();
+  out->OwnedCtx.reset(ctx);
   out->Ctx = ctx;
   out->FileName = fileName;
   out->URL = url;

@@ -202,7 +202,7 @@ void TCustomFFmpeg::FilterAndWrite(TOutputFile& of, TOutputStream& ost, AVPacket
   // Join slots write into the first slot's streams, through that stream's one chain.
   const auto& chain = JoinMode && ost.FileIndex > 0 ? Ost[size_t(ost.Index)].Bsfs : ost.Bsfs;
   if (stage < chain.size()) {
-    AVBSFContext* bsf = chain[stage];
+    AVBSFContext* bsf = chain[stage].get();
     TPacketPtr copy = NewPacket();
     if (ff::av_packet_ref(copy.get(), pkt) < 0) RaiseFFmpeg("av_mallocz fail");
     int ret = ff::av_bsf_send_packet(bsf, pkt);

@@ -12,11 +12,6 @@
 
 namespace qv {
 
-struct TDictDeleter {
-  void operator()(AVDictionary* d) const;
-};
-using TDictPtr = std::unique_ptr<AVDictionary, TDictDeleter>;
-
 using TMatrix = std::array<std::uint16_t, 64>;
 
 struct TPendingOptions {

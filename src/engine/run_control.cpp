@@ -117,7 +117,8 @@ void TCustomFFmpeg::CloseRunCodecs() {
     try {
       // The pass-2 statistics belong to the run records, not to the codec.
       for (auto& ost : Ost)
-        if (ost.Enc == enc && ost.StatsIn && enc->stats_in == ost.StatsIn) enc->stats_in = nullptr;
+        if (ost.Enc == enc && ost.StatsIn && enc->stats_in == reinterpret_cast<char*>(ost.StatsIn.get()))
+          enc->stats_in = nullptr;
       CloseCodec(enc);
     } catch (const std::exception& e) {
       RecordFailure(e);
@@ -161,14 +162,8 @@ void TCustomFFmpeg::CloseAll() {
   CloseFiles();
   RemoveEmptyFiles(written);
   ReleaseFrameHooks();
-  if (SubtitleOut) {
-    ff::av_free(SubtitleOut);
-    SubtitleOut = nullptr;
-  }
-  if (VStatsFile) {
-    std::fclose(VStatsFile);
-    VStatsFile = nullptr;
-  }
+  SubtitleOut.reset();
+  VStatsFile.reset();
   InputConverter.reset();
   OutputConverter.reset();
   std::lock_guard<std::mutex> lock(PreviewLock());

@@ -1,6 +1,7 @@
 // Per-run records of the transcoder: one TInputStream per stream of every input, one TOutputStream
 // per stream of every output slot, and the per-input-file loop state. Built when a run starts
-// (stream_mapping.cpp), freed when it ends (FreeRunRecords).
+// (stream_mapping.cpp), dropped when it ends (FreeRunRecords); each record owns the library objects
+// it holds, so dropping it releases them.
 #pragma once
 
 #include <cstdint>
@@ -10,27 +11,10 @@
 #include <vector>
 
 #include "engine/engine_types.h"
+#include "media/ff_owners.h"
 #include "media/ff_utils.h"
 
-struct SwsContext;
-struct SwrContext;
-struct AVAudioFifo;
-struct AVFilterGraph;
-struct AVFilterContext;
-struct AVBSFContext;
-struct AVCodecParserContext;
-
 namespace qv {
-
-struct TFrameDeleter {
-  void operator()(AVFrame* f) const;
-};
-using TFramePtr = std::unique_ptr<AVFrame, TFrameDeleter>;
-
-struct TPacketDeleter {
-  void operator()(AVPacket* p) const;
-};
-using TPacketPtr = std::unique_ptr<AVPacket, TPacketDeleter>;
 
 TFramePtr NewFrame();    // raises "av_mallocz fail" when out of memory
 TPacketPtr NewPacket();  // raises "av_mallocz fail" when out of memory
@@ -55,7 +39,7 @@ struct TInputStream {
   std::int64_t WallStart = 0;     // rate emulation: av_gettime_relative when the run started
   TFramePtr Decoded;              // reusable decode target
   TFramePtr HookPic;              // our own copy of a picture for the input and frame hooks
-  AVCodecParserContext* Parser = nullptr;  // stream copy: the packet-rewriting parser (owned)
+  TParserPtr Parser;              // stream copy: the packet-rewriting parser
 };
 
 // Audio-path state the audio path keeps for itself (defined in the audio path's own files).
@@ -78,17 +62,17 @@ struct TOutputStream {
   int LastQuality = -1;   // lambda of the last encoded picture (from the encoder's statistics)
   std::uint64_t Error[4] = {};  // summed squared errors per plane (PSNR)
   double MuxTime = 0;     // stream copy: end of the last written packet (s), for choosing the input
-  std::vector<AVBSFContext*> Bsfs;  // created from Info->Bsfs at set-up (owned)
+  std::vector<TBsfPtr> Bsfs;  // created from Info->Bsfs at set-up
 
   // video
   bool VideoResample = false;
-  SwsContext* ImgResampleCtx = nullptr;  // owned
+  TScalerPtr ImgResampleCtx;
   TFramePtr ResamplePic;                 // picture in the encoder's size and pixel format
   int ResampleWidth = 0, ResampleHeight = 0, ResamplePixFmt = -1;
   std::vector<std::int64_t> ForcedKfPts;  // encoder time base
   size_t ForcedKfIndex = 0;
   AVCodecID OriginalCodecId = AV_CODEC_ID_NONE;  // join mode: for reopening the encoder
-  AVFilterGraph* Graph = nullptr;         // owned; with a filter chain only
+  TFilterGraphPtr Graph;                  // with a filter chain only
   AVFilterContext* FilterSrc = nullptr;
   AVFilterContext* FilterSink = nullptr;
   TFramePtr Filtered;
@@ -96,16 +80,17 @@ struct TOutputStream {
   // the input off, the slots still owed up to it are filled with this picture (FlushEncoders).
   TFramePtr LastPicture;
 
-  // audio (the audio path owns the meaning; the teardown frees the library objects)
+  // audio (the audio path gives them their meaning)
   bool AudioResample = false;
-  SwrContext* Swr = nullptr;
+  TResamplerPtr Swr;
   int ResampleSampleFmt = -1, ResampleChannels = 0, ResampleSampleRate = 0;
-  AVAudioFifo* Fifo = nullptr;
+  TAudioFifoPtr Fifo;
   std::shared_ptr<TAudioOutState> Audio;  // anything further the audio path needs
 
-  FILE* LogFile = nullptr;  // two-pass statistics (pass 1 writes it)
+  TFilePtr LogFile;  // two-pass statistics (pass 1 writes it)
   std::string PassLogName;
-  char* StatsIn = nullptr;  // pass 2: the whole log text handed to the encoder (av_malloc'ed)
+  // Pass 2: the whole log text the encoder reads through its stats_in (unhooked before it closes).
+  TAvMemPtr<std::uint8_t> StatsIn;
 };
 
 struct TInputFileState {
@@ -127,9 +112,5 @@ struct TFrameHook {
   TRelease Release = nullptr;
   void* Ctx = nullptr;
 };
-
-// Frees the library objects of the records (not the codecs: those close through the open lists).
-void FreeOutputStream(TOutputStream& ost);
-void FreeInputStream(TInputStream& ist);
 
 }  // namespace qv

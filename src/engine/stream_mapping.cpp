@@ -172,11 +172,7 @@ void TCustomFFmpeg::DumpStreamMapping() {
 }
 
 void TCustomFFmpeg::FreeRunRecords() {
-  for (auto& ost : Ost) {
-    if (ost.Info && ost.Info->Kind == AVMEDIA_TYPE_AUDIO && ost.EncodingNeeded) FreeAudioStream(ost);
-    FreeOutputStream(ost);
-  }
-  for (auto& ist : Ist) FreeInputStream(ist);
+  // The records own their library objects; the codecs are closed through the open lists.
   Ost.clear();
   Ist.clear();
   IFiles.clear();

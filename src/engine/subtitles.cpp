@@ -15,7 +15,8 @@ constexpr AVRational kMilli{1, 1000};
 
 int TCustomFFmpeg::DecodeSubtitle(TInputStream& ist, const AVPacket* pkt) {
   if (!pkt) return 0;  // nothing is held back by subtitle decoders
-  AVSubtitle sub{};
+  TSubtitle decoded;
+  AVSubtitle& sub = decoded.Sub;
   int got = 0;
   int ret = ff::avcodec_decode_subtitle2(ist.DecCtx, &sub, &got, const_cast<AVPacket*>(pkt));
   if (ret < 0) return -1;
@@ -25,18 +26,12 @@ int TCustomFFmpeg::DecodeSubtitle(TInputStream& ist, const AVPacket* pkt) {
   }
   if (!got) return 0;
   std::int64_t pts = pkt->pts != AV_NOPTS_VALUE ? ff::av_rescale_q(pkt->pts, ist.St->time_base, kMicro) : AV_NOPTS_VALUE;
-  try {
-    if (StartTimeUs == 0 || ist.Pts >= StartTimeUs) {
-      const int index = int(&ist - Ist.data());
-      for (auto& ost : Ost)
-        if (ost.SourceIndex == index && ost.EncodingNeeded && (!JoinMode || ost.FileIndex == ist.FileIndex))
-          DoSubtitleOut(Output(ost.FileIndex), ost, ist, &sub, pts);
-    }
-  } catch (...) {
-    ff::avsubtitle_free(&sub);
-    throw;
+  if (StartTimeUs == 0 || ist.Pts >= StartTimeUs) {
+    const int index = int(&ist - Ist.data());
+    for (auto& ost : Ost)
+      if (ost.SourceIndex == index && ost.EncodingNeeded && (!JoinMode || ost.FileIndex == ist.FileIndex))
+        DoSubtitleOut(Output(ost.FileIndex), ost, ist, &sub, pts);
   }
-  ff::avsubtitle_free(&sub);
   return 0;
 }
 
@@ -47,7 +42,7 @@ void TCustomFFmpeg::DoSubtitleOut(TOutputFile& of, TOutputStream& ost, TInputStr
     return;
   }
   if (!SubtitleOut) {
-    SubtitleOut = static_cast<std::uint8_t*>(ff::av_malloc(kSubtitleOutSize));
+    SubtitleOut.reset(static_cast<std::uint8_t*>(ff::av_malloc(kSubtitleOutSize)));
     if (!SubtitleOut) RaiseFFmpeg("av_malloc failed");
   }
   // Encoders take a subtitle that starts at its pts: a display delay is folded into the pts.
@@ -59,12 +54,12 @@ void TCustomFFmpeg::DoSubtitleOut(TOutputFile& of, TOutputStream& ost, TInputStr
   for (int i = 0; i < (dvb ? 2 : 1); ++i) {
     sub->pts = start;
     if (i == 1) sub->num_rects = 0;  // the clearing packet
-    int size = ff::avcodec_encode_subtitle(ost.Enc, SubtitleOut, kSubtitleOutSize, sub);
+    int size = ff::avcodec_encode_subtitle(ost.Enc, SubtitleOut.get(), kSubtitleOutSize, sub);
     sub->num_rects = rects;
     if (size < 0) RaiseFFmpeg("Subtitle encoding failed");
     TPacketPtr pkt = NewPacket();
     if (ff::av_new_packet(pkt.get(), size) < 0) RaiseFFmpeg("av_malloc failed");
-    std::memcpy(pkt->data, SubtitleOut, size_t(size));
+    std::memcpy(pkt->data, SubtitleOut.get(), size_t(size));
     pkt->pts = ff::av_rescale_q(start, kMicro, ost.St->time_base);
     if (dvb) {
       // Shown at the start, cleared at the end; each packet lasts no time of its own.

@@ -62,6 +62,18 @@ bool TCustomFFmpeg::ReadStopThunk(void* object, void* instance) {
   return instance == object && e->StopRequested.load() && e->ReadingNow.load();
 }
 
+// What the packet loop carries from one round to the next.
+struct TCustomFFmpeg::TLoopState {
+  int NoPacketCount = 0;  // inputs that answered "try again" in this round
+  // After a stop, live inputs that lag behind the furthest output (a sound device hands over its
+  // audio a little after it was captured) are read on up to that point, so that every stream of a
+  // recording ends where it was stopped instead of the sound stopping short of the picture.
+  bool Draining = false;
+  double DrainTo = 0;
+  std::int64_t DrainDeadline = 0;
+  TInputFailure Failure;  // the first input that failed: the run's reason
+};
+
 void TCustomFFmpeg::Transcode() {
   SetupRun();
   RunStartTime = ff::av_gettime();
@@ -69,178 +81,164 @@ void TCustomFFmpeg::Transcode() {
   OnMainThread = IsMainThread();
   TStopCheckGuard guard(this, &TCustomFFmpeg::ReadStopThunk, !OnMainThread);
   CurrentInput = 0;
-  int noPacketCount = 0;
+  TLoopState loop;
   TPacketPtr pkt = NewPacket();
-  // After a stop, live inputs that lag behind the furthest output (a sound device hands over its
-  // audio a little after it was captured) are read on up to that point, so that every stream of a
-  // recording ends where it was stopped instead of the sound stopping short of the picture.
-  bool draining = false;
-  double drainTo = 0;
-  std::int64_t drainDeadline = 0;
-  TInputFailure inputFailure;
+  while (LoopRound(loop, pkt.get())) ff::av_packet_unref(pkt.get());
+  FinishRun(loop.Failure);
+}
 
-  for (;;) {
-    PauseGate();
-    if (StopRequested && !draining) {
-      if (JoinMode || !StartDrain(drainTo)) break;
-      draining = true;
-      drainDeadline = ff::av_gettime_relative() + kDrainLimitUs;
-    }
-    if (draining && ff::av_gettime_relative() > drainDeadline) break;
+bool TCustomFFmpeg::BeginDrain(TLoopState& loop) {
+  if (JoinMode || !StartDrain(loop.DrainTo)) return false;
+  loop.Draining = true;
+  loop.DrainDeadline = ff::av_gettime_relative() + kDrainLimitUs;
+  return true;
+}
 
-    // a. The input to read next.
-    int fileIndex = -1;
-    if (JoinMode) {
-      fileIndex = CurrentInput;
-      for (const auto& ost : Ost)
-        if (ost.FileIndex == CurrentInput && ost.FrameNumber >= Opt.MaxFrames[std::min(3, int(ost.Info->Kind))]) {
-          fileIndex = -1;
-          break;
-        }
-    } else {
-      double optsMin = 1e100;
-      std::int64_t iptsMin = INT64_MAX;
-      for (const auto& ost : Ost) {
-        const TInputStream& ist = Ist[size_t(ost.SourceIndex)];
-        const TInputFileState& fs = IFiles[size_t(ist.FileIndex)];
-        if (ist.IsPastRecordingTime || fs.NoPacket) continue;
-        double opts = ost.EncodingNeeded ? double(ost.SyncOpts) * av_q2d(ost.Enc->time_base) : ost.MuxTime;
-        if (draining && (opts >= drainTo - kDrainSlack || !Input(ist.FileIndex).IsDevice())) continue;
-        std::int64_t ipts = ist.Pts;
-        if (!fs.Eof) {
-          if (Opt.InputSync ? ipts < iptsMin : opts < optsMin) {
-            iptsMin = ipts;
-            optsMin = opts;
-            fileIndex = ist.FileIndex;
-          }
-        }
-        if (ost.FrameNumber >= Opt.MaxFrames[std::min(3, int(ost.Info->Kind))]) {
-          fileIndex = -1;
-          break;
-        }
-      }
-    }
+bool TCustomFFmpeg::LoopRound(TLoopState& loop, AVPacket* pkt) {
+  PauseGate();
+  if (StopRequested && !loop.Draining && !BeginDrain(loop)) return false;
+  if (loop.Draining && ff::av_gettime_relative() > loop.DrainDeadline) return false;
 
-    // b. Nothing to read now: wait for inputs that asked to try again, else the end.
-    if (fileIndex < 0) {
-      if (JoinMode || noPacketCount == 0) break;
-      for (auto& fs : IFiles) fs.NoPacket = false;
-      noPacketCount = 0;
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-      continue;
-    }
+  const int fileIndex = ChooseInput(loop);
+  if (fileIndex < 0) return WaitForInputs(loop);
+  if (OutputSizeReached()) return false;
 
-    // c. File size limit of the first output.
-    if (Opt.LimitFileSize > 0 && OutputCount() > 0 && Output(0).Ctx->pb &&
-        ff::avio_seek(Output(0).Ctx->pb, 0, SEEK_CUR) >= Opt.LimitFileSize)
-      break;
+  ReadingNow = !loop.Draining;  // a drain read is the stop's own, not one to cut short
+  const int ret = Input(fileIndex).ReadPacket(pkt);
+  ReadingNow = false;
+  if (ret < 0) return AfterFailedRead(loop, fileIndex, ret);
+  loop.NoPacketCount = 0;
+  for (auto& fs : IFiles) fs.NoPacket = false;
+  if (HandlePacket(fileIndex, pkt) && ff::av_gettime() - LastReportTime > ProgressIntervalUs) ReportProgress(false);
+  return true;
+}
 
-    // d. Read.
-    TInputFile& in = Input(fileIndex);
-    ReadingNow = !draining;  // a drain read is the stop's own, not one to cut short
-    int ret = in.ReadPacket(pkt.get());
-    ReadingNow = false;
-    if (ret == AVERROR(EAGAIN)) {
-      IFiles[size_t(fileIndex)].NoPacket = true;
-      ++noPacketCount;
-      // Join mode reads one input only: waiting for it must not spin.
-      if (JoinMode) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-      continue;
+int TCustomFFmpeg::ChooseInput(const TLoopState& loop) const {
+  if (JoinMode) {
+    for (const auto& ost : Ost)
+      if (ost.FileIndex == CurrentInput && ost.FrameNumber >= Opt.MaxFrames[std::min(3, int(ost.Info->Kind))])
+        return -1;
+    return CurrentInput;
+  }
+  int fileIndex = -1;
+  double optsMin = 1e100;
+  std::int64_t iptsMin = INT64_MAX;
+  for (const auto& ost : Ost) {
+    const TInputStream& ist = Ist[size_t(ost.SourceIndex)];
+    const TInputFileState& fs = IFiles[size_t(ist.FileIndex)];
+    if (ist.IsPastRecordingTime || fs.NoPacket) continue;
+    double opts = ost.EncodingNeeded ? double(ost.SyncOpts) * av_q2d(ost.Enc->time_base) : ost.MuxTime;
+    if (loop.Draining && (opts >= loop.DrainTo - kDrainSlack || !Inputs[size_t(ist.FileIndex)]->IsDevice())) continue;
+    std::int64_t ipts = ist.Pts;
+    if (!fs.Eof && (Opt.InputSync ? ipts < iptsMin : opts < optsMin)) {
+      iptsMin = ipts;
+      optsMin = opts;
+      fileIndex = ist.FileIndex;
     }
-    if (ret < 0) {
-      if (StopRequested && !draining) break;  // the read was cut short by the stop
-      if (ret != AVERROR_EOF) {
-        const TInputFailure failure = DescribeInputFailure(fileIndex, ret);
-        Log(llError, failure.Message);
-        if (inputFailure.Input < 0) inputFailure = failure;  // the first failure is the run's reason
-        // The other live inputs (the sound behind a picture whose window closed) are read up to
-        // where the failed one ended, as after a stop, so the file's streams end together.
-        IFiles[size_t(fileIndex)].Eof = true;
-        if (draining || JoinMode || !StartDrain(drainTo)) break;
-        draining = true;
-        drainDeadline = ff::av_gettime_relative() + kDrainLimitUs;
-        continue;
-      }
-      IFiles[size_t(fileIndex)].Eof = true;
-      if (JoinMode) {
-        if (!JoinSplice(fileIndex)) break;
-        continue;
-      }
-      if (Opt.OptShortest) break;
-      continue;
-    }
+    if (ost.FrameNumber >= Opt.MaxFrames[std::min(3, int(ost.Info->Kind))]) return -1;
+  }
+  return fileIndex;
+}
 
-    // e. A packet.
-    noPacketCount = 0;
-    for (auto& fs : IFiles) fs.NoPacket = false;
-    AVFormatContext* ic = in.Context();
-    if (Opt.DoPktDump) ff::av_pkt_dump_log2(nullptr, AV_LOG_INFO, pkt.get(), Opt.DoHexDump, ic->streams[pkt->stream_index]);
-    const TInputFileState& fs = IFiles[size_t(fileIndex)];
-    if (pkt->stream_index < 0 || pkt->stream_index >= fs.NbStreams) {
-      ff::av_packet_unref(pkt.get());
-      continue;
-    }
-    TInputStream& ist = Ist[size_t(fs.IstIndex + pkt->stream_index)];
-    if (ist.Discard) {
-      ff::av_packet_unref(pkt.get());
-      continue;
-    }
+bool TCustomFFmpeg::WaitForInputs(TLoopState& loop) {
+  // Nothing to read now: wait for inputs that asked to try again, else the end.
+  if (JoinMode || loop.NoPacketCount == 0) return false;
+  for (auto& fs : IFiles) fs.NoPacket = false;
+  loop.NoPacketCount = 0;
+  std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  return true;
+}
 
-    // f. Input offset and timestamp scale.
-    std::int64_t offset = ff::av_rescale_q(in.InputTsOffset, kMicro, ist.St->time_base);
-    if (pkt->dts != AV_NOPTS_VALUE) pkt->dts += offset;
-    if (pkt->pts != AV_NOPTS_VALUE) pkt->pts += offset;
-    double scale = pkt->stream_index < kMaxStreams ? in.TsScale[pkt->stream_index] : 0;
-    if (scale != 0) {
-      if (pkt->dts != AV_NOPTS_VALUE) pkt->dts = std::int64_t(double(pkt->dts) * scale);
-      if (pkt->pts != AV_NOPTS_VALUE) pkt->pts = std::int64_t(double(pkt->pts) * scale);
-    }
+bool TCustomFFmpeg::OutputSizeReached() {
+  return Opt.LimitFileSize > 0 && OutputCount() > 0 && Output(0).Ctx->pb &&
+         ff::avio_seek(Output(0).Ctx->pb, 0, SEEK_CUR) >= Opt.LimitFileSize;
+}
 
-    // g. Timestamp discontinuities of formats that have them.
-    if (ist.NextPts != AV_NOPTS_VALUE && pkt->dts != AV_NOPTS_VALUE && !in.IsDevice() && ic->iformat &&
-        (ic->iformat->flags & AVFMT_TS_DISCONT) && !Opt.CopyTs) {
-      std::int64_t pktDts = ff::av_rescale_q(pkt->dts, ist.St->time_base, kMicro);
-      std::int64_t delta = pktDts - ist.NextPts;
-      if (double(std::llabs(delta)) > Opt.DtsDeltaThreshold * AV_TIME_BASE || pktDts < ist.Pts) {
-        in.InputTsOffset -= delta;
-        std::int64_t d = ff::av_rescale_q(delta, kMicro, ist.St->time_base);
-        pkt->dts -= d;
-        if (pkt->pts != AV_NOPTS_VALUE) pkt->pts -= d;
-        if (Opt.Verbose > 2)
-          Log(llDebug, Format("timestamp discontinuity %d, new offset= %d", int(delta), int(in.InputTsOffset)));
-      }
-    }
+bool TCustomFFmpeg::AfterFailedRead(TLoopState& loop, int fileIndex, int ret) {
+  if (ret == AVERROR(EAGAIN)) {
+    IFiles[size_t(fileIndex)].NoPacket = true;
+    ++loop.NoPacketCount;
+    // Join mode reads one input only: waiting for it must not spin.
+    if (JoinMode) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    return true;
+  }
+  if (StopRequested && !loop.Draining) return false;  // the read was cut short by the stop
+  IFiles[size_t(fileIndex)].Eof = true;
+  if (ret != AVERROR_EOF) {
+    const TInputFailure failure = DescribeInputFailure(fileIndex, ret);
+    Log(llError, failure.Message);
+    if (loop.Failure.Input < 0) loop.Failure = failure;
+    // The other live inputs (the sound behind a picture whose window closed) are read up to where
+    // the failed one ended, as after a stop, so the file's streams end together.
+    return !loop.Draining && BeginDrain(loop);
+  }
+  if (JoinMode) return JoinSplice(fileIndex);
+  return !Opt.OptShortest;
+}
 
-    // h. Recording time.
-    if (RecordingTimeUs != kNoLimitTime) {
-      std::int64_t t = pkt->pts != AV_NOPTS_VALUE ? pkt->pts : pkt->dts;
-      if (t != AV_NOPTS_VALUE &&
-          ff::av_compare_ts(t, ist.St->time_base, RecordingTimeUs + StartTimeUs, kMicro) >= 0) {
-        ist.IsPastRecordingTime = true;
-        ff::av_packet_unref(pkt.get());
-        continue;
-      }
-    }
+bool TCustomFFmpeg::HandlePacket(int fileIndex, AVPacket* pkt) {
+  TInputFile& in = Input(fileIndex);
+  if (Opt.DoPktDump)
+    ff::av_pkt_dump_log2(nullptr, AV_LOG_INFO, pkt, Opt.DoHexDump, in.Context()->streams[pkt->stream_index]);
+  const TInputFileState& fs = IFiles[size_t(fileIndex)];
+  if (pkt->stream_index < 0 || pkt->stream_index >= fs.NbStreams) return false;
+  TInputStream& ist = Ist[size_t(fs.IstIndex + pkt->stream_index)];
+  if (ist.Discard) return false;
+  FixTimestamps(in, ist, pkt);
+  if (PastRecordingTime(ist, pkt)) return false;
 
-    // i. Decode and dispatch.
-    if (!JoinMode) CurrentInput = fileIndex;
-    if (OutputPacket(ist, pkt.get()) < 0) {
-      std::string msg = Format("Error while decoding stream #%d.%d (%s)", ist.FileIndex, ist.StreamIndex,
-                               MediaTypeName(int(ist.St->codecpar->codec_type)).c_str());
-      if (Opt.ExitOnError) RaiseFFmpeg(msg);
-      if (Opt.Verbose >= 0) Log(llError, msg);
-    }
+  if (!JoinMode) CurrentInput = fileIndex;
+  if (OutputPacket(ist, pkt) < 0) {
+    std::string msg = Format("Error while decoding stream #%d.%d (%s)", ist.FileIndex, ist.StreamIndex,
+                             MediaTypeName(int(ist.St->codecpar->codec_type)).c_str());
+    if (Opt.ExitOnError) RaiseFFmpeg(msg);
+    if (Opt.Verbose >= 0) Log(llError, msg);
+  }
+  return true;
+}
 
-    // j.
-    ff::av_packet_unref(pkt.get());
-    if (ff::av_gettime() - LastReportTime > ProgressIntervalUs) ReportProgress(false);
+void TCustomFFmpeg::FixTimestamps(TInputFile& in, TInputStream& ist, AVPacket* pkt) {
+  // The input's offset and timestamp scale.
+  std::int64_t offset = ff::av_rescale_q(in.InputTsOffset, kMicro, ist.St->time_base);
+  if (pkt->dts != AV_NOPTS_VALUE) pkt->dts += offset;
+  if (pkt->pts != AV_NOPTS_VALUE) pkt->pts += offset;
+  double scale = pkt->stream_index < kMaxStreams ? in.TsScale[pkt->stream_index] : 0;
+  if (scale != 0) {
+    if (pkt->dts != AV_NOPTS_VALUE) pkt->dts = std::int64_t(double(pkt->dts) * scale);
+    if (pkt->pts != AV_NOPTS_VALUE) pkt->pts = std::int64_t(double(pkt->pts) * scale);
   }
 
-  // 3. Drain what the decoders and encoders still hold.
+  // Timestamp discontinuities of formats that have them.
+  const AVFormatContext* ic = in.Context();
+  if (ist.NextPts != AV_NOPTS_VALUE && pkt->dts != AV_NOPTS_VALUE && !in.IsDevice() && ic->iformat &&
+      (ic->iformat->flags & AVFMT_TS_DISCONT) && !Opt.CopyTs) {
+    std::int64_t pktDts = ff::av_rescale_q(pkt->dts, ist.St->time_base, kMicro);
+    std::int64_t delta = pktDts - ist.NextPts;
+    if (double(std::llabs(delta)) > Opt.DtsDeltaThreshold * AV_TIME_BASE || pktDts < ist.Pts) {
+      in.InputTsOffset -= delta;
+      std::int64_t d = ff::av_rescale_q(delta, kMicro, ist.St->time_base);
+      pkt->dts -= d;
+      if (pkt->pts != AV_NOPTS_VALUE) pkt->pts -= d;
+      if (Opt.Verbose > 2)
+        Log(llDebug, Format("timestamp discontinuity %d, new offset= %d", int(delta), int(in.InputTsOffset)));
+    }
+  }
+}
+
+bool TCustomFFmpeg::PastRecordingTime(TInputStream& ist, const AVPacket* pkt) {
+  if (RecordingTimeUs == kNoLimitTime) return false;
+  std::int64_t t = pkt->pts != AV_NOPTS_VALUE ? pkt->pts : pkt->dts;
+  if (t == AV_NOPTS_VALUE || ff::av_compare_ts(t, ist.St->time_base, RecordingTimeUs + StartTimeUs, kMicro) < 0)
+    return false;
+  ist.IsPastRecordingTime = true;
+  return true;
+}
+
+void TCustomFFmpeg::FinishRun(const TInputFailure& failure) {
+  // Drain what the decoders and encoders still hold.
   for (auto& ist : Ist)
     if (ist.DecodingNeeded && !ist.Finished) OutputPacket(ist, nullptr);
 
-  // 4. Trailers.
   for (int k = 0; k < OutputCount(); ++k) {
     TOutputFile& out = Output(k);
     if (!out.Owner) continue;
@@ -249,10 +247,9 @@ void TCustomFFmpeg::Transcode() {
     CommitOutput(out);
   }
 
-  // 5.
   ReportProgress(true);
   FreeRunRecords();
-  if (inputFailure.Input >= 0) RecordInputFailure(inputFailure);
+  if (failure.Input >= 0) RecordInputFailure(failure);
   CompletedNormally = !StopRequested && !Failed;
 }
 

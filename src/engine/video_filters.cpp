@@ -6,16 +6,6 @@
 
 namespace qv {
 
-namespace {
-
-struct TInOutDeleter {
-  void operator()(AVFilterInOut* p) const {
-    if (p) ff::avfilter_inout_free(&p);
-  }
-};
-
-}  // namespace
-
 void TCustomFFmpeg::SetupVideoFilters(TOutputStream& ost, TInputStream& ist) {
   AVCodecContext* enc = ost.Enc;
   AVCodecContext* dec = ist.DecCtx;
@@ -25,7 +15,7 @@ void TCustomFFmpeg::SetupVideoFilters(TOutputStream& ost, TInputStream& ist) {
     if (lastError < 0) RaiseFFmpeg(ErrorCodeText("Error opening filters", lastError));
     RaiseFFmpeg("Error opening filters!");
   };
-  ost.Graph = ff::avfilter_graph_alloc();
+  ost.Graph.reset(ff::avfilter_graph_alloc());
   if (!ost.Graph) fail(0);
   std::int64_t flags = Opt.SwsFlags;
   if (Store.ScalerContext) ff::av_opt_get_int(Store.ScalerContext, "sws_flags", 0, &flags);
@@ -35,11 +25,11 @@ void TCustomFFmpeg::SetupVideoFilters(TOutputStream& ost, TInputStream& ist) {
   std::string args = Format("video_size=%dx%d:pix_fmt=%d:time_base=%d/%d:pixel_aspect=%d/%d", dec->width,
                             dec->height, int(dec->pix_fmt), 1, AV_TIME_BASE, sar.num, sar.den);
   int ret = ff::avfilter_graph_create_filter(&ost.FilterSrc, ff::avfilter_get_by_name("buffer"), "src", args.c_str(),
-                                             nullptr, ost.Graph);
+                                             nullptr, ost.Graph.get());
   if (ret < 0) fail(ret);
 
   // Sink that accepts the encoder's pixel format only.
-  ost.FilterSink = ff::avfilter_graph_alloc_filter(ost.Graph, ff::avfilter_get_by_name("buffersink"), "out");
+  ost.FilterSink = ff::avfilter_graph_alloc_filter(ost.Graph.get(), ff::avfilter_get_by_name("buffersink"), "out");
   if (!ost.FilterSink) fail(AVERROR(ENOMEM));
   const AVPixelFormat formats[] = {enc->pix_fmt, AV_PIX_FMT_NONE};
   ret = ff::av_opt_set_bin(ost.FilterSink, "pix_fmts", reinterpret_cast<const std::uint8_t*>(formats),
@@ -54,7 +44,7 @@ void TCustomFFmpeg::SetupVideoFilters(TOutputStream& ost, TInputStream& ist) {
   if (Opt.DoDeinterlace) {
     AVFilterContext* deint = nullptr;
     ret = ff::avfilter_graph_create_filter(&deint, ff::avfilter_get_by_name("bwdif"), "deinterlace",
-                                           "mode=send_frame:parity=auto:deint=all", nullptr, ost.Graph);
+                                           "mode=send_frame:parity=auto:deint=all", nullptr, ost.Graph.get());
     if (ret < 0) fail(ret);
     ret = ff::avfilter_link(last, 0, deint, 0);
     if (ret < 0) fail(ret);
@@ -65,7 +55,7 @@ void TCustomFFmpeg::SetupVideoFilters(TOutputStream& ost, TInputStream& ist) {
     AVFilterContext* scale = nullptr;
     std::string sargs = Format("%d:%d:flags=%d", enc->width, enc->height, int(flags));
     ret = ff::avfilter_graph_create_filter(&scale, ff::avfilter_get_by_name("scale"), "scale", sargs.c_str(), nullptr,
-                                           ost.Graph);
+                                           ost.Graph.get());
     if (ret < 0) fail(ret);
     ret = ff::avfilter_link(last, 0, scale, 0);
     if (ret < 0) fail(ret);
@@ -76,8 +66,8 @@ void TCustomFFmpeg::SetupVideoFilters(TOutputStream& ost, TInputStream& ist) {
 
   // The user's chain between "in" and "out".
   if (!Opt.VFilters.empty()) {
-    std::unique_ptr<AVFilterInOut, TInOutDeleter> outputs(ff::avfilter_inout_alloc());
-    std::unique_ptr<AVFilterInOut, TInOutDeleter> inputs(ff::avfilter_inout_alloc());
+    TFilterInOutPtr outputs(ff::avfilter_inout_alloc());
+    TFilterInOutPtr inputs(ff::avfilter_inout_alloc());
     if (!outputs || !inputs) fail(AVERROR(ENOMEM));
     outputs->name = ff::av_strdup("in");
     outputs->filter_ctx = last;
@@ -85,16 +75,14 @@ void TCustomFFmpeg::SetupVideoFilters(TOutputStream& ost, TInputStream& ist) {
     inputs->name = ff::av_strdup("out");
     inputs->filter_ctx = ost.FilterSink;
     inputs->pad_idx = 0;
-    AVFilterInOut* in = inputs.release();
-    AVFilterInOut* out = outputs.release();
-    ret = ff::avfilter_graph_parse_ptr(ost.Graph, Opt.VFilters.c_str(), &in, &out, nullptr);
-    std::unique_ptr<AVFilterInOut, TInOutDeleter> restIn(in), restOut(out);
+    ret = ff::avfilter_graph_parse_ptr(ost.Graph.get(), Opt.VFilters.c_str(), InOut(inputs), InOut(outputs),
+                                       nullptr);
     if (ret < 0) fail(ret);
   } else {
     ret = ff::avfilter_link(last, 0, ost.FilterSink, 0);
     if (ret < 0) fail(ret);
   }
-  ret = ff::avfilter_graph_config(ost.Graph, nullptr);
+  ret = ff::avfilter_graph_config(ost.Graph.get(), nullptr);
   if (ret < 0) fail(ret);
   // The encoder takes the size the chain produces.
   enc->width = ost.FilterSink->inputs[0]->w;

@@ -131,11 +131,12 @@ void TCustomFFmpeg::DoVideoOut(TOutputFile& of, TOutputStream& ost, TInputStream
                               ? ff::av_get_pix_fmt_name(AVPixelFormat(picture->format))
                               : "none"));
       if (!ost.VideoResample) RaiseFFmpeg("Video size or format changed and the stream was not set up to rescale");
-      if (ost.ImgResampleCtx) ff::sws_freeContext(ost.ImgResampleCtx);
+      ost.ImgResampleCtx.reset();
       std::int64_t flags = Opt.SwsFlags;
       if (Store.ScalerContext) ff::av_opt_get_int(Store.ScalerContext, "sws_flags", 0, &flags);
-      ost.ImgResampleCtx = ff::sws_getContext(picture->width, picture->height, AVPixelFormat(picture->format), enc->width,
-                                              enc->height, enc->pix_fmt, int(flags), nullptr, nullptr, nullptr);
+      ost.ImgResampleCtx.reset(ff::sws_getContext(picture->width, picture->height, AVPixelFormat(picture->format),
+                                                  enc->width, enc->height, enc->pix_fmt, int(flags), nullptr, nullptr,
+                                                  nullptr));
       if (!ost.ImgResampleCtx) RaiseFFmpeg("Cannot get resampling context");
       ost.ResampleWidth = picture->width;
       ost.ResampleHeight = picture->height;
@@ -143,7 +144,7 @@ void TCustomFFmpeg::DoVideoOut(TOutputFile& of, TOutputStream& ost, TInputStream
     }
     if (ost.VideoResample) {
       if (ff::av_frame_make_writable(ost.ResamplePic.get()) < 0) RaiseFFmpeg("Cannot allocate temp picture, check pix fmt");
-      ff::sws_scale(ost.ImgResampleCtx, picture->data, picture->linesize, 0, picture->height, ost.ResamplePic->data,
+      ff::sws_scale(ost.ImgResampleCtx.get(), picture->data, picture->linesize, 0, picture->height, ost.ResamplePic->data,
                     ost.ResamplePic->linesize);
       ff::av_frame_copy_props(ost.ResamplePic.get(), picture);
       final = ost.ResamplePic.get();
@@ -234,7 +235,7 @@ void TCustomFFmpeg::ReceiveVideoPackets(TOutputFile& of, TOutputStream& ost) {
     const int size = pkt->size;
     VideoSize += size;
     ff::av_packet_rescale_ts(pkt.get(), enc->time_base, ost.St->time_base);
-    if (ost.LogFile && enc->stats_out) std::fputs(enc->stats_out, ost.LogFile);
+    if (ost.LogFile && enc->stats_out) std::fputs(enc->stats_out, ost.LogFile.get());
     if (!Opt.VStatsFileName.empty()) DoVideoStats(ost, size, pictType);
     WritePacket(of, ost, pkt.get());
     ff::av_packet_unref(pkt.get());
@@ -243,24 +244,24 @@ void TCustomFFmpeg::ReceiveVideoPackets(TOutputFile& of, TOutputStream& ost) {
 
 void TCustomFFmpeg::DoVideoStats(TOutputStream& ost, int frameSize, int pictType) {
   if (!VStatsFile) {
-    VStatsFile = std::fopen(Opt.VStatsFileName.c_str(), "w");
+    VStatsFile.reset(std::fopen(Opt.VStatsFileName.c_str(), "w"));
     if (!VStatsFile) RaiseFFmpeg("fopen fail: " + Opt.VStatsFileName);
   }
   AVCodecContext* enc = ost.Enc;
   const double q = double(ost.LastQuality) / FF_QP2LAMBDA;
-  std::fprintf(VStatsFile, "frame= %5d q= %2.1f ", ost.FrameNumber, q);
+  std::fprintf(VStatsFile.get(), "frame= %5d q= %2.1f ", ost.FrameNumber, q);
   if (enc->flags & AV_CODEC_FLAG_PSNR) {
     double err = double(ost.Error[0]) / (double(enc->width) * enc->height * 255.0 * 255.0 * std::max(1, ost.FrameNumber));
-    std::fprintf(VStatsFile, "PSNR= %6.2f ", err > 0 ? -10.0 * std::log10(err) : 99.99);
+    std::fprintf(VStatsFile.get(), "PSNR= %6.2f ", err > 0 ? -10.0 * std::log10(err) : 99.99);
   }
-  std::fprintf(VStatsFile, "f_size= %6d ", frameSize);
+  std::fprintf(VStatsFile.get(), "f_size= %6d ", frameSize);
   double ti1 = double(ost.SyncOpts) * av_q2d(enc->time_base);
   if (ti1 < 0.01) ti1 = 0.01;
   const double bitrate = double(frameSize) * 8 / av_q2d(enc->time_base) / 1000.0;
   const double avg = double(VideoSize) * 8 / ti1 / 1000.0;
-  std::fprintf(VStatsFile, "s_size= %8.0fkB time= %0.3f br= %7.1fkbits/s avg_br= %7.1fkbits/s ",
+  std::fprintf(VStatsFile.get(), "s_size= %8.0fkB time= %0.3f br= %7.1fkbits/s avg_br= %7.1fkbits/s ",
                double(VideoSize) / 1024, ti1, bitrate, avg);
-  std::fprintf(VStatsFile, "type= %c\n", ff::av_get_picture_type_char(AVPictureType(pictType)));
+  std::fprintf(VStatsFile.get(), "type= %c\n", ff::av_get_picture_type_char(AVPictureType(pictType)));
 }
 
 void TCustomFFmpeg::DoPreview(AVFrame* picture, std::int64_t pts, int frameNumber, bool bitmapReady) {

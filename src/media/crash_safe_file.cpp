@@ -28,11 +28,12 @@ std::unique_ptr<TCrashSafeFile> TCrashSafeFile::Create(const std::string& path, 
     return nullptr;
   }
   std::unique_ptr<TCrashSafeFile> file(new TCrashSafeFile(fd));
-  auto* buffer = static_cast<unsigned char*>(ff::av_malloc(kIoBufferSize));
-  file->Io = buffer ? ff::avio_alloc_context(buffer, kIoBufferSize, 1, file.get(), nullptr, &AppendThunk, &SeekThunk)
-                    : nullptr;
+  TAvMemPtr<unsigned char> buffer(static_cast<unsigned char*>(ff::av_malloc(kIoBufferSize)));
+  file->Io.reset(buffer ? ff::avio_alloc_context(buffer.get(), kIoBufferSize, 1, file.get(), nullptr, &AppendThunk,
+                                                 &SeekThunk)
+                        : nullptr);
+  if (file->Io) buffer.release();  // the I/O context's now
   if (!file->Io) {
-    ff::av_free(buffer);
     error = AVERROR(ENOMEM);
     return nullptr;  // the destructor closes the descriptor and stops the thread
   }
@@ -52,10 +53,7 @@ TCrashSafeFile::~TCrashSafeFile() {
   Syncer.join();
   // A finished file is on the disk when its program says so.
   if (Dirty.exchange(false)) ::fdatasync(Fd);
-  if (Io) {
-    ff::av_freep(&Io->buffer);
-    ff::avio_context_free(&Io);
-  }
+  Io.reset();
   ::close(Fd);
 }
 
@@ -88,7 +86,7 @@ std::int64_t TCrashSafeFile::Seek(std::int64_t offset, int whence) {
 }
 
 int TCrashSafeFile::Commit() {
-  ff::avio_flush(Io);
+  ff::avio_flush(Io.get());
   if (Io->error < 0) return Io->error;
   if (int ret = WritePending(); ret < 0) return ret;
   return TakeSyncError();

@@ -21,9 +21,7 @@
 #include <thread>
 #include <vector>
 
-extern "C" {
-#include <libavformat/avio.h>
-}
+#include "media/ff_owners.h"
 
 namespace qv {
 
@@ -38,7 +36,7 @@ class TCrashSafeFile {
   TCrashSafeFile& operator=(const TCrashSafeFile&) = delete;
 
   // For AVFormatContext::pb, with AVFMT_FLAG_CUSTOM_IO; this object keeps ownership.
-  AVIOContext* IO() const { return Io; }
+  AVIOContext* IO() const { return Io.get(); }
   // Flushes the AVIO context and hands what the muxer wrote since the last commit to the kernel in
   // one piece. 0, or a negative AVERROR code: a failed write (the file is then cut back to where the
   // unit began, so it still ends at a whole chunk) or a failed sync since the last commit.
@@ -57,7 +55,7 @@ class TCrashSafeFile {
 
   // The muxing thread's.
   const int Fd;
-  AVIOContext* Io = nullptr;
+  TCustomIoPtr Io;
   std::vector<std::uint8_t> Pending;
   std::int64_t Position = 0;  // the descriptor's offset
   std::int64_t End = 0;       // the file's size as written so far

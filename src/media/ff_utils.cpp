@@ -291,34 +291,24 @@ std::string MediaTypeName(int type) {
   }
 }
 
-int ReadFile(const std::string& fileName, std::uint8_t*& buffer, int& size) {
-  buffer = nullptr;
+int ReadFile(const std::string& fileName, TAvMemPtr<std::uint8_t>& buffer, int& size) {
+  buffer.reset();
   size = 0;
   // A folder opens for reading here but has no bytes to give.
   struct stat st;
   if (::stat(fileName.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return -1;
-  FILE* f = ff::fopen(fileName.c_str(), "rb");
+  TFilePtr f(std::fopen(fileName.c_str(), "rb"));
   if (!f) return -1;
   long length = -1;
-  if (ff::fseek(f, 0, SEEK_END) == 0) length = ff::ftell(f);
+  if (std::fseek(f.get(), 0, SEEK_END) == 0) length = std::ftell(f.get());
   // A file that does not fit an int cannot be described by the size we hand back.
-  if (length < 0 || ff::fseek(f, 0, SEEK_SET) != 0) {
-    ff::fclose(f);
-    return -1;
-  }
-  if (length >= INT_MAX) {
-    ff::fclose(f);
-    return -12;
-  }
-  auto* data = static_cast<std::uint8_t*>(ff::av_malloc(static_cast<size_t>(length) + 1));
-  if (!data) {
-    ff::fclose(f);
-    return -12;
-  }
-  const size_t got = ff::fread(data, 1, static_cast<size_t>(length), f);
-  data[got] = 0;
-  ff::fclose(f);
-  buffer = data;
+  if (length < 0 || std::fseek(f.get(), 0, SEEK_SET) != 0) return -1;
+  if (length >= INT_MAX) return -12;
+  TAvMemPtr<std::uint8_t> data(static_cast<std::uint8_t*>(ff::av_malloc(static_cast<size_t>(length) + 1)));
+  if (!data) return -12;
+  const size_t got = std::fread(data.get(), 1, static_cast<size_t>(length), f.get());
+  data.get()[got] = 0;
+  buffer = std::move(data);
   size = static_cast<int>(got) + 1;
   return 0;
 }

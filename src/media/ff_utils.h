@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+#include "media/ff_owners.h"
+
 namespace qv {
 
 // prefix + ": " + the text of a negative library error code.
@@ -19,10 +21,9 @@ std::string LengthText(std::int64_t us);
 // 0 "Video", 1 "Audio", 2 "Data", 3 "Subtitle", 4 "Attachment", else "Unknown".
 std::string MediaTypeName(int type);
 
-// Reads a whole file into a buffer from the library allocator (free it with ff::av_free) with a
-// zero byte appended; size counts that zero byte. 0 on success, -1 when the file cannot be opened or
+// Reads a whole file into a buffer from the library allocator with a zero byte appended; size counts that zero byte. 0 on success, -1 when the file cannot be opened or
 // read, -12 when memory runs out.
-int ReadFile(const std::string& fileName, std::uint8_t*& buffer, int& size);
+int ReadFile(const std::string& fileName, TAvMemPtr<std::uint8_t>& buffer, int& size);
 
 // Per-stream state for choosing between a decoder's reordered pts and the packet dts.
 struct TPtsCorrection {

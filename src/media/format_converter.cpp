@@ -39,11 +39,7 @@ TPicture PictureOf(const AVFrame* frame) {
 
 TFormatConverter::TFormatConverter() { Reset(); }
 
-TFormatConverter::~TFormatConverter() {
-  if (Buffer) ff::av_free(Buffer);
-  if (ToContext) ff::sws_freeContext(ToContext);
-  if (FromContext) ff::sws_freeContext(FromContext);
-}
+TFormatConverter::~TFormatConverter() = default;
 
 void TFormatConverter::Reset() {
   FBitmapInfo = TBitmapInfo();
@@ -97,8 +93,7 @@ bool TFormatConverter::ToRGB(const TPicture& picture, AVPixelFormat pixfmt, bool
       return false;
     }
     if (!Buffer || BufferSize < size) {
-      if (Buffer) ff::av_free(Buffer);
-      Buffer = static_cast<std::uint8_t*>(ff::av_malloc(size_t(size)));
+      Buffer.reset(static_cast<std::uint8_t*>(ff::av_malloc(size_t(size))));
       BufferSize = Buffer ? size : 0;
       if (!Buffer) {
         FCurrent = nullptr;
@@ -106,15 +101,15 @@ bool TFormatConverter::ToRGB(const TPicture& picture, AVPixelFormat pixfmt, bool
         return false;
       }
     }
-    ff::av_image_fill_arrays(OwnPicture.data, OwnPicture.linesize, Buffer, FTargetFormat, width, height, 1);
-    ToContext = ff::sws_getCachedContext(ToContext, width, height, pixfmt, width, height, FTargetFormat, SWS_BICUBIC,
-                                         nullptr, nullptr, nullptr);
+    ff::av_image_fill_arrays(OwnPicture.data, OwnPicture.linesize, Buffer.get(), FTargetFormat, width, height, 1);
+    ToContext.reset(ff::sws_getCachedContext(ToContext.release(), width, height, pixfmt, width, height,
+                                             FTargetFormat, SWS_BICUBIC, nullptr, nullptr, nullptr));
     if (!ToContext) {
       FCurrent = nullptr;
       FErrorText = "Cannot initialize the toRGB conversion context";
       return false;
     }
-    ff::sws_scale(ToContext, picture.data, picture.linesize, 0, height, OwnPicture.data, OwnPicture.linesize);
+    ff::sws_scale(ToContext.get(), picture.data, picture.linesize, 0, height, OwnPicture.data, OwnPicture.linesize);
     current = &OwnPicture;
   } else {
     CallerPicture = picture;
@@ -146,8 +141,8 @@ void TFormatConverter::CopyFromBitmap() {
 }
 
 bool TFormatConverter::FromRGB(const TPicture& picture, AVPixelFormat pixfmt, int height, int width) {
-  FromContext = ff::sws_getCachedContext(FromContext, width, height, FTargetFormat, width, height, pixfmt,
-                                         SWS_BICUBIC, nullptr, nullptr, nullptr);
+  FromContext.reset(ff::sws_getCachedContext(FromContext.release(), width, height, FTargetFormat, width, height, pixfmt,
+                                         SWS_BICUBIC, nullptr, nullptr, nullptr));
   if (!FromContext) {
     FErrorText = "Cannot initialize the fromRGB conversion context";
     return false;
@@ -157,7 +152,7 @@ bool TFormatConverter::FromRGB(const TPicture& picture, AVPixelFormat pixfmt, in
     FErrorText = "No picture to convert back";
     return false;
   }
-  ff::sws_scale(FromContext, FCurrent->data, FCurrent->linesize, 0, height, picture.data, picture.linesize);
+  ff::sws_scale(FromContext.get(), FCurrent->data, FCurrent->linesize, 0, height, picture.data, picture.linesize);
   return true;
 }
 

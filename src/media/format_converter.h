@@ -6,13 +6,7 @@
 #include <string>
 
 #include "media/bitmap.h"
-
-extern "C" {
-#include <libavutil/pixfmt.h>
-}
-
-struct AVFrame;
-struct SwsContext;
+#include "media/ff_owners.h"
 
 namespace qv {
 
@@ -69,13 +63,13 @@ class TFormatConverter {
   TPixelFormat FPixelFormat = pf24bit;
   TBitmap FBitmap;
   TBitmapInfo FBitmapInfo;
-  std::uint8_t* Buffer = nullptr;
+  TAvMemPtr<std::uint8_t> Buffer;
   int BufferSize = 0;
   TPicture OwnPicture;
   TPicture CallerPicture;
   TPicture* FCurrent = nullptr;
-  SwsContext* ToContext = nullptr;
-  SwsContext* FromContext = nullptr;
+  TScalerPtr ToContext;
+  TScalerPtr FromContext;
   std::string FErrorText;
 };
 

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "media/ff_api.h"
+#include "media/ff_owners.h"
 
 namespace qv {
 
@@ -78,13 +79,13 @@ bool TDeviceInput::MakeState(const TInputDevice* device, AVFormatContext* ctx) {
 
 // The state is ours, not the format context's: it goes before the context so it is freed once.
 void TDeviceInput::Discard(AVFormatContext* ctx) {
+  const TFormatContextPtr owned(ctx);
   if (State) {
     ctx->priv_data = nullptr;
     State.reset();
   } else {
-    ff::av_freep(&ctx->priv_data);
+    FreeThrough<TAvMemPtr<void>>(ctx->priv_data);
   }
-  ff::avformat_free_context(ctx);
 }
 
 int TDeviceInput::Open(const TInputDevice* device, const std::string& url, TFormatParameters* ap) {

@@ -12,6 +12,7 @@
 #include "media/codec_lock.h"
 #include "media/elf_needed.h"
 #include "media/ff_api.h"
+#include "media/fifo_protocol.h"
 #include "media/interrupt.h"
 #include "media/logger.h"
 #include "media/unicode_protocol.h"
@@ -115,6 +116,7 @@ void InstallHooks(TLibraryKind kind) {
     case kAvutil: GetLogger()->HookLibraryLog(); break;
     case kAvformat:
       RegisterUnicodeProtocol();
+      RegisterFifoProtocol();
       InstallInterruptCallback(true);
       break;
     default: break;

@@ -3,6 +3,7 @@
 #include <mutex>
 
 #include "media/ff_api.h"
+#include "media/ff_owners.h"
 #include "media/logger.h"
 
 namespace qv {
@@ -50,12 +51,9 @@ TOptionStore::~TOptionStore() {
 }
 
 void FreeOptionStore(TOptionStore& store) {
-  for (AVCodecContext*& ctx : store.CodecContexts)
-    if (ctx) ff::avcodec_free_context(&ctx);
-  if (store.FormatContext) ff::avformat_free_context(store.FormatContext);
-  store.FormatContext = nullptr;
-  if (store.ScalerContext) ff::sws_freeContext(store.ScalerContext);
-  store.ScalerContext = nullptr;
+  for (AVCodecContext*& ctx : store.CodecContexts) FreeThrough<TCodecContextPtr>(ctx);
+  FreeThrough<TFormatContextPtr>(store.FormatContext);
+  FreeThrough<TScalerPtr>(store.ScalerContext);
   store.Names.clear();
   store.Values.clear();
   store.Count = 0;
@@ -142,10 +140,11 @@ void ApplyGenericOptions(const TOptionStore& store, void* target, void* source, 
   for (int i = 0; i < store.Count; ++i) {
     const char* name = store.Names[i].c_str();
     const AVOption* o = source ? ff::av_opt_find(source, name, nullptr, 0, 0) : nullptr;
-    std::uint8_t* text = nullptr;
-    if (o && (o->flags & flags) == flags && ff::av_opt_get(source, name, 0, &text) >= 0 && text) {
-      ff::av_opt_set(target, name, reinterpret_cast<const char*>(text), 0);
-      ff::av_free(text);
+    std::uint8_t* raw = nullptr;
+    const bool fromSource = o && (o->flags & flags) == flags && ff::av_opt_get(source, name, 0, &raw) >= 0;
+    const TAvMemPtr<std::uint8_t> text(raw);
+    if (fromSource && text) {
+      ff::av_opt_set(target, name, reinterpret_cast<const char*>(text.get()), 0);
     } else if (priv && !store.Values[i].empty() && ff::av_opt_find(priv, name, nullptr, 0, 0)) {
       ff::av_opt_set(priv, name, store.Values[i].c_str(), 0);
     }

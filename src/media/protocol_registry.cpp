@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "media/ff_api.h"
+#include "media/ff_owners.h"
 
 namespace qv {
 
@@ -85,12 +86,12 @@ int OpenProtocolIO(AVIOContext** pb, const std::string& url, int avioFlags) {
     delete h;
     return ret;
   }
-  auto* buffer = static_cast<unsigned char*>(ff::av_malloc(kIoBufferSize));
-  AVIOContext* io = buffer ? ff::avio_alloc_context(buffer, kIoBufferSize, flags != kUrlRdOnly ? 1 : 0, h,
+  TAvMemPtr<unsigned char> buffer(static_cast<unsigned char*>(ff::av_malloc(kIoBufferSize)));
+  AVIOContext* io = buffer ? ff::avio_alloc_context(buffer.get(), kIoBufferSize, flags != kUrlRdOnly ? 1 : 0, h,
                                                     IoRead, IoWrite, IoSeek)
                            : nullptr;
+  if (io) buffer.release();  // the I/O context's now
   if (!io) {
-    ff::av_free(buffer);
     if (prot->url_close) prot->url_close(h);
     delete h;
     return AVERROR(ENOMEM);
@@ -111,9 +112,7 @@ void CloseProtocolIO(AVIOContext** pb) {
     if (h->prot->url_close) h->prot->url_close(h);
     delete h;
   }
-  ff::av_freep(&io->buffer);
-  ff::avio_context_free(pb);
-  *pb = nullptr;
+  FreeThrough<TCustomIoPtr>(*pb);
 }
 
 }  // namespace qv

@@ -1,11 +1,15 @@
 #include "media/signal_pipe.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
 #include <stdexcept>
+
+#include "media/interrupt.h"
+#include "media/main_thread.h"
 
 namespace qv {
 
@@ -59,6 +63,23 @@ TSignalPipe::~TSignalPipe() {
 int TSignalPipe::Take() {
   unsigned char byte = 0;
   return ::read(ReadFd, &byte, 1) == 1 ? byte : 0;
+}
+
+bool TSignalPipe::Pending() const {
+  pollfd p{ReadFd, POLLIN, 0};
+  return ::poll(&p, 1, 0) > 0;
+}
+
+TSignalInterrupt::TSignalInterrupt(const TSignalPipe& pipe) : Signals(pipe), Thread(CurrentThreadId()) {
+  if (TInterruptCB* cb = InterruptCB()) cb->Register(Thread, this, TCheckMethod{&Check, this});
+}
+
+TSignalInterrupt::~TSignalInterrupt() {
+  if (TInterruptCB* cb = InterruptCB()) cb->Unregister(Thread, this, TCheckMethod{&Check, this});
+}
+
+bool TSignalInterrupt::Check(void* object, void* instance) {
+  return instance == object && static_cast<const TSignalInterrupt*>(object)->Signals.Pending();
 }
 
 }  // namespace qv

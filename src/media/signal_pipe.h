@@ -12,6 +12,7 @@
 
 #include <signal.h>
 
+#include <cstdint>
 #include <initializer_list>
 #include <utility>
 #include <vector>
@@ -32,11 +33,29 @@ class TSignalPipe {
   int Fd() const { return ReadFd; }
   // The next signal that arrived, or 0 when none is waiting. Never blocks.
   int Take();
+  // True while a signal waits to be taken; leaves it waiting.
+  bool Pending() const;
 
  private:
   int ReadFd = -1;
   int WriteFd = -1;
   std::vector<std::pair<int, struct sigaction>> Saved;
+};
+
+// While it lives, a signal waiting in `pipe` makes the media libraries give up a blocking call of
+// the thread that made this object (an input that is being opened or read), through that thread's
+// interrupt checks (interrupt.h). The signal stays waiting for the program's loop.
+class TSignalInterrupt {
+ public:
+  explicit TSignalInterrupt(const TSignalPipe& pipe);
+  ~TSignalInterrupt();
+  TSignalInterrupt(const TSignalInterrupt&) = delete;
+  TSignalInterrupt& operator=(const TSignalInterrupt&) = delete;
+
+ private:
+  static bool Check(void* object, void* instance);
+  const TSignalPipe& Signals;
+  std::uint32_t Thread;
 };
 
 }  // namespace qv

@@ -112,5 +112,23 @@ else
   fi
 fi
 
+# Ctrl-C while an input is being opened (a FIFO nobody writes to) ends the program at once.
+mkfifo "$WORK/nobody.fifo"
+"$BIN" -i "$WORK/nobody.fifo" "$WORK/fifo.avi" >"$WORK/fifo.txt" 2>&1 &
+pid=$!
+sleep 1
+start=$(date +%s%N)
+kill -INT $pid
+wait $pid
+rc=$?
+ms=$(( ($(date +%s%N) - start) / 1000000 ))
+if [ "$rc" != 130 ] || [ "$ms" -ge 1000 ]; then
+  fail "Ctrl-C while opening: exit $rc after $ms ms, wanted 130 within 1000 ms"; tail -3 "$WORK/fifo.txt"
+elif ! grep -q "stopped while opening the files" "$WORK/fifo.txt"; then
+  fail "Ctrl-C while opening: no message"; tail -3 "$WORK/fifo.txt"
+else
+  pass "Ctrl-C while opening a FIFO: exit 130 after $ms ms"
+fi
+
 echo "convert_test: $failures failure(s)"
 [ "$failures" = 0 ]

@@ -93,13 +93,12 @@ class TRig {
     };
   }
   ~TRig() {
-    FreeAudioOutput(Ost);
     Enc.reset();
     ff::avformat_free_context(Fmt);
   }
   void Out(const TFramePtr& block, double ipts) { AudioOut(Env, Ost, Ist, block.get(), ipts); }
   void Flush() { AudioFlush(Env, Ost); }
-  int FifoSamples() const { return ff::av_audio_fifo_size(Ost.Fifo); }
+  int FifoSamples() const { return ff::av_audio_fifo_size(Ost.Fifo.get()); }
   // pcm_s16le output: every sample as the encoder got it.
   std::vector<std::int16_t> Pcm() const {
     std::vector<std::int16_t> out;
@@ -400,7 +399,7 @@ TEST(AudioPath, FailuresEndTheRunWithTheirTexts) {
        [](TRig& r) {
          TFramePtr b = Block(0, 100);
          void* planes[1] = {b->data[0]};
-         ASSERT_EQ(ff::av_audio_fifo_write(r.Ost.Fifo, planes, 100), 100);
+         ASSERT_EQ(ff::av_audio_fifo_write(r.Ost.Fifo.get(), planes, 100), 100);
          r.Flush();
        },
        "frame_bytes invalid."},

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 
 #include <chrono>
 #include <fstream>
@@ -263,13 +264,15 @@ class TSilentPeer {
 
 TEST_F(OpenFiles, BlockingOpenTimesOutOrIsCanceled) {
   TSilentPeer peer;
-  {
+  const std::string fifo = Path("nobody-writes.fifo");  // opening it for reading waits for a writer
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  for (const std::string& input : {peer.Url(), fifo}) {
     TLogRecorder log;
     TCustomFFmpeg e;
     e.IoTimeout = 300;
     e.SetOption("f", "mpegts");
     auto t0 = std::chrono::steady_clock::now();
-    EXPECT_FALSE(e.OpenInput(peer.Url()));
+    EXPECT_FALSE(e.OpenInput(input)) << input;
     double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
     EXPECT_LT(s, 5.0);
     EXPECT_GE(s, 0.25);

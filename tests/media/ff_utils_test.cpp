@@ -131,19 +131,18 @@ class ReadFileTest : public ::testing::Test {
 TEST_F(ReadFileTest, WholeFileWithZeroAppended) {
   const std::string content("ab\0cd\xff", 6);
   for (const std::string& bytes : {content, std::string()}) {
-    std::uint8_t* buf = nullptr;
+    TAvMemPtr<std::uint8_t> buf;
     int size = -7;
     ASSERT_EQ(ReadFile(Write("f.bin", bytes), buf, size), 0);
     ASSERT_NE(buf, nullptr);
     EXPECT_EQ(size, int(bytes.size()) + 1);
-    EXPECT_EQ(std::string(reinterpret_cast<char*>(buf), bytes.size()), bytes);
-    EXPECT_EQ(buf[bytes.size()], 0);
-    ff::av_free(buf);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(buf.get()), bytes.size()), bytes);
+    EXPECT_EQ(buf.get()[bytes.size()], 0);
   }
 }
 
 TEST_F(ReadFileTest, MissingFileOrFolderFails) {
-  std::uint8_t* buf = reinterpret_cast<std::uint8_t*>(this);
+  TAvMemPtr<std::uint8_t> buf(static_cast<std::uint8_t*>(ff::av_malloc(1)));
   int size = 5;
   EXPECT_EQ(ReadFile((Dir / "missing").string(), buf, size), -1);
   EXPECT_EQ(buf, nullptr);

@@ -33,11 +33,10 @@ class Frames {
     const std::string cmd = "ffmpeg -nostdin -v error -y -f lavfi -i testsrc=size=" + std::to_string(w) + "x" +
                             std::to_string(h) + ":rate=1 -frames:v 1 -pix_fmt " + pixfmt + " -f rawvideo " + out;
     EXPECT_EQ(std::system(cmd.c_str()), 0) << cmd;
-    std::uint8_t* buf = nullptr;
+    TAvMemPtr<std::uint8_t> buf;
     int size = 0;
     EXPECT_EQ(ReadFile(out, buf, size), 0);
-    std::vector<std::uint8_t> bytes(buf, buf + (size > 0 ? size - 1 : 0));
-    ff::av_free(buf);
+    std::vector<std::uint8_t> bytes(buf.get(), buf.get() + (size > 0 ? size - 1 : 0));
     return bytes;
   }
   // The same raw YUV frame converted by the command line, the independent judge of our bitmap.
@@ -48,11 +47,10 @@ class Frames {
                             std::to_string(h) + " -i " + in + " -sws_flags bicubic -pix_fmt " + pixfmt +
                             " -f rawvideo " + out;
     EXPECT_EQ(std::system(cmd.c_str()), 0) << cmd;
-    std::uint8_t* buf = nullptr;
+    TAvMemPtr<std::uint8_t> buf;
     int size = 0;
     EXPECT_EQ(ReadFile(out, buf, size), 0);
-    std::vector<std::uint8_t> bytes(buf, buf + (size > 0 ? size - 1 : 0));
-    ff::av_free(buf);
+    std::vector<std::uint8_t> bytes(buf.get(), buf.get() + (size > 0 ? size - 1 : 0));
     return bytes;
   }
   std::filesystem::path Dir;
