@@ -295,6 +295,7 @@ bool TCustomFFmpeg::OpenInputFile(const std::string& fileName, const std::string
   Opt.SubtitleCodecName.clear();
   std::fill(std::begin(Opt.TsScale), std::end(Opt.TsScale), 0.0);
   Inputs.push_back(std::move(input));
+  UseUpGenericOptions(Store);
   return true;
 }
 

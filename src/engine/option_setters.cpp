@@ -5,6 +5,7 @@
 
 #include "engine/custom_ffmpeg.h"
 #include "engine/option_values.h"
+#include "media/c_numbers.h"
 
 namespace qv {
 
@@ -107,7 +108,7 @@ void TCustomFFmpeg::SetGenericNumber(const std::string& name, double value) {
   if (std::isfinite(value) && value == std::trunc(value) && std::fabs(value) < 9.2e18)
     text = Format("%lld", static_cast<long long>(value));
   else
-    text = Format("%.15g", value);
+    text = FormatDecimal(value);
   SetGeneric(name, text);
 }
 
