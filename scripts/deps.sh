@@ -22,6 +22,8 @@ packages=(
   # the desktop test rig
   xvfb openbox trayer pulseaudio pulseaudio-utils libasound2-plugins alsa-utils sox xdotool
   imagemagick x11-utils x11-xserver-utils
+  # a German locale made at test time (localedef), to read numbers under
+  locales
 )
 
 missing() {

@@ -13,6 +13,13 @@ std::string Lower(std::string s) {
   return s;
 }
 
+// A name is one line of the encoder's option text: a break in it would start a second option.
+bool HasLineBreakOrControl(const std::string& name) {
+  for (unsigned char c : name)
+    if (c < 0x20 || c == 0x7f) return true;
+  return name.find("<CRLF>") != std::string::npos;
+}
+
 void AppendLine(std::string& text, const std::string& name, const std::string& value) {
   if (!text.empty()) text += '\n';
   text += name + "=" + value;
@@ -65,6 +72,7 @@ std::string ParseConvertArgs(const std::vector<std::string>& args, TConvertComma
       continue;
     }
     if (a[1] == '-') return "Unrecognized option \"" + a + "\"";
+    if (HasLineBreakOrControl(a)) return "The name of option \"" + a + "\" must not contain a line break or control character";
     const std::string name = TranscoderOptionName(Lower(a.substr(1)));
     if (name == "y" || name == "n") {
       cmd.Overwrite = name == "y" ? TOverwrite::Always : TOverwrite::Never;

@@ -1,5 +1,6 @@
 #include "engine/engine_types.h"
 
+#include "engine/input_loop.h"
 #include "engine/pending_options.h"
 #include "media/protocol_registry.h"
 
@@ -18,7 +19,7 @@ void TDictDeleter::operator()(AVDictionary* d) const {
 }
 
 int TInputFile::ReadPacket(AVPacket* pkt) {
-  if (Ctx) return ff::av_read_frame(Ctx, pkt);
+  if (Ctx) return LoopInput ? ReadLoopingInput(Ctx, Loop, pkt) : ff::av_read_frame(Ctx, pkt);
   if (Device) return Device->ReadPacket(pkt);
   return AVERROR(EINVAL);
 }

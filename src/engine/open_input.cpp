@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "engine/custom_ffmpeg.h"
+#include "media/checked_math.h"
 #include "media/ff_utils.h"
 #include "media/interrupt.h"
 #include "media/protocol_registry.h"
@@ -171,7 +172,7 @@ bool TCustomFFmpeg::OpenInputFile(const std::string& fileName, const std::string
 
     // Seek to the start time.
     std::int64_t timestamp = Opt.StartTime;
-    if (ctx->start_time != AV_NOPTS_VALUE) timestamp += ctx->start_time;
+    if (ctx->start_time != AV_NOPTS_VALUE) timestamp = AddTimestamps(timestamp, ctx->start_time);
     if (Opt.StartTime != 0) {
       watch.Restart();
       int ret = input->IsDevice() ? AVERROR(ENOSYS) : ff::av_seek_frame(ctx, -1, timestamp, AVSEEK_FLAG_BACKWARD);
@@ -257,7 +258,7 @@ bool TCustomFFmpeg::OpenInputFile(const std::string& fileName, const std::string
     }
 
     // Offset of the input's timestamps.
-    input->InputTsOffset = Opt.CopyTs ? Opt.InputTsOffset : Opt.InputTsOffset - timestamp;
+    input->InputTsOffset = Opt.CopyTs ? Opt.InputTsOffset : SubtractTimestamps(Opt.InputTsOffset, timestamp);
     std::copy(std::begin(Opt.TsScale), std::end(Opt.TsScale), std::begin(input->TsScale));
 
     // Success: the input's values replace the pending ones and the per-file options are used up.

@@ -51,6 +51,12 @@ double ParseFloatValue(const std::string& value) {
   return d;
 }
 
+void CheckRange(const std::string& option, double value, double lowest, double highest) {
+  if (!(value >= lowest && value <= highest))
+    RaiseFFmpegFmt("The value for %s was %s which is not within %s - %s", option.c_str(), FormatDecimal(value).c_str(),
+                   FormatDecimal(lowest).c_str(), FormatDecimal(highest).c_str());
+}
+
 std::int64_t ParseTimeValue(const std::string& option, const std::string& value, bool isDuration) {
   std::int64_t us = 0;
   if (ff::av_parse_time(&us, value.c_str(), isDuration ? 1 : 0) < 0)

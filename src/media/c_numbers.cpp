@@ -1,6 +1,7 @@
 #include "media/c_numbers.h"
 
 #include <charconv>
+#include <cmath>
 #include <clocale>
 #include <cstring>
 #include <system_error>
@@ -30,8 +31,12 @@ bool ParseDecimal(std::string_view text, double& out) {
 }
 
 std::string FormatDecimal(double value) {
-  char buf[32];
-  auto [ptr, ec] = std::to_chars(buf, buf + sizeof(buf), value);
+  // Plain digits where they stay short ("1000000", not "1e+06"), an exponent beyond.
+  char buf[64];
+  const double size = std::fabs(value);
+  const bool plain = value == 0 || (size >= 1e-5 && size < 1e16);
+  auto [ptr, ec] = plain ? std::to_chars(buf, buf + sizeof(buf), value, std::chars_format::fixed)
+                         : std::to_chars(buf, buf + sizeof(buf), value);
   return ec == std::errc() ? std::string(buf, ptr) : std::string();
 }
 

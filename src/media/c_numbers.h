@@ -17,7 +17,8 @@ void KeepNumbersInCLocale();
 // A plain decimal number ("-1.5", "2e3", "+.5"; no "inf", "nan" or hexadecimal), the whole text, read
 // the same under every locale.
 bool ParseDecimal(std::string_view text, double& out);
-// The shortest text that reads back as `value`, with a '.' as the decimal point.
+// The shortest text that reads back as `value`, with a '.' as the decimal point; an exponent only
+// for very large or small values.
 std::string FormatDecimal(double value);
 
 }  // namespace qv
