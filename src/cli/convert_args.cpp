@@ -58,6 +58,7 @@ std::string ParseConvertArgs(const std::vector<std::string>& args, TConvertComma
     return "";
   }
   std::string pending;  // options not yet claimed by an -i
+  std::vector<TGivenOption> pendingGiven;
   bool haveOutput = false;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
@@ -81,8 +82,9 @@ std::string ParseConvertArgs(const std::vector<std::string>& args, TConvertComma
     if (name == "i") {
       if (i + 1 >= args.size()) return "Missing input file name after -i";
       if (haveOutput) return "Input file \"" + args[i + 1] + "\" given after the output file";
-      cmd.Inputs.push_back({args[++i], pending});
+      cmd.Inputs.push_back({args[++i], pending, std::move(pendingGiven)});
       pending.clear();
+      pendingGiven.clear();
       continue;
     }
     std::string value;
@@ -93,11 +95,12 @@ std::string ParseConvertArgs(const std::vector<std::string>& args, TConvertComma
     if (value.find_first_of("\r\n") != std::string::npos || value.find("<CRLF>") != std::string::npos)
       return "The value of option \"" + a + "\" must not contain a line break";
     AppendLine(pending, name, value);
-    cmd.Given.push_back({a, name, value});
+    pendingGiven.push_back({a, name, value});
   }
   if (cmd.Inputs.empty()) return "At least one input file must be specified";
   if (!haveOutput) return "At least one output file must be specified";
   cmd.OutputOptions = pending;
+  cmd.OutputGiven = std::move(pendingGiven);
   return "";
 }
 

@@ -10,16 +10,17 @@
 
 namespace qv {
 
-struct TConvertInput {
-  std::string FileName;
-  std::string ExtOptions;  // "name=value" lines joined by "\n"
-};
-
 // One option as the user wrote it, kept so a refusal can name it in the user's own spelling.
 struct TGivenOption {
   std::string Spelling;  // "-c:v"
   std::string Key;       // the transcoder's name for it ("vcodec")
   std::string Value;
+};
+
+struct TConvertInput {
+  std::string FileName;
+  std::string ExtOptions;  // "name=value" lines joined by "\n"
+  std::vector<TGivenOption> Given;  // the same options as written
 };
 
 // What to do with an output file that exists already.
@@ -29,7 +30,7 @@ struct TConvertCommand {
   std::vector<TConvertInput> Inputs;
   std::string Output;
   std::string OutputOptions;
-  std::vector<TGivenOption> Given;  // every option line above, in command-line order
+  std::vector<TGivenOption> OutputGiven;  // the output's options as written
   TOverwrite Overwrite = TOverwrite::Ask;  // -y, -n; without either an existing output is refused
   std::string Repair;  // -repair FILE: the unfinished AVI to repair in place (nothing else given)
   bool Help = false;

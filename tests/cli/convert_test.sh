@@ -78,7 +78,7 @@ done
 cmp -s "$WORK/in.avi" "$WORK/same.avi" || fail "output is the input: the input was changed"
 
 # Numbers read the same under a locale that writes "0,5": a German one made here for the test.
-if localedef -i de_DE -f UTF-8 "$WORK/locale/de_DE.UTF-8" 2>/dev/null &&
+if mkdir -p "$WORK/locale" && localedef -i de_DE -f UTF-8 "$WORK/locale/de_DE.UTF-8" 2>/dev/null &&
     [ "$(env LOCPATH="$WORK/locale" LC_ALL=de_DE.UTF-8 locale decimal_point)" = "," ]; then
   printf 'qcomp=0.6\n' > "$WORK/qcomp.ffpreset"
   if expect "German locale" 0 "Completed:" -- env LOCPATH="$WORK/locale" LC_ALL=de_DE.UTF-8 "$BIN" -i "$WORK/in.avi" \
