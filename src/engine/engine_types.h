@@ -57,7 +57,8 @@ struct TCodecContextDeleter {
 };
 using TCodecContextPtr = std::unique_ptr<AVCodecContext, TCodecContextDeleter>;
 
-// A looped input's passes: each starts where the one before ended (µs, from the file's start).
+// A looped input's passes: each starts where the one before ended (µs, from the file's start). Only
+// the thread that reads the input (the run's worker) touches it.
 struct TInputLoop {
   std::int64_t OffsetUs = 0;  // added to the timestamps of this pass
   std::int64_t EndUs = 0;     // the latest packet end seen in this pass
