@@ -26,6 +26,8 @@ packages=(
   x11-apps
   # the two-monitor desktop of the rig (Xorg with the dummy driver); RandR and Xinerama headers
   xserver-xorg-core xserver-xorg-video-dummy libxrandr-dev libxinerama-dev
+  # a German locale made at test time (localedef), to read numbers under
+  locales
 )
 
 missing() {

@@ -1,6 +1,7 @@
 #include "cli/convert_args.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace qv {
 
@@ -12,12 +13,29 @@ std::string Lower(std::string s) {
   return s;
 }
 
+// A name is one line of the encoder's option text: a break in it would start a second option.
+bool HasLineBreakOrControl(const std::string& name) {
+  for (unsigned char c : name)
+    if (c < 0x20 || c == 0x7f) return true;
+  return name.find("<CRLF>") != std::string::npos;
+}
+
 void AppendLine(std::string& text, const std::string& name, const std::string& value) {
   if (!text.empty()) text += '\n';
   text += name + "=" + value;
 }
 
 }  // namespace
+
+std::string TranscoderOptionName(const std::string& name) {
+  static const std::pair<const char*, const char*> kAliases[] = {
+      {"c:v", "vcodec"},     {"c:a", "acodec"},     {"c:s", "scodec"},  {"codec:v", "vcodec"},
+      {"codec:a", "acodec"}, {"codec:s", "scodec"}, {"b:v", "b"},       {"b:a", "ab"},
+      {"filter:v", "vf"}};
+  for (const auto& [alias, transcoderName] : kAliases)
+    if (name == alias) return transcoderName;
+  return name;
+}
 
 bool IsFlagOption(const std::string& name) {
   // The transcoder's boolean options (a missing value means "on"), the vstats switch, the stream
@@ -26,7 +44,7 @@ bool IsFlagOption(const std::string& name) {
       "dump", "hex", "re", "loop_input", "copyts", "copytb", "shortest", "xerror", "intra",
       "vn", "sameq", "deinterlace", "psnr", "qphist", "force_fps", "an", "sn", "isync", "crash_safe",
       "vstats", "newvideo", "newaudio", "newsubtitle",
-      "l", "version", "formats", "codecs", "bsfs", "protocols", "filters", "y", "benchmark"};
+      "l", "version", "formats", "codecs", "bsfs", "protocols", "filters", "benchmark"};
   return std::find_if(std::begin(kFlags), std::end(kFlags), [&](const char* f) { return name == f; }) !=
          std::end(kFlags);
 }
@@ -40,6 +58,7 @@ std::string ParseConvertArgs(const std::vector<std::string>& args, TConvertComma
     return "";
   }
   std::string pending;  // options not yet claimed by an -i
+  std::vector<TGivenOption> pendingGiven;
   bool haveOutput = false;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
@@ -53,12 +72,19 @@ std::string ParseConvertArgs(const std::vector<std::string>& args, TConvertComma
       haveOutput = true;
       continue;
     }
-    const std::string name = Lower(a.substr(1));
+    if (a[1] == '-') return "Unrecognized option \"" + a + "\"";
+    if (HasLineBreakOrControl(a)) return "The name of option \"" + a + "\" must not contain a line break or control character";
+    const std::string name = TranscoderOptionName(Lower(a.substr(1)));
+    if (name == "y" || name == "n") {
+      cmd.Overwrite = name == "y" ? TOverwrite::Always : TOverwrite::Never;
+      continue;
+    }
     if (name == "i") {
       if (i + 1 >= args.size()) return "Missing input file name after -i";
       if (haveOutput) return "Input file \"" + args[i + 1] + "\" given after the output file";
-      cmd.Inputs.push_back({args[++i], pending});
+      cmd.Inputs.push_back({args[++i], pending, std::move(pendingGiven)});
       pending.clear();
+      pendingGiven.clear();
       continue;
     }
     std::string value;
@@ -69,10 +95,12 @@ std::string ParseConvertArgs(const std::vector<std::string>& args, TConvertComma
     if (value.find_first_of("\r\n") != std::string::npos || value.find("<CRLF>") != std::string::npos)
       return "The value of option \"" + a + "\" must not contain a line break";
     AppendLine(pending, name, value);
+    pendingGiven.push_back({a, name, value});
   }
   if (cmd.Inputs.empty()) return "At least one input file must be specified";
   if (!haveOutput) return "At least one output file must be specified";
   cmd.OutputOptions = pending;
+  cmd.OutputGiven = std::move(pendingGiven);
   return "";
 }
 
@@ -86,13 +114,14 @@ std::string ConvertUsage() {
          "\n"
          "Examples of options:\n"
          "  -f FORMAT          force the format of the next input or of the output\n"
-         "  -vcodec NAME       video encoder (\"copy\" copies the stream)\n"
-         "  -acodec NAME       audio encoder\n"
-         "  -b RATE, -ab RATE  video / audio bit rate in bit/s (\"1600k\" allowed)\n"
+         "  -y, -n             overwrite an existing output / never (without either it is refused)\n"
+         "  -vcodec NAME       video encoder (\"copy\" copies the stream); also -c:v, -codec:v\n"
+         "  -acodec NAME       audio encoder; also -c:a, -codec:a\n"
+         "  -b RATE, -ab RATE  video / audio bit rate in bit/s (\"1600k\" allowed); also -b:v, -b:a\n"
          "  -s WxH             frame size        -r RATE   frame rate\n"
          "  -ar HZ, -ac N      audio sample rate and channels\n"
          "  -t DURATION        stop after this much output     -ss TIME  start here\n"
-         "  -vf FILTERS        video filter chain\n"
+         "  -vf FILTERS        video filter chain; also -filter:v\n"
          "  -loglevel LEVEL    quiet, panic, fatal, error, warning, info, verbose, debug\n"
          "\n"
          "While it runs it prints a progress line; Ctrl-C, SIGTERM or SIGHUP stops the conversion and\n"

@@ -1,15 +1,15 @@
 // quorvane-convert: the encoder component driven from the command line.
-#include <clocale>
 #include <cstdio>
 #include <string>
 #include <vector>
 
 #include "cli/convert_args.h"
 #include "cli/convert_run.h"
+#include "media/c_numbers.h"
 #include "media/main_thread.h"
 
 int main(int argc, char** argv) {
-  std::setlocale(LC_ALL, "");
+  qv::UseEnvironmentLocale();
   qv::MarkMainThread();
   std::vector<std::string> args(argv + 1, argv + argc);
   qv::TConvertCommand cmd;

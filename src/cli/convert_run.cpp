@@ -5,6 +5,7 @@
 #include <optional>
 
 #include "cli/console.h"
+#include "cli/convert_check.h"
 #include "cli/convert_progress.h"
 #include "encoder/ff_encoder.h"
 #include "engine/avi_repair.h"
@@ -52,6 +53,14 @@ int RunConvert(const TConvertCommand& cmd) {
 
   TFFEncoder encoder;
   if (!LoadLibraries(encoder, console)) return 1;
+  if (const std::string refused = RefusedOption(cmd); !refused.empty()) {
+    console.Line("quorvane-convert: " + refused);
+    return 2;
+  }
+  if (const std::string refused = ExistingOutputRefusal(cmd); !refused.empty()) {
+    console.Line("quorvane-convert: " + refused);
+    return 1;
+  }
   auto openFailed = [&]() {
     if (signals.Pending()) {
       console.Line("quorvane-convert: stopped while opening the files");

@@ -8,7 +8,7 @@
 
 namespace qv {
 
-// Exit status: 0 completed, 1 failed, 130 stopped by a signal (INT, TERM or HUP; the file is
+// Exit status: 0 completed, 1 failed, 2 an option the transcoder refuses, 130 stopped by a signal (INT, TERM or HUP; the file is
 // finished first).
 int RunConvert(const TConvertCommand& cmd);
 

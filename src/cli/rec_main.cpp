@@ -1,15 +1,15 @@
 // quorvane-rec: records the screen (and sound) into an AVI file without the tray program.
-#include <clocale>
 #include <cstdio>
 #include <string>
 #include <vector>
 
 #include "cli/rec_args.h"
 #include "cli/rec_run.h"
+#include "media/c_numbers.h"
 #include "media/main_thread.h"
 
 int main(int argc, char** argv) {
-  std::setlocale(LC_ALL, "");
+  qv::UseEnvironmentLocale();
   qv::MarkMainThread();
   std::vector<std::string> args(argv + 1, argv + argc);
   qv::TRecCommand cmd;

@@ -103,7 +103,8 @@ void TCustomFFmpeg::SetupCodecParameters() {
           ost.ResamplePic->width = enc->width;
           ost.ResamplePic->height = enc->height;
           if (ff::av_frame_get_buffer(ost.ResamplePic.get(), 0) < 0)
-            RaiseFFmpeg("Cannot allocate temp picture, check pix fmt");
+            RaiseFFmpegFmt("Cannot allocate a %dx%d picture of pixel format %s", enc->width, enc->height,
+                           ff::av_get_pix_fmt_name(enc->pix_fmt) ? ff::av_get_pix_fmt_name(enc->pix_fmt) : "none");
           if (dec->pix_fmt == AV_PIX_FMT_NONE || dec->width <= 0 || dec->height <= 0)
             RaiseFFmpeg("Video pixel format is unknown, stream cannot be encoded");
           std::int64_t flags = Opt.SwsFlags;

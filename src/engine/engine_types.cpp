@@ -1,5 +1,7 @@
 #include "engine/engine_types.h"
 
+#include "engine/input_loop.h"
+
 namespace qv {
 
 void EngineLog(const void* engine, TLogLevel level, const std::string& msg) {
@@ -7,7 +9,7 @@ void EngineLog(const void* engine, TLogLevel level, const std::string& msg) {
 }
 
 int TInputFile::ReadPacket(AVPacket* pkt) {
-  if (Ctx) return ff::av_read_frame(Ctx.get(), pkt);
+  if (Ctx) return LoopInput ? ReadLoopingInput(Ctx.get(), Loop, pkt) : ff::av_read_frame(Ctx.get(), pkt);
   if (Device) return Device->ReadPacket(pkt);
   return AVERROR(EINVAL);
 }

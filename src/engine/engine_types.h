@@ -53,6 +53,14 @@ struct TChapterMap {
 // A bitstream-filter chain of one stream, by filter; the run creates the library contexts.
 using TBsfChain = std::vector<const AVBitStreamFilter*>;
 
+// A looped input's passes: each starts where the one before ended (µs, from the file's start). Only
+// the thread that reads the input (the run's worker) touches it.
+struct TInputLoop {
+  std::int64_t OffsetUs = 0;  // added to the timestamps of this pass
+  std::int64_t EndUs = 0;     // the latest packet end seen in this pass
+  bool PassHadPackets = false;
+};
+
 // One opened input: a libavformat demuxer or one of the program's own devices.
 class TInputFile {
  public:
@@ -66,6 +74,7 @@ class TInputFile {
   TInputContextPtr Ctx;                   // libavformat input (nullptr for a device)
   std::unique_ptr<TDeviceInput> Device;   // the program's own device (nullptr for libavformat)
   bool LoopInput = false;                 // `loop_input` when the input was opened
+  TInputLoop Loop;                        // where a looped input is (input_loop.*)
   std::int64_t InputTsOffset = 0;         // µs
   double TsScale[kMaxStreams] = {};       // `itsscale`, 0 = none
   // Per stream: the decoder named by the pending codec name (nullptr = by codec id at run time) and

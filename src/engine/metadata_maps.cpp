@@ -1,6 +1,7 @@
 // Start of a run: metadata maps, chapter maps and the automatic copies of global, stream and
 // chapter metadata from the inputs to the outputs.
 #include "engine/custom_ffmpeg.h"
+#include "media/checked_math.h"
 
 namespace qv {
 
@@ -76,14 +77,14 @@ void TCustomFFmpeg::MapMetadataAndChapters() {
     for (unsigned c = 0; c < is->nb_chapters; ++c) {
       const AVChapter* in = is->chapters[c];
       std::int64_t tsOff =
-          ff::av_rescale_q(StartTimeUs - Input(inFile).InputTsOffset, AVRational{1, AV_TIME_BASE}, in->time_base);
+          ff::av_rescale_q(SubtractTimestamps(StartTimeUs, Input(inFile).InputTsOffset), AVRational{1, AV_TIME_BASE}, in->time_base);
       std::int64_t limit = RecordingTimeUs == kNoLimitTime
                                ? INT64_MAX
                                : ff::av_rescale_q(RecordingTimeUs, AVRational{1, AV_TIME_BASE}, in->time_base);
       if (in->end < tsOff) continue;
-      if (limit != INT64_MAX && in->start > tsOff + limit) break;
-      std::int64_t start = std::max<std::int64_t>(0, in->start - tsOff);
-      std::int64_t end = std::min(limit, in->end - tsOff);
+      if (limit != INT64_MAX && in->start > AddTimestamps(tsOff, limit)) break;
+      std::int64_t start = std::max<std::int64_t>(0, SubtractTimestamps(in->start, tsOff));
+      std::int64_t end = std::min(limit, SubtractTimestamps(in->end, tsOff));
       AddChapter(os, in, start, end, Opt.MetadataChaptersAutocopy);
     }
   };

@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "engine/custom_ffmpeg.h"
+#include "engine/option_use.h"
 
 namespace qv {
 
@@ -68,7 +69,7 @@ AVCodecContext* PrepareEncoder(TOptionStore& store, TOutputStreamInfo& s, const 
   if (!enc) RaiseFFmpeg("avcodec_alloc_context3 failed");
   enc->codec_type = s.Kind;
   enc->codec_id = id;
-  ApplyGenericOptions(store, enc, store.CodecContexts[s.Kind], codec, flags);
+  ApplyEncoderOptions(store, s, codec, flags);
   return enc;
 }
 

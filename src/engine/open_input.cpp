@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "engine/custom_ffmpeg.h"
+#include "media/checked_math.h"
 #include "media/ff_utils.h"
 #include "media/fifo_protocol.h"
 #include "media/interrupt.h"
@@ -99,13 +100,14 @@ bool TCustomFFmpeg::OpenInputFile(const std::string& fileName, const std::string
     PrepareInputStreams(*input, decoders, found);
     NoteInputDuration(*ctx);
   }
-  input->InputTsOffset = Opt.CopyTs ? Opt.InputTsOffset : Opt.InputTsOffset - timestamp;
+  input->InputTsOffset = Opt.CopyTs ? Opt.InputTsOffset : SubtractTimestamps(Opt.InputTsOffset, timestamp);
   std::copy(std::begin(Opt.TsScale), std::end(Opt.TsScale), std::begin(input->TsScale));
 
   DumpInput(*input, device);
   TakeInputValues(found);
   ClearPerFileInputOptions();
   Inputs.push_back(std::move(input));
+  UseUpGenericOptions(Store);
   return true;
 }
 
@@ -234,7 +236,7 @@ bool TCustomFFmpeg::ProbeInputStreams(TInputFile& input, TIoWatch& watch) {
 std::int64_t TCustomFFmpeg::SeekInputToStart(TInputFile& input, TIoWatch& watch) {
   const AVFormatContext* ctx = input.Context();
   std::int64_t timestamp = Opt.StartTime;
-  if (ctx->start_time != AV_NOPTS_VALUE) timestamp += ctx->start_time;
+  if (ctx->start_time != AV_NOPTS_VALUE) timestamp = AddTimestamps(timestamp, ctx->start_time);
   if (Opt.StartTime == 0) return timestamp;
   watch.Restart();
   int ret = input.IsDevice() ? AVERROR(ENOSYS) : ff::av_seek_frame(input.Ctx.get(), -1, timestamp, AVSEEK_FLAG_BACKWARD);

@@ -2,6 +2,8 @@
 #include <ctime>
 
 #include "engine/custom_ffmpeg.h"
+#include "engine/option_use.h"
+#include "engine/output_guard.h"
 #include "media/ff_utils.h"
 #include "media/interrupt.h"
 #include "media/protocol_registry.h"
@@ -21,6 +23,7 @@ int TCustomFFmpeg::OpenOutput(const std::string& fileName, bool join) {
     return -1;
   }
   try {
+    RefuseOutputThatIsAnInput(*this, fileName);
     return OpenOutputFile(fileName, LibraryURL(fileName), join);
   } catch (const FFmpegException& e) {
     FLastError = e.what();
@@ -131,7 +134,7 @@ int TCustomFFmpeg::OpenOutputFile(const std::string& fileName, const std::string
   ff::av_opt_set_int(ctx, "preload", std::int64_t(Opt.MuxPreload * AV_TIME_BASE), AV_OPT_SEARCH_CHILDREN);
   if (Opt.LoopOutput >= 0) ff::av_opt_set_int(ctx, "loop", Opt.LoopOutput, AV_OPT_SEARCH_CHILDREN);
   out->LoopOutput = Opt.LoopOutput;
-  ApplyGenericOptions(Store, ctx, Store.FormatContext, nullptr, AV_OPT_FLAG_ENCODING_PARAM);
+  ApplyMuxerOptions(Store, *out, int(Outputs.size()));
 
   // The file itself, under the time-out/cancel watch.
   if (!(fmt->flags & AVFMT_NOFILE)) {

@@ -88,6 +88,8 @@ void TCustomFFmpeg::ParseTsScale(const std::string& value) {
   if (stream < 0 || stream >= kMaxStreams) RaiseFFmpegFmt("stream index over MAX_STREAMS(%d)", kMaxStreams);
   double scale = 0;
   if (pos < value.size()) scale = ParseFloatValue(value.substr(pos));
+  // Timestamps are multiplied by it; beyond a million the result says nothing a user could mean.
+  CheckRange("itsscale", scale, 0, 1e6);
   Opt.TsScale[stream] = scale;
 }
 

@@ -5,6 +5,7 @@
 
 #include "engine/custom_ffmpeg.h"
 #include "engine/option_values.h"
+#include "media/c_numbers.h"
 
 namespace qv {
 
@@ -40,11 +41,15 @@ void TCustomFFmpeg::SetAudioSyncMethod(int method) { Opt.AudioSyncMethod = metho
 void TCustomFFmpeg::SetVideoSyncMethod(int method) { Opt.VideoSyncMethod = method; }
 
 void TCustomFFmpeg::SetMuxDelay(double seconds) {
-  if (seconds > 0) Opt.MuxMaxDelay = seconds;
+  if (!(seconds > 0)) return;
+  CheckRange("muxdelay", seconds, 0, kMaxMuxSeconds);
+  Opt.MuxMaxDelay = seconds;
 }
 
 void TCustomFFmpeg::SetMuxPreload(double seconds) {
-  if (seconds > 0) Opt.MuxPreload = seconds;
+  if (!(seconds > 0)) return;
+  CheckRange("muxpreload", seconds, 0, kMaxMuxSeconds);
+  Opt.MuxPreload = seconds;
 }
 
 void TCustomFFmpeg::SetAudioCodec(const std::string& name) { SetCodecName("acodec", name); }
@@ -54,6 +59,8 @@ void TCustomFFmpeg::SetSubtitleCodec(const std::string& name) { SetCodecName("sc
 void TCustomFFmpeg::SetFrameSize(const std::string& text) {
   int w = 0, h = 0;
   if (ff::av_parse_video_size(&w, &h, text.c_str()) < 0) RaiseFFmpeg("Incorrect frame size");
+  // Said now, in the user's terms, rather than as a failed allocation when the run starts.
+  if (ff::av_image_check_size(unsigned(w), unsigned(h), 0, nullptr) < 0) RaiseFFmpegFmt("Frame size %dx%d is too large", w, h);
   Opt.FrameWidth = w;
   Opt.FrameHeight = h;
 }
@@ -107,7 +114,7 @@ void TCustomFFmpeg::SetGenericNumber(const std::string& name, double value) {
   if (std::isfinite(value) && value == std::trunc(value) && std::fabs(value) < 9.2e18)
     text = Format("%lld", static_cast<long long>(value));
   else
-    text = Format("%.15g", value);
+    text = FormatDecimal(value);
   SetGeneric(name, text);
 }
 

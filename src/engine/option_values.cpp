@@ -2,12 +2,12 @@
 
 #include <unistd.h>
 
-#include <cctype>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
 
 #include "engine/custom_ffmpeg.h"
+#include "media/c_numbers.h"
 #include "media/ff_api.h"
 #include "media/text_utils.h"
 
@@ -45,16 +45,16 @@ std::int64_t ParseInt64Value(const std::string& value) {
 double ParseFloatValue(const std::string& value) {
   size_t i = 0;
   while (i < value.size() && (value[i] == ' ' || value[i] == '\t')) ++i;
-  const char* start = value.c_str() + i;
-  char* end = nullptr;
-  errno = 0;
-  double d = std::strtod(start, &end);
-  // strtod would also take "inf", "nan" and hexadecimal floats; a plain decimal number is meant.
-  bool plain = *start && end != start && *end == '\0' && errno == 0;
-  for (const char* p = start; plain && p < end; ++p)
-    if (std::isalpha(static_cast<unsigned char>(*p)) && *p != 'e' && *p != 'E') plain = false;
-  if (!plain) RaiseFFmpegFmt("'%s' is not a valid floating point value", value.c_str());
+  double d = 0;
+  if (!ParseDecimal(std::string_view(value).substr(i), d))
+    RaiseFFmpegFmt("'%s' is not a valid floating point value", value.c_str());
   return d;
+}
+
+void CheckRange(const std::string& option, double value, double lowest, double highest) {
+  if (!(value >= lowest && value <= highest))
+    RaiseFFmpegFmt("The value for %s was %s which is not within %s - %s", option.c_str(), FormatDecimal(value).c_str(),
+                   FormatDecimal(lowest).c_str(), FormatDecimal(highest).c_str());
 }
 
 std::int64_t ParseTimeValue(const std::string& option, const std::string& value, bool isDuration) {

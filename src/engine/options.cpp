@@ -1,6 +1,8 @@
 // The SetOption dispatch table: names are compared in table order, the first match wins, and names
 // the table does not know go to the generic option store.
 #include <cerrno>
+#include <cfloat>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -87,7 +89,12 @@ void TCustomFFmpeg::SetOption(const std::string& name, const std::string& value)
       {{"vsync", "async"}, [](TCustomFFmpeg& e, const std::string& n, const std::string& v) { e.SetIntField(n, v); }},
       {{"adrift_threshold", "dts_delta_threshold", "muxdelay", "muxpreload", "aq"},
        [](TCustomFFmpeg& e, const std::string& n, const std::string& v) { e.SetFloatField(n, v); }},
-      {{"vglobal", "programid", "copyinkf", "vdt", "dc", "top", "me_threshold", "vc", "vol"},
+      {{"me_threshold"},
+       [](TCustomFFmpeg& e, const std::string&, const std::string& v) {
+         ParseIntValue(v);
+         e.Log(llWarning, "Option me_threshold is no longer supported by the codec library; it has no effect.");
+       }},
+      {{"vglobal", "programid", "copyinkf", "vdt", "dc", "top", "vc", "vol"},
        [](TCustomFFmpeg& e, const std::string& n, const std::string& v) { e.SetIntField(n, v); }},
       {{"b", "vb", "ab"}, [](TCustomFFmpeg& e, const std::string& n, const std::string& v) { e.SetBitRate(n, v); }},
       {{"vframes"}, [](TCustomFFmpeg& e, const std::string&, const std::string& v) { e.Opt.MaxFrames[0] = ParseIntValue(v); }},
@@ -207,7 +214,7 @@ void TCustomFFmpeg::SetIntField(const std::string& name, const std::string& valu
       {"vglobal", &TPendingOptions::VideoGlobalHeader}, {"programid", &TPendingOptions::OptProgramId},
       {"copyinkf", &TPendingOptions::CopyInitialNonKeyframes}, {"vdt", &TPendingOptions::VideoDiscard},
       {"dc", &TPendingOptions::IntraDcPrecision},       {"top", &TPendingOptions::TopFieldFirst},
-      {"me_threshold", &TPendingOptions::MeThreshold},  {"vc", &TPendingOptions::VideoChannel},
+      {"vc", &TPendingOptions::VideoChannel},
       {"vol", &TPendingOptions::AudioVolume},
   };
   const int v = ParseIntValue(value);
@@ -219,19 +226,22 @@ void TCustomFFmpeg::SetIntField(const std::string& name, const std::string& valu
 }
 
 void TCustomFFmpeg::SetFloatField(const std::string& name, const std::string& value) {
+  // The audio quantiser becomes a quality times 118 in an int (-99999 is "none").
   struct {
     const char* Name;
     double TPendingOptions::*Field;
+    double Lowest, Highest;
   } static const kFloats[] = {
-      {"adrift_threshold", &TPendingOptions::AudioDriftThreshold},
-      {"dts_delta_threshold", &TPendingOptions::DtsDeltaThreshold},
-      {"muxdelay", &TPendingOptions::MuxMaxDelay},
-      {"muxpreload", &TPendingOptions::MuxPreload},
-      {"aq", &TPendingOptions::AudioQScale},
+      {"adrift_threshold", &TPendingOptions::AudioDriftThreshold, -DBL_MAX, DBL_MAX},
+      {"dts_delta_threshold", &TPendingOptions::DtsDeltaThreshold, -DBL_MAX, DBL_MAX},
+      {"muxdelay", &TPendingOptions::MuxMaxDelay, 0, kMaxMuxSeconds},
+      {"muxpreload", &TPendingOptions::MuxPreload, 0, kMaxMuxSeconds},
+      {"aq", &TPendingOptions::AudioQScale, -99999, double(INT_MAX) / FF_QP2LAMBDA},
   };
   const double v = ParseFloatValue(value);
   for (const auto& f : kFloats)
     if (name == f.Name) {
+      CheckRange(name, v, f.Lowest, f.Highest);
       Opt.*(f.Field) = v;
       return;
     }

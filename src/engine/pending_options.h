@@ -34,7 +34,6 @@ struct TPendingOptions {
   bool SameQuality = false;            // sameq
   bool DoDeinterlace = false;          // deinterlace
   int TopFieldFirst = -1;              // top
-  int MeThreshold = 0;                 // me_threshold
   int IntraDcPrecision = 8;            // dc
   bool LoopInput = false;              // loop_input
   int LoopOutput = -1;                 // loop_output

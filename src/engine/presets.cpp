@@ -132,6 +132,22 @@ std::vector<std::pair<bool, std::string>> FlagWords(const std::string& value) {
   return words;
 }
 
+// A preset file is a few lines; anything beyond this is not one (/dev/zero, a video given by mistake)
+// and is refused before it fills the memory.
+constexpr std::size_t kMaxPresetFileBytes = 1 << 20;
+
+std::string ReadPresetFile(const std::string& fileName) {
+  std::ifstream file(fileName, std::ios::binary);
+  if (!file) RaiseFFmpegFmt("Preset \"%s\" not found", fileName.c_str());
+  std::string text(kMaxPresetFileBytes + 1, '\0');
+  file.read(text.data(), std::streamsize(text.size()));
+  if (std::size_t(file.gcount()) > kMaxPresetFileBytes)
+    RaiseFFmpegFmt("Preset \"%s\" is larger than 1 MB; a preset file holds name=value lines", fileName.c_str());
+  if (file.bad()) RaiseFFmpegFmt("Preset \"%s\" could not be read", fileName.c_str());
+  text.resize(std::size_t(file.gcount()));
+  return text;
+}
+
 }  // namespace
 
 // Rewrites one name=value pair of the older generation into the pairs the loaded library knows.
@@ -181,11 +197,7 @@ void TCustomFFmpeg::ApplyPreset(char kind, const std::string& value) {
   if (builtin) {
     text = builtin;
   } else {
-    std::ifstream file(value, std::ios::binary);
-    if (!file) RaiseFFmpegFmt("Preset \"%s\" not found", value.c_str());
-    std::ostringstream all;
-    all << file.rdbuf();
-    text = all.str();
+    text = ReadPresetFile(value);
   }
   std::string normalized;
   for (size_t i = 0; i < text.size(); ++i) {

@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "engine/custom_ffmpeg.h"
+#include "media/checked_math.h"
 #include "media/ff_utils.h"
 #include "media/interrupt.h"
 #include "media/main_thread.h"
@@ -200,12 +201,12 @@ bool TCustomFFmpeg::HandlePacket(int fileIndex, AVPacket* pkt) {
 void TCustomFFmpeg::FixTimestamps(TInputFile& in, TInputStream& ist, AVPacket* pkt) {
   // The input's offset and timestamp scale.
   std::int64_t offset = ff::av_rescale_q(in.InputTsOffset, kMicro, ist.St->time_base);
-  if (pkt->dts != AV_NOPTS_VALUE) pkt->dts += offset;
-  if (pkt->pts != AV_NOPTS_VALUE) pkt->pts += offset;
+  if (pkt->dts != AV_NOPTS_VALUE) pkt->dts = AddTimestamps(pkt->dts, offset);
+  if (pkt->pts != AV_NOPTS_VALUE) pkt->pts = AddTimestamps(pkt->pts, offset);
   double scale = pkt->stream_index < kMaxStreams ? in.TsScale[pkt->stream_index] : 0;
   if (scale != 0) {
-    if (pkt->dts != AV_NOPTS_VALUE) pkt->dts = std::int64_t(double(pkt->dts) * scale);
-    if (pkt->pts != AV_NOPTS_VALUE) pkt->pts = std::int64_t(double(pkt->pts) * scale);
+    if (pkt->dts != AV_NOPTS_VALUE) pkt->dts = ScaleTimestamp(pkt->dts, scale);
+    if (pkt->pts != AV_NOPTS_VALUE) pkt->pts = ScaleTimestamp(pkt->pts, scale);
   }
 
   // Timestamp discontinuities of formats that have them.
@@ -228,7 +229,7 @@ void TCustomFFmpeg::FixTimestamps(TInputFile& in, TInputStream& ist, AVPacket* p
 bool TCustomFFmpeg::PastRecordingTime(TInputStream& ist, const AVPacket* pkt) {
   if (RecordingTimeUs == kNoLimitTime) return false;
   std::int64_t t = pkt->pts != AV_NOPTS_VALUE ? pkt->pts : pkt->dts;
-  if (t == AV_NOPTS_VALUE || ff::av_compare_ts(t, ist.St->time_base, RecordingTimeUs + StartTimeUs, kMicro) < 0)
+  if (t == AV_NOPTS_VALUE || ff::av_compare_ts(t, ist.St->time_base, AddTimestamps(RecordingTimeUs, StartTimeUs), kMicro) < 0)
     return false;
   ist.IsPastRecordingTime = true;
   return true;

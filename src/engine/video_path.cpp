@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "engine/custom_ffmpeg.h"
+#include "media/checked_math.h"
 #include "media/ff_utils.h"
 
 namespace qv {
@@ -91,7 +92,7 @@ void TCustomFFmpeg::DoVideoOut(TOutputFile& of, TOutputStream& ost, TInputStream
   int nb = 1;
   const int vsync = Opt.VideoSyncMethod;
   if (vsync == 0) {
-    ost.SyncOpts = std::int64_t(std::nearbyint(x));
+    ost.SyncOpts = HoldInRange<std::int64_t>(std::nearbyint(x));
   } else {
     const double vdelta = x - double(ost.SyncOpts);
     if (vdelta < -1.1) {
@@ -100,9 +101,9 @@ void TCustomFFmpeg::DoVideoOut(TOutputFile& of, TOutputStream& ost, TInputStream
       if (vdelta <= -0.6)
         nb = 0;
       else if (vdelta > 0.6)
-        ost.SyncOpts = std::int64_t(std::nearbyint(x));
+        ost.SyncOpts = HoldInRange<std::int64_t>(std::nearbyint(x));
     } else if (vdelta > 1.1) {
-      nb = int(std::nearbyint(vdelta));
+      nb = HoldInRange<int>(std::nearbyint(vdelta));
     }
   }
   if (nb == 0) {

@@ -9,6 +9,7 @@
 #include <cfenv>
 #include <stdexcept>
 
+#include "media/c_numbers.h"
 #include "media/codec_lock.h"
 #include "media/elf_needed.h"
 #include "media/ff_api.h"
@@ -113,7 +114,10 @@ void* Resolve(const char* what, const std::string& fileName, void* handle, const
 void InstallHooks(TLibraryKind kind) {
   switch (kind) {
     case kAvcodec: LockManagerRegister(CodecLockManager); break;
-    case kAvutil: GetLogger()->HookLibraryLog(); break;
+    case kAvutil:
+      GetLogger()->HookLibraryLog();
+      KeepNumbersInCLocale();
+      break;
     case kAvformat:
       RegisterUnicodeProtocol();
       RegisterFifoProtocol();

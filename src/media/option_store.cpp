@@ -41,6 +41,12 @@ bool KnownToPrivateClass(const char* name) {
   return false;
 }
 
+// Rate control is a video matter: with libavcodec's shared "b", "maxrate", "minrate", "bufsize" and
+// "bt" a video rate would overwrite the audio encoder's. The audio ones are spelt with "a" ("ab").
+bool IsVideoRateOption(const std::string& name) {
+  return name == "b" || name == "maxrate" || name == "minrate" || name == "bufsize" || name == "bt";
+}
+
 bool IsBlank(const std::string& s) { return s.find_first_not_of(" \t\r\n") == std::string::npos; }
 
 }  // namespace
@@ -56,7 +62,9 @@ void FreeOptionStore(TOptionStore& store) {
   FreeThrough<TScalerPtr>(store.ScalerContext);
   store.Names.clear();
   store.Values.clear();
+  store.Taken.clear();
   store.Count = 0;
+  store.FreshFrom = 0;
 }
 
 void InitOptionStore(TOptionStore& store, int scalerFlags) {
@@ -83,9 +91,10 @@ bool SetGenericOption(TOptionStore& store, const std::string& name, const std::s
   const AVOption* matched = nullptr;
   int ret = 0;
 
+  const bool videoOnly = IsVideoRateOption(name);
   for (int type = 0; type < kOptionStoreCodecContexts && ret >= 0; ++type) {
     AVCodecContext* ctx = store.CodecContexts[type];
-    if (!ctx) continue;
+    if (!ctx || (videoOnly && type != 0)) continue;
     if (const AVOption* o = ff::av_opt_find(ctx, n, nullptr, kTypeFlags[type], 0)) {
       ret = ff::av_opt_set(ctx, n, v, 0);
       if (!matched) matched = o;
@@ -120,14 +129,15 @@ bool SetGenericOption(TOptionStore& store, const std::string& name, const std::s
     store.Names.push_back(name);
     store.Values.push_back(value);
   }
+  store.Taken.push_back(false);
   ++store.Count;
   if ((store.CodecContexts[0] && store.CodecContexts[0]->debug) || (store.FormatContext && store.FormatContext->debug))
     GetLogger()->SetLogLevel(llDebug);
   return true;
 }
 
-void ApplyGenericOptions(const TOptionStore& store, void* target, void* source, const AVCodec* codec, int flags) {
-  if (!target) return;
+std::string ApplyGenericOptions(TOptionStore& store, void* target, void* source, const AVCodec* codec, int flags) {
+  if (!target) return "";
   void* priv = nullptr;
   const AVClass* cls = *static_cast<const AVClass**>(target);
   if (cls == ff::avcodec_get_class()) {
@@ -146,10 +156,38 @@ void ApplyGenericOptions(const TOptionStore& store, void* target, void* source, 
     if (fromSource && text) {
       ff::av_opt_set(target, name, reinterpret_cast<const char*>(text.get()), 0);
     } else if (priv && !store.Values[i].empty() && ff::av_opt_find(priv, name, nullptr, 0, 0)) {
-      ff::av_opt_set(priv, name, store.Values[i].c_str(), 0);
+      if (ff::av_opt_set(priv, name, store.Values[i].c_str(), 0) < 0)
+        return "Invalid value \"" + store.Values[i] + "\" for option \"" + store.Names[i] + "\"";
+      store.Taken[size_t(i)] = true;
     }
   }
+  return "";
 }
+
+bool FindUnusedOption(const TOptionStore& store, TUnusedOption& unused) {
+  for (int i = store.FreshFrom; i < store.Count; ++i) {
+    if (store.Values[size_t(i)].empty() || store.Taken[size_t(i)]) continue;
+    unused = TUnusedOption();
+    unused.Name = store.Names[size_t(i)];
+    unused.Value = store.Values[size_t(i)];
+    const char* n = unused.Name.c_str();
+    void* it = nullptr;
+    while (const AVCodec* codec = ff::av_codec_iterate(&it))
+      if (ff::av_codec_is_encoder(codec) && codec->priv_class &&
+          ff::av_opt_find(const_cast<AVClass**>(&codec->priv_class), n, nullptr, 0, AV_OPT_SEARCH_FAKE_OBJ))
+        for (int type = 0; type < kOptionStoreCodecContexts; ++type)
+          if (kTypes[type] == codec->type) unused.KnownToEncoders[type] = true;
+    it = nullptr;
+    while (const AVOutputFormat* fmt = ff::av_muxer_iterate(&it))
+      if (fmt->priv_class &&
+          ff::av_opt_find(const_cast<AVClass**>(&fmt->priv_class), n, nullptr, 0, AV_OPT_SEARCH_FAKE_OBJ))
+        unused.KnownToMuxers = true;
+    return true;
+  }
+  return false;
+}
+
+void UseUpGenericOptions(TOptionStore& store) { store.FreshFrom = store.Count; }
 
 std::string LastOptionError() {
   std::lock_guard<std::mutex> lock(LastErrorLock);

@@ -8,6 +8,8 @@
 #include <cstring>
 #include <mutex>
 
+#include "media/c_numbers.h"
+
 namespace qv {
 
 namespace {
@@ -59,7 +61,7 @@ std::string LocaleCharset() {
   std::call_once(once, [] {
     // A program that never chose a locale still runs in "C"; take the user's from the environment.
     const char* current = setlocale(LC_CTYPE, nullptr);
-    if (!current || std::strcmp(current, "C") == 0) setlocale(LC_ALL, "");
+    if (!current || std::strcmp(current, "C") == 0) UseEnvironmentLocale();
   });
   const char* cs = nl_langinfo(CODESET);
   return cs && *cs ? cs : "ANSI_X3.4-1968";

@@ -136,6 +136,11 @@ TEST(Options, Floats) {
       {"adrift_threshold", "1e-2", &TPendingOptions::AudioDriftThreshold, 0.01, ""},
       {"dts_delta_threshold", "x1", nullptr, 0, "'x1' is not a valid floating point value"},
       {"muxdelay", "1.5s", nullptr, 0, "'1.5s' is not a valid floating point value"},
+      // Values that are multiplied later must keep the product representable.
+      {"muxdelay", "1e300", nullptr, 0, "The value for muxdelay was 1e+300 which is not within 0 - 2147.483647"},
+      {"muxpreload", "-1", nullptr, 0, "The value for muxpreload was -1 which is not within 0 - 2147.483647"},
+      {"aq", "1e9", nullptr, 0, "The value for aq was 1000000000 which is not within -99999 - 18199013.957627118"},
+      {"muxdelay", "2147.48", &TPendingOptions::MuxMaxDelay, 2147.48, ""},
   };
   for (const auto& c : cases) {
     TCustomFFmpeg e;
@@ -195,6 +200,8 @@ TEST(Options, RatesSizesAspects) {
       {"s", "320x240", [](auto& o) { return o.FrameWidth == 320 && o.FrameHeight == 240; }, ""},
       {"s", "320x", nullptr, "Incorrect frame size"},
       {"s", "-2x4", nullptr, "Incorrect frame size"},
+      {"s", "100000x100000", nullptr, "Frame size 100000x100000 is too large"},
+      {"r", "29.97", [](auto& o) { return std::abs(av_q2d(o.FrameRate) - 29.97) < 1e-9; }, ""},
       {"aspect", "16:9", [](auto& o) { return std::abs(o.FrameAspectRatio - 16.0 / 9) < 1e-9; }, ""},
       {"aspect", "1.5", [](auto& o) { return o.FrameAspectRatio == 1.5; }, ""},
       {"aspect", "4:0", nullptr, "Incorrect aspect ratio specification."},
@@ -303,6 +310,7 @@ TEST(Options, StructuredValues) {
       {"itsscale", "20:1", "stream index over MAX_STREAMS(20)"},
       {"itsscale", "-1:2", "stream index over MAX_STREAMS(20)"},
       {"itsscale", "1:fast", "'fast' is not a valid floating point value"},
+      {"itsscale", "1:1e300", "The value for itsscale was 1e+300 which is not within 0 - 1000000"},
       {"metadata", "noequals", "Missing ="},
       {"metadata", "=x", "wrong parameter of metadata"},
       {"streamid", "2", "Invalid value \"2\" for option \"streamid\", required syntax is \"index:value\""},
@@ -376,6 +384,14 @@ TEST(Options, GenericOptionsAndBitRates) {
   EXPECT_TRUE(log.Contains("WARNING: The bitrate parameter is set too low. It takes bits/s as argument, not kbits/s"));
   EXPECT_EQ(Try(e, "ab", "128000"), "");
   EXPECT_EQ(e.GenericOptions().CodecContexts[AVMEDIA_TYPE_AUDIO]->bit_rate, 128000);
+  // The video rate options stay off the audio encoder, given after the audio rate or before.
+  EXPECT_EQ(Try(e, "b", "500k"), "");
+  EXPECT_EQ(Try(e, "maxrate", "600k"), "");
+  EXPECT_EQ(e.GenericOptions().CodecContexts[AVMEDIA_TYPE_AUDIO]->bit_rate, 128000);
+  EXPECT_EQ(e.GenericOptions().CodecContexts[AVMEDIA_TYPE_AUDIO]->rc_max_rate, 0);
+  EXPECT_EQ(e.GenericOptions().CodecContexts[AVMEDIA_TYPE_VIDEO]->bit_rate, 500000);
+  EXPECT_EQ(Try(e, "me_threshold", "5"), "");
+  EXPECT_TRUE(log.Contains("Option me_threshold is no longer supported"));
   EXPECT_EQ(Try(e, "sws_flags", "bilinear"), "");
   EXPECT_EQ(e.Options().SwsFlags, 2);  // SWS_BILINEAR
 
@@ -590,6 +606,8 @@ TEST(Presets, ByCodecNameAndFromFiles) {
             "Invalid value \"fast\" for option \"b\"\r\n" + bad +
                 ": Invalid option or argument: \"b=fast\", parsed as \"b\" = \"fast\"");
   EXPECT_EQ(Try(f, "vpre", dir / "missing.ffpreset"), "Preset \"" + (dir / "missing.ffpreset") + "\" not found");
+  EXPECT_EQ(Try(f, "fpre", "/dev/zero"),
+            "Preset \"/dev/zero\" is larger than 1 MB; a preset file holds name=value lines");
   // "f" presets are files only, even when a built-in has the name.
   EXPECT_EQ(Try(f, "fpre", "libx264-main"), "Preset \"libx264-main\" not found");
 }

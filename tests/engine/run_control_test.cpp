@@ -188,7 +188,7 @@ TEST_F(RunControl, BadInputEndsTheRunWithItsMessage) {
       {"encoder refuses", {}, {"clip.avi"}, {{"vcodec", "msmpeg4v2"}, {"qmin", "40"}}, "qmin.avi",
        "Error while opening encoder for output stream #0.0 (Video) - maybe incorrect parameters"},
       // The decoder reports damage (instead of hiding it) and the run is asked to stop at an error.
-      {"corrupt, exit on error", {{"err_detect", "explode"}}, {"corrupt.avi"}, {{"vcodec", "msmpeg4v2"}, {"xerror", "1"}}, "corrupt.avi",
+      {"corrupt, exit on error", {{"err_detect", "explode"}}, {"corrupt.avi"}, {{"vcodec", "msmpeg4v2"}, {"xerror", "1"}}, "corrupt_out.avi",
        "Error while decoding stream #0.0 (Video)"},
       {"header refused", {}, {"big.mkv"}, {{"vcodec", "copy"}}, "ffv1.mp4",
        "Could not write header for output file #0 (incorrect codec parameters ?)"},

@@ -127,6 +127,9 @@ TEST_F(RunTranscode, RecordingTimeStartTimeJoinAndFilters) {
       {"join", {}, {"two.mkv", "three.mkv"}, {}, true, 125, 5.0, "320\n240"},
       {"vf", {}, {"src.mkv"}, {{"vf", "scale=320:240"}}, false, 125, 5.0, "320\n240"},
       {"vframes", {}, {"src.mkv"}, {{"vframes", "10"}}, false, 10, 0.4, "640\n480"},
+      // A recording time at the end of the range plus a start time: the sum stays representable.
+      {"t+ss", {{"ss", "1.5"}}, {"src.mkv"}, {{"t", "9223372036854"}}, false, 88, 3.5, "640\n480"},
+      {"loop_input", {{"loop_input", "1"}}, {"two.mkv"}, {{"t", "5"}}, false, 125, 5.0, "320\n240"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.Name);
