@@ -244,6 +244,7 @@ TTrayChoice ChoiceOf(const TFrmMain& form, const std::string& mode) {
   choice.Window = SelectedWindow;
   choice.Audio = form.ChkRecordAudio->isChecked();
   choice.Blink = form.ChkBlink->isChecked();
+  choice.EveryFrame = form.ChkEveryFrame->isChecked();
   choice.Output.VideoBitrate = form.CboVideoBitrate->currentText().toStdString();
   choice.Output.AudioBitrate = form.CboAudioBitrate->currentText().toStdString();
   choice.Output.AudioSampleRate = form.CboAudioSampleRate->currentText().toStdString();

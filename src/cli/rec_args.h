@@ -1,7 +1,7 @@
 // The command line of quorvane-rec:
 //   quorvane-rec [--fullscreen | --region X,Y,W,H | --window XID | --title TEXT] [--no-audio]
 //                [--size WxH] [--vb KBPS] [--ab KBPS] [--ar 22050|44100] [--blink]
-//                [--duration SECONDS] OUTPUT.avi
+//                [--every-frame] [--duration SECONDS] OUTPUT.avi
 // Defaults follow the tray program's settings defaults: the whole screen, output as large as the
 // area, 360 kbit/s video, 80 kbit/s audio at 44100 Hz, sound on.
 #pragma once
@@ -25,6 +25,7 @@ struct TRecCommand {
   int AudioKbps = 80;
   int SampleRate = 44100;
   bool Blink = false;
+  bool EveryFrame = false;  // code unchanged frames too
   std::int64_t DurationUs = 0;  // 0: until stopped
   std::string Output;
   bool Help = false;

@@ -212,7 +212,7 @@ TEST_F(Recording, FullScreenThroughPauseResumeAndStopWithPlayback) {
   Form->MnuStartRecord->trigger();
   const QSize screen = QGuiApplication::primaryScreen()->geometry().size();
   const std::string size = std::to_string(screen.width()) + "," + std::to_string(screen.height());
-  EXPECT_EQ(ScreenOptions(), "offset=0,0;framesize=" + size + ";framerate=25/1;showframe=1;cursor=1");
+  EXPECT_EQ(ScreenOptions(), "offset=0,0;framesize=" + size + ";framerate=25/1;showframe=1;cursor=1;skipunchanged=1");
   EXPECT_TRUE(std::regex_match(AudioOptions(), std::regex("r=44100;c=2;f=16;pause_pointer=[0-9]+"))) << AudioOptions();
   ASSERT_TRUE(MenuIs(false, true, false, true)) << LastMessage();
   EXPECT_EQ(Form->TrayState(), TTrayState::Recording);
@@ -291,7 +291,7 @@ TEST_F(Recording, RegionDrawnOnThePickerAtTheSettingsFrameSize) {
   driver.waitForFinished(5000);
   EXPECT_EQ(SelectedOffset, "200,150");
   EXPECT_EQ(SelectedSize, "320,240");
-  EXPECT_EQ(ScreenOptions(), "offset=200,150;framesize=320,240;framerate=25/1;showframe=0;cursor=1");
+  EXPECT_EQ(ScreenOptions(), "offset=200,150;framesize=320,240;framerate=25/1;showframe=0;cursor=1;skipunchanged=1");
   EXPECT_FALSE(Picker->isVisible());
   RecordFor(1500);
   ASSERT_EQ(Files().size(), 1u);
@@ -343,7 +343,7 @@ TEST_F(Recording, WindowPickedWithTheFinderAndClosedWhileRecorded) {
   EXPECT_EQ(dialogFolder, Out);
   EXPECT_EQ(dialogFilters, QStringList({"AVI format(*.avi)", "All Files(*.*)"}));
   EXPECT_EQ(SelectedWindow, target->winId());
-  EXPECT_EQ(ScreenOptions(), "hwnd=" + std::to_string(target->winId()) + ";framerate=25/1;showframe=0;cursor=1");
+  EXPECT_EQ(ScreenOptions(), "hwnd=" + std::to_string(target->winId()) + ";framerate=25/1;showframe=0;cursor=1;skipunchanged=1");
   EXPECT_EQ(Form->OutputFileName, Out + "clip.avi");
   ASSERT_TRUE(MenuIs(false, true, false, true)) << LastMessage();
   test::WaitFor([] { return false; }, 3000);
