@@ -1,18 +1,23 @@
 // Recording benchmark: quorvane-rec against the ffmpeg command line on the same desktop, same run.
 //
 //   scripts/desktop-rig.sh -- build/bin/rec_bench [--seconds 60] [--rounds 1] [--sizes 1920x1080,1280x720]
+//                                                 [--workloads static,typing,drag,motion]
 //                                                 [--no-pauses] [--keep DIR] [--rec PATH]
 //   build/bin/rec_bench --animate SECONDS     (only the moving content, to profile a recorder by hand)
 //
 // Needs a desktop with sound (DISPLAY, and PULSE_SERVER or a default pulse source), as the desktop
-// rig provides. Fills the screen with moving content (a window of its own that repaints 25 times a
-// second), then for each size records --seconds with quorvane-rec and with
+// rig provides. Workloads: "static" (the desktop as it is), "typing" (a text window that gets about
+// 8 characters a second, like typing into a terminal), "drag" (a 640x480 window moved all the time)
+// and "motion" (a window of its own over the whole screen that repaints 25 times a second). For each
+// workload and size it records --seconds with quorvane-rec, with the tray program's recording path
+// (rec_bench_tray, when built) and with
 //   ffmpeg -f x11grab -framerate 25 -video_size WxH -i $DISPLAY -f pulse -i default
 //          -c:v msmpeg4v2 -b:v 360k -c:a adpcm_ms -ar 44100 out.avi
 // alternating (ours, ffmpeg, ours, ffmpeg, ...). A smaller size records the screen's top-left corner.
 // Each recording ends by itself after --seconds of recorded time. Per recording it prints CPU
 // seconds per recorded second (user+sys of the recorder, from wait4), peak RSS, the RSS after 10 s
-// and at the end (a flat run keeps them close), frames in the file (ffprobe -count_frames), dup/drop
+// and at the end (a flat run keeps them close), the slots in the header (ffprobe nb_frames; a held
+// picture is an empty chunk there), coded frames (ffprobe -count_frames), dup/drop
 // as the recorder reports them and audio minus video duration; then ours/ffmpeg ratios. Unless
 // --no-pauses, one more quorvane-rec recording at the first size pauses three times for 2 s
 // (SIGUSR1/SIGUSR2) and reports the same figures.
@@ -54,6 +59,18 @@ void SleepSeconds(double s) {
 
 // ---- moving content -------------------------------------------------------------------------------
 
+// An unmanaged window at the top left, mapped above everything, for a workload to draw into.
+Window TopWindow(Display* dpy, int w, int h, unsigned long background, unsigned border) {
+  const int scr = DefaultScreen(dpy);
+  XSetWindowAttributes attrs{};
+  attrs.override_redirect = True;
+  attrs.background_pixel = background;
+  Window win = XCreateWindow(dpy, RootWindow(dpy, scr), 0, 0, unsigned(w), unsigned(h), border, CopyFromParent,
+                             InputOutput, CopyFromParent, CWOverrideRedirect | CWBackPixel, &attrs);
+  XMapRaised(dpy, win);
+  return win;
+}
+
 // Scrolling coloured bars, a band of shifting stripes and a bouncing block over the whole screen,
 // repainted 25 times a second: every frame differs everywhere, like a video playing full screen.
 [[noreturn]] void Animate() {
@@ -61,12 +78,7 @@ void SleepSeconds(double s) {
   if (!dpy) _exit(1);
   const int scr = DefaultScreen(dpy);
   const int w = DisplayWidth(dpy, scr), h = DisplayHeight(dpy, scr);
-  XSetWindowAttributes attrs{};
-  attrs.override_redirect = True;
-  attrs.background_pixel = BlackPixel(dpy, scr);
-  Window win = XCreateWindow(dpy, RootWindow(dpy, scr), 0, 0, unsigned(w), unsigned(h), 0, CopyFromParent,
-                             InputOutput, CopyFromParent, CWOverrideRedirect | CWBackPixel, &attrs);
-  XMapRaised(dpy, win);
+  Window win = TopWindow(dpy, w, h, BlackPixel(dpy, scr), 0);
   GC gc = XCreateGC(dpy, win, 0, nullptr);
   const Visual* visual = DefaultVisual(dpy, scr);
   auto rgb = [&](int r, int g, int b) -> unsigned long {
@@ -98,6 +110,60 @@ void SleepSeconds(double s) {
   }
 }
 
+// A window that a text grows in, about 8 characters a second, with a line break now and then.
+[[noreturn]] void Type() {
+  Display* dpy = XOpenDisplay(nullptr);
+  if (!dpy) _exit(1);
+  const int scr = DefaultScreen(dpy);
+  Window win = TopWindow(dpy, 900, 600, WhitePixel(dpy, scr), 0);
+  GC gc = XCreateGC(dpy, win, 0, nullptr);
+  XSetForeground(dpy, gc, BlackPixel(dpy, scr));
+  const std::string text = "the quick brown fox jumps over the lazy dog; ";
+  int col = 0, row = 0;
+  for (long n = 0;; ++n) {
+    const char c = text[size_t(n) % text.size()];
+    XDrawString(dpy, win, gc, 10 + col * 8, 20 + row * 16, &c, 1);
+    XSync(dpy, False);
+    if (++col == 100) col = 0, row = (row + 1) % 35;
+    if (col == 0 && row == 0) XClearWindow(dpy, win);
+    SleepSeconds(0.125);
+  }
+}
+
+// A 640x480 window with a pattern, moved around the screen all the time as if dragged.
+[[noreturn]] void Drag() {
+  Display* dpy = XOpenDisplay(nullptr);
+  if (!dpy) _exit(1);
+  const int scr = DefaultScreen(dpy);
+  const int w = DisplayWidth(dpy, scr), h = DisplayHeight(dpy, scr);
+  Window win = TopWindow(dpy, 640, 480, WhitePixel(dpy, scr), 2);
+  GC gc = XCreateGC(dpy, win, 0, nullptr);
+  int x = 0, y = 0, dx = 9, dy = 5;
+  for (;;) {
+    x += dx;
+    y += dy;
+    if (x < 0 || x > w - 640) dx = -dx;
+    if (y < 0 || y > h - 480) dy = -dy;
+    XMoveWindow(dpy, win, x, y);
+    for (int i = 0; i < 8; ++i) {
+      XSetForeground(dpy, gc, (unsigned long)(0x204080 * (i + 1)) & 0xFFFFFF);
+      XFillRectangle(dpy, win, gc, i * 80, 0, 40, 480);
+    }
+    XSync(dpy, False);
+    SleepSeconds(0.04);
+  }
+}
+
+// The content of a workload, in a process of its own; 0 for the still desktop.
+pid_t StartWorkload(const std::string& name) {
+  if (name == "static") return 0;
+  const pid_t pid = fork();
+  if (pid != 0) return pid;
+  if (name == "typing") Type();
+  if (name == "drag") Drag();
+  Animate();
+}
+
 // ---- running a recorder ---------------------------------------------------------------------------
 
 struct TResult {
@@ -106,7 +172,8 @@ struct TResult {
   double Seconds = 0;  // video duration in the file
   double CpuPerSecond = 0;
   long PeakRssKb = 0, RssAt10Kb = 0, RssEndKb = 0;
-  long Frames = 0;
+  long Frames = 0;  // coded
+  long Slots = 0;   // in the header
   long Dup = 0, Drop = 0;
   double AvMs = 0;  // audio end minus video end
 };
@@ -216,6 +283,8 @@ void Judge(const std::string& file, const std::string& log, TResult& r) {
   const std::string frames = Capture("ffprobe -v error -count_frames -select_streams v:0 -show_entries "
                                      "stream=nb_read_frames -of csv=p=0 '" + file + "'");
   r.Frames = std::atol(frames.c_str());
+  r.Slots = std::atol(Capture("ffprobe -v error -select_streams v:0 -show_entries stream=nb_frames -of csv=p=0 '" +
+                              file + "'").c_str());
   const double v = StreamEnd(file, "v"), a = StreamEnd(file, "a");
   r.Seconds = v;
   r.AvMs = (v >= 0 && a >= 0) ? (a - v) * 1000 : NAN;
@@ -226,16 +295,16 @@ void Judge(const std::string& file, const std::string& log, TResult& r) {
 }
 
 void PrintHeader() {
-  std::printf("%-8s %-10s %-12s %7s %9s %9s %9s %9s %7s %9s %9s  %s\n", "size", "tool", "run", "rec.s",
-              "cpu/s", "peakMB", "rss10MB", "rssEndMB", "frames", "dup/drop", "A-V ms", "note");
+  std::printf("%-8s %-10s %-12s %7s %9s %9s %9s %9s %7s %7s %9s %9s  %s\n", "size", "tool", "run", "rec.s",
+              "cpu/s", "peakMB", "rss10MB", "rssEndMB", "slots", "coded", "dup/drop", "A-V ms", "note");
 }
 
 void PrintRow(const TResult& r, const std::string& run) {
   char dd[32];
   std::snprintf(dd, sizeof(dd), "%ld/%ld", r.Dup, r.Drop);
-  std::printf("%-8s %-10s %-12s %7.2f %9.3f %9.1f %9.1f %9.1f %7ld %9s %9.1f  %s%s\n", r.Size.c_str(),
+  std::printf("%-8s %-10s %-12s %7.2f %9.3f %9.1f %9.1f %9.1f %7ld %7ld %9s %9.1f  %s%s\n", r.Size.c_str(),
               r.Tool.c_str(), run.c_str(), r.Seconds, r.CpuPerSecond, r.PeakRssKb / 1024.0, r.RssAt10Kb / 1024.0,
-              r.RssEndKb / 1024.0, r.Frames, dd, r.AvMs, r.Ok ? "" : "FAILED ", r.Note.c_str());
+              r.RssEndKb / 1024.0, r.Slots, r.Frames, dd, r.AvMs, r.Ok ? "" : "FAILED ", r.Note.c_str());
   std::fflush(stdout);
 }
 
@@ -253,20 +322,22 @@ int main(int argc, char** argv) {
   int seconds = 60, rounds = 1;
   double animateOnly = 0;  // > 0: only show the moving content for this long (for profiling by hand)
   bool pauses = true;
-  std::string sizes = "1920x1080,1280x720", keep, rec = SelfDir() + "/quorvane-rec";
+  std::string sizes = "1920x1080,1280x720", workloads = "static,typing,drag,motion", keep,
+              rec = SelfDir() + "/quorvane-rec";
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
     auto next = [&]() -> std::string { return i + 1 < argc ? argv[++i] : ""; };
     if (a == "--seconds") seconds = std::atoi(next().c_str());
     else if (a == "--rounds") rounds = std::atoi(next().c_str());
     else if (a == "--sizes") sizes = next();
+    else if (a == "--workloads") workloads = next();
     else if (a == "--no-pauses") pauses = false;
     else if (a == "--keep") keep = next();
     else if (a == "--rec") rec = next();
     else if (a == "--animate") animateOnly = std::atof(next().c_str());
     else {
       std::fprintf(stderr, "usage: rec_bench [--seconds N] [--rounds N] [--sizes WxH,...] [--no-pauses] "
-                           "[--keep DIR] [--rec PATH] [--animate SECONDS]\n");
+                           "[--workloads static,typing,drag,motion] [--keep DIR] [--rec PATH] [--animate SECONDS]\n");
       return 2;
     }
   }
@@ -296,41 +367,53 @@ int main(int argc, char** argv) {
     mkdir(dir.c_str(), 0755);
   }
 
-  const pid_t animator = fork();
-  if (animator == 0) Animate();
-  SleepSeconds(1.0);
-
-  std::vector<std::string> sizeList;
+  std::vector<std::string> sizeList, workloadList;
   for (std::stringstream ss(sizes); std::getline(ss, sizes, ',');) sizeList.push_back(sizes);
+  for (std::stringstream ss(workloads); std::getline(ss, workloads, ',');) workloadList.push_back(workloads);
+  const std::string tray = SelfDir() + "/rec_bench_tray";
+  const bool withTray = access(tray.c_str(), X_OK) == 0;
 
   std::printf("rec_bench: %d s per recording, %d round(s), display %s, files in %s\n", seconds, rounds, display,
               dir.c_str());
   PrintHeader();
-  std::map<std::string, std::vector<TResult>> ours, theirs;
+  // Per "workload size": the results of each tool.
+  std::map<std::string, std::map<std::string, std::vector<TResult>>> results;
   const std::string secs = std::to_string(seconds);
-  for (const std::string& size : sizeList) {
-    int w = 0, h = 0;
-    if (std::sscanf(size.c_str(), "%dx%d", &w, &h) != 2) continue;
-    for (int round = 0; round < rounds; ++round) {
-      for (int tool = 0; tool < 2; ++tool) {
-        TResult r;
-        r.Size = size;
-        r.Tool = tool == 0 ? "ours" : "ffmpeg";
-        const std::string file = dir + "/" + r.Tool + "-" + size + "-" + std::to_string(round) + ".avi";
-        const std::string log = file + ".log";
-        std::vector<std::string> args;
-        if (tool == 0) {
-          args = {rec, "--region", "0,0," + std::to_string(w) + "," + std::to_string(h), "--duration", secs, file};
-        } else {
-          args = {"ffmpeg", "-nostdin", "-y", "-f", "x11grab", "-framerate", "25", "-video_size", size, "-i",
-                  std::string(display) + "+0,0", "-f", "pulse", "-i", "default", "-c:v", "msmpeg4v2", "-b:v",
-                  "360k", "-c:a", "adpcm_ms", "-ar", "44100", "-t", secs, file};
+  for (const std::string& workload : workloadList) {
+    const pid_t content = StartWorkload(workload);
+    SleepSeconds(1.0);
+    for (const std::string& size : sizeList) {
+      int w = 0, h = 0;
+      if (std::sscanf(size.c_str(), "%dx%d", &w, &h) != 2) continue;
+      const std::string region = "0,0," + std::to_string(w) + "," + std::to_string(h);
+      for (int round = 0; round < rounds; ++round) {
+        for (const std::string tool : {"ours", "ffmpeg", "tray"}) {
+          if (tool == "tray" && !withTray) continue;
+          TResult r;
+          r.Size = size;
+          r.Tool = tool;
+          const std::string file = dir + "/" + workload + "-" + tool + "-" + size + "-" + std::to_string(round) + ".avi";
+          const std::string log = file + ".log";
+          std::vector<std::string> args;
+          if (tool == "ours") {
+            args = {rec, "--region", region, "--duration", secs, file};
+          } else if (tool == "tray") {
+            args = {tray, region, secs, file};
+          } else {
+            args = {"ffmpeg", "-nostdin", "-y", "-f", "x11grab", "-framerate", "25", "-video_size", size, "-i",
+                    std::string(display) + "+0,0", "-f", "pulse", "-i", "default", "-c:v", "msmpeg4v2", "-b:v",
+                    "360k", "-c:a", "adpcm_ms", "-ar", "44100", "-t", secs, file};
+          }
+          r.Ok = RunRecorder(args, log, seconds + 15.0, {}, r);
+          Judge(file, log, r);
+          PrintRow(r, workload + " " + std::to_string(round + 1));
+          results[workload + " " + size][tool].push_back(r);
         }
-        r.Ok = RunRecorder(args, log, seconds + 15.0, {}, r);
-        Judge(file, log, r);
-        PrintRow(r, "round " + std::to_string(round + 1));
-        (tool == 0 ? ours : theirs)[size].push_back(r);
       }
+    }
+    if (content > 0) {
+      kill(content, SIGTERM);
+      waitpid(content, nullptr, 0);
     }
   }
   if (pauses && !sizeList.empty()) {
@@ -347,26 +430,24 @@ int main(int argc, char** argv) {
     PrintRow(r, "3 pauses x2s");
   }
 
-  std::printf("\nratios ours/ffmpeg (means over the rounds)\n%-8s %9s %9s %12s %12s %12s\n", "size", "cpu", "peakRSS",
-              "frames ours", "frames ff", "expected");
-  for (const std::string& size : sizeList) {
-    auto mean = [](const std::vector<TResult>& v, auto field) {
-      double s = 0;
-      for (const TResult& r : v) s += double(field(r));
-      return v.empty() ? NAN : s / double(v.size());
-    };
-    const auto& o = ours[size];
-    const auto& f = theirs[size];
-    const double cpu = mean(o, [](const TResult& r) { return r.CpuPerSecond; }) /
-                       mean(f, [](const TResult& r) { return r.CpuPerSecond; });
-    const double rss = mean(o, [](const TResult& r) { return r.PeakRssKb; }) /
-                       mean(f, [](const TResult& r) { return r.PeakRssKb; });
-    std::printf("%-8s %9.3f %9.3f %12.1f %12.1f %12d\n", size.c_str(), cpu, rss,
-                mean(o, [](const TResult& r) { return r.Frames; }), mean(f, [](const TResult& r) { return r.Frames; }),
-                25 * seconds);
+  std::printf("\nratios to ffmpeg (means over the rounds)\n%-20s %9s %9s %9s %9s %9s %9s %9s\n", "workload size",
+              "cpu ours", "cpu tray", "rss ours", "slots", "coded", "coded ff", "expected");
+  auto mean = [](const std::vector<TResult>& v, auto field) {
+    double sum = 0;
+    for (const TResult& r : v) sum += double(field(r));
+    return v.empty() ? NAN : sum / double(v.size());
+  };
+  auto cpu = [](const TResult& r) { return r.CpuPerSecond; };
+  for (auto& [key, tools] : results) {
+    const auto& o = tools["ours"];
+    const auto& f = tools["ffmpeg"];
+    const double ffCpu = mean(f, cpu);
+    std::printf("%-20s %9.3f %9.3f %9.3f %9.1f %9.1f %9.1f %9d\n", key.c_str(), mean(o, cpu) / ffCpu,
+                mean(tools["tray"], cpu) / ffCpu,
+                mean(o, [](const TResult& r) { return r.PeakRssKb; }) / mean(f, [](const TResult& r) { return r.PeakRssKb; }),
+                mean(o, [](const TResult& r) { return r.Slots; }), mean(o, [](const TResult& r) { return r.Frames; }),
+                mean(f, [](const TResult& r) { return r.Frames; }), 25 * seconds);
   }
-  kill(animator, SIGTERM);
-  waitpid(animator, nullptr, 0);
   if (keep.empty()) std::system(("rm -rf '" + dir + "'").c_str());
   return 0;
 }

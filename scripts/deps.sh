@@ -17,6 +17,7 @@ packages=(
   # the tray program and its capture devices
   qt6-base-dev libx11-dev libxext-dev libxfixes-dev libasound2-dev libsimpleini-dev xdg-utils
   fonts-dejavu-core
+  libxdamage-dev
   # the fuzz targets (libFuzzer and the sanitizers' runtimes; llvm-14 symbolizes their reports)
   clang-14 libclang-rt-14-dev llvm-14
   # the desktop test rig

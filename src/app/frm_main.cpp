@@ -68,9 +68,12 @@ void TFrmMain::BuildControls() {
   auto* general = new QVBoxLayout(grpGeneral);
   ChkRecordAudio = Named(new QCheckBox("Record Audio"), "ChkRecordAudio");
   ChkBlink = Named(new QCheckBox("Blink while recording"), "ChkBlink");
+  // Unchanged frames repeat the one before by default; some players mishandle that.
+  ChkEveryFrame = Named(new TWrapCheckBox("Code every frame, also unchanged ones"), "ChkEveryFrame");
   ChkPlayBack = Named(new TWrapCheckBox("Play back recorded video after recording stops"), "ChkPlayBack");
   general->addWidget(ChkRecordAudio);
   general->addWidget(ChkBlink);
+  general->addWidget(ChkEveryFrame);
   general->addWidget(ChkPlayBack);
   general->addStretch(1);
 

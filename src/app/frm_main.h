@@ -88,7 +88,7 @@ class TFrmMain : public QDialog {
   void ShowRecordingStatus(const std::string& status);
 
   // Controls (object names as below) and menu items, for the controller.
-  QCheckBox *ChkRecordAudio, *ChkBlink, *ChkPlayBack, *ChkSameArea;
+  QCheckBox *ChkRecordAudio, *ChkBlink, *ChkEveryFrame, *ChkPlayBack, *ChkSameArea;
   QRadioButton *RdbRegion, *RdbWindow, *RdbFullScreen, *RdbAskFileName, *RdbAutoSave;
   THotkeyEdit *EdtStartHotkey, *EdtStopHotkey, *EdtPauseHotkey, *EdtResumeHotkey;
   QComboBox *CboFrameSize, *CboVideoBitrate, *CboAudioBitrate, *CboAudioSampleRate;

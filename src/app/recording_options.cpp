@@ -88,6 +88,7 @@ TRecordingRequest TrayRecordingRequest(const TTrayChoice& choice) {
   request.Area = AreaOf(choice);
   request.Audio = choice.Audio;
   request.Blink = choice.Blink;
+  request.EveryFrame = choice.EveryFrame;
   const TOutputChoice& output = choice.Output;
   if (!output.SameArea) {
     request.OutWidth = NumberBeforeUnit(output.FrameWidth, 0, 0);

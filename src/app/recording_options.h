@@ -48,6 +48,7 @@ struct TTrayChoice {
   bool Blink = false;
   TOutputChoice Output;
   std::string FileName;
+  bool EveryFrame = false;  // code unchanged frames too
 };
 
 TRecordingRequest TrayRecordingRequest(const TTrayChoice& choice);

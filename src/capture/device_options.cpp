@@ -106,6 +106,8 @@ bool ParseScreenCaptureOptions(const std::string& text, TScreenCaptureOptions& o
       o.ClientOnly = FlagOrOne(value);
     } else if (SameKey(key, "cursor")) {
       o.DrawCursor = FlagOrOne(value);
+    } else if (SameKey(key, "skipunchanged")) {
+      o.SkipUnchanged = FlagOrOne(value);
     } else if (SameKey(key, "session")) {
       o.Session = SessionNumber(value);
     }

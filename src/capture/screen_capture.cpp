@@ -14,6 +14,7 @@
 #include "capture/capture_session.h"
 #include "capture/device_options.h"
 #include "capture/frame_form.h"
+#include "capture/screen_capture_changes.h"
 #include "capture/screen_capture_cursor.h"
 #include "capture/screen_capture_x11.h"
 #include "media/ff_api.h"
@@ -108,6 +109,13 @@ int ApplyOptions(AVFormatContext* ctx, TScreenCaptureContext* s, TFormatParamete
   s->ClientOnly = o.ClientOnly;
   s->DrawCursor = o.DrawCursor;
   return 0;
+}
+
+// Unchanged slots are left out only where the server reports what changes.
+void WatchChanges(TScreenCaptureContext* s) {
+  s->Changes = TScreenChanges::Watch(Dpy(s), s->DrawCursor != 0);
+  if (!s->Changes)
+    ff::av_log(s->LogContext(), AV_LOG_WARNING, "the display reports no changes (DAMAGE): every slot is grabbed\n");
 }
 
 // The area: the window's (or the screen's) size unless the options or the engine give one, cut at
@@ -216,6 +224,7 @@ void SkipPause(TScreenCaptureContext* s) {
   if (paused <= 0) return;
   s->NextFrameTime += ToFrameTime(s, paused);
   s->PausedTotal += paused;
+  s->PictureOwed = true;
 }
 
 // Waits for the next slot and returns its frame time. A reader more than a period late (it
@@ -253,6 +262,23 @@ int FrameOrigin(AVFormatContext* ctx, TScreenCaptureContext* s, int& frameX, int
   return 0;
 }
 
+// Whether the slot needs a picture: something changed in the area, the window moved, or a
+// picture is due anyway (the first, the first after a pause, and one every kKeyEveryUs of recorded
+// time, which the engine codes as a key frame so that seeking stays quick).
+constexpr std::int64_t kKeyEveryUs = 2000000;
+
+bool SlotNeedsPicture(TScreenCaptureContext* s, int frameX, int frameY, std::int64_t recorded) {
+  const bool drawn = s->Changes->Changed(TRootRect{frameX, frameY, s->Width, s->Height});
+  const bool moved = frameX != s->PictureX || frameY != s->PictureY;
+  const bool keyDue = recorded >= s->NextKeyTime;
+  if (!drawn && !moved && !keyDue && !s->PictureOwed) return false;
+  s->PictureX = frameX;
+  s->PictureY = frameY;
+  s->PictureOwed = false;
+  if (keyDue) s->NextKeyTime = recorded + kKeyEveryUs;
+  return true;
+}
+
 int GrabInto(AVFormatContext* ctx, TScreenCaptureContext* s, AVPacket* pkt, int frameX, int frameY) {
   TGrabSlot* grab = s->Images->Acquire();
   if (!grab) return Fail(ctx, s, AVERROR(ENOMEM), "The screen cannot be read: out of memory.");
@@ -282,6 +308,7 @@ TScreenCaptureContext::~TScreenCaptureContext() {
   // The overlay's thread reads this state: it goes first.
   FrameForm.reset();
   // Detached while the connection is still open; a lost connection accepts no more requests.
+  Changes.reset();
   if (Images) Images->Release();
   Images.reset();
   Area.reset();
@@ -311,6 +338,7 @@ int ScreenCaptureReadHeader(AVFormatContext* ctx, TFormatParameters* ap) {
   s->TimeBase = ap->time_base;
   DescribeStream(s, st);
   ctx->flags |= AVFMT_FLAG_NOPARSE;
+  if (o.SkipUnchanged) WatchChanges(s);
 
   if (s->ShowFrame) {
     std::string formError;
@@ -333,13 +361,16 @@ int ScreenCaptureReadPacket(AVFormatContext* ctx, AVPacket* pkt) {
 
   int frameX = 0, frameY = 0;
   if (const int rc = FrameOrigin(ctx, s, frameX, frameY)) return rc;
-  if (const int rc = GrabInto(ctx, s, pkt, frameX, frameY)) return rc;
-  pkt->stream_index = 0;
-  pkt->flags |= AV_PKT_FLAG_KEY;
   // Stamped with the slot's time on the capture clock, pauses left out and placed on the
   // recording's time line.
-  pkt->pts = pkt->dts = ToMicros(s, slot - s->FirstFrameTime) - s->PausedTotal + s->TimelineShift;
+  const std::int64_t recorded = ToMicros(s, slot - s->FirstFrameTime) - s->PausedTotal + s->TimelineShift;
+  pkt->stream_index = 0;
+  pkt->pts = pkt->dts = recorded;
   pkt->duration = ToMicros(s, 1000000);
+  // An empty packet: the picture of the slot before holds.
+  if (s->Changes && !SlotNeedsPicture(s, frameX, frameY, recorded)) return 0;
+  if (const int rc = GrabInto(ctx, s, pkt, frameX, frameY)) return rc;
+  pkt->flags |= AV_PKT_FLAG_KEY;
   if (!s->Palette.empty() && !s->PaletteSent) {
     if (std::uint8_t* side = ff::av_packet_new_side_data(pkt, AV_PKT_DATA_PALETTE, 256 * 4)) {
       std::memcpy(side, s->Palette.data(), 256 * 4);

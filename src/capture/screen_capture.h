@@ -17,6 +17,7 @@ class TCaptureSession;
 class TFrameForm;
 class TGrabPool;
 struct TCaptureWindow;
+class TScreenChanges;
 
 // One opened screen input, made by the device record's factory and owned by the device host.
 //
@@ -64,6 +65,12 @@ class TScreenCaptureContext final : public TDeviceState {
   std::int64_t PauseSeen = 0;       // the session's pause clock at the previous request
   int PaletteSent = 0;
   std::int64_t TimelineShift = 0;   // microseconds the first frame sits after the recording's origin
+
+  // Unchanged slots ("skipunchanged"): an empty packet stands for a picture that holds.
+  std::unique_ptr<TScreenChanges> Changes;  // null: every slot is grabbed
+  int PictureX = 0, PictureY = 0;   // where on the root the last delivered picture was read
+  bool PictureOwed = true;          // the next slot is delivered: the first, and the first after a pause
+  std::int64_t NextKeyTime = 0;     // recorded microseconds from which a slot is delivered whatever changed
 };
 
 // Registers "screencapture" with the device registry; harmless to call again.

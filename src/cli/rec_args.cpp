@@ -112,6 +112,9 @@ std::string ParseRecArgs(const std::vector<std::string>& args, TRecCommand& cmd)
     } else if (arg == "--blink") {
       if (!noValue()) return "--blink takes no value";
       cmd.Blink = true;
+    } else if (arg == "--every-frame") {
+      if (!noValue()) return "--every-frame takes no value";
+      cmd.EveryFrame = true;
     } else if (arg == "--size") {
       if (!takeValue()) return "--size needs WxH";
       long long v[2];
@@ -153,7 +156,7 @@ std::string ParseRecArgs(const std::vector<std::string>& args, TRecCommand& cmd)
 std::string RecUsage() {
   return "usage: quorvane-rec [--fullscreen | --region X,Y,W,H | --window XID | --title TEXT]\n"
          "                    [--monitor pointer|all|NAME|N] [--no-audio] [--size WxH] [--vb KBPS]\n"
-         "                    [--ab KBPS] [--ar 22050|44100] [--blink] [--duration SECONDS] OUTPUT.avi\n"
+         "                    [--ab KBPS] [--ar 22050|44100] [--blink] [--every-frame] [--duration SECONDS] OUTPUT.avi\n"
          "\n"
          "Records the screen (and the default sound input) into an AVI file: MS-MPEG4 v2 video at\n"
          "25 fps with the pointer drawn in, MS ADPCM audio.\n"
@@ -172,6 +175,8 @@ std::string RecUsage() {
          "                      (357 kbit/s at 44100 Hz, 178 kbit/s at 22050 Hz)\n"
          "  --ar RATE           audio sample rate, 22050 or 44100 (default 44100)\n"
          "  --blink             show a blinking frame around the recorded area\n"
+         "  --every-frame       code every frame, also those in which nothing on screen changed (by\n"
+         "                      default they repeat the frame before, at next to no cost)\n"
          "  --duration SECONDS  stop after this much recorded time (pauses not counted)\n"
          "\n"
          "While recording: Ctrl-C, SIGTERM or SIGHUP (the terminal closed) stops and finishes the file;\n"

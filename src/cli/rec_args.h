@@ -2,9 +2,10 @@
 //   quorvane-rec [--fullscreen | --region X,Y,W,H | --window XID | --title TEXT]
 //                [--monitor pointer|all|NAME|N] [--no-audio]
 //                [--size WxH] [--vb KBPS] [--ab KBPS] [--ar 22050|44100] [--blink]
-//                [--duration SECONDS] OUTPUT.avi
+//                [--every-frame] [--duration SECONDS] OUTPUT.avi
 // Defaults follow the tray program's settings defaults: full screen (the monitor holding the
-// pointer), output as large as the area, 360 kbit/s video, 80 kbit/s audio at 44100 Hz, sound on.
+// pointer), output as large as the area, 360 kbit/s video, sound on at 44100 Hz, unchanged frames
+// held rather than coded.
 #pragma once
 
 #include <cstdint>
@@ -27,6 +28,7 @@ struct TRecCommand {
   int AudioKbps = 0;  // given for old scripts only: the sound's rate follows from SampleRate
   int SampleRate = 44100;
   bool Blink = false;
+  bool EveryFrame = false;  // code unchanged frames too
   std::int64_t DurationUs = 0;  // 0: until stopped
   std::string Output;
   bool Help = false;

@@ -95,6 +95,7 @@ std::string SetUpRecording(const TRecCommand& cmd, const TScreenFacts& facts, TR
   TRecordingRequest& request = setup.Request;
   request.Audio = cmd.Audio;
   request.Blink = cmd.Blink;
+  request.EveryFrame = cmd.EveryFrame;
   request.OutWidth = cmd.OutWidth;
   request.OutHeight = cmd.OutHeight;
   request.VideoKbps = cmd.VideoKbps;

@@ -3,7 +3,9 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -94,11 +96,43 @@ void OpenForWriting(AVFormatContext& out, const std::string& fileName) {
   if (ret < 0) RaiseFFmpeg(ErrorCodeText("Cannot write " + fileName, ret));
 }
 
+// Where each output stream's written packets end, in seconds.
+using TStreamEnds = std::vector<double>;
+
+double PacketEnd(const AVPacket& pkt, const AVStream& st) {
+  const std::int64_t t = pkt.dts != AV_NOPTS_VALUE ? pkt.dts : pkt.pts;
+  if (t == AV_NOPTS_VALUE) return 0;
+  return double(t + std::max<std::int64_t>(pkt.duration, 1)) * av_q2d(st.time_base);
+}
+
+// A recording holds an unchanged picture with empty chunks, which the reader does not hand out;
+// the muxer writes those between two pictures again by itself, and the ones after the last picture,
+// up to where the sound ends, are written here, so picture and sound keep their length.
+void HoldLastPicture(AVFormatContext& out, const TStreamEnds& ends) {
+  double soundEnd = 0;
+  for (unsigned i = 0; i < out.nb_streams; ++i)
+    if (out.streams[i]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO) soundEnd = std::max(soundEnd, ends[i]);
+  for (unsigned i = 0; i < out.nb_streams; ++i) {
+    const AVStream* st = out.streams[i];
+    if (st->codecpar->codec_type != AVMEDIA_TYPE_VIDEO || ends[i] <= 0) continue;
+    const double slot = av_q2d(st->time_base);
+    TPacketPtr pkt = NewPacket();
+    for (std::int64_t next = std::llround(ends[i] / slot); double(next) * slot + slot / 2 <= soundEnd; ++next) {
+      pkt->pts = pkt->dts = next;
+      pkt->duration = 1;
+      pkt->stream_index = int(i);
+      const int ret = ff::av_interleaved_write_frame(&out, pkt.get());
+      if (ret < 0) RaiseFFmpeg(ErrorCodeText("Cannot write the repaired file", ret));
+    }
+  }
+}
+
 // Copies every packet that can be read, up to the end or to where the damage begins; returns how
 // many with data were written.
 int CopyPackets(AVFormatContext& in, AVFormatContext& out, const std::vector<int>& map) {
   TPacketPtr pkt = NewPacket();
   int written = 0;
+  TStreamEnds ends(out.nb_streams, 0.0);
   while (ff::av_read_frame(&in, pkt.get()) >= 0) {
     const size_t source = size_t(pkt->stream_index);
     const int target = source < map.size() ? map[source] : -1;
@@ -111,12 +145,15 @@ int CopyPackets(AVFormatContext& in, AVFormatContext& out, const std::vector<int
     ff::av_packet_rescale_ts(pkt.get(), in.streams[pkt->stream_index]->time_base, out.streams[target]->time_base);
     pkt->stream_index = target;
     pkt->pos = -1;
+    const double end = PacketEnd(*pkt, *out.streams[target]);
     // The muxer takes the packet's reference. One it refuses as out of order is left out.
     const int ret = ff::av_interleaved_write_frame(&out, pkt.get());
     if (ret == AVERROR(EINVAL)) continue;
     if (ret < 0) RaiseFFmpeg(ErrorCodeText("Cannot write the repaired file", ret));
+    ends[size_t(target)] = std::max(ends[size_t(target)], end);
     if (hasData) ++written;
   }
+  HoldLastPicture(out, ends);
   return written;
 }
 

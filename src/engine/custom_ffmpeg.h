@@ -333,6 +333,9 @@ class TCustomFFmpeg {
   void ReceiveVideoPackets(TOutputFile& of, TOutputStream& ost);
   void PreProcessVideo(TInputStream& ist, AVFrame*& picture);   // video_path.cpp
   void DoVideoOut(TOutputFile& of, TOutputStream& ost, TInputStream& ist, AVFrame* picture);
+  void HoldVideoSlot(TInputStream& ist);
+  bool WritesEmptyChunks(const TOutputFile& of, const TOutputStream& ost) const;
+  void CloseHeldSlots(TOutputFile& of, TOutputStream& ost, TInputStream& ist);
   void DoVideoStats(TOutputStream& ost, int frameSize, int pictType);
   void SetupVideoFilters(TOutputStream& ost, TInputStream& ist);   // video_filters.cpp
   void PushToFilters(TOutputFile& of, TOutputStream& ost, TInputStream& ist, AVFrame* frame);

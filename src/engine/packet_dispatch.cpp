@@ -38,6 +38,10 @@ int TCustomFFmpeg::OutputPacket(TInputStream& ist, const AVPacket* pkt) {
   if (!ist.DecodingNeeded) return 0;
 
   if (kind == AVMEDIA_TYPE_SUBTITLE) return DecodeSubtitle(ist, pkt);
+  if (pkt && pkt->size == 0 && kind == AVMEDIA_TYPE_VIDEO) {
+    HoldVideoSlot(ist);
+    return 0;
+  }
 
   // 2. Decode.
   int ret = ff::avcodec_send_packet(ist.DecCtx, pkt);
@@ -167,6 +171,7 @@ void TCustomFFmpeg::FlushEncoders(TInputStream& ist) {
       // between the last picture and the limit get none of the repeats a late picture brings along
       // (a capture device that skipped its last slot, or a single skip earlier that the sync rule
       // let pass). At a constant frame rate they are filled the same way, with the last picture.
+      CloseHeldSlots(of, ost, ist);
       const int vsync = Opt.VideoSyncMethod;
       const bool constantRate =
           vsync != 0 && vsync != 2 && !(vsync < 0 && (of.Ctx->oformat->flags & AVFMT_VARIABLE_FPS));

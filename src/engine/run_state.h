@@ -76,9 +76,16 @@ struct TOutputStream {
   AVFilterContext* FilterSrc = nullptr;
   AVFilterContext* FilterSink = nullptr;
   TFramePtr Filtered;
-  // The last picture handed to the encoder, kept while a recording time is set: when the time cuts
-  // the input off, the slots still owed up to it are filled with this picture (FlushEncoders).
+  // The last picture handed to the encoder, kept while a recording time is set or the source is a
+  // device: when the time cuts the input off, the slots still owed up to it are filled with this
+  // picture (FlushEncoders), and held slots at the end get it once more (CloseHeldSlots).
   TFramePtr LastPicture;
+  // A source that marks its unchanged slots with empty packets: those slots hold the picture before
+  // them instead of being coded again (HoldVideoSlot), and a key frame is forced every 2 s.
+  bool HoldsSlots = false;
+  std::int64_t LastCodedSlot = -1;  // encoder time base: the slot of the last picture coded
+  std::int64_t LastKeySlot = 0;     // the slot of the first picture or the last forced key frame
+  std::int64_t HeldSlot = -1;       // the last held slot, not yet written as an empty chunk
 
   // audio (the audio path gives them their meaning)
   bool AudioResample = false;

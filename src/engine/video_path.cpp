@@ -2,6 +2,7 @@
 // frame-rate decision that drops or duplicates pictures, scaling to the encoder's size and format,
 // the output hook, the preview, encoding and the per-frame statistics.
 #include <cmath>
+#include <cstring>
 
 #include "engine/custom_ffmpeg.h"
 #include "media/checked_math.h"
@@ -24,7 +25,63 @@ bool PrepareOwnPicture(AVFrame* f, int width, int height, int format) {
   return ff::av_frame_get_buffer(f, 0) >= 0;
 }
 
+// Held slots cost nothing, so the pictures that are coded may lie far apart: a key frame at least
+// this often (in recorded time) keeps seeking quick.
+std::int64_t KeyFrameSpacing(const AVCodecContext* enc) {
+  return ff::av_rescale_q_rnd(2 * AV_TIME_BASE, kMicro, enc->time_base, AV_ROUND_DOWN);
+}
+
 }  // namespace
+
+// An empty video packet: the source's picture did not change in this slot. Nothing is decoded,
+// converted or coded; the slot holds the picture before it. An AVI gets an empty chunk for it at
+// once (the standard "repeat the last picture", counted in the header's frames, and the sound
+// behind it is written without waiting for the next picture); other containers get a variable
+// frame rate.
+void TCustomFFmpeg::HoldVideoSlot(TInputStream& ist) {
+  const int index = int(&ist - Ist.data());
+  for (auto& ost : Ost) {
+    if (ost.SourceIndex != index || !ost.EncodingNeeded || !ost.EncoderOpen) continue;
+    if (JoinMode && ost.FileIndex != ist.FileIndex) continue;
+    const TInputStream& sync = ost.SyncIndex >= 0 ? Ist[size_t(ost.SyncIndex)] : ist;
+    const std::int64_t slot =
+        std::int64_t(std::nearbyint(double(sync.Pts - StartTimeUs) / AV_TIME_BASE / av_q2d(ost.Enc->time_base)));
+    if (slot < ost.SyncOpts) continue;
+    ost.HoldsSlots = true;
+    TOutputFile& of = Output(ost.FileIndex);
+    // One slot behind: the last held slot of the recording gets the picture instead (CloseHeldSlots).
+    if (ost.HeldSlot >= 0 && WritesEmptyChunks(of, ost)) {
+      TPacketPtr pkt = NewPacket();
+      pkt->pts = pkt->dts = ost.HeldSlot;
+      pkt->duration = 1;
+      ff::av_packet_rescale_ts(pkt.get(), ost.Enc->time_base, ost.St->time_base);
+      WritePacket(of, ost, pkt.get());
+    }
+    ost.HeldSlot = slot;
+    ost.SyncOpts = slot + 1;
+  }
+}
+
+// Only an encoder that hands out each picture's packet at once keeps the chunks in order.
+bool TCustomFFmpeg::WritesEmptyChunks(const TOutputFile& of, const TOutputStream& ost) const {
+  return std::strcmp(of.Ctx->oformat->name, "avi") == 0 && !(ost.Enc->codec->capabilities & AV_CODEC_CAP_DELAY);
+}
+
+// A reader hands out no held slot after the last picture (and a muxer without empty chunks writes
+// them only when a picture follows): the last held slot (or the last before a recording time that
+// cut the input off) gets the last picture coded once more, so the video lasts as long as the
+// recording for every player.
+void TCustomFFmpeg::CloseHeldSlots(TOutputFile& of, TOutputStream& ost, TInputStream& ist) {
+  if (!ost.HoldsSlots || !ost.LastPicture || !ost.LastPicture->buf[0]) return;
+  std::int64_t end = ost.SyncOpts;
+  if (ist.IsPastRecordingTime && RecordingTimeUs != kNoLimitTime)
+    end = std::max(end, ff::av_rescale_q_rnd(RecordingTimeUs, kMicro, ost.Enc->time_base, AV_ROUND_UP));
+  if (end - 1 <= ost.LastCodedSlot || ost.FrameNumber >= Opt.MaxFrames[0]) return;
+  ost.SyncOpts = end - 1;
+  EncodeOnePicture(of, ost, ist, ost.LastPicture.get());
+  ost.SyncOpts = end;
+  ++ost.FrameNumber;
+}
 
 void TCustomFFmpeg::PreProcessVideo(TInputStream& ist, AVFrame*& picture) {
   ++ist.FrameCount;
@@ -103,7 +160,9 @@ void TCustomFFmpeg::DoVideoOut(TOutputFile& of, TOutputStream& ost, TInputStream
       else if (vdelta > 0.6)
         ost.SyncOpts = HoldInRange<std::int64_t>(std::nearbyint(x));
     } else if (vdelta > 1.1) {
-      nb = HoldInRange<int>(std::nearbyint(vdelta));
+      // Behind a source that holds its unchanged slots, a gap (a late read) holds too.
+      if (ost.HoldsSlots) ost.SyncOpts = HoldInRange<std::int64_t>(std::nearbyint(x));
+      else nb = HoldInRange<int>(std::nearbyint(vdelta));
     }
   }
   if (nb == 0) {
@@ -163,7 +222,7 @@ void TCustomFFmpeg::DoVideoOut(TOutputFile& of, TOutputStream& ost, TInputStream
   }
   // A recording time may cut the input off before a late picture fills the slots up to it; the
   // end of the stream then repeats this one (FlushEncoders).
-  if (sent > 0 && RecordingTimeUs != kNoLimitTime && !JoinMode) {
+  if (sent > 0 && !JoinMode && (RecordingTimeUs != kNoLimitTime || ost.HoldsSlots || Input(ist.FileIndex).IsDevice())) {
     if (!ost.LastPicture) ost.LastPicture = NewFrame();
     ff::av_frame_unref(ost.LastPicture.get());
     if (ff::av_frame_ref(ost.LastPicture.get(), final) < 0) ost.LastPicture.reset();
@@ -183,6 +242,13 @@ void TCustomFFmpeg::EncodeOnePicture(TOutputFile& of, TOutputStream& ost, TInput
     f->pict_type = AV_PICTURE_TYPE_I;
     ++ost.ForcedKfIndex;
   }
+  if (ost.FrameNumber == 0) ost.LastKeySlot = ost.SyncOpts;
+  if (ost.HoldsSlots && ost.SyncOpts - ost.LastKeySlot >= KeyFrameSpacing(enc)) {
+    f->pict_type = AV_PICTURE_TYPE_I;
+    ost.LastKeySlot = ost.SyncOpts;
+  }
+  ost.LastCodedSlot = ost.SyncOpts;
+  ost.HeldSlot = -1;  // the muxer writes the held slots before this picture itself
   f->pts = ost.SyncOpts;
   const std::int64_t ptsUs = ff::av_rescale_q(ost.SyncOpts, enc->time_base, kMicro);
   bool bitmapReady = false;

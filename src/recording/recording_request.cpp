@@ -12,7 +12,8 @@ std::string ScreenOptions(const TRecordingRequest& request, std::intptr_t sessio
                                 ? "hwnd=" + std::to_string(area.Window)
                                 : "offset=" + Pair(area.X, area.Y) + ";framesize=" + Pair(area.Width, area.Height);
   return where + ";framerate=25/1;showframe=" + (request.Blink ? "1" : "0") +
-         ";cursor=1;session=" + std::to_string(static_cast<long long>(session));
+         ";cursor=1;skipunchanged=" + (request.EveryFrame ? "0" : "1") +
+         ";session=" + std::to_string(static_cast<long long>(session));
 }
 
 // The device always captures 44100 Hz stereo 16-bit; the output's rate is the encoder's job. Its

@@ -26,6 +26,9 @@ struct TRecordingRequest {
   bool Audio = true;
   int AudioInput = -1;  // a capture PCM as the sound device numbers them; -1 is ALSA's default
   bool Blink = false;   // the blinking frame around the area
+  // Every slot coded, also those in which nothing changed; by default such a slot repeats the
+  // picture before it (an empty AVI chunk), which costs next to nothing.
+  bool EveryFrame = false;
   // The output is always an AVI of MS-MPEG4 v2 at 25 fps with MS ADPCM sound, whose bit rate
   // follows from the sample rate (AdpcmBitsPerSecond), so there is no audio bit rate to ask for.
   int OutWidth = 0, OutHeight = 0;  // 0: the area's size

@@ -67,7 +67,8 @@ wait_until() {
 # What ffprobe says: "frames duration audio-codec sample-rate width height".
 measure() {
   local v a
-  v=$(ffprobe -v error -count_frames -select_streams v -show_entries stream=codec_name,nb_read_frames,width,height \
+  # Slots in the header: a frame that repeats the one before is an empty chunk, counted there only.
+  v=$(ffprobe -v error -select_streams v -show_entries stream=codec_name,nb_frames,width,height \
       -show_entries format=duration -of default=nw=1 "$1")
   a=$(ffprobe -v error -select_streams a -show_entries stream=codec_name,sample_rate -of default=nw=1 "$1")
   echo "$v" "$a" | tr '\n' ' '
@@ -79,7 +80,7 @@ mean_volume() {
 check_file() {  # file, what, min frames
   local m frames dur vol
   m=$(measure "$1")
-  frames=$(sed -n 's/.*nb_read_frames=\([0-9]*\).*/\1/p' <<<"$m")
+  frames=$(sed -n 's/.*nb_frames=\([0-9]*\).*/\1/p' <<<"$m")
   dur=$(sed -n 's/.*duration=\([0-9.]*\).*/\1/p' <<<"$m")
   vol=$(mean_volume "$1")
   echo "$2: $(basename "$1"): $m mean_volume=${vol}dB"

@@ -301,6 +301,56 @@ TEST_F(ScreenCaptureTest, PointerIsDrawnWhereItIs) {
   ASSERT_EQ(std::system("xdotool mousemove 900 900"), 0);
 }
 
+// With "skipunchanged" a slot in which nothing changed in the area is an empty packet stamped with its
+// slot. What is drawn in the area, the pointer entering or leaving it come as a picture in the next
+// slot; changes elsewhere cost nothing; a picture comes at least every 2 s of recorded time.
+TEST_F(ScreenCaptureTest, OnlySlotsThatChangedAreGrabbed) {
+  TPatternWindow win(D, 400, 300, 200, 200, true);
+  ASSERT_EQ(std::system("xdotool mousemove 1000 900"), 0);
+  TLogCapture log;
+  auto pkt = NewPacket();
+  TDeviceInput dev;
+  ASSERT_EQ(Open(dev, "offset=400,300;framesize=200,200;framerate=25/1;cursor=1;skipunchanged=1"), 0) << log.All();
+  std::int64_t previous = AV_NOPTS_VALUE;
+  // True for a picture; every packet is one slot or more after the one before.
+  auto picture = [&] {
+    ff::av_packet_unref(pkt.get());
+    EXPECT_GE(dev.ReadPacket(pkt.get()), 0) << log.All();
+    if (previous != AV_NOPTS_VALUE) {
+      EXPECT_GE(pkt->pts - previous, 40000);
+    }
+    previous = pkt->pts;
+    return pkt->size > 0;
+  };
+  ASSERT_TRUE(picture());
+  const std::int64_t first = pkt->pts;
+  for (int i = 0; i < 5; ++i) EXPECT_FALSE(picture()) << "static slot " << i;
+  EXPECT_EQ(pkt->pts - first, 5 * 40000);
+
+  XSetWindowBackground(D, win.Win, PixelFor(D, kBlue));
+  XClearWindow(D, win.Win);
+  XSync(D, False);
+  ASSERT_TRUE(picture());
+  EXPECT_EQ(At(dev, pkt.get(), 100, 100), kBlue);
+  EXPECT_FALSE(picture());
+  TPatternWindow elsewhere(D, 900, 300, 50, 50, true);
+  EXPECT_FALSE(picture()) << "a window mapped outside the area";
+
+  ASSERT_EQ(std::system("xdotool mousemove 450 340"), 0);
+  EXPECT_TRUE(picture()) << "the pointer entered";
+  EXPECT_FALSE(picture());
+  ASSERT_EQ(std::system("xdotool mousemove 1000 900"), 0);
+  ASSERT_TRUE(picture()) << "the pointer left";
+  EXPECT_EQ(At(dev, pkt.get(), 50, 40), kBlue);
+  ASSERT_EQ(std::system("xdotool mousemove 1100 950"), 0);
+  EXPECT_FALSE(picture()) << "the pointer moved outside";
+
+  int held = 0;
+  while (!picture() && held < 60) ++held;
+  EXPECT_GE(pkt->pts - first, 2000000);
+  EXPECT_LE(pkt->pts - first, 2000000 + 3 * 40000);
+}
+
 // Starts a private Xvfb at depth 16 and points DISPLAY at it for the life of the object.
 class TPrivateServer {
  public:

@@ -53,9 +53,10 @@ double StreamEnd(const std::string& path, const char* stream) {
 
 TStreams Probe(const std::string& path) {
   TStreams s;
-  s.Frames = std::atoi(RunCommand("ffprobe -v error -count_frames -select_streams v:0 -show_entries "
-                                  "stream=nb_read_frames -of csv=p=0 " + Quote(path))
-                           .c_str());
+  // Slots in the header: a frame that repeats the one before is an empty chunk, counted there only.
+  s.Frames = std::atoi(
+      RunCommand("ffprobe -v error -select_streams v:0 -show_entries stream=nb_frames -of csv=p=0 " + Quote(path))
+          .c_str());
   s.VideoEnd = StreamEnd(path, "v");
   s.AudioEnd = StreamEnd(path, "a");
   std::printf("%s: %d frames, audio minus video %+.0f ms\n", path.c_str(), s.Frames, (s.AudioEnd - s.VideoEnd) * 1000);

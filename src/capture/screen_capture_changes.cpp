@@ -1,0 +1,100 @@
+#include "capture/screen_capture_changes.h"
+
+#include <X11/extensions/Xdamage.h>
+#include <X11/extensions/Xfixes.h>
+
+#include "capture/screen_capture_x11.h"
+
+namespace qv {
+
+bool RectsMeet(const TRootRect& a, const TRootRect& b) {
+  return a.Width > 0 && a.Height > 0 && b.Width > 0 && b.Height > 0 && a.X < b.X + b.Width && b.X < a.X + a.Width &&
+         a.Y < b.Y + b.Height && b.Y < a.Y + a.Height;
+}
+
+std::unique_ptr<TScreenChanges> TScreenChanges::Watch(::Display* dpy, bool withPointer) {
+  int damageError = 0, fixesError = 0, major = 0, minor = 0;
+  std::unique_ptr<TScreenChanges> changes(new TScreenChanges(dpy));
+  if (!XDamageQueryExtension(dpy, &changes->DamageEventBase, &damageError) ||
+      !XDamageQueryVersion(dpy, &major, &minor))
+    return nullptr;
+  major = 2;  // regions came with XFixes 2
+  minor = 0;
+  if (!XFixesQueryExtension(dpy, &changes->FixesEventBase, &fixesError) || !XFixesQueryVersion(dpy, &major, &minor) ||
+      major < 2)
+    return nullptr;
+  TXErrorTrap trap(dpy);
+  const ::Window root = DefaultRootWindow(dpy);
+  // Drawing into any window shows on the root: one damage object covers a region, a window (and
+  // whatever is stacked over it) and the whole screen alike.
+  changes->DamageId = XDamageCreate(dpy, root, XDamageReportNonEmpty);
+  changes->PartsId = XFixesCreateRegion(dpy, nullptr, 0);
+  changes->WithPointer = withPointer;
+  if (withPointer) XFixesSelectCursorInput(dpy, root, XFixesDisplayCursorNotifyMask);
+  if (trap.Error()) return nullptr;
+  return changes;
+}
+
+TScreenChanges::~TScreenChanges() {
+  if (DisplayLost(Dpy)) return;
+  TXErrorTrap trap(Dpy);
+  if (DamageId) XDamageDestroy(Dpy, DamageId);
+  if (PartsId) XFixesDestroyRegion(Dpy, PartsId);
+  if (WithPointer) XFixesSelectCursorInput(Dpy, DefaultRootWindow(Dpy), 0);
+  trap.Error();
+}
+
+bool TScreenChanges::Changed(const TRootRect& area) {
+  XEvent event;
+  bool reported = false;
+  while (XCheckTypedEvent(Dpy, DamageEventBase + XDamageNotify, &event)) reported = true;
+  // Both are asked every time: each takes its own reports.
+  const bool drawn = reported && TakeDamage(area);
+  const bool pointer = WithPointer && PointerChanged(area);
+  return drawn || pointer;
+}
+
+// The damage collected so far, taken from the server (it reports again from empty); true when a
+// part of it lies in the area. Parts elsewhere on the screen cost this one round trip only.
+bool TScreenChanges::TakeDamage(const TRootRect& area) {
+  XDamageSubtract(Dpy, DamageId, None, PartsId);
+  int count = 0;
+  XRectangle* parts = XFixesFetchRegion(Dpy, PartsId, &count);
+  if (!parts) return true;  // nothing to go by: grab
+  bool inside = false;
+  for (int i = 0; i < count && !inside; ++i)
+    inside = RectsMeet(area, TRootRect{parts[i].x, parts[i].y, parts[i].width, parts[i].height});
+  XFree(parts);
+  return inside;
+}
+
+void TScreenChanges::ReadCursorImage() {
+  XFixesCursorImage* image = XFixesGetCursorImage(Dpy);
+  if (!image) return;
+  Cursor.Width = image->width;
+  Cursor.Height = image->height;
+  HotX = image->xhot;
+  HotY = image->yhot;
+  XFree(image);
+}
+
+// The pointer counts where it is drawn, before or after: a move that enters or leaves the area
+// changes it, a move elsewhere does not.
+bool TScreenChanges::PointerChanged(const TRootRect& area) {
+  XEvent event;
+  bool newImage = !CursorKnown;
+  while (XCheckTypedEvent(Dpy, FixesEventBase + XFixesCursorNotify, &event)) newImage = true;
+  const TRootRect before = Cursor;
+  if (newImage) ReadCursorImage();
+  ::Window root = 0, child = 0;
+  int x = 0, y = 0, winX = 0, winY = 0;
+  unsigned int mask = 0;
+  if (!XQueryPointer(Dpy, DefaultRootWindow(Dpy), &root, &child, &x, &y, &winX, &winY, &mask)) return false;
+  Cursor.X = x - HotX;
+  Cursor.Y = y - HotY;
+  const bool moved = !CursorKnown || Cursor.X != before.X || Cursor.Y != before.Y;
+  CursorKnown = true;
+  return (moved || newImage) && (RectsMeet(before, area) || RectsMeet(Cursor, area));
+}
+
+}  // namespace qv

@@ -1,0 +1,51 @@
+// What tells the screen device that a slot's picture may differ from the last one it delivered: the
+// X server's damage reports for the screen (the DAMAGE extension), the pointer's place and, through
+// XFixes cursor notifications, its image. An unchanged slot then costs no grab, no conversion and no
+// encoding.
+#pragma once
+
+#include <X11/Xlib.h>
+
+#include <memory>
+
+namespace qv {
+
+// A rectangle on the root window.
+struct TRootRect {
+  int X = 0, Y = 0, Width = 0, Height = 0;
+};
+
+bool RectsMeet(const TRootRect& a, const TRootRect& b);
+
+// Threads: owned and used by the thread that reads the screen device, on the device's connection.
+class TScreenChanges {
+ public:
+  // nullptr when the server lacks DAMAGE or XFixes regions: every slot is then taken as changed.
+  static std::unique_ptr<TScreenChanges> Watch(::Display* dpy, bool withPointer);
+  ~TScreenChanges();  // gives the server's objects back unless the connection is lost
+  TScreenChanges(const TScreenChanges&) = delete;
+  TScreenChanges& operator=(const TScreenChanges&) = delete;
+
+  // True when something was drawn inside `area` since the last call, or the pointer drawn into it
+  // moved or changed its image. Takes the reports it read, so call it before grabbing: whatever is
+  // drawn during the grab is reported for the next slot.
+  bool Changed(const TRootRect& area);
+
+ private:
+  explicit TScreenChanges(::Display* dpy) : Dpy(dpy) {}
+  bool TakeDamage(const TRootRect& area);
+  bool PointerChanged(const TRootRect& area);
+  void ReadCursorImage();
+
+  ::Display* Dpy;
+  unsigned long DamageId = 0;   // Damage
+  unsigned long PartsId = 0;    // XserverRegion receiving the damaged parts
+  int DamageEventBase = 0;
+  int FixesEventBase = 0;
+  bool WithPointer = false;
+  bool CursorKnown = false;
+  TRootRect Cursor;  // the pointer's image where it was drawn last (position from its hot spot)
+  int HotX = 0, HotY = 0;
+};
+
+}  // namespace qv
