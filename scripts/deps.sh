@@ -24,6 +24,9 @@ packages=(
   imagemagick x11-utils x11-xserver-utils
   # something moving on the private desktop of run.sh's sample recording
   x11-apps
+  # the Wayland rig and the PipeWire screen device (the ScreenCast portal, PipeWire, sway headless)
+  sway swaybg pipewire pipewire-bin wireplumber pipewire-pulse xdg-desktop-portal xdg-desktop-portal-wlr
+  libpipewire-0.3-dev libdbus-1-dev qt6-wayland
 )
 
 missing() {
