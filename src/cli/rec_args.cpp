@@ -132,6 +132,10 @@ std::string ParseRecArgs(const std::vector<std::string>& args, TRecCommand& cmd)
           seconds > 7 * 24 * 3600.0)
         return "bad duration \"" + value + "\" (seconds, more than 0)";
       cmd.DurationUs = std::llround(seconds * 1e6);
+    } else if (arg == "--backend") {
+      if (!takeValue() || !ParseCaptureBackend(value, cmd.Backend))
+        return "--backend needs x11 or pipewire";
+      cmd.BackendGiven = true;
     } else {
       return "unknown option \"" + args[i] + "\"";
     }
@@ -145,7 +149,7 @@ std::string ParseRecArgs(const std::vector<std::string>& args, TRecCommand& cmd)
 std::string RecUsage() {
   return "usage: quorvane-rec [--fullscreen | --region X,Y,W,H | --window XID | --title TEXT]\n"
          "                    [--no-audio] [--size WxH] [--vb KBPS] [--ab KBPS] [--ar 22050|44100]\n"
-         "                    [--blink] [--duration SECONDS] OUTPUT.avi\n"
+         "                    [--blink] [--duration SECONDS] [--backend x11|pipewire] OUTPUT.avi\n"
          "\n"
          "Records the screen (and the default sound input) into an AVI file: MS-MPEG4 v2 video at\n"
          "25 fps with the pointer drawn in, MS ADPCM audio.\n"
@@ -161,6 +165,8 @@ std::string RecUsage() {
          "  --ar RATE           audio sample rate, 22050 or 44100 (default 44100)\n"
          "  --blink             show a blinking frame around the recorded area\n"
          "  --duration SECONDS  stop after this much recorded time (pauses not counted)\n"
+         "  --backend NAME      x11: the X server's screen; pipewire: the desktop's screen portal\n"
+         "                      (default: pipewire on a Wayland session that has the portal)\n"
          "\n"
          "While recording: Ctrl-C, SIGTERM or SIGHUP (the terminal closed) stops and finishes the file;\n"
          "SIGUSR1 pauses and SIGUSR2 resumes; on a terminal the space bar toggles pause and q stops.\n"

@@ -1,7 +1,7 @@
 // The command line of quorvane-rec:
 //   quorvane-rec [--fullscreen | --region X,Y,W,H | --window XID | --title TEXT] [--no-audio]
 //                [--size WxH] [--vb KBPS] [--ab KBPS] [--ar 22050|44100] [--blink]
-//                [--duration SECONDS] OUTPUT.avi
+//                [--duration SECONDS] [--backend x11|pipewire] OUTPUT.avi
 // Defaults follow the tray program's settings defaults: the whole screen, output as large as the
 // area, 360 kbit/s video, 80 kbit/s audio at 44100 Hz, sound on.
 #pragma once
@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <string>
 #include <vector>
+
+#include "recording/capture_backend.h"
 
 namespace qv {
 
@@ -26,6 +28,8 @@ struct TRecCommand {
   int SampleRate = 44100;
   bool Blink = false;
   std::int64_t DurationUs = 0;  // 0: until stopped
+  bool BackendGiven = false;    // without --backend the session decides (SessionCaptureBackend)
+  TCaptureBackend Backend = TCaptureBackend::X11;
   std::string Output;
   bool Help = false;
 };

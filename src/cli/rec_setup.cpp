@@ -15,10 +15,43 @@ std::string Format(const char* pattern, auto... values) {
   return buf;
 }
 
+void CopyEncoding(const TRecCommand& cmd, TRecordingRequest& request) {
+  request.Audio = cmd.Audio;
+  request.Blink = cmd.Blink;
+  request.OutWidth = cmd.OutWidth;
+  request.OutHeight = cmd.OutHeight;
+  request.VideoKbps = cmd.VideoKbps;
+  request.AudioKbps = cmd.AudioKbps;
+  request.SampleRate = cmd.SampleRate;
+  request.DurationUs = cmd.DurationUs;
+  request.FileName = cmd.Output;
+}
+
+// The portal's stream has the screen's size, unknown until it runs: the whole screen leaves the
+// size to the stream, and a region is cut at the screen's far edges by the device.
+std::string SetUpPortalArea(const TRecCommand& cmd, TRecSetup& setup) {
+  TRecordingArea& area = setup.Request.Area;
+  if (cmd.Area == TRecArea::Region) {
+    area = {TAreaKind::Region, cmd.RegionX, cmd.RegionY, cmd.RegionWidth, cmd.RegionHeight, 0};
+    setup.Description = Format("the region %dx%d at %d,%d (screen portal)", cmd.RegionWidth, cmd.RegionHeight,
+                               cmd.RegionX, cmd.RegionY);
+  } else {
+    area = {TAreaKind::FullScreen, 0, 0, 0, 0, 0};
+    setup.Description = "the whole screen (screen portal)";
+  }
+  CopyEncoding(cmd, setup.Request);
+  return "";
+}
+
 }  // namespace
 
 std::string ReadScreenFacts(const TRecCommand& cmd, TScreenFacts& facts) {
   facts = TScreenFacts();
+  facts.Backend = cmd.BackendGiven ? cmd.Backend : SessionCaptureBackend();
+  if (facts.Backend == TCaptureBackend::PipeWire)
+    return cmd.Area == TRecArea::Window || cmd.Area == TRecArea::Title
+               ? "a single window can be recorded only with the x11 backend"
+               : "";
   const char* name = std::getenv("DISPLAY");
   ::Display* dpy = OpenCaptureDisplay();
   if (!dpy)
@@ -54,6 +87,8 @@ std::string ReadScreenFacts(const TRecCommand& cmd, TScreenFacts& facts) {
 std::string SetUpRecording(const TRecCommand& cmd, const TScreenFacts& facts, TRecSetup& setup) {
   setup = TRecSetup();
   TRecordingArea& area = setup.Request.Area;
+  setup.Request.Backend = facts.Backend;
+  if (facts.Backend == TCaptureBackend::PipeWire) return SetUpPortalArea(cmd, setup);
   switch (cmd.Area) {
     case TRecArea::FullScreen:
       area = {TAreaKind::FullScreen, 0, 0, facts.Width, facts.Height, 0};
@@ -83,16 +118,7 @@ std::string SetUpRecording(const TRecCommand& cmd, const TScreenFacts& facts, TR
       break;
   }
   if (area.Width < 1 || area.Height < 1) return "the area to record is empty";
-  TRecordingRequest& request = setup.Request;
-  request.Audio = cmd.Audio;
-  request.Blink = cmd.Blink;
-  request.OutWidth = cmd.OutWidth;
-  request.OutHeight = cmd.OutHeight;
-  request.VideoKbps = cmd.VideoKbps;
-  request.AudioKbps = cmd.AudioKbps;
-  request.SampleRate = cmd.SampleRate;
-  request.DurationUs = cmd.DurationUs;
-  request.FileName = cmd.Output;
+  CopyEncoding(cmd, setup.Request);
   return "";
 }
 

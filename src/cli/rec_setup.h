@@ -12,7 +12,8 @@ namespace qv {
 
 // The screen as the device will see it, and the chosen window's outer size.
 struct TScreenFacts {
-  int Width = 0, Height = 0;
+  TCaptureBackend Backend = TCaptureBackend::X11;
+  int Width = 0, Height = 0;  // 0 with PipeWire: the portal's stream decides
   std::uint32_t Window = 0;  // the window to record (resolved from --window or --title)
   int WindowWidth = 0, WindowHeight = 0;
 };
@@ -23,7 +24,8 @@ struct TRecSetup {
   std::string Note;         // a remark worth printing (a region cut at the screen's edge)
 };
 
-// Asks the X server (DISPLAY) for the screen size and, for a window recording, resolves the window.
+// Settles the backend; with X11 asks the X server (DISPLAY) for the screen size and, for a window
+// recording, resolves the window.
 // "" or an error text.
 std::string ReadScreenFacts(const TRecCommand& cmd, TScreenFacts& facts);
 

@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "capture/capture_session.h"
+#include "capture/pipewire_capture.h"
 #include "capture/screen_capture.h"
 #include "capture/wave_capture.h"
 #include "encoder/ff_encoder.h"
@@ -56,10 +57,11 @@ TStartResult TRecording::Start(const TRecordingRequest& request) {
   NoticesTold.clear();
 
   RegisterScreenCapture();
+  RegisterPipeWireCapture();
   if (request.Audio) RegisterWaveCapture();
   FEncoder->ClearTasks();
   TInputOptions input;
-  input.FileFormat = "screencapture";
+  input.FileFormat = FPlan.ScreenDevice;
   Task = FEncoder->AddTask(Utf8ToWide(FPlan.ScreenOptions), input);
   if (Task < 0) return Abandon(TStartFailure::Screen, FEncoder->LastError());
   if (request.Audio) {

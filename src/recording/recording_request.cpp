@@ -33,7 +33,7 @@ TOutputOptions OutputOptions(const TRecordingRequest& request) {
   out.VideoBitrate = request.VideoKbps * 1000;
   const int width = request.OutWidth > 0 ? request.OutWidth : request.Area.Width;
   const int height = request.OutHeight > 0 ? request.OutHeight : request.Area.Height;
-  out.FrameSize = std::to_string(width) + "x" + std::to_string(height);
+  if (width > 0 && height > 0) out.FrameSize = std::to_string(width) + "x" + std::to_string(height);
   out.AudioCodec = "adpcm_ms";
   out.AudioBitrate = request.AudioKbps * 1000;
   out.AudioSampleRate = request.SampleRate;
@@ -53,7 +53,8 @@ TOutputOptions OutputOptions(const TRecordingRequest& request) {
 }  // namespace
 
 TRecordingPlan PlanRecording(const TRecordingRequest& request, std::intptr_t session) {
-  return {ScreenOptions(request, session), AudioOptions(request, session), OutputOptions(request)};
+  const char* device = request.Backend == TCaptureBackend::PipeWire ? "pipewirecapture" : "screencapture";
+  return {device, ScreenOptions(request, session), AudioOptions(request, session), OutputOptions(request)};
 }
 
 }  // namespace qv
