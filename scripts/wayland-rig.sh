@@ -208,7 +208,7 @@ output_name=$output
 chooser_type=none
 max_fps=60
 EOF
-/usr/libexec/xdg-desktop-portal-wlr -c "$XDG_CONFIG_HOME/xdg-desktop-portal-wlr/config" \
+/usr/libexec/xdg-desktop-portal-wlr -l INFO -c "$XDG_CONFIG_HOME/xdg-desktop-portal-wlr/config" \
   >"$rig/log/portal-wlr.log" 2>&1 &
 pids+=($!)
 has_name() {

@@ -55,18 +55,23 @@ int ApplyOptions(AVFormatContext* ctx, TPipeWireCaptureContext* s, TFormatParame
 // Portal, then stream, then the first picture, which fixes the frame's size and format.
 int OpenStream(AVFormatContext* ctx, TPipeWireCaptureContext* s, const TScreenCaptureOptions& o, TFormatParameters* ap) {
   std::string error;
-  s->Portal = std::make_unique<TScreenCastPortal>();
-  if (!s->Portal->Start(false, error))
-    return Fail(ctx, s, AVERROR(EIO), "The desktop did not share the screen (" + error + ").");
-  const int fd = s->Portal->OpenRemote(error);
-  if (fd < 0) return Fail(ctx, s, AVERROR(EIO), "The desktop's screen stream cannot be reached (" + error + ").");
+  std::uint32_t node = o.Node;
+  int fd = -1;  // -1: the session's own PipeWire
+  if (!node) {
+    s->Portal = std::make_unique<TScreenCastPortal>();
+    if (!s->Portal->Start(o.DrawCursor != 0, error))
+      return Fail(ctx, s, AVERROR(EIO), "The desktop did not share the screen (" + error + ").");
+    node = s->Portal->Stream().Node;
+    fd = s->Portal->OpenRemote(error);
+    if (fd < 0) return Fail(ctx, s, AVERROR(EIO), "The desktop's screen stream cannot be reached (" + error + ").");
+  }
   TCropArea crop;
   crop.X = o.OffsetX;
   crop.Y = o.OffsetY;
   crop.Width = o.HasFrameSize ? o.Width : ap->width;
   crop.Height = o.HasFrameSize ? o.Height : ap->height;
   s->Stream = std::make_unique<TPipeWireStream>();
-  if (!s->Stream->Start(fd, s->Portal->Stream().Node, crop, error) ||
+  if (!s->Stream->Start(fd, node, crop, error) ||
       !s->Stream->WaitFirstFrame(kFirstFrameTimeoutMs, error))
     return Fail(ctx, s, AVERROR(EIO), "The screen cannot be read (" + error + ").");
   return 0;
@@ -97,7 +102,8 @@ int ReadHeader(AVFormatContext* ctx, TFormatParameters* ap) {
   DescribeStream(*s->Stream, ap->time_base, st);
   ctx->flags |= AVFMT_FLAG_NOPARSE;
   ff::av_log(s->LogContext(), AV_LOG_INFO, "ready for capturing %ix%i at (%i,%i) of PipeWire node %u\n",
-             s->Stream->Width(), s->Stream->Height(), o.OffsetX, o.OffsetY, s->Portal->Stream().Node);
+             s->Stream->Width(), s->Stream->Height(), o.OffsetX, o.OffsetY,
+             o.Node ? o.Node : s->Portal->Stream().Node);
   s->Session->Join(s);
   return 0;
 }

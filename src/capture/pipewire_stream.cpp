@@ -83,12 +83,12 @@ bool TPipeWireStream::Start(int fd, std::uint32_t node, const TCropArea& crop, s
   Loop = pw_thread_loop_new("qv-pipewire", nullptr);
   Context = Loop ? pw_context_new(pw_thread_loop_get_loop(Loop), nullptr, 0) : nullptr;
   if (!Context || pw_thread_loop_start(Loop) < 0) {
-    close(fd);
+    if (fd >= 0) close(fd);
     error = "PipeWire cannot be started";
     return false;
   }
   pw_thread_loop_lock(Loop);
-  Core = pw_context_connect_fd(Context, fd, nullptr, 0);
+  Core = fd >= 0 ? pw_context_connect_fd(Context, fd, nullptr, 0) : pw_context_connect(Context, nullptr, 0);
   if (Core)
     Stream = pw_stream_new(Core, "quorvane",
                            pw_properties_new(PW_KEY_MEDIA_TYPE, "Video", PW_KEY_MEDIA_CATEGORY, "Capture",
@@ -113,7 +113,7 @@ bool TPipeWireStream::Start(int fd, std::uint32_t node, const TCropArea& crop, s
                            params, 1);
   }
   pw_thread_loop_unlock(Loop);
-  if (!Core) close(fd);
+  if (!Core && fd >= 0) close(fd);
   if (rc < 0) error = "the screen's PipeWire stream cannot be connected";
   return rc >= 0;
 }

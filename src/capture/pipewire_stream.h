@@ -36,7 +36,8 @@ class TPipeWireStream {
   TPipeWireStream(const TPipeWireStream&) = delete;
   TPipeWireStream& operator=(const TPipeWireStream&) = delete;
 
-  // Connects to node `node` over the remote `fd` (taken over, also on failure). false with `error`.
+  // Connects to node `node` over the remote `fd` (taken over, also on failure; -1: the session's own
+  // PipeWire). false with `error`.
   bool Start(int fd, std::uint32_t node, const TCropArea& crop, std::string& error);
   // Waits for the first picture; false with `error` when none came in `timeoutMs` or the stream failed.
   bool WaitFirstFrame(int timeoutMs, std::string& error);

@@ -136,12 +136,21 @@ std::string ParseRecArgs(const std::vector<std::string>& args, TRecCommand& cmd)
       if (!takeValue() || !ParseCaptureBackend(value, cmd.Backend))
         return "--backend needs x11 or pipewire";
       cmd.BackendGiven = true;
+    } else if (arg == "--node") {
+      long long node = 0;
+      if (!takeValue() || !ParseInt(value, 1, 0xFFFFFFFFLL, node)) return "--node needs a PipeWire node id";
+      cmd.Node = std::uint32_t(node);
     } else {
       return "unknown option \"" + args[i] + "\"";
     }
   }
   if (cmd.Help) return "";
   if (areaOptions > 1) return "give at most one of --fullscreen, --region, --window, --title";
+  if (cmd.Node) {
+    if (cmd.BackendGiven && cmd.Backend != TCaptureBackend::PipeWire) return "--node needs the pipewire backend";
+    cmd.Backend = TCaptureBackend::PipeWire;
+    cmd.BackendGiven = true;
+  }
   if (cmd.Output.empty()) return "no output file given";
   return "";
 }
@@ -149,7 +158,8 @@ std::string ParseRecArgs(const std::vector<std::string>& args, TRecCommand& cmd)
 std::string RecUsage() {
   return "usage: quorvane-rec [--fullscreen | --region X,Y,W,H | --window XID | --title TEXT]\n"
          "                    [--no-audio] [--size WxH] [--vb KBPS] [--ab KBPS] [--ar 22050|44100]\n"
-         "                    [--blink] [--duration SECONDS] [--backend x11|pipewire] OUTPUT.avi\n"
+         "                    [--blink] [--duration SECONDS] [--backend x11|pipewire]\n"
+         "                    [--node ID] OUTPUT.avi\n"
          "\n"
          "Records the screen (and the default sound input) into an AVI file: MS-MPEG4 v2 video at\n"
          "25 fps with the pointer drawn in, MS ADPCM audio.\n"
@@ -167,6 +177,7 @@ std::string RecUsage() {
          "  --duration SECONDS  stop after this much recorded time (pauses not counted)\n"
          "  --backend NAME      x11: the X server's screen; pipewire: the desktop's screen portal\n"
          "                      (default: pipewire on a Wayland session that has the portal)\n"
+         "  --node ID           record this PipeWire video node as it is, without asking the portal\n"
          "\n"
          "While recording: Ctrl-C, SIGTERM or SIGHUP (the terminal closed) stops and finishes the file;\n"
          "SIGUSR1 pauses and SIGUSR2 resumes; on a terminal the space bar toggles pause and q stops.\n"

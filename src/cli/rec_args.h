@@ -30,6 +30,7 @@ struct TRecCommand {
   std::int64_t DurationUs = 0;  // 0: until stopped
   bool BackendGiven = false;    // without --backend the session decides (SessionCaptureBackend)
   TCaptureBackend Backend = TCaptureBackend::X11;
+  std::uint32_t Node = 0;  // --node: a PipeWire node recorded without the portal (implies pipewire)
   std::string Output;
   bool Help = false;
 };

@@ -88,6 +88,7 @@ std::string SetUpRecording(const TRecCommand& cmd, const TScreenFacts& facts, TR
   setup = TRecSetup();
   TRecordingArea& area = setup.Request.Area;
   setup.Request.Backend = facts.Backend;
+  setup.Request.PipeWireNode = cmd.Node;
   if (facts.Backend == TCaptureBackend::PipeWire) return SetUpPortalArea(cmd, setup);
   switch (cmd.Area) {
     case TRecArea::FullScreen:

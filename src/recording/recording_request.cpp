@@ -11,7 +11,8 @@ std::string ScreenOptions(const TRecordingRequest& request, std::intptr_t sessio
   const std::string where = area.Kind == TAreaKind::Window
                                 ? "hwnd=" + std::to_string(area.Window)
                                 : "offset=" + Pair(area.X, area.Y) + ";framesize=" + Pair(area.Width, area.Height);
-  return where + ";framerate=25/1;showframe=" + (request.Blink ? "1" : "0") +
+  const std::string node = request.PipeWireNode ? ";node=" + std::to_string(request.PipeWireNode) : "";
+  return where + node + ";framerate=25/1;showframe=" + (request.Blink ? "1" : "0") +
          ";cursor=1;session=" + std::to_string(static_cast<long long>(session));
 }
 
