@@ -12,10 +12,10 @@ namespace qv {
 
 // The screen as the device will see it, and the chosen window's outer size.
 struct TScreenFacts {
-  TCaptureBackend Backend = TCaptureBackend::X11;
   int Width = 0, Height = 0;  // 0 with PipeWire: the portal's stream decides
   std::uint32_t Window = 0;  // the window to record (resolved from --window or --title)
   int WindowWidth = 0, WindowHeight = 0;
+  TCaptureBackend Backend = TCaptureBackend::X11;
 };
 
 struct TRecSetup {
