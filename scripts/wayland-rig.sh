@@ -45,55 +45,9 @@ rig=$(mktemp -d /tmp/qv-wrig.XXXXXX) || exit 125
 chmod 755 "$rig"
 mkdir -p "$rig/home/.config" "$rig/runtime" "$rig/log" "$rig/pulse"
 
-pids=()      # services in start order; stopped in reverse
-cmd_pid=
-
-alive() {
-  [ -r "/proc/$1/stat" ] || return 1
-  local stat
-  { stat=$(<"/proc/$1/stat"); } 2>/dev/null || return 1
-  stat=${stat##*) }
-  [ "${stat%% *}" != Z ]
-}
-
-stop_pid() {
-  local pid=$1 i
-  kill -TERM "$pid" 2>/dev/null || return 0
-  for i in $(seq 30); do alive "$pid" || break; sleep 0.1; done
-  alive "$pid" && kill -KILL "$pid" 2>/dev/null
-  wait "$pid" 2>/dev/null
-  return 0
-}
-
-cleanup() {
-  local i
-  trap '' INT TERM
-  [ -n "$cmd_pid" ] && stop_pid "$cmd_pid"
-  for ((i = ${#pids[@]} - 1; i >= 0; i--)); do stop_pid "${pids[i]}"; done
-  rm -rf "$rig"
-}
-trap cleanup EXIT
-trap 'exit 130' INT
-trap 'exit 143' TERM
-
-fail() {
-  echo "wayland-rig: $*" >&2
-  local f
-  for f in "$rig"/log/*.log; do
-    [ -s "$f" ] || continue
-    echo "--- ${f##*/} (last lines) ---" >&2
-    tail -n 15 "$f" >&2
-  done
-  exit 125
-}
-
-poll() {
-  local deadline=$((SECONDS + $1)); shift
-  until "$@" >/dev/null 2>&1; do
-    [ $SECONDS -ge $deadline ] && return 1
-    sleep 0.1
-  done
-}
+rig_name=wayland-rig
+# shellcheck source=scripts/rig_lib.sh
+. "$(dirname "${BASH_SOURCE[0]}")/rig_lib.sh"
 
 for tool in sway swaymsg dbus-daemon pipewire wireplumber /usr/libexec/xdg-desktop-portal \
   /usr/libexec/xdg-desktop-portal-wlr runuser; do
@@ -221,11 +175,4 @@ pids+=($!)
 poll 10 has_name org.freedesktop.portal.Desktop || fail "xdg-desktop-portal did not start"
 
 # --- the command -------------------------------------------------------------------------------------
-exec 3<&0
-( trap - INT QUIT; exec "$@" ) <&3 3<&- &
-cmd_pid=$!
-exec 3<&-
-wait "$cmd_pid"
-rc=$?
-cmd_pid=
-exit "$rc"
+run_command "$@"

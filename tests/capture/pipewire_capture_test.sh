@@ -8,23 +8,13 @@ here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 root=${QV_SOURCE_DIR:-$(cd "$here/../.." && pwd)}
 bin=${QV_BIN_DIR:-$root/build/bin}
 
-if [ "${QV_WAYLAND_RIG:-}" != 1 ]; then
-  for p in sway pipewire-pulse xdg-desktop-portal-wlr gstreamer1.0-pipewire gstreamer1.0-tools; do
-    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
-      echo "SKIP: $p is not installed (scripts/deps.sh installs it)"
-      exit 0
-    fi
-  done
-  exec bash "$root/scripts/wayland-rig.sh" -- bash "${BASH_SOURCE[0]}" "$@"
-fi
+# shellcheck source=tests/support/shell_checks.sh
+. "$root/tests/support/shell_checks.sh"
+in_wayland_rig "${BASH_SOURCE[0]}" "$@" -- sway pipewire-pulse xdg-desktop-portal-wlr gstreamer1.0-pipewire gstreamer1.0-tools
 
-failures=0
 work=$(mktemp -d)
 pids=()
 trap 'for p in "${pids[@]}"; do kill "$p" 2>/dev/null; done; rm -rf "$work"' EXIT
-ok() { echo "ok   - $*"; }
-bad() { echo "FAIL - $*"; failures=$((failures + 1)); }
-check() { local what=$1; shift; if "$@"; then ok "$what"; else bad "$what"; fi; }
 
 probe() { # probe FILE TYPE FIELD
   ffprobe -v error -count_frames -select_streams "${2:0:1}:0" -show_entries "stream=$3" -of csv=p=0 "$1"
@@ -101,8 +91,4 @@ if node=$(bars qv_bars_region); then
   check "region: all green bar (got $px)" near "$px" 0 255 0
 fi
 
-if [ "$failures" -ne 0 ]; then
-  echo "pipewire capture test: $failures check(s) failed"
-  exit 1
-fi
-echo "pipewire capture test: all checks passed"
+finish "pipewire capture test"

@@ -6,25 +6,12 @@ set -u
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 root=${QV_SOURCE_DIR:-$(cd "$here/../.." && pwd)}
 
-if [ "${QV_WAYLAND_RIG:-}" != 1 ]; then
-  for p in sway pipewire wireplumber pipewire-pulse xdg-desktop-portal xdg-desktop-portal-wlr; do
-    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
-      echo "SKIP: $p is not installed (scripts/deps.sh installs it)"
-      exit 0
-    fi
-  done
-  exec bash "$root/scripts/wayland-rig.sh" -- bash "${BASH_SOURCE[0]}" "$@"
-fi
+# shellcheck source=tests/support/shell_checks.sh
+. "$root/tests/support/shell_checks.sh"
+in_wayland_rig "${BASH_SOURCE[0]}" "$@" -- sway pipewire wireplumber pipewire-pulse xdg-desktop-portal xdg-desktop-portal-wlr
 
-failures=0
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-ok() { echo "ok   - $*"; }
-bad() { echo "FAIL - $*"; failures=$((failures + 1)); }
-check() { # check DESCRIPTION COMMAND...
-  local what=$1; shift
-  if "$@"; then ok "$what"; else bad "$what"; fi
-}
 
 # --- sway -------------------------------------------------------------------------------------------
 swaymsg -t get_outputs -r >"$work/outputs" 2>&1
@@ -54,8 +41,4 @@ check "the tone is recorded (RMS ${rms:-none} > 0.1)" awk -v r="${rms:-0}" 'BEGI
 check "the tone is 1 kHz (rough frequency ${freq:-none})" \
   awk -v f="${freq:-0}" 'BEGIN { exit !(f >= 950 && f <= 1050) }'
 
-if [ "$failures" -ne 0 ]; then
-  echo "wayland rig smoke test: $failures check(s) failed"
-  exit 1
-fi
-echo "wayland rig smoke test: all checks passed"
+finish "wayland rig smoke test"
