@@ -1,7 +1,7 @@
 // The command line of quorvane-rec:
 //   quorvane-rec [--fullscreen | --region X,Y,W,H | --window XID | --title TEXT] [--no-audio]
 //                [--size WxH] [--vb KBPS] [--ab KBPS] [--ar 22050|44100] [--blink]
-//                [--duration SECONDS] [--backend x11|pipewire] OUTPUT.avi
+//                [--duration SECONDS] [--backend x11|pipewire] [--node ID] OUTPUT.avi
 // Defaults follow the tray program's settings defaults: the whole screen, output as large as the
 // area, 360 kbit/s video, 80 kbit/s audio at 44100 Hz, sound on.
 #pragma once

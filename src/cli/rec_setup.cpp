@@ -31,13 +31,14 @@ void CopyEncoding(const TRecCommand& cmd, TRecordingRequest& request) {
 // size to the stream, and a region is cut at the screen's far edges by the device.
 std::string SetUpPortalArea(const TRecCommand& cmd, TRecSetup& setup) {
   TRecordingArea& area = setup.Request.Area;
+  const std::string source = cmd.Node ? "PipeWire node " + std::to_string(cmd.Node) : "screen portal";
   if (cmd.Area == TRecArea::Region) {
     area = {TAreaKind::Region, cmd.RegionX, cmd.RegionY, cmd.RegionWidth, cmd.RegionHeight, 0};
-    setup.Description = Format("the region %dx%d at %d,%d (screen portal)", cmd.RegionWidth, cmd.RegionHeight,
-                               cmd.RegionX, cmd.RegionY);
+    setup.Description = Format("the region %dx%d at %d,%d (%s)", cmd.RegionWidth, cmd.RegionHeight, cmd.RegionX,
+                               cmd.RegionY, source.c_str());
   } else {
     area = {TAreaKind::FullScreen, 0, 0, 0, 0, 0};
-    setup.Description = "the whole screen (screen portal)";
+    setup.Description = "the whole screen (" + source + ")";
   }
   CopyEncoding(cmd, setup.Request);
   return "";
