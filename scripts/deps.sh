@@ -29,6 +29,11 @@ packages=(
   xserver-xorg-core xserver-xorg-video-dummy libxrandr-dev libxinerama-dev
   # a German locale made at test time (localedef), to read numbers under
   locales
+  # the Wayland rig and the PipeWire screen device (the ScreenCast portal, PipeWire, sway headless)
+  sway swaybg pipewire pipewire-bin wireplumber pipewire-pulse xdg-desktop-portal xdg-desktop-portal-wlr
+  libpipewire-0.3-dev libdbus-1-dev qt6-wayland
+  # a live PipeWire video source with known colours for the PipeWire device's test
+  gstreamer1.0-pipewire gstreamer1.0-tools gstreamer1.0-plugins-base
 )
 
 missing() {

@@ -110,6 +110,8 @@ bool ParseScreenCaptureOptions(const std::string& text, TScreenCaptureOptions& o
       o.SkipUnchanged = FlagOrOne(value);
     } else if (SameKey(key, "session")) {
       o.Session = SessionNumber(value);
+    } else if (SameKey(key, "node")) {
+      o.Node = static_cast<std::uint32_t>(IntOrDefault(value, 0, UINT32_MAX, 0));
     }
     return 1;
   });

@@ -37,6 +37,9 @@ struct TScreenCaptureOptions {
   // packet (the picture holds) instead of a grabbed picture.
   int SkipUnchanged = 0;
   std::intptr_t Session = 0;  // "session": a registered capture session's number; 0 is none
+  // "node" (PipeWire device only): read this node of the session's PipeWire directly, without
+  // asking the desktop's portal; 0 asks the portal.
+  std::uint32_t Node = 0;
 };
 
 struct TWaveCaptureOptions {

@@ -2,14 +2,11 @@
 
 #include <X11/Xlib.h>
 #include <X11/extensions/Xfixes.h>
-#include <sched.h>
 
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
-#include <thread>
 
 #include "capture/capture_session.h"
 #include "capture/device_options.h"
@@ -196,55 +193,6 @@ void DescribeStream(TScreenCaptureContext* s, AVStream* st) {
   st->r_frame_rate = st->avg_frame_rate = AVRational{s->TimeBase.den, s->TimeBase.num};
 }
 
-std::int64_t ToMicros(const TScreenCaptureContext* s, std::int64_t frameTime) {
-  return ff::av_rescale_rnd(frameTime, s->TimeBase.num, s->TimeBase.den, AV_ROUND_NEAR_INF);
-}
-
-std::int64_t ToFrameTime(const TScreenCaptureContext* s, std::int64_t micros) {
-  return ff::av_rescale_rnd(micros, s->TimeBase.den, s->TimeBase.num, AV_ROUND_NEAR_INF);
-}
-
-// The first request fixes the schedule and places it on the recording's time line: when the sound
-// started first, the first frame sits that much later, so picture and sound begin together.
-void StartSchedule(TScreenCaptureContext* s, std::int64_t now) {
-  s->NextFrameTime = ToFrameTime(s, now);
-  s->FirstFrameTime = s->NextFrameTime + 1000000;
-  s->PauseSeen = s->Session->PausedMicros();
-  const std::int64_t shift = s->Session->Start(s, ToMicros(s, s->FirstFrameTime));
-  s->TimelineShift = shift > 0 ? shift : 0;
-  s->Started.store(1);
-}
-
-// The time of a pause, as the session tells it, is left out of the frames as the sound device
-// leaves it out of the sound: the schedule moves on by the pause instead of owing frames for it.
-void SkipPause(TScreenCaptureContext* s) {
-  const std::int64_t clock = s->Session->PausedMicros();
-  const std::int64_t paused = clock - s->PauseSeen;
-  s->PauseSeen = clock;
-  if (paused <= 0) return;
-  s->NextFrameTime += ToFrameTime(s, paused);
-  s->PausedTotal += paused;
-  s->PictureOwed = true;
-}
-
-// Waits for the next slot and returns its frame time. A reader more than a period late (it
-// stalled) gets the latest slot that is due: the slots it missed come out as one gap in the stamps,
-// which the engine fills with the last picture, so the video keeps its wall-clock length.
-std::int64_t NextSlot(TScreenCaptureContext* s) {
-  s->NextFrameTime += 1000000;
-  std::int64_t now = ff::av_gettime_relative();
-  std::int64_t delay = ToMicros(s, s->NextFrameTime) - now;
-  while (delay > 0) {
-    if (delay >= 1000) std::this_thread::sleep_for(std::chrono::milliseconds(delay / 1000));
-    else sched_yield();
-    now = ff::av_gettime_relative();
-    delay = ToMicros(s, s->NextFrameTime) - now;
-  }
-  const std::int64_t late = ToFrameTime(s, now) - s->NextFrameTime;
-  if (late >= 1000000) s->NextFrameTime += late / 1000000 * 1000000;
-  return s->NextFrameTime;
-}
-
 // Where the frame is read this time: the window's place now, when a window is followed.
 int FrameOrigin(AVFormatContext* ctx, TScreenCaptureContext* s, int& frameX, int& frameY) {
   ::Display* dpy = Dpy(s);
@@ -336,6 +284,7 @@ int ScreenCaptureReadHeader(AVFormatContext* ctx, TFormatParameters* ap) {
     ff::av_log(s->LogContext(), AV_LOG_INFO, "frame rate assume as %d/%d.\n", 1, 15);
   }
   s->TimeBase = ap->time_base;
+  s->Schedule.Setup(s->TimeBase, s->Session.get(), s);
   DescribeStream(s, st);
   ctx->flags |= AVFMT_FLAG_NOPARSE;
   if (o.SkipUnchanged) WatchChanges(s);
@@ -355,20 +304,17 @@ int ScreenCaptureReadHeader(AVFormatContext* ctx, TFormatParameters* ap) {
 
 int ScreenCaptureReadPacket(AVFormatContext* ctx, AVPacket* pkt) {
   TScreenCaptureContext* s = State(ctx);
-  if (!s->Started.load()) StartSchedule(s, ff::av_gettime_relative());
-  else SkipPause(s);
-  const std::int64_t slot = NextSlot(s);
+  s->Started.store(1);
+  const std::int64_t stamp = s->Schedule.WaitNextSlot();
+  if (s->Schedule.ResumedFromPause()) s->PictureOwed = true;
 
   int frameX = 0, frameY = 0;
   if (const int rc = FrameOrigin(ctx, s, frameX, frameY)) return rc;
-  // Stamped with the slot's time on the capture clock, pauses left out and placed on the
-  // recording's time line.
-  const std::int64_t recorded = ToMicros(s, slot - s->FirstFrameTime) - s->PausedTotal + s->TimelineShift;
   pkt->stream_index = 0;
-  pkt->pts = pkt->dts = recorded;
-  pkt->duration = ToMicros(s, 1000000);
+  pkt->pts = pkt->dts = stamp;
+  pkt->duration = s->Schedule.PeriodMicros();
   // An empty packet: the picture of the slot before holds.
-  if (s->Changes && !SlotNeedsPicture(s, frameX, frameY, recorded)) return 0;
+  if (s->Changes && !SlotNeedsPicture(s, frameX, frameY, stamp)) return 0;
   if (const int rc = GrabInto(ctx, s, pkt, frameX, frameY)) return rc;
   pkt->flags |= AV_PKT_FLAG_KEY;
   if (!s->Palette.empty() && !s->PaletteSent) {

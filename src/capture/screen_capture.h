@@ -9,6 +9,7 @@
 #include <memory>
 #include <vector>
 
+#include "capture/frame_schedule.h"
 #include "media/input_device.h"
 
 namespace qv {
@@ -41,7 +42,7 @@ class TScreenCaptureContext final : public TDeviceState {
   std::unique_ptr<TCaptureWindow> Area;  // the captured window's frame or client, when Window is set
   bool WindowUnmapped = false;  // the picked window was unmapped (iconified or on its way out)
   AVRational TimeBase{0, 0};   // seconds per frame
-  std::int64_t NextFrameTime = 0;  // due time of the next frame in microseconds / TimeBase
+  TFrameSchedule Schedule;     // the slots and stamps of the frames
   std::atomic<int> Started{0};     // 0 until the first frame request
   int OffsetX = 0, OffsetY = 0;    // capture origin, relative to the window when there is one
   int DrawCursor = 0;              // cleared for good after any failure to read the pointer
@@ -59,12 +60,7 @@ class TScreenCaptureContext final : public TDeviceState {
   AVPixelFormat PixelFormat = AV_PIX_FMT_NONE;
   std::vector<std::uint32_t> Palette;  // 256 entries for an 8-bit colour-mapped screen, else empty
 
-  // Time line of the packets (see ScreenCaptureReadPacket).
-  std::int64_t FirstFrameTime = 0;  // NextFrameTime of the first frame
-  std::int64_t PausedTotal = 0;     // microseconds taken out of the time line for pauses
-  std::int64_t PauseSeen = 0;       // the session's pause clock at the previous request
   int PaletteSent = 0;
-  std::int64_t TimelineShift = 0;   // microseconds the first frame sits after the recording's origin
 
   // Unchanged slots ("skipunchanged"): an empty packet stands for a picture that holds.
   std::unique_ptr<TScreenChanges> Changes;  // null: every slot is grabbed

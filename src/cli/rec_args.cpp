@@ -140,6 +140,14 @@ std::string ParseRecArgs(const std::vector<std::string>& args, TRecCommand& cmd)
           seconds > 7 * 24 * 3600.0)
         return "bad duration \"" + value + "\" (seconds, more than 0)";
       cmd.DurationUs = std::llround(seconds * 1e6);
+    } else if (arg == "--backend") {
+      if (!takeValue() || !ParseCaptureBackend(value, cmd.Backend))
+        return "--backend needs x11 or pipewire";
+      cmd.BackendGiven = true;
+    } else if (arg == "--node") {
+      long long node = 0;
+      if (!takeValue() || !ParseInt(value, 1, 0xFFFFFFFFLL, node)) return "--node needs a PipeWire node id";
+      cmd.Node = std::uint32_t(node);
     } else {
       return "unknown option \"" + args[i] + "\"";
     }
@@ -149,6 +157,11 @@ std::string ParseRecArgs(const std::vector<std::string>& args, TRecCommand& cmd)
   // Regions and windows are in desktop coordinates already; a monitor would be silently ignored.
   if (monitorGiven && cmd.Area != TRecArea::FullScreen)
     return "--monitor chooses the screen of a full-screen recording only";
+  if (cmd.Node) {
+    if (cmd.BackendGiven && cmd.Backend != TCaptureBackend::PipeWire) return "--node needs the pipewire backend";
+    cmd.Backend = TCaptureBackend::PipeWire;
+    cmd.BackendGiven = true;
+  }
   if (cmd.Output.empty()) return "no output file given";
   return "";
 }
@@ -156,7 +169,8 @@ std::string ParseRecArgs(const std::vector<std::string>& args, TRecCommand& cmd)
 std::string RecUsage() {
   return "usage: quorvane-rec [--fullscreen | --region X,Y,W,H | --window XID | --title TEXT]\n"
          "                    [--monitor pointer|all|NAME|N] [--no-audio] [--size WxH] [--vb KBPS]\n"
-         "                    [--ab KBPS] [--ar 22050|44100] [--blink] [--every-frame] [--duration SECONDS] OUTPUT.avi\n"
+         "                    [--ab KBPS] [--ar 22050|44100] [--blink] [--every-frame] [--duration SECONDS]\n"
+         "                    [--backend x11|pipewire] [--node ID] OUTPUT.avi\n"
          "\n"
          "Records the screen (and the default sound input) into an AVI file: MS-MPEG4 v2 video at\n"
          "25 fps with the pointer drawn in, MS ADPCM audio.\n"
@@ -178,6 +192,9 @@ std::string RecUsage() {
          "  --every-frame       code every frame, also those in which nothing on screen changed (by\n"
          "                      default they repeat the frame before, at next to no cost)\n"
          "  --duration SECONDS  stop after this much recorded time (pauses not counted)\n"
+         "  --backend NAME      x11: the X server's screen; pipewire: the desktop's screen portal\n"
+         "                      (default: pipewire on a Wayland session that has the portal)\n"
+         "  --node ID           record this PipeWire video node as it is, without asking the portal\n"
          "\n"
          "While recording: Ctrl-C, SIGTERM or SIGHUP (the terminal closed) stops and finishes the file;\n"
          "SIGUSR1 pauses and SIGUSR2 resumes; on a terminal the space bar toggles pause and q stops.\n"

@@ -2,7 +2,7 @@
 //   quorvane-rec [--fullscreen | --region X,Y,W,H | --window XID | --title TEXT]
 //                [--monitor pointer|all|NAME|N] [--no-audio]
 //                [--size WxH] [--vb KBPS] [--ab KBPS] [--ar 22050|44100] [--blink]
-//                [--every-frame] [--duration SECONDS] OUTPUT.avi
+//                [--every-frame] [--duration SECONDS] [--backend x11|pipewire] [--node ID] OUTPUT.avi
 // Defaults follow the tray program's settings defaults: full screen (the monitor holding the
 // pointer), output as large as the area, 360 kbit/s video, sound on at 44100 Hz, unchanged frames
 // held rather than coded.
@@ -11,6 +11,8 @@
 #include <cstdint>
 #include <string>
 #include <vector>
+
+#include "recording/capture_backend.h"
 
 namespace qv {
 
@@ -30,6 +32,9 @@ struct TRecCommand {
   bool Blink = false;
   bool EveryFrame = false;  // code unchanged frames too
   std::int64_t DurationUs = 0;  // 0: until stopped
+  bool BackendGiven = false;    // without --backend the session decides (SessionCaptureBackend)
+  TCaptureBackend Backend = TCaptureBackend::X11;
+  std::uint32_t Node = 0;  // --node: a PipeWire node recorded without the portal (implies pipewire)
   std::string Output;
   bool Help = false;
 };

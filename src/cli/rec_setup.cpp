@@ -20,10 +20,48 @@ void AddNote(TRecSetup& setup, const std::string& note) {
   setup.Note += (setup.Note.empty() ? "" : "; ") + note;
 }
 
+void CopyEncoding(const TRecCommand& cmd, TRecSetup& setup) {
+  TRecordingRequest& request = setup.Request;
+  request.Audio = cmd.Audio;
+  request.Blink = cmd.Blink;
+  request.EveryFrame = cmd.EveryFrame;
+  request.OutWidth = cmd.OutWidth;
+  request.OutHeight = cmd.OutHeight;
+  request.VideoKbps = cmd.VideoKbps;
+  request.SampleRate = cmd.SampleRate;
+  request.DurationUs = cmd.DurationUs;
+  request.FileName = cmd.Output;
+  if (cmd.AudioKbps > 0 && cmd.Audio)
+    AddNote(setup, Format("--ab is not used: MS ADPCM at %d Hz takes ", cmd.SampleRate) +
+                       BitRateText(AdpcmBitsPerSecond(cmd.SampleRate, kRecordedChannels)));
+}
+
+// The portal's stream has the screen's size, unknown until it runs: the whole screen leaves the
+// size to the stream, and a region is cut at the screen's far edges by the device.
+std::string SetUpPortalArea(const TRecCommand& cmd, TRecSetup& setup) {
+  TRecordingArea& area = setup.Request.Area;
+  const std::string source = cmd.Node ? "PipeWire node " + std::to_string(cmd.Node) : "screen portal";
+  if (cmd.Area == TRecArea::Region) {
+    area = {TAreaKind::Region, cmd.RegionX, cmd.RegionY, cmd.RegionWidth, cmd.RegionHeight, 0};
+    setup.Description = Format("the region %dx%d at %d,%d (%s)", cmd.RegionWidth, cmd.RegionHeight, cmd.RegionX,
+                               cmd.RegionY, source.c_str());
+  } else {
+    area = {TAreaKind::FullScreen, 0, 0, 0, 0, 0};
+    setup.Description = "the whole screen (" + source + ")";
+  }
+  CopyEncoding(cmd, setup);
+  return "";
+}
+
 }  // namespace
 
 std::string ReadScreenFacts(const TRecCommand& cmd, TScreenFacts& facts) {
   facts = TScreenFacts();
+  facts.Backend = cmd.BackendGiven ? cmd.Backend : SessionCaptureBackend();
+  if (facts.Backend == TCaptureBackend::PipeWire)
+    return cmd.Area == TRecArea::Window || cmd.Area == TRecArea::Title
+               ? "a single window can be recorded only with the x11 backend"
+               : "";
   const char* name = std::getenv("DISPLAY");
   ::Display* dpy = OpenCaptureDisplay();
   if (!dpy)
@@ -57,6 +95,9 @@ std::string ReadScreenFacts(const TRecCommand& cmd, TScreenFacts& facts) {
 std::string SetUpRecording(const TRecCommand& cmd, const TScreenFacts& facts, TRecSetup& setup) {
   setup = TRecSetup();
   TRecordingArea& area = setup.Request.Area;
+  setup.Request.Backend = facts.Backend;
+  setup.Request.PipeWireNode = cmd.Node;
+  if (facts.Backend == TCaptureBackend::PipeWire) return SetUpPortalArea(cmd, setup);
   switch (cmd.Area) {
     case TRecArea::FullScreen: {
       TMonitor screen;
@@ -92,19 +133,7 @@ std::string SetUpRecording(const TRecCommand& cmd, const TScreenFacts& facts, TR
       break;
   }
   if (area.Width < 1 || area.Height < 1) return "the area to record is empty";
-  TRecordingRequest& request = setup.Request;
-  request.Audio = cmd.Audio;
-  request.Blink = cmd.Blink;
-  request.EveryFrame = cmd.EveryFrame;
-  request.OutWidth = cmd.OutWidth;
-  request.OutHeight = cmd.OutHeight;
-  request.VideoKbps = cmd.VideoKbps;
-  request.SampleRate = cmd.SampleRate;
-  request.DurationUs = cmd.DurationUs;
-  request.FileName = cmd.Output;
-  if (cmd.AudioKbps > 0 && cmd.Audio)
-    AddNote(setup, Format("--ab is not used: MS ADPCM at %d Hz takes ", cmd.SampleRate) +
-                       BitRateText(AdpcmBitsPerSecond(cmd.SampleRate, kRecordedChannels)));
+  CopyEncoding(cmd, setup);
   return "";
 }
 

@@ -13,9 +13,10 @@ namespace qv {
 
 // The desktop as the device will see it, and the chosen window's outer size.
 struct TScreenFacts {
-  TDesktop Desktop;
+  TDesktop Desktop;           // empty with PipeWire: the portal's stream decides
   std::uint32_t Window = 0;  // the window to record (resolved from --window or --title)
   int WindowWidth = 0, WindowHeight = 0;
+  TCaptureBackend Backend = TCaptureBackend::X11;
 };
 
 struct TRecSetup {
@@ -24,8 +25,8 @@ struct TRecSetup {
   std::string Note;         // remarks worth printing (a region cut at the desktop's edge, an unused --ab)
 };
 
-// Asks the X server (DISPLAY) for the desktop and its monitors and, for a window recording, resolves
-// the window.
+// Settles the backend; with X11 asks the X server (DISPLAY) for the desktop and its monitors and,
+// for a window recording, resolves the window.
 // "" or an error text.
 std::string ReadScreenFacts(const TRecCommand& cmd, TScreenFacts& facts);
 

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "capture/capture_session.h"
+#include "capture/pipewire_capture.h"
 #include "capture/screen_capture.h"
 #include "capture/wave_capture.h"
 #include "encoder/ff_encoder.h"
@@ -72,10 +73,11 @@ TStartResult TRecording::Start(const TRecordingRequest& request) {
   DiskStopUs = 0;
 
   RegisterScreenCapture();
+  RegisterPipeWireCapture();
   if (request.Audio) RegisterWaveCapture();
   FEncoder->ClearTasks();
   TInputOptions input;
-  input.FileFormat = "screencapture";
+  input.FileFormat = FPlan.ScreenDevice;
   Task = FEncoder->AddTask(Utf8ToWide(FPlan.ScreenOptions), input);
   if (Task < 0) return Abandon(TStartFailure::Screen, FEncoder->LastError());
   if (request.Audio) {

@@ -11,7 +11,8 @@ std::string ScreenOptions(const TRecordingRequest& request, std::intptr_t sessio
   const std::string where = area.Kind == TAreaKind::Window
                                 ? "hwnd=" + std::to_string(area.Window)
                                 : "offset=" + Pair(area.X, area.Y) + ";framesize=" + Pair(area.Width, area.Height);
-  return where + ";framerate=25/1;showframe=" + (request.Blink ? "1" : "0") +
+  const std::string node = request.PipeWireNode ? ";node=" + std::to_string(request.PipeWireNode) : "";
+  return where + node + ";framerate=25/1;showframe=" + (request.Blink ? "1" : "0") +
          ";cursor=1;skipunchanged=" + (request.EveryFrame ? "0" : "1") +
          ";session=" + std::to_string(static_cast<long long>(session));
 }
@@ -48,7 +49,7 @@ TOutputOptions OutputOptions(const TRecordingRequest& request) {
   out.GopSize = kKeyFrameInterval;
   const int width = request.OutWidth > 0 ? request.OutWidth : request.Area.Width;
   const int height = request.OutHeight > 0 ? request.OutHeight : request.Area.Height;
-  out.FrameSize = std::to_string(width) + "x" + std::to_string(height);
+  if (width > 0 && height > 0) out.FrameSize = std::to_string(width) + "x" + std::to_string(height);
   out.AudioCodec = "adpcm_ms";
   out.AudioBitrate = AdpcmBitsPerSecond(request.SampleRate, kRecordedChannels);
   out.AudioSampleRate = request.SampleRate;
@@ -77,7 +78,8 @@ int AdpcmBitsPerSecond(int sampleRate, int channels) {
 }
 
 TRecordingPlan PlanRecording(const TRecordingRequest& request, std::intptr_t session) {
-  return {ScreenOptions(request, session), AudioOptions(request, session), OutputOptions(request)};
+  const char* device = request.Backend == TCaptureBackend::PipeWire ? "pipewirecapture" : "screencapture";
+  return {device, ScreenOptions(request, session), AudioOptions(request, session), OutputOptions(request)};
 }
 
 }  // namespace qv

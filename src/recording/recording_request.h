@@ -8,6 +8,7 @@
 #include <string>
 
 #include "encoder/encoder_records.h"
+#include "recording/capture_backend.h"
 
 namespace qv {
 
@@ -22,7 +23,9 @@ struct TRecordingArea {
 };
 
 struct TRecordingRequest {
-  TRecordingArea Area;
+  TRecordingArea Area;  // with PipeWire a full screen may leave the size 0: the stream's size
+  TCaptureBackend Backend = TCaptureBackend::X11;
+  std::uint32_t PipeWireNode = 0;  // PipeWire: a node to record as it is, without the portal; 0: ask it
   bool Audio = true;
   int AudioInput = -1;  // a capture PCM as the sound device numbers them; -1 is ALSA's default
   bool Blink = false;   // the blinking frame around the area
@@ -46,6 +49,7 @@ struct TRecordingRequest {
 
 // What the encoder is handed for a request.
 struct TRecordingPlan {
+  std::string ScreenDevice;  // "screencapture" or "pipewirecapture"
   std::string ScreenOptions;
   std::string AudioOptions;  // empty without sound
   TOutputOptions Output;

@@ -21,6 +21,7 @@ struct ScreenCase {
   int rateNum, rateDen;
   int showFrame, client, cursor;
   std::intptr_t session = 0;
+  std::uint32_t node = 0;
 };
 
 TEST(ScreenCaptureOptions, KeysDefaultsAndConversions) {
@@ -43,6 +44,8 @@ TEST(ScreenCaptureOptions, KeysDefaultsAndConversions) {
       {"framesize=-1,10", false, "Invalid properties", "", false, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0},
       {"offset=-16384,16384;framesize=16384,0", true, "", "", false, 0, -16384, 16384, 16384, 0, 0, 0, 0, 0, 0},
       {"session=12;cursor=1", true, "", "", false, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 12},
+      {"node=4294967295;cursor=0", true, "", "", false, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 4294967295u},
+      {"node=-3", true, "", "", false, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0},
       {"title=A;B=C", true, "", "A;B=C", true, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0},
       {"cursor=1;title=X;showframe=1", true, "", "X;showframe=1", true, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1},
       {"TiTlE=Terminal — ~", true, "", "Terminal — ~", true, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0},
@@ -80,6 +83,7 @@ TEST(ScreenCaptureOptions, KeysDefaultsAndConversions) {
     EXPECT_EQ(o.ClientOnly, c.client);
     EXPECT_EQ(o.DrawCursor, c.cursor);
     EXPECT_EQ(o.Session, c.session);
+    EXPECT_EQ(o.Node, c.node);
   }
 }
 

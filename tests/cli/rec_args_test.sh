@@ -57,6 +57,11 @@ no-audio with value|2|--no-audio takes no value|--no-audio=1 "$OUT"
 region off screen|1|outside the|--region 5000,0,10,10 "$OUT"
 no such title|1|no top-level window is titled "qv no such window"|--title "qv no such window" "$OUT"
 no such window id|1|no window 0x|--window 0x7ffffff1 "$OUT"
+backend unknown|2|--backend needs x11 or pipewire|--backend wayland "$OUT"
+node text|2|--node needs a PipeWire node id|--node abc "$OUT"
+node with x11|2|--node needs the pipewire backend|--node 5 --backend x11 "$OUT"
+window through the portal|1|only with the x11 backend|--backend pipewire --window 0x10 "$OUT"
+portal without a session bus|1|The desktop did not share the screen (no session bus|--backend pipewire --no-audio --duration 1 "$OUT"
 missing folder|1|cannot write "$WORK/missing/out.avi"|--no-audio --duration 1 "$WORK/missing/out.avi"
 EOF
 

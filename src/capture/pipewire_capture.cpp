@@ -1,0 +1,140 @@
+#include "capture/pipewire_capture.h"
+
+#include <string>
+
+#include "capture/capture_session.h"
+#include "capture/device_options.h"
+#include "capture/pipewire_stream.h"
+#include "capture/screencast_portal.h"
+#include "media/ff_api.h"
+
+namespace qv {
+
+namespace {
+
+const AVClass kPipeWireCaptureClass = DeviceLogClass("pipewirecapture");
+// The compositor sends a picture when the screen changes, and at once when the stream starts.
+constexpr int kFirstFrameTimeoutMs = 10000;
+
+std::unique_ptr<TDeviceState> NewPipeWireCapture() { return std::make_unique<TPipeWireCaptureContext>(); }
+
+int ReadHeader(AVFormatContext* ctx, TFormatParameters* ap);
+int ReadPacket(AVFormatContext* ctx, AVPacket* pkt);
+
+const TInputDevice kPipeWireCaptureDevice = {
+    "pipewirecapture", "Screen capture through the ScreenCast portal and PipeWire", 0, ReadHeader, ReadPacket,
+    nullptr,  // the host destroys the state, which releases everything
+    AVFMT_NOFILE,      NewPipeWireCapture,
+};
+
+TPipeWireCaptureContext* State(AVFormatContext* ctx) { return DeviceState<TPipeWireCaptureContext>(ctx); }
+
+int Fail(AVFormatContext* ctx, TPipeWireCaptureContext* s, int code, const std::string& text) {
+  return DeviceFailure(ctx, s->LogContext(), code, text);
+}
+
+int ApplyOptions(AVFormatContext* ctx, TPipeWireCaptureContext* s, TFormatParameters* ap,
+                 TScreenCaptureOptions& o) {
+  std::string error;
+  if (!ParseScreenCaptureOptions(ctx->url ? ctx->url : "", o, error))
+    return Fail(ctx, s, AVERROR(EINVAL), "The screen capture settings are invalid (" + error + ").");
+  if (o.Window || o.HasTitle)
+    return Fail(ctx, s, AVERROR(EINVAL), "A single window cannot be recorded through the desktop's screen portal.");
+  if (o.OffsetX < 0 || o.OffsetY < 0)
+    return Fail(ctx, s, AVERROR(EINVAL), "The area to record starts left of or above the screen.");
+  bool unknown = false;
+  s->Session = TCaptureSession::FindOrOwn(o.Session, unknown);
+  if (unknown)
+    ff::av_log(s->LogContext(), AV_LOG_WARNING, "session %lld is not a registered capture session, ignored\n",
+               static_cast<long long>(o.Session));
+  if (o.HasFrameRate) ap->time_base = AVRational{o.RateDen, o.RateNum};
+  if (ap->time_base.num <= 0 || ap->time_base.den <= 0) ap->time_base = AVRational{1, 15};
+  return 0;
+}
+
+// Portal, then stream, then the first picture, which fixes the frame's size and format.
+int OpenStream(AVFormatContext* ctx, TPipeWireCaptureContext* s, const TScreenCaptureOptions& o, TFormatParameters* ap) {
+  std::string error;
+  std::uint32_t node = o.Node;
+  int fd = -1;  // -1: the session's own PipeWire
+  if (!node) {
+    s->Portal = std::make_unique<TScreenCastPortal>();
+    if (!s->Portal->Start(o.DrawCursor != 0, error))
+      return Fail(ctx, s, AVERROR(EIO), "The desktop did not share the screen (" + error + ").");
+    node = s->Portal->Stream().Node;
+    fd = s->Portal->OpenRemote(error);
+    if (fd < 0) return Fail(ctx, s, AVERROR(EIO), "The desktop's screen stream cannot be reached (" + error + ").");
+  }
+  TCropArea crop;
+  crop.X = o.OffsetX;
+  crop.Y = o.OffsetY;
+  crop.Width = o.HasFrameSize ? o.Width : ap->width;
+  crop.Height = o.HasFrameSize ? o.Height : ap->height;
+  s->Stream = std::make_unique<TPipeWireStream>();
+  if (!s->Stream->Start(fd, node, crop, error) ||
+      !s->Stream->WaitFirstFrame(kFirstFrameTimeoutMs, error))
+    return Fail(ctx, s, AVERROR(EIO), "The screen cannot be read (" + error + ").");
+  return 0;
+}
+
+void DescribeStream(const TPipeWireStream& stream, AVRational period, AVStream* st) {
+  st->time_base = AVRational{1, 1000000};
+  AVCodecParameters* par = st->codecpar;
+  par->codec_type = AVMEDIA_TYPE_VIDEO;
+  par->codec_id = AV_CODEC_ID_RAWVIDEO;
+  par->width = stream.Width();
+  par->height = stream.Height();
+  par->format = stream.PixelFormat();
+  par->bits_per_coded_sample = 32;
+  par->bit_rate = ff::av_rescale_rnd(std::int64_t(stream.FrameBytes()) * 8, period.den, period.num, AV_ROUND_NEAR_INF);
+  st->r_frame_rate = st->avg_frame_rate = AVRational{period.den, period.num};
+}
+
+// What a failed open took is released by the host destroying the state.
+int ReadHeader(AVFormatContext* ctx, TFormatParameters* ap) {
+  TPipeWireCaptureContext* s = State(ctx);
+  TScreenCaptureOptions o;
+  if (const int rc = ApplyOptions(ctx, s, ap, o)) return rc;
+  if (const int rc = OpenStream(ctx, s, o, ap)) return rc;
+  AVStream* st = ff::avformat_new_stream(ctx, nullptr);
+  if (!st) return Fail(ctx, s, AVERROR(ENOMEM), "The screen cannot be read: out of memory.");
+  s->Schedule.Setup(ap->time_base, s->Session.get(), s);
+  DescribeStream(*s->Stream, ap->time_base, st);
+  ctx->flags |= AVFMT_FLAG_NOPARSE;
+  ff::av_log(s->LogContext(), AV_LOG_INFO, "ready for capturing %ix%i at (%i,%i) of PipeWire node %u\n",
+             s->Stream->Width(), s->Stream->Height(), o.OffsetX, o.OffsetY,
+             o.Node ? o.Node : s->Portal->Stream().Node);
+  s->Session->Join(s);
+  return 0;
+}
+
+int ReadPacket(AVFormatContext* ctx, AVPacket* pkt) {
+  TPipeWireCaptureContext* s = State(ctx);
+  const std::int64_t stamp = s->Schedule.WaitNextSlot();
+  if (ff::av_new_packet(pkt, s->Stream->FrameBytes()) < 0)
+    return Fail(ctx, s, AVERROR(ENOMEM), "The screen cannot be read: out of memory.");
+  std::string error;
+  if (!s->Stream->CopyLatest(pkt->data, error)) {
+    ff::av_packet_unref(pkt);
+    return Fail(ctx, s, AVERROR(EIO), "The screen cannot be read (" + error + ").");
+  }
+  pkt->stream_index = 0;
+  pkt->flags |= AV_PKT_FLAG_KEY;
+  pkt->pts = pkt->dts = stamp;
+  pkt->duration = s->Schedule.PeriodMicros();
+  return pkt->size;
+}
+
+}  // namespace
+
+TPipeWireCaptureContext::TPipeWireCaptureContext() : LogClass(&kPipeWireCaptureClass) {}
+
+TPipeWireCaptureContext::~TPipeWireCaptureContext() {
+  if (Session) Session->Leave(this);
+  Stream.reset();
+  Portal.reset();
+}
+
+void RegisterPipeWireCapture() { RegisterInputFormat(&kPipeWireCaptureDevice); }
+
+}  // namespace qv

@@ -1,0 +1,43 @@
+// A client of the desktop's ScreenCast portal (org.freedesktop.portal.ScreenCast on the session
+// bus): asks for one monitor's stream and opens the PipeWire remote that carries it. On a desktop
+// that asks the user (GNOME, KDE), Start waits for the answer.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace qv {
+
+struct TScreenCastStream {
+  std::uint32_t Node = 0;     // the PipeWire node of the stream
+  int Width = 0, Height = 0;  // as the portal announces it; 0 when it does not say
+};
+
+// Threads: used by one thread at a time (the device's reading thread).
+class TScreenCastPortal {
+ public:
+  TScreenCastPortal();
+  ~TScreenCastPortal();  // closes the portal session, which ends the stream
+  TScreenCastPortal(const TScreenCastPortal&) = delete;
+  TScreenCastPortal& operator=(const TScreenCastPortal&) = delete;
+
+  // CreateSession, SelectSources (one monitor; the pointer drawn in when `embedCursor` and the
+  // portal offers it) and Start. false with `error` in words for the user.
+  bool Start(bool embedCursor, std::string& error);
+  const TScreenCastStream& Stream() const { return Granted; }
+  // A connection to the PipeWire remote that serves the stream; the caller owns it. -1 on failure.
+  int OpenRemote(std::string& error);
+
+ private:
+  friend bool ScreenCastPortalPresent();
+  struct TBus;
+  std::unique_ptr<TBus> Bus;
+  std::string SessionHandle;
+  TScreenCastStream Granted;
+};
+
+// The session bus answers and a ScreenCast portal is on it.
+bool ScreenCastPortalPresent();
+
+}  // namespace qv
