@@ -6,6 +6,12 @@ namespace {
 
 std::string Pair(int a, int b) { return std::to_string(a) + "," + std::to_string(b); }
 
+// Only the X11 device learns which slots changed (X DAMAGE); the PipeWire stream gives every slot.
+std::string UnchangedSlots(const TRecordingRequest& request) {
+  if (request.Backend != TCaptureBackend::X11) return "";
+  return std::string(";skipunchanged=") + (request.EveryFrame ? "0" : "1");
+}
+
 std::string ScreenOptions(const TRecordingRequest& request, std::intptr_t session) {
   const TRecordingArea& area = request.Area;
   const std::string where = area.Kind == TAreaKind::Window
@@ -13,8 +19,7 @@ std::string ScreenOptions(const TRecordingRequest& request, std::intptr_t sessio
                                 : "offset=" + Pair(area.X, area.Y) + ";framesize=" + Pair(area.Width, area.Height);
   const std::string node = request.PipeWireNode ? ";node=" + std::to_string(request.PipeWireNode) : "";
   return where + node + ";framerate=25/1;showframe=" + (request.Blink ? "1" : "0") +
-         ";cursor=1;skipunchanged=" + (request.EveryFrame ? "0" : "1") +
-         ";session=" + std::to_string(static_cast<long long>(session));
+         ";cursor=1" + UnchangedSlots(request) + ";session=" + std::to_string(static_cast<long long>(session));
 }
 
 // The device always captures 44100 Hz stereo 16-bit; the output's rate is the encoder's job. Its
