@@ -563,7 +563,7 @@ TEST_F(Recording, OnTwoScaledMonitorsFullScreenFollowsTheSettingAndARegionLandsW
     Open(std::string(c.Screen) + "RegionToCapture=FullScreen\nBoolRecordAudio=1");
     ASSERT_EQ(std::system((std::string("xdotool mousemove ") + c.Pointer).c_str()), 0);
     Form->MnuStartRecord->trigger();
-    EXPECT_EQ(ScreenOptions(), std::string(c.Area) + ";framerate=25/1;showframe=0;cursor=1");
+    EXPECT_EQ(ScreenOptions(), std::string(c.Area) + ";framerate=25/1;showframe=0;cursor=1;skipunchanged=1");
     RecordFor(1500);
     ASSERT_EQ(Files().size(), 1u);
     EXPECT_EQ(ColourAt(Files()[0], 100, 100, 400, 400), c.Colour);
@@ -579,7 +579,7 @@ TEST_F(Recording, OnTwoScaledMonitorsFullScreenFollowsTheSettingAndARegionLandsW
   });
   Form->MnuStartRecord->trigger();
   driver.waitForFinished(5000);
-  EXPECT_EQ(ScreenOptions(), "offset=1800,101;framesize=240,200;framerate=25/1;showframe=0;cursor=1");
+  EXPECT_EQ(ScreenOptions(), "offset=1800,101;framesize=240,200;framerate=25/1;showframe=0;cursor=1;skipunchanged=1");
   RecordFor(1500);
   ASSERT_EQ(Files().size(), 1u);
   ExpectRecorded(Files()[0], "240x200");

@@ -99,7 +99,7 @@ if [ "$rec_rc" = 0 ]; then
   rate=$(ffprobe -v error -select_streams a:0 -show_entries stream=sample_rate -of csv=p=0 "$F")
   [ "$rate" = 44100 ] && pass "timed: 44100 Hz" || fail "timed: sample rate $rate"
   within "timed: slots in the header" "$(slots "$F")" 248 252
-  # The rig's desktop stands still: the first picture, a key frame every 2 s and the last one.
+  # The rig's desktop stands still: the first picture, one every 2 s and the last one.
   within "timed: coded frames of a still screen" "$(frames "$F")" 5 12
   # Every slot, decoded at the constant rate, shows the screen as it is.
   ffmpeg -nostdin -v error -f x11grab -draw_mouse 1 -video_size "$size" -i "$DISPLAY" -frames:v 1 "$WORK/screen.png"
@@ -230,7 +230,7 @@ for secs in 7 13; do
   v=$(stream_end_ms "$F" v)
   a=$(stream_end_ms "$F" a)
   echo "    killed after $at ms: $v ms of video and $a ms of sound readable, $(stat -c %s "$F") bytes"
-  # The desktop stands still: the last picture is the last key frame (at most 2 s back); the empty
+  # The desktop stands still: the last picture is at most 2 s back (one comes every 2 s); the empty
   # chunks after it are written but not handed out by the reader.
   within "killed at $secs s: readable ms of video" "$v" $((at - 2500)) $((at + 100))
   within "killed at $secs s: readable ms of sound" "$a" $((at - 500)) $((at + 100))
