@@ -8,8 +8,8 @@
 #include "encoder/ext_options.h"
 #include "engine/custom_ffmpeg.h"
 #include "media/ff_api.h"
-#include "media/option_store.h"
 #include "media/logger.h"
+#include "media/option_store.h"
 
 namespace qv {
 
