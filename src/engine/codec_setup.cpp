@@ -12,6 +12,10 @@ std::mutex& RunCodecListLock();
 
 namespace {
 
+// A first pass writes about 130 bytes a frame, so this holds some twenty hours of video; a larger
+// file was named by mistake and would only fill the memory.
+constexpr long kMaxPassLogBytes = 256L << 20;
+
 std::string KindName(AVMediaType t) { return MediaTypeName(int(t)); }
 
 void CopyStreamParameters(TOutputStream& ost, TInputStream& ist, const AVOutputFormat* ofmt, bool copyTb) {
@@ -146,7 +150,10 @@ void TCustomFFmpeg::SetupCodecParameters() {
         if (!ost.LogFile) RaiseFFmpegFmt("Cannot write log file %s for pass-1 encoding", ost.PassLogName.c_str());
       } else {
         int size = 0;
-        int r = ReadFile(ost.PassLogName, ost.StatsIn, size);
+        int r = ReadFile(ost.PassLogName, ost.StatsIn, size, kMaxPassLogBytes);
+        if (r == -27)
+          RaiseFFmpegFmt("Log file \"%s\" for pass-2 encoding is larger than %ld MB; it is not a first pass's log",
+                         ost.PassLogName.c_str(), kMaxPassLogBytes >> 20);
         if (r == -12)
           RaiseFFmpegFmt("Could not allocate file buffer: Error reading log file \"%s\" for pass-2 encoding",
                          ost.PassLogName.c_str());

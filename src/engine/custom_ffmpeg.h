@@ -251,7 +251,8 @@ class TCustomFFmpeg {
   bool SelectInputProgram(AVFormatContext* ctx);
   bool ProbeInputStreams(TInputFile& input, TIoWatch& watch);
   std::int64_t SeekInputToStart(TInputFile& input, TIoWatch& watch);  // the timestamp sought to
-  void PrepareInputStreams(TInputFile& input, const TInputDecoders& decoders, TInputValues& found);
+  bool PrepareInputStreams(TInputFile& input, const TInputDecoders& decoders, TInputValues& found);
+  bool InputTookItsOptions(const TInputFile& input, const TInputDevice* device);
   void TakeVideoStream(int index, AVStream& st, const AVCodecContext& dec, TInputValues& found);
   void TakeAudioStream(AVStream& st, const AVCodecContext& dec, TInputValues& found);
   void NoteInputDuration(const AVFormatContext& ctx);

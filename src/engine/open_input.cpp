@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "engine/custom_ffmpeg.h"
+#include "engine/option_use.h"
 #include "media/checked_math.h"
 #include "media/ff_utils.h"
 #include "media/fifo_protocol.h"
@@ -97,9 +98,10 @@ bool TCustomFFmpeg::OpenInputFile(const std::string& fileName, const std::string
     if (!SelectInputProgram(ctx)) return false;
     if (!ProbeInputStreams(*input, watch)) return false;
     timestamp = SeekInputToStart(*input, watch);
-    PrepareInputStreams(*input, decoders, found);
+    if (!PrepareInputStreams(*input, decoders, found)) return false;
     NoteInputDuration(*ctx);
   }
+  if (!InputTookItsOptions(*input, device)) return false;
   input->InputTsOffset = Opt.CopyTs ? Opt.InputTsOffset : SubtractTimestamps(Opt.InputTsOffset, timestamp);
   std::copy(std::begin(Opt.TsScale), std::end(Opt.TsScale), std::begin(input->TsScale));
 
@@ -180,6 +182,7 @@ bool TCustomFFmpeg::OpenDemuxerInput(TInputFile& input, const AVInputFormat* fmt
   input.Ctx->flags |= AVFMT_FLAG_NONBLOCK;
   ApplyGenericOptions(Store, input.Ctx.get(), Store.FormatContext, nullptr, AV_OPT_FLAG_DECODING_PARAM);
   TDictPtr params = DemuxerParameters();
+  PutFreshOptions(Store, InOut(params));
 
   // Names of the program's own protocols are served through a custom I/O context, which the
   // context's owner closes with it; so are FIFOs, whose waits must end on a time-out or a stop.
@@ -202,6 +205,7 @@ bool TCustomFFmpeg::OpenDemuxerInput(TInputFile& input, const AVInputFormat* fmt
     FLastError = ErrorCodeText(input.FileName, ret);
     return false;
   }
+  TakeOptionsMissingFrom(Store, params.get());
   return true;
 }
 
@@ -246,7 +250,7 @@ std::int64_t TCustomFFmpeg::SeekInputToStart(TInputFile& input, TIoWatch& watch)
   return timestamp;
 }
 
-void TCustomFFmpeg::PrepareInputStreams(TInputFile& input, const TInputDecoders& decoders, TInputValues& found) {
+bool TCustomFFmpeg::PrepareInputStreams(TInputFile& input, const TInputDecoders& decoders, TInputValues& found) {
   AVFormatContext* ctx = input.Context();
   for (unsigned i = 0; i < ctx->nb_streams; ++i) {
     AVStream* st = ctx->streams[i];
@@ -266,19 +270,36 @@ void TCustomFFmpeg::PrepareInputStreams(TInputFile& input, const TInputDecoders&
     if (!dec) RaiseFFmpeg("avcodec_alloc_context3 failed");
     if (ff::avcodec_parameters_to_context(dec.get(), par) < 0) RaiseFFmpeg("av_mallocz fail");
     dec->thread_count = Opt.ThreadCount;
+    std::string refused;
     if (par->codec_type == AVMEDIA_TYPE_VIDEO) {
-      ApplyGenericOptions(Store, dec.get(), Store.CodecContexts[AVMEDIA_TYPE_VIDEO], decoder,
-                          AV_OPT_FLAG_VIDEO_PARAM | AV_OPT_FLAG_DECODING_PARAM);
+      refused = ApplyGenericOptions(Store, dec.get(), Store.CodecContexts[AVMEDIA_TYPE_VIDEO], decoder,
+                                    AV_OPT_FLAG_VIDEO_PARAM | AV_OPT_FLAG_DECODING_PARAM);
       TakeVideoStream(int(i), *st, *dec, found);
     } else if (par->codec_type == AVMEDIA_TYPE_AUDIO) {
-      ApplyGenericOptions(Store, dec.get(), Store.CodecContexts[AVMEDIA_TYPE_AUDIO], decoder,
-                          AV_OPT_FLAG_AUDIO_PARAM | AV_OPT_FLAG_DECODING_PARAM);
+      refused = ApplyGenericOptions(Store, dec.get(), Store.CodecContexts[AVMEDIA_TYPE_AUDIO], decoder,
+                                    AV_OPT_FLAG_AUDIO_PARAM | AV_OPT_FLAG_DECODING_PARAM);
       TakeAudioStream(*st, *dec, found);
     } else if (par->codec_type == AVMEDIA_TYPE_SUBTITLE) {
       if (Opt.SubtitleDisable) st->discard = AVDISCARD_ALL;
     }
+    if (!refused.empty()) {
+      FLastError = refused + Format(" of the %s decoder of input stream #%d:%u", decoder ? decoder->name : "unknown",
+                                    int(Inputs.size()), i);
+      return false;
+    }
     input.DecoderContexts.push_back(std::move(dec));
   }
+  return true;
+}
+
+bool TCustomFFmpeg::InputTookItsOptions(const TInputFile& input, const TInputDevice* device) {
+  // Options given before this input are its own: one that neither its reader nor its decoders took
+  // would be lost.
+  const char* reader = device ? device->name : input.Ctx->iformat->name;
+  const std::string refusal = UnusedInputOptionText(Store, reader, int(Inputs.size()));
+  if (refusal.empty()) return true;
+  FLastError = refusal;
+  return false;
 }
 
 void TCustomFFmpeg::TakeVideoStream(int index, AVStream& st, const AVCodecContext& dec, TInputValues& found) {

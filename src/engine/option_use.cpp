@@ -40,4 +40,12 @@ void ApplyMuxerOptions(TOptionStore& store, TOutputFile& out, int fileIndex) {
   UseUpGenericOptions(store);
 }
 
+std::string UnusedInputOptionText(const TOptionStore& store, const char* readerName, int fileIndex) {
+  TUnusedOption unused;
+  if (!FindUnusedOption(store, unused)) return "";
+  return "Unrecognized option \"" + unused.Name + "\" (value \"" + unused.Value + "\")" +
+         Format(" for input file #%d: neither the %s demuxer nor its decoders have such an option", fileIndex,
+                readerName);
+}
+
 }  // namespace qv

@@ -291,7 +291,7 @@ std::string MediaTypeName(int type) {
   }
 }
 
-int ReadFile(const std::string& fileName, TAvMemPtr<std::uint8_t>& buffer, int& size) {
+int ReadFile(const std::string& fileName, TAvMemPtr<std::uint8_t>& buffer, int& size, long maxBytes) {
   buffer.reset();
   size = 0;
   // A folder opens for reading here but has no bytes to give.
@@ -303,6 +303,7 @@ int ReadFile(const std::string& fileName, TAvMemPtr<std::uint8_t>& buffer, int& 
   if (std::fseek(f.get(), 0, SEEK_END) == 0) length = std::ftell(f.get());
   // A file that does not fit an int cannot be described by the size we hand back.
   if (length < 0 || std::fseek(f.get(), 0, SEEK_SET) != 0) return -1;
+  if (length > maxBytes) return -27;
   if (length >= INT_MAX) return -12;
   TAvMemPtr<std::uint8_t> data(static_cast<std::uint8_t*>(ff::av_malloc(static_cast<size_t>(length) + 1)));
   if (!data) return -12;

@@ -2,6 +2,7 @@
 // reading and the per-stream time-stamp correction.
 #pragma once
 
+#include <climits>
 #include <cstdint>
 #include <string>
 
@@ -21,9 +22,10 @@ std::string LengthText(std::int64_t us);
 // 0 "Video", 1 "Audio", 2 "Data", 3 "Subtitle", 4 "Attachment", else "Unknown".
 std::string MediaTypeName(int type);
 
-// Reads a whole file into a buffer from the library allocator with a zero byte appended; size counts that zero byte. 0 on success, -1 when the file cannot be opened or
-// read, -12 when memory runs out.
-int ReadFile(const std::string& fileName, TAvMemPtr<std::uint8_t>& buffer, int& size);
+// Reads a whole file into a buffer from the library allocator with a zero byte appended; size counts
+// that zero byte. 0 on success, -1 when the file cannot be opened or read, -12 when memory runs out,
+// -27 when it holds more than maxBytes.
+int ReadFile(const std::string& fileName, TAvMemPtr<std::uint8_t>& buffer, int& size, long maxBytes = INT_MAX - 1);
 
 // Per-stream state for choosing between a decoder's reordered pts and the packet dts.
 struct TPtsCorrection {

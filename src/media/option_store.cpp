@@ -38,6 +38,11 @@ bool KnownToPrivateClass(const char* name) {
     if (fmt->priv_class &&
         ff::av_opt_find(const_cast<AVClass**>(&fmt->priv_class), name, nullptr, 0, AV_OPT_SEARCH_FAKE_OBJ))
       return true;
+  it = nullptr;
+  while (const AVInputFormat* fmt = ff::av_demuxer_iterate(&it))
+    if (fmt->priv_class &&
+        ff::av_opt_find(const_cast<AVClass**>(&fmt->priv_class), name, nullptr, 0, AV_OPT_SEARCH_FAKE_OBJ))
+      return true;
   return false;
 }
 
@@ -185,6 +190,18 @@ bool FindUnusedOption(const TOptionStore& store, TUnusedOption& unused) {
     return true;
   }
   return false;
+}
+
+void PutFreshOptions(const TOptionStore& store, AVDictionary** dict) {
+  for (int i = store.FreshFrom; i < store.Count; ++i)
+    if (!store.Values[size_t(i)].empty())
+      ff::av_dict_set(dict, store.Names[size_t(i)].c_str(), store.Values[size_t(i)].c_str(), 0);
+}
+
+void TakeOptionsMissingFrom(TOptionStore& store, const AVDictionary* left) {
+  for (int i = store.FreshFrom; i < store.Count; ++i)
+    if (!store.Values[size_t(i)].empty() && !ff::av_dict_get(left, store.Names[size_t(i)].c_str(), nullptr, 0))
+      store.Taken[size_t(i)] = true;
 }
 
 void UseUpGenericOptions(TOptionStore& store) { store.FreshFrom = store.Count; }

@@ -9,6 +9,7 @@
 
 struct AVCodec;
 struct AVCodecContext;
+struct AVDictionary;
 struct AVFormatContext;
 struct SwsContext;
 
@@ -62,6 +63,10 @@ struct TUnusedOption {
   bool KnownToMuxers = false;
 };
 bool FindUnusedOption(const TOptionStore& store, TUnusedOption& unused);
+// A demuxer takes its options from a dictionary and leaves there the ones it does not know: the
+// options given for the file being opened go in, and those gone after the open count as taken.
+void PutFreshOptions(const TOptionStore& store, AVDictionary** dict);
+void TakeOptionsMissingFrom(TOptionStore& store, const AVDictionary* left);
 // The options given so far have had their file.
 void UseUpGenericOptions(TOptionStore& store);
 

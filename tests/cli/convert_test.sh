@@ -46,9 +46,17 @@ expect "refused value" 2 "-qscale 300: qscale must be > 0.0 and <= 255" -- "$BIN
 expect "line break in a name" 2 "must not contain a line break" -- "$BIN" -i "$WORK/in.avi" $'-an\nvn' "$WORK/bad.avi"
 
 # Options that only the chosen encoder or muxer can judge.
-expect "option the encoder lacks" 1 \
-  'Unrecognized option "crf" (value "20") for output stream #0:0: the msmpeg4v2 encoder has no such option' \
+expect "option the named encoder lacks" 2 '-crf 20: the msmpeg4v2 encoder has no such option' \
   -- "$BIN" -i "$WORK/in.avi" -vcodec msmpeg4v2 -crf 20 "$WORK/bad.avi"
+expect "option the default encoder lacks" 1 \
+  'Unrecognized option "crf" (value "20") for output stream #0:0: the mpeg4 encoder has no such option' \
+  -- "$BIN" -i "$WORK/in.avi" -crf 20 "$WORK/bad.avi"
+expect "option the input lacks" 1 \
+  'Unrecognized option "crf" (value "20") for input file #0: neither the avi demuxer nor its decoders' \
+  -- "$BIN" -crf 20 -i "$WORK/in.avi" "$WORK/bad.avi"
+truncate -s 300M "$WORK/huge-0.log"
+expect "oversize pass log" 1 'Log file "'"$WORK"'/huge-0.log" for pass-2 encoding is larger than 256 MB' \
+  -- "$BIN" -i "$WORK/in.avi" -vcodec mpeg4 -pass 2 -passlogfile "$WORK/huge" "$WORK/bad.avi"
 expect "option the muxer lacks" 1 'Unrecognized option "movflags" (value "faststart") for output file #0: the avi muxer' \
   -- "$BIN" -i "$WORK/in.avi" -movflags faststart "$WORK/bad.avi"
 expect "value the encoder refuses" 1 'Invalid value "abc" for option "data_partitioning" of the mpeg4 encoder' \
@@ -88,6 +96,12 @@ if mkdir -p "$WORK/locale" && localedef -i de_DE -f UTF-8 "$WORK/locale/de_DE.UT
   fi
 else
   fail "could not make the German locale (localedef from the locales package)"
+fi
+# A demuxer's own options given before its input: pictures found by a pattern, shown at 10 a second.
+ffmpeg -nostdin -loglevel error -f lavfi -i testsrc=size=64x48:rate=25 -frames:v 20 "$WORK/img%03d.png" || exit 1
+if expect "demuxer options" 0 "Completed:" -- "$BIN" -pattern_type glob -framerate 10 -i "$WORK/img*.png" "$WORK/img.avi"; then
+  [ "$(probe "$WORK/img.avi" stream=r_frame_rate,nb_frames v:0 | tr '\n' ' ')" = "10/1 20 " ] ||
+    fail "demuxer options: $(probe "$WORK/img.avi" stream=r_frame_rate,nb_frames v:0 | tr '\n' ' ')"
 fi
 expect "missing file" 1 "$WORK/missing.avi" -- "$BIN" -i "$WORK/missing.avi" "$WORK/bad.avi"
 grep -q "No such file" "$WORK/out.txt" || fail "missing file: no system error text"

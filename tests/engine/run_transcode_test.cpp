@@ -1,6 +1,8 @@
 // A whole run on real files: a generated clip transcoded to an AVI that ffprobe and ffmpeg judge.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "engine/run_test_support.h"
 #include "support/media_env.h"
 
@@ -121,6 +123,7 @@ TEST_F(RunTranscode, RecordingTimeStartTimeJoinAndFilters) {
     int Frames;
     double Duration;
     const char* Size;
+    bool HeaderOnEveryKey = false;  // each key packet starts with the MPEG-4 headers (VOS start code)
   } cases[] = {
       {"t", {}, {"src.mkv"}, {{"t", "2"}}, false, 50, 2.0, "640\n480"},
       {"ss", {{"ss", "1.5"}}, {"src.mkv"}, {}, false, 88, 3.5, "640\n480"},
@@ -130,6 +133,10 @@ TEST_F(RunTranscode, RecordingTimeStartTimeJoinAndFilters) {
       // A recording time at the end of the range plus a start time: the sum stays representable.
       {"t+ss", {{"ss", "1.5"}}, {"src.mkv"}, {{"t", "9223372036854"}}, false, 88, 3.5, "640\n480"},
       {"loop_input", {{"loop_input", "1"}}, {"two.mkv"}, {{"t", "5"}}, false, 125, 5.0, "320\n240"},
+      // Headers kept out of the packets, put back before each key packet by a bitstream filter that
+      // must run on the second clip's packets too.
+      {"join+vbsf", {}, {"two.mkv", "three.mkv"},
+       {{"vcodec", "mpeg4"}, {"flags", "+global_header"}, {"vbsf", "dump_extra"}}, true, 125, 5.0, "320\n240", true},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.Name);
@@ -139,8 +146,8 @@ TEST_F(RunTranscode, RecordingTimeStartTimeJoinAndFilters) {
     probe.Attach(e);
     SetOptions(e, c.BeforeInput);
     for (const auto& in : c.Inputs) ASSERT_TRUE(e.OpenInput(Path(in))) << e.LastError();
-    SetOptions(e, c.BeforeOutput);
     e.SetOption("vcodec", "msmpeg4v2");
+    SetOptions(e, c.BeforeOutput);
     ASSERT_GE(e.OpenOutput(out, c.Join), 0) << e.LastError();
     if (c.Join) e.PrepareJoin();
     e.Start(false);
@@ -149,6 +156,14 @@ TEST_F(RunTranscode, RecordingTimeStartTimeJoinAndFilters) {
     EXPECT_NEAR(FrameCount(out), c.Frames, 1);
     EXPECT_NEAR(Duration(out), c.Duration, 0.1);
     EXPECT_EQ(Probe(out, "stream=width,height", "v:0"), c.Size);
+    if (c.HeaderOnEveryKey) {
+      const auto packets = Packets(out);
+      const auto keys = std::count_if(packets.begin(), packets.end(), [](const auto& p) { return p.second; });
+      const int headed = std::atoi(RunCommand("ffprobe -v error -select_streams v:0 -show_packets -show_data " +
+                                              Quote(out) + " | grep -c '^00000000: 0000 01b0'").c_str());
+      EXPECT_GT(keys, 5);  // the first clip alone holds five
+      EXPECT_EQ(headed, keys);
+    }
   }
 }
 

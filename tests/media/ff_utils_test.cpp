@@ -141,12 +141,14 @@ TEST_F(ReadFileTest, WholeFileWithZeroAppended) {
   }
 }
 
-TEST_F(ReadFileTest, MissingFileOrFolderFails) {
+TEST_F(ReadFileTest, MissingFileFolderOrOversizeFileFails) {
   TAvMemPtr<std::uint8_t> buf(static_cast<std::uint8_t*>(ff::av_malloc(1)));
   int size = 5;
   EXPECT_EQ(ReadFile((Dir / "missing").string(), buf, size), -1);
   EXPECT_EQ(buf, nullptr);
   EXPECT_EQ(ReadFile(Dir.string(), buf, size), -1);
+  EXPECT_EQ(buf, nullptr);
+  EXPECT_EQ(ReadFile(Write("f.bin", "12345"), buf, size, 4), -27);
   EXPECT_EQ(buf, nullptr);
 }
 
