@@ -63,57 +63,12 @@ rig=$(mktemp -d /tmp/qv-rig.XXXXXX) || exit 125
 mkdir -p "$rig/home/.config" "$rig/runtime" "$rig/log" "$rig/bin" "$rig/pulse"
 chmod 700 "$rig/runtime"
 
-pids=()      # services in start order; stopped in reverse
-cmd_pid=
-
-alive() {
-  # A zombie still answers kill -0; only a process that has not exited counts as alive.
-  [ -r "/proc/$1/stat" ] || return 1
-  local stat
-  { stat=$(<"/proc/$1/stat"); } 2>/dev/null || return 1
-  stat=${stat##*) }
-  [ "${stat%% *}" != Z ]
-}
-
-stop_pid() {
-  local pid=$1 i
-  kill -TERM "$pid" 2>/dev/null || return 0
-  for i in $(seq 30); do alive "$pid" || break; sleep 0.1; done
-  alive "$pid" && kill -KILL "$pid" 2>/dev/null
-  wait "$pid" 2>/dev/null
-  return 0
-}
-
-cleanup() {
-  local i
-  trap '' INT TERM
-  [ -n "$cmd_pid" ] && stop_pid "$cmd_pid"
-  for ((i = ${#pids[@]} - 1; i >= 0; i--)); do stop_pid "${pids[i]}"; done
+rig_name=desktop-rig
+# shellcheck source=scripts/rig_lib.sh
+. "$here/rig_lib.sh"
+rig_after_stop() {
   [ -n "${display:-}" ] && rm -f "/tmp/.X${display}-lock" "/tmp/.X11-unix/X${display}" 2>/dev/null
-  rm -rf "$rig"
-}
-trap cleanup EXIT
-trap 'exit 130' INT
-trap 'exit 143' TERM
-
-fail() {
-  echo "desktop-rig: $*" >&2
-  local f
-  for f in "$rig"/log/*.log; do
-    [ -s "$f" ] || continue
-    echo "--- ${f##*/} (last lines) ---" >&2
-    tail -n 15 "$f" >&2
-  done
-  exit 125
-}
-
-# poll SECONDS COMMAND...: true as soon as COMMAND succeeds, false after SECONDS.
-poll() {
-  local deadline=$((SECONDS + $1)); shift
-  until "$@" >/dev/null 2>&1; do
-    [ $SECONDS -ge $deadline ] && return 1
-    sleep 0.1
-  done
+  return 0
 }
 
 export HOME="$rig/home"
@@ -281,13 +236,4 @@ EOF
 fi
 
 # --- the command -------------------------------------------------------------------------------------
-# Run it in the background so INT/TERM reach our trap at once; give it our stdin back and undo the
-# ignored SIGINT/SIGQUIT that bash hands to background jobs (tests signal their own children).
-exec 3<&0
-( trap - INT QUIT; exec "$@" ) <&3 3<&- &
-cmd_pid=$!
-exec 3<&-
-wait "$cmd_pid"
-rc=$?
-cmd_pid=
-exit "$rc"
+run_command "$@"

@@ -28,6 +28,8 @@ cleanup() {
   trap '' INT TERM
   [ -n "$cmd_pid" ] && stop_pid "$cmd_pid"
   for ((i = ${#pids[@]} - 1; i >= 0; i--)); do stop_pid "${pids[i]}"; done
+  # What a rig leaves outside its folder (the X server's lock and socket) goes with it.
+  [ "$(type -t rig_after_stop)" = function ] && rig_after_stop
   rm -rf "$rig"
 }
 trap cleanup EXIT
