@@ -6,7 +6,8 @@
 # Starts, on a free display number, Xvfb (1920x1080, 24-bit or 16-bit), openbox as window manager,
 # trayer as tray host and a PulseAudio server whose null sink plays a continuous 1 kHz sine; the
 # sink's monitor is the default source and ALSA's "default" device goes through the pulse plugin,
-# so `arecord -D default` records the tone in real time. Everything lives under one temp folder
+# so `arecord -D default` records the tone in real time. A second null sink, qv_voice, plays 440 Hz:
+# its monitor "qv_voice.monitor" stands for a microphone. Everything lives under one temp folder
 # (HOME, XDG_RUNTIME_DIR, XDG_CONFIG_HOME, logs), so it works as root with no sound card and no
 # user session, and never touches the caller's own desktop or sound settings.
 #
@@ -203,6 +204,7 @@ EOF
   cat >"$rig/pulse/default.pa" <<EOF
 load-module module-native-protocol-unix auth-anonymous=1 socket=$rig/pulse/native
 load-module module-null-sink sink_name=qv_tone rate=44100 channels=2 sink_properties=device.description=QuorvaneTone
+load-module module-null-sink sink_name=qv_voice rate=44100 channels=2 sink_properties=device.description=QuorvaneVoice
 set-default-sink qv_tone
 set-default-source qv_tone.monitor
 EOF
@@ -216,15 +218,21 @@ EOF
   pids+=($!)
   poll 15 pactl info || fail "PulseAudio did not start"
 
-  # The tone: a never-ending sine fed through a fifo, so each end is a process of our own to stop.
-  mkfifo "$rig/pulse/tone.fifo"
-  sox -q -n -t raw -r 44100 -c 2 -b 16 -e signed - synth 0 sine 1000 vol 0.5 \
-    >"$rig/pulse/tone.fifo" 2>"$rig/log/sox.log" &
-  pids+=($!)
-  pacat --playback --device=qv_tone --raw --rate 44100 --channels 2 --format s16le \
-    --latency-msec=40 --client-name=qv-rig-tone --stream-name=tone <"$rig/pulse/tone.fifo" \
-    >"$rig/log/pacat.log" 2>&1 &
-  pids+=($!)
+  # A never-ending sine fed through a fifo into a sink, so each end is a process of our own to stop.
+  play_sine() {  # SINK HERTZ
+    mkfifo "$rig/pulse/$1.fifo"
+    sox -q -n -t raw -r 44100 -c 2 -b 16 -e signed - synth 0 sine "$2" vol 0.5 \
+      >"$rig/pulse/$1.fifo" 2>"$rig/log/sox-$1.log" &
+    pids+=($!)
+    pacat --playback --device="$1" --raw --rate 44100 --channels 2 --format s16le \
+      --latency-msec=40 --client-name="qv-rig-$1" --stream-name=tone <"$rig/pulse/$1.fifo" \
+      >"$rig/log/pacat-$1.log" 2>&1 &
+    pids+=($!)
+  }
+  # What the desktop plays: 1 kHz into the default sink. A second source, as a microphone would be:
+  # 440 Hz into a sink of its own, whose monitor is a source apart from the default one.
+  play_sine qv_tone 1000
+  play_sine qv_voice 440
 
   # Capture clients get silence for the first seconds after the server starts: wait for the tone.
   tone_ready() {

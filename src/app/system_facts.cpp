@@ -91,6 +91,7 @@ std::vector<std::string> Monitors() {
 
 std::string SoundInput(const TRecordingRequest& request) {
   if (!request.Audio) return "sound input: none (\"Record Audio\" is off)";
+  if (!request.AudioSource.empty()) return "sound input: the sound source \"" + request.AudioSource + "\"";
   if (request.AudioInput < 0) return "sound input: ALSA's default capture device";
   return "sound input: ALSA capture device #" + std::to_string(request.AudioInput);
 }

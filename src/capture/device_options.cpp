@@ -120,7 +120,11 @@ bool ParseScreenCaptureOptions(const std::string& text, TScreenCaptureOptions& o
 
 bool ParseWaveCaptureOptions(const std::string& text, TWaveCaptureOptions& o, std::string& error) {
   error.clear();
-  ForEachSegment(text, [&](const std::string& key, const std::string& value, const std::string&, bool) -> int {
+  ForEachSegment(text, [&](const std::string& key, const std::string& value, const std::string& rest, bool) -> int {
+    if (SameKey(key, "source")) {
+      o.Source = rest.substr(rest.find('=') + 1);
+      return 0;
+    }
     if (SameKey(key, "i")) o.DeviceId = IntOr(value, -1);
     else if (SameKey(key, "r")) o.SampleRate = IntOr(value, 44100);
     else if (SameKey(key, "c")) o.Channels = IntOr(value, 2);

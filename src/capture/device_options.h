@@ -48,6 +48,9 @@ struct TWaveCaptureOptions {
   int Channels = 2;           // "c"
   int BitsPerSample = 16;     // "f"
   int BufferSize = 4096;      // "bufsize"
+  // "source": a sound source by name (sound_sources.h), in place of "i". A name may hold ";" and
+  // "=": it takes everything after the first "=", so it is always last.
+  std::string Source;
   // "session", or its older name "pause_pointer": a registered capture session's number, decimal at
   // pointer width; 0 is none.
   std::intptr_t Session = 0;

@@ -53,6 +53,7 @@ int ApplyOptions(AVFormatContext* ctx, TWaveCaptureContext& state) {
   std::string error;
   ParseWaveCaptureOptions(ctx->url ? ctx->url : "", options, error);
   state.DeviceId = options.DeviceId;
+  state.Source = options.Source;
   state.SampleRate = options.SampleRate;
   state.Channels = options.Channels;
   state.BitsPerSample = options.BitsPerSample;
@@ -64,6 +65,11 @@ int ApplyOptions(AVFormatContext* ctx, TWaveCaptureContext& state) {
     ff::av_log(state.LogContext(), AV_LOG_WARNING, "session %lld is not a registered capture session, ignored\n",
                static_cast<long long>(options.Session));
   return CheckFormat(ctx, state);
+}
+
+std::string OpenFailureText(const TWaveCaptureContext& state, const std::string& reason) {
+  if (state.Source.empty()) return "No sound input could be opened (ALSA: " + reason + ").";
+  return "The sound source \"" + state.Source + "\" could not be opened (ALSA: " + reason + ").";
 }
 
 void DescribeStream(const TWaveCaptureContext& state, AVStream* stream) {
@@ -108,7 +114,7 @@ int WaveCaptureReadHeader(AVFormatContext* ctx, TFormatParameters*) {
   if (const int rc = ApplyOptions(ctx, state)) return rc;
   state.Clock.emplace(state.SampleRate);
   if (const std::string reason = OpenWaveDevice(capture); !reason.empty())
-    return Fail(ctx, state, AVERROR(EIO), "No sound input could be opened (ALSA: " + reason + ").");
+    return Fail(ctx, state, AVERROR(EIO), OpenFailureText(state, reason));
 
   AVStream* stream = ff::avformat_new_stream(ctx, nullptr);
   if (!stream) return Fail(ctx, state, AVERROR(ENOMEM), "The sound input cannot be read: out of memory.");

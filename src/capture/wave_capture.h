@@ -81,6 +81,7 @@ struct TWaveCaptureContext {
 
   const AVClass* LogClass;
   std::int32_t DeviceId = -1;
+  std::string Source;  // a sound source by name (sound_sources.h); "" leaves it to DeviceId
   std::int32_t SampleRate = 44100;
   std::int32_t Channels = 2;
   std::int32_t BitsPerSample = 16;

@@ -2,10 +2,9 @@
 #include <alsa/asoundlib.h>
 
 #include <cerrno>
-#include <cstdlib>
-#include <cstring>
 
 #include "capture/capture_session.h"
+#include "capture/sound_sources.h"
 #include "capture/wave_capture.h"
 #include "capture/wave_capture_thread.h"
 #include "media/ff_api.h"
@@ -21,17 +20,7 @@ std::string WaveErrorText(int code) {
 
 std::vector<std::string> WaveCaptureDeviceNames() {
   std::vector<std::string> names;
-  void** hints = nullptr;
-  if (snd_device_name_hint(-1, "pcm", &hints) < 0 || !hints) return names;
-  for (void** hint = hints; *hint; ++hint) {
-    char* name = snd_device_name_get_hint(*hint, "NAME");
-    char* ioid = snd_device_name_get_hint(*hint, "IOID");
-    // No IOID means the PCM does both directions.
-    if (name && (!ioid || std::strcmp(ioid, "Output") != 0)) names.emplace_back(name);
-    std::free(name);
-    std::free(ioid);
-  }
-  snd_device_name_free_hint(hints);
+  for (TSoundSource& pcm : AlsaCapturePcms()) names.push_back(std::move(pcm.Name));
   return names;
 }
 
@@ -70,11 +59,15 @@ void SetBuffers(TWaveCaptureContext& state) {
   }
 }
 
-// The PCM name a device number stands for; "" when there is none.
-std::string PcmName(int deviceId, const std::vector<std::string>& devices) {
-  if (deviceId == -1) return "default";
-  if (deviceId >= 0 && static_cast<std::size_t>(deviceId) < devices.size())
-    return devices[static_cast<std::size_t>(deviceId)];
+// The PCM a named source or a device number stands for; "" (and why) when there is none.
+std::string PcmName(const TWaveCaptureContext& state, std::string& reason) {
+  if (!state.Source.empty()) return SoundSourcePcm(state.Source);
+  if (state.DeviceId == -1) return kDefaultSoundSource;
+  const std::vector<std::string> devices = WaveCaptureDeviceNames();
+  if (devices.empty()) reason = "no capture device is configured";
+  else if (state.DeviceId >= 0 && static_cast<std::size_t>(state.DeviceId) < devices.size())
+    return devices[static_cast<std::size_t>(state.DeviceId)];
+  else reason = WaveErrorText(-ENODEV);
   return "";
 }
 
@@ -104,12 +97,11 @@ void LogClockSummary(TWaveCaptureContext& state) {
 
 std::string OpenWaveDevice(TWaveCapture& capture) {
   TWaveCaptureContext& state = *capture.State;
-  const std::vector<std::string> devices = WaveCaptureDeviceNames();
-  if (devices.empty()) return "no capture device is configured";
+  std::string reason;
+  const std::string pcm = PcmName(state, reason);
+  if (pcm.empty()) return reason;
   SetFormat(state);
   SetBuffers(state);
-  const std::string pcm = PcmName(state.DeviceId, devices);
-  if (pcm.empty()) return WaveErrorText(-ENODEV);
 
   int err = TWaveInDevice::Query(pcm, state.WaveFormat);
   if (err < 0) return WaveErrorText(err);

@@ -36,6 +36,7 @@ bool ParseInts(const std::string& text, char sep, int count, long long min, long
 }
 
 constexpr long long kMaxDimension = 16384;
+constexpr long long kMaxCountdown = 60;
 
 }  // namespace
 
@@ -109,6 +110,17 @@ std::string ParseRecArgs(const std::vector<std::string>& args, TRecCommand& cmd)
     } else if (arg == "--no-audio") {
       if (!noValue()) return "--no-audio takes no value";
       cmd.Audio = false;
+    } else if (arg == "--audio-source") {
+      if (!takeValue() || value.empty()) return "--audio-source needs a sound source (see --list-audio-sources)";
+      cmd.AudioSource = value;
+    } else if (arg == "--list-audio-sources") {
+      if (!noValue()) return "--list-audio-sources takes no value";
+      cmd.ListAudioSources = true;
+    } else if (arg == "--countdown") {
+      long long seconds = 0;
+      if (!takeValue() || !ParseInt(value, 0, kMaxCountdown, seconds))
+        return "bad countdown \"" + value + "\" (whole seconds, 0 to " + std::to_string(kMaxCountdown) + ")";
+      cmd.CountdownSeconds = int(seconds);
     } else if (arg == "--blink") {
       if (!noValue()) return "--blink takes no value";
       cmd.Blink = true;
@@ -152,7 +164,8 @@ std::string ParseRecArgs(const std::vector<std::string>& args, TRecCommand& cmd)
       return "unknown option \"" + args[i] + "\"";
     }
   }
-  if (cmd.Help) return "";
+  if (cmd.Help || cmd.ListAudioSources) return "";
+  if (!cmd.Audio && !cmd.AudioSource.empty()) return "give --no-audio or --audio-source, not both";
   if (areaOptions > 1) return "give at most one of --fullscreen, --region, --window, --title";
   // Regions and windows are in desktop coordinates already; a monitor would be silently ignored.
   if (monitorGiven && cmd.Area != TRecArea::FullScreen)
@@ -168,9 +181,11 @@ std::string ParseRecArgs(const std::vector<std::string>& args, TRecCommand& cmd)
 
 std::string RecUsage() {
   return "usage: quorvane-rec [--fullscreen | --region X,Y,W,H | --window XID | --title TEXT]\n"
-         "                    [--monitor pointer|all|NAME|N] [--no-audio] [--size WxH] [--vb KBPS]\n"
-         "                    [--ab KBPS] [--ar 22050|44100] [--blink] [--every-frame] [--duration SECONDS]\n"
+         "                    [--monitor pointer|all|NAME|N] [--no-audio | --audio-source NAME]\n"
+         "                    [--size WxH] [--vb KBPS] [--ab KBPS] [--ar 22050|44100] [--blink]\n"
+         "                    [--every-frame] [--duration SECONDS] [--countdown SECONDS]\n"
          "                    [--backend x11|pipewire] [--node ID] OUTPUT.avi\n"
+         "       quorvane-rec --list-audio-sources\n"
          "\n"
          "Records the screen (and the default sound input) into an AVI file: MS-MPEG4 v2 video at\n"
          "25 fps with the pointer drawn in, MS ADPCM audio.\n"
@@ -183,6 +198,10 @@ std::string RecUsage() {
          "  --window XID        one window, followed when it moves (id in decimal or 0x hex)\n"
          "  --title TEXT        the top-level window with exactly this title\n"
          "  --no-audio          video only\n"
+         "  --audio-source NAME record the sound from this source: \"desktop\" for what the desktop\n"
+         "                      plays, a sound server's source or an ALSA device by name (default:\n"
+         "                      ALSA's default input)\n"
+         "  --list-audio-sources  print the sound sources and their names, and record nothing\n"
          "  --size WxH          output frame size (default: the size of the area)\n"
          "  --vb KBPS           video bit rate in kbit/s (default 360)\n"
          "  --ab KBPS           accepted and not used: MS ADPCM's rate follows from the sample rate\n"
@@ -192,6 +211,7 @@ std::string RecUsage() {
          "  --every-frame       code every frame, also those in which nothing on screen changed (by\n"
          "                      default they repeat the frame before, at next to no cost)\n"
          "  --duration SECONDS  stop after this much recorded time (pauses not counted)\n"
+         "  --countdown SECONDS count down this long on the terminal before recording (Ctrl-C cancels)\n"
          "  --backend NAME      x11: the X server's screen; pipewire: the desktop's screen portal\n"
          "                      (default: pipewire on a Wayland session that has the portal)\n"
          "  --node ID           record this PipeWire video node as it is, without asking the portal\n"

@@ -1,8 +1,9 @@
 // The command line of quorvane-rec:
 //   quorvane-rec [--fullscreen | --region X,Y,W,H | --window XID | --title TEXT]
-//                [--monitor pointer|all|NAME|N] [--no-audio]
+//                [--monitor pointer|all|NAME|N] [--no-audio | --audio-source NAME] [--countdown S]
 //                [--size WxH] [--vb KBPS] [--ab KBPS] [--ar 22050|44100] [--blink]
 //                [--every-frame] [--duration SECONDS] [--backend x11|pipewire] [--node ID] OUTPUT.avi
+//   quorvane-rec --list-audio-sources
 // Defaults follow the tray program's settings defaults: full screen (the monitor holding the
 // pointer), output as large as the area, 360 kbit/s video, sound on at 44100 Hz, unchanged frames
 // held rather than coded.
@@ -25,6 +26,8 @@ struct TRecCommand {
   std::string Title;
   std::string Monitor = "pointer";  // which screen a full-screen recording covers (capture/monitors.h)
   bool Audio = true;
+  std::string AudioSource;  // --audio-source: a sound source by name; "" is ALSA's default input
+  int CountdownSeconds = 0;  // --countdown: seconds counted down on the terminal before the start
   int OutWidth = 0, OutHeight = 0;  // 0: the size of the area
   int VideoKbps = 360;
   int AudioKbps = 0;  // given for old scripts only: the sound's rate follows from SampleRate
@@ -37,6 +40,7 @@ struct TRecCommand {
   std::uint32_t Node = 0;  // --node: a PipeWire node recorded without the portal (implies pipewire)
   std::string Output;
   bool Help = false;
+  bool ListAudioSources = false;  // --list-audio-sources: print them and record nothing
 };
 
 // Fills `cmd` from the arguments (without the program name). Returns "" or the error text.

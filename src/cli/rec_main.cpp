@@ -18,6 +18,7 @@ int main(int argc, char** argv) {
     std::fputs(qv::RecUsage().c_str(), stdout);
     return 0;
   }
+  if (cmd.ListAudioSources && error.empty()) return qv::PrintAudioSources();
   if (!error.empty()) {
     std::fprintf(stderr, "quorvane-rec: %s\nTry \"quorvane-rec --help\".\n", error.c_str());
     return 2;

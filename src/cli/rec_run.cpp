@@ -5,11 +5,15 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
 #include <optional>
 
+#include "capture/sound_sources.h"
 #include "cli/console.h"
 #include "cli/rec_setup.h"
 #include "encoder/ff_encoder.h"
@@ -70,12 +74,13 @@ class TWakeFd {
 };
 
 // What went wrong at the start, with what the user can do about it.
-std::string StartFailureText(const TStartResult& result, const std::string& output) {
+std::string StartFailureText(const TStartResult& result, const TRecCommand& cmd) {
   switch (result.Failure) {
     case TStartFailure::Sound:
-      return result.Reason + "\nquorvane-rec: to record without sound, add --no-audio";
+      return result.Reason + "\nquorvane-rec: to record without sound, add --no-audio" +
+             (cmd.AudioSource.empty() ? "" : "; --list-audio-sources lists the sound sources");
     case TStartFailure::Output:
-      return "cannot write \"" + output + "\": " + result.Reason;
+      return "cannot write \"" + cmd.Output + "\": " + result.Reason;
     case TStartFailure::Screen:
     case TStartFailure::Busy:
     case TStartFailure::None:
@@ -141,7 +146,40 @@ void RunUntilEnded(TRecording& recording, TSignalPipe& signals, TTerminalKeys& k
   }
 }
 
+std::string SoundText(const TRecCommand& cmd) {
+  if (!cmd.Audio) return "";
+  return cmd.AudioSource.empty() ? " with sound" : " with sound from \"" + cmd.AudioSource + "\"";
+}
+
+// "3", "2", "1", a second apart. False when a signal (Ctrl-C, TERM, HUP) called it off; the pause
+// signals mean nothing before there is a recording.
+bool CountDown(int seconds, TSignalPipe& signals, TConsole& console) {
+  using Clock = std::chrono::steady_clock;
+  const Clock::time_point start = Clock::now();
+  for (int left = seconds; left > 0; --left) {
+    console.Line("Recording in " + std::to_string(left) + "...");
+    const Clock::time_point due = start + std::chrono::seconds(seconds - left + 1);
+    for (Clock::time_point now = Clock::now(); now < due; now = Clock::now()) {
+      pollfd fd = {signals.Fd(), POLLIN, 0};
+      ::poll(&fd, 1, int(std::chrono::duration_cast<std::chrono::milliseconds>(due - now).count()) + 1);
+      while (const int number = signals.Take())
+        if (number != SIGUSR1 && number != SIGUSR2) return false;
+    }
+  }
+  return true;
+}
+
 }  // namespace
+
+int PrintAudioSources() {
+  const std::vector<TSoundSource> sources = ListSoundSources();
+  std::size_t width = 0;
+  for (const TSoundSource& source : sources) width = std::max(width, source.Name.size());
+  std::printf("Sound sources (give the name to --audio-source):\n");
+  for (const TSoundSource& source : sources)
+    std::printf("  %-*s  %s\n", int(width), source.Name.c_str(), source.Description.c_str());
+  return 0;
+}
 
 std::string RecProgressLine(const TRecordingProgress& p) {
   char text[256];
@@ -173,16 +211,19 @@ int RunRecording(const TRecCommand& cmd) {
   if (!encoder.LibrariesLoaded() && !encoder.LoadLibraries(Utf8ToWide(DefaultLibraryPath())))
     return fail("cannot load the media libraries: " + encoder.LastError());
 
+  if (!CountDown(cmd.CountdownSeconds, signals, console))
+    return fail("cancelled during the countdown; nothing was recorded");
+
   std::optional<TRecordingEnd> end;
   recording.OnProgress = [&console](const TRecordingProgress& p) { console.Progress(RecProgressLine(p)); };
   recording.OnNotice = [&console](const std::string& notice) { console.Line("quorvane-rec: " + notice); };
   recording.OnEnd = [&end](const TRecordingEnd& e) { end = e; };
   TWakeFd wake;
   if (TStartResult started = recording.Start(setup.Request); !started)
-    return fail(StartFailureText(started, cmd.Output));
+    return fail(StartFailureText(started, cmd));
 
   TTerminalKeys keys;
-  console.Line("Recording " + setup.Description + (cmd.Audio ? " with sound" : "") + " to " + cmd.Output + " (" +
+  console.Line("Recording " + setup.Description + SoundText(cmd) + " to " + cmd.Output + " (" +
                recording.Plan().Output.FrameSize + ", 25 fps)" +
                (keys.Active ? "; space pauses/resumes, q stops" : "; Ctrl-C stops, SIGUSR1/SIGUSR2 pause/resume"));
   RunUntilEnded(recording, signals, keys, wake, console, cmd.Output, end);

@@ -12,6 +12,9 @@ namespace qv {
 // Exit status: 0 the file was finished, 1 failure (a recording that stopped by itself included).
 int RunRecording(const TRecCommand& cmd);
 
+// Prints the sound sources --audio-source takes, with what each is. Exit status 0.
+int PrintAudioSources();
+
 // "time=00:00:10.04 frames=  251 size=    812kB fps= 25 dup=0 drop=0" plus " [paused]".
 std::string RecProgressLine(const TRecordingProgress& progress);
 

@@ -23,6 +23,7 @@ void AddNote(TRecSetup& setup, const std::string& note) {
 void CopyEncoding(const TRecCommand& cmd, TRecSetup& setup) {
   TRecordingRequest& request = setup.Request;
   request.Audio = cmd.Audio;
+  request.AudioSource = cmd.AudioSource;
   request.Blink = cmd.Blink;
   request.EveryFrame = cmd.EveryFrame;
   request.OutWidth = cmd.OutWidth;

@@ -27,6 +27,7 @@ std::string ScreenOptions(const TRecordingRequest& request, std::intptr_t sessio
 std::string AudioOptions(const TRecordingRequest& request, std::intptr_t session) {
   if (!request.Audio) return "";
   std::string options = "r=44100;c=2;f=16;pause_pointer=" + std::to_string(static_cast<long long>(session));
+  if (!request.AudioSource.empty()) return options + ";source=" + request.AudioSource;  // takes the rest: last
   if (request.AudioInput >= 0) options += ";i=" + std::to_string(request.AudioInput);
   return options;
 }

@@ -28,6 +28,7 @@ struct TRecordingRequest {
   std::uint32_t PipeWireNode = 0;  // PipeWire: a node to record as it is, without the portal; 0: ask it
   bool Audio = true;
   int AudioInput = -1;  // a capture PCM as the sound device numbers them; -1 is ALSA's default
+  std::string AudioSource;  // a sound source by name (capture/sound_sources.h), in place of AudioInput
   bool Blink = false;   // the blinking frame around the area
   // Every slot coded, also those in which nothing changed; by default such a slot repeats the
   // picture before it (an empty AVI chunk), which costs next to nothing.

@@ -100,6 +100,7 @@ struct WaveCase {
   const char* text;
   int device, rate, channels, bits, bufsize;
   std::intptr_t session;  // "session", or its older name "pause_pointer"
+  const char* source = "";
 };
 
 TEST(WaveCaptureOptions, KeysDefaultsAndConversions) {
@@ -118,6 +119,8 @@ TEST(WaveCaptureOptions, KeysDefaultsAndConversions) {
       {"pause_pointer=99999999999999999999", -1, 44100, 2, 16, 4096, 0},
       {"r=99999999999;c=3", -1, 44100, 3, 16, 4096, 0},
       {";;x=1;r=8000;;", -1, 8000, 2, 16, 4096, 0},
+      {"session=7;i=1;source=hw:CARD=PCH,DEV=0", 1, 44100, 2, 16, 4096, 7, "hw:CARD=PCH,DEV=0"},
+      {"SOURCE=a;b=c;r=8000", -1, 44100, 2, 16, 4096, 0, "a;b=c;r=8000"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.text);
@@ -130,6 +133,7 @@ TEST(WaveCaptureOptions, KeysDefaultsAndConversions) {
     EXPECT_EQ(o.BitsPerSample, c.bits);
     EXPECT_EQ(o.BufferSize, c.bufsize);
     EXPECT_EQ(o.Session, c.session);
+    EXPECT_EQ(o.Source, c.source);
   }
 }
 

@@ -54,6 +54,9 @@ sample rate|2|bad sample rate "48000"|--ar 48000 "$OUT"
 duration zero|2|bad duration "0"|--duration 0 "$OUT"
 duration text|2|bad duration "10s"|--duration 10s "$OUT"
 no-audio with value|2|--no-audio takes no value|--no-audio=1 "$OUT"
+countdown text|2|bad countdown "3s"|--countdown 3s "$OUT"
+sound source without sound|2|give --no-audio or --audio-source, not both|--no-audio --audio-source desktop "$OUT"
+no such sound source|1|The sound source "qv nothing" could not be opened (ALSA: |--audio-source "qv nothing" --duration 1 "$OUT"
 region off screen|1|outside the|--region 5000,0,10,10 "$OUT"
 no such title|1|no top-level window is titled "qv no such window"|--title "qv no such window" "$OUT"
 no such window id|1|no window 0x|--window 0x7ffffff1 "$OUT"
@@ -64,6 +67,11 @@ window through the portal|1|only with the x11 backend|--backend pipewire --windo
 portal without a session bus|1|The desktop did not share the screen (no session bus|--backend pipewire --no-audio --duration 1 "$OUT"
 missing folder|1|cannot write "$WORK/missing/out.avi"|--no-audio --duration 1 "$WORK/missing/out.avi"
 EOF
+
+# The rig's two sources: the desktop's 1 kHz and the 440 Hz one standing for a microphone.
+if expect "sound sources listed" 0 "What the desktop plays" -- "$BIN" --list-audio-sources; then
+  grep -q "^ *qv_voice.monitor " "$WORK/out.txt" || fail "sound sources: no qv_voice.monitor"
+fi
 
 expect "no display" 1 "cannot open the display \":987\"" -- env DISPLAY=:987 "$BIN" --no-audio "$OUT"
 [ -e "$OUT" ] && fail "no display: left a file"

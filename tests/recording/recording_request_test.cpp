@@ -127,6 +127,8 @@ TEST(RecordingRequest, ChosenSoundInput) {
   TRecordingRequest request;
   request.AudioInput = 2;
   EXPECT_EQ(PlanRecording(request, 12).AudioOptions, "r=44100;c=2;f=16;pause_pointer=12;i=2");
+  EXPECT_EQ(RecPlan({"--audio-source", "hw:CARD=PCH,DEV=0", "/v/s.avi"}, TScreenFacts{1920, 1080}).AudioOptions,
+            "r=44100;c=2;f=16;pause_pointer=7;source=hw:CARD=PCH,DEV=0");
 }
 
 }  // namespace
