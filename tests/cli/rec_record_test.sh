@@ -1,7 +1,8 @@
 #!/bin/bash
 # quorvane-rec end to end on the rig's desktop and tone: a timed full-screen recording, a stop by
-# SIGINT, a 2 s pause by SIGUSR1/SIGUSR2 ended by SIGHUP (a closed terminal), a recorded window
-# that is closed, and a kill -9. ffprobe and ffmpeg judge the files.
+# SIGINT, a 2 s pause by SIGUSR1/SIGUSR2 ended by SIGHUP (a closed terminal), the sound of a chosen
+# source, a countdown, a recorded window that is closed, and a kill -9. ffprobe and ffmpeg judge the
+# files.
 #
 # Frames in which nothing on screen changed repeat the one before (an empty AVI chunk): the header
 # counts every slot, the decoder sees only the coded pictures.
@@ -179,6 +180,39 @@ if wait_frames "$WORK/pause.log" 1; then
     fail "pause: exit $rec_rc"; tail -5 "$WORK/pause.log"
   fi
 fi
+
+# --- sound sources: what the desktop plays is the rig's 1 kHz, its second source plays 440 Hz -----
+# The tone's rough frequency (zero crossings), from half a second in.
+tone_hz() {
+  ffmpeg -nostdin -v error -ss 0.5 -i "$1" -map 0:a -ac 1 -f wav - | sox -t wav - -n stat 2>&1 |
+    awk '/Rough +frequency:/ {print $3}'
+}
+for source in desktop:1000 qv_voice.monitor:440; do
+  name=${source%:*} hz=${source#*:}
+  F="$WORK/source-$name.avi"
+  start_rec "$WORK/source-$name.log" --audio-source "$name" --region 0,0,320,240 --duration 3 "$F"
+  wait_rec 60
+  [ "$rec_rc" = 0 ] && within "sound from $name: rough frequency (Hz)" "$(tone_hz "$F")" $((hz * 95 / 100)) \
+    $((hz * 105 / 100)) || { fail "sound from $name: exit $rec_rc"; tail -3 "$WORK/source-$name.log"; }
+done
+
+# --- a 3 s countdown comes before the recording; Ctrl-C during one records nothing -----------------
+F="$WORK/countdown.avi"
+t0=$(now_ms)
+start_rec "$WORK/countdown.log" --countdown 3 --no-audio --region 0,0,320,240 --duration 2 "$F"
+if wait_frames "$WORK/countdown.log" 1; then
+  within "countdown: ms from the start to the first frame" $(($(now_ms) - t0)) 3000 10000
+  wait_rec 30
+  within "countdown: the digits printed" "$(grep -c '^Recording in [321]\.\.\.$' "$WORK/countdown.log")" 3 3
+  within "countdown: slots recorded after it" "$(slots "$F")" 48 52
+fi
+F="$WORK/cancelled.avi"
+start_rec "$WORK/cancelled.log" --countdown 5 "$F"
+sleep 1
+kill -INT "$rec_pid"
+wait_rec 10
+[ "$rec_rc" = 1 ] && grep -q "cancelled during the countdown; nothing was recorded" "$WORK/cancelled.log" &&
+  [ ! -e "$F" ] && pass "countdown cancelled: exit 1, said, no file" || fail "countdown cancelled: exit $rec_rc"
 
 # --- --every-frame codes every slot, changed or not -----------------------------------------------
 F="$WORK/every.avi"
