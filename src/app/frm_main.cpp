@@ -75,6 +75,7 @@ void TFrmMain::BuildControls() {
   general->addWidget(ChkBlink);
   general->addWidget(ChkEveryFrame);
   general->addWidget(ChkPlayBack);
+  general->addLayout(SoundAndCountdownRows());
   general->addStretch(1);
 
   auto* grpRegion = Named(new QGroupBox("Region to Capture"), "GrpRegion");
@@ -200,6 +201,24 @@ void TFrmMain::BuildControls() {
   connect(BtnBrowse, &QPushButton::clicked, this, [this] { BtnBrowseClick(); });
   connect(BtnHelp, &QPushButton::clicked, this, [this] { BtnHelpClick(); });
   connect(BtnAbout, &QPushButton::clicked, this, [this] { BtnAboutClick(); });
+}
+
+QGridLayout* TFrmMain::SoundAndCountdownRows() {
+  CboAudioSource = Named(new QComboBox, "CboAudioSource");
+  CboAudioSource->setToolTip("Where the sound comes from: a microphone, or what the desktop plays");
+  CboCountdown = Named(new QComboBox, "CboCountdown");
+  CboCountdown->setToolTip("Seconds counted down on the screen before the recording starts (Escape cancels)");
+  CboCountdown->addItem("Off", 0);
+  CboCountdown->addItem("3 s", 3);
+  CboCountdown->addItem("5 s", 5);
+  connect(ChkRecordAudio, &QCheckBox::toggled, CboAudioSource, &QWidget::setEnabled);
+  auto* rows = new QGridLayout;
+  rows->addWidget(Label("LblAudioSource", "Sound from"), 0, 0);
+  rows->addWidget(CboAudioSource, 0, 1);
+  rows->addWidget(Label("LblCountdown", "Countdown"), 1, 0);
+  rows->addWidget(CboCountdown, 1, 1);
+  rows->setColumnStretch(1, 1);
+  return rows;
 }
 
 void TFrmMain::ChkSameAreaClick() {

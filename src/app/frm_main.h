@@ -11,6 +11,7 @@ class QAction;
 class QButtonGroup;
 class QCheckBox;
 class QComboBox;
+class QGridLayout;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
@@ -94,6 +95,9 @@ class TFrmMain : public QDialog {
   QComboBox *CboFrameSize, *CboVideoBitrate, *CboAudioBitrate, *CboAudioSampleRate;
   // Which screen a full-screen recording covers; each item's data is its "Screen" value.
   QComboBox* CboScreen;
+  // The sound source (each item's data is its name, capture/sound_sources.h) and the seconds counted
+  // down before a recording starts (each item's data: 0, 3 or 5).
+  QComboBox *CboAudioSource, *CboCountdown;
   TSpinEdit *EdtFrameWidth, *EdtFrameHeight;
   QLineEdit* EdtFolder;
   QLabel *LblFrameSize, *LblFrameWidth, *LblFrameHeight;
@@ -115,6 +119,7 @@ class TFrmMain : public QDialog {
 
  private:
   void BuildControls();
+  QGridLayout* SoundAndCountdownRows();
   void BuildTray();
   void UpdateTrayIcon();
   void ShowFirstRunTip();

@@ -17,6 +17,7 @@
 #include "app/message_box.h"
 #include "app/unit_general.h"
 #include "capture/monitors.h"
+#include "capture/sound_sources.h"
 #include "selection/toolkit_display.h"
 
 namespace qv {
@@ -111,6 +112,13 @@ class TCheckedSettings {
     Ignore(section, key);
     return def;
   }
+  // The item of `box` whose data is the stored number.
+  int Choice(const char* section, const char* key, int def, const QComboBox& box) {
+    const int index = box.findData(Ini.ReadInteger(section, key, def));
+    if (index >= 0) return index;
+    Ignore(section, key);
+    return box.findData(def);
+  }
   // A size in pixels, kept as the text the size boxes show.
   std::string Size(const char* section, const char* key, const char* def) {
     const int size = Ini.ReadInteger(section, key, -1);
@@ -143,6 +151,7 @@ std::string KeyInWords(const std::string& sectionAndKey) {
       {"AudioBitrate", "Audio Bitrate"},
       {"AudioSamplerate", "Audio Sample Rate"},
       {"BoolAutoSave", "Automatically generate file name"},
+      {"Countdown", "Countdown"},
   };
   const std::string key = sectionAndKey.substr(sectionAndKey.find('/') + 1);
   for (const auto& [name, words] : kWords)
@@ -173,6 +182,24 @@ void FillScreenChoices(QComboBox* box, const std::string& saved) {
   box->setCurrentIndex(index);
 }
 
+// ALSA's default first and the sources there are now, and the saved one even when it is gone (a
+// microphone unplugged), so that OK keeps it.
+void FillSoundSources(QComboBox* box, const std::string& saved) {
+  box->clear();
+  for (const TSoundSource& source : ListSoundSources()) {
+    const std::string text = source.Name == source.Description || source.Description.empty()
+                                 ? source.Name
+                                 : source.Description + " (" + source.Name + ")";
+    box->addItem(QString::fromStdString(text), QString::fromStdString(source.Name));
+  }
+  int index = box->findData(QString::fromStdString(saved));
+  if (index < 0) {
+    box->addItem(QString::fromStdString(saved + " (not present)"), QString::fromStdString(saved));
+    index = box->count() - 1;
+  }
+  box->setCurrentIndex(index);
+}
+
 }  // namespace
 
 void TFrmMain::LoadSettings(bool atStartup) {
@@ -198,6 +225,9 @@ void TFrmMain::LoadSettings(bool atStartup) {
     RdbRegion->setChecked(true);
   FillScreenChoices(CboScreen, ini.ReadString(kRecorder, "Screen", kScreenPointer));
   CboScreen->setEnabled(RdbFullScreen->isChecked());
+  FillSoundSources(CboAudioSource, ini.ReadString(kRecorder, "AudioSource", kDefaultSoundSource));
+  CboAudioSource->setEnabled(ChkRecordAudio->isChecked());
+  CboCountdown->setCurrentIndex(checked.Choice(kRecorder, "Countdown", 0, *CboCountdown));
 
   ChkSameArea->setChecked(checked.Bool(kOutputType, "BoolSameToOriginal", true));
   ChkSameAreaClick();  // also when the state did not change
@@ -257,6 +287,8 @@ void TFrmMain::BtnOKClick() {
                                                   : "Region";
   ini.WriteString(kRecorder, "RegionToCapture", mode);
   ini.WriteString(kRecorder, "Screen", CboScreen->currentData().toString().toStdString());
+  ini.WriteString(kRecorder, "AudioSource", CboAudioSource->currentData().toString().toStdString());
+  ini.WriteInteger(kRecorder, "Countdown", CboCountdown->currentData().toInt());
   ini.WriteBool(kOutputType, "BoolSameToOriginal", ChkSameArea->isChecked());
   ini.WriteInteger(kOutputType, "FrameSize", CboFrameSize->currentIndex());
   ini.WriteString(kOutputType, "Width", EdtFrameWidth->Text().toStdString());

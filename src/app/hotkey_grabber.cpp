@@ -32,6 +32,7 @@ unsigned long KeysymOf(int key) {
   if (key == kVkPrint) return XK_Print;
   if (key == kVkPause) return XK_Pause;
   if (key == kVkScrollLock) return XK_Scroll_Lock;
+  if (key == kVkEscape) return XK_Escape;
   return NoSymbol;
 }
 

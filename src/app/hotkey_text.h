@@ -13,6 +13,7 @@ constexpr int kVkShift = 16;
 constexpr int kVkControl = 17;
 constexpr int kVkMenu = 18;  // Alt
 constexpr int kVkPause = 19;
+constexpr int kVkEscape = 27;  // never a hotkey text; grabbed while a countdown runs
 constexpr int kVkPrint = 44;
 constexpr int kVkSuper = 91;
 constexpr int kVkF1 = 112;

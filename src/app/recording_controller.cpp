@@ -18,6 +18,7 @@
 #include <cstdio>
 #include <filesystem>
 
+#include "app/countdown_window.h"
 #include "app/form_widgets.h"
 #include "app/frm_main.h"
 #include "app/ini_file.h"
@@ -246,6 +247,7 @@ TTrayChoice ChoiceOf(const TFrmMain& form, const std::string& mode) {
   choice.Size = SelectedSize;
   choice.Window = SelectedWindow;
   choice.Audio = form.ChkRecordAudio->isChecked();
+  choice.AudioSource = form.CboAudioSource->currentData().toString().toStdString();
   choice.Blink = form.ChkBlink->isChecked();
   choice.EveryFrame = form.ChkEveryFrame->isChecked();
   choice.Output.VideoBitrate = form.CboVideoBitrate->currentText().toStdString();
@@ -273,9 +275,10 @@ void TFFRecordingController::StartRecording(TFrmMain& form) {
     return;
   }
 
+  TRecordingRequest request = TrayRecordingRequest(ChoiceOf(form, mode));
+  if (!CountDown(form, request.Area)) return;
   if (!Log->Open(GetStateFolder(), now))
     std::fprintf(stderr, "quorvane: the recording's log cannot be written in \"%s\"\n", GetStateFolder().c_str());
-  TRecordingRequest request = TrayRecordingRequest(ChoiceOf(form, mode));
   request.MarkFolder = MarkFolder();
   for (const std::string& fact : SystemFacts(request)) Log->Line(fact);
   Log->Line("recording to " + form.OutputFileName);
@@ -294,6 +297,21 @@ void TFFRecordingController::StartRecording(TFrmMain& form) {
     StatusTimer->start();
   }
   Log->Line("started");
+}
+
+bool TFFRecordingController::CountDown(TFrmMain& form, const TRecordingArea& area) {
+  const int seconds = form.CboCountdown->currentData().toInt();
+  if (seconds <= 0) return true;
+  TCountdownWindow countdown(QRect(area.X, area.Y, area.Width, area.Height), seconds);
+  Countdown = &countdown;
+  // Only the stop command means anything now: it calls the recording off.
+  SetMenuIdle(form);
+  form.MnuStartRecord->setEnabled(false);
+  form.MnuStopRecord->setEnabled(true);
+  const bool ranOut = countdown.Run();
+  Countdown = nullptr;
+  SetMenuIdle(form);
+  return ranOut && !form.Closed();
 }
 
 void TFFRecordingController::LogPlan() {
@@ -323,6 +341,10 @@ void TFFRecordingController::MnuResumeRecordClick(TFrmMain& form) {
 }
 
 void TFFRecordingController::MnuStopRecordClick(TFrmMain& form) {
+  if (Countdown) {
+    Countdown->Cancel();
+    return;
+  }
   form.MnuStopRecord->setEnabled(false);
   Log->Line("stopping");
   FRecording->Stop(true);
@@ -397,6 +419,7 @@ void TFFRecordingController::RecoverInterrupted() {
 }
 
 void TFFRecordingController::Shutdown(TFrmMain&) {
+  if (Countdown) Countdown->Cancel();
   QObject::disconnect(BalloonClicks);
   StatusTimer->stop();
   if (Recovery.joinable()) Recovery.join();

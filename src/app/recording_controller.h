@@ -37,9 +37,11 @@ class QTimer;
 
 namespace qv {
 
+class TCountdownWindow;
 class TFrmSelectRegion;
 class TRecording;
 class TRecordingLog;
+struct TRecordingArea;
 struct TRecordingEnd;
 struct TStartResult;
 struct TTrayChoice;
@@ -76,6 +78,8 @@ class TFFRecordingController : public TRecordingController {
  private:
   bool ChooseArea(TFrmMain& form, const std::string& mode);
   bool ChooseOutputFile(TFrmMain& form, const std::tm& now);
+  // The countdown chosen in the options, over the area; false when it was called off.
+  bool CountDown(TFrmMain& form, const TRecordingArea& area);
   void StartRecording(TFrmMain& form);
   void LogPlan();
   void RecordingEnded(const TRecordingEnd& end);
@@ -93,6 +97,7 @@ class TFFRecordingController : public TRecordingController {
   std::string BalloonFolder;
   QMetaObject::Connection BalloonClicks;
   bool FSelecting = false;
+  TCountdownWindow* Countdown = nullptr;  // while one runs; the stop command calls it off
   std::thread Recovery;  // joined at shutdown
 };
 

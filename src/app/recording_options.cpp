@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "app/unit_general.h"
+#include "capture/sound_sources.h"
 
 namespace qv {
 
@@ -87,6 +88,8 @@ TRecordingRequest TrayRecordingRequest(const TTrayChoice& choice) {
   TRecordingRequest request;
   request.Area = AreaOf(choice);
   request.Audio = choice.Audio;
+  // ALSA's default input stays the device's default, named or not.
+  if (choice.AudioSource != kDefaultSoundSource) request.AudioSource = choice.AudioSource;
   request.Blink = choice.Blink;
   request.EveryFrame = choice.EveryFrame;
   const TOutputChoice& output = choice.Output;

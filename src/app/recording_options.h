@@ -49,6 +49,7 @@ struct TTrayChoice {
   TOutputChoice Output;
   std::string FileName;
   bool EveryFrame = false;  // code unchanged frames too
+  std::string AudioSource;  // a sound source's name (capture/sound_sources.h); "" or "default": ALSA's default
 };
 
 TRecordingRequest TrayRecordingRequest(const TTrayChoice& choice);

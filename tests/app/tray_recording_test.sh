@@ -237,13 +237,54 @@ fi
 kill -TERM $pid; wait $pid
 pid=
 
-# 5. A desktop without a tray host (a private one; see the top of this file).
+# 5. A 3 s countdown and the sound of the rig's second source (440 Hz): Escape calls the first
+# countdown off before any file is made; in the second one's recording the digits, on the screen
+# while it counted, are in none of the frames.
+sed -i 's/^ShowTip=0$/ShowTip=0\nCountdown=3\nAudioSource=qv_voice.monitor/' "$XDG_CONFIG_HOME/Quorvane/Options.ini"
+"$BIN/quorvane" 2>"$T/err_countdown" &
+pid=$!
+[ -n "$(tray_icon_of $pid)" ] || fail "no tray icon for the countdown"
+files=$(count_avis)
+xdotool key --clearmodifiers ctrl+shift+F9
+sleep 1
+xdotool key Escape
+sleep 3.5
+[ "$(count_avis)" = "$files" ] && pass "Escape calls the countdown off" || fail "a recording after Escape"
+rm -f "$T/opened.txt"
+started=$(date +%s%N)
+xdotool key --clearmodifiers ctrl+shift+F9
+sleep 1.5
+import -window root "$ART/countdown.png"
+wait_until '[ "$(count_avis)" = $((files + 1)) ]' 10
+ms=$((($(date +%s%N) - started) / 1000000))
+[ "$ms" -ge 3000 ] && pass "the recording starts $ms ms after the start hotkey" || fail "recording after $ms ms"
+sleep 3
+import -window root "$T/after.png"
+xdotool key --clearmodifiers ctrl+shift+F10
+wait_until '[ -s "$T/opened.txt" ]' 15 || fail "the stop hotkey did not end the counted-down recording"
+file=$(avis | tail -1)
+# The middle of each frame (where the digits were) against the screen before and after the count.
+middle() {  # FILE REFERENCE: PSNR lines of the middle of every frame of FILE against REFERENCE
+  ffmpeg -nostdin -v error -i "$1" -i "$2" -lavfi "[0:v]crop=160:160:240:100[a];[1:v]scale=640:360,format=yuv420p,crop=160:160:240:100[b];[a][b]psnr=stats_file=$T/psnr.txt" -f null -
+  awk '{ for (i = 1; i <= NF; i++) if ($i ~ /^psnr_avg:/) { split($i, v, ":"); print (v[2] == "inf" ? 99 : int(v[2])) } }' "$T/psnr.txt"
+}
+low=$(middle "$file" "$T/after.png" | awk '$1 < 30' | wc -l)
+digits=$(middle "$file" "$ART/countdown.png" | sort -n | tail -1)
+[ "$low" = 0 ] && [ "${digits:-99}" -lt 20 ] && pass "no digits in the frames (the count's screen: ${digits} dB at most)" \
+  || fail "$low frames unlike the screen after the count; the count's screen ${digits:-?} dB"
+hz=$(ffmpeg -nostdin -v error -ss 0.5 -i "$file" -map 0:a -ac 1 -f wav - | sox -t wav - -n stat 2>&1 |
+  awk '/Rough +frequency:/ {print $3}')
+[ "${hz:-0}" -ge 418 ] && [ "${hz:-0}" -le 462 ] && pass "the sound is the chosen source's 440 Hz" || fail "sound at ${hz:-?} Hz"
+kill -TERM $pid; wait $pid
+pid=
+
+# 6. A desktop without a tray host (a private one; see the top of this file).
 bash "$SRC/scripts/desktop-rig.sh" --no-tray -- bash "${BASH_SOURCE[0]}" --without-tray \
   && pass "without a tray host: the control window records" || fail "without a tray host (above)"
 
 state=$(x_server_state "$T")
 [ "$state" = "$kX_SERVER_CLEAN" ] || [ "$state" = unknown ] || fail "X server left in this state: $state"
 grep -q "^quorvane: \[" "$T/err" && fail "messages shown: $(grep '^quorvane: \[' "$T/err")"
-echo "screenshots: $ART/tray_menu_recording.png $ART/control_window_recording.png"
+echo "screenshots: $ART/tray_menu_recording.png $ART/control_window_recording.png $ART/countdown.png"
 [ $failures = 0 ] && echo "tray_recording_test: all passed" || echo "tray_recording_test: $failures failed"
 exit $((failures > 0))
