@@ -22,7 +22,7 @@ namespace qv {
 namespace {
 
 constexpr int kClientWidth = 537;
-constexpr int kClientHeight = 511;
+constexpr int kClientHeight = 581;
 constexpr int kCustomFrameSize = 15;
 
 template <class T>
@@ -75,7 +75,6 @@ void TFrmMain::BuildControls() {
   general->addWidget(ChkBlink);
   general->addWidget(ChkEveryFrame);
   general->addWidget(ChkPlayBack);
-  general->addLayout(SoundAndCountdownRows());
   general->addStretch(1);
 
   auto* grpRegion = Named(new QGroupBox("Region to Capture"), "GrpRegion");
@@ -93,6 +92,7 @@ void TFrmMain::BuildControls() {
   row1->addWidget(grpGeneral, 3);
   row1->addWidget(grpRegion, 2);
   root->addLayout(row1);
+  root->addWidget(SoundAndCountdownGroup());
 
   // Start and pause on the left, stop and resume on the right.
   auto* grpHotkey = Named(new QGroupBox("Recording Hotkey"), "GrpHotkey");
@@ -203,7 +203,7 @@ void TFrmMain::BuildControls() {
   connect(BtnAbout, &QPushButton::clicked, this, [this] { BtnAboutClick(); });
 }
 
-QGridLayout* TFrmMain::SoundAndCountdownRows() {
+QGroupBox* TFrmMain::SoundAndCountdownGroup() {
   CboAudioSource = Named(new QComboBox, "CboAudioSource");
   CboAudioSource->setToolTip("Where the sound comes from: a microphone, or what the desktop plays");
   CboCountdown = Named(new QComboBox, "CboCountdown");
@@ -212,13 +212,14 @@ QGridLayout* TFrmMain::SoundAndCountdownRows() {
   CboCountdown->addItem("3 s", 3);
   CboCountdown->addItem("5 s", 5);
   connect(ChkRecordAudio, &QCheckBox::toggled, CboAudioSource, &QWidget::setEnabled);
-  auto* rows = new QGridLayout;
-  rows->addWidget(Label("LblAudioSource", "Sound from"), 0, 0);
-  rows->addWidget(CboAudioSource, 0, 1);
-  rows->addWidget(Label("LblCountdown", "Countdown"), 1, 0);
-  rows->addWidget(CboCountdown, 1, 1);
-  rows->setColumnStretch(1, 1);
-  return rows;
+  auto* group = Named(new QGroupBox("Sound and Start"), "GrpSoundAndStart");
+  auto* row = new QHBoxLayout(group);
+  row->addWidget(Label("LblAudioSource", "Sound from"));
+  row->addWidget(CboAudioSource, 1);
+  row->addSpacing(12);
+  row->addWidget(Label("LblCountdown", "Countdown"));
+  row->addWidget(CboCountdown);
+  return group;
 }
 
 void TFrmMain::ChkSameAreaClick() {

@@ -11,7 +11,6 @@ class QAction;
 class QButtonGroup;
 class QCheckBox;
 class QComboBox;
-class QGridLayout;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
@@ -119,7 +118,7 @@ class TFrmMain : public QDialog {
 
  private:
   void BuildControls();
-  QGridLayout* SoundAndCountdownRows();
+  QGroupBox* SoundAndCountdownGroup();
   void BuildTray();
   void UpdateTrayIcon();
   void ShowFirstRunTip();

@@ -27,6 +27,8 @@ TEST_F(Settings, AFreshFileLoadsTheDefaultsAndGetsTheDefaultFolder) {
   EXPECT_TRUE(form.RdbRegion->isChecked());
   EXPECT_EQ(form.CboScreen->currentData().toString(), "pointer");
   EXPECT_FALSE(form.CboScreen->isEnabled());  // it chooses for full screen only
+  EXPECT_EQ(form.CboAudioSource->currentData().toString(), "default");
+  EXPECT_EQ(form.CboCountdown->currentText(), "Off");
   EXPECT_TRUE(form.ChkSameArea->isChecked());
   QWidget* sizeControls[] = {form.CboFrameSize, form.EdtFrameWidth, form.EdtFrameHeight,
                              form.LblFrameSize, form.LblFrameWidth, form.LblFrameHeight};
@@ -56,7 +58,7 @@ TEST_F(Settings, TheControlsCarryTheCaptionsAndItems) {
   WriteOptions("[Recorder]\nShowTip=0\n");
   TFrmMain form;
   EXPECT_EQ(form.windowTitle(), "Options of Quorvane");
-  EXPECT_EQ(form.size(), QSize(537, 511));
+  EXPECT_EQ(form.size(), QSize(537, 581));
   EXPECT_EQ(form.minimumSize(), form.maximumSize());
   EXPECT_EQ(form.RdbRegion->text(), "Define region before recording ");
   EXPECT_EQ(form.RdbAutoSave->text(),
@@ -67,7 +69,8 @@ TEST_F(Settings, TheControlsCarryTheCaptionsAndItems) {
     const char *First, *Last;
   } lists[] = {{form.CboFrameSize, 16, "128 x 96", "Custom..."},
                {form.CboVideoBitrate, 8, "48 Kbps", "1600 Kbps"},
-               {form.CboAudioSampleRate, 2, "22050 Hz", "44100 Hz"}};
+               {form.CboAudioSampleRate, 2, "22050 Hz", "44100 Hz"},
+               {form.CboCountdown, 3, "Off", "5 s"}};
   for (const auto& l : lists) {
     EXPECT_EQ(l.Combo->count(), l.Count);
     EXPECT_EQ(l.Combo->itemText(0), l.First);
@@ -76,7 +79,7 @@ TEST_F(Settings, TheControlsCarryTheCaptionsAndItems) {
   for (const char* name : {"ChkRecordAudio", "ChkBlink", "ChkPlayBack", "EdtStartHotkey", "EdtStopHotkey",
                            "EdtPauseHotkey", "EdtResumeHotkey", "RdbRegion", "RdbWindow", "RdbFullScreen", "ChkSameArea",
                            "EdtFrameWidth", "EdtFrameHeight", "CboFrameSize", "CboVideoBitrate", "CboAudioBitrate",
-                           "CboAudioSampleRate", "RdbAutoSave", "RdbAskFileName", "EdtFolder", "BtnBrowse", "BtnOK",
+                           "CboAudioSampleRate", "CboAudioSource", "CboCountdown", "RdbAutoSave", "RdbAskFileName", "EdtFolder", "BtnBrowse", "BtnOK",
                            "BtnCancel", "BtnHelp", "BtnAbout"})
     EXPECT_NE(form.findChild<QWidget*>(name), nullptr) << name;
 }
@@ -84,6 +87,7 @@ TEST_F(Settings, TheControlsCarryTheCaptionsAndItems) {
 TEST_F(Settings, UnusableValuesReadAsDefaultsAndTheUserHearsWhichOnce) {
   WriteOptions(
       "[Recorder]\nStartHotkey=None\nRegionToCapture=Everything\nBoolRecordAudio=maybe\nBoolBlinkRecord=0\nShowTip=0\n"
+      "Countdown=4\n"
       "[OutputType]\nFrameSize=99\nVideoBitrate=-1\nBoolSameToOriginal=0\nWidth=641\nHeight=-480\n"
       "[Save]\nBoolAutoSave=0\nOutputFolder=/srv/rec\n");
   TFrmMain form;
@@ -101,7 +105,7 @@ TEST_F(Settings, UnusableValuesReadAsDefaultsAndTheUserHearsWhichOnce) {
   EXPECT_TRUE(form.RdbAskFileName->isChecked());
   EXPECT_EQ(form.EdtFolder->text(), "/srv/rec");
   ASSERT_EQ(Messages.size(), 1u);
-  EXPECT_NE(Messages[0].Text.find("\"Record Audio\" (Recorder/BoolRecordAudio), \"frame height\" "
+  EXPECT_NE(Messages[0].Text.find("\"Record Audio\" (Recorder/BoolRecordAudio), \"Countdown\" (Recorder/Countdown), \"frame height\" "
                                   "(OutputType/Height), \"Frame Size\" (OutputType/FrameSize), \"Video Bitrate\" "
                                   "(OutputType/VideoBitrate)."),
             std::string::npos)
@@ -275,13 +279,14 @@ TEST_F(Settings, LeavingASizeBoxEmptyPutsZeroBack) {
 TEST_F(Settings, OkWritesEveryControlAndAReloadShowsIt) {
   // The sound's rate is no longer chosen; an older file's choice is left as it was. A monitor that
   // is not connected stays the choice.
-  WriteOptions("[Recorder]\nShowTip=0\nScreen=DP-9\n[OutputType]\nAudioBitrate=4\n");
+  WriteOptions("[Recorder]\nShowTip=0\nScreen=DP-9\nAudioSource=qv_gone.monitor\n[OutputType]\nAudioBitrate=4\n");
   {
     TFrmMain form;
     form.LoadSettings(true);
     form.ChkRecordAudio->setChecked(false);
     form.ChkPlayBack->setChecked(false);
     form.RdbWindow->setChecked(true);
+    form.CboCountdown->setCurrentIndex(2);
     form.ChkSameArea->setChecked(false);
     form.EdtFrameWidth->SetText("800");
     form.EdtFrameHeight->SetText("600");
@@ -297,7 +302,8 @@ TEST_F(Settings, OkWritesEveryControlAndAReloadShowsIt) {
     const char *Section, *Key, *Value;
   } expected[] = {{"Recorder", "BoolRecordAudio", "0"},  {"Recorder", "BoolBlinkRecord", "1"},
                   {"Recorder", "BoolPlayback", "0"},     {"Recorder", "RegionToCapture", "Window"},
-                  {"Recorder", "Screen", "DP-9"},
+                  {"Recorder", "Screen", "DP-9"},       {"Recorder", "AudioSource", "qv_gone.monitor"},
+                  {"Recorder", "Countdown", "5"},
                   {"Recorder", "StartHotkey", ""},       {"OutputType", "BoolSameToOriginal", "0"},
                   {"OutputType", "FrameSize", "12"},     {"OutputType", "Width", "800"},
                   {"OutputType", "Height", "600"},       {"OutputType", "VideoBitrate", "7"},
@@ -311,6 +317,8 @@ TEST_F(Settings, OkWritesEveryControlAndAReloadShowsIt) {
   again.LoadSettings(false);
   EXPECT_TRUE(again.RdbWindow->isChecked());
   EXPECT_EQ(again.CboScreen->currentText(), "DP-9 (not connected)");
+  EXPECT_EQ(again.CboAudioSource->currentText(), "qv_gone.monitor (not present)");
+  EXPECT_EQ(again.CboCountdown->currentText(), "5 s");
   EXPECT_EQ(again.CboFrameSize->currentText(), "800 x 600");
   EXPECT_EQ(again.CboVideoBitrate->currentText(), "1600 Kbps");
   EXPECT_TRUE(again.RdbAskFileName->isChecked());
