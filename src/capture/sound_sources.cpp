@@ -4,8 +4,11 @@
 #include <pulse/context.h>
 #include <pulse/introspect.h>
 #include <pulse/mainloop.h>
+#include <pulse/subscribe.h>
+#include <pulse/thread-mainloop.h>
 
 #include <chrono>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -20,6 +23,11 @@ std::string OneLine(const char* text) {
   for (char& c : line)
     if (c == '\n') c = ' ';
   return line;
+}
+
+// An operation whose end the caller does not wait for.
+void Drop(pa_operation* operation) {
+  if (operation) pa_operation_unref(operation);
 }
 
 // A sound server that does not answer within this long is taken to be absent.
@@ -44,7 +52,7 @@ class TSoundServerQuery {
     Reply reply{&sources, &done};
     pa_operation* operation = pa_context_get_source_info_list(Context.get(), AddSource, &reply);
     if (!operation) return false;
-    pa_operation_unref(operation);
+    Drop(operation);
     return RunUntil([&] { return done; });
   }
 
@@ -133,15 +141,71 @@ std::vector<TSoundSource> ListSoundSources() {
   return sources;
 }
 
-std::string SoundSourcePcm(const std::string& name) {
+TSoundSourcePcm SoundSourcePcm(const std::string& name) {
   // The sound server's own name for the default output's monitor, so it is looked up when the
   // capture starts.
-  if (name == kDesktopSoundSource) return PulsePcm("@DEFAULT_MONITOR@");
-  if (name.empty() || name == kDefaultSoundSource) return kDefaultSoundSource;
+  if (name == kDesktopSoundSource) return {PulsePcm("@DEFAULT_MONITOR@")};
+  if (name.empty() || name == kDefaultSoundSource) return {kDefaultSoundSource};
   bool reached = false;
   for (const TSoundSource& source : SoundServerSources(reached))
-    if (source.Name == name) return PulsePcm(name);
-  return name;
+    if (source.Name == name) return {PulsePcm(name), true};
+  return {name};
+}
+
+// Lives on the watch's main loop thread once the loop runs; the constructor and the destructor
+// touch it only with the loop stopped or under the loop's lock.
+struct TSoundSourceWatch::TState {
+  std::string Source;
+  std::function<void()> Gone;
+  pa_threaded_mainloop* Loop = nullptr;
+  pa_context* Context = nullptr;
+  std::uint32_t Index = PA_INVALID_INDEX;
+  bool Told = false;
+
+  void Tell() {
+    if (Told) return;
+    Told = true;
+    Gone();
+  }
+  static void StateChanged(pa_context* context, void* data) {
+    if (pa_context_get_state(context) != PA_CONTEXT_READY) return;
+    pa_context_set_subscribe_callback(context, Event, data);
+    Drop(pa_context_subscribe(context, PA_SUBSCRIPTION_MASK_SOURCE, nullptr, nullptr));
+    Drop(pa_context_get_source_info_by_name(context, static_cast<TState*>(data)->Source.c_str(), Found, data));
+  }
+  static void Found(pa_context*, const pa_source_info* info, int eol, void* data) {
+    TState& state = *static_cast<TState*>(data);
+    if (info) state.Index = info->index;
+    else if (eol && state.Index == PA_INVALID_INDEX) state.Tell();
+  }
+  static void Event(pa_context*, pa_subscription_event_type_t type, std::uint32_t index, void* data) {
+    TState& state = *static_cast<TState*>(data);
+    const bool removed = (type & PA_SUBSCRIPTION_EVENT_TYPE_MASK) == PA_SUBSCRIPTION_EVENT_REMOVE;
+    if (removed && index == state.Index) state.Tell();
+  }
+};
+
+TSoundSourceWatch::TSoundSourceWatch(const std::string& source, std::function<void()> gone)
+    : State(std::make_unique<TState>()) {
+  State->Source = source;
+  State->Gone = std::move(gone);
+  State->Loop = pa_threaded_mainloop_new();
+  if (!State->Loop) return;
+  State->Context = pa_context_new(pa_threaded_mainloop_get_api(State->Loop), "Quorvane source watch");
+  if (!State->Context) return;
+  pa_context_set_state_callback(State->Context, TState::StateChanged, State.get());
+  // Without a server there is nothing to watch: ALSA's own errors tell of a server that died.
+  if (pa_context_connect(State->Context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) return;
+  pa_threaded_mainloop_start(State->Loop);
+}
+
+TSoundSourceWatch::~TSoundSourceWatch() {
+  if (State->Loop) pa_threaded_mainloop_stop(State->Loop);
+  if (State->Context) {
+    pa_context_disconnect(State->Context);
+    pa_context_unref(State->Context);
+  }
+  if (State->Loop) pa_threaded_mainloop_free(State->Loop);
 }
 
 }  // namespace qv

@@ -7,6 +7,8 @@
 // any thread; nothing is kept between calls.
 #pragma once
 
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -29,8 +31,31 @@ std::vector<TSoundSource> AlsaCapturePcms();
 // sound and the server's sources, then ALSA's other capture PCMs.
 std::vector<TSoundSource> ListSoundSources();
 
+struct TSoundSourcePcm {
+  std::string Pcm;
+  // The sound server's source by its own name. When such a source goes away (a microphone
+  // unplugged) the server moves its recording streams to another source without a word to ALSA's
+  // clients, so only a TSoundSourceWatch notices.
+  bool ServerSource = false;
+};
+
 // The ALSA PCM that records the source called `name`: the desktop's sound and the sound server's
 // sources go through ALSA's pulse plugin; any other name is taken as an ALSA PCM name.
-std::string SoundSourcePcm(const std::string& name);
+TSoundSourcePcm SoundSourcePcm(const std::string& name);
+
+// Watches one source of the sound server from a thread of its own and calls `gone` there, once,
+// when the source is removed (or is not there by the time the watch is set up). Nothing is called
+// once the destructor has returned.
+class TSoundSourceWatch {
+ public:
+  TSoundSourceWatch(const std::string& source, std::function<void()> gone);
+  ~TSoundSourceWatch();
+  TSoundSourceWatch(const TSoundSourceWatch&) = delete;
+  TSoundSourceWatch& operator=(const TSoundSourceWatch&) = delete;
+
+ private:
+  struct TState;
+  std::unique_ptr<TState> State;
+};
 
 }  // namespace qv

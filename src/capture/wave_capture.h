@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "capture/sound_sources.h"
 #include "capture/wave_capture_clock.h"
 #include "media/ff_owners.h"
 #include "media/input_device.h"
@@ -128,6 +129,7 @@ class TWaveCapture final : public TDeviceState {
 
   std::shared_ptr<TWaveCaptureContext> State;
   std::shared_ptr<TWaveInDevice> WaveIn;
+  std::unique_ptr<TSoundSourceWatch> SourceWatch;  // for a source of the sound server, which may go away
 };
 
 constexpr std::int64_t kWaveStallUs = 5000000;

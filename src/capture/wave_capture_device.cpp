@@ -60,15 +60,23 @@ void SetBuffers(TWaveCaptureContext& state) {
 }
 
 // The PCM a named source or a device number stands for; "" (and why) when there is none.
-std::string PcmName(const TWaveCaptureContext& state, std::string& reason) {
+TSoundSourcePcm PcmOf(const TWaveCaptureContext& state, std::string& reason) {
   if (!state.Source.empty()) return SoundSourcePcm(state.Source);
-  if (state.DeviceId == -1) return kDefaultSoundSource;
+  if (state.DeviceId == -1) return {kDefaultSoundSource};
   const std::vector<std::string> devices = WaveCaptureDeviceNames();
   if (devices.empty()) reason = "no capture device is configured";
   else if (state.DeviceId >= 0 && static_cast<std::size_t>(state.DeviceId) < devices.size())
-    return devices[static_cast<std::size_t>(state.DeviceId)];
+    return {devices[static_cast<std::size_t>(state.DeviceId)]};
   else reason = WaveErrorText(-ENODEV);
-  return "";
+  return {};
+}
+
+// A source of the sound server that is removed goes silent with a notice, as a lost input does.
+void WatchSource(TWaveCapture& capture) {
+  std::shared_ptr<TWaveCaptureContext> shared = capture.State;
+  capture.SourceWatch = std::make_unique<TSoundSourceWatch>(shared->Source, [shared] {
+    LoseWaveInput(*shared, "the sound source \"" + shared->Source + "\" was removed");
+  });
 }
 
 // Buffers queued, capture running, the second buffer queued behind the first.
@@ -98,7 +106,8 @@ void LogClockSummary(TWaveCaptureContext& state) {
 std::string OpenWaveDevice(TWaveCapture& capture) {
   TWaveCaptureContext& state = *capture.State;
   std::string reason;
-  const std::string pcm = PcmName(state, reason);
+  const TSoundSourcePcm source = PcmOf(state, reason);
+  const std::string& pcm = source.Pcm;
   if (pcm.empty()) return reason;
   SetFormat(state);
   SetBuffers(state);
@@ -112,12 +121,15 @@ std::string OpenWaveDevice(TWaveCapture& capture) {
                               WaveInCallback(*shared, device, message, header, code);
                             });
   if (err >= 0) err = StartCapture(state, *capture.WaveIn);
-  return err < 0 ? WaveErrorText(err) : "";
+  if (err < 0) return WaveErrorText(err);
+  if (source.ServerSource) WatchSource(capture);
+  return "";
 }
 
 void CloseWaveDevice(TWaveCapture& capture) {
   TWaveCaptureContext& state = *capture.State;
   state.Stopped.store(1);  // from now on the callback does nothing
+  capture.SourceWatch.reset();
   if (std::shared_ptr<TWaveInDevice> device = std::move(capture.WaveIn)) {
     // Resets first: every buffer comes back. The clock is the capture thread's until it has ended.
     if (device->Close()) LogClockSummary(state);

@@ -1,7 +1,7 @@
 #!/bin/bash
 # quorvane-rec end to end on the rig's desktop and tone: a timed full-screen recording, a stop by
 # SIGINT, a 2 s pause by SIGUSR1/SIGUSR2 ended by SIGHUP (a closed terminal), the sound of a chosen
-# source, a countdown, a recorded window that is closed, and a kill -9. ffprobe and ffmpeg judge the
+# source and one removed mid-recording, a countdown, a recorded window that is closed, and a kill -9. ffprobe and ffmpeg judge the
 # files.
 #
 # Frames in which nothing on screen changed repeat the one before (an empty AVI chunk): the header
@@ -195,6 +195,24 @@ for source in desktop:1000 qv_voice.monitor:440; do
   [ "$rec_rc" = 0 ] && within "sound from $name: rough frequency (Hz)" "$(tone_hz "$F")" $((hz * 95 / 100)) \
     $((hz * 105 / 100)) || { fail "sound from $name: exit $rec_rc"; tail -3 "$WORK/source-$name.log"; }
 done
+
+# --- a source removed mid-recording: told once, silence from then on (not whatever source the sound
+# server moves the capture to), the file whole ------------------------------------------------------
+module=$(pactl load-module module-null-sink sink_name=qv_gone)
+F="$WORK/source-gone.avi"
+start_rec "$WORK/source-gone.log" --audio-source qv_gone.monitor --region 0,0,320,240 --duration 6 "$F"
+if wait_frames "$WORK/source-gone.log" 1; then
+  sleep 2
+  pactl unload-module "$module"
+  wait_rec 30
+  [ "$rec_rc" = 0 ] && grep -q 'The sound input was lost (the sound source "qv_gone.monitor" was removed); the recording goes on with silence\.' "$WORK/source-gone.log" &&
+    pass "source removed: exit 0, told" || { fail "source removed: exit $rec_rc"; tail -3 "$WORK/source-gone.log"; }
+  peak=$(ffmpeg -nostdin -v info -ss 4 -i "$F" -map 0:a -af volumedetect -f null - 2>&1 | awk '/max_volume/ {print int($5)}')
+  [ -n "$peak" ] && [ "$peak" -lt -60 ] && pass "source removed: silence after it (max $peak dB)" ||
+    fail "source removed: sound after it (max ${peak:-?} dB)"
+  sync_check "source removed" "$F" 80
+  clean_decode "source removed" "$F"
+fi
 
 # --- a 3 s countdown comes before the recording; Ctrl-C during one records nothing -----------------
 F="$WORK/countdown.avi"
