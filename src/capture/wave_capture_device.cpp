@@ -62,9 +62,9 @@ void SetBuffers(TWaveCaptureContext& state) {
 // The PCM a named source or a device number stands for; "" (and why) when there is none.
 TSoundSourcePcm PcmOf(const TWaveCaptureContext& state, std::string& reason) {
   if (!state.Source.empty()) return SoundSourcePcm(state.Source);
-  if (state.DeviceId == -1) return {kDefaultSoundSource};
   const std::vector<std::string> devices = WaveCaptureDeviceNames();
   if (devices.empty()) reason = "no capture device is configured";
+  else if (state.DeviceId == -1) return {kDefaultSoundSource};
   else if (state.DeviceId >= 0 && static_cast<std::size_t>(state.DeviceId) < devices.size())
     return {devices[static_cast<std::size_t>(state.DeviceId)]};
   else reason = WaveErrorText(-ENODEV);
