@@ -129,7 +129,9 @@ class TWaveCapture final : public TDeviceState {
 
   std::shared_ptr<TWaveCaptureContext> State;
   std::shared_ptr<TWaveInDevice> WaveIn;
-  std::unique_ptr<TSoundSourceWatch> SourceWatch;  // for a source of the sound server, which may go away
+  // For a source of the sound server, which may go away. Its thread touches the shared state only
+  // through LoseWaveInput; the close ends that thread before it lets go of the device.
+  std::unique_ptr<TSoundSourceWatch> SourceWatch;
 };
 
 constexpr std::int64_t kWaveStallUs = 5000000;
