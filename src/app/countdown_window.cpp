@@ -3,7 +3,6 @@
 #include <QEventLoop>
 #include <QGuiApplication>
 #include <QPainter>
-#include <QScreen>
 #include <QTimer>
 #include <algorithm>
 

@@ -26,7 +26,6 @@ class TCountdownWindow : public QWidget {
   bool Run();
   // Calls the count off (Escape, the stop command, the program closing); harmless when not running.
   void Cancel();
-  int SecondsLeft() const { return Left; }
 
  protected:
   void paintEvent(QPaintEvent* event) override;
