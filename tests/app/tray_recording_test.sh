@@ -237,19 +237,21 @@ fi
 kill -TERM $pid; wait $pid
 pid=
 
-# 5. A 3 s countdown and the sound of the rig's second source (440 Hz): Escape calls the first
-# countdown off before any file is made; in the second one's recording the digits, on the screen
+# 5. A 3 s countdown and the sound of the rig's second source (440 Hz): Escape and the stop hotkey
+# call a countdown off before any file is made; in the second one's recording the digits, on the screen
 # while it counted, are in none of the frames.
 sed -i 's/^ShowTip=0$/ShowTip=0\nCountdown=3\nAudioSource=qv_voice.monitor/' "$XDG_CONFIG_HOME/Quorvane/Options.ini"
 "$BIN/quorvane" 2>"$T/err_countdown" &
 pid=$!
 [ -n "$(tray_icon_of $pid)" ] || fail "no tray icon for the countdown"
 files=$(count_avis)
-xdotool key --clearmodifiers ctrl+shift+F9
-sleep 1
-xdotool key Escape
-sleep 3.5
-[ "$(count_avis)" = "$files" ] && pass "Escape calls the countdown off" || fail "a recording after Escape"
+for cancel in Escape ctrl+shift+F10; do
+  xdotool key --clearmodifiers ctrl+shift+F9
+  sleep 1
+  xdotool key --clearmodifiers "$cancel"
+  sleep 3
+  [ "$(count_avis)" = "$files" ] && pass "$cancel calls the countdown off" || fail "a recording after $cancel"
+done
 rm -f "$T/opened.txt"
 started=$(date +%s%N)
 xdotool key --clearmodifiers ctrl+shift+F9
