@@ -18,6 +18,7 @@ packages=(
   qt6-base-dev libx11-dev libxext-dev libxfixes-dev libasound2-dev libsimpleini-dev xdg-utils
   fonts-dejavu-core
   libxdamage-dev
+  libxi-dev
   # the fuzz targets (libFuzzer and the sanitizers' runtimes; llvm-14 symbolizes their reports)
   clang-14 libclang-rt-14-dev llvm-14
   # the desktop test rig

@@ -89,6 +89,7 @@ TRecordingRequest TrayRecordingRequest(const TTrayChoice& choice) {
   request.Audio = choice.Audio;
   request.Blink = choice.Blink;
   request.EveryFrame = choice.EveryFrame;
+  request.ShowClicks = choice.ShowClicks;
   const TOutputChoice& output = choice.Output;
   if (!output.SameArea) {
     request.OutWidth = NumberBeforeUnit(output.FrameWidth, 0, 0);

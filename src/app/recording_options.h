@@ -49,6 +49,7 @@ struct TTrayChoice {
   TOutputChoice Output;
   std::string FileName;
   bool EveryFrame = false;  // code unchanged frames too
+  bool ShowClicks = false;  // a ring at each mouse button press
 };
 
 TRecordingRequest TrayRecordingRequest(const TTrayChoice& choice);

@@ -25,6 +25,7 @@ void CopyEncoding(const TRecCommand& cmd, TRecSetup& setup) {
   request.Audio = cmd.Audio;
   request.Blink = cmd.Blink;
   request.EveryFrame = cmd.EveryFrame;
+  request.ShowClicks = cmd.ShowClicks;
   request.OutWidth = cmd.OutWidth;
   request.OutHeight = cmd.OutHeight;
   request.VideoKbps = cmd.VideoKbps;

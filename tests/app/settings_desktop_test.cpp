@@ -281,6 +281,7 @@ TEST_F(Settings, OkWritesEveryControlAndAReloadShowsIt) {
     form.LoadSettings(true);
     form.ChkRecordAudio->setChecked(false);
     form.ChkPlayBack->setChecked(false);
+    form.ChkShowClicks->setChecked(true);
     form.RdbWindow->setChecked(true);
     form.ChkSameArea->setChecked(false);
     form.EdtFrameWidth->SetText("800");
@@ -297,7 +298,7 @@ TEST_F(Settings, OkWritesEveryControlAndAReloadShowsIt) {
     const char *Section, *Key, *Value;
   } expected[] = {{"Recorder", "BoolRecordAudio", "0"},  {"Recorder", "BoolBlinkRecord", "1"},
                   {"Recorder", "BoolPlayback", "0"},     {"Recorder", "RegionToCapture", "Window"},
-                  {"Recorder", "Screen", "DP-9"},
+                  {"Recorder", "Screen", "DP-9"},        {"Recorder", "BoolShowClicks", "1"},
                   {"Recorder", "StartHotkey", ""},       {"OutputType", "BoolSameToOriginal", "0"},
                   {"OutputType", "FrameSize", "12"},     {"OutputType", "Width", "800"},
                   {"OutputType", "Height", "600"},       {"OutputType", "VideoBitrate", "7"},
@@ -310,6 +311,7 @@ TEST_F(Settings, OkWritesEveryControlAndAReloadShowsIt) {
   TFrmMain again;
   again.LoadSettings(false);
   EXPECT_TRUE(again.RdbWindow->isChecked());
+  EXPECT_TRUE(again.ChkShowClicks->isChecked());
   EXPECT_EQ(again.CboScreen->currentText(), "DP-9 (not connected)");
   EXPECT_EQ(again.CboFrameSize->currentText(), "800 x 600");
   EXPECT_EQ(again.CboVideoBitrate->currentText(), "1600 Kbps");

@@ -89,6 +89,13 @@ TEST(RecordingRequest, TrayAndCommandLineRecordAlike) {
        "offset=0,0;framesize=640,480;framerate=25/1;showframe=0;cursor=1;skipunchanged=0;session=7",
        "",
        "format=avi video=msmpeg4v2@360000 size=640x480 audio=adpcm_ms@356983/44100 noaudio=1"},
+      {"clicks shown",
+       {TCaptureMode::Region, "0,0", "640,480", 0, false, false, defaults, "/v/f.avi", false, true},
+       {"--region", "0,0,640,480", "--show-clicks", "--no-audio", "/v/f.avi"},
+       {{1920, 1080}},
+       "offset=0,0;framesize=640,480;framerate=25/1;showframe=0;cursor=1;skipunchanged=1;session=7;showclicks=1",
+       "",
+       "format=avi video=msmpeg4v2@360000 size=640x480 audio=adpcm_ms@356983/44100 noaudio=1"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.Name);
