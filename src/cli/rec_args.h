@@ -2,7 +2,8 @@
 //   quorvane-rec [--fullscreen | --region X,Y,W,H | --window XID | --title TEXT]
 //                [--monitor pointer|all|NAME|N] [--no-audio]
 //                [--size WxH] [--vb KBPS] [--ab KBPS] [--ar 22050|44100] [--blink]
-//                [--every-frame] [--show-clicks] [--duration SECONDS] [--backend x11|pipewire] [--node ID] OUTPUT.avi
+//                [--every-frame] [--show-clicks] [--duration SECONDS] [--backend x11|pipewire]
+//                [--node ID] OUTPUT.avi
 // Defaults follow the tray program's settings defaults: full screen (the monitor holding the
 // pointer), output as large as the area, 360 kbit/s video, sound on at 44100 Hz, unchanged frames
 // held rather than coded.

@@ -11,11 +11,9 @@
 # their lengths part. Recordings stopped by a signal are checked against the wall time too, so a
 # stream that is merely short on both sides cannot pass.
 set -u
-BIN="${QV_BIN_DIR:?QV_BIN_DIR not set}/quorvane-rec"
-WORK=$(mktemp -d /tmp/qv_rec_XXXXXX)
-pids=()
-trap 'for p in "${pids[@]}"; do kill -9 "$p" 2>/dev/null; done; umount "$WORK/disk" 2>/dev/null; rm -rf "$WORK"' EXIT
 source "$(dirname "${BASH_SOURCE[0]}")/../support/rec_checks.sh"
+WORK=$(mktemp -d /tmp/qv_rec_XXXXXX)
+trap 'for p in "${pids[@]}"; do kill -9 "$p" 2>/dev/null; done; umount "$WORK/disk" 2>/dev/null; rm -rf "$WORK"' EXIT
 
 # --- 10 s of the full screen with sound ---------------------------------------------------------
 F="$WORK/timed.avi"

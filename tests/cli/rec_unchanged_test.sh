@@ -5,11 +5,9 @@
 # frames (ffmpeg at the constant rate) are read at a few places, and each change must appear in the
 # slot its wall time gives (within one slot) counted from the first colour change, never before.
 set -u
-BIN="${QV_BIN_DIR:?QV_BIN_DIR not set}/quorvane-rec"
-WORK=$(mktemp -d /tmp/qv_unchanged_XXXXXX)
-pids=()
-trap 'for p in "${pids[@]}"; do kill -9 "$p" 2>/dev/null; done; rm -rf "$WORK"' EXIT
 source "$(dirname "${BASH_SOURCE[0]}")/../support/rec_checks.sh"
+WORK=$(mktemp -d /tmp/qv_unchanged_XXXXXX)
+trap 'for p in "${pids[@]}"; do kill -9 "$p" 2>/dev/null; done; rm -rf "$WORK"' EXIT
 
 # The recorded region, the place its colour is read (bare root), and two pointer places on the root.
 RX=400 RY=300 RW=320 RH=240

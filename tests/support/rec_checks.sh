@@ -1,6 +1,8 @@
 # What the shell tests of quorvane-rec share: counted checks, a recording in the background, and
-# ffprobe/ffmpeg readings of the files. Source it after setting BIN (the program) and pids (an
-# array the caller's exit trap kills).
+# ffprobe/ffmpeg readings of the files. The caller's exit trap kills what pids lists.
+
+BIN="${QV_BIN_DIR:?QV_BIN_DIR not set}/quorvane-rec"
+pids=()
 
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
