@@ -19,6 +19,7 @@ packages=(
   fonts-dejavu-core
   libxdamage-dev
   libpulse-dev
+  libxi-dev
   # the fuzz targets (libFuzzer and the sanitizers' runtimes; llvm-14 symbolizes their reports)
   clang-14 libclang-rt-14-dev llvm-14
   # the desktop test rig

@@ -70,10 +70,12 @@ void TFrmMain::BuildControls() {
   ChkBlink = Named(new QCheckBox("Blink while recording"), "ChkBlink");
   // Unchanged frames repeat the one before by default; some players mishandle that.
   ChkEveryFrame = Named(new TWrapCheckBox("Code every frame, also unchanged ones"), "ChkEveryFrame");
+  ChkShowClicks = Named(new TWrapCheckBox("Show mouse clicks in the recording"), "ChkShowClicks");
   ChkPlayBack = Named(new TWrapCheckBox("Play back recorded video after recording stops"), "ChkPlayBack");
   general->addWidget(ChkRecordAudio);
   general->addWidget(ChkBlink);
   general->addWidget(ChkEveryFrame);
+  general->addWidget(ChkShowClicks);
   general->addWidget(ChkPlayBack);
   general->addStretch(1);
 

@@ -89,6 +89,7 @@ class TFrmMain : public QDialog {
 
   // Controls (object names as below) and menu items, for the controller.
   QCheckBox *ChkRecordAudio, *ChkBlink, *ChkEveryFrame, *ChkPlayBack, *ChkSameArea;
+  QCheckBox* ChkShowClicks;  // a fading ring at each mouse button press, in the recording only
   QRadioButton *RdbRegion, *RdbWindow, *RdbFullScreen, *RdbAskFileName, *RdbAutoSave;
   THotkeyEdit *EdtStartHotkey, *EdtStopHotkey, *EdtPauseHotkey, *EdtResumeHotkey;
   QComboBox *CboFrameSize, *CboVideoBitrate, *CboAudioBitrate, *CboAudioSampleRate;

@@ -208,6 +208,7 @@ void TFrmMain::LoadSettings(bool atStartup) {
   ChkRecordAudio->setChecked(checked.Bool(kRecorder, "BoolRecordAudio", true));
   ChkBlink->setChecked(checked.Bool(kRecorder, "BoolBlinkRecord", true));
   ChkEveryFrame->setChecked(checked.Bool(kRecorder, "BoolEveryFrame", false));
+  ChkShowClicks->setChecked(checked.Bool(kRecorder, "BoolShowClicks", false));
   ChkPlayBack->setChecked(checked.Bool(kRecorder, "BoolPlayback", true));
   THotkeyEdit* edits[4] = {EdtStartHotkey, EdtStopHotkey, EdtPauseHotkey, EdtResumeHotkey};
   for (int i = 0; i < 4; ++i) {
@@ -279,6 +280,7 @@ void TFrmMain::BtnOKClick() {
   ini.WriteBool(kRecorder, "BoolRecordAudio", ChkRecordAudio->isChecked());
   ini.WriteBool(kRecorder, "BoolBlinkRecord", ChkBlink->isChecked());
   ini.WriteBool(kRecorder, "BoolEveryFrame", ChkEveryFrame->isChecked());
+  ini.WriteBool(kRecorder, "BoolShowClicks", ChkShowClicks->isChecked());
   ini.WriteBool(kRecorder, "BoolPlayback", ChkPlayBack->isChecked());
   const bool hotkeysDone = ReregisterHotkeys(ini);
   const char* mode = RdbRegion->isChecked()       ? "Region"

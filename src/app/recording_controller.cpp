@@ -250,6 +250,7 @@ TTrayChoice ChoiceOf(const TFrmMain& form, const std::string& mode) {
   choice.AudioSource = form.CboAudioSource->currentData().toString().toStdString();
   choice.Blink = form.ChkBlink->isChecked();
   choice.EveryFrame = form.ChkEveryFrame->isChecked();
+  choice.ShowClicks = form.ChkShowClicks->isChecked();
   choice.Output.VideoBitrate = form.CboVideoBitrate->currentText().toStdString();
   choice.Output.AudioSampleRate = form.CboAudioSampleRate->currentText().toStdString();
   choice.Output.SameArea = form.ChkSameArea->isChecked();

@@ -92,6 +92,7 @@ TRecordingRequest TrayRecordingRequest(const TTrayChoice& choice) {
   if (choice.AudioSource != kDefaultSoundSource) request.AudioSource = choice.AudioSource;
   request.Blink = choice.Blink;
   request.EveryFrame = choice.EveryFrame;
+  request.ShowClicks = choice.ShowClicks;
   const TOutputChoice& output = choice.Output;
   if (!output.SameArea) {
     request.OutWidth = NumberBeforeUnit(output.FrameWidth, 0, 0);

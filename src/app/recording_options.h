@@ -49,6 +49,7 @@ struct TTrayChoice {
   TOutputChoice Output;
   std::string FileName;
   bool EveryFrame = false;  // code unchanged frames too
+  bool ShowClicks = false;  // a ring at each mouse button press
   std::string AudioSource;  // a sound source's name (capture/sound_sources.h); "" or "default": ALSA's default
 };
 

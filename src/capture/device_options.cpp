@@ -108,6 +108,8 @@ bool ParseScreenCaptureOptions(const std::string& text, TScreenCaptureOptions& o
       o.DrawCursor = FlagOrOne(value);
     } else if (SameKey(key, "skipunchanged")) {
       o.SkipUnchanged = FlagOrOne(value);
+    } else if (SameKey(key, "showclicks")) {
+      o.ShowClicks = FlagOrOne(value);
     } else if (SameKey(key, "session")) {
       o.Session = SessionNumber(value);
     } else if (SameKey(key, "node")) {

@@ -29,13 +29,15 @@ struct TScreenCaptureOptions {
   bool HasFrameRate = false;
   int RateNum = 0;
   int RateDen = 0;
-  // "showframe", "client", "cursor", "skipunchanged": a value that is not a number counts as 1.
+  // "showframe", "client", "cursor", "skipunchanged", "showclicks": a value that is not a number counts as 1.
   int ShowFrame = 0;
   int ClientOnly = 0;
   int DrawCursor = 0;
   // A slot in which neither the area nor the pointer drawn into it changed comes out as an empty
   // packet (the picture holds) instead of a grabbed picture.
   int SkipUnchanged = 0;
+  // "showclicks": each mouse button press leaves a fading ring around the pointer in the frames.
+  int ShowClicks = 0;
   std::intptr_t Session = 0;  // "session": a registered capture session's number; 0 is none
   // "node" (PipeWire device only): read this node of the session's PipeWire directly, without
   // asking the desktop's portal; 0 asks the portal.

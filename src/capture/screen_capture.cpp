@@ -9,6 +9,7 @@
 #include <string>
 
 #include "capture/capture_session.h"
+#include "capture/click_watch.h"
 #include "capture/device_options.h"
 #include "capture/frame_form.h"
 #include "capture/screen_capture_changes.h"
@@ -236,6 +237,10 @@ int GrabInto(AVFormatContext* ctx, TScreenCaptureContext* s, AVPacket* pkt, int 
     return Fail(ctx, s, AVERROR(EIO), Format("Failed to capture image (X error %d).", rc));
   }
   if (s->DrawCursor) DrawPointer(s, grab, frameX, frameY);
+  if (s->Clicks)
+    s->Clicks->Draw({grab->Data, s->Stride, s->Width, s->Height, s->PixelFormat,
+                     s->Palette.empty() ? nullptr : s->Palette.data()},
+                    frameX, frameY);
   AVBufferRef* buf = s->Images->Wrap(grab);
   if (!buf) {
     s->Images->Unuse(grab);
@@ -257,6 +262,7 @@ TScreenCaptureContext::~TScreenCaptureContext() {
   FrameForm.reset();
   // Detached while the connection is still open; a lost connection accepts no more requests.
   Changes.reset();
+  Clicks.reset();
   if (Images) Images->Release();
   Images.reset();
   Area.reset();
@@ -288,6 +294,7 @@ int ScreenCaptureReadHeader(AVFormatContext* ctx, TFormatParameters* ap) {
   DescribeStream(s, st);
   ctx->flags |= AVFMT_FLAG_NOPARSE;
   if (o.SkipUnchanged) WatchChanges(s);
+  if (o.ShowClicks) s->Clicks = TClickWatch::Watch(Dpy(s), s->LogContext());
 
   if (s->ShowFrame) {
     std::string formError;
@@ -313,8 +320,10 @@ int ScreenCaptureReadPacket(AVFormatContext* ctx, AVPacket* pkt) {
   pkt->stream_index = 0;
   pkt->pts = pkt->dts = stamp;
   pkt->duration = s->Schedule.PeriodMicros();
+  const bool ringsShow =
+      s->Clicks && s->Clicks->Update(stamp, {frameX, frameY, s->Width, s->Height}, s->Schedule.ResumedFromPause());
   // An empty packet: the picture of the slot before holds.
-  if (s->Changes && !SlotNeedsPicture(s, frameX, frameY, stamp)) return 0;
+  if (s->Changes && !SlotNeedsPicture(s, frameX, frameY, stamp) && !ringsShow) return 0;
   if (const int rc = GrabInto(ctx, s, pkt, frameX, frameY)) return rc;
   pkt->flags |= AV_PKT_FLAG_KEY;
   if (!s->Palette.empty() && !s->PaletteSent) {

@@ -19,6 +19,7 @@ class TFrameForm;
 class TGrabPool;
 struct TCaptureWindow;
 class TScreenChanges;
+class TClickWatch;
 
 // One opened screen input, made by the device record's factory and owned by the device host.
 //
@@ -67,6 +68,7 @@ class TScreenCaptureContext final : public TDeviceState {
   int PictureX = 0, PictureY = 0;   // where on the root the last delivered picture was read
   bool PictureOwed = true;          // the next slot is delivered: the first, and the first after a pause
   std::int64_t NextKeyTime = 0;     // recorded microseconds from which a slot is delivered whatever changed
+  std::unique_ptr<TClickWatch> Clicks;  // "showclicks": rings drawn around button presses; null: none
 };
 
 // Registers "screencapture" with the device registry; harmless to call again.

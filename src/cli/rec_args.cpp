@@ -127,6 +127,9 @@ std::string ParseRecArgs(const std::vector<std::string>& args, TRecCommand& cmd)
     } else if (arg == "--every-frame") {
       if (!noValue()) return "--every-frame takes no value";
       cmd.EveryFrame = true;
+    } else if (arg == "--show-clicks") {
+      if (!noValue()) return "--show-clicks takes no value";
+      cmd.ShowClicks = true;
     } else if (arg == "--size") {
       if (!takeValue()) return "--size needs WxH";
       long long v[2];
@@ -183,7 +186,7 @@ std::string RecUsage() {
   return "usage: quorvane-rec [--fullscreen | --region X,Y,W,H | --window XID | --title TEXT]\n"
          "                    [--monitor pointer|all|NAME|N] [--no-audio | --audio-source NAME]\n"
          "                    [--size WxH] [--vb KBPS] [--ab KBPS] [--ar 22050|44100] [--blink]\n"
-         "                    [--every-frame] [--duration SECONDS] [--countdown SECONDS]\n"
+         "                    [--every-frame] [--show-clicks] [--duration SECONDS] [--countdown SECONDS]\n"
          "                    [--backend x11|pipewire] [--node ID] OUTPUT.avi\n"
          "       quorvane-rec --list-audio-sources\n"
          "\n"
@@ -210,6 +213,8 @@ std::string RecUsage() {
          "  --blink             show a blinking frame around the recorded area\n"
          "  --every-frame       code every frame, also those in which nothing on screen changed (by\n"
          "                      default they repeat the frame before, at next to no cost)\n"
+         "  --show-clicks       a fading ring around the pointer at each mouse button press (amber for\n"
+         "                      the left button, red for the right), in the recording only\n"
          "  --duration SECONDS  stop after this much recorded time (pauses not counted)\n"
          "  --countdown SECONDS count down this long on the terminal before recording (Ctrl-C cancels)\n"
          "  --backend NAME      x11: the X server's screen; pipewire: the desktop's screen portal\n"

@@ -2,7 +2,8 @@
 //   quorvane-rec [--fullscreen | --region X,Y,W,H | --window XID | --title TEXT]
 //                [--monitor pointer|all|NAME|N] [--no-audio | --audio-source NAME] [--countdown S]
 //                [--size WxH] [--vb KBPS] [--ab KBPS] [--ar 22050|44100] [--blink]
-//                [--every-frame] [--duration SECONDS] [--backend x11|pipewire] [--node ID] OUTPUT.avi
+//                [--every-frame] [--show-clicks] [--duration SECONDS] [--backend x11|pipewire]
+//                [--node ID] OUTPUT.avi
 //   quorvane-rec --list-audio-sources
 // Defaults follow the tray program's settings defaults: full screen (the monitor holding the
 // pointer), output as large as the area, 360 kbit/s video, sound on at 44100 Hz, unchanged frames
@@ -34,6 +35,7 @@ struct TRecCommand {
   int SampleRate = 44100;
   bool Blink = false;
   bool EveryFrame = false;  // code unchanged frames too
+  bool ShowClicks = false;  // a ring at each mouse button press
   std::int64_t DurationUs = 0;  // 0: until stopped
   bool BackendGiven = false;    // without --backend the session decides (SessionCaptureBackend)
   TCaptureBackend Backend = TCaptureBackend::X11;

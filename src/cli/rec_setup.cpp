@@ -26,6 +26,7 @@ void CopyEncoding(const TRecCommand& cmd, TRecSetup& setup) {
   request.AudioSource = cmd.AudioSource;
   request.Blink = cmd.Blink;
   request.EveryFrame = cmd.EveryFrame;
+  request.ShowClicks = cmd.ShowClicks;
   request.OutWidth = cmd.OutWidth;
   request.OutHeight = cmd.OutHeight;
   request.VideoKbps = cmd.VideoKbps;
@@ -51,6 +52,8 @@ std::string SetUpPortalArea(const TRecCommand& cmd, TRecSetup& setup) {
     setup.Description = "the whole screen (" + source + ")";
   }
   CopyEncoding(cmd, setup);
+  // Clicks are read from the X server, which a Wayland desktop does not let other programs watch.
+  if (cmd.ShowClicks) AddNote(setup, "--show-clicks is not used: clicks can be shown on an X11 desktop only");
   return "";
 }
 

@@ -12,6 +12,11 @@ std::string UnchangedSlots(const TRecordingRequest& request) {
   return std::string(";skipunchanged=") + (request.EveryFrame ? "0" : "1");
 }
 
+// The presses come from XInput 2, which only the X11 device reads.
+std::string ClickRings(const TRecordingRequest& request) {
+  return request.ShowClicks && request.Backend == TCaptureBackend::X11 ? ";showclicks=1" : "";
+}
+
 std::string ScreenOptions(const TRecordingRequest& request, std::intptr_t session) {
   const TRecordingArea& area = request.Area;
   const std::string where = area.Kind == TAreaKind::Window
@@ -85,7 +90,8 @@ int AdpcmBitsPerSecond(int sampleRate, int channels) {
 
 TRecordingPlan PlanRecording(const TRecordingRequest& request, std::intptr_t session) {
   const char* device = request.Backend == TCaptureBackend::PipeWire ? "pipewirecapture" : "screencapture";
-  return {device, ScreenOptions(request, session), AudioOptions(request, session), OutputOptions(request)};
+  return {device, ScreenOptions(request, session) + ClickRings(request), AudioOptions(request, session),
+          OutputOptions(request)};
 }
 
 }  // namespace qv

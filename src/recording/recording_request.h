@@ -33,6 +33,8 @@ struct TRecordingRequest {
   // Every slot coded, also those in which nothing changed; by default such a slot repeats the
   // picture before it (an empty AVI chunk), which costs next to nothing.
   bool EveryFrame = false;
+  // A fading ring around the pointer at each mouse button press, in the recorded frames only.
+  bool ShowClicks = false;
   // The output is always an AVI of MS-MPEG4 v2 at 25 fps with MS ADPCM sound, whose bit rate
   // follows from the sample rate (AdpcmBitsPerSecond), so there is no audio bit rate to ask for.
   int OutWidth = 0, OutHeight = 0;  // 0: the area's size

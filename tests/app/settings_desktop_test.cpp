@@ -285,6 +285,7 @@ TEST_F(Settings, OkWritesEveryControlAndAReloadShowsIt) {
     form.LoadSettings(true);
     form.ChkRecordAudio->setChecked(false);
     form.ChkPlayBack->setChecked(false);
+    form.ChkShowClicks->setChecked(true);
     form.RdbWindow->setChecked(true);
     form.CboCountdown->setCurrentIndex(2);
     form.ChkSameArea->setChecked(false);
@@ -303,7 +304,7 @@ TEST_F(Settings, OkWritesEveryControlAndAReloadShowsIt) {
   } expected[] = {{"Recorder", "BoolRecordAudio", "0"},  {"Recorder", "BoolBlinkRecord", "1"},
                   {"Recorder", "BoolPlayback", "0"},     {"Recorder", "RegionToCapture", "Window"},
                   {"Recorder", "Screen", "DP-9"},       {"Recorder", "AudioSource", "qv_gone.monitor"},
-                  {"Recorder", "Countdown", "5"},
+                  {"Recorder", "Countdown", "5"},       {"Recorder", "BoolShowClicks", "1"},
                   {"Recorder", "StartHotkey", ""},       {"OutputType", "BoolSameToOriginal", "0"},
                   {"OutputType", "FrameSize", "12"},     {"OutputType", "Width", "800"},
                   {"OutputType", "Height", "600"},       {"OutputType", "VideoBitrate", "7"},
@@ -316,6 +317,7 @@ TEST_F(Settings, OkWritesEveryControlAndAReloadShowsIt) {
   TFrmMain again;
   again.LoadSettings(false);
   EXPECT_TRUE(again.RdbWindow->isChecked());
+  EXPECT_TRUE(again.ChkShowClicks->isChecked());
   EXPECT_EQ(again.CboScreen->currentText(), "DP-9 (not connected)");
   EXPECT_EQ(again.CboAudioSource->currentText(), "qv_gone.monitor (not present)");
   EXPECT_EQ(again.CboCountdown->currentText(), "5 s");
