@@ -28,6 +28,7 @@
 #include "app/unit_general.h"
 #include "capture/monitors.h"
 #include "media/logger.h"
+#include "recording/capture_backend.h"
 #include "recording/recording.h"
 #include "recording/recovery.h"
 #include "selection/unit_frm_select_region.h"
@@ -158,14 +159,33 @@ void TFFRecordingController::MnuStartRecordClick(TFrmMain& form) {
   }
 }
 
-bool TFFRecordingController::ChooseArea(TFrmMain& form, const std::string& mode) {
+namespace {
+
+// A named node is recorded wherever the program runs; otherwise the session says.
+TScreenSource ReadScreenSource() {
+  const int node = TIniFile(GetOptionsFileName()).ReadInteger("Recorder", "PipeWireNode", 0);
+  if (node > 0) return {TCaptureBackend::PipeWire, std::uint32_t(node)};
+  return {SessionCaptureBackend(), 0};
+}
+
+}  // namespace
+
+bool TFFRecordingController::ChooseArea(TFrmMain& form, const std::string& mode, const TScreenSource& source) {
   struct TSelecting {
     bool& Flag;
     explicit TSelecting(bool& flag) : Flag(flag) { Flag = true; }
     ~TSelecting() { Flag = false; }
   } selecting(FSelecting);
+  const bool portal = source.Backend == TCaptureBackend::PipeWire;
   switch (CaptureModeOf(mode)) {
     case TCaptureMode::Window: {
+      if (portal) {
+        ShowMessageBox(&form,
+                       "A single window cannot be recorded on this desktop: Wayland lets no program find or follow "
+                       "another's window. Choose Region or Full screen in Options.",
+                       "Error", TMessageIcon::Error);
+        return false;
+      }
       SelectedWindow = 0;
       {
         TFrmSelectWindow finder(&form);
@@ -180,6 +200,10 @@ bool TFFRecordingController::ChooseArea(TFrmMain& form, const std::string& mode)
       return SelectedWindow != 0 && !form.Closed();
     }
     case TCaptureMode::FullScreen: {
+      if (portal) {  // the stream's own size: the monitor the desktop shares
+        SelectedOffset = SelectedSize = "0,0";
+        break;
+      }
       // Read at each start: the pointer's monitor is the one it is on now.
       const std::string screen = TIniFile(GetOptionsFileName()).ReadString("Recorder", "Screen", kScreenPointer);
       _XDisplay* dpy = ToolkitDisplay();
@@ -263,7 +287,8 @@ void TFFRecordingController::StartRecording(TFrmMain& form) {
   form.BtnCancelClick();
   // (The options window is hidden by the reload above; nothing of it needs to come forward.)
   const std::string mode = TIniFile(GetOptionsFileName()).ReadString("Recorder", "RegionToCapture", "Region");
-  if (!ChooseArea(form, mode)) return;
+  const TScreenSource source = ReadScreenSource();
+  if (!ChooseArea(form, mode, source)) return;
   const std::tm now = LocalTime();
   if (!ChooseOutputFile(form, now)) return;
   // A first recording goes to a folder nobody has made yet (the default one in the documents).
@@ -275,7 +300,9 @@ void TFFRecordingController::StartRecording(TFrmMain& form) {
 
   if (!Log->Open(GetStateFolder(), now))
     std::fprintf(stderr, "quorvane: the recording's log cannot be written in \"%s\"\n", GetStateFolder().c_str());
-  TRecordingRequest request = TrayRecordingRequest(ChoiceOf(form, mode));
+  TTrayChoice choice = ChoiceOf(form, mode);
+  choice.Source = source;
+  TRecordingRequest request = TrayRecordingRequest(choice);
   request.MarkFolder = MarkFolder();
   for (const std::string& fact : SystemFacts(request)) Log->Line(fact);
   Log->Line("recording to " + form.OutputFileName);

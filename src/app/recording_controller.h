@@ -42,6 +42,7 @@ class TRecording;
 class TRecordingLog;
 struct TRecordingEnd;
 struct TStartResult;
+struct TScreenSource;
 struct TTrayChoice;
 
 // Threads: everything here runs on the main thread, the recording's events included, but for the
@@ -74,7 +75,7 @@ class TFFRecordingController : public TRecordingController {
   bool Selecting() const { return FSelecting; }
 
  private:
-  bool ChooseArea(TFrmMain& form, const std::string& mode);
+  bool ChooseArea(TFrmMain& form, const std::string& mode, const TScreenSource& source);
   bool ChooseOutputFile(TFrmMain& form, const std::tm& now);
   void StartRecording(TFrmMain& form);
   void LogPlan();

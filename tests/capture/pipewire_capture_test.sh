@@ -13,8 +13,8 @@ bin=${QV_BIN_DIR:-$root/build/bin}
 in_wayland_rig "${BASH_SOURCE[0]}" "$@" -- sway pipewire-pulse xdg-desktop-portal-wlr gstreamer1.0-pipewire gstreamer1.0-tools
 
 work=$(mktemp -d)
-pids=()
-trap 'for p in "${pids[@]}"; do kill "$p" 2>/dev/null; done; rm -rf "$work"' EXIT
+
+trap 'rm -rf "$work"' EXIT
 
 probe() { # probe FILE TYPE FIELD
   ffprobe -v error -count_frames -select_streams "${2:0:1}:0" -show_entries "stream=$3" -of csv=p=0 "$1"
@@ -23,15 +23,6 @@ probe() { # probe FILE TYPE FIELD
 pixel() {
   ffmpeg -v error -i "$1" -vf "select=eq(n\\,$2),format=rgb24,crop=1:1:$3:$4" -frames:v 1 -f rawvideo -pix_fmt rgb24 - |
     od -An -tu1 | xargs
-}
-near() { # near "R G B" R G B: each channel within 40
-  local got=($1)
-  [ ${#got[@]} = 3 ] || return 1
-  local i want=("$2" "$3" "$4")
-  for i in 0 1 2; do
-    local d=$((got[i] - want[i]))
-    [ ${d#-} -le 40 ] || return 1
-  done
 }
 frames_ok() { local n; n=$(probe "$1" v nb_read_frames); [ "${n:-0}" -ge 248 ] && [ "${n:-0}" -le 252 ]; }
 
@@ -50,20 +41,7 @@ fi
 
 # --- a PipeWire node: SMPTE bars, 7 bars of 100 pixels across the top two thirds --------------------
 # A fresh source for each recording: GStreamer's sink does not always serve a second consumer.
-bars() { # bars NAME: starts the source and prints its node id
-  gst-launch-1.0 -q videotestsrc is-live=true pattern=smpte ! \
-    video/x-raw,format=BGRx,width=700,height=420,framerate=30/1 ! \
-    pipewiresink mode=provide stream-properties="p,node.name=$1,media.class=Video/Source" \
-    >"$work/$1.gst.log" 2>&1 &
-  pids+=($!)
-  local id
-  for _ in $(seq 100); do
-    id=$(pw-cli ls Node | awk -v n="\"$1\"" '/id [0-9]+,/ {id=$2} $1 == "node.name" && $3 == n {print id}' | tr -d ,)
-    [ -n "$id" ] && { echo "$id"; return 0; }
-    sleep 0.1
-  done
-  return 1
-}
+bars() { pipewire_bars "$1" "$work/$1.gst.log"; }
 
 if ! node=$(bars qv_bars_full); then
   bad "the GStreamer bar source did not appear in PipeWire ($(tail -n 2 "$work/qv_bars_full.gst.log"))"
