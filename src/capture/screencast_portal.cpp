@@ -199,11 +199,10 @@ struct TScreenCastPortal::TBus {
     return nullptr;
   }
 
-  // A uint32 property of the ScreenCast interface; 0 when it cannot be read.
-  std::uint32_t Property(const char* name) {
+  // A uint32 property of a portal interface (ScreenCast unless named); 0 when it cannot be read.
+  std::uint32_t Property(const char* name, const char* iface = kScreenCast) {
     DBusMessage* call =
         dbus_message_new_method_call(kPortal, kPortalPath, "org.freedesktop.DBus.Properties", "Get");
-    const char* iface = kScreenCast;
     dbus_message_append_args(call, DBUS_TYPE_STRING, &iface, DBUS_TYPE_STRING, &name, DBUS_TYPE_INVALID);
     std::string error;
     TMessage reply = Call(call, kCallTimeoutMs, error);
@@ -293,6 +292,12 @@ bool ScreenCastPortalPresent() {
   TScreenCastPortal::TBus bus;
   std::string error;
   return bus.Connect(error) && (bus.Property("AvailableSourceTypes") & kSourceMonitor) != 0;
+}
+
+bool GlobalShortcutsPortalPresent() {
+  TScreenCastPortal::TBus bus;
+  std::string error;
+  return bus.Connect(error) && bus.Property("version", "org.freedesktop.portal.GlobalShortcuts") > 0;
 }
 
 }  // namespace qv

@@ -31,6 +31,7 @@ class TScreenCastPortal {
 
  private:
   friend bool ScreenCastPortalPresent();
+  friend bool GlobalShortcutsPortalPresent();
   struct TBus;
   std::unique_ptr<TBus> Bus;
   std::string SessionHandle;
@@ -39,5 +40,8 @@ class TScreenCastPortal {
 
 // The session bus answers and a ScreenCast portal is on it.
 bool ScreenCastPortalPresent();
+// The desktop's portal has org.freedesktop.portal.GlobalShortcuts (xdg-desktop-portal 1.17 and later,
+// with a desktop backend that implements it).
+bool GlobalShortcutsPortalPresent();
 
 }  // namespace qv

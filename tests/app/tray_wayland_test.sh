@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # The tray program on a Wayland desktop without a tray host (the Wayland rig): it starts, shows its
 # control window (found through sway's window tree) and records through the window's buttons, worked
-# by Alt+letter key presses from a virtual keyboard. The picture is a PipeWire node named in the
-# settings (the rig's portal cannot stream), a live SMPTE bar source; the file is judged by ffprobe
-# and its pixels. The window during the recording is kept in build/test-artifacts/.
+# by Alt+letter key presses from a virtual keyboard; its hotkeys are said to be unavailable there.
+# The picture is a PipeWire node named in the settings (the rig's portal cannot stream), a live SMPTE
+# bar source; the file is judged by ffprobe and its pixels. The control window during the recording
+# and the options window are kept in build/test-artifacts/.
 set -u
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 root=${QV_SOURCE_DIR:-$(cd "$here/../.." && pwd)}
@@ -48,6 +49,7 @@ BoolRecordAudio=1
 BoolPlayback=0
 RegionToCapture=FullScreen
 ShowTip=0
+StartHotkey=Ctrl+Shift+F9
 PipeWireNode=$node
 [OutputType]
 VideoBitrate=7
@@ -59,6 +61,8 @@ INI
 "$bin/quorvane" >"$work/out.log" 2>"$work/err" &
 pid=$!
 check "the control window shows in sway's tree" wait_until 10 control_window
+check "hotkeys: said once to be unavailable here, none named as failed" \
+  bash -c "grep -q 'hotkeys\] Hotkeys are not available in this session' '$work/err' && ! grep -q Error '$work/err'"
 alt s   # Start
 check "Start makes a file" wait_until 10 recorded
 sleep 2; alt p; sleep 1; alt r; sleep 2   # Pause, Resume
@@ -76,6 +80,7 @@ check "the red bar at 550,100 (got $px)" near "$px" 255 0 0
 grep -q resumed "$XDG_STATE_HOME/Quorvane/"recording-*.log
 check "paused and resumed by the buttons" test $? = 0
 wtype -s 500 -k Return   # the box that told the end
+alt o; sleep 1; grim "$art/options_window_wayland.png"; wtype -s 500 -k Escape
 alt x   # Exit
 check "Exit ends the program" wait_until 10 bash -c "! kill -0 $pid 2>/dev/null"
 finish "tray on Wayland"
