@@ -24,6 +24,16 @@ pixel() {
   ffmpeg -v error -i "$1" -vf "select=eq(n\\,$2),format=rgb24,crop=1:1:$3:$4" -frames:v 1 -f rawvideo -pix_fmt rgb24 - |
     od -An -tu1 | xargs
 }
+# "START END": audio minus video at the streams' first and last packets' times, in milliseconds.
+av_ms() {
+  local v a
+  span() { ffprobe -v error -select_streams "$2:0" -show_entries packet=pts_time,duration_time -of csv=p=0 "$1" |
+    awk -F, 'NR == 1 { s = $1 } $1 != "N/A" { e = $1 + $2 } END { if (NR) print s, e }'; }
+  v=$(span "$1" v); a=$(span "$1" a)
+  [ -n "$v" ] && [ -n "$a" ] || return 1
+  awk -v v="$v" -v a="$a" 'BEGIN { split(v, x, " "); split(a, y, " ");
+    printf "%.0f %.0f", (y[1] - x[1]) * 1000, (y[2] - x[2]) * 1000 }'
+}
 frames_ok() { local n; n=$(probe "$1" v nb_read_frames); [ "${n:-0}" -ge 248 ] && [ "${n:-0}" -le 252 ]; }
 
 # --- through the portal: the whole output -----------------------------------------------------------
@@ -58,6 +68,11 @@ else
   packets=$(probe "$work/node.avi" a nb_read_frames)
   check "node: 10 s of sound beside the picture (${packets:-no} ADPCM blocks, 420-450)" \
     test "${packets:-0}" -ge 420 -a "${packets:-0}" -le 450
+  vol=$(ffmpeg -nostdin -i "$work/node.avi" -map 0:a -af volumedetect -f null - 2>&1 | sed -n 's/.*mean_volume: \(-\?[0-9.]*\) dB.*/\1/p')
+  check "node: the tone in the sound (mean ${vol:-none} dB > -30)" awk -v v="${vol:--999}" 'BEGIN { exit !(v > -30) }'
+  av=$(av_ms "$work/node.avi")
+  check "node: sound and picture start and end together (A-V ${av:-unknown} ms, within 60)" \
+    awk -v d="${av:-x}" 'BEGIN { split(d, e, " "); exit !(d != "x" && e[1] <= 60 && e[1] >= -60 && e[2] <= 60 && e[2] >= -60) }'
 fi
 
 if node=$(bars qv_bars_region); then
