@@ -10,6 +10,7 @@
 #include <QEventLoop>
 #include <QFileDialog>
 #include <QGuiApplication>
+#include <QImage>
 #include <QLineEdit>
 #include <QPointer>
 #include <QSystemTrayIcon>
@@ -27,6 +28,7 @@
 #include "app/system_facts.h"
 #include "app/unit_general.h"
 #include "capture/monitors.h"
+#include "capture/pipewire_still.h"
 #include "media/logger.h"
 #include "recording/capture_backend.h"
 #include "recording/recording.h"
@@ -161,6 +163,46 @@ void TFFRecordingController::MnuStartRecordClick(TFrmMain& form) {
 
 namespace {
 
+// Where red, green and blue sit in a still's 4-byte pixel; false for a layout we do not know.
+bool ChannelBytes(AVPixelFormat format, int& r, int& g, int& b) {
+  switch (format) {
+    case AV_PIX_FMT_BGR0: case AV_PIX_FMT_BGRA: r = 2, g = 1, b = 0; return true;
+    case AV_PIX_FMT_RGB0: case AV_PIX_FMT_RGBA: r = 0, g = 1, b = 2; return true;
+    case AV_PIX_FMT_0RGB: case AV_PIX_FMT_ARGB: r = 1, g = 2, b = 3; return true;
+    case AV_PIX_FMT_0BGR: case AV_PIX_FMT_ABGR: r = 3, g = 2, b = 1; return true;
+    default: return false;
+  }
+}
+
+// The still as the region picker shows it; a null image for a pixel layout we do not know.
+QImage PickerPicture(const TStillPicture& still) {
+  int r = 0, g = 0, b = 0;
+  if (!ChannelBytes(still.Format, r, g, b)) return {};
+  QImage picture(still.Width, still.Height, QImage::Format_RGB32);
+  const std::uint8_t* p = still.Pixels.data();
+  for (int y = 0; y < still.Height; ++y) {
+    auto* row = reinterpret_cast<QRgb*>(picture.scanLine(y));
+    for (int x = 0; x < still.Width; ++x, p += 4) row[x] = qRgb(p[r], p[g], p[b]);
+  }
+  return picture;
+}
+
+// The portal's first picture (or the named node's) for the picker; on Wayland nothing else can be
+// read. A null image after telling the user why there is none.
+QImage WaylandPickerPicture(TFrmMain& form, const TScreenSource& source) {
+  TStillPicture still;
+  std::string error;
+  if (!TakePipeWireStill(source.PipeWireNode, still, error)) {
+    ShowMessageBox(&form, "The region cannot be chosen: " + error, "Error", TMessageIcon::Error);
+    return {};
+  }
+  QImage picture = PickerPicture(still);
+  if (picture.isNull())
+    ShowMessageBox(&form, "The region cannot be chosen: the screen's pixel layout is not known.", "Error",
+                   TMessageIcon::Error);
+  return picture;
+}
+
 // A named node is recorded wherever the program runs; otherwise the session says.
 TScreenSource ReadScreenSource() {
   const int node = TIniFile(GetOptionsFileName()).ReadInteger("Recorder", "PipeWireNode", 0);
@@ -220,9 +262,11 @@ bool TFFRecordingController::ChooseArea(TFrmMain& form, const std::string& mode,
     case TCaptureMode::Region: {
       SelectedOffset.clear();
       SelectedSize.clear();
+      QImage picture;
+      if (portal && (picture = WaylandPickerPicture(form, source)).isNull()) return false;
       QEventLoop wait;
       QObject::connect(&Picker, &TFrmSelectRegion::Selected, &wait, &QEventLoop::quit);
-      Picker.StartSelection();
+      Picker.StartSelection(std::move(picture));
       // Exit during the selection ends every event loop, this one too; so does a quit from
       // elsewhere, after which a loop returns at once (-1) and waiting on would spin for ever.
       while (Picker.Result().Size.empty() && !form.Closed())

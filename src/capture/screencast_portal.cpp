@@ -288,6 +288,16 @@ int TScreenCastPortal::OpenRemote(std::string& error) {
   return fd;
 }
 
+int TScreenCastPortal::Share(bool embedCursor, std::string& error) {
+  if (!Start(embedCursor, error)) {
+    error = "The desktop did not share the screen (" + error + ").";
+    return -1;
+  }
+  const int fd = OpenRemote(error);
+  if (fd < 0) error = "The desktop's screen stream cannot be reached (" + error + ").";
+  return fd;
+}
+
 bool ScreenCastPortalPresent() {
   TScreenCastPortal::TBus bus;
   std::string error;

@@ -28,6 +28,9 @@ class TScreenCastPortal {
   const TScreenCastStream& Stream() const { return Granted; }
   // A connection to the PipeWire remote that serves the stream; the caller owns it. -1 on failure.
   int OpenRemote(std::string& error);
+  // Start, then OpenRemote: the remote (the stream's node in Stream()), or -1 with `error` saying
+  // which step failed.
+  int Share(bool embedCursor, std::string& error);
 
  private:
   friend bool ScreenCastPortalPresent();

@@ -4,7 +4,7 @@
 # by Alt+letter key presses from a virtual keyboard; its hotkeys are said to be unavailable there.
 # The picture is a PipeWire node named in the settings (the rig's portal cannot stream), a live SMPTE
 # bar source; the file is judged by ffprobe and its pixels. The control window during the recording
-# and the options window are kept in build/test-artifacts/.
+# the options window and the region picker are kept in build/test-artifacts/.
 set -u
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 root=${QV_SOURCE_DIR:-$(cd "$here/../.." && pwd)}
@@ -81,6 +81,18 @@ grep -q resumed "$XDG_STATE_HOME/Quorvane/"recording-*.log
 check "paused and resumed by the buttons" test $? = 0
 wtype -s 500 -k Return   # the box that told the end
 alt o; sleep 1; grim "$art/options_window_wayland.png"; wtype -s 500 -k Escape
+# The region picker: a fresh source (GStreamer's sink serves one consumer well), its first picture
+# frozen full screen; Escape cancels without a recording.
+node=$(pipewire_bars qv_tray_picker "$work/gst2.log")
+sed -i "s/^RegionToCapture=.*/RegionToCapture=Region/; s/^PipeWireNode=.*/PipeWireNode=$node/" \
+  "$XDG_CONFIG_HOME/Quorvane/Options.ini"
+alt s; sleep 2
+grim "$art/region_picker_wayland.png"
+px=$(ffmpeg -v error -i "$art/region_picker_wayland.png" -vf "format=rgb24,crop=1:1:550:100" -f rawvideo - |
+  od -An -tu1 | xargs)
+check "picker: the node's picture, dimmed, full screen (red bar at 550,100: $px)" near "$px" 128 0 0
+wtype -s 300 -k Escape; sleep 1
+check "picker: Escape records nothing" test "$(ls "$work/out" | wc -l)" = 1
 alt x   # Exit
 check "Exit ends the program" wait_until 10 bash -c "! kill -0 $pid 2>/dev/null"
 finish "tray on Wayland"
