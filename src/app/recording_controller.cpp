@@ -187,12 +187,28 @@ QImage PickerPicture(const TStillPicture& still) {
   return picture;
 }
 
+constexpr const char* kRestoreTokenKey = "PortalRestoreToken";
+
+// The screen portal's permission to share the same screen again without asking, kept in the
+// settings from one use to the next (each is good once).
+std::string KeptRestoreToken() { return TIniFile(GetOptionsFileName()).ReadString("Recorder", kRestoreTokenKey, ""); }
+
+void KeepRestoreToken(const std::string& token) {
+  TIniFile ini(GetOptionsFileName());
+  if (ini.ReadString("Recorder", kRestoreTokenKey, "") == token) return;
+  ini.WriteString("Recorder", kRestoreTokenKey, token);
+  // Only a question the desktop asks again is lost.
+  if (!ini.UpdateFile()) std::fprintf(stderr, "quorvane: [portal] %s\n", ini.LastError().c_str());
+}
+
 // The portal's first picture (or the named node's) for the picker; on Wayland nothing else can be
 // read. A null image after telling the user why there is none.
 QImage WaylandPickerPicture(TFrmMain& form, const TScreenSource& source) {
   TStillPicture still;
-  std::string error;
-  if (!TakePipeWireStill(source.PipeWireNode, still, error)) {
+  std::string error, token = KeptRestoreToken();
+  const bool taken = TakePipeWireStill(source.PipeWireNode, token, still, error);
+  if (!source.PipeWireNode) KeepRestoreToken(token);
+  if (!taken) {
     ShowMessageBox(&form, "The region cannot be chosen: " + error, "Error", TMessageIcon::Error);
     return {};
   }
@@ -347,11 +363,14 @@ void TFFRecordingController::StartRecording(TFrmMain& form) {
   TTrayChoice choice = ChoiceOf(form, mode);
   choice.Source = source;
   TRecordingRequest request = TrayRecordingRequest(choice);
+  const bool portal = source.Backend == TCaptureBackend::PipeWire && !source.PipeWireNode;
+  if (portal) request.PortalRestoreToken = KeptRestoreToken();
   request.MarkFolder = MarkFolder();
   for (const std::string& fact : SystemFacts(request)) Log->Line(fact);
   Log->Line("recording to " + form.OutputFileName);
   request.SpareFolder = GetDefaultOutputFolder();
   const TStartResult started = FRecording->Start(request);
+  if (portal) KeepRestoreToken(FRecording->PortalRestoreToken());
   LogPlan();
   if (!started) {
     Log->Line("start failed: " + started.Reason);

@@ -59,7 +59,9 @@ int OpenStream(AVFormatContext* ctx, TPipeWireCaptureContext* s, const TScreenCa
   int fd = -1;  // -1: the session's own PipeWire
   if (!node) {
     s->Portal = std::make_unique<TScreenCastPortal>();
+    s->Portal->SetRestoreToken(s->Session->RestoreToken());
     fd = s->Portal->Share(o.DrawCursor != 0, error);
+    s->Session->SetRestoreToken(s->Portal->RestoreToken());
     if (fd < 0) return Fail(ctx, s, AVERROR(EIO), error);
     node = s->Portal->Stream().Node;
   }

@@ -14,13 +14,16 @@ constexpr int kFirstFrameTimeoutMs = 10000;
 
 }  // namespace
 
-bool TakePipeWireStill(std::uint32_t node, TStillPicture& still, std::string& error) {
+bool TakePipeWireStill(std::uint32_t node, std::string& restoreToken, TStillPicture& still, std::string& error) {
   std::unique_ptr<TScreenCastPortal> portal;  // outlives the stream: closing it ends the stream
   int fd = -1;                                // -1: the session's own PipeWire
   if (!node) {
     portal = std::make_unique<TScreenCastPortal>();
     // The pointer stays out: the user is about to point at the picture itself.
-    if ((fd = portal->Share(false, error)) < 0) return false;
+    portal->SetRestoreToken(restoreToken);
+    fd = portal->Share(false, error);
+    restoreToken = portal->RestoreToken();
+    if (fd < 0) return false;
     node = portal->Stream().Node;
   }
   TPipeWireStream stream;

@@ -20,6 +20,9 @@ constexpr int kStartTimeoutMs = 120000;
 constexpr std::uint32_t kSourceMonitor = 1;
 constexpr std::uint32_t kCursorHidden = 1;
 constexpr std::uint32_t kCursorEmbedded = 2;
+// Kept until the user revokes it; asked for from the interface's version 4 on.
+constexpr std::uint32_t kPersistUntilRevoked = 2;
+constexpr std::uint32_t kFirstVersionWithPersist = 4;
 
 // One a{sv} entry of a portal call's options.
 struct TOption {
@@ -254,6 +257,12 @@ bool TScreenCastPortal::Start(bool embedCursor, std::string& error) {
   const std::uint32_t cursorModes = Bus->Property("AvailableCursorModes");
   const std::uint32_t cursor = embedCursor ? kCursorEmbedded : kCursorHidden;
   if (cursorModes & cursor) sources.push_back({"cursor_mode", DBUS_TYPE_UINT32, "", cursor});
+  const bool persists = Bus->Property("version") >= kFirstVersionWithPersist;
+  if (persists) {
+    sources.push_back({"persist_mode", DBUS_TYPE_UINT32, "", kPersistUntilRevoked});
+    if (!Token.empty()) sources.push_back({"restore_token", DBUS_TYPE_STRING, Token});
+  }
+  Token.clear();
   if (!Bus->Request("SelectSources", SessionHandle.c_str(), sources, kCallTimeoutMs, error)) return false;
 
   TMessage started = Bus->Request("Start", SessionHandle.c_str(), {}, kStartTimeoutMs, error);
@@ -264,6 +273,12 @@ bool TScreenCastPortal::Start(bool embedCursor, std::string& error) {
   if (!FindEntry(it, "streams", streams) || !ReadFirstStream(streams, Granted)) {
     error = "the portal granted no stream";
     return false;
+  }
+  DBusMessageIter token;
+  if (persists && FindEntry(it, "restore_token", token) && dbus_message_iter_get_arg_type(&token) == DBUS_TYPE_STRING) {
+    const char* text = nullptr;
+    dbus_message_iter_get_basic(&token, &text);
+    Token = text ? text : "";
   }
   return true;
 }

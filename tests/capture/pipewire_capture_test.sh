@@ -39,6 +39,8 @@ frames_ok() { local n; n=$(probe "$1" v nb_read_frames); [ "${n:-0}" -ge 248 ] &
 # --- through the portal: the whole output -----------------------------------------------------------
 "$bin/quorvane-rec" --backend pipewire --fullscreen --duration 10 "$work/portal.avi" >"$work/portal.log" 2>&1
 rc=$?
+check "portal: asks to share the screen until revoked (persist_mode 2 reached the portal)" \
+  grep -q "option persist_mode:2" "$QV_RIG_DIR/log/portal-wlr.log"
 if [ $rc != 0 ] && grep -q "unable to receive a valid format" "$QV_RIG_DIR/log/portal-wlr.log"; then
   # Debian 12's xdg-desktop-portal-wlr streams only when the compositor can hand out GPU buffers.
   echo "SKIP - portal: xdg-desktop-portal-wlr found no usable buffer format on this GPU-less sway"
