@@ -17,6 +17,7 @@
 #include <QTimer>
 #include <QUrl>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 
 #include "app/form_widgets.h"
@@ -348,6 +349,13 @@ void TFFRecordingController::StartRecording(TFrmMain& form) {
   // (The options window is hidden by the reload above; nothing of it needs to come forward.)
   const std::string mode = TIniFile(GetOptionsFileName()).ReadString("Recorder", "RegionToCapture", "Region");
   const TScreenSource source = ReadScreenSource();
+  if (source.Backend == TCaptureBackend::X11 && !ToolkitDisplay() && !std::getenv("DISPLAY")) {
+    ShowMessageBox(&form,
+                   "This Wayland desktop cannot be recorded: it offers no screen-sharing portal "
+                   "(xdg-desktop-portal with the desktop's own portal backend must be installed and running).",
+                   "Error", TMessageIcon::Error);
+    return;
+  }
   if (!ChooseArea(form, mode, source)) return;
   const std::tm now = LocalTime();
   if (!ChooseOutputFile(form, now)) return;
