@@ -15,10 +15,10 @@
 
 #include "app/form_widgets.h"
 #include "app/hotkey_grabber.h"
+#include "app/hotkey_text.h"
 #include "app/ini_file.h"
 #include "app/message_box.h"
 #include "app/unit_general.h"
-#include "app/hotkey_text.h"
 #include "capture/monitors.h"
 #include "capture/screencast_portal.h"
 #include "selection/toolkit_display.h"

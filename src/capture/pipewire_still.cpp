@@ -19,8 +19,8 @@ bool TakePipeWireStill(std::uint32_t node, std::string& restoreToken, TStillPict
   int fd = -1;                                // -1: the session's own PipeWire
   if (!node) {
     portal = std::make_unique<TScreenCastPortal>();
-    // The pointer stays out: the user is about to point at the picture itself.
     portal->SetRestoreToken(restoreToken);
+    // The pointer stays out: the user is about to point at the picture itself.
     fd = portal->Share(false, error);
     restoreToken = portal->RestoreToken();
     if (fd < 0) return false;

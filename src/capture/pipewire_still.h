@@ -20,10 +20,10 @@ struct TStillPicture {
 };
 
 // The first picture of PipeWire node `node`, or of the stream the desktop's ScreenCast portal
-// grants when `node` is 0 (the desktop may ask the user first). false with `error`, a sentence for
-// the user. Blocks the calling thread until the picture came, for at most about ten seconds after the
-// portal's answer.
-// `restoreToken`: the portal's permission kept from last time, replaced by the one for next time.
+// grants when `node` is 0 (the desktop may ask the user first); `restoreToken` is the portal's
+// permission kept from last time, replaced by the one for next time. false with `error`, a sentence
+// for the user. Blocks the calling thread until the picture came, for at most about ten seconds after
+// the portal's answer.
 bool TakePipeWireStill(std::uint32_t node, std::string& restoreToken, TStillPicture& still, std::string& error);
 
 }  // namespace qv
