@@ -12,7 +12,7 @@ bin=${QV_BIN_DIR:-$root/build/bin}
 
 # shellcheck source=tests/support/shell_checks.sh
 . "$root/tests/support/shell_checks.sh"
-in_wayland_rig "${BASH_SOURCE[0]}" "$@" -- sway pipewire-pulse qt6-wayland gstreamer1.0-pipewire gstreamer1.0-tools wtype
+in_wayland_rig "${BASH_SOURCE[0]}" "$@" -- sway pipewire-pulse qt6-wayland gstreamer1.0-pipewire gstreamer1.0-tools wtype grim
 
 art=$(cd "$bin/.." && pwd)/test-artifacts
 mkdir -p "$art"
