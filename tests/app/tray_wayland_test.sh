@@ -18,7 +18,7 @@ art=$(cd "$bin/.." && pwd)/test-artifacts
 mkdir -p "$art"
 work=$(mktemp -d)
 pid=
-trap '[ -n "$pid" ] && kill "$pid" 2>/dev/null; rm -rf "$work"' EXIT
+trap '[ -n "$pid" ] && kill "$pid" 2>/dev/null; stop_pipewire_bars "$work"; rm -rf "$work"' EXIT
 export XDG_CONFIG_HOME=$work/config XDG_STATE_HOME=$work/state
 mkdir -p "$XDG_CONFIG_HOME/Quorvane" "$work/out"
 

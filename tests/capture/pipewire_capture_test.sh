@@ -14,7 +14,7 @@ in_wayland_rig "${BASH_SOURCE[0]}" "$@" -- sway pipewire-pulse xdg-desktop-porta
 
 work=$(mktemp -d)
 
-trap 'rm -rf "$work"' EXIT
+trap 'stop_pipewire_bars "$work"; rm -rf "$work"' EXIT
 
 probe() { # probe FILE TYPE FIELD
   ffprobe -v error -count_frames -select_streams "${2:0:1}:0" -show_entries "stream=$3" -of csv=p=0 "$1"
