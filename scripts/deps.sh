@@ -36,6 +36,8 @@ packages=(
   libpipewire-0.3-dev libdbus-1-dev qt6-wayland
   # a live PipeWire video source with known colours for the PipeWire device's test
   gstreamer1.0-pipewire gstreamer1.0-tools gstreamer1.0-plugins-base
+  # key presses (virtual keyboard) and screenshots on the Wayland rig, for the tray program's test
+  wtype grim
 )
 
 missing() {

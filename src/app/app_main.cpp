@@ -48,7 +48,8 @@ int AnswerCommandLine(int argc, char** argv) {
     if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
       std::printf(
           "Usage: quorvane [--help] [--version]\n"
-          "Records the X11 desktop, a region or a window to an AVI file, with sound.\n"
+          "Records the desktop, a region or a window to an AVI file, with sound (on X11, or on Wayland\n"
+          "through the desktop's screen-sharing portal).\n"
           "It runs in the system tray; its menu starts and stops recordings and opens the options.\n"
           "On a desktop without a system tray it shows a small window of its own instead.\n"
           "Settings: %s\n"
@@ -60,13 +61,24 @@ int AnswerCommandLine(int argc, char** argv) {
   return kGoOn;
 }
 
-// The toolkit aborts the process when it finds no X server; the user is told what is missing.
+// A Wayland session's socket: WAYLAND_DISPLAY names it in XDG_RUNTIME_DIR, or is its path.
+bool WaylandSocketThere() {
+  const char* name = std::getenv("WAYLAND_DISPLAY");
+  if (!name || !*name) return false;
+  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+  const std::filesystem::path path =
+      name[0] == '/' ? std::filesystem::path(name) : std::filesystem::path(runtime ? runtime : "") / name;
+  std::error_code ec;
+  return std::filesystem::is_socket(path, ec);
+}
+
+// The toolkit aborts the process when it finds no display server; the user is told what is missing.
 bool XDisplayReachable() {
   const char* name = std::getenv("DISPLAY");
   if (!name || !*name) {
     std::fprintf(stderr,
-                 "quorvane: no X display: DISPLAY is not set. Quorvane records an X11 desktop; start it "
-                 "in an X session (on Wayland, with XWayland).\n");
+                 "quorvane: no desktop: no Wayland session is reachable and DISPLAY is not set. Start Quorvane "
+                 "in a Wayland or X session.\n");
     return false;
   }
   ::Display* display = XOpenDisplay(nullptr);
@@ -77,6 +89,19 @@ bool XDisplayReachable() {
   }
   XCloseDisplay(display);
   return true;
+}
+
+// A Wayland session is used natively unless the toolkit is told to use X; without an X display the
+// toolkit must not fall back to looking for one.
+bool DesktopReachable() {
+  const char* platform = std::getenv("QT_QPA_PLATFORM");
+  const bool wantsX = platform && std::strncmp(platform, "xcb", 3) == 0;
+  if (!wantsX && WaylandSocketThere()) {
+    const char* display = std::getenv("DISPLAY");
+    if (!platform && (!display || !*display)) setenv("QT_QPA_PLATFORM", "wayland", 0);
+    return true;
+  }
+  return XDisplayReachable();
 }
 
 // A first start writes the settings file from the defaults; only one that is there and cannot be
@@ -133,7 +158,7 @@ int RunQuorvane(int argc, char** argv) {
   QElapsedTimer sinceStart;
   sinceStart.start();
   if (int code = AnswerCommandLine(argc, argv); code != kGoOn) return code;
-  if (!XDisplayReachable()) return 1;
+  if (!DesktopReachable()) return 1;
   MarkMainThread();
   // The toolkit first: every refusal below is told in a message box.
   QApplication app(argc, argv);

@@ -32,12 +32,13 @@ TFrmControl::TFrmControl(TFrmMain& form) : QWidget(nullptr, Qt::Window), Form(fo
   root->addWidget(LblStatus);
 
   auto* buttons = new QGridLayout;
-  BtnStart = Mirror("BtnStart", "Start", form.MnuStartRecord);
-  BtnStop = Mirror("BtnStop", "Stop", form.MnuStopRecord);
-  BtnPause = Mirror("BtnPause", "Pause", form.MnuPauseRecord);
-  BtnResume = Mirror("BtnResume", "Resume", form.MnuResumeRecord);
-  BtnOptions = Mirror("BtnOptions", "Options...", form.MnuOptions);
-  BtnExit = Mirror("BtnExit", "Exit", form.MnuExit);
+  // Alt+letter works each button from the keyboard.
+  BtnStart = Mirror("BtnStart", "&Start", form.MnuStartRecord);
+  BtnStop = Mirror("BtnStop", "S&top", form.MnuStopRecord);
+  BtnPause = Mirror("BtnPause", "&Pause", form.MnuPauseRecord);
+  BtnResume = Mirror("BtnResume", "&Resume", form.MnuResumeRecord);
+  BtnOptions = Mirror("BtnOptions", "&Options...", form.MnuOptions);
+  BtnExit = Mirror("BtnExit", "E&xit", form.MnuExit);
   QPushButton* order[] = {BtnStart, BtnStop, BtnPause, BtnResume, BtnOptions, BtnExit};
   for (int i = 0; i < 6; ++i) buttons->addWidget(order[i], i / 4, i % 4);
   root->addLayout(buttons);

@@ -111,6 +111,10 @@ void TFrmMain::BuildControls() {
   hotkeys->addWidget(EdtPauseHotkey, 1, 1);
   hotkeys->addWidget(Label("LblResumeHotkey", "Resume Recording"), 1, 2);
   hotkeys->addWidget(EdtResumeHotkey, 1, 3);
+  LblHotkeysUnavailable = Label("LblHotkeysUnavailable", "");
+  LblHotkeysUnavailable->setWordWrap(true);
+  LblHotkeysUnavailable->hide();
+  hotkeys->addWidget(LblHotkeysUnavailable, 2, 0, 1, 4);
   hotkeys->setColumnStretch(1, 1);
   hotkeys->setColumnStretch(3, 1);
   root->addWidget(grpHotkey);

@@ -62,6 +62,7 @@ class TFrmMain : public QDialog {
 
   // Hotkeys.
   void RegisterHotkeysAtStartup();
+  void ShowHotkeysUnavailable();
   // Step 4 of the save: every hotkey is tried. False when one could not be registered: the message
   // named it, its box is marked and keeps the text, it keeps its old combination and file entry.
   bool ReregisterHotkeys(TIniFile& ini);
@@ -101,6 +102,7 @@ class TFrmMain : public QDialog {
   TSpinEdit *EdtFrameWidth, *EdtFrameHeight;
   QLineEdit* EdtFolder;
   QLabel *LblFrameSize, *LblFrameWidth, *LblFrameHeight;
+  QLabel* LblHotkeysUnavailable;  // shown where no hotkey can work (a Wayland session)
   QPushButton *BtnBrowse, *BtnOK, *BtnCancel, *BtnHelp, *BtnAbout;
   QMenu* PopupMenu;
   QAction *MnuStatus, *MnuStartRecord, *MnuPauseRecord, *MnuResumeRecord, *MnuStopRecord, *MnuOptions, *MnuExit;

@@ -4,20 +4,24 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFileDialog>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPalette>
 #include <QRadioButton>
 
 #include <climits>
+#include <cstdio>
 #include <vector>
 
 #include "app/form_widgets.h"
 #include "app/hotkey_grabber.h"
+#include "app/hotkey_text.h"
 #include "app/ini_file.h"
 #include "app/message_box.h"
 #include "app/unit_general.h"
 #include "capture/monitors.h"
 #include "capture/sound_sources.h"
+#include "capture/screencast_portal.h"
 #include "selection/toolkit_display.h"
 
 namespace qv {
@@ -315,25 +319,42 @@ void TFrmMain::BtnBrowseClick() {
   if (!folder.isEmpty()) EdtFolder->setText(folder);
 }
 
+// Without X no key can be grabbed: the boxes keep the saved combinations for an X session, the
+// window says why they do nothing, and the start says it once in the log instead of naming each
+// hotkey as failed.
+void TFrmMain::ShowHotkeysUnavailable() {
+  const std::string why = HotkeysUnavailableText(GlobalShortcutsPortalPresent());
+  std::fprintf(stderr, "quorvane: [hotkeys] %s\n", why.c_str());
+  LblHotkeysUnavailable->setText(QString::fromStdString(why));
+  LblHotkeysUnavailable->show();
+  // The window has a fixed size: the notice's lines are added to it.
+  const int lines = 3 * LblHotkeysUnavailable->fontMetrics().lineSpacing();
+  LblHotkeysUnavailable->setMinimumHeight(lines);
+  setFixedHeight(height() + lines + 6);
+  for (THotkeyEdit* edit : {EdtStartHotkey, EdtStopHotkey, EdtPauseHotkey, EdtResumeHotkey}) edit->setEnabled(false);
+}
+
 void TFrmMain::RegisterHotkeysAtStartup() {
   THotkeyEdit* edits[4] = {EdtStartHotkey, EdtStopHotkey, EdtPauseHotkey, EdtResumeHotkey};
   long* ids[4] = {&StartHotkeyId, &StopHotkeyId, &PauseHotkeyId, &ResumeHotkeyId};
   std::vector<std::string> problems;
   std::array<std::string, 4> texts;
+  if (!Grabber->Available()) ShowHotkeysUnavailable();
   for (int i = 0; i < 4; ++i) {
     texts[i] = edits[i]->text().toStdString();
-    if (IsNoHotkey(texts[i])) {
+    if (IsNoHotkey(texts[i]) || !Grabber->Available()) {
       *ids[i] = -1;
       continue;
     }
     const std::string problem = RegisterHotkey(*Grabber, kSlots[i], *ids[i], texts[i], kSlots[i].StartupPrefix);
     if (!problem.empty()) problems.push_back(problem);
   }
-  ShowHotkeysInMenu(texts);
+  ShowHotkeysInMenu(Grabber->Available() ? texts : std::array<std::string, 4>{});
   if (!problems.empty()) ShowMessageBox(this, Lines(problems), "Quorvane", TMessageIcon::Error);
 }
 
 bool TFrmMain::ReregisterHotkeys(TIniFile& ini) {
+  if (!Grabber->Available()) return true;  // the boxes are locked: the file keeps its combinations
   THotkeyEdit* edits[4] = {EdtStartHotkey, EdtStopHotkey, EdtPauseHotkey, EdtResumeHotkey};
   long* ids[4] = {&StartHotkeyId, &StopHotkeyId, &PauseHotkeyId, &ResumeHotkeyId};
   // All are given up first, so that two hotkeys may trade their combinations.

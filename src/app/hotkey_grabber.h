@@ -21,6 +21,8 @@ class THotkeyGrabber : public QAbstractNativeEventFilter {
   THotkeyGrabber(const THotkeyGrabber&) = delete;
   THotkeyGrabber& operator=(const THotkeyGrabber&) = delete;
 
+  // False where the toolkit is not on X (a Wayland session): no combination can be grabbed there.
+  bool Available() const { return FDisplay != nullptr; }
   // The id of a named hotkey (the X atom of that name); -1 without a display.
   long AddAtom(const char* name);
   // False when another client holds the combination, when another of our ids holds it, or when the

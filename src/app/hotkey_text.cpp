@@ -92,4 +92,11 @@ bool ParseHotkey(const std::string& text, THotkey& hotkey) {
   return true;
 }
 
+std::string HotkeysUnavailableText(bool shortcutsPortal) {
+  return std::string("Hotkeys are not available in this session: Wayland lets no program grab keys, and ") +
+         (shortcutsPortal ? "Quorvane does not use this desktop's global shortcuts portal yet."
+                          : "this desktop has no global shortcuts portal.") +
+         " Use the tray menu or the control window.";
+}
+
 }  // namespace qv

@@ -50,4 +50,8 @@ bool IsNoHotkey(const std::string& text);
 // letter or digit, which would take that key away from every other program.
 bool ParseHotkey(const std::string& text, THotkey& hotkey);
 
+// Why no hotkey works in a session whose desktop lets no program grab keys (Wayland), and what
+// works instead; `shortcutsPortal` says whether the desktop has a global shortcuts portal.
+std::string HotkeysUnavailableText(bool shortcutsPortal);
+
 }  // namespace qv

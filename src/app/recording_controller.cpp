@@ -10,12 +10,14 @@
 #include <QEventLoop>
 #include <QFileDialog>
 #include <QGuiApplication>
+#include <QImage>
 #include <QLineEdit>
 #include <QPointer>
 #include <QSystemTrayIcon>
 #include <QTimer>
 #include <QUrl>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 
 #include "app/countdown_window.h"
@@ -28,7 +30,9 @@
 #include "app/system_facts.h"
 #include "app/unit_general.h"
 #include "capture/monitors.h"
+#include "capture/pipewire_still.h"
 #include "media/logger.h"
+#include "recording/capture_backend.h"
 #include "recording/recording.h"
 #include "recording/recovery.h"
 #include "selection/unit_frm_select_region.h"
@@ -159,14 +163,89 @@ void TFFRecordingController::MnuStartRecordClick(TFrmMain& form) {
   }
 }
 
-bool TFFRecordingController::ChooseArea(TFrmMain& form, const std::string& mode) {
+namespace {
+
+// Where red, green and blue sit in a still's 4-byte pixel; false for a layout we do not know.
+bool ChannelBytes(AVPixelFormat format, int& r, int& g, int& b) {
+  switch (format) {
+    case AV_PIX_FMT_BGR0: case AV_PIX_FMT_BGRA: r = 2, g = 1, b = 0; return true;
+    case AV_PIX_FMT_RGB0: case AV_PIX_FMT_RGBA: r = 0, g = 1, b = 2; return true;
+    case AV_PIX_FMT_0RGB: case AV_PIX_FMT_ARGB: r = 1, g = 2, b = 3; return true;
+    case AV_PIX_FMT_0BGR: case AV_PIX_FMT_ABGR: r = 3, g = 2, b = 1; return true;
+    default: return false;
+  }
+}
+
+// The still as the region picker shows it; a null image for a pixel layout we do not know.
+QImage PickerPicture(const TStillPicture& still) {
+  int r = 0, g = 0, b = 0;
+  if (!ChannelBytes(still.Format, r, g, b)) return {};
+  QImage picture(still.Width, still.Height, QImage::Format_RGB32);
+  const std::uint8_t* p = still.Pixels.data();
+  for (int y = 0; y < still.Height; ++y) {
+    auto* row = reinterpret_cast<QRgb*>(picture.scanLine(y));
+    for (int x = 0; x < still.Width; ++x, p += 4) row[x] = qRgb(p[r], p[g], p[b]);
+  }
+  return picture;
+}
+
+constexpr const char* kRestoreTokenKey = "PortalRestoreToken";
+
+// The screen portal's permission to share the same screen again without asking, kept in the
+// settings from one use to the next (each is good once).
+std::string KeptRestoreToken() { return TIniFile(GetOptionsFileName()).ReadString("Recorder", kRestoreTokenKey, ""); }
+
+void KeepRestoreToken(const std::string& token) {
+  TIniFile ini(GetOptionsFileName());
+  if (ini.ReadString("Recorder", kRestoreTokenKey, "") == token) return;
+  ini.WriteString("Recorder", kRestoreTokenKey, token);
+  // Only a question the desktop asks again is lost.
+  if (!ini.UpdateFile()) std::fprintf(stderr, "quorvane: [portal] %s\n", ini.LastError().c_str());
+}
+
+// The portal's first picture (or the named node's) for the picker; on Wayland nothing else can be
+// read. A null image after telling the user why there is none.
+QImage WaylandPickerPicture(TFrmMain& form, const TScreenSource& source) {
+  TStillPicture still;
+  std::string error, token = KeptRestoreToken();
+  const bool taken = TakePipeWireStill(source.PipeWireNode, token, still, error);
+  if (!source.PipeWireNode) KeepRestoreToken(token);
+  if (!taken) {
+    ShowMessageBox(&form, "The region cannot be chosen: " + error, "Error", TMessageIcon::Error);
+    return {};
+  }
+  QImage picture = PickerPicture(still);
+  if (picture.isNull())
+    ShowMessageBox(&form, "The region cannot be chosen: the screen's pixel layout is not known.", "Error",
+                   TMessageIcon::Error);
+  return picture;
+}
+
+// A named node is recorded wherever the program runs; otherwise the session says.
+TScreenSource ReadScreenSource() {
+  const int node = TIniFile(GetOptionsFileName()).ReadInteger("Recorder", "PipeWireNode", 0);
+  if (node > 0) return {TCaptureBackend::PipeWire, std::uint32_t(node)};
+  return {SessionCaptureBackend(), 0};
+}
+
+}  // namespace
+
+bool TFFRecordingController::ChooseArea(TFrmMain& form, const std::string& mode, const TScreenSource& source) {
   struct TSelecting {
     bool& Flag;
     explicit TSelecting(bool& flag) : Flag(flag) { Flag = true; }
     ~TSelecting() { Flag = false; }
   } selecting(FSelecting);
+  const bool portal = source.Backend == TCaptureBackend::PipeWire;
   switch (CaptureModeOf(mode)) {
     case TCaptureMode::Window: {
+      if (portal) {
+        ShowMessageBox(&form,
+                       "A single window cannot be recorded on this desktop: Wayland lets no program find or follow "
+                       "another's window. Choose Region or Full screen in Options.",
+                       "Error", TMessageIcon::Error);
+        return false;
+      }
       SelectedWindow = 0;
       {
         TFrmSelectWindow finder(&form);
@@ -181,6 +260,10 @@ bool TFFRecordingController::ChooseArea(TFrmMain& form, const std::string& mode)
       return SelectedWindow != 0 && !form.Closed();
     }
     case TCaptureMode::FullScreen: {
+      if (portal) {  // the stream's own size: the monitor the desktop shares
+        SelectedOffset = SelectedSize = "0,0";
+        break;
+      }
       // Read at each start: the pointer's monitor is the one it is on now.
       const std::string screen = TIniFile(GetOptionsFileName()).ReadString("Recorder", "Screen", kScreenPointer);
       _XDisplay* dpy = ToolkitDisplay();
@@ -197,9 +280,11 @@ bool TFFRecordingController::ChooseArea(TFrmMain& form, const std::string& mode)
     case TCaptureMode::Region: {
       SelectedOffset.clear();
       SelectedSize.clear();
+      QImage picture;
+      if (portal && (picture = WaylandPickerPicture(form, source)).isNull()) return false;
       QEventLoop wait;
       QObject::connect(&Picker, &TFrmSelectRegion::Selected, &wait, &QEventLoop::quit);
-      Picker.StartSelection();
+      Picker.StartSelection(std::move(picture));
       // Exit during the selection ends every event loop, this one too; so does a quit from
       // elsewhere, after which a loop returns at once (-1) and waiting on would spin for ever.
       while (Picker.Result().Size.empty() && !form.Closed())
@@ -266,7 +351,15 @@ void TFFRecordingController::StartRecording(TFrmMain& form) {
   form.BtnCancelClick();
   // (The options window is hidden by the reload above; nothing of it needs to come forward.)
   const std::string mode = TIniFile(GetOptionsFileName()).ReadString("Recorder", "RegionToCapture", "Region");
-  if (!ChooseArea(form, mode)) return;
+  const TScreenSource source = ReadScreenSource();
+  if (source.Backend == TCaptureBackend::X11 && !ToolkitDisplay() && !std::getenv("DISPLAY")) {
+    ShowMessageBox(&form,
+                   "This Wayland desktop cannot be recorded: it offers no screen-sharing portal "
+                   "(xdg-desktop-portal with the desktop's own portal backend must be installed and running).",
+                   "Error", TMessageIcon::Error);
+    return;
+  }
+  if (!ChooseArea(form, mode, source)) return;
   const std::tm now = LocalTime();
   if (!ChooseOutputFile(form, now)) return;
   // A first recording goes to a folder nobody has made yet (the default one in the documents).
@@ -276,7 +369,11 @@ void TFFRecordingController::StartRecording(TFrmMain& form) {
     return;
   }
 
-  TRecordingRequest request = TrayRecordingRequest(ChoiceOf(form, mode));
+  TTrayChoice choice = ChoiceOf(form, mode);
+  choice.Source = source;
+  TRecordingRequest request = TrayRecordingRequest(choice);
+  const bool portal = source.Backend == TCaptureBackend::PipeWire && !source.PipeWireNode;
+  if (portal) request.PortalRestoreToken = KeptRestoreToken();
   if (!CountDown(form, request.Area)) return;
   if (!Log->Open(GetStateFolder(), now))
     std::fprintf(stderr, "quorvane: the recording's log cannot be written in \"%s\"\n", GetStateFolder().c_str());
@@ -285,6 +382,7 @@ void TFFRecordingController::StartRecording(TFrmMain& form) {
   Log->Line("recording to " + form.OutputFileName);
   request.SpareFolder = GetDefaultOutputFolder();
   const TStartResult started = FRecording->Start(request);
+  if (portal) KeepRestoreToken(FRecording->PortalRestoreToken());
   LogPlan();
   if (!started) {
     Log->Line("start failed: " + started.Reason);

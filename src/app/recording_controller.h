@@ -44,6 +44,7 @@ class TRecordingLog;
 struct TRecordingArea;
 struct TRecordingEnd;
 struct TStartResult;
+struct TScreenSource;
 struct TTrayChoice;
 
 // Threads: everything here runs on the main thread, the recording's events included, but for the
@@ -76,7 +77,7 @@ class TFFRecordingController : public TRecordingController {
   bool Selecting() const { return FSelecting; }
 
  private:
-  bool ChooseArea(TFrmMain& form, const std::string& mode);
+  bool ChooseArea(TFrmMain& form, const std::string& mode, const TScreenSource& source);
   bool ChooseOutputFile(TFrmMain& form, const std::tm& now);
   // The countdown chosen in the options, over the area; false when it was called off.
   bool CountDown(TFrmMain& form, const TRecordingArea& area);

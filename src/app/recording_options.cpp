@@ -101,6 +101,8 @@ TRecordingRequest TrayRecordingRequest(const TTrayChoice& choice) {
   request.VideoKbps = NumberBeforeUnit(output.VideoBitrate, 5, kDefaultVideoBitrateKbps);
   request.SampleRate = NumberBeforeUnit(output.AudioSampleRate, 3, kDefaultSampleRate);
   request.FileName = choice.FileName;
+  request.Backend = choice.Source.Backend;
+  request.PipeWireNode = choice.Source.PipeWireNode;
   return request;
 }
 

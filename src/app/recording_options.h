@@ -37,6 +37,13 @@ struct TOutputChoice {
   std::string FrameWidth, FrameHeight;
 };
 
+// Where the picture comes from: the X server's screen, or (on a Wayland session) the portal's stream,
+// or the PipeWire node "Recorder"/"PipeWireNode" names, recorded as it is.
+struct TScreenSource {
+  TCaptureBackend Backend = TCaptureBackend::X11;
+  std::uint32_t PipeWireNode = 0;
+};
+
 // What the options window and the pickers say about a recording.
 struct TTrayChoice {
   TCaptureMode Mode = TCaptureMode::Region;
@@ -51,6 +58,7 @@ struct TTrayChoice {
   bool EveryFrame = false;  // code unchanged frames too
   bool ShowClicks = false;  // a ring at each mouse button press
   std::string AudioSource;  // a sound source's name (capture/sound_sources.h); "" or "default": ALSA's default
+  TScreenSource Source;
 };
 
 TRecordingRequest TrayRecordingRequest(const TTrayChoice& choice);

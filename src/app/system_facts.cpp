@@ -7,6 +7,7 @@
 #include <sys/utsname.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 
 #include "media/ff_api.h"
@@ -66,7 +67,11 @@ std::vector<std::string> MediaLibraries() {
 std::string XServer() {
   auto* x11 = qApp ? qApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
   Display* display = x11 ? x11->display() : nullptr;
-  if (!display) return "X server: unknown";
+  if (!display) {
+    const char* wayland = std::getenv("WAYLAND_DISPLAY");
+    return wayland && *wayland ? std::string("X server: none; Wayland session \"") + wayland + "\""
+                               : std::string("X server: unknown");
+  }
   const int screen = DefaultScreen(display);
   return std::string("X server: ") + XServerVendor(display) + ", release " + std::to_string(XVendorRelease(display)) +
          ", display " + DisplayString(display) + ", screen " + std::to_string(DisplayWidth(display, screen)) + "x" +

@@ -131,4 +131,14 @@ std::vector<std::string> TCaptureSession::TakeNotices() {
   return std::exchange(Notices, {});
 }
 
+void TCaptureSession::SetRestoreToken(const std::string& token) {
+  std::lock_guard guard(Lock);
+  PortalToken = token;
+}
+
+std::string TCaptureSession::RestoreToken() const {
+  std::lock_guard guard(Lock);
+  return PortalToken;
+}
+
 }  // namespace qv

@@ -62,6 +62,12 @@ class TCaptureSession {
   void PostNotice(const std::string& text);
   std::vector<std::string> TakeNotices();
 
+  // ---- the screen portal's permission to share the same screen again without asking ----
+  // Set by the recording layer before the devices open (the token kept from last time) and by the
+  // PipeWire device once the portal granted its stream (the one for next time: each is good once).
+  void SetRestoreToken(const std::string& token);
+  std::string RestoreToken() const;
+
  private:
   explicit TCaptureSession(std::intptr_t id);
 
@@ -73,6 +79,7 @@ class TCaptureSession {
   std::map<const void*, bool> Members;  // member -> has started
   bool HasOrigin = false;
   std::int64_t OriginUs = 0;
+  std::string PortalToken;
   std::vector<std::string> Notices;
 };
 

@@ -59,11 +59,11 @@ int OpenStream(AVFormatContext* ctx, TPipeWireCaptureContext* s, const TScreenCa
   int fd = -1;  // -1: the session's own PipeWire
   if (!node) {
     s->Portal = std::make_unique<TScreenCastPortal>();
-    if (!s->Portal->Start(o.DrawCursor != 0, error))
-      return Fail(ctx, s, AVERROR(EIO), "The desktop did not share the screen (" + error + ").");
+    s->Portal->SetRestoreToken(s->Session->RestoreToken());
+    fd = s->Portal->Share(o.DrawCursor != 0, error);
+    s->Session->SetRestoreToken(s->Portal->RestoreToken());
+    if (fd < 0) return Fail(ctx, s, AVERROR(EIO), error);
     node = s->Portal->Stream().Node;
-    fd = s->Portal->OpenRemote(error);
-    if (fd < 0) return Fail(ctx, s, AVERROR(EIO), "The desktop's screen stream cannot be reached (" + error + ").");
   }
   TCropArea crop;
   crop.X = o.OffsetX;

@@ -20,6 +20,9 @@ constexpr int kStartTimeoutMs = 120000;
 constexpr std::uint32_t kSourceMonitor = 1;
 constexpr std::uint32_t kCursorHidden = 1;
 constexpr std::uint32_t kCursorEmbedded = 2;
+// Kept until the user revokes it; asked for from the interface's version 4 on.
+constexpr std::uint32_t kPersistUntilRevoked = 2;
+constexpr std::uint32_t kFirstVersionWithPersist = 4;
 
 // One a{sv} entry of a portal call's options.
 struct TOption {
@@ -199,11 +202,10 @@ struct TScreenCastPortal::TBus {
     return nullptr;
   }
 
-  // A uint32 property of the ScreenCast interface; 0 when it cannot be read.
-  std::uint32_t Property(const char* name) {
+  // A uint32 property of a portal interface (ScreenCast unless named); 0 when it cannot be read.
+  std::uint32_t Property(const char* name, const char* iface = kScreenCast) {
     DBusMessage* call =
         dbus_message_new_method_call(kPortal, kPortalPath, "org.freedesktop.DBus.Properties", "Get");
-    const char* iface = kScreenCast;
     dbus_message_append_args(call, DBUS_TYPE_STRING, &iface, DBUS_TYPE_STRING, &name, DBUS_TYPE_INVALID);
     std::string error;
     TMessage reply = Call(call, kCallTimeoutMs, error);
@@ -255,6 +257,12 @@ bool TScreenCastPortal::Start(bool embedCursor, std::string& error) {
   const std::uint32_t cursorModes = Bus->Property("AvailableCursorModes");
   const std::uint32_t cursor = embedCursor ? kCursorEmbedded : kCursorHidden;
   if (cursorModes & cursor) sources.push_back({"cursor_mode", DBUS_TYPE_UINT32, "", cursor});
+  const bool persists = Bus->Property("version") >= kFirstVersionWithPersist;
+  if (persists) {
+    sources.push_back({"persist_mode", DBUS_TYPE_UINT32, "", kPersistUntilRevoked});
+    if (!Token.empty()) sources.push_back({"restore_token", DBUS_TYPE_STRING, Token});
+  }
+  Token.clear();
   if (!Bus->Request("SelectSources", SessionHandle.c_str(), sources, kCallTimeoutMs, error)) return false;
 
   TMessage started = Bus->Request("Start", SessionHandle.c_str(), {}, kStartTimeoutMs, error);
@@ -265,6 +273,12 @@ bool TScreenCastPortal::Start(bool embedCursor, std::string& error) {
   if (!FindEntry(it, "streams", streams) || !ReadFirstStream(streams, Granted)) {
     error = "the portal granted no stream";
     return false;
+  }
+  DBusMessageIter token;
+  if (persists && FindEntry(it, "restore_token", token) && dbus_message_iter_get_arg_type(&token) == DBUS_TYPE_STRING) {
+    const char* text = nullptr;
+    dbus_message_iter_get_basic(&token, &text);
+    Token = text ? text : "";
   }
   return true;
 }
@@ -289,10 +303,26 @@ int TScreenCastPortal::OpenRemote(std::string& error) {
   return fd;
 }
 
+int TScreenCastPortal::Share(bool embedCursor, std::string& error) {
+  if (!Start(embedCursor, error)) {
+    error = "The desktop did not share the screen (" + error + ").";
+    return -1;
+  }
+  const int fd = OpenRemote(error);
+  if (fd < 0) error = "The desktop's screen stream cannot be reached (" + error + ").";
+  return fd;
+}
+
 bool ScreenCastPortalPresent() {
   TScreenCastPortal::TBus bus;
   std::string error;
   return bus.Connect(error) && (bus.Property("AvailableSourceTypes") & kSourceMonitor) != 0;
+}
+
+bool GlobalShortcutsPortalPresent() {
+  TScreenCastPortal::TBus bus;
+  std::string error;
+  return bus.Connect(error) && bus.Property("version", "org.freedesktop.portal.GlobalShortcuts") > 0;
 }
 
 }  // namespace qv

@@ -61,6 +61,7 @@ TRecording::~TRecording() {
 TStartResult TRecording::Start(const TRecordingRequest& request) {
   if (FState != TRecordingState::Idle) return {TStartFailure::Busy, "A recording is already under way."};
   Session = TCaptureSession::Create();
+  Session->SetRestoreToken(request.PortalRestoreToken);
   FPlan = PlanRecording(request, Session->Number());
   FileName = request.FileName;
   Last = TRecordingProgress();
@@ -97,6 +98,8 @@ TStartResult TRecording::Start(const TRecordingRequest& request) {
   FEncoder->StartTask(1);
   return {};
 }
+
+std::string TRecording::PortalRestoreToken() const { return Session ? Session->RestoreToken() : std::string(); }
 
 void TRecording::MarkUnderWay(const TRecordingRequest& request) {
   Mark.reset();

@@ -90,6 +90,8 @@ class TRecording {
   TRecordingProgress Progress() const;
   // What the last start handed to the encoder.
   const TRecordingPlan& Plan() const { return FPlan; }
+  // The screen portal's permission for the next recording, once the last start got one; "" if none.
+  std::string PortalRestoreToken() const;
   TFFEncoder& Encoder() { return *FEncoder; }
 
  private:

@@ -26,6 +26,7 @@ struct TRecordingRequest {
   TRecordingArea Area;  // with PipeWire a full screen may leave the size 0: the stream's size
   TCaptureBackend Backend = TCaptureBackend::X11;
   std::uint32_t PipeWireNode = 0;  // PipeWire: a node to record as it is, without the portal; 0: ask it
+  std::string PortalRestoreToken;  // PipeWire: the portal's permission from last time; "": it asks
   bool Audio = true;
   int AudioInput = -1;  // a capture PCM as the sound device numbers them; -1 is ALSA's default
   std::string AudioSource;  // a sound source by name (capture/sound_sources.h), in place of AudioInput

@@ -12,6 +12,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <utility>
 
 #include "capture/monitors.h"
 #include "selection/rubber_band.h"
@@ -139,8 +140,9 @@ TFrmSelectRegion::TFrmSelectRegion(QWidget* parent)
   Lbl1->move((PrimaryScreenGeometry().width() - Lbl1->width()) / 2, 0);
 }
 
-void TFrmSelectRegion::StartSelection() {
+void TFrmSelectRegion::StartSelection(QImage picture) {
   result_ = {};
+  given_ = std::move(picture);
   hide();
   Lbl1->setText(QString::fromLatin1(kRegionHint));
   tmr1->start();
@@ -152,22 +154,34 @@ void TFrmSelectRegion::tmr1Timer() {
   anchor_ = free_ = {};
   // The picker is hidden here, so the picture shows the desktop without it.
   const qreal scale = devicePixelRatioF();
-  QImage shot = DesktopPicture(scale);
-  // Placed by us, not by a window manager, at the desktop's origin: picture pixels are desktop
-  // pixels.
-  setGeometry(0, 0, int(std::ceil(shot.width() / scale)), int(std::ceil(shot.height() / scale)));
-  img1->setGeometry(rect());
+  QImage shot = given_.isNull() ? DesktopPicture(scale) : std::exchange(given_, QImage());
+  const QSize logical(int(std::ceil(shot.width() / scale)), int(std::ceil(shot.height() / scale)));
   img1->SetPicture(std::move(shot));
   LblSize->hide();
   const QRect primary = PrimaryMonitorArea(scale);
   Lbl1->move(primary.x() + (primary.width() - Lbl1->width()) / 2, primary.y());
-  show();
+  if (ToolkitDisplay()) {
+    // Placed by us, not by a window manager, at the desktop's origin: picture pixels are desktop
+    // pixels.
+    setGeometry(QRect(QPoint(0, 0), logical));
+    img1->setGeometry(rect());
+    show();
+  } else {
+    // Wayland places no window by its coordinates; full screen starts at the output's corner.
+    img1->setGeometry(QRect(QPoint(0, 0), logical));
+    showFullScreen();
+  }
   raise();
   grabTries_ = 0;
   GrabInput();
 }
 
 void TFrmSelectRegion::GrabInput() {
+  if (!ToolkitDisplay()) {  // Wayland grants no grabs: the focused full-screen window has the input
+    activateWindow();
+    grabKeyboard();
+    return;
+  }
   QWindow* window = windowHandle();
   const bool keyboard = window && window->setKeyboardGrabEnabled(true);
   const bool pointer = window && window->setMouseGrabEnabled(true);

@@ -8,6 +8,7 @@
 // which keeps the program's selection globals.
 #pragma once
 
+#include <QImage>
 #include <QLabel>
 #include <QPoint>
 #include <QString>
@@ -40,8 +41,10 @@ class TFrmSelectRegion : public QWidget {
 
   // What the recording controller does to begin: forget the last result, hide the picker, reset
   // the hint and arm the one-shot timer that takes the screenshot and shows the picker. The caller
-  // then processes events until Result().Size is not empty.
-  void StartSelection();
+  // then processes events until Result().Size is not empty. A `picture` given is shown instead of
+  // one read from the X server (on Wayland none can be read: the caller brings the portal's), in a
+  // full-screen window.
+  void StartSelection(QImage picture = QImage());
 
   const TRegionSelection& Result() const { return result_; }
 
@@ -82,6 +85,7 @@ class TFrmSelectRegion : public QWidget {
   QTimer* grabRetry_ = nullptr;
   int grabTries_ = 0;
   TRegionSelection result_;
+  QImage given_;  // the picture StartSelection brought, until the timer shows it
 };
 
 }  // namespace qv

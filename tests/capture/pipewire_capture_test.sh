@@ -13,8 +13,8 @@ bin=${QV_BIN_DIR:-$root/build/bin}
 in_wayland_rig "${BASH_SOURCE[0]}" "$@" -- sway pipewire-pulse xdg-desktop-portal-wlr gstreamer1.0-pipewire gstreamer1.0-tools
 
 work=$(mktemp -d)
-pids=()
-trap 'for p in "${pids[@]}"; do kill "$p" 2>/dev/null; done; rm -rf "$work"' EXIT
+
+trap 'stop_pipewire_bars "$work"; rm -rf "$work"' EXIT
 
 probe() { # probe FILE TYPE FIELD
   ffprobe -v error -count_frames -select_streams "${2:0:1}:0" -show_entries "stream=$3" -of csv=p=0 "$1"
@@ -24,20 +24,23 @@ pixel() {
   ffmpeg -v error -i "$1" -vf "select=eq(n\\,$2),format=rgb24,crop=1:1:$3:$4" -frames:v 1 -f rawvideo -pix_fmt rgb24 - |
     od -An -tu1 | xargs
 }
-near() { # near "R G B" R G B: each channel within 40
-  local got=($1)
-  [ ${#got[@]} = 3 ] || return 1
-  local i want=("$2" "$3" "$4")
-  for i in 0 1 2; do
-    local d=$((got[i] - want[i]))
-    [ ${d#-} -le 40 ] || return 1
-  done
+# "START END": audio minus video at the streams' first and last packets' times, in milliseconds.
+av_ms() {
+  local v a
+  span() { ffprobe -v error -select_streams "$2:0" -show_entries packet=pts_time,duration_time -of csv=p=0 "$1" |
+    awk -F, 'NR == 1 { s = $1 } $1 != "N/A" { e = $1 + $2 } END { if (NR) print s, e }'; }
+  v=$(span "$1" v); a=$(span "$1" a)
+  [ -n "$v" ] && [ -n "$a" ] || return 1
+  awk -v v="$v" -v a="$a" 'BEGIN { split(v, x, " "); split(a, y, " ");
+    printf "%.0f %.0f", (y[1] - x[1]) * 1000, (y[2] - x[2]) * 1000 }'
 }
 frames_ok() { local n; n=$(probe "$1" v nb_read_frames); [ "${n:-0}" -ge 248 ] && [ "${n:-0}" -le 252 ]; }
 
 # --- through the portal: the whole output -----------------------------------------------------------
 "$bin/quorvane-rec" --backend pipewire --fullscreen --duration 10 "$work/portal.avi" >"$work/portal.log" 2>&1
 rc=$?
+check "portal: asks to share the screen until revoked (persist_mode 2 reached the portal)" \
+  grep -q "option persist_mode:2" "$QV_RIG_DIR/log/portal-wlr.log"
 if [ $rc != 0 ] && grep -q "unable to receive a valid format" "$QV_RIG_DIR/log/portal-wlr.log"; then
   # Debian 12's xdg-desktop-portal-wlr streams only when the compositor can hand out GPU buffers.
   echo "SKIP - portal: xdg-desktop-portal-wlr found no usable buffer format on this GPU-less sway"
@@ -50,20 +53,7 @@ fi
 
 # --- a PipeWire node: SMPTE bars, 7 bars of 100 pixels across the top two thirds --------------------
 # A fresh source for each recording: GStreamer's sink does not always serve a second consumer.
-bars() { # bars NAME: starts the source and prints its node id
-  gst-launch-1.0 -q videotestsrc is-live=true pattern=smpte ! \
-    video/x-raw,format=BGRx,width=700,height=420,framerate=30/1 ! \
-    pipewiresink mode=provide stream-properties="p,node.name=$1,media.class=Video/Source" \
-    >"$work/$1.gst.log" 2>&1 &
-  pids+=($!)
-  local id
-  for _ in $(seq 100); do
-    id=$(pw-cli ls Node | awk -v n="\"$1\"" '/id [0-9]+,/ {id=$2} $1 == "node.name" && $3 == n {print id}' | tr -d ,)
-    [ -n "$id" ] && { echo "$id"; return 0; }
-    sleep 0.1
-  done
-  return 1
-}
+bars() { pipewire_bars "$1" "$work/$1.gst.log"; }
 
 if ! node=$(bars qv_bars_full); then
   bad "the GStreamer bar source did not appear in PipeWire ($(tail -n 2 "$work/qv_bars_full.gst.log"))"
@@ -80,6 +70,11 @@ else
   packets=$(probe "$work/node.avi" a nb_read_frames)
   check "node: 10 s of sound beside the picture (${packets:-no} ADPCM blocks, 420-450)" \
     test "${packets:-0}" -ge 420 -a "${packets:-0}" -le 450
+  vol=$(ffmpeg -nostdin -i "$work/node.avi" -map 0:a -af volumedetect -f null - 2>&1 | sed -n 's/.*mean_volume: \(-\?[0-9.]*\) dB.*/\1/p')
+  check "node: the tone in the sound (mean ${vol:-none} dB > -30)" awk -v v="${vol:--999}" 'BEGIN { exit !(v > -30) }'
+  av=$(av_ms "$work/node.avi")
+  check "node: sound and picture start and end together (A-V ${av:-unknown} ms, within 60)" \
+    awk -v d="${av:-x}" 'BEGIN { split(d, e, " "); exit !(d != "x" && e[1] <= 60 && e[1] >= -60 && e[2] <= 60 && e[2] >= -60) }'
 fi
 
 if node=$(bars qv_bars_region); then
