@@ -93,7 +93,11 @@ TRecordingRequest TrayRecordingRequest(const TTrayChoice& choice) {
   if (!output.SameArea) {
     request.OutWidth = NumberBeforeUnit(output.FrameWidth, 0, 0);
     request.OutHeight = NumberBeforeUnit(output.FrameHeight, 0, 0);
+    request.KeepProportions = output.KeepProportions;
   }
+  request.Format = output.Format;
+  request.Quality = output.Quality;
+  request.FrameRate = output.FrameRate;
   request.VideoKbps = NumberBeforeUnit(output.VideoBitrate, 5, kDefaultVideoBitrateKbps);
   request.SampleRate = NumberBeforeUnit(output.AudioSampleRate, 3, kDefaultSampleRate);
   request.FileName = choice.FileName;

@@ -35,6 +35,10 @@ struct TOutputChoice {
   std::string AudioSampleRate = "44100 Hz";
   bool SameArea = true;
   std::string FrameWidth, FrameHeight;
+  TOutputFormat Format = TOutputFormat::Avi;
+  TVideoQuality Quality = TVideoQuality::Medium;
+  int FrameRate = kDefaultFrameRate;
+  bool KeepProportions = false;  // with a size of its own: padded, not stretched
 };
 
 // What the options window and the pickers say about a recording.

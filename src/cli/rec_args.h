@@ -1,8 +1,9 @@
 // The command line of quorvane-rec:
 //   quorvane-rec [--fullscreen | --region X,Y,W,H | --window XID | --title TEXT]
 //                [--monitor pointer|all|NAME|N] [--no-audio]
-//                [--size WxH] [--vb KBPS] [--ab KBPS] [--ar 22050|44100] [--blink]
-//                [--every-frame] [--duration SECONDS] [--backend x11|pipewire] [--node ID] OUTPUT.avi
+//                [--format avi|mkv|mp4] [--quality high|medium|low] [--fps N] [--size WxH]
+//                [--keep-proportions] [--vb KBPS] [--ab KBPS] [--ar 22050|44100] [--blink]
+//                [--every-frame] [--duration SECONDS] [--backend x11|pipewire] [--node ID] OUTPUT
 // Defaults follow the tray program's settings defaults: full screen (the monitor holding the
 // pointer), output as large as the area, 360 kbit/s video, sound on at 44100 Hz, unchanged frames
 // held rather than coded.
@@ -13,6 +14,7 @@
 #include <vector>
 
 #include "recording/capture_backend.h"
+#include "recording/output_format.h"
 
 namespace qv {
 
@@ -25,7 +27,14 @@ struct TRecCommand {
   std::string Title;
   std::string Monitor = "pointer";  // which screen a full-screen recording covers (capture/monitors.h)
   bool Audio = true;
+  bool FormatGiven = false;  // without --format the output's extension decides (AVI without one)
+  TOutputFormat Format = TOutputFormat::Avi;
+  bool QualityGiven = false;
+  TVideoQuality Quality = TVideoQuality::Medium;
+  int FrameRate = kDefaultFrameRate;
   int OutWidth = 0, OutHeight = 0;  // 0: the size of the area
+  bool KeepProportions = false;     // pad rather than stretch to OutWidth x OutHeight
+  bool VideoKbpsGiven = false;
   int VideoKbps = 360;
   int AudioKbps = 0;  // given for old scripts only: the sound's rate follows from SampleRate
   int SampleRate = 44100;

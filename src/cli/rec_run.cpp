@@ -97,6 +97,15 @@ void SetLogLevel(TConsole& console) {
   }
 }
 
+// "1920x1080, 25 fps, mkv"; the size only when it is known before the first frame.
+std::string OutputSummary(const TRecordingRequest& request) {
+  const bool chosen = request.OutWidth > 0 && request.OutHeight > 0;
+  const int width = chosen ? request.OutWidth : request.Area.Width;
+  const int height = chosen ? request.OutHeight : request.Area.Height;
+  const std::string size = width > 0 && height > 0 ? std::to_string(width) + "x" + std::to_string(height) + ", " : "";
+  return size + std::to_string(request.FrameRate) + " fps, " + FormatName(request.Format);
+}
+
 std::string Summary(const std::string& output, const TRecordingProgress& p) {
   char text[160];
   std::snprintf(text, sizeof(text), " (%d frames, %s, %.0f kB, dup=%d drop=%d)", p.Frames, ClockText(p.ElapsedUs).c_str(),
@@ -178,14 +187,16 @@ int RunRecording(const TRecCommand& cmd) {
   recording.OnNotice = [&console](const std::string& notice) { console.Line("quorvane-rec: " + notice); };
   recording.OnEnd = [&end](const TRecordingEnd& e) { end = e; };
   TWakeFd wake;
+  // The name as the format settled it (an extension added).
+  const std::string& output = setup.Request.FileName;
   if (TStartResult started = recording.Start(setup.Request); !started)
-    return fail(StartFailureText(started, cmd.Output));
+    return fail(StartFailureText(started, output));
 
   TTerminalKeys keys;
-  console.Line("Recording " + setup.Description + (cmd.Audio ? " with sound" : "") + " to " + cmd.Output + " (" +
-               recording.Plan().Output.FrameSize + ", 25 fps)" +
+  console.Line("Recording " + setup.Description + (cmd.Audio ? " with sound" : "") + " to " + output + " (" +
+               OutputSummary(setup.Request) + ")" +
                (keys.Active ? "; space pauses/resumes, q stops" : "; Ctrl-C stops, SIGUSR1/SIGUSR2 pause/resume"));
-  RunUntilEnded(recording, signals, keys, wake, console, cmd.Output, end);
+  RunUntilEnded(recording, signals, keys, wake, console, output, end);
 
   // A full disk stops the recording by itself: said, and not a success.
   if (end->Failed || end->DiskFull) return fail(end->Message());

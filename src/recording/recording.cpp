@@ -100,7 +100,8 @@ TStartResult TRecording::Start(const TRecordingRequest& request) {
 
 void TRecording::MarkUnderWay(const TRecordingRequest& request) {
   Mark.reset();
-  if (request.MarkFolder.empty()) return;
+  // The repair at the next start knows the AVI only; an MKV or MP4 cut off plays as it is.
+  if (request.MarkFolder.empty() || request.Format != TOutputFormat::Avi) return;
   std::string error;
   Mark = TRecordingMark::Create(request.MarkFolder, FileName, error);
   // The recording itself is worth more than its chance of recovery.
