@@ -7,9 +7,12 @@
 #include <memory>
 #include <string>
 
+#include "recording/output_format.h"
+
 class QAction;
 class QButtonGroup;
 class QCheckBox;
+class QGridLayout;
 class QComboBox;
 class QGroupBox;
 class QLabel;
@@ -50,7 +53,7 @@ class TFrmMain : public QDialog {
   void BtnHelpClick();
   void BtnAboutClick();
 
-  // The sound's bit rate, which follows from the sample rate.
+  // The sound's bit rate, which follows from the format and the sample rate.
   void ShowAudioBitrate();
   // Frame-size controls kept in step with each other.
   void ChkSameAreaClick();
@@ -94,6 +97,14 @@ class TFrmMain : public QDialog {
   QComboBox *CboFrameSize, *CboVideoBitrate, *CboAudioBitrate, *CboAudioSampleRate;
   // Which screen a full-screen recording covers; each item's data is its "Screen" value.
   QComboBox* CboScreen;
+  // The output's format (an item per TOutputFormat, in its order), H.264's quality (an item per
+  // TVideoQuality), the frame rate (kFrameRates), the proportions kept within a size of its own.
+  QComboBox *CboFormat, *CboQuality, *CboFrameRate;
+  QCheckBox* ChkKeepProportions;
+  QLabel* LblFormatHint;
+  TOutputFormat ChosenFormat() const;
+  // The bit rate for the AVI, the quality for H.264; the sample rate where the sound takes one.
+  void ShowFormatControls();
   TSpinEdit *EdtFrameWidth, *EdtFrameHeight;
   QLineEdit* EdtFolder;
   QLabel *LblFrameSize, *LblFrameWidth, *LblFrameHeight;
@@ -115,6 +126,7 @@ class TFrmMain : public QDialog {
 
  private:
   void BuildControls();
+  void BuildFormatControls(QGridLayout& grid);
   void BuildTray();
   void UpdateTrayIcon();
   void ShowFirstRunTip();

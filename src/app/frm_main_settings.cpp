@@ -8,6 +8,7 @@
 #include <QPalette>
 #include <QRadioButton>
 
+#include <algorithm>
 #include <climits>
 #include <vector>
 
@@ -15,6 +16,7 @@
 #include "app/hotkey_grabber.h"
 #include "app/ini_file.h"
 #include "app/message_box.h"
+#include "app/recording_options.h"
 #include "app/unit_general.h"
 #include "capture/monitors.h"
 #include "selection/toolkit_display.h"
@@ -111,6 +113,15 @@ class TCheckedSettings {
     Ignore(section, key);
     return def;
   }
+  // An item of a list by its word ("mkv", "high"); missing: `def`.
+  template <typename T>
+  T Word(const char* section, const char* key, T def, bool (*parse)(const std::string&, T&)) {
+    const std::string text = Ini.ReadString(section, key, "");
+    T value = def;
+    if (text.empty() || parse(text, value)) return value;
+    Ignore(section, key);
+    return def;
+  }
   // A size in pixels, kept as the text the size boxes show.
   std::string Size(const char* section, const char* key, const char* def) {
     const int size = Ini.ReadInteger(section, key, -1);
@@ -142,6 +153,10 @@ std::string KeyInWords(const std::string& sectionAndKey) {
       {"VideoBitrate", "Video Bitrate"},
       {"AudioBitrate", "Audio Bitrate"},
       {"AudioSamplerate", "Audio Sample Rate"},
+      {"Format", "Format"},
+      {"Quality", "Quality"},
+      {"FrameRate", "Frame Rate"},
+      {"BoolKeepProportions", "Keep the area's proportions"},
       {"BoolAutoSave", "Automatically generate file name"},
   };
   const std::string key = sectionAndKey.substr(sectionAndKey.find('/') + 1);
@@ -154,6 +169,31 @@ std::string IgnoredKeysText(const std::string& file, const std::vector<std::stri
   std::string list;
   for (const std::string& key : keys) list += (list.empty() ? "" : ", ") + KeyInWords(key);
   return "Some settings in " + file + " could not be used and were read as their defaults: " + list + ".";
+}
+
+// The file's "FrameSize" counts the 4:3 sizes (0..14) and "Custom..." (15) as files always have;
+// the 16:9 sizes that stand before "Custom..." in the window come after it in the file.
+constexpr int kFileCustomFrameSize = 15;
+constexpr int kFrameSizeItems = 19;
+int FrameSizeItemOfFile(int index) {
+  if (index < kFileCustomFrameSize) return index;
+  return index == kFileCustomFrameSize ? kFrameSizeItems - 1 : index - 1;
+}
+int FrameSizeFileIndex(int item) {
+  if (item < kFileCustomFrameSize) return item;
+  return item == kFrameSizeItems - 1 ? kFileCustomFrameSize : item + 1;
+}
+
+bool ParseFrameRateText(const std::string& text, int& fps) {
+  const int value = NumberBeforeUnit(text, 0, 0);
+  if (!IsOfferedFrameRate(value)) return false;
+  fps = value;
+  return true;
+}
+
+template <typename T, std::size_t N>
+int IndexIn(const T (&items)[N], T item) {
+  return int(std::find(items, items + N, item) - items);
 }
 
 // The monitors there are now, and the saved choice even when its monitor is not connected, so that
@@ -203,10 +243,17 @@ void TFrmMain::LoadSettings(bool atStartup) {
   ChkSameAreaClick();  // also when the state did not change
   EdtFrameWidth->SetText(QString::fromStdString(checked.Size(kOutputType, "Width", "320")));
   EdtFrameHeight->SetText(QString::fromStdString(checked.Size(kOutputType, "Height", "240")));
-  CboFrameSize->setCurrentIndex(checked.Index(kOutputType, "FrameSize", 6, CboFrameSize->count()));
+  CboFrameSize->setCurrentIndex(FrameSizeItemOfFile(checked.Index(kOutputType, "FrameSize", 6, kFrameSizeItems)));
   CboVideoBitrate->setCurrentIndex(checked.Index(kOutputType, "VideoBitrate", 3, CboVideoBitrate->count()));
   CboAudioSampleRate->setCurrentIndex(
       checked.Index(kOutputType, "AudioSamplerate", 1, CboAudioSampleRate->count()));
+  ChkKeepProportions->setChecked(checked.Bool(kOutputType, "BoolKeepProportions", false));
+  CboFormat->setCurrentIndex(
+      IndexIn(kOutputFormats, checked.Word(kOutputType, "Format", TOutputFormat::Avi, ParseOutputFormat)));
+  CboQuality->setCurrentIndex(
+      IndexIn(kVideoQualities, checked.Word(kOutputType, "Quality", TVideoQuality::Medium, ParseVideoQuality)));
+  CboFrameRate->setCurrentIndex(
+      IndexIn(kFrameRates, checked.Word(kOutputType, "FrameRate", kDefaultFrameRate, ParseFrameRateText)));
 
   if (checked.Bool(kSave, "BoolAutoSave", true))
     RdbAutoSave->setChecked(true);
@@ -258,7 +305,11 @@ void TFrmMain::BtnOKClick() {
   ini.WriteString(kRecorder, "RegionToCapture", mode);
   ini.WriteString(kRecorder, "Screen", CboScreen->currentData().toString().toStdString());
   ini.WriteBool(kOutputType, "BoolSameToOriginal", ChkSameArea->isChecked());
-  ini.WriteInteger(kOutputType, "FrameSize", CboFrameSize->currentIndex());
+  ini.WriteInteger(kOutputType, "FrameSize", FrameSizeFileIndex(CboFrameSize->currentIndex()));
+  ini.WriteBool(kOutputType, "BoolKeepProportions", ChkKeepProportions->isChecked());
+  ini.WriteString(kOutputType, "Format", FormatName(ChosenFormat()));
+  ini.WriteString(kOutputType, "Quality", QualityName(kVideoQualities[CboQuality->currentIndex()]));
+  ini.WriteInteger(kOutputType, "FrameRate", kFrameRates[CboFrameRate->currentIndex()]);
   ini.WriteString(kOutputType, "Width", EdtFrameWidth->Text().toStdString());
   ini.WriteString(kOutputType, "Height", EdtFrameHeight->Text().toStdString());
   ini.WriteInteger(kOutputType, "VideoBitrate", CboVideoBitrate->currentIndex());

@@ -34,9 +34,10 @@ std::string SettleFormat(const TRecCommand& cmd, TRecSetup& setup) {
 
 void NoteUnusedRates(const TRecCommand& cmd, TRecSetup& setup) {
   const TOutputFormat format = setup.Request.Format;
+  static const char* const kSoundCodecs[] = {"MS ADPCM", "Opus", "AAC"};  // in TOutputFormat's order
   if (cmd.AudioKbps > 0 && cmd.Audio)
-    AddNote(setup, "--ab is not used: the " + FormatName(format) + Format(" sound at %d Hz takes ",
-                                                                          SoundSampleRate(format, cmd.SampleRate)) +
+    AddNote(setup, Format("--ab is not used: %s at %d Hz takes ", kSoundCodecs[int(format)],
+                          SoundSampleRate(format, cmd.SampleRate)) +
                        BitRateText(SoundBitsPerSecond(format, cmd.SampleRate)));
   if (cmd.VideoKbpsGiven && UsesH264(format)) AddNote(setup, "--vb is not used: H.264 takes a quality (--quality)");
   if (cmd.QualityGiven && !UsesH264(format)) AddNote(setup, "--quality is not used: the AVI takes a bit rate (--vb)");
