@@ -319,9 +319,9 @@ void TFFRecordingController::LogPlan() {
   const TOutputOptions& output = plan.Output;
   Log->Line("screen: " + plan.ScreenOptions);
   if (!plan.AudioOptions.empty()) Log->Line("sound: " + plan.AudioOptions);
-  Log->Line("output: " + output.FileFormat + ", " + output.VideoCodec + " " + std::to_string(output.VideoBitrate) + " bit/s " +
-            output.FrameSize + ", " + output.AudioCodec + " " + std::to_string(output.AudioBitrate) + " bit/s " +
-            std::to_string(output.AudioSampleRate) + " Hz");
+  Log->Line("output: " + output.FileFormat + ", " + output.VideoCodec + " " + std::to_string(output.VideoBitrate) +
+            " bit/s " + output.FrameSize + output.VideoFilters + ", " + output.AudioCodec + " " +
+            std::to_string(output.AudioBitrate) + " bit/s " + std::to_string(output.AudioSampleRate) + " Hz");
 }
 
 void TFFRecordingController::MnuPauseRecordClick(TFrmMain& form) {

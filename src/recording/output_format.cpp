@@ -30,7 +30,9 @@ std::string KnownExtensions() {
 
 }  // namespace
 
-bool IsOfferedFrameRate(int fps) { return std::find(std::begin(kFrameRates), std::end(kFrameRates), fps) != std::end(kFrameRates); }
+bool IsOfferedFrameRate(int fps) {
+  return std::find(std::begin(kFrameRates), std::end(kFrameRates), fps) != std::end(kFrameRates);
+}
 
 std::string FormatName(TOutputFormat format) {
   switch (format) {

@@ -18,8 +18,9 @@ std::string ScreenOptions(const TRecordingRequest& request, std::intptr_t sessio
                                 ? "hwnd=" + std::to_string(area.Window)
                                 : "offset=" + Pair(area.X, area.Y) + ";framesize=" + Pair(area.Width, area.Height);
   const std::string node = request.PipeWireNode ? ";node=" + std::to_string(request.PipeWireNode) : "";
-  return where + node + ";framerate=" + std::to_string(request.FrameRate) + "/1;showframe=" + (request.Blink ? "1" : "0") +
-         ";cursor=1" + UnchangedSlots(request) + ";session=" + std::to_string(static_cast<long long>(session));
+  return where + node + ";framerate=" + std::to_string(request.FrameRate) + "/1;showframe=" +
+         (request.Blink ? "1" : "0") + ";cursor=1" + UnchangedSlots(request) +
+         ";session=" + std::to_string(static_cast<long long>(session));
 }
 
 // The device always captures 44100 Hz stereo 16-bit; the output's rate is the encoder's job. Its
@@ -63,7 +64,8 @@ std::string H264Options(const TRecordingRequest& request) {
 std::string MuxerOptions(TOutputFormat format) {
   switch (format) {
     case TOutputFormat::Mkv: return "cluster_time_limit=1000\nflush_packets=1\n";
-    case TOutputFormat::Mp4: return "movflags=frag_keyframe+empty_moov+default_base_moof\nfrag_duration=1000000\nflush_packets=1\n";
+    case TOutputFormat::Mp4:
+      return "movflags=frag_keyframe+empty_moov+default_base_moof\nfrag_duration=1000000\nflush_packets=1\n";
     case TOutputFormat::Avi: break;
   }
   return "crash_safe=1\n";
@@ -92,6 +94,9 @@ void SetVideoCodec(const TRecordingRequest& request, TOutputOptions& out) {
   if (UsesH264(request.Format)) {
     out.VideoCodec = "libx264";
     out.ExtOptions += H264Options(request);
+    // Every slot coded means every slot in the file, one whose capture came late too: Matroska's
+    // timestamps would let the engine leave it out, where the AVI and the MP4 repeat the picture.
+    if (request.EveryFrame && request.Format == TOutputFormat::Mkv) out.ExtOptions += "vsync=1\n";
   } else {
     out.VideoCodec = "msmpeg4v2";
     out.VideoBitrate = request.VideoKbps * 1000;

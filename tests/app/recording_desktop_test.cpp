@@ -397,7 +397,8 @@ TEST_F(Recording, ATypedExtensionChoosesTheFormatAndAnUnknownOneIsRefused) {
   EXPECT_NE(ScreenOptions().find(";framerate=30/1;"), std::string::npos) << ScreenOptions();
   RecordFor(2000);
   ASSERT_EQ(Files(), std::vector<std::string>{Out + "clip.MKV"});
-  EXPECT_EQ(Output("ffprobe -v error -show_entries stream=codec_name -of csv=p=0 '" + Out + "clip.MKV'"), "h264\nopus\n");
+  EXPECT_EQ(Output("ffprobe -v error -show_entries stream=codec_name -of csv=p=0 '" + Out + "clip.MKV'"),
+            "h264\nopus\n");
 }
 
 TEST_F(Recording, AbandonedStartsLeaveTheMenuIdleWithoutAMessage) {

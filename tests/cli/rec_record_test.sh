@@ -327,8 +327,8 @@ for format in mkv mp4; do
     wait_rec 10
     size=$(ffprobe -v error -select_streams v:0 -show_entries stream=width,height -of csv=p=0:s=x "$F")
     [ "$size" = 640x360 ] && pass "$format: frame size $size" || fail "$format: frame size $size"
-    bar=$(ffmpeg -nostdin -v info -i "$F" -frames:v 1 -vf crop=78:360:0:0,signalstats,metadata=print:key=lavfi.signalstats.YMAX \
-      -f null - 2>&1 | sed -n 's/.*YMAX=//p' | head -1)
+    bar=$(ffmpeg -nostdin -v info -i "$F" -frames:v 1 \
+      -vf crop=78:360:0:0,signalstats,metadata=print:key=lavfi.signalstats.YMAX -f null - 2>&1 | sed -n 's/.*YMAX=//p' | head -1)
     within "$format: brightest pixel of the left bar" "${bar:-255}" 0 20
     within "$format killed after 8 s: ms of video" "$(stream_end_ms "$F" v)" 7000 8600
     within "$format killed after 8 s: ms of sound" "$(stream_end_ms "$F" a)" 7000 8600

@@ -20,7 +20,8 @@ constexpr std::intptr_t kSession = 7;
 std::string OutputText(const TOutputOptions& o) {
   std::ostringstream text;
   text << "format=" << o.FileFormat << " video=" << o.VideoCodec << "@" << o.VideoBitrate << " gop=" << o.GopSize
-       << " size=" << o.FrameSize << " vf=" << o.VideoFilters << " audio=" << o.AudioCodec << "@" << o.AudioBitrate << "/" << o.AudioSampleRate
+       << " size=" << o.FrameSize << " vf=" << o.VideoFilters << " audio=" << o.AudioCodec << "@" << o.AudioBitrate
+       << "/" << o.AudioSampleRate
        << " noaudio=" << o.DisableAudio << " time=" << o.RecordingTime << " ext=" << o.ExtOptions
        << " hooks=" << o.AudioHook << o.VideoInputHook << o.VideoOutputHook;
   return text.str();
@@ -134,17 +135,21 @@ TEST(RecordingRequest, EachFormatWritesItsOwnWay) {
     TOutputFormat Format;
     TVideoQuality Quality;
     const char *Has, *HasNot;
+    bool EveryFrame = false;
   } cases[] = {
       {TOutputFormat::Avi, TVideoQuality::High, "crash_safe=1\nqmin=1\n", "crf="},
       {TOutputFormat::Mkv, TVideoQuality::High, "cluster_time_limit=1000\nflush_packets=1\n", "crash_safe"},
       {TOutputFormat::Mkv, TVideoQuality::Low, "tune=zerolatency\ncrf=28\npix_fmt=yuv420p", "crash_safe"},
       {TOutputFormat::Mp4, TVideoQuality::Medium, "movflags=frag_keyframe+empty_moov+default_base_moof", "crash_safe"},
       {TOutputFormat::Mp4, TVideoQuality::Medium, "crf=23", "qmin"},
+      {TOutputFormat::Mkv, TVideoQuality::Medium, "\nvsync=1\n", "crash_safe", true},
+      {TOutputFormat::Mkv, TVideoQuality::Medium, "crf=23", "vsync", false},
   };
   for (const auto& c : cases) {
     TRecordingRequest request;
     request.Format = c.Format;
     request.Quality = c.Quality;
+    request.EveryFrame = c.EveryFrame;
     const std::string ext = PlanRecording(request, kSession).Output.ExtOptions;
     EXPECT_NE(ext.find(c.Has), std::string::npos) << ext;
     EXPECT_EQ(ext.find(c.HasNot), std::string::npos) << ext;
