@@ -33,6 +33,21 @@ T* Named(T* widget, const char* name) {
 
 QLabel* Label(const char* name, const char* caption) { return Named(new QLabel(QString::fromLatin1(caption)), name); }
 
+struct TLabelled {
+  const char *Name, *Caption;
+  QWidget* Widget;
+};
+
+// Each widget after its label, a row each from the top; returns the first row left free.
+int AddLabelledRows(QGridLayout& grid, std::initializer_list<TLabelled> rows) {
+  int at = 0;
+  for (const TLabelled& row : rows) {
+    grid.addWidget(Label(row.Name, row.Caption), at, 0);
+    grid.addWidget(row.Widget, at++, 1);
+  }
+  return at;
+}
+
 QComboBox* Combo(const char* name, std::initializer_list<const char*> items) {
   auto* combo = Named(new QComboBox, name);
   for (const char* item : items) combo->addItem(QString::fromLatin1(item));
@@ -144,18 +159,14 @@ void TFrmMain::BuildControls() {
   CboAudioBitrate->setEnabled(false);
   CboAudioBitrate->setToolTip("The sound takes a fixed rate for its format and sample rate");
   CboAudioSampleRate = Combo("CboAudioSampleRate", {"22050 Hz", "44100 Hz"});
-  BuildFormatControls(*quality);
-  quality->addWidget(Label("LblVideoBitrate", "Video Bitrate"), 1, 0);
-  quality->addWidget(CboVideoBitrate, 1, 1);
-  quality->addWidget(Label("LblQuality", "Quality"), 2, 0);
-  quality->addWidget(CboQuality, 2, 1);
-  quality->addWidget(Label("LblFrameRate", "Frame Rate"), 3, 0);
-  quality->addWidget(CboFrameRate, 3, 1);
-  quality->addWidget(Label("LblAudioBitrate", "Audio Bitrate"), 4, 0);
-  quality->addWidget(CboAudioBitrate, 4, 1);
-  quality->addWidget(Label("LblAudioSampleRate", "Audio Sample Rate"), 5, 0);
-  quality->addWidget(CboAudioSampleRate, 5, 1);
-  quality->addWidget(LblFormatHint, 6, 0, 1, 2);
+  BuildFormatControls();
+  const int hintRow = AddLabelledRows(*quality, {{"LblFormat", "Format", CboFormat},
+                                                 {"LblVideoBitrate", "Video Bitrate", CboVideoBitrate},
+                                                 {"LblQuality", "Quality", CboQuality},
+                                                 {"LblFrameRate", "Frame Rate", CboFrameRate},
+                                                 {"LblAudioBitrate", "Audio Bitrate", CboAudioBitrate},
+                                                 {"LblAudioSampleRate", "Audio Sample Rate", CboAudioSampleRate}});
+  quality->addWidget(LblFormatHint, hintRow, 0, 1, 2);
   auto* row3 = new QHBoxLayout;
   row3->addWidget(grpSize, 1);
   row3->addWidget(grpQuality, 1);
@@ -220,7 +231,7 @@ void TFrmMain::ChkSameAreaClick() {
     widget->setEnabled(enabled);
 }
 
-void TFrmMain::BuildFormatControls(QGridLayout& grid) {
+void TFrmMain::BuildFormatControls() {
   CboFormat = Named(new QComboBox, "CboFormat");
   for (TOutputFormat format : kOutputFormats) CboFormat->addItem(QString::fromStdString(FormatTitle(format)));
   CboQuality = Combo("CboQuality", {"High", "Medium", "Low"});
@@ -230,8 +241,6 @@ void TFrmMain::BuildFormatControls(QGridLayout& grid) {
   LblFormatHint = Label("LblFormatHint", "MKV is recommended: it plays up to about the last second even when the "
                                          "recording is cut off, and H.264 makes small files.");
   LblFormatHint->setWordWrap(true);
-  grid.addWidget(Label("LblFormat", "Format"), 0, 0);
-  grid.addWidget(CboFormat, 0, 1);
 }
 
 TOutputFormat TFrmMain::ChosenFormat() const {

@@ -12,7 +12,6 @@
 class QAction;
 class QButtonGroup;
 class QCheckBox;
-class QGridLayout;
 class QComboBox;
 class QGroupBox;
 class QLabel;
@@ -126,7 +125,7 @@ class TFrmMain : public QDialog {
 
  private:
   void BuildControls();
-  void BuildFormatControls(QGridLayout& grid);
+  void BuildFormatControls();
   void BuildTray();
   void UpdateTrayIcon();
   void ShowFirstRunTip();

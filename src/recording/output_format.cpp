@@ -22,6 +22,17 @@ std::size_t ExtensionDot(const std::string& fileName) {
   return dot;
 }
 
+// The item of `items` whose name is `text` in any case.
+template <typename T, std::size_t N>
+bool ParseName(const std::string& text, const T (&items)[N], std::string (*name)(T), T& item) {
+  for (T known : items)
+    if (Lower(text) == name(known)) {
+      item = known;
+      return true;
+    }
+  return false;
+}
+
 std::string KnownExtensions() {
   std::string list;
   for (TOutputFormat format : kOutputFormats) list += (list.empty() ? "." : ", .") + FormatName(format);
@@ -53,12 +64,7 @@ std::string FormatTitle(TOutputFormat format) {
 }
 
 bool ParseOutputFormat(const std::string& text, TOutputFormat& format) {
-  for (TOutputFormat known : kOutputFormats)
-    if (Lower(text) == FormatName(known)) {
-      format = known;
-      return true;
-    }
-  return false;
+  return ParseName(text, kOutputFormats, FormatName, format);
 }
 
 bool UsesH264(TOutputFormat format) { return format != TOutputFormat::Avi; }
@@ -73,12 +79,7 @@ std::string QualityName(TVideoQuality quality) {
 }
 
 bool ParseVideoQuality(const std::string& text, TVideoQuality& quality) {
-  for (TVideoQuality known : kVideoQualities)
-    if (Lower(text) == QualityName(known)) {
-      quality = known;
-      return true;
-    }
-  return false;
+  return ParseName(text, kVideoQualities, QualityName, quality);
 }
 
 int QualityCrf(TVideoQuality quality) {
