@@ -34,9 +34,8 @@ std::string SettleFormat(const TRecCommand& cmd, TRecSetup& setup) {
 
 void NoteUnusedRates(const TRecCommand& cmd, TRecSetup& setup) {
   const TOutputFormat format = setup.Request.Format;
-  static const char* const kSoundCodecs[] = {"MS ADPCM", "Opus", "AAC"};  // in TOutputFormat's order
   if (cmd.AudioKbps > 0 && cmd.Audio)
-    AddNote(setup, Format("--ab is not used: %s at %d Hz takes ", kSoundCodecs[int(format)],
+    AddNote(setup, Format("--ab is not used: %s at %d Hz takes ", FactsOf(format).SoundTitle,
                           SoundSampleRate(format, cmd.SampleRate)) +
                        BitRateText(SoundBitsPerSecond(format, cmd.SampleRate)));
   if (cmd.VideoKbpsGiven && UsesH264(format)) AddNote(setup, "--vb is not used: H.264 takes a quality (--quality)");

@@ -45,23 +45,19 @@ bool IsOfferedFrameRate(int fps) {
   return std::find(std::begin(kFrameRates), std::end(kFrameRates), fps) != std::end(kFrameRates);
 }
 
-std::string FormatName(TOutputFormat format) {
-  switch (format) {
-    case TOutputFormat::Mkv: return "mkv";
-    case TOutputFormat::Mp4: return "mp4";
-    case TOutputFormat::Avi: break;
-  }
-  return "avi";
+const TFormatFacts& FactsOf(TOutputFormat format) {
+  // In TOutputFormat's order.
+  static const TFormatFacts kFacts[] = {
+      {"avi", "AVI \u2013 MS-MPEG4 v2 / MS ADPCM", "avi", "adpcm_ms", "MS ADPCM"},
+      {"mkv", "MKV \u2013 H.264 / Opus", "matroska", "libopus", "Opus"},
+      {"mp4", "MP4 \u2013 H.264 / AAC", "mp4", "aac", "AAC"},
+  };
+  return kFacts[int(format)];
 }
 
-std::string FormatTitle(TOutputFormat format) {
-  switch (format) {
-    case TOutputFormat::Mkv: return "MKV \u2013 H.264 / Opus";
-    case TOutputFormat::Mp4: return "MP4 \u2013 H.264 / AAC";
-    case TOutputFormat::Avi: break;
-  }
-  return "AVI \u2013 MS-MPEG4 v2 / MS ADPCM";
-}
+std::string FormatName(TOutputFormat format) { return FactsOf(format).Name; }
+
+std::string FormatTitle(TOutputFormat format) { return FactsOf(format).Title; }
 
 bool ParseOutputFormat(const std::string& text, TOutputFormat& format) {
   return ParseName(text, kOutputFormats, FormatName, format);
@@ -70,12 +66,8 @@ bool ParseOutputFormat(const std::string& text, TOutputFormat& format) {
 bool UsesH264(TOutputFormat format) { return format != TOutputFormat::Avi; }
 
 std::string QualityName(TVideoQuality quality) {
-  switch (quality) {
-    case TVideoQuality::High: return "high";
-    case TVideoQuality::Low: return "low";
-    case TVideoQuality::Medium: break;
-  }
-  return "medium";
+  static const char* const kNames[] = {"high", "medium", "low"};  // in TVideoQuality's order
+  return kNames[int(quality)];
 }
 
 bool ParseVideoQuality(const std::string& text, TVideoQuality& quality) {
@@ -84,12 +76,8 @@ bool ParseVideoQuality(const std::string& text, TVideoQuality& quality) {
 
 int QualityCrf(TVideoQuality quality) {
   // Text on a desktop stays sharp at 18 and readable at 28; x264's own default is 23.
-  switch (quality) {
-    case TVideoQuality::High: return 18;
-    case TVideoQuality::Low: return 28;
-    case TVideoQuality::Medium: break;
-  }
-  return 23;
+  static const int kCrf[] = {18, 23, 28};
+  return kCrf[int(quality)];
 }
 
 std::string MatchFormatToFileName(std::string& fileName, TOutputFormat& format) {

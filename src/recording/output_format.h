@@ -20,8 +20,16 @@ constexpr int kDefaultFrameRate = 25;
 constexpr int kFrameRates[] = {10, 15, 20, 25, 30, 50, 60};
 bool IsOfferedFrameRate(int fps);
 
-// "avi", "mkv", "mp4": the command line's and the settings file's word, and the extension without
-// its dot.
+struct TFormatFacts {
+  const char* Name;          // "avi", "mkv", "mp4": the command line's and the settings file's word,
+                             // and the extension without its dot
+  const char* Title;         // "AVI – MS-MPEG4 v2 / MS ADPCM" and the like
+  const char* Muxer;         // libavformat's name
+  const char* SoundEncoder;  // libavcodec's name
+  const char* SoundTitle;    // "MS ADPCM", "Opus", "AAC"
+};
+const TFormatFacts& FactsOf(TOutputFormat format);
+
 std::string FormatName(TOutputFormat format);
 // "AVI – MS-MPEG4 v2 / MS ADPCM" and the like, for the options window.
 std::string FormatTitle(TOutputFormat format);

@@ -105,8 +105,7 @@ void SetVideoCodec(const TRecordingRequest& request, TOutputOptions& out) {
 }
 
 void SetSoundCodec(const TRecordingRequest& request, TOutputOptions& out) {
-  static const char* const kCodecs[] = {"adpcm_ms", "libopus", "aac"};  // in TOutputFormat's order
-  out.AudioCodec = kCodecs[int(request.Format)];
+  out.AudioCodec = FactsOf(request.Format).SoundEncoder;
   out.AudioSampleRate = SoundSampleRate(request.Format, request.SampleRate);
   out.AudioBitrate = SoundBitsPerSecond(request.Format, request.SampleRate);
   out.DisableAudio = !request.Audio;
@@ -115,7 +114,7 @@ void SetSoundCodec(const TRecordingRequest& request, TOutputOptions& out) {
 TOutputOptions OutputOptions(const TRecordingRequest& request) {
   TOutputOptions out;
   out.Reset();
-  out.FileFormat = request.Format == TOutputFormat::Mkv ? "matroska" : FormatName(request.Format);
+  out.FileFormat = FactsOf(request.Format).Muxer;
   if (request.DurationUs > 0) out.RecordingTime = request.DurationUs;
   // The screen's BGRA becomes YUV 4:2:0 in the scaler, most often at the same size. Left to itself
   // the scaler halves the chroma horizontally on input through a slow generic path; taking full
