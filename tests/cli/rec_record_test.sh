@@ -307,8 +307,8 @@ format_check() {
 }
 for run in "avi 30 msmpeg4v2 adpcm_ms |avi|300" "mkv 25 h264 opus |matroska,webm|250" \
            "mp4 30 h264 aac |mov,mp4,m4a,3gp,3g2,mj2|300"; do
-  IFS='|' read -r spec container slots <<<"$run"
-  read -r format fps vcodec acodec <<<"$spec"
+  IFS="|" read -r settings container slots <<<"$run"
+  read -r format fps vcodec acodec <<<"$settings"
   F="$WORK/format.$format"
   start_rec "$WORK/format_$format.log" --every-frame --fps "$fps" --duration 10 "$F"
   wait_rec 60
