@@ -23,7 +23,7 @@ namespace {
 
 constexpr int kClientWidth = 537;
 constexpr int kClientHeight = 581;
-constexpr int kCustomFrameSize = 15;
+constexpr int kCustomFrameSize = 18;
 
 template <class T>
 T* Named(T* widget, const char* name) {
@@ -32,6 +32,21 @@ T* Named(T* widget, const char* name) {
 }
 
 QLabel* Label(const char* name, const char* caption) { return Named(new QLabel(QString::fromLatin1(caption)), name); }
+
+struct TLabelled {
+  const char *Name, *Caption;
+  QWidget* Widget;
+};
+
+// Each widget after its label, a row each from the top; returns the first row left free.
+int AddLabelledRows(QGridLayout& grid, std::initializer_list<TLabelled> rows) {
+  int at = 0;
+  for (const TLabelled& row : rows) {
+    grid.addWidget(Label(row.Name, row.Caption), at, 0);
+    grid.addWidget(row.Widget, at++, 1);
+  }
+  return at;
+}
 
 QComboBox* Combo(const char* name, std::initializer_list<const char*> items) {
   auto* combo = Named(new QComboBox, name);
@@ -125,7 +140,10 @@ void TFrmMain::BuildControls() {
   LblFrameSize = Label("LblFrameSize", "Frame Size:");
   CboFrameSize = Combo("CboFrameSize", {"128 x 96", "160 x 120", "176 x 144", "208 x 160", "208 x 176", "240 x 180",
                                         "320 x 240", "400 x 300", "480 x 360", "512 x 384", "640 x 480", "768 x 576",
-                                        "800 x 600", "1024 x 768", "1280 x 960", "Custom..."});
+                                        "800 x 600", "1024 x 768", "1280 x 960", "640 x 360", "1280 x 720",
+                                        "1920 x 1080", "Custom..."});
+  ChkKeepProportions = Named(new QCheckBox("Keep the area's proportions"), "ChkKeepProportions");
+  ChkKeepProportions->setToolTip("Black bars fill what the area leaves of the frame, instead of stretching it");
   LblFrameWidth = Label("LblFrameWidth", "Width");
   LblFrameHeight = Label("LblFrameHeight", "Height");
   EdtFrameWidth = Named(new TSpinEdit, "EdtFrameWidth");
@@ -137,6 +155,7 @@ void TFrmMain::BuildControls() {
   size->addWidget(EdtFrameWidth, 2, 1);
   size->addWidget(LblFrameHeight, 2, 2);
   size->addWidget(EdtFrameHeight, 2, 3);
+  size->addWidget(ChkKeepProportions, 3, 0, 1, 4);
 
   auto* grpQuality = Named(new QGroupBox("Output Quality"), "GrpOutputQuality");
   auto* quality = new QGridLayout(grpQuality);
@@ -145,14 +164,16 @@ void TFrmMain::BuildControls() {
   // MS ADPCM's rate follows from the sample rate: the box shows it and offers no choice.
   CboAudioBitrate = Combo("CboAudioBitrate", {});
   CboAudioBitrate->setEnabled(false);
-  CboAudioBitrate->setToolTip("MS ADPCM sound takes a fixed rate for its sample rate");
+  CboAudioBitrate->setToolTip("The sound takes a fixed rate for its format and sample rate");
   CboAudioSampleRate = Combo("CboAudioSampleRate", {"22050 Hz", "44100 Hz"});
-  quality->addWidget(Label("LblVideoBitrate", "Video Bitrate"), 0, 0);
-  quality->addWidget(CboVideoBitrate, 0, 1);
-  quality->addWidget(Label("LblAudioBitrate", "Audio Bitrate"), 1, 0);
-  quality->addWidget(CboAudioBitrate, 1, 1);
-  quality->addWidget(Label("LblAudioSampleRate", "Audio Sample Rate"), 2, 0);
-  quality->addWidget(CboAudioSampleRate, 2, 1);
+  BuildFormatControls();
+  const int hintRow = AddLabelledRows(*quality, {{"LblFormat", "Format", CboFormat},
+                                                 {"LblVideoBitrate", "Video Bitrate", CboVideoBitrate},
+                                                 {"LblQuality", "Quality", CboQuality},
+                                                 {"LblFrameRate", "Frame Rate", CboFrameRate},
+                                                 {"LblAudioBitrate", "Audio Bitrate", CboAudioBitrate},
+                                                 {"LblAudioSampleRate", "Audio Sample Rate", CboAudioSampleRate}});
+  quality->addWidget(LblFormatHint, hintRow, 0, 1, 2);
   auto* row3 = new QHBoxLayout;
   row3->addWidget(grpSize, 1);
   row3->addWidget(grpQuality, 1);
@@ -201,7 +222,8 @@ void TFrmMain::BuildControls() {
   connect(EdtFrameWidth, &TSpinEdit::Exited, this, [this] { EdtFrameWidthExit(); });
   connect(EdtFrameHeight, &TSpinEdit::Exited, this, [this] { EdtFrameHeightExit(); });
   connect(CboAudioSampleRate, &QComboBox::currentIndexChanged, this, [this] { ShowAudioBitrate(); });
-  ShowAudioBitrate();
+  connect(CboFormat, &QComboBox::currentIndexChanged, this, [this] { ShowFormatControls(); });
+  ShowFormatControls();
   connect(BtnOK, &QPushButton::clicked, this, [this] { BtnOKClick(); });
   connect(BtnCancel, &QPushButton::clicked, this, [this] { BtnCancelClick(); });
   connect(BtnBrowse, &QPushButton::clicked, this, [this] { BtnBrowseClick(); });
@@ -231,14 +253,40 @@ QGroupBox* TFrmMain::SoundAndCountdownGroup() {
 void TFrmMain::ChkSameAreaClick() {
   bool enabled = !ChkSameArea->isChecked();
   for (QWidget* widget : std::initializer_list<QWidget*>{CboFrameSize, EdtFrameWidth, EdtFrameHeight, LblFrameSize,
-                                                         LblFrameWidth, LblFrameHeight})
+                                                         LblFrameWidth, LblFrameHeight, ChkKeepProportions})
     widget->setEnabled(enabled);
+}
+
+void TFrmMain::BuildFormatControls() {
+  CboFormat = Named(new QComboBox, "CboFormat");
+  for (TOutputFormat format : kOutputFormats) CboFormat->addItem(QString::fromStdString(FormatTitle(format)));
+  CboQuality = Combo("CboQuality", {"High", "Medium", "Low"});
+  CboQuality->setToolTip("H.264 keeps a constant quality; the bit rate follows from what the screen shows");
+  CboFrameRate = Named(new QComboBox, "CboFrameRate");
+  for (int fps : kFrameRates) CboFrameRate->addItem(QString::number(fps) + " fps");
+  LblFormatHint = Label("LblFormatHint", "MKV is recommended: it plays up to about the last second even when the "
+                                         "recording is cut off, and H.264 makes small files.");
+  LblFormatHint->setWordWrap(true);
+}
+
+TOutputFormat TFrmMain::ChosenFormat() const {
+  const int index = CboFormat->currentIndex();
+  return index >= 0 && index < int(std::size(kOutputFormats)) ? kOutputFormats[index] : TOutputFormat::Avi;
+}
+
+void TFrmMain::ShowFormatControls() {
+  const bool h264 = UsesH264(ChosenFormat());
+  CboVideoBitrate->setEnabled(!h264);
+  CboQuality->setEnabled(h264);
+  // Opus takes 48 kHz whatever is asked.
+  CboAudioSampleRate->setEnabled(ChosenFormat() != TOutputFormat::Mkv);
+  ShowAudioBitrate();
 }
 
 void TFrmMain::ShowAudioBitrate() {
   const int sampleRate = NumberBeforeUnit(CboAudioSampleRate->currentText().toStdString(), 3, 0);
   CboAudioBitrate->clear();
-  const int kbps = (AdpcmBitsPerSecond(sampleRate, kRecordedChannels) + 500) / 1000;
+  const int kbps = (SoundBitsPerSecond(ChosenFormat(), sampleRate) + 500) / 1000;
   CboAudioBitrate->addItem(QString::number(kbps) + " Kbps");
 }
 

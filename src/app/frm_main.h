@@ -7,6 +7,8 @@
 #include <memory>
 #include <string>
 
+#include "recording/output_format.h"
+
 class QAction;
 class QButtonGroup;
 class QCheckBox;
@@ -50,7 +52,7 @@ class TFrmMain : public QDialog {
   void BtnHelpClick();
   void BtnAboutClick();
 
-  // The sound's bit rate, which follows from the sample rate.
+  // The sound's bit rate, which follows from the format and the sample rate.
   void ShowAudioBitrate();
   // Frame-size controls kept in step with each other.
   void ChkSameAreaClick();
@@ -99,6 +101,14 @@ class TFrmMain : public QDialog {
   // The sound source (each item's data is its name, capture/sound_sources.h) and the seconds counted
   // down before a recording starts (each item's data: 0, 3 or 5).
   QComboBox *CboAudioSource, *CboCountdown;
+  // The output's format (an item per TOutputFormat, in its order), H.264's quality (an item per
+  // TVideoQuality), the frame rate (kFrameRates), the proportions kept within a size of its own.
+  QComboBox *CboFormat, *CboQuality, *CboFrameRate;
+  QCheckBox* ChkKeepProportions;
+  QLabel* LblFormatHint;
+  TOutputFormat ChosenFormat() const;
+  // The bit rate for the AVI, the quality for H.264; the sample rate where the sound takes one.
+  void ShowFormatControls();
   TSpinEdit *EdtFrameWidth, *EdtFrameHeight;
   QLineEdit* EdtFolder;
   QLabel *LblFrameSize, *LblFrameWidth, *LblFrameHeight;
@@ -122,6 +132,7 @@ class TFrmMain : public QDialog {
  private:
   void BuildControls();
   QGroupBox* SoundAndCountdownGroup();
+  void BuildFormatControls();
   void BuildTray();
   void UpdateTrayIcon();
   void ShowFirstRunTip();

@@ -9,6 +9,7 @@
 #include <QPalette>
 #include <QRadioButton>
 
+#include <algorithm>
 #include <climits>
 #include <cstdio>
 #include <vector>
@@ -18,6 +19,7 @@
 #include "app/hotkey_text.h"
 #include "app/ini_file.h"
 #include "app/message_box.h"
+#include "app/recording_options.h"
 #include "app/unit_general.h"
 #include "capture/monitors.h"
 #include "capture/sound_sources.h"
@@ -123,6 +125,15 @@ class TCheckedSettings {
     Ignore(section, key);
     return box.findData(def);
   }
+  // An item of a list by its word ("mkv", "high"); missing: `def`.
+  template <typename T>
+  T Word(const char* section, const char* key, T def, bool (*parse)(const std::string&, T&)) {
+    const std::string text = Ini.ReadString(section, key, "");
+    T value = def;
+    if (text.empty() || parse(text, value)) return value;
+    Ignore(section, key);
+    return def;
+  }
   // A size in pixels, kept as the text the size boxes show.
   std::string Size(const char* section, const char* key, const char* def) {
     const int size = Ini.ReadInteger(section, key, -1);
@@ -154,6 +165,10 @@ std::string KeyInWords(const std::string& sectionAndKey) {
       {"VideoBitrate", "Video Bitrate"},
       {"AudioBitrate", "Audio Bitrate"},
       {"AudioSamplerate", "Audio Sample Rate"},
+      {"Format", "Format"},
+      {"Quality", "Quality"},
+      {"FrameRate", "Frame Rate"},
+      {"BoolKeepProportions", "Keep the area's proportions"},
       {"BoolAutoSave", "Automatically generate file name"},
       {"Countdown", "Countdown"},
   };
@@ -167,6 +182,31 @@ std::string IgnoredKeysText(const std::string& file, const std::vector<std::stri
   std::string list;
   for (const std::string& key : keys) list += (list.empty() ? "" : ", ") + KeyInWords(key);
   return "Some settings in " + file + " could not be used and were read as their defaults: " + list + ".";
+}
+
+// The file's "FrameSize" counts the 4:3 sizes (0..14) and "Custom..." (15) as files always have;
+// the 16:9 sizes that stand before "Custom..." in the window come after it in the file.
+constexpr int kFileCustomFrameSize = 15;
+constexpr int kFrameSizeItems = 19;
+int FrameSizeItemOfFile(int index) {
+  if (index < kFileCustomFrameSize) return index;
+  return index == kFileCustomFrameSize ? kFrameSizeItems - 1 : index - 1;
+}
+int FrameSizeFileIndex(int item) {
+  if (item < kFileCustomFrameSize) return item;
+  return item == kFrameSizeItems - 1 ? kFileCustomFrameSize : item + 1;
+}
+
+bool ParseFrameRateText(const std::string& text, int& fps) {
+  const int value = NumberBeforeUnit(text, 0, 0);
+  if (!IsOfferedFrameRate(value)) return false;
+  fps = value;
+  return true;
+}
+
+template <typename T, std::size_t N>
+int IndexIn(const T (&items)[N], T item) {
+  return int(std::find(items, items + N, item) - items);
 }
 
 // The monitors there are now, and the saved choice even when its monitor is not connected, so that
@@ -238,10 +278,17 @@ void TFrmMain::LoadSettings(bool atStartup) {
   ChkSameAreaClick();  // also when the state did not change
   EdtFrameWidth->SetText(QString::fromStdString(checked.Size(kOutputType, "Width", "320")));
   EdtFrameHeight->SetText(QString::fromStdString(checked.Size(kOutputType, "Height", "240")));
-  CboFrameSize->setCurrentIndex(checked.Index(kOutputType, "FrameSize", 6, CboFrameSize->count()));
+  CboFrameSize->setCurrentIndex(FrameSizeItemOfFile(checked.Index(kOutputType, "FrameSize", 6, kFrameSizeItems)));
   CboVideoBitrate->setCurrentIndex(checked.Index(kOutputType, "VideoBitrate", 3, CboVideoBitrate->count()));
   CboAudioSampleRate->setCurrentIndex(
       checked.Index(kOutputType, "AudioSamplerate", 1, CboAudioSampleRate->count()));
+  ChkKeepProportions->setChecked(checked.Bool(kOutputType, "BoolKeepProportions", false));
+  CboFormat->setCurrentIndex(
+      IndexIn(kOutputFormats, checked.Word(kOutputType, "Format", TOutputFormat::Avi, ParseOutputFormat)));
+  CboQuality->setCurrentIndex(
+      IndexIn(kVideoQualities, checked.Word(kOutputType, "Quality", TVideoQuality::Medium, ParseVideoQuality)));
+  CboFrameRate->setCurrentIndex(
+      IndexIn(kFrameRates, checked.Word(kOutputType, "FrameRate", kDefaultFrameRate, ParseFrameRateText)));
 
   if (checked.Bool(kSave, "BoolAutoSave", true))
     RdbAutoSave->setChecked(true);
@@ -296,7 +343,11 @@ void TFrmMain::BtnOKClick() {
   ini.WriteString(kRecorder, "AudioSource", CboAudioSource->currentData().toString().toStdString());
   ini.WriteInteger(kRecorder, "Countdown", CboCountdown->currentData().toInt());
   ini.WriteBool(kOutputType, "BoolSameToOriginal", ChkSameArea->isChecked());
-  ini.WriteInteger(kOutputType, "FrameSize", CboFrameSize->currentIndex());
+  ini.WriteInteger(kOutputType, "FrameSize", FrameSizeFileIndex(CboFrameSize->currentIndex()));
+  ini.WriteBool(kOutputType, "BoolKeepProportions", ChkKeepProportions->isChecked());
+  ini.WriteString(kOutputType, "Format", FormatName(ChosenFormat()));
+  ini.WriteString(kOutputType, "Quality", QualityName(kVideoQualities[CboQuality->currentIndex()]));
+  ini.WriteInteger(kOutputType, "FrameRate", kFrameRates[CboFrameRate->currentIndex()]);
   ini.WriteString(kOutputType, "Width", EdtFrameWidth->Text().toStdString());
   ini.WriteString(kOutputType, "Height", EdtFrameHeight->Text().toStdString());
   ini.WriteInteger(kOutputType, "VideoBitrate", CboVideoBitrate->currentIndex());

@@ -16,6 +16,7 @@
 #include <QSystemTrayIcon>
 #include <QTimer>
 #include <QUrl>
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -302,8 +303,9 @@ bool TFFRecordingController::ChooseArea(TFrmMain& form, const std::string& mode,
 }
 
 bool TFFRecordingController::ChooseOutputFile(TFrmMain& form, const std::tm& now) {
+  TOutputFormat format = form.ChosenFormat();
   if (!form.RdbAskFileName->isChecked()) {
-    form.OutputFileName = AutoOutputFileName(form.EdtFolder->text().toStdString(), now);
+    form.OutputFileName = AutoOutputFileName(form.EdtFolder->text().toStdString(), now, format);
     return true;
   }
   dlgSave->setAcceptMode(QFileDialog::AcceptSave);
@@ -313,13 +315,23 @@ bool TFFRecordingController::ChooseOutputFile(TFrmMain& form, const std::tm& now
   // Overwriting asks first; the save dialog only offers folders that exist.
   dlgSave->setOption(QFileDialog::DontConfirmOverwrite, false);
   dlgSave->setOption(QFileDialog::ReadOnly, false);
-  dlgSave->setNameFilters({"AVI format(*.avi)", "All Files(*.*)"});
-  dlgSave->setDefaultSuffix("avi");
+  QStringList filters;
+  for (TOutputFormat each : kOutputFormats)
+    filters << QString::fromStdString(FormatTitle(each) + " (*." + FormatName(each) + ")");
+  dlgSave->setNameFilters(filters << "All Files(*.*)");
+  dlgSave->selectNameFilter(filters[int(format)]);
+  dlgSave->setDefaultSuffix(QString::fromStdString(FormatName(format)));
   dlgSave->setSizeGripEnabled(true);
   if (dlgSave->exec() != QDialog::Accepted || form.Closed()) return false;
   const QStringList files = dlgSave->selectedFiles();
   if (files.isEmpty() || files.first().isEmpty()) return false;
-  form.OutputFileName = files.first().toStdString();
+  std::string name = files.first().toStdString();
+  // The typed extension chooses the format; one that names none is refused.
+  if (const std::string error = MatchFormatToFileName(name, format); !error.empty()) {
+    ShowMessageBox(&form, "Cannot record to " + name + ": " + error + ".", "Error", TMessageIcon::Error);
+    return false;
+  }
+  form.OutputFileName = name;
   return true;
 }
 
@@ -342,6 +354,12 @@ TTrayChoice ChoiceOf(const TFrmMain& form, const std::string& mode) {
   choice.Output.FrameWidth = form.EdtFrameWidth->Text().toStdString();
   choice.Output.FrameHeight = form.EdtFrameHeight->Text().toStdString();
   choice.FileName = form.OutputFileName;
+  // The file's extension settled the format when its name was chosen.
+  choice.Output.Format = form.ChosenFormat();
+  MatchFormatToFileName(choice.FileName, choice.Output.Format);
+  choice.Output.Quality = kVideoQualities[std::max(0, form.CboQuality->currentIndex())];
+  choice.Output.FrameRate = kFrameRates[std::max(0, form.CboFrameRate->currentIndex())];
+  choice.Output.KeepProportions = form.ChkKeepProportions->isChecked();
   return choice;
 }
 
@@ -418,9 +436,9 @@ void TFFRecordingController::LogPlan() {
   const TOutputOptions& output = plan.Output;
   Log->Line("screen: " + plan.ScreenOptions);
   if (!plan.AudioOptions.empty()) Log->Line("sound: " + plan.AudioOptions);
-  Log->Line("output: " + output.VideoCodec + " " + std::to_string(output.VideoBitrate) + " bit/s " +
-            output.FrameSize + ", " + output.AudioCodec + " " + std::to_string(output.AudioBitrate) + " bit/s " +
-            std::to_string(output.AudioSampleRate) + " Hz");
+  Log->Line("output: " + output.FileFormat + ", " + output.VideoCodec + " " + std::to_string(output.VideoBitrate) +
+            " bit/s " + output.FrameSize + output.VideoFilters + ", " + output.AudioCodec + " " +
+            std::to_string(output.AudioBitrate) + " bit/s " + std::to_string(output.AudioSampleRate) + " Hz");
 }
 
 void TFFRecordingController::MnuPauseRecordClick(TFrmMain& form) {

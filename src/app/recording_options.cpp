@@ -48,17 +48,17 @@ TCaptureMode CaptureModeOf(const std::string& regionToCapture) {
   return TCaptureMode::Region;
 }
 
-std::string DateTimeFileName(const std::tm& local) {
+std::string DateTimeFileName(const std::tm& local, TOutputFormat format) {
   char name[64];
-  std::snprintf(name, sizeof(name), "%04d-%02d-%02d,%02d_%02d_%02d.avi", local.tm_year + 1900, local.tm_mon + 1,
-                local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec);
+  std::snprintf(name, sizeof(name), "%04d-%02d-%02d,%02d_%02d_%02d.%s", local.tm_year + 1900, local.tm_mon + 1,
+                local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec, FormatName(format).c_str());
   return name;
 }
 
-std::string AutoOutputFileName(const std::string& folder, const std::tm& local) {
+std::string AutoOutputFileName(const std::string& folder, const std::tm& local, TOutputFormat format) {
   // An empty folder would make a name relative to wherever the program was started; it stays "/"
   // joined, so the failure (if any) names a place the user can see.
-  return FreeFileName(JoinPath(folder.empty() ? std::string("/") : folder, DateTimeFileName(local)));
+  return FreeFileName(JoinPath(folder.empty() ? std::string("/") : folder, DateTimeFileName(local, format)));
 }
 
 std::string FreeFileName(const std::string& path) {
@@ -97,7 +97,11 @@ TRecordingRequest TrayRecordingRequest(const TTrayChoice& choice) {
   if (!output.SameArea) {
     request.OutWidth = NumberBeforeUnit(output.FrameWidth, 0, 0);
     request.OutHeight = NumberBeforeUnit(output.FrameHeight, 0, 0);
+    request.KeepProportions = output.KeepProportions;
   }
+  request.Format = output.Format;
+  request.Quality = output.Quality;
+  request.FrameRate = output.FrameRate;
   request.VideoKbps = NumberBeforeUnit(output.VideoBitrate, 5, kDefaultVideoBitrateKbps);
   request.SampleRate = NumberBeforeUnit(output.AudioSampleRate, 3, kDefaultSampleRate);
   request.FileName = choice.FileName;

@@ -16,11 +16,12 @@ enum class TCaptureMode { Region, Window, FullScreen };
 // "Recorder"/"RegionToCapture": "Window", "FullScreen", anything else is a region.
 TCaptureMode CaptureModeOf(const std::string& regionToCapture);
 
-// "2011-01-27,22_02_11.avi" for that local moment.
-std::string DateTimeFileName(const std::tm& local);
+// "2011-01-27,22_02_11.avi" for that local moment, with the format's extension.
+std::string DateTimeFileName(const std::tm& local, TOutputFormat format = TOutputFormat::Avi);
 // The folder (with or without its trailing "/") joined with the date-time name, made free with
 // FreeFileName.
-std::string AutoOutputFileName(const std::string& folder, const std::tm& local);
+std::string AutoOutputFileName(const std::string& folder, const std::tm& local,
+                               TOutputFormat format = TOutputFormat::Avi);
 // `path` when nothing is there yet, else the first of "name (2).ext", "name (3).ext", … that is
 // free: two recordings started within one second must not share a file.
 std::string FreeFileName(const std::string& path);
@@ -35,6 +36,10 @@ struct TOutputChoice {
   std::string AudioSampleRate = "44100 Hz";
   bool SameArea = true;
   std::string FrameWidth, FrameHeight;
+  TOutputFormat Format = TOutputFormat::Avi;
+  TVideoQuality Quality = TVideoQuality::Medium;
+  int FrameRate = kDefaultFrameRate;
+  bool KeepProportions = false;  // with a size of its own: padded, not stretched
 };
 
 // Where the picture comes from: the X server's screen, or (on a Wayland session) the portal's stream,

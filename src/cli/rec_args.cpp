@@ -137,11 +137,26 @@ std::string ParseRecArgs(const std::vector<std::string>& args, TRecCommand& cmd)
         return "bad frame size \"" + value + "\" (expected WxH, for example 1280x720)";
       cmd.OutWidth = int(v[0]);
       cmd.OutHeight = int(v[1]);
+    } else if (arg == "--keep-proportions") {
+      if (!noValue()) return "--keep-proportions takes no value";
+      cmd.KeepProportions = true;
+    } else if (arg == "--format") {
+      if (!takeValue() || !ParseOutputFormat(value, cmd.Format)) return "--format needs avi, mkv or mp4";
+      cmd.FormatGiven = true;
+    } else if (arg == "--quality") {
+      if (!takeValue() || !ParseVideoQuality(value, cmd.Quality)) return "--quality needs high, medium or low";
+      cmd.QualityGiven = true;
+    } else if (arg == "--fps") {
+      long long fps = 0;
+      if (!takeValue() || !ParseInt(value, 1, 1000, fps) || !IsOfferedFrameRate(int(fps)))
+        return "--fps needs one of 10, 15, 20, 25, 30, 50, 60";
+      cmd.FrameRate = int(fps);
     } else if (arg == "--vb" || arg == "--ab") {
       if (!takeValue()) return arg + " needs a bit rate in kbit/s";
       long long kbps = 0;
       if (!ParseInt(value, 1, 100000, kbps)) return "bad bit rate \"" + value + "\" for " + arg + " (kbit/s, 1 to 100000)";
       (arg == "--vb" ? cmd.VideoKbps : cmd.AudioKbps) = int(kbps);
+      if (arg == "--vb") cmd.VideoKbpsGiven = true;
     } else if (arg == "--ar") {
       if (!takeValue()) return "--ar needs 22050 or 44100";
       if (value != "22050" && value != "44100") return "bad sample rate \"" + value + "\" (22050 or 44100)";
@@ -178,6 +193,7 @@ std::string ParseRecArgs(const std::vector<std::string>& args, TRecCommand& cmd)
     cmd.Backend = TCaptureBackend::PipeWire;
     cmd.BackendGiven = true;
   }
+  if (cmd.KeepProportions && cmd.OutWidth == 0) return "--keep-proportions needs --size";
   if (cmd.Output.empty()) return "no output file given";
   return "";
 }
@@ -185,13 +201,14 @@ std::string ParseRecArgs(const std::vector<std::string>& args, TRecCommand& cmd)
 std::string RecUsage() {
   return "usage: quorvane-rec [--fullscreen | --region X,Y,W,H | --window XID | --title TEXT]\n"
          "                    [--monitor pointer|all|NAME|N] [--no-audio | --audio-source NAME]\n"
-         "                    [--size WxH] [--vb KBPS] [--ab KBPS] [--ar 22050|44100] [--blink]\n"
+         "                    [--format avi|mkv|mp4] [--quality high|medium|low] [--fps N] [--size WxH]\n"
+         "                    [--keep-proportions] [--vb KBPS] [--ab KBPS] [--ar 22050|44100] [--blink]\n"
          "                    [--every-frame] [--show-clicks] [--duration SECONDS] [--countdown SECONDS]\n"
-         "                    [--backend x11|pipewire] [--node ID] OUTPUT.avi\n"
+         "                    [--backend x11|pipewire] [--node ID] OUTPUT\n"
          "       quorvane-rec --list-audio-sources\n"
          "\n"
-         "Records the screen (and the default sound input) into an AVI file: MS-MPEG4 v2 video at\n"
-         "25 fps with the pointer drawn in, MS ADPCM audio.\n"
+         "Records the screen (and the default sound input), with the pointer drawn in, into an AVI\n"
+         "(MS-MPEG4 v2 and MS ADPCM), an MKV (H.264 and Opus) or an MP4 (H.264 and AAC) file.\n"
          "\n"
          "  --fullscreen        a whole monitor (the default)\n"
          "  --monitor WHICH     for --fullscreen: \"pointer\", the monitor holding the pointer (the\n"
@@ -205,11 +222,17 @@ std::string RecUsage() {
          "                      plays, a sound server's source or an ALSA device by name (default:\n"
          "                      ALSA's default input)\n"
          "  --list-audio-sources  print the sound sources and their names, and record nothing\n"
+         "  --format NAME       avi (the default), mkv or mp4; without it the output's extension\n"
+         "                      decides, and a name without one gets the format's. An MKV or MP4 cut\n"
+         "                      off by a crash plays up to about a second before it\n"
+         "  --quality LEVEL     H.264's quality for mkv and mp4: high, medium (the default) or low\n"
+         "  --fps N             frames a second: 10, 15, 20, 25 (the default), 30, 50 or 60\n"
          "  --size WxH          output frame size (default: the size of the area)\n"
-         "  --vb KBPS           video bit rate in kbit/s (default 360)\n"
-         "  --ab KBPS           accepted and not used: MS ADPCM's rate follows from the sample rate\n"
-         "                      (357 kbit/s at 44100 Hz, 178 kbit/s at 22050 Hz)\n"
-         "  --ar RATE           audio sample rate, 22050 or 44100 (default 44100)\n"
+         "  --keep-proportions  with --size: keep the area's proportions, with black bars\n"
+         "  --vb KBPS           the AVI's video bit rate in kbit/s (default 360)\n"
+         "  --ab KBPS           accepted and not used: the sound's rate is the format's (MS ADPCM:\n"
+         "                      357 kbit/s at 44100 Hz, 178 at 22050 Hz; Opus 96; AAC 128)\n"
+         "  --ar RATE           audio sample rate, 22050 or 44100 (default 44100; Opus takes 48000)\n"
          "  --blink             show a blinking frame around the recorded area\n"
          "  --every-frame       code every frame, also those in which nothing on screen changed (by\n"
          "                      default they repeat the frame before, at next to no cost)\n"

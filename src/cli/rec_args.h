@@ -1,9 +1,10 @@
 // The command line of quorvane-rec:
 //   quorvane-rec [--fullscreen | --region X,Y,W,H | --window XID | --title TEXT]
 //                [--monitor pointer|all|NAME|N] [--no-audio | --audio-source NAME] [--countdown S]
-//                [--size WxH] [--vb KBPS] [--ab KBPS] [--ar 22050|44100] [--blink]
+//                [--format avi|mkv|mp4] [--quality high|medium|low] [--fps N] [--size WxH]
+//                [--keep-proportions] [--vb KBPS] [--ab KBPS] [--ar 22050|44100] [--blink]
 //                [--every-frame] [--show-clicks] [--duration SECONDS] [--backend x11|pipewire]
-//                [--node ID] OUTPUT.avi
+//                [--node ID] OUTPUT
 //   quorvane-rec --list-audio-sources
 // Defaults follow the tray program's settings defaults: full screen (the monitor holding the
 // pointer), output as large as the area, 360 kbit/s video, sound on at 44100 Hz, unchanged frames
@@ -15,6 +16,7 @@
 #include <vector>
 
 #include "recording/capture_backend.h"
+#include "recording/output_format.h"
 
 namespace qv {
 
@@ -29,7 +31,14 @@ struct TRecCommand {
   bool Audio = true;
   std::string AudioSource;  // --audio-source: a sound source by name; "" is ALSA's default input
   int CountdownSeconds = 0;  // --countdown: seconds counted down on the terminal before the start
+  bool FormatGiven = false;  // without --format the output's extension decides (AVI without one)
+  TOutputFormat Format = TOutputFormat::Avi;
+  bool QualityGiven = false;
+  TVideoQuality Quality = TVideoQuality::Medium;
+  int FrameRate = kDefaultFrameRate;
   int OutWidth = 0, OutHeight = 0;  // 0: the size of the area
+  bool KeepProportions = false;     // pad rather than stretch to OutWidth x OutHeight
+  bool VideoKbpsGiven = false;
   int VideoKbps = 360;
   int AudioKbps = 0;  // given for old scripts only: the sound's rate follows from SampleRate
   int SampleRate = 44100;

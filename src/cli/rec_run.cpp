@@ -74,13 +74,13 @@ class TWakeFd {
 };
 
 // What went wrong at the start, with what the user can do about it.
-std::string StartFailureText(const TStartResult& result, const TRecCommand& cmd) {
+std::string StartFailureText(const TStartResult& result, const TRecCommand& cmd, const std::string& output) {
   switch (result.Failure) {
     case TStartFailure::Sound:
       return result.Reason + "\nquorvane-rec: to record without sound, add --no-audio" +
              (cmd.AudioSource.empty() ? "" : "; --list-audio-sources lists the sound sources");
     case TStartFailure::Output:
-      return "cannot write \"" + cmd.Output + "\": " + result.Reason;
+      return "cannot write \"" + output + "\": " + result.Reason;
     case TStartFailure::Screen:
     case TStartFailure::Busy:
     case TStartFailure::None:
@@ -100,6 +100,15 @@ void SetLogLevel(TConsole& console) {
       console.Line(std::string("quorvane-rec: ignoring QV_LOG_LEVEL=") + level);
     }
   }
+}
+
+// "1920x1080, 25 fps, mkv"; the size only when it is known before the first frame.
+std::string OutputSummary(const TRecordingRequest& request) {
+  const bool chosen = request.OutWidth > 0 && request.OutHeight > 0;
+  const int width = chosen ? request.OutWidth : request.Area.Width;
+  const int height = chosen ? request.OutHeight : request.Area.Height;
+  const std::string size = width > 0 && height > 0 ? std::to_string(width) + "x" + std::to_string(height) + ", " : "";
+  return size + std::to_string(request.FrameRate) + " fps, " + FormatName(request.Format);
 }
 
 std::string Summary(const std::string& output, const TRecordingProgress& p) {
@@ -219,14 +228,16 @@ int RunRecording(const TRecCommand& cmd) {
   recording.OnNotice = [&console](const std::string& notice) { console.Line("quorvane-rec: " + notice); };
   recording.OnEnd = [&end](const TRecordingEnd& e) { end = e; };
   TWakeFd wake;
+  // The name as the format settled it (an extension added).
+  const std::string& output = setup.Request.FileName;
   if (TStartResult started = recording.Start(setup.Request); !started)
-    return fail(StartFailureText(started, cmd));
+    return fail(StartFailureText(started, cmd, output));
 
   TTerminalKeys keys;
-  console.Line("Recording " + setup.Description + SoundText(cmd) + " to " + cmd.Output + " (" +
-               recording.Plan().Output.FrameSize + ", 25 fps)" +
+  console.Line("Recording " + setup.Description + SoundText(cmd) + " to " + output + " (" +
+               OutputSummary(setup.Request) + ")" +
                (keys.Active ? "; space pauses/resumes, q stops" : "; Ctrl-C stops, SIGUSR1/SIGUSR2 pause/resume"));
-  RunUntilEnded(recording, signals, keys, wake, console, cmd.Output, end);
+  RunUntilEnded(recording, signals, keys, wake, console, output, end);
 
   // A full disk stops the recording by itself: said, and not a success.
   if (end->Failed || end->DiskFull) return fail(end->Message());

@@ -20,22 +20,46 @@ void AddNote(TRecSetup& setup, const std::string& note) {
   setup.Note += (setup.Note.empty() ? "" : "; ") + note;
 }
 
-void CopyEncoding(const TRecCommand& cmd, TRecSetup& setup) {
+// The output's extension has the last word on the format; the notes say what was set aside.
+std::string SettleFormat(const TRecCommand& cmd, TRecSetup& setup) {
+  TRecordingRequest& request = setup.Request;
+  request.FileName = cmd.Output;
+  request.Format = cmd.Format;
+  if (std::string error = MatchFormatToFileName(request.FileName, request.Format); !error.empty()) return error;
+  if (cmd.FormatGiven && request.Format != cmd.Format)
+    AddNote(setup, "the file name's extension chooses " + FormatName(request.Format) + " over --format " +
+                       FormatName(cmd.Format));
+  return "";
+}
+
+void NoteUnusedRates(const TRecCommand& cmd, TRecSetup& setup) {
+  const TOutputFormat format = setup.Request.Format;
+  if (cmd.AudioKbps > 0 && cmd.Audio)
+    AddNote(setup, Format("--ab is not used: %s at %d Hz takes ", FactsOf(format).SoundTitle,
+                          SoundSampleRate(format, cmd.SampleRate)) +
+                       BitRateText(SoundBitsPerSecond(format, cmd.SampleRate)));
+  if (cmd.VideoKbpsGiven && UsesH264(format)) AddNote(setup, "--vb is not used: H.264 takes a quality (--quality)");
+  if (cmd.QualityGiven && !UsesH264(format)) AddNote(setup, "--quality is not used: the AVI takes a bit rate (--vb)");
+}
+
+std::string CopyEncoding(const TRecCommand& cmd, TRecSetup& setup) {
   TRecordingRequest& request = setup.Request;
   request.Audio = cmd.Audio;
   request.AudioSource = cmd.AudioSource;
   request.Blink = cmd.Blink;
   request.EveryFrame = cmd.EveryFrame;
   request.ShowClicks = cmd.ShowClicks;
+  request.FrameRate = cmd.FrameRate;
   request.OutWidth = cmd.OutWidth;
   request.OutHeight = cmd.OutHeight;
+  request.KeepProportions = cmd.KeepProportions;
   request.VideoKbps = cmd.VideoKbps;
+  request.Quality = cmd.Quality;
   request.SampleRate = cmd.SampleRate;
   request.DurationUs = cmd.DurationUs;
-  request.FileName = cmd.Output;
-  if (cmd.AudioKbps > 0 && cmd.Audio)
-    AddNote(setup, Format("--ab is not used: MS ADPCM at %d Hz takes ", cmd.SampleRate) +
-                       BitRateText(AdpcmBitsPerSecond(cmd.SampleRate, kRecordedChannels)));
+  if (std::string error = SettleFormat(cmd, setup); !error.empty()) return error;
+  NoteUnusedRates(cmd, setup);
+  return "";
 }
 
 // The portal's stream has the screen's size, unknown until it runs: the whole screen leaves the
@@ -51,10 +75,9 @@ std::string SetUpPortalArea(const TRecCommand& cmd, TRecSetup& setup) {
     area = {TAreaKind::FullScreen, 0, 0, 0, 0, 0};
     setup.Description = "the whole screen (" + source + ")";
   }
-  CopyEncoding(cmd, setup);
   // Clicks are read from the X server, which a Wayland desktop does not let other programs watch.
   if (cmd.ShowClicks) AddNote(setup, "--show-clicks is not used: clicks can be shown on an X11 desktop only");
-  return "";
+  return CopyEncoding(cmd, setup);
 }
 
 }  // namespace
@@ -137,8 +160,7 @@ std::string SetUpRecording(const TRecCommand& cmd, const TScreenFacts& facts, TR
       break;
   }
   if (area.Width < 1 || area.Height < 1) return "the area to record is empty";
-  CopyEncoding(cmd, setup);
-  return "";
+  return CopyEncoding(cmd, setup);
 }
 
 }  // namespace qv

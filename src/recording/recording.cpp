@@ -103,7 +103,8 @@ std::string TRecording::PortalRestoreToken() const { return Session ? Session->R
 
 void TRecording::MarkUnderWay(const TRecordingRequest& request) {
   Mark.reset();
-  if (request.MarkFolder.empty()) return;
+  // The repair at the next start knows the AVI only; an MKV or MP4 cut off plays as it is.
+  if (request.MarkFolder.empty() || request.Format != TOutputFormat::Avi) return;
   std::string error;
   Mark = TRecordingMark::Create(request.MarkFolder, FileName, error);
   // The recording itself is worth more than its chance of recovery.

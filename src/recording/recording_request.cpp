@@ -23,8 +23,9 @@ std::string ScreenOptions(const TRecordingRequest& request, std::intptr_t sessio
                                 ? "hwnd=" + std::to_string(area.Window)
                                 : "offset=" + Pair(area.X, area.Y) + ";framesize=" + Pair(area.Width, area.Height);
   const std::string node = request.PipeWireNode ? ";node=" + std::to_string(request.PipeWireNode) : "";
-  return where + node + ";framerate=25/1;showframe=" + (request.Blink ? "1" : "0") +
-         ";cursor=1" + UnchangedSlots(request) + ";session=" + std::to_string(static_cast<long long>(session));
+  return where + node + ";framerate=" + std::to_string(request.FrameRate) + "/1;showframe=" +
+         (request.Blink ? "1" : "0") + ";cursor=1" + UnchangedSlots(request) +
+         ";session=" + std::to_string(static_cast<long long>(session));
 }
 
 // The device always captures 44100 Hz stereo 16-bit; the output's rate is the encoder's job. Its
@@ -41,7 +42,7 @@ std::string AudioOptions(const TRecordingRequest& request, std::intptr_t session
 // library's default of one every 12 frames the key frames alone outrun the lower bit rates even at
 // the coarsest quantiser (360 kbit/s asked, over 700 written for a window being typed into). One every
 // 10 s leaves the rate control room to hit its target and still lets a player seek.
-constexpr int kKeyFrameInterval = 250;
+constexpr int kKeyFrameSeconds = 10;
 
 // Screen content that barely changes needs few bits even at the library's finest default quantiser
 // (2): the higher rates would be missed from below with quality left unused. Quantiser 1 is allowed,
@@ -50,30 +51,85 @@ std::string RateControlOptions() {
   return "qmin=1\nlmin=" + std::to_string(FF_QP2LAMBDA);
 }
 
+// x264 at a speed a live capture keeps up with on two cores at 1080p; players want 4:2:0.
+// Unchanged slots are left out, so a still desktop yields a picture every few seconds: x264's
+// look-ahead, B-frames and frame threads would each hold pictures back until more came, and with
+// them every packet of sound behind them (a kill lost it all), and a B-frame's reordering delay,
+// counted in pictures that far apart, put seconds between the MP4's video and its sound. Zero
+// latency codes each picture as it comes.
+std::string H264Options(const TRecordingRequest& request) {
+  return "preset=veryfast\ntune=zerolatency\ncrf=" + std::to_string(QualityCrf(request.Quality)) +
+         "\npix_fmt=yuv420p\n";
+}
+
+// What a kill leaves playable. The AVI goes through the program's crash-safe file (whole chunks on
+// the disk, repaired at the next start). A Matroska cluster and an MP4 fragment reach the file only
+// when they are closed, so both are closed each second: a kill loses about a second. The MP4's
+// index is in its fragments (an empty moov up front), since the one at the end is never written
+// when the program dies.
+std::string MuxerOptions(TOutputFormat format) {
+  switch (format) {
+    case TOutputFormat::Mkv: return "cluster_time_limit=1000\nflush_packets=1\n";
+    case TOutputFormat::Mp4:
+      return "movflags=frag_keyframe+empty_moov+default_base_moof\nfrag_duration=1000000\nflush_packets=1\n";
+    case TOutputFormat::Avi: break;
+  }
+  return "crash_safe=1\n";
+}
+
+// Scaled to fit inside the output size and padded to it (black bars), even-sized for 4:2:0.
+std::string KeepProportionsFilter(int width, int height) {
+  const std::string w = std::to_string(width), h = std::to_string(height);
+  return "scale=w=" + w + ":h=" + h + ":force_original_aspect_ratio=decrease:force_divisible_by=2,pad=" + w + ":" +
+         h + ":(ow-iw)/2:(oh-ih)/2";
+}
+
+void SetFrameSize(const TRecordingRequest& request, TOutputOptions& out) {
+  const bool chosen = request.OutWidth > 0 && request.OutHeight > 0;
+  if (chosen && request.KeepProportions) {
+    out.VideoFilters = KeepProportionsFilter(request.OutWidth, request.OutHeight);
+    return;
+  }
+  const int width = chosen ? request.OutWidth : request.Area.Width;
+  const int height = chosen ? request.OutHeight : request.Area.Height;
+  if (width > 0 && height > 0) out.FrameSize = std::to_string(width) + "x" + std::to_string(height);
+}
+
+void SetVideoCodec(const TRecordingRequest& request, TOutputOptions& out) {
+  out.GopSize = kKeyFrameSeconds * request.FrameRate;
+  if (UsesH264(request.Format)) {
+    out.VideoCodec = "libx264";
+    out.ExtOptions += H264Options(request);
+    // Every slot coded means every slot in the file, one whose capture came late too: Matroska's
+    // timestamps would let the engine leave it out, where the AVI and the MP4 repeat the picture.
+    if (request.EveryFrame && request.Format == TOutputFormat::Mkv) out.ExtOptions += "vsync=1\n";
+  } else {
+    out.VideoCodec = "msmpeg4v2";
+    out.VideoBitrate = request.VideoKbps * 1000;
+    out.ExtOptions += RateControlOptions() + "\n";
+  }
+}
+
+void SetSoundCodec(const TRecordingRequest& request, TOutputOptions& out) {
+  out.AudioCodec = FactsOf(request.Format).SoundEncoder;
+  out.AudioSampleRate = SoundSampleRate(request.Format, request.SampleRate);
+  out.AudioBitrate = SoundBitsPerSecond(request.Format, request.SampleRate);
+  out.DisableAudio = !request.Audio;
+}
+
 TOutputOptions OutputOptions(const TRecordingRequest& request) {
   TOutputOptions out;
   out.Reset();
-  // Whatever the file is called, it is an AVI: the codecs are the AVI ones.
-  out.FileFormat = "avi";
-  out.VideoCodec = "msmpeg4v2";
-  out.VideoBitrate = request.VideoKbps * 1000;
-  out.GopSize = kKeyFrameInterval;
-  const int width = request.OutWidth > 0 ? request.OutWidth : request.Area.Width;
-  const int height = request.OutHeight > 0 ? request.OutHeight : request.Area.Height;
-  if (width > 0 && height > 0) out.FrameSize = std::to_string(width) + "x" + std::to_string(height);
-  out.AudioCodec = "adpcm_ms";
-  out.AudioBitrate = AdpcmBitsPerSecond(request.SampleRate, kRecordedChannels);
-  out.AudioSampleRate = request.SampleRate;
-  out.DisableAudio = !request.Audio;
+  out.FileFormat = FactsOf(request.Format).Muxer;
   if (request.DurationUs > 0) out.RecordingTime = request.DurationUs;
   // The screen's BGRA becomes YUV 4:2:0 in the scaler, most often at the same size. Left to itself
   // the scaler halves the chroma horizontally on input through a slow generic path; taking full
   // chroma in and filtering it like the rest is both sharper and about twice as fast here, which is
   // a third of the recorder's processor time at 1080p.
-  //
-  // A recording's file is written crash-safe: a kill or a crash leaves it playable up to about where
-  // it was (see the engine's crash_safe).
-  out.ExtOptions = "sws_flags=bicubic+full_chroma_inp\ncrash_safe=1\n" + RateControlOptions();
+  out.ExtOptions = "sws_flags=bicubic+full_chroma_inp\n" + MuxerOptions(request.Format);
+  SetFrameSize(request, out);
+  SetVideoCodec(request, out);
+  SetSoundCodec(request, out);
   return out;
 }
 
@@ -86,6 +142,20 @@ int AdpcmBitsPerSecond(int sampleRate, int channels) {
   if (sampleRate <= 0 || channels <= 0) return 0;
   const int samplesPerBlock = (kBlockBytes - 7 * channels) * 2 / channels + 2;
   return int(std::int64_t(sampleRate) * kBlockBytes * 8 / samplesPerBlock);
+}
+
+int SoundSampleRate(TOutputFormat format, int sampleRate) {
+  // Opus codes 48 kHz (or a fraction of it), never 44.1 kHz.
+  return format == TOutputFormat::Mkv ? 48000 : sampleRate;
+}
+
+int SoundBitsPerSecond(TOutputFormat format, int sampleRate) {
+  switch (format) {
+    case TOutputFormat::Mkv: return 96000;   // Opus is transparent for stereo well below this
+    case TOutputFormat::Mp4: return 128000;  // the native AAC encoder needs more for the same
+    case TOutputFormat::Avi: break;
+  }
+  return AdpcmBitsPerSecond(sampleRate, kRecordedChannels);
 }
 
 TRecordingPlan PlanRecording(const TRecordingRequest& request, std::intptr_t session) {

@@ -9,6 +9,7 @@
 
 #include "encoder/encoder_records.h"
 #include "recording/capture_backend.h"
+#include "recording/output_format.h"
 
 namespace qv {
 
@@ -36,11 +37,17 @@ struct TRecordingRequest {
   bool EveryFrame = false;
   // A fading ring around the pointer at each mouse button press, in the recorded frames only.
   bool ShowClicks = false;
-  // The output is always an AVI of MS-MPEG4 v2 at 25 fps with MS ADPCM sound, whose bit rate
-  // follows from the sample rate (AdpcmBitsPerSecond), so there is no audio bit rate to ask for.
+  // The file's kind: its codecs follow from it. The sound's bit rate is the format's own (MS
+  // ADPCM's follows from the sample rate, AdpcmBitsPerSecond), so there is none to ask for.
+  TOutputFormat Format = TOutputFormat::Avi;
+  int FrameRate = kDefaultFrameRate;
   int OutWidth = 0, OutHeight = 0;  // 0: the area's size
-  int VideoKbps = 360;
-  int SampleRate = 44100;
+  // The area keeps its proportions inside OutWidth x OutHeight, with black bars on two sides;
+  // otherwise it is stretched to that size.
+  bool KeepProportions = false;
+  int VideoKbps = 360;                              // AVI only
+  TVideoQuality Quality = TVideoQuality::Medium;   // H.264 only
+  int SampleRate = 44100;                           // AVI and MP4; Opus always takes 48000 Hz
   std::int64_t DurationUs = 0;  // recorded time (pauses left out) after which it ends; 0: until stopped
   std::string FileName;         // UTF-8
   // Where the recording marks itself as under way until its file is finished (recording_mark.h);
@@ -65,6 +72,10 @@ constexpr int kRecordedChannels = 2;
 // MS ADPCM's bit rate in the file: 4 bits a sample plus each block's header, so it follows from
 // the sample rate and the channels alone.
 int AdpcmBitsPerSecond(int sampleRate, int channels);
+
+// The sound in a file of `format` when `sampleRate` was asked for: its sample rate and bit rate.
+int SoundSampleRate(TOutputFormat format, int sampleRate);
+int SoundBitsPerSecond(TOutputFormat format, int sampleRate);
 
 // `session` is the number of the recording's capture session, by which its devices find it.
 TRecordingPlan PlanRecording(const TRecordingRequest& request, std::intptr_t session);

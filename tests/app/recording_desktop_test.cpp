@@ -342,7 +342,8 @@ TEST_F(Recording, WindowPickedWithTheFinderAndClosedWhileRecorded) {
   Form->MnuStartRecord->trigger();
   driver.waitForFinished(8000);
   EXPECT_EQ(dialogFolder, Out);
-  EXPECT_EQ(dialogFilters, QStringList({"AVI format(*.avi)", "All Files(*.*)"}));
+  EXPECT_EQ(dialogFilters, QStringList({"AVI \u2013 MS-MPEG4 v2 / MS ADPCM (*.avi)", "MKV \u2013 H.264 / Opus (*.mkv)",
+                                        "MP4 \u2013 H.264 / AAC (*.mp4)", "All Files(*.*)"}));
   EXPECT_EQ(SelectedWindow, target->winId());
   EXPECT_EQ(ScreenOptions(), "hwnd=" + std::to_string(target->winId()) + ";framerate=25/1;showframe=0;cursor=1;skipunchanged=1");
   EXPECT_EQ(Form->OutputFileName, Out + "clip.avi");
@@ -370,6 +371,34 @@ TEST_F(Recording, WindowPickedWithTheFinderAndClosedWhileRecorded) {
   ASSERT_EQ(rgb.size(), 3u);
   const int expected[3] = {0x20, 0x60, 0xc0};
   for (int i = 0; i < 3; ++i) EXPECT_NEAR(static_cast<unsigned char>(rgb[i]), expected[i], 24) << "channel " << i;
+}
+
+// The format of the options window is the MP4, but a typed extension has the last word.
+TEST_F(Recording, ATypedExtensionChoosesTheFormatAndAnUnknownOneIsRefused) {
+  Open("RegionToCapture=FullScreen\nBoolRecordAudio=1", "Format=mp4\nFrameRate=30", "BoolAutoSave=0");
+  auto startAs = [&](const QString& typed) {
+    WhenReady(
+        Form.get(), [&] { return Controller->dlgSave->isVisible(); },
+        [&, typed] {
+          auto* name = Controller->dlgSave->findChild<QLineEdit*>("fileNameEdit");
+          ASSERT_NE(name, nullptr);
+          name->setText(typed);
+          QMetaObject::invokeMethod(Controller->dlgSave, "accept");
+        },
+        [&] { return Controller->dlgSave->isVisible(); });
+    Form->MnuStartRecord->trigger();
+  };
+  startAs("clip.mov");
+  EXPECT_TRUE(Idle());
+  ASSERT_EQ(Messages.size(), 1u);
+  EXPECT_NE(Messages[0].Text.find("extension \".mov\" names no format"), std::string::npos) << Messages[0].Text;
+  startAs("clip.MKV");
+  EXPECT_EQ(Controller->Recording().Plan().Output.FileFormat, "matroska");
+  EXPECT_NE(ScreenOptions().find(";framerate=30/1;"), std::string::npos) << ScreenOptions();
+  RecordFor(2000);
+  ASSERT_EQ(Files(), std::vector<std::string>{Out + "clip.MKV"});
+  EXPECT_EQ(Output("ffprobe -v error -show_entries stream=codec_name -of csv=p=0 '" + Out + "clip.MKV'"),
+            "h264\nopus\n");
 }
 
 TEST_F(Recording, AbandonedStartsLeaveTheMenuIdleWithoutAMessage) {

@@ -38,6 +38,7 @@ TEST(RecordingOptions, DateTimeFileNames) {
   const std::tm moment = Moment(2011, 1, 27, 22, 2, 11);
   EXPECT_EQ(DateTimeFileName(moment), "2011-01-27,22_02_11.avi");
   EXPECT_EQ(DateTimeFileName(Moment(2009, 12, 31, 0, 0, 5)), "2009-12-31,00_00_05.avi");
+  EXPECT_EQ(DateTimeFileName(moment, TOutputFormat::Mkv), "2011-01-27,22_02_11.mkv");
   struct {
     const char *Folder, *Expected;
   } cases[] = {

@@ -67,7 +67,10 @@ TEST_F(Settings, TheControlsCarryTheCaptionsAndItems) {
     QComboBox* Combo;
     int Count;
     const char *First, *Last;
-  } lists[] = {{form.CboFrameSize, 16, "128 x 96", "Custom..."},
+  } lists[] = {{form.CboFrameSize, 19, "128 x 96", "Custom..."},
+               {form.CboFormat, 3, "AVI \u2013 MS-MPEG4 v2 / MS ADPCM", "MP4 \u2013 H.264 / AAC"},
+               {form.CboQuality, 3, "High", "Low"},
+               {form.CboFrameRate, 7, "10 fps", "60 fps"},
                {form.CboVideoBitrate, 8, "48 Kbps", "1600 Kbps"},
                {form.CboAudioSampleRate, 2, "22050 Hz", "44100 Hz"},
                {form.CboCountdown, 3, "Off", "5 s"}};
@@ -79,8 +82,9 @@ TEST_F(Settings, TheControlsCarryTheCaptionsAndItems) {
   for (const char* name : {"ChkRecordAudio", "ChkBlink", "ChkPlayBack", "EdtStartHotkey", "EdtStopHotkey",
                            "EdtPauseHotkey", "EdtResumeHotkey", "RdbRegion", "RdbWindow", "RdbFullScreen", "ChkSameArea",
                            "EdtFrameWidth", "EdtFrameHeight", "CboFrameSize", "CboVideoBitrate", "CboAudioBitrate",
-                           "CboAudioSampleRate", "CboAudioSource", "CboCountdown", "RdbAutoSave", "RdbAskFileName", "EdtFolder", "BtnBrowse", "BtnOK",
-                           "BtnCancel", "BtnHelp", "BtnAbout"})
+                           "CboAudioSampleRate", "CboAudioSource", "CboCountdown", "RdbAutoSave", "RdbAskFileName",
+                           "EdtFolder", "BtnBrowse", "BtnOK", "BtnCancel", "BtnHelp", "BtnAbout", "CboFormat", "CboQuality",
+                           "CboFrameRate", "ChkKeepProportions", "LblFormatHint"})
     EXPECT_NE(form.findChild<QWidget*>(name), nullptr) << name;
 }
 
@@ -88,7 +92,8 @@ TEST_F(Settings, UnusableValuesReadAsDefaultsAndTheUserHearsWhichOnce) {
   WriteOptions(
       "[Recorder]\nStartHotkey=None\nRegionToCapture=Everything\nBoolRecordAudio=maybe\nBoolBlinkRecord=0\nShowTip=0\n"
       "Countdown=4\n"
-      "[OutputType]\nFrameSize=99\nVideoBitrate=-1\nBoolSameToOriginal=0\nWidth=641\nHeight=-480\n"
+      "[OutputType]\nFrameSize=99\nVideoBitrate=-1\nBoolSameToOriginal=0\nWidth=641\nHeight=-480\nFormat=mov\n"
+      "FrameRate=24\n"
       "[Save]\nBoolAutoSave=0\nOutputFolder=/srv/rec\n");
   TFrmMain form;
   form.LoadSettings(true);
@@ -99,6 +104,8 @@ TEST_F(Settings, UnusableValuesReadAsDefaultsAndTheUserHearsWhichOnce) {
   EXPECT_FALSE(form.ChkBlink->isChecked());
   EXPECT_EQ(form.CboFrameSize->currentIndex(), 6);  // outside the list: the default
   EXPECT_EQ(form.CboVideoBitrate->currentIndex(), 3);
+  EXPECT_EQ(form.CboFormat->currentIndex(), 0);
+  EXPECT_EQ(form.CboFrameRate->currentText(), "25 fps");
   EXPECT_EQ(form.EdtFrameWidth->Text(), "641");
   EXPECT_EQ(form.EdtFrameHeight->Text(), "240");
   EXPECT_TRUE(form.CboFrameSize->isEnabled());
@@ -107,7 +114,8 @@ TEST_F(Settings, UnusableValuesReadAsDefaultsAndTheUserHearsWhichOnce) {
   ASSERT_EQ(Messages.size(), 1u);
   EXPECT_NE(Messages[0].Text.find("\"Record Audio\" (Recorder/BoolRecordAudio), \"Countdown\" (Recorder/Countdown), \"frame height\" "
                                   "(OutputType/Height), \"Frame Size\" (OutputType/FrameSize), \"Video Bitrate\" "
-                                  "(OutputType/VideoBitrate)."),
+                                  "(OutputType/VideoBitrate), \"Format\" (OutputType/Format), \"Frame Rate\" "
+                                  "(OutputType/FrameRate)."),
             std::string::npos)
       << Messages[0].Text;
   form.LoadSettings(false);  // a reload (Cancel) does not say it again
@@ -224,7 +232,7 @@ TEST_F(Settings, FrameSizeControlsStayInStep) {
   struct {
     const char *Width, *Height, *Selected;
   } typed[] = {{"640", "480", "640 x 480"}, {"641", "480", "Custom..."}, {"1280", "960", "1280 x 960"},
-               {"", "960", "Custom..."},    {"128", "96", "128 x 96"}};
+               {"", "960", "Custom..."},    {"128", "96", "128 x 96"},       {"1280", "720", "1280 x 720"}};
   for (const auto& t : typed) {
     form.EdtFrameWidth->SetText(t.Width);
     form.EdtFrameHeight->SetText(t.Height);
@@ -240,8 +248,8 @@ TEST_F(Settings, FrameSizeControlsStayInStep) {
   EXPECT_EQ(form.EdtFrameWidth->Text(), "1024");
   EXPECT_EQ(form.EdtFrameHeight->Text(), "768");
   EXPECT_EQ(form.CboFrameSize->currentText(), "1024 x 768");
-  form.CboFrameSize->setCurrentIndex(15);
-  emit form.CboFrameSize->activated(15);
+  form.CboFrameSize->setCurrentIndex(18);
+  emit form.CboFrameSize->activated(18);
   EXPECT_EQ(form.EdtFrameWidth->Text(), "1024");
   EXPECT_EQ(form.EdtFrameHeight->Text(), "768");
   // Same-area switches the six size controls together.
@@ -289,8 +297,12 @@ TEST_F(Settings, OkWritesEveryControlAndAReloadShowsIt) {
     form.RdbWindow->setChecked(true);
     form.CboCountdown->setCurrentIndex(2);
     form.ChkSameArea->setChecked(false);
-    form.EdtFrameWidth->SetText("800");
-    form.EdtFrameHeight->SetText("600");
+    form.EdtFrameWidth->SetText("1280");
+    form.EdtFrameHeight->SetText("720");
+    form.ChkKeepProportions->setChecked(true);
+    form.CboFormat->setCurrentIndex(1);
+    form.CboQuality->setCurrentIndex(0);
+    form.CboFrameRate->setCurrentIndex(4);
     form.CboVideoBitrate->setCurrentIndex(7);
     form.CboAudioSampleRate->setCurrentIndex(0);
     form.RdbAskFileName->setChecked(true);
@@ -306,8 +318,10 @@ TEST_F(Settings, OkWritesEveryControlAndAReloadShowsIt) {
                   {"Recorder", "Screen", "DP-9"},       {"Recorder", "AudioSource", "qv_gone.monitor"},
                   {"Recorder", "Countdown", "5"},       {"Recorder", "BoolShowClicks", "1"},
                   {"Recorder", "StartHotkey", ""},       {"OutputType", "BoolSameToOriginal", "0"},
-                  {"OutputType", "FrameSize", "12"},     {"OutputType", "Width", "800"},
-                  {"OutputType", "Height", "600"},       {"OutputType", "VideoBitrate", "7"},
+                  {"OutputType", "FrameSize", "17"},     {"OutputType", "Width", "1280"},
+                  {"OutputType", "Height", "720"},       {"OutputType", "VideoBitrate", "7"},
+                  {"OutputType", "Format", "mkv"},       {"OutputType", "Quality", "high"},
+                  {"OutputType", "FrameRate", "30"},     {"OutputType", "BoolKeepProportions", "1"},
                   {"OutputType", "AudioBitrate", "4"},   {"OutputType", "AudioSamplerate", "0"},
                   {"Save", "BoolAutoSave", "0"},         {"Save", "OutputFolder", "/srv/my videos"}};
   for (const auto& e : expected) {
@@ -321,10 +335,24 @@ TEST_F(Settings, OkWritesEveryControlAndAReloadShowsIt) {
   EXPECT_EQ(again.CboScreen->currentText(), "DP-9 (not connected)");
   EXPECT_EQ(again.CboAudioSource->currentText(), "qv_gone.monitor (not present)");
   EXPECT_EQ(again.CboCountdown->currentText(), "5 s");
-  EXPECT_EQ(again.CboFrameSize->currentText(), "800 x 600");
+  EXPECT_EQ(again.CboFrameSize->currentText(), "1280 x 720");
+  EXPECT_TRUE(again.ChkKeepProportions->isChecked());
+  EXPECT_EQ(again.CboFormat->currentText().toStdString(), FormatTitle(TOutputFormat::Mkv));
+  // H.264 takes a quality, not the bit rate; Opus takes no sample rate.
+  EXPECT_EQ(again.CboQuality->currentText(), "High");
+  EXPECT_TRUE(again.CboQuality->isEnabled());
+  EXPECT_FALSE(again.CboVideoBitrate->isEnabled());
+  EXPECT_FALSE(again.CboAudioSampleRate->isEnabled());
+  EXPECT_EQ(again.CboAudioBitrate->currentText(), "96 Kbps");
+  EXPECT_EQ(again.CboFrameRate->currentText(), "30 fps");
   EXPECT_EQ(again.CboVideoBitrate->currentText(), "1600 Kbps");
   EXPECT_TRUE(again.RdbAskFileName->isChecked());
   EXPECT_EQ(again.EdtFolder->text(), "/srv/my videos");
+  // A file from before the 16:9 sizes: its 15 is still "Custom...".
+  WriteOptions("[Recorder]\nShowTip=0\n[OutputType]\nBoolSameToOriginal=0\nFrameSize=15\nWidth=700\nHeight=500\n");
+  TFrmMain older;
+  older.LoadSettings(false);
+  EXPECT_EQ(older.CboFrameSize->currentText(), "Custom...");
 }
 
 TEST_F(Settings, AHandEditedFileKeepsItsCommentsAndUnknownKeys) {

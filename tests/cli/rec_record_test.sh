@@ -1,8 +1,8 @@
 #!/bin/bash
 # quorvane-rec end to end on the rig's desktop and tone: a timed full-screen recording, a stop by
 # SIGINT, a 2 s pause by SIGUSR1/SIGUSR2 ended by SIGHUP (a closed terminal), the sound of a chosen
-# source and one removed mid-recording, a countdown, a recorded window that is closed, and a kill -9. ffprobe and ffmpeg judge the
-# files.
+# source and one removed mid-recording, a countdown, a recorded window that is closed, a kill -9,
+# and each output format at its frame rate, also killed. ffprobe and ffmpeg judge the files.
 #
 # Frames in which nothing on screen changed repeat the one before (an empty AVI chunk): the header
 # counts every slot, the decoder sees only the coded pictures.
@@ -271,6 +271,51 @@ if wait_frames "$WORK/gone.log" 1; then
     fail "folder deleted: nothing saved where the message says ($saved)"; tail -3 "$WORK/gone.log"
   fi
 fi
+
+# --- each format: 10 s of the full screen with sound, every slot coded ---------------------------
+# format_check NAME FILE CODECS CONTAINER SLOTS: the codecs, the container, the coded pictures
+# (every slot, so their count is the rate times the length) and the streams' ends.
+format_check() {
+  [ "$(codecs "$2")" = "$3" ] && pass "$1: codecs $3" || fail "$1: codecs $(codecs "$2")"
+  container=$(ffprobe -v error -show_entries format=format_name -of default=nw=1:nk=1 "$2")
+  [ "$container" = "$4" ] && pass "$1: container $4" || fail "$1: container $container"
+  within "$1: coded frames" "$(frames "$2")" $(($5 - $5 / 100)) $(($5 + $5 / 100))
+  v=$(stream_end_ms "$2" v)
+  a=$(stream_end_ms "$2" a)
+  within "$1: audio minus video (ms)" $((a - v)) -40 40
+  clean_decode "$1" "$2"
+}
+for run in "avi 30 msmpeg4v2 adpcm_ms |avi|300" "mkv 25 h264 opus |matroska,webm|250" \
+           "mp4 30 h264 aac |mov,mp4,m4a,3gp,3g2,mj2|300"; do
+  IFS="|" read -r settings container slots <<<"$run"
+  read -r format fps vcodec acodec <<<"$settings"
+  F="$WORK/format.$format"
+  start_rec "$WORK/format_$format.log" --every-frame --fps "$fps" --duration 10 "$F"
+  wait_rec 60
+  [ "$rec_rc" = 0 ] && format_check "$format at $fps fps" "$F" "$vcodec $acodec " "$container" "$slots" ||
+    { fail "$format: exit $rec_rc"; tail -3 "$WORK/format_$format.log"; }
+done
+
+# --- MKV and MP4 killed after 8 s: all but about the last second plays --------------------------------
+for format in mkv mp4; do
+  F="$WORK/killed.$format"
+  # A 4:3 region into a 16:9 frame: the picture keeps its proportions between black bars.
+  start_rec "$WORK/killed_$format.log" --every-frame --region 0,0,800,600 --size 640x360 --keep-proportions "$F"
+  if wait_frames "$WORK/killed_$format.log" 1; then
+    sleep 8
+    kill -9 "$rec_pid"
+    wait_rec 10
+    size=$(ffprobe -v error -select_streams v:0 -show_entries stream=width,height -of csv=p=0:s=x "$F")
+    [ "$size" = 640x360 ] && pass "$format: frame size $size" || fail "$format: frame size $size"
+    bar=$(ffmpeg -nostdin -v info -i "$F" -frames:v 1 \
+      -vf crop=78:360:0:0,signalstats,metadata=print:key=lavfi.signalstats.YMAX -f null - 2>&1 | sed -n 's/.*YMAX=//p' | head -1)
+    within "$format: brightest pixel of the left bar" "${bar:-255}" 0 20
+    within "$format killed after 8 s: ms of video" "$(stream_end_ms "$F" v)" 7000 8600
+    within "$format killed after 8 s: ms of sound" "$(stream_end_ms "$F" a)" 7000 8600
+    decoded=$(ffmpeg -nostdin -v error -i "$F" -map 0:v -f null - 2>&1 | grep -vc 'partial file\|Invalid data')
+    within "$format killed after 8 s: decode errors" "$decoded" 0 0
+  fi
+done
 
 echo "$failures failure(s)"
 [ "$failures" = 0 ]
