@@ -17,13 +17,17 @@ constexpr int kMarginRows = 8;
 
 // Rows of plane `plane` that `row` of the picture starts in.
 int PlaneRow(int row, int plane, int chromaShift) { return plane == 1 || plane == 2 ? row >> chromaShift : row; }
+// The end of the rows of plane `plane` that rows up to `row` of the picture reach into.
+int PlaneRowsEnd(int row, int plane, int chromaShift) {
+  return plane == 1 || plane == 2 ? (row + (1 << chromaShift) - 1) >> chromaShift : row;
+}
 
 }  // namespace
 
 std::vector<TRowBand> TBandConverter::WholeChromaRows(const std::vector<TRowBand>& bands, int height) const {
-  const int align = 1 << std::max(SrcChromaShift, DstChromaShift);
+  const int align = RowAlign();
+  const int margin = MarginRows();
   std::vector<TRowBand> out;
-  const int margin = (kMarginRows + align - 1) / align * align;
   for (TRowBand b : bands) {
     // The vertical chroma filter carries a change into the rows next to it.
     b.Top = std::clamp((b.Top - margin) / align * align, 0, height);
@@ -52,8 +56,7 @@ SwsContext* TBandConverter::ScalerFor(int rows) {
 // chroma filter sees the band's true neighbours, so the rows come out as a whole-picture conversion
 // makes them.
 bool TBandConverter::ConvertBand(const AVFrame* src, AVFrame* dst, const TRowBand& band) {
-  const int align = 1 << std::max(SrcChromaShift, DstChromaShift);
-  const int margin = (kMarginRows + align - 1) / align * align;
+  const int margin = MarginRows();
   const TRowBand outer{std::max(0, band.Top - margin), std::min(src->height, band.Bottom + margin)};
   SwsContext* scaler = ScalerFor(outer.Bottom - outer.Top);
   if (!scaler) return false;
@@ -65,13 +68,15 @@ bool TBandConverter::ConvertBand(const AVFrame* src, AVFrame* dst, const TRowBan
   for (int p = 0; p < 4 && dst->data[p]; ++p) {
     const int skip = PlaneRow(band.Top, p, DstChromaShift) - PlaneRow(outer.Top, p, DstChromaShift);
     const int top = PlaneRow(band.Top, p, DstChromaShift);
-    const int rows = PlaneRow(band.Bottom + align - 1, p, DstChromaShift) - top;
+    const int rows = PlaneRowsEnd(band.Bottom, p, DstChromaShift) - top;
     ff::av_image_copy_plane(dst->data[p] + std::ptrdiff_t(top) * dst->linesize[p], dst->linesize[p],
                             Scratch->data[p] + std::ptrdiff_t(skip) * Scratch->linesize[p], Scratch->linesize[p],
                             std::min(dst->linesize[p], Scratch->linesize[p]), rows);
   }
   return true;
 }
+
+int TBandConverter::MarginRows() const { return (kMarginRows + RowAlign() - 1) / RowAlign() * RowAlign(); }
 
 bool TBandConverter::NewLayout(const AVFrame* src, const AVFrame* dst, int flags) {
   Scalers.clear();

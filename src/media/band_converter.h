@@ -2,6 +2,7 @@
 // picture before: a still screen with a line being typed costs a line's conversion, not a frame's.
 #pragma once
 
+#include <algorithm>
 #include <map>
 #include <vector>
 
@@ -20,6 +21,8 @@ class TBandConverter {
 
  private:
   std::vector<TRowBand> WholeChromaRows(const std::vector<TRowBand>& bands, int height) const;
+  int RowAlign() const { return 1 << std::max(SrcChromaShift, DstChromaShift); }  // whole chroma rows
+  int MarginRows() const;  // how far the vertical filters reach, in whole chroma rows
   bool NewLayout(const AVFrame* src, const AVFrame* dst, int flags);
   SwsContext* ScalerFor(int rows);
   bool ConvertBand(const AVFrame* src, AVFrame* dst, const TRowBand& band);
