@@ -239,7 +239,7 @@ int GrabInto(AVFormatContext* ctx, TScreenCaptureContext* s, AVPacket* pkt, int 
   TGrabSlot* grab = s->Images->Acquire();
   if (!grab) return Fail(ctx, s, AVERROR(ENOMEM), "The screen cannot be read: out of memory.");
   if (!s->Changes) s->SlotRows.MarkAll();
-  s->SlotRows.Mark(s->PointerRows.Top, s->PointerRows.Bottom);
+  s->SlotRows.Mark(s->PointerRows);
   s->Images->MarkStale(s->SlotRows);
   if (const int rc = s->Images->Grab(grab, frameX, frameY, s->ScreenWidth, s->ScreenHeight)) {
     s->Images->Unuse(grab);
@@ -247,8 +247,8 @@ int GrabInto(AVFormatContext* ctx, TScreenCaptureContext* s, AVPacket* pkt, int 
     return Fail(ctx, s, AVERROR(EIO), Format("Failed to capture image (X error %d).", rc));
   }
   s->PointerRows = s->DrawCursor ? DrawPointer(s, grab, frameX, frameY) : TRowBand{};
-  grab->Stale.Mark(s->PointerRows.Top, s->PointerRows.Bottom);
-  s->SlotRows.Mark(s->PointerRows.Top, s->PointerRows.Bottom);
+  grab->Stale.Mark(s->PointerRows);
+  s->SlotRows.Mark(s->PointerRows);
   AVBufferRef* buf = s->Images->Wrap(grab);
   if (!buf) {
     s->Images->Unuse(grab);

@@ -16,6 +16,7 @@ class TRowSet {
   void Resize(int rows) { Marks.assign(size_t(rows), 0); }
   int Rows() const { return int(Marks.size()); }
   void Mark(int top, int bottom);
+  void Mark(const TRowBand& band) { Mark(band.Top, band.Bottom); }
   void MarkAll() { Mark(0, Rows()); }
   void Add(const TRowSet& other);
   void Clear() { std::fill(Marks.begin(), Marks.end(), std::uint8_t(0)); }
