@@ -66,7 +66,8 @@ std::vector<unsigned long> TClickRings::Image(std::uint32_t colour, int strength
   return pixels;
 }
 
-void TClickRings::Draw(const TCursorTarget& target, int frameX, int frameY) const {
+TRowBand TClickRings::Draw(const TCursorTarget& target, int frameX, int frameY) const {
+  int top = target.Height, bottom = 0;
   for (const TRing& ring : Rings) {
     const std::vector<unsigned long> image = Image(ClickRingColour(ring.Button), Strength(NowUs - ring.PressedUs));
     TCursorImage cursor;
@@ -76,7 +77,11 @@ void TClickRings::Draw(const TCursorTarget& target, int frameX, int frameY) cons
     cursor.Width = cursor.Height = RingSide();
     cursor.Pixels = image.data();
     BlendCursor(cursor, target, frameX, frameY);
+    const int ringTop = ring.Y - cursor.HotY - frameY;
+    top = std::min(top, std::max(ringTop, 0));
+    bottom = std::max(bottom, std::min(ringTop + RingSide(), target.Height));
   }
+  return top < bottom ? TRowBand{top, bottom} : TRowBand{};
 }
 
 }  // namespace qv

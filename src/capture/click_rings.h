@@ -9,6 +9,7 @@
 
 #include "capture/screen_capture_changes.h"
 #include "capture/screen_capture_cursor.h"
+#include "media/changed_rows.h"
 
 namespace qv {
 
@@ -37,8 +38,9 @@ class TClickRings {
   bool Advance(std::int64_t nowUs, const TRootRect& area);
   void Clear() { Rings.clear(); }
   // Blends the rings alive at the last Advance into a frame whose top-left corner is at
-  // (`frameX`, `frameY`) on the root.
-  void Draw(const TCursorTarget& target, int frameX, int frameY) const;
+  // (`frameX`, `frameY`) on the root. Returns the frame's rows they were drawn into (one band
+  // covering them all; empty when none was).
+  TRowBand Draw(const TCursorTarget& target, int frameX, int frameY) const;
 
   // 255 at the press, falling evenly to 0 at kLifeUs.
   static int Strength(std::int64_t ageUs);

@@ -25,7 +25,9 @@ class TClickWatch {
   // `afterPause` (they were made while nothing was recorded). True when the slot at `nowUs` needs
   // a picture for the rings (TClickRings::Advance).
   bool Update(std::int64_t nowUs, const TRootRect& area, bool afterPause);
-  void Draw(const TCursorTarget& target, int frameX, int frameY) const { Rings.Draw(target, frameX, frameY); }
+  TRowBand Draw(const TCursorTarget& target, int frameX, int frameY) const {
+    return Rings.Draw(target, frameX, frameY);
+  }
 
  private:
   explicit TClickWatch(::Display* dpy) : Dpy(dpy) {}

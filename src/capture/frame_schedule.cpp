@@ -1,7 +1,5 @@
 #include "capture/frame_schedule.h"
 
-#include <sched.h>
-
 #include <chrono>
 #include <thread>
 
@@ -54,9 +52,10 @@ std::int64_t TFrameSchedule::NextSlot() {
   NextFrameTime += 1000000;
   std::int64_t now = ff::av_gettime_relative();
   std::int64_t delay = ToMicros(NextFrameTime) - now;
+  // Slept to the microsecond: the kernel wakes us at most its timer slack late, never early, and
+  // spinning the last millisecond away would cost a still screen most of what it costs at all.
   while (delay > 0) {
-    if (delay >= 1000) std::this_thread::sleep_for(std::chrono::milliseconds(delay / 1000));
-    else sched_yield();
+    std::this_thread::sleep_for(std::chrono::microseconds(delay));
     now = ff::av_gettime_relative();
     delay = ToMicros(NextFrameTime) - now;
   }

@@ -3,6 +3,7 @@
 #include <X11/Xlib.h>
 #include <X11/extensions/Xfixes.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -65,12 +66,21 @@ void ReadPalette(TScreenCaptureContext* s) {
                     std::uint32_t(colors[i].blue >> 8);
 }
 
-void DrawPointer(TScreenCaptureContext* s, TGrabSlot* slot, int frameX, int frameY) {
+// The one place that draws over a grabbed picture; returns the rows it drew into, which the slot
+// must read again before it is used for another picture.
+// One band over both; an empty band adds nothing.
+TRowBand CoveringBand(const TRowBand& a, const TRowBand& b) {
+  if (a.Top >= a.Bottom) return b;
+  if (b.Top >= b.Bottom) return a;
+  return TRowBand{std::min(a.Top, b.Top), std::max(a.Bottom, b.Bottom)};
+}
+
+TRowBand DrawPointer(TScreenCaptureContext* s, TGrabSlot* slot, int frameX, int frameY) {
   XFixesCursorImage* image = XFixesGetCursorImage(Dpy(s));
   if (!image) {
     ff::av_log(s->LogContext(), AV_LOG_ERROR, "Couldn't get cursor info: error %li\n", 0L);
     s->DrawCursor = 0;
-    return;
+    return {};
   }
   TCursorImage cursor;
   cursor.X = image->x;
@@ -87,6 +97,8 @@ void DrawPointer(TScreenCaptureContext* s, TGrabSlot* slot, int frameX, int fram
     s->DrawCursor = 0;
   }
   XFree(image);
+  const int top = cursor.Y - cursor.HotY - frameY;
+  return TRowBand{std::clamp(top, 0, s->Height), std::clamp(top + cursor.Height, 0, s->Height)};
 }
 
 // Reads the option string into the state; 0, or the error after it was said.
@@ -217,10 +229,11 @@ int FrameOrigin(AVFormatContext* ctx, TScreenCaptureContext* s, int& frameX, int
 constexpr std::int64_t kKeyEveryUs = 2000000;
 
 bool SlotNeedsPicture(TScreenCaptureContext* s, int frameX, int frameY, std::int64_t recorded) {
-  const bool drawn = s->Changes->Changed(TRootRect{frameX, frameY, s->Width, s->Height});
+  const bool drawn = s->Changes->Changed(TRootRect{frameX, frameY, s->Width, s->Height}, s->SlotRows);
   const bool moved = frameX != s->PictureX || frameY != s->PictureY;
   const bool keyDue = recorded >= s->NextKeyTime;
   if (!drawn && !moved && !keyDue && !s->PictureOwed) return false;
+  if (moved || s->PictureOwed) s->SlotRows.MarkAll();
   s->PictureX = frameX;
   s->PictureY = frameY;
   s->PictureOwed = false;
@@ -228,19 +241,27 @@ bool SlotNeedsPicture(TScreenCaptureContext* s, int frameX, int frameY, std::int
   return true;
 }
 
+// Reads what changed into a grab slot and draws the pointer; `SlotRows` ends up holding the rows
+// that differ from the picture delivered before (the pointer's old and new rows included).
 int GrabInto(AVFormatContext* ctx, TScreenCaptureContext* s, AVPacket* pkt, int frameX, int frameY) {
   TGrabSlot* grab = s->Images->Acquire();
   if (!grab) return Fail(ctx, s, AVERROR(ENOMEM), "The screen cannot be read: out of memory.");
+  if (!s->Changes) s->SlotRows.MarkAll();
+  s->SlotRows.Mark(s->PointerRows);
+  s->Images->MarkStale(s->SlotRows);
   if (const int rc = s->Images->Grab(grab, frameX, frameY, s->ScreenWidth, s->ScreenHeight)) {
     s->Images->Unuse(grab);
     if (DisplayLost(Dpy(s))) return Fail(ctx, s, AVERROR(EIO), "The connection to the display was lost.");
     return Fail(ctx, s, AVERROR(EIO), Format("Failed to capture image (X error %d).", rc));
   }
-  if (s->DrawCursor) DrawPointer(s, grab, frameX, frameY);
+  TRowBand drawn = s->DrawCursor ? DrawPointer(s, grab, frameX, frameY) : TRowBand{};
   if (s->Clicks)
-    s->Clicks->Draw({grab->Data, s->Stride, s->Width, s->Height, s->PixelFormat,
-                     s->Palette.empty() ? nullptr : s->Palette.data()},
-                    frameX, frameY);
+    drawn = CoveringBand(drawn, s->Clicks->Draw({grab->Data, s->Stride, s->Width, s->Height, s->PixelFormat,
+                                                 s->Palette.empty() ? nullptr : s->Palette.data()},
+                                                frameX, frameY));
+  s->PointerRows = drawn;
+  grab->Stale.Mark(s->PointerRows);
+  s->SlotRows.Mark(s->PointerRows);
   AVBufferRef* buf = s->Images->Wrap(grab);
   if (!buf) {
     s->Images->Unuse(grab);
@@ -250,6 +271,12 @@ int GrabInto(AVFormatContext* ctx, TScreenCaptureContext* s, AVPacket* pkt, int 
   pkt->data = grab->Data;
   pkt->size = s->FrameBytes;
   return 0;
+}
+
+// A picture that differs in some rows only says which: the engine converts just those.
+void TellChangedRows(TScreenCaptureContext* s, AVPacket* pkt) {
+  if (s->SlotRows.Count() < s->Height) PutChangedRows(pkt, s->SlotRows.FewRuns());
+  s->SlotRows.Clear();
 }
 
 }  // namespace
@@ -294,6 +321,7 @@ int ScreenCaptureReadHeader(AVFormatContext* ctx, TFormatParameters* ap) {
   DescribeStream(s, st);
   ctx->flags |= AVFMT_FLAG_NOPARSE;
   if (o.SkipUnchanged) WatchChanges(s);
+  s->SlotRows.Resize(s->Height);
   if (o.ShowClicks) s->Clicks = TClickWatch::Watch(Dpy(s), s->LogContext());
 
   if (s->ShowFrame) {
@@ -325,6 +353,7 @@ int ScreenCaptureReadPacket(AVFormatContext* ctx, AVPacket* pkt) {
   // An empty packet: the picture of the slot before holds.
   if (s->Changes && !SlotNeedsPicture(s, frameX, frameY, stamp) && !ringsShow) return 0;
   if (const int rc = GrabInto(ctx, s, pkt, frameX, frameY)) return rc;
+  TellChangedRows(s, pkt);
   pkt->flags |= AV_PKT_FLAG_KEY;
   if (!s->Palette.empty() && !s->PaletteSent) {
     if (std::uint8_t* side = ff::av_packet_new_side_data(pkt, AV_PKT_DATA_PALETTE, 256 * 4)) {

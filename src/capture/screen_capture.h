@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "capture/frame_schedule.h"
+#include "capture/screen_capture_rows.h"
 #include "media/input_device.h"
 
 namespace qv {
@@ -69,6 +70,10 @@ class TScreenCaptureContext final : public TDeviceState {
   bool PictureOwed = true;          // the next slot is delivered: the first, and the first after a pause
   std::int64_t NextKeyTime = 0;     // recorded microseconds from which a slot is delivered whatever changed
   std::unique_ptr<TClickWatch> Clicks;  // "showclicks": rings drawn around button presses; null: none
+  // Partial work: the rows in which this slot's picture differs from the last one delivered (the
+  // engine converts only those), and the rows the pointer and the click rings were drawn into last.
+  TRowSet SlotRows;
+  TRowBand PointerRows;
 };
 
 // Registers "screencapture" with the device registry; harmless to call again.

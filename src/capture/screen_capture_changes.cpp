@@ -12,6 +12,15 @@ bool RectsMeet(const TRootRect& a, const TRootRect& b) {
          a.Y < b.Y + b.Height && b.Y < a.Y + a.Height;
 }
 
+namespace {
+
+// The rows of `area` that `rect` covers, marked.
+void MarkRowsOf(const TRootRect& rect, const TRootRect& area, TRowSet& rows) {
+  if (RectsMeet(rect, area)) rows.Mark(rect.Y - area.Y, rect.Y + rect.Height - area.Y);
+}
+
+}  // namespace
+
 std::unique_ptr<TScreenChanges> TScreenChanges::Watch(::Display* dpy, bool withPointer) {
   int damageError = 0, fixesError = 0, major = 0, minor = 0;
   std::unique_ptr<TScreenChanges> changes(new TScreenChanges(dpy));
@@ -44,26 +53,32 @@ TScreenChanges::~TScreenChanges() {
   trap.Error();
 }
 
-bool TScreenChanges::Changed(const TRootRect& area) {
+bool TScreenChanges::Changed(const TRootRect& area, TRowSet& rows) {
   XEvent event;
   bool reported = false;
   while (XCheckTypedEvent(Dpy, DamageEventBase + XDamageNotify, &event)) reported = true;
   // Both are asked every time: each takes its own reports.
-  const bool drawn = reported && TakeDamage(area);
-  const bool pointer = WithPointer && PointerChanged(area);
+  const bool drawn = reported && TakeDamage(area, rows);
+  const bool pointer = WithPointer && PointerChanged(area, rows);
   return drawn || pointer;
 }
 
 // The damage collected so far, taken from the server (it reports again from empty); true when a
 // part of it lies in the area. Parts elsewhere on the screen cost this one round trip only.
-bool TScreenChanges::TakeDamage(const TRootRect& area) {
+bool TScreenChanges::TakeDamage(const TRootRect& area, TRowSet& rows) {
   XDamageSubtract(Dpy, DamageId, None, PartsId);
   int count = 0;
   XRectangle* parts = XFixesFetchRegion(Dpy, PartsId, &count);
-  if (!parts) return true;  // nothing to go by: grab
+  if (!parts) {  // nothing to go by: all of it
+    rows.MarkAll();
+    return true;
+  }
   bool inside = false;
-  for (int i = 0; i < count && !inside; ++i)
-    inside = RectsMeet(area, TRootRect{parts[i].x, parts[i].y, parts[i].width, parts[i].height});
+  for (int i = 0; i < count; ++i) {
+    const TRootRect part{parts[i].x, parts[i].y, parts[i].width, parts[i].height};
+    inside = RectsMeet(area, part) || inside;
+    MarkRowsOf(part, area, rows);
+  }
   XFree(parts);
   return inside;
 }
@@ -80,7 +95,7 @@ void TScreenChanges::ReadCursorImage() {
 
 // The pointer counts where it is drawn, before or after: a move that enters or leaves the area
 // changes it, a move elsewhere does not.
-bool TScreenChanges::PointerChanged(const TRootRect& area) {
+bool TScreenChanges::PointerChanged(const TRootRect& area, TRowSet& rows) {
   XEvent event;
   bool newImage = !CursorKnown;
   while (XCheckTypedEvent(Dpy, FixesEventBase + XFixesCursorNotify, &event)) newImage = true;
@@ -94,7 +109,10 @@ bool TScreenChanges::PointerChanged(const TRootRect& area) {
   Cursor.Y = y - HotY;
   const bool moved = !CursorKnown || Cursor.X != before.X || Cursor.Y != before.Y;
   CursorKnown = true;
-  return (moved || newImage) && (RectsMeet(before, area) || RectsMeet(Cursor, area));
+  if (!moved && !newImage) return false;
+  MarkRowsOf(before, area, rows);
+  MarkRowsOf(Cursor, area, rows);
+  return RectsMeet(before, area) || RectsMeet(Cursor, area);
 }
 
 }  // namespace qv

@@ -8,6 +8,8 @@
 
 #include <memory>
 
+#include "capture/screen_capture_rows.h"
+
 namespace qv {
 
 // A rectangle on the root window.
@@ -27,14 +29,15 @@ class TScreenChanges {
   TScreenChanges& operator=(const TScreenChanges&) = delete;
 
   // True when something was drawn inside `area` since the last call, or the pointer drawn into it
-  // moved or changed its image. Takes the reports it read, so call it before grabbing: whatever is
-  // drawn during the grab is reported for the next slot.
-  bool Changed(const TRootRect& area);
+  // moved or changed its image; marks in `rows` (sized to the area's height) the rows of the area
+  // that changed. Takes the reports it read, so call it before grabbing: whatever is drawn during
+  // the grab is reported for the next slot.
+  bool Changed(const TRootRect& area, TRowSet& rows);
 
  private:
   explicit TScreenChanges(::Display* dpy) : Dpy(dpy) {}
-  bool TakeDamage(const TRootRect& area);
-  bool PointerChanged(const TRootRect& area);
+  bool TakeDamage(const TRootRect& area, TRowSet& rows);
+  bool PointerChanged(const TRootRect& area, TRowSet& rows);
   void ReadCursorImage();
 
   ::Display* Dpy;

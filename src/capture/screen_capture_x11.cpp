@@ -361,6 +361,8 @@ std::unique_ptr<TGrabSlot> TGrabPool::NewSlot() {
   auto slot = std::make_unique<TGrabSlot>();
   slot->Pool = this;
   slot->Shared = UseShm;
+  slot->Stale.Resize(Height);
+  slot->Stale.MarkAll();
   const bool made = UseShm ? AttachShared(*slot) : AllocatePlain(*slot);
   return made ? std::move(slot) : nullptr;
 }
@@ -409,27 +411,54 @@ AVBufferRef* TGrabPool::Wrap(TGrabSlot* slot) {
   return ref;
 }
 
+void TGrabPool::MarkStale(const TRowSet& rows) {
+  std::lock_guard<std::mutex> lock(Lock);
+  for (const auto& slot : Slots) slot->Stale.Add(rows);
+}
+
 int TGrabPool::Grab(TGrabSlot* slot, int x, int y, int screenWidth, int screenHeight) {
   if (DisplayLost(Dpy)) return -1;
+  int rc = 0;
+  if (x < 0 || y < 0 || x + Width > screenWidth || y + Height > screenHeight) {
+    rc = GrabClipped(slot, x, y, screenWidth, screenHeight);
+  } else if (slot->Stale.Count() * 4 >= Height * 3) {
+    rc = GrabRows(slot, x, y, TRowBand{0, Height});
+  } else {
+    for (const TRowBand& band : slot->Stale.FewRuns())
+      if ((rc = GrabRows(slot, x, y, band)) != 0) break;
+  }
+  if (rc == 0) slot->Stale.Clear();
+  return rc;
+}
+
+// Whole rows, so the server writes them at the image's own stride: a band of the image is an image
+// of the full width starting at the band's first row.
+int TGrabPool::GrabRows(TGrabSlot* slot, int x, int y, const TRowBand& rows) {
   TXErrorTrap trap(Dpy);
   XImage* image = slot->Image;
-  if (x >= 0 && y >= 0 && x + Width <= screenWidth && y + Height <= screenHeight) {
-    if (slot->Shared) {
-      // A round trip: any error has been handled when the call returns.
-      if (!XShmGetImage(Dpy, Root, image, x, y, AllPlanes)) return TrappedError ? TrappedError : -1;
-      return TrappedError;
-    }
-    if (!XGetSubImage(Dpy, Root, x, y, unsigned(Width), unsigned(Height), AllPlanes, ZPixmap, image, 0, 0))
-      return TrappedError ? TrappedError : -1;
+  if (slot->Shared) {
+    XImage band = *image;
+    band.height = rows.Bottom - rows.Top;
+    band.data = image->data + std::ptrdiff_t(rows.Top) * image->bytes_per_line;
+    // A round trip: any error has been handled when the call returns.
+    if (!XShmGetImage(Dpy, Root, &band, x, y + rows.Top, AllPlanes)) return TrappedError ? TrappedError : -1;
     return TrappedError;
   }
-  // Partly off the screen (a window dragged over the edge): the server refuses such a request, so
-  // read what is on the screen and leave the rest black.
+  if (!XGetSubImage(Dpy, Root, x, y + rows.Top, unsigned(Width), unsigned(rows.Bottom - rows.Top), AllPlanes, ZPixmap,
+                    image, 0, rows.Top))
+    return TrappedError ? TrappedError : -1;
+  return TrappedError;
+}
+
+// Partly off the screen (a window dragged over the edge): the server refuses such a request, so
+// read what is on the screen and leave the rest black.
+int TGrabPool::GrabClipped(TGrabSlot* slot, int x, int y, int screenWidth, int screenHeight) {
+  TXErrorTrap trap(Dpy);
   std::memset(slot->Data, 0, size_t(Bytes));
   const int x0 = std::max(x, 0), y0 = std::max(y, 0);
   const int x1 = std::min(x + Width, screenWidth), y1 = std::min(y + Height, screenHeight);
   if (x1 <= x0 || y1 <= y0) return 0;
-  if (!XGetSubImage(Dpy, Root, x0, y0, unsigned(x1 - x0), unsigned(y1 - y0), AllPlanes, ZPixmap, image, x0 - x,
+  if (!XGetSubImage(Dpy, Root, x0, y0, unsigned(x1 - x0), unsigned(y1 - y0), AllPlanes, ZPixmap, slot->Image, x0 - x,
                     y0 - y))
     return TrappedError ? TrappedError : -1;
   return TrappedError;

@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "capture/screen_capture_changes.h"
+
 extern "C" {
 #include <libavutil/buffer.h>
 #include <libavutil/pixfmt.h>
@@ -85,6 +87,9 @@ struct TGrabSlot {
   TGrabPool* Pool = nullptr;
   bool InUse = false;
   std::shared_ptr<TGrabPool> Hold;  // set while a packet holds the slot
+  // Rows that no longer show the screen: changed since the slot was last read, or drawn over (the
+  // pointer). All of them in a new slot. The reading thread's alone.
+  TRowSet Stale;
 };
 
 // Images of one size, each either an MIT-SHM segment the server writes into or plain memory for the
@@ -116,11 +121,16 @@ class TGrabPool : public std::enable_shared_from_this<TGrabPool> {
   // A reference that returns the slot to the pool when the last packet lets go of it.
   AVBufferRef* Wrap(TGrabSlot* slot);
 
-  // Copies the root's rectangle at (x, y) into the slot; the part outside the screen is black.
-  // 0 or an X error code (or -1 when the server returned nothing).
+  // Marks `rows` stale in every slot: the screen changed there.
+  void MarkStale(const TRowSet& rows);
+  // Brings the slot up to the root's rectangle at (x, y): reads its stale rows (all of them when
+  // most are), so the rest must still show the screen. The part outside the screen is black.
+  // 0 or an X error code (or -1 when the server returned nothing); the rows stay stale on failure.
   int Grab(TGrabSlot* slot, int x, int y, int screenWidth, int screenHeight);
 
  private:
+  int GrabRows(TGrabSlot* slot, int x, int y, const TRowBand& rows);
+  int GrabClipped(TGrabSlot* slot, int x, int y, int screenWidth, int screenHeight);
   TGrabPool() = default;
   std::unique_ptr<TGrabSlot> NewSlot();
   bool AttachShared(TGrabSlot& slot);

@@ -111,10 +111,9 @@ void TCustomFFmpeg::SetupCodecParameters() {
                            ff::av_get_pix_fmt_name(enc->pix_fmt) ? ff::av_get_pix_fmt_name(enc->pix_fmt) : "none");
           if (dec->pix_fmt == AV_PIX_FMT_NONE || dec->width <= 0 || dec->height <= 0)
             RaiseFFmpeg("Video pixel format is unknown, stream cannot be encoded");
-          std::int64_t flags = Opt.SwsFlags;
-          if (Store.ScalerContext) ff::av_opt_get_int(Store.ScalerContext, "sws_flags", 0, &flags);
           ost.ImgResampleCtx.reset(ff::sws_getContext(dec->width, dec->height, dec->pix_fmt, enc->width,
-                                                      enc->height, enc->pix_fmt, int(flags), nullptr, nullptr, nullptr));
+                                                      enc->height, enc->pix_fmt, ScalerFlags(), nullptr, nullptr,
+                                                      nullptr));
           if (!ost.ImgResampleCtx) RaiseFFmpeg("Cannot get resampling context");
         }
         if (!ost.Info->ForcedKeyFrames.empty()) {

@@ -334,6 +334,7 @@ class TCustomFFmpeg {
   void ReceiveVideoPackets(TOutputFile& of, TOutputStream& ost);
   void PreProcessVideo(TInputStream& ist, AVFrame*& picture);   // video_path.cpp
   void DoVideoOut(TOutputFile& of, TOutputStream& ost, TInputStream& ist, AVFrame* picture);
+  int ScalerFlags() const;  // the scaler flags the options set
   void HoldVideoSlot(TInputStream& ist);
   bool WritesEmptyChunks(const TOutputFile& of, const TOutputStream& ost) const;
   void CloseHeldSlots(TOutputFile& of, TOutputStream& ost, TInputStream& ist);

@@ -42,6 +42,7 @@ int TCustomFFmpeg::OutputPacket(TInputStream& ist, const AVPacket* pkt) {
     HoldVideoSlot(ist);
     return 0;
   }
+  if (kind == AVMEDIA_TYPE_VIDEO) ist.HasChangedRows = pkt && GetChangedRows(pkt, ist.ChangedRows);
 
   // 2. Decode.
   int ret = ff::avcodec_send_packet(ist.DecCtx, pkt);

@@ -11,6 +11,8 @@
 #include <vector>
 
 #include "engine/engine_types.h"
+#include "media/band_converter.h"
+#include "media/changed_rows.h"
 #include "media/ff_owners.h"
 #include "media/ff_utils.h"
 
@@ -39,6 +41,9 @@ struct TInputStream {
   std::int64_t WallStart = 0;     // rate emulation: av_gettime_relative when the run started
   TFramePtr Decoded;              // reusable decode target
   TFramePtr HookPic;              // our own copy of a picture for the input and frame hooks
+  // The rows the picture being decoded changed against the one before, when its packet said so.
+  bool HasChangedRows = false;
+  std::vector<TRowBand> ChangedRows;
   TParserPtr Parser;              // stream copy: the packet-rewriting parser
 };
 
@@ -69,6 +74,8 @@ struct TOutputStream {
   TScalerPtr ImgResampleCtx;
   TFramePtr ResamplePic;                 // picture in the encoder's size and pixel format
   int ResampleWidth = 0, ResampleHeight = 0, ResamplePixFmt = -1;
+  TBandConverter Bands;       // converts only the rows a picture changed into ResamplePic
+  int ConvertedFrame = -1;    // the source's FrameCount of the picture ResamplePic holds
   std::vector<std::int64_t> ForcedKfPts;  // encoder time base
   size_t ForcedKfIndex = 0;
   AVCodecID OriginalCodecId = AV_CODEC_ID_NONE;  // join mode: for reopening the encoder

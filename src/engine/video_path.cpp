@@ -35,7 +35,24 @@ std::int64_t KeyFrameSpacing(const AVCodecContext* enc) {
   return ff::av_rescale_q_rnd(2 * AV_TIME_BASE, kMicro, enc->time_base, AV_ROUND_DOWN);
 }
 
+// Only the rows the source says changed, when the converted picture holds the picture before (none
+// between them went unconverted) and nothing scaled or painted over it; else all of it.
+void ConvertForEncoder(TOutputStream& ost, const TInputStream& ist, const AVFrame* picture, int flags) {
+  AVFrame* out = ost.ResamplePic.get();
+  const bool follows = ist.HasChangedRows && ost.ConvertedFrame == ist.FrameCount - 1 && picture != ist.HookPic.get();
+  if (!follows || !ost.Bands.Convert(picture, out, ist.ChangedRows, flags))
+    ff::sws_scale(ost.ImgResampleCtx.get(), picture->data, picture->linesize, 0, picture->height, out->data,
+                  out->linesize);
+  ost.ConvertedFrame = ist.FrameCount;
+}
+
 }  // namespace
+
+int TCustomFFmpeg::ScalerFlags() const {
+  std::int64_t flags = Opt.SwsFlags;
+  if (Store.ScalerContext) ff::av_opt_get_int(Store.ScalerContext, "sws_flags", 0, &flags);
+  return int(flags);
+}
 
 // An empty video packet: the source's picture did not change in this slot. Nothing is decoded,
 // converted or coded; the slot holds the picture before it. An AVI gets an empty chunk for it at
@@ -196,10 +213,8 @@ void TCustomFFmpeg::DoVideoOut(TOutputFile& of, TOutputStream& ost, TInputStream
                               : "none"));
       if (!ost.VideoResample) RaiseFFmpeg("Video size or format changed and the stream was not set up to rescale");
       ost.ImgResampleCtx.reset();
-      std::int64_t flags = Opt.SwsFlags;
-      if (Store.ScalerContext) ff::av_opt_get_int(Store.ScalerContext, "sws_flags", 0, &flags);
       ost.ImgResampleCtx.reset(ff::sws_getContext(picture->width, picture->height, AVPixelFormat(picture->format),
-                                                  enc->width, enc->height, enc->pix_fmt, int(flags), nullptr, nullptr,
+                                                  enc->width, enc->height, enc->pix_fmt, ScalerFlags(), nullptr, nullptr,
                                                   nullptr));
       if (!ost.ImgResampleCtx) RaiseFFmpeg("Cannot get resampling context");
       ost.ResampleWidth = picture->width;
@@ -208,8 +223,7 @@ void TCustomFFmpeg::DoVideoOut(TOutputFile& of, TOutputStream& ost, TInputStream
     }
     if (ost.VideoResample) {
       if (ff::av_frame_make_writable(ost.ResamplePic.get()) < 0) RaiseFFmpeg("Cannot allocate temp picture, check pix fmt");
-      ff::sws_scale(ost.ImgResampleCtx.get(), picture->data, picture->linesize, 0, picture->height, ost.ResamplePic->data,
-                    ost.ResamplePic->linesize);
+      ConvertForEncoder(ost, ist, picture, ScalerFlags());
       ff::av_frame_copy_props(ost.ResamplePic.get(), picture);
       final = ost.ResamplePic.get();
     }

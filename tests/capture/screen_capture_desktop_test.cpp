@@ -18,6 +18,8 @@
 #include "capture/screen_capture.h"
 #include "capture/screen_capture_test_util.h"
 #include "capture/screen_capture_x11.h"
+#include "media/band_converter.h"
+#include "media/ff_owners.h"
 
 extern char** environ;
 
@@ -349,6 +351,106 @@ TEST_F(ScreenCaptureTest, OnlySlotsThatChangedAreGrabbed) {
   while (!picture() && held < 60) ++held;
   EXPECT_GE(pkt->pts - first, 2000000);
   EXPECT_LE(pkt->pts - first, 2000000 + 3 * 40000);
+}
+
+// The packet's picture as a frame (no buffer of its own), and a yuv420p frame to convert into.
+TFramePtr FrameOf(const AVPacket* pkt, const TScreenCaptureContext* s) {
+  TFramePtr f(ff::av_frame_alloc());
+  f->data[0] = pkt->data;
+  f->linesize[0] = s->Stride;
+  f->width = s->Width;
+  f->height = s->Height;
+  f->format = s->PixelFormat;
+  return f;
+}
+
+TFramePtr Yuv420(int w, int h) {
+  TFramePtr f(ff::av_frame_alloc());
+  f->width = w;
+  f->height = h;
+  f->format = AV_PIX_FMT_YUV420P;
+  EXPECT_GE(ff::av_frame_get_buffer(f.get(), 0), 0);
+  return f;
+}
+
+constexpr int kRecordingScaler = SWS_BICUBIC | SWS_FULL_CHR_H_INP;
+
+void ConvertWhole(const AVFrame* in, AVFrame* out) {
+  TScalerPtr sws(ff::sws_getContext(in->width, in->height, AVPixelFormat(in->format), out->width, out->height,
+                                    AVPixelFormat(out->format), kRecordingScaler, nullptr, nullptr, nullptr));
+  ff::sws_scale(sws.get(), in->data, in->linesize, 0, in->height, out->data, out->linesize);
+}
+
+// The largest difference between two planes.
+int PlaneDifference(const AVFrame* a, const AVFrame* b, int plane, int w, int h) {
+  int worst = 0;
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x)
+      worst = std::max(worst, std::abs(a->data[plane][y * a->linesize[plane] + x] - b->data[plane][y * b->linesize[plane] + x]));
+  return worst;
+}
+
+// A small change is read and converted as a band of rows. The picture still equals the screen
+// everywhere, also from a grab image that was held by a packet when the screen changed before, and
+// the conversion kept from picture to picture equals a whole-picture conversion.
+TEST_F(ScreenCaptureTest, SmallChangeIsReadAndConvertedAsABand) {
+  TPatternWindow pattern(D, 40, 40, 200, 200, true);
+  TPatternWindow spot(D, 300, 250, 40, 20, true);
+  auto paint = [&](TRgb c) {
+    XSetWindowBackground(D, spot.Win, PixelFor(D, c));
+    XClearWindow(D, spot.Win);
+    XSync(D, False);
+  };
+  TLogCapture log;
+  TDeviceInput dev;
+  ASSERT_EQ(Open(dev, "offset=0,0;framesize=640,480;framerate=25/1;cursor=0;skipunchanged=1"), 0) << log.All();
+  TScreenCaptureContext* s = CaptureState(dev);
+  TBandConverter bands;
+  TFramePtr kept = Yuv420(640, 480);
+  auto first = NewPacket();
+  Read(dev, first.get());
+  std::vector<TRowBand> rows;
+  EXPECT_FALSE(GetChangedRows(first.get(), rows)) << "the first picture is whole";
+  ConvertWhole(FrameOf(first.get(), s).get(), kept.get());
+
+  paint(kBlue);
+  auto second = NewPacket();
+  Read(dev, second.get());
+  ASSERT_TRUE(GetChangedRows(second.get(), rows));
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_LE(rows[0].Top, 250);
+  EXPECT_GE(rows[0].Bottom, 270);
+  EXPECT_LE(rows[0].Bottom - rows[0].Top, 48);
+  ASSERT_TRUE(bands.Convert(FrameOf(second.get(), s).get(), kept.get(), rows, kRecordingScaler));
+  first.reset();
+  second.reset();
+
+  paint(kRed);
+  auto third = NewPacket();
+  Read(dev, third.get());  // into the first image again, which missed the blue
+  XImage* screen = XGetImage(D, DefaultRootWindow(D), 0, 0, 640, 480, AllPlanes, ZPixmap);
+  ASSERT_NE(screen, nullptr);
+  ASSERT_EQ(s->BitsPerPixel, 32);
+  int wrong = 0;
+  for (int y = 0; y < 480; ++y)
+    for (int x = 0; x < 640; ++x) {
+      std::uint32_t got = 0;
+      std::memcpy(&got, third->data + y * s->Stride + x * 4, 4);
+      wrong += (XGetPixel(screen, x, y) & 0xFFFFFF) != (got & 0xFFFFFF);
+    }
+  XDestroyImage(screen);
+  EXPECT_EQ(wrong, 0) << "pixels that differ from the screen";
+  EXPECT_EQ(At(dev, third.get(), 310, 255), kRed);
+  ExpectPattern(dev, third.get(), 40, 40, 200, 200);
+
+  ASSERT_TRUE(GetChangedRows(third.get(), rows));
+  const TFramePtr picture = FrameOf(third.get(), s);
+  ASSERT_TRUE(bands.Convert(picture.get(), kept.get(), rows, kRecordingScaler));
+  TFramePtr whole = Yuv420(640, 480);
+  ConvertWhole(picture.get(), whole.get());
+  EXPECT_EQ(PlaneDifference(kept.get(), whole.get(), 0, 640, 480), 0);
+  EXPECT_EQ(PlaneDifference(kept.get(), whole.get(), 1, 320, 240), 0);
+  EXPECT_EQ(PlaneDifference(kept.get(), whole.get(), 2, 320, 240), 0);
 }
 
 // Starts a private Xvfb at depth 16 and points DISPLAY at it for the life of the object.
