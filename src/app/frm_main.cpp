@@ -21,8 +21,8 @@ namespace qv {
 
 namespace {
 
-constexpr int kClientWidth = 537;
-constexpr int kClientHeight = 581;
+constexpr int kClientWidth = 700;
+constexpr int kClientHeight = 650;
 constexpr int kCustomFrameSize = 18;
 
 template <class T>
@@ -38,14 +38,16 @@ struct TLabelled {
   QWidget* Widget;
 };
 
-// Each widget after its label, a row each from the top; returns the first row left free.
-int AddLabelledRows(QGridLayout& grid, std::initializer_list<TLabelled> rows) {
+// Each widget after its label, `perRow` of them side by side from row `first` down; returns the
+// first row left free.
+int AddLabelledRows(QGridLayout& grid, int first, std::initializer_list<TLabelled> rows, int perRow) {
   int at = 0;
   for (const TLabelled& row : rows) {
-    grid.addWidget(Label(row.Name, row.Caption), at, 0);
-    grid.addWidget(row.Widget, at++, 1);
+    grid.addWidget(Label(row.Name, row.Caption), first + at / perRow, 2 * (at % perRow));
+    grid.addWidget(row.Widget, first + at / perRow, 2 * (at % perRow) + 1);
+    ++at;
   }
-  return at;
+  return first + (at + perRow - 1) / perRow;
 }
 
 QComboBox* Combo(const char* name, std::initializer_list<const char*> items) {
@@ -167,16 +169,22 @@ void TFrmMain::BuildControls() {
   CboAudioBitrate->setToolTip("The sound takes a fixed rate for its format and sample rate");
   CboAudioSampleRate = Combo("CboAudioSampleRate", {"22050 Hz", "44100 Hz"});
   BuildFormatControls();
-  const int hintRow = AddLabelledRows(*quality, {{"LblFormat", "Format", CboFormat},
-                                                 {"LblVideoBitrate", "Video Bitrate", CboVideoBitrate},
-                                                 {"LblQuality", "Quality", CboQuality},
-                                                 {"LblFrameRate", "Frame Rate", CboFrameRate},
-                                                 {"LblAudioBitrate", "Audio Bitrate", CboAudioBitrate},
-                                                 {"LblAudioSampleRate", "Audio Sample Rate", CboAudioSampleRate}});
-  quality->addWidget(LblFormatHint, hintRow, 0, 1, 2);
+  // Two to a row: six rows of one would not fit a window that still fits a small screen.
+  quality->addWidget(Label("LblFormat", "Format"), 0, 0);
+  quality->addWidget(CboFormat, 0, 1, 1, 3);
+  const int hintRow = AddLabelledRows(*quality, 1,
+                                      {{"LblVideoBitrate", "Video Bitrate", CboVideoBitrate},
+                                       {"LblQuality", "Quality", CboQuality},
+                                       {"LblAudioBitrate", "Audio Bitrate", CboAudioBitrate},
+                                       {"LblAudioSampleRate", "Audio Sample Rate", CboAudioSampleRate},
+                                       {"LblFrameRate", "Frame Rate", CboFrameRate}},
+                                      2);
+  quality->addWidget(LblFormatHint, hintRow, 0, 1, 4);
+  quality->setColumnStretch(1, 1);
+  quality->setColumnStretch(3, 1);
   auto* row3 = new QHBoxLayout;
-  row3->addWidget(grpSize, 1);
-  row3->addWidget(grpQuality, 1);
+  row3->addWidget(grpSize, 2);
+  row3->addWidget(grpQuality, 3);
   root->addLayout(row3);
 
   auto* grpFile = Named(new QGroupBox("Output File"), "GrpOutputFile");
@@ -267,6 +275,8 @@ void TFrmMain::BuildFormatControls() {
   LblFormatHint = Label("LblFormatHint", "MKV is recommended: it plays up to about the last second even when the "
                                          "recording is cut off, and H.264 makes small files.");
   LblFormatHint->setWordWrap(true);
+  // Its two lines are kept: a squeezed layout would cut them.
+  LblFormatHint->setMinimumHeight(2 * LblFormatHint->fontMetrics().lineSpacing());
 }
 
 TOutputFormat TFrmMain::ChosenFormat() const {

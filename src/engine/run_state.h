@@ -88,7 +88,8 @@ struct TOutputStream {
   // picture (FlushEncoders), and held slots at the end get it once more (CloseHeldSlots).
   TFramePtr LastPicture;
   // A source that marks its unchanged slots with empty packets: those slots hold the picture before
-  // them instead of being coded again (HoldVideoSlot), and a key frame is forced every 2 s.
+  // them instead of being coded again (HoldVideoSlot), and a key frame is forced once the encoder's
+  // key-frame interval has passed in slots, as if every slot were coded.
   bool HoldsSlots = false;
   std::int64_t LastCodedSlot = -1;  // encoder time base: the slot of the last picture coded
   std::int64_t LastKeySlot = 0;     // the slot of the first picture or the last forced key frame

@@ -58,7 +58,7 @@ TEST_F(Settings, TheControlsCarryTheCaptionsAndItems) {
   WriteOptions("[Recorder]\nShowTip=0\n");
   TFrmMain form;
   EXPECT_EQ(form.windowTitle(), "Options of Quorvane");
-  EXPECT_EQ(form.size(), QSize(537, 581));
+  EXPECT_EQ(form.size(), QSize(700, 650));
   EXPECT_EQ(form.minimumSize(), form.maximumSize());
   EXPECT_EQ(form.RdbRegion->text(), "Define region before recording ");
   EXPECT_EQ(form.RdbAutoSave->text(),

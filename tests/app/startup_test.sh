@@ -135,7 +135,7 @@ else
     import -window root "$ART/options_window.png"
     import -window "$w" "$ART/options_window_only.png"
     eval "$(xdotool getwindowgeometry --shell "$w")"
-    [ "$WIDTH" = 537 ] && [ "$HEIGHT" = 581 ] && pass "options window 537x581" || fail "options window ${WIDTH}x$HEIGHT"
+    [ "$WIDTH" = 700 ] && [ "$HEIGHT" = 650 ] && pass "options window 700x650" || fail "options window ${WIDTH}x$HEIGHT"
     # No taskbar entry: the window manager is asked to leave the window out of it.
     xprop -id "$w" _NET_WM_STATE | grep -q _NET_WM_STATE_SKIP_TASKBAR && pass "options window skips the taskbar" \
       || fail "options window state: $(xprop -id "$w" _NET_WM_STATE)"
