@@ -12,6 +12,14 @@ namespace {
 // As for a recording: the compositor sends a picture at once when the stream starts.
 constexpr int kFirstFrameTimeoutMs = 10000;
 
+bool CopyStill(TPipeWireStream& stream, TStillPicture& still, std::string& error) {
+  still.Width = stream.Width();
+  still.Height = stream.Height();
+  still.Format = stream.PixelFormat();
+  still.Pixels.resize(std::size_t(stream.FrameBytes()));
+  return stream.CopyLatest(still.Pixels.data(), error);
+}
+
 }  // namespace
 
 bool TakePipeWireStill(std::uint32_t node, std::string& restoreToken, TStillPicture& still, std::string& error) {
@@ -27,19 +35,10 @@ bool TakePipeWireStill(std::uint32_t node, std::string& restoreToken, TStillPict
     node = portal->Stream().Node;
   }
   TPipeWireStream stream;
-  if (!stream.Start(fd, node, TCropArea(), error) || !stream.WaitFirstFrame(kFirstFrameTimeoutMs, error)) {
-    error = "The screen cannot be read (" + error + ").";
-    return false;
-  }
-  still.Width = stream.Width();
-  still.Height = stream.Height();
-  still.Format = stream.PixelFormat();
-  still.Pixels.resize(std::size_t(stream.FrameBytes()));
-  if (!stream.CopyLatest(still.Pixels.data(), error)) {
-    error = "The screen cannot be read (" + error + ").";
-    return false;
-  }
-  return true;
+  const bool read = stream.Start(fd, node, TCropArea(), error) && stream.WaitFirstFrame(kFirstFrameTimeoutMs, error) &&
+                    CopyStill(stream, still, error);
+  if (!read) error = "The screen cannot be read (" + error + ").";
+  return read;
 }
 
 }  // namespace qv
