@@ -223,21 +223,18 @@ int FrameOrigin(AVFormatContext* ctx, TScreenCaptureContext* s, int& frameX, int
   return 0;
 }
 
-// Whether the slot needs a picture: something changed in the area, the window moved, or a
-// picture is due anyway (the first, the first after a pause, and one every kKeyEveryUs of recorded
-// time, which the engine codes as a key frame so that seeking stays quick).
-constexpr std::int64_t kKeyEveryUs = 2000000;
-
-bool SlotNeedsPicture(TScreenCaptureContext* s, int frameX, int frameY, std::int64_t recorded) {
+// Whether the slot needs a picture: something changed in the area, the window moved, or a picture
+// is owed (the first, and the first after a pause). A still screen delivers nothing more: the
+// engine repeats the picture before for the slots between, and codes it again where a container
+// needs a trace of them.
+bool SlotNeedsPicture(TScreenCaptureContext* s, int frameX, int frameY) {
   const bool drawn = s->Changes->Changed(TRootRect{frameX, frameY, s->Width, s->Height}, s->SlotRows);
   const bool moved = frameX != s->PictureX || frameY != s->PictureY;
-  const bool keyDue = recorded >= s->NextKeyTime;
-  if (!drawn && !moved && !keyDue && !s->PictureOwed) return false;
+  if (!drawn && !moved && !s->PictureOwed) return false;
   if (moved || s->PictureOwed) s->SlotRows.MarkAll();
   s->PictureX = frameX;
   s->PictureY = frameY;
   s->PictureOwed = false;
-  if (keyDue) s->NextKeyTime = recorded + kKeyEveryUs;
   return true;
 }
 
@@ -351,7 +348,7 @@ int ScreenCaptureReadPacket(AVFormatContext* ctx, AVPacket* pkt) {
   const bool ringsShow =
       s->Clicks && s->Clicks->Update(stamp, {frameX, frameY, s->Width, s->Height}, s->Schedule.ResumedFromPause());
   // An empty packet: the picture of the slot before holds.
-  if (s->Changes && !SlotNeedsPicture(s, frameX, frameY, stamp) && !ringsShow) return 0;
+  if (s->Changes && !SlotNeedsPicture(s, frameX, frameY) && !ringsShow) return 0;
   if (const int rc = GrabInto(ctx, s, pkt, frameX, frameY)) return rc;
   TellChangedRows(s, pkt);
   pkt->flags |= AV_PKT_FLAG_KEY;

@@ -68,7 +68,6 @@ class TScreenCaptureContext final : public TDeviceState {
   std::unique_ptr<TScreenChanges> Changes;  // null: every slot is grabbed
   int PictureX = 0, PictureY = 0;   // where on the root the last delivered picture was read
   bool PictureOwed = true;          // the next slot is delivered: the first, and the first after a pause
-  std::int64_t NextKeyTime = 0;     // recorded microseconds from which a slot is delivered whatever changed
   std::unique_ptr<TClickWatch> Clicks;  // "showclicks": rings drawn around button presses; null: none
   // Partial work: the rows in which this slot's picture differs from the last one delivered (the
   // engine converts only those), and the rows the pointer and the click rings were drawn into last.

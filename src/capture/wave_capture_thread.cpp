@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <algorithm>
 #include <ctime>
 
 namespace qv {
@@ -36,6 +37,16 @@ int OpenConfigured(snd_pcm_t** pcm, const std::string& name, const TWaveFormat& 
     *pcm = nullptr;
   }
   return err;
+}
+
+// A sound server hands audio over in small pieces (every 10 to 20 ms is common) and each wakes the
+// PCM's poll: rather than read piece by piece, sleep for the time the rest of the buffer takes to
+// arrive (no longer than a poll waits, so a quit is still seen in time). The PCM's own ring is far
+// longer than that, so nothing is lost.
+void SleepForFrames(snd_pcm_uframes_t frames, unsigned rate) {
+  const std::int64_t us = std::min<std::int64_t>(std::int64_t(frames) * 1000000 / rate, kPollMs * 1000);
+  const timespec ts{0, long(us) * 1000};
+  nanosleep(&ts, nullptr);
 }
 
 }  // namespace
@@ -231,6 +242,7 @@ int TWaveInDevice::Fill(TWaveHeader* header) {
     }
     if (got < 0) return static_cast<int>(got);
     done += static_cast<snd_pcm_uframes_t>(got);
+    if (done < total) SleepForFrames(total - done, Format.SamplesPerSec);
   }
   // The last frame of this buffer was captured `delay` frames before the newest one the PCM holds.
   snd_pcm_sframes_t delay = 0;

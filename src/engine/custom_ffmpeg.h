@@ -308,6 +308,7 @@ class TCustomFFmpeg {
   bool HandlePacket(int fileIndex, AVPacket* pkt);  // true when the packet was decoded and dispatched
   void FixTimestamps(TInputFile& in, TInputStream& ist, AVPacket* pkt);
   bool PastRecordingTime(TInputStream& ist, const AVPacket* pkt);
+  bool TrimToRecordingTime(const TInputStream& ist, AVFrame* f) const;
   void FinishRun(const TInputFailure& failure);
   void SetupRun();            // stream_mapping.cpp / codec_setup.cpp
   void MapStreams();
@@ -331,6 +332,7 @@ class TCustomFFmpeg {
   void FilterAndWrite(TOutputFile& of, TOutputStream& ost, AVPacket* pkt, size_t stage);
   void EncodeVideoFrame(TOutputFile& of, TOutputStream& ost, AVFrame* frame);
   void EncodeOnePicture(TOutputFile& of, TOutputStream& ost, TInputStream& ist, AVFrame* picture);
+  void RecodeLastPicture(TOutputFile& of, TOutputStream& ost, TInputStream& ist, std::int64_t slot);
   void ReceiveVideoPackets(TOutputFile& of, TOutputStream& ost);
   void PreProcessVideo(TInputStream& ist, AVFrame*& picture);   // video_path.cpp
   void DoVideoOut(TOutputFile& of, TOutputStream& ost, TInputStream& ist, AVFrame* picture);

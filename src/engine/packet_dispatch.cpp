@@ -7,6 +7,7 @@
 
 #include "engine/audio_path.h"
 #include "engine/custom_ffmpeg.h"
+#include "media/checked_math.h"
 #include "media/ff_utils.h"
 
 namespace qv {
@@ -75,6 +76,10 @@ int TCustomFFmpeg::OutputPacket(TInputStream& ist, const AVPacket* pkt) {
         ist.NextPts = ff::av_rescale_q(f->best_effort_timestamp, ist.St->time_base, kMicro);
       if (ist.NextPts != AV_NOPTS_VALUE) ist.Pts = ist.NextPts;
       if (f->sample_rate > 0) ist.NextPts = ist.Pts + std::int64_t(f->nb_samples) * AV_TIME_BASE / f->sample_rate;
+      if (!TrimToRecordingTime(ist, f)) {
+        ff::av_frame_unref(f);
+        continue;
+      }
     }
     try {
       DispatchDecoded(ist, f);
@@ -87,6 +92,18 @@ int TCustomFFmpeg::OutputPacket(TInputStream& ist, const AVPacket* pkt) {
   // 7. End of input: drain the encoders this stream feeds.
   if (!pkt) FlushEncoders(ist);
   return 0;
+}
+
+// A sound packet that starts before the recording time may end well after it (a sound device hands
+// out a tenth of a second at once): only its samples up to that time are kept, so the sound ends
+// with the pictures. False when none is left.
+bool TCustomFFmpeg::TrimToRecordingTime(const TInputStream& ist, AVFrame* f) const {
+  if (RecordingTimeUs == kNoLimitTime || JoinMode || f->sample_rate <= 0) return true;
+  const std::int64_t left = AddTimestamps(RecordingTimeUs, StartTimeUs) - ist.Pts;
+  if (left <= 0) return false;
+  const std::int64_t keep = ff::av_rescale(left, f->sample_rate, AV_TIME_BASE);
+  if (keep < f->nb_samples) f->nb_samples = int(keep);
+  return f->nb_samples > 0;
 }
 
 void TCustomFFmpeg::DispatchDecoded(TInputStream& ist, AVFrame* frame) {

@@ -30,10 +30,18 @@ bool PrepareOwnPicture(AVFrame* f, int width, int height, int format) {
 // once that interval has passed in slots, as if every slot were coded (2 s when the encoder has
 // none), so seeking stays as quick as the interval asks. A shorter fixed spacing would cost the
 // lower bit rates their target: a key frame of a 720p desktop is some 60 KB.
-std::int64_t KeyFrameSpacing(const AVCodecContext* enc) {
-  if (enc->gop_size > 1) return enc->gop_size;
-  return ff::av_rescale_q_rnd(2 * AV_TIME_BASE, kMicro, enc->time_base, AV_ROUND_DOWN);
+std::int64_t SlotsIn(const AVCodecContext* enc, std::int64_t us) {
+  return ff::av_rescale_q_rnd(us, kMicro, enc->time_base, AV_ROUND_DOWN);
 }
+
+std::int64_t KeyFrameSpacing(const AVCodecContext* enc) {
+  return enc->gop_size > 1 ? enc->gop_size : SlotsIn(enc, 2 * AV_TIME_BASE);
+}
+
+// A container without empty chunks keeps no trace of held slots until the next picture: a still
+// screen would leave a file cut short by a crash with its video seconds behind its sound. The last
+// picture is coded again once this long has passed without one.
+constexpr std::int64_t kRepeatHeldPictureUs = 2 * AV_TIME_BASE;
 
 // Only the rows the source says changed, when the converted picture holds the picture before (none
 // between them went unconverted) and nothing scaled or painted over it; else all of it.
@@ -80,7 +88,18 @@ void TCustomFFmpeg::HoldVideoSlot(TInputStream& ist) {
     }
     ost.HeldSlot = slot;
     ost.SyncOpts = slot + 1;
+    if (!WritesEmptyChunks(of, ost) && slot - ost.LastCodedSlot >= SlotsIn(ost.Enc, kRepeatHeldPictureUs))
+      RecodeLastPicture(of, ost, ist, slot);
   }
+}
+
+// Codes the last picture once more for `slot`, which was held.
+void TCustomFFmpeg::RecodeLastPicture(TOutputFile& of, TOutputStream& ost, TInputStream& ist, std::int64_t slot) {
+  if (!ost.LastPicture || !ost.LastPicture->buf[0] || ost.FrameNumber >= Opt.MaxFrames[0]) return;
+  ost.SyncOpts = slot;
+  EncodeOnePicture(of, ost, ist, ost.LastPicture.get());
+  ost.SyncOpts = slot + 1;
+  ++ost.FrameNumber;
 }
 
 // Only an encoder that hands out each picture's packet at once keeps the chunks in order.
@@ -97,11 +116,7 @@ void TCustomFFmpeg::CloseHeldSlots(TOutputFile& of, TOutputStream& ost, TInputSt
   std::int64_t end = ost.SyncOpts;
   if (ist.IsPastRecordingTime && RecordingTimeUs != kNoLimitTime)
     end = std::max(end, ff::av_rescale_q_rnd(RecordingTimeUs, kMicro, ost.Enc->time_base, AV_ROUND_UP));
-  if (end - 1 <= ost.LastCodedSlot || ost.FrameNumber >= Opt.MaxFrames[0]) return;
-  ost.SyncOpts = end - 1;
-  EncodeOnePicture(of, ost, ist, ost.LastPicture.get());
-  ost.SyncOpts = end;
-  ++ost.FrameNumber;
+  if (end - 1 > ost.LastCodedSlot) RecodeLastPicture(of, ost, ist, end - 1);
 }
 
 void TCustomFFmpeg::PreProcessVideo(TInputStream& ist, AVFrame*& picture) {

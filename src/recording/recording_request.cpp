@@ -29,10 +29,16 @@ std::string ScreenOptions(const TRecordingRequest& request, std::intptr_t sessio
 }
 
 // The device always captures 44100 Hz stereo 16-bit; the output's rate is the encoder's job. Its
-// pause follows the session, whose number it takes as "pause_pointer".
+// pause follows the session, whose number it takes as "pause_pointer". Sound comes in buffers of
+// 100 ms: the device's default of 23 ms woke the capture and the engine 43 times a second, the
+// larger part of what a still screen costs, and a tenth of a second is still far finer than the
+// engine's sync needs.
+constexpr int kSoundBufferBytes = 44100 / 10 * 2 * 2;
+
 std::string AudioOptions(const TRecordingRequest& request, std::intptr_t session) {
   if (!request.Audio) return "";
-  std::string options = "r=44100;c=2;f=16;pause_pointer=" + std::to_string(static_cast<long long>(session));
+  std::string options = "r=44100;c=2;f=16;bufsize=" + std::to_string(kSoundBufferBytes) +
+                        ";pause_pointer=" + std::to_string(static_cast<long long>(session));
   if (!request.AudioSource.empty()) return options + ";source=" + request.AudioSource;  // takes the rest: last
   if (request.AudioInput >= 0) options += ";i=" + std::to_string(request.AudioInput);
   return options;

@@ -214,7 +214,7 @@ TEST_F(Recording, FullScreenThroughPauseResumeAndStopWithPlayback) {
   const QSize screen = QGuiApplication::primaryScreen()->geometry().size();
   const std::string size = std::to_string(screen.width()) + "," + std::to_string(screen.height());
   EXPECT_EQ(ScreenOptions(), "offset=0,0;framesize=" + size + ";framerate=25/1;showframe=1;cursor=1;skipunchanged=1");
-  EXPECT_TRUE(std::regex_match(AudioOptions(), std::regex("r=44100;c=2;f=16;pause_pointer=[0-9]+"))) << AudioOptions();
+  EXPECT_TRUE(std::regex_match(AudioOptions(), std::regex("r=44100;c=2;f=16;bufsize=17640;pause_pointer=[0-9]+"))) << AudioOptions();
   ASSERT_TRUE(MenuIs(false, true, false, true)) << LastMessage();
   EXPECT_EQ(Form->TrayState(), TTrayState::Recording);
   QElapsedTimer wall;

@@ -57,7 +57,7 @@ TEST(RecordingRequest, TrayAndCommandLineRecordAlike) {
        {"--fullscreen", "--blink", "/v/a.avi"},
        {{1920, 1080}},
        "offset=0,0;framesize=1920,1080;framerate=25/1;showframe=1;cursor=1;skipunchanged=1;session=7",
-       "r=44100;c=2;f=16;pause_pointer=7",
+       "r=44100;c=2;f=16;bufsize=17640;pause_pointer=7",
        "format=avi video=msmpeg4v2@360000 gop=250 size=1920x1080 vf= audio=adpcm_ms@356983/44100 noaudio=0"},
       {"the monitor on the right, by name",
        {TCaptureMode::FullScreen, "1920,0", "1920,1080", 0, false, false, defaults, "/v/e.avi"},
@@ -79,7 +79,7 @@ TEST(RecordingRequest, TrayAndCommandLineRecordAlike) {
        {"--window", "0x3a00007", "/v/c.avi"},
        {{1920, 1080}, 0x3a00007, 400, 300},
        "hwnd=60817415;framerate=25/1;showframe=0;cursor=1;skipunchanged=1;session=7",
-       "r=44100;c=2;f=16;pause_pointer=7",
+       "r=44100;c=2;f=16;bufsize=17640;pause_pointer=7",
        "format=avi video=msmpeg4v2@360000 gop=250 size=400x300 vf= audio=adpcm_ms@356983/44100 noaudio=0"},
       // X window ids are unsigned 32-bit; the top one must not come out negative.
       {"the highest window id",
@@ -101,14 +101,14 @@ TEST(RecordingRequest, TrayAndCommandLineRecordAlike) {
        {"--audio-source", "desktop", "/v/f.avi"},
        {{640, 480}},
        "offset=0,0;framesize=640,480;framerate=25/1;showframe=0;cursor=1;skipunchanged=1;session=7",
-       "r=44100;c=2;f=16;pause_pointer=7;source=desktop",
+       "r=44100;c=2;f=16;bufsize=17640;pause_pointer=7;source=desktop",
        "format=avi video=msmpeg4v2@360000 gop=250 size=640x480 vf= audio=adpcm_ms@356983/44100 noaudio=0"},
       {"ALSA's default input chosen by name",
        {TCaptureMode::FullScreen, "0,0", "640,480", 0, true, false, defaults, "/v/g.avi", false, false, "default"},
        {"/v/g.avi"},
        {{640, 480}},
        "offset=0,0;framesize=640,480;framerate=25/1;showframe=0;cursor=1;skipunchanged=1;session=7",
-       "r=44100;c=2;f=16;pause_pointer=7",
+       "r=44100;c=2;f=16;bufsize=17640;pause_pointer=7",
        "format=avi video=msmpeg4v2@360000 gop=250 size=640x480 vf= audio=adpcm_ms@356983/44100 noaudio=0"},
       {"clicks shown",
        {TCaptureMode::Region, "0,0", "640,480", 0, false, false, defaults, "/v/f.avi", false, true},
@@ -122,14 +122,14 @@ TEST(RecordingRequest, TrayAndCommandLineRecordAlike) {
        {"--fps", "30", "--quality", "high", "/v/f.mkv"},
        {{1280, 1024}},
        "offset=0,0;framesize=1280,1024;framerate=30/1;showframe=0;cursor=1;skipunchanged=1;session=7",
-       "r=44100;c=2;f=16;pause_pointer=7",
+       "r=44100;c=2;f=16;bufsize=17640;pause_pointer=7",
        "format=matroska video=libx264@-1 gop=300 size=1280x1024 vf= audio=libopus@96000/48000 noaudio=0"},
       {"an MP4 padded to 16:9",
        {TCaptureMode::FullScreen, "0,0", "1280,1024", 0, true, false, mp4Padded, "/v/g.mp4"},
        {"--format", "mp4", "--size", "1280x720", "--keep-proportions", "/v/g.mp4"},
        {{1280, 1024}},
        "offset=0,0;framesize=1280,1024;framerate=25/1;showframe=0;cursor=1;skipunchanged=1;session=7",
-       "r=44100;c=2;f=16;pause_pointer=7",
+       "r=44100;c=2;f=16;bufsize=17640;pause_pointer=7",
        "format=mp4 video=libx264@-1 gop=250 size= vf=scale=w=1280:h=720:force_original_aspect_ratio=decrease:"
        "force_divisible_by=2,pad=1280:720:(ow-iw)/2:(oh-ih)/2 audio=aac@128000/44100 noaudio=0"},
   };
@@ -227,7 +227,7 @@ TEST(RecordingRequest, PipeWireBackend) {
 TEST(RecordingRequest, ChosenSoundInput) {
   TRecordingRequest request;
   request.AudioInput = 2;
-  EXPECT_EQ(PlanRecording(request, 12).AudioOptions, "r=44100;c=2;f=16;pause_pointer=12;i=2");
+  EXPECT_EQ(PlanRecording(request, 12).AudioOptions, "r=44100;c=2;f=16;bufsize=17640;pause_pointer=12;i=2");
 }
 
 }  // namespace
