@@ -123,16 +123,26 @@ void SetSoundCodec(const TRecordingRequest& request, TOutputOptions& out) {
   out.DisableAudio = !request.Audio;
 }
 
+// The screen's BGRA becomes YUV 4:2:0 in the scaler, most often at the same size, where only the
+// chroma is halved. Left to itself the scaler halves it horizontally on input through a slow generic
+// path. Taking full chroma in and averaging each 2x2 block ("area", the textbook 4:2:0 subsampling)
+// keeps a desktop's coloured edges as well as bicubic filtering does (a round trip back to RGB
+// measured the same, or 0.1 dB better on sharp test patterns) at four fifths of its cost and half the
+// default path's: the conversion is a quarter of the recorder's processor time at 1080p. A picture
+// made larger gets bicubic filtering, which averaging is not made for.
+std::string ScalerFlags(const TRecordingRequest& request) {
+  const TRecordingArea& area = request.Area;
+  const bool enlarged = area.Width > 0 && area.Height > 0 &&
+                        (request.OutWidth > area.Width || request.OutHeight > area.Height);
+  return enlarged ? "bicubic+full_chroma_inp" : "area+full_chroma_inp";
+}
+
 TOutputOptions OutputOptions(const TRecordingRequest& request) {
   TOutputOptions out;
   out.Reset();
   out.FileFormat = FactsOf(request.Format).Muxer;
   if (request.DurationUs > 0) out.RecordingTime = request.DurationUs;
-  // The screen's BGRA becomes YUV 4:2:0 in the scaler, most often at the same size. Left to itself
-  // the scaler halves the chroma horizontally on input through a slow generic path; taking full
-  // chroma in and filtering it like the rest is both sharper and about twice as fast here, which is
-  // a third of the recorder's processor time at 1080p.
-  out.ExtOptions = "sws_flags=bicubic+full_chroma_inp\n" + MuxerOptions(request.Format);
+  out.ExtOptions = "sws_flags=" + ScalerFlags(request) + "\n" + MuxerOptions(request.Format);
   SetFrameSize(request, out);
   SetVideoCodec(request, out);
   SetSoundCodec(request, out);

@@ -372,7 +372,7 @@ TFramePtr Yuv420(int w, int h) {
   return f;
 }
 
-constexpr int kRecordingScaler = SWS_BICUBIC | SWS_FULL_CHR_H_INP;
+constexpr int kRecordingScaler = SWS_AREA | SWS_FULL_CHR_H_INP;
 
 void ConvertWhole(const AVFrame* in, AVFrame* out) {
   TScalerPtr sws(ff::sws_getContext(in->width, in->height, AVPixelFormat(in->format), out->width, out->height,

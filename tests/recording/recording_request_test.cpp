@@ -145,12 +145,13 @@ TEST(RecordingRequest, TrayAndCommandLineRecordAlike) {
     EXPECT_EQ(OutputText(tray.Output), OutputText(rec.Output));
     // The scaler flags that halve the conversion's cost, for both.
     EXPECT_EQ(OutputText(tray.Output).rfind(std::string(c.Output) + " time=", 0), 0u) << OutputText(tray.Output);
-    EXPECT_NE(OutputText(tray.Output).find(" ext=sws_flags=bicubic+full_chroma_inp\n"), std::string::npos);
+    EXPECT_NE(OutputText(tray.Output).find(" ext=sws_flags=area+full_chroma_inp\n"), std::string::npos);
     EXPECT_EQ(trayRequest.FileName, c.Rec.back());
   }
 }
 
-// Each format's own way of surviving a kill, and H.264's quality as its constant rate factor.
+// Each format's own way of surviving a kill, H.264's quality as its constant rate factor, and the
+// scaler's filter for a picture made larger.
 TEST(RecordingRequest, EachFormatWritesItsOwnWay) {
   struct {
     TOutputFormat Format;
@@ -175,6 +176,13 @@ TEST(RecordingRequest, EachFormatWritesItsOwnWay) {
     EXPECT_NE(ext.find(c.Has), std::string::npos) << ext;
     EXPECT_EQ(ext.find(c.HasNot), std::string::npos) << ext;
   }
+  // A picture made larger is filtered rather than averaged.
+  TRecordingRequest enlarged;
+  enlarged.Area = {TAreaKind::Region, 0, 0, 320, 240, 0};
+  enlarged.OutWidth = 640;
+  enlarged.OutHeight = 480;
+  const std::string ext = PlanRecording(enlarged, kSession).Output.ExtOptions;
+  EXPECT_EQ(ext.rfind("sws_flags=bicubic+full_chroma_inp\n", 0), 0u) << ext;
 }
 
 // A name without an extension gets the format's; a known extension chooses the format; any other
