@@ -15,7 +15,8 @@
 //          -c:v msmpeg4v2 -b:v 360k -c:a adpcm_ms -ar 44100 out.avi
 // alternating (ours, ffmpeg, ours, ffmpeg, ...). A smaller size records the screen's top-left corner.
 // Each recording ends by itself after --seconds of recorded time. Per recording it prints CPU
-// seconds per recorded second (user+sys of the recorder, from wait4), peak RSS, the RSS after 10 s
+// seconds per recorded second (user+sys of the recorder, from wait4), for quorvane-rec also its floor
+// (the processor time it spent converting and coding the pictures, from its last log lines), peak RSS, the RSS after 10 s
 // and at the end (a flat run keeps them close), the slots in the header (ffprobe nb_frames; a held
 // picture is an empty chunk there), coded frames (ffprobe -count_frames), dup/drop
 // as the recorder reports them and audio minus video duration; then ours/ffmpeg ratios. Unless
@@ -176,6 +177,7 @@ struct TResult {
   long Slots = 0;   // in the header
   long Dup = 0, Drop = 0;
   double AvMs = 0;  // audio end minus video end
+  double FloorPerSecond = NAN;  // converting and coding alone, as quorvane-rec's log says
 };
 
 long RssKb(pid_t pid) {
@@ -233,6 +235,7 @@ bool RunRecorder(const std::vector<std::string>& argv, const std::string& log, d
     const int null = open("/dev/null", O_RDWR);
     dup2(null, 0);
     dup2(null, 1);
+    setenv("QV_LOG_LEVEL", "info", 1);  // quorvane-rec's last lines then say what coding cost
     std::vector<char*> args;
     for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
     args.push_back(nullptr);
@@ -292,18 +295,24 @@ void Judge(const std::string& file, const std::string& log, TResult& r) {
   const std::string text = ReadFile(log);
   r.Dup = LastNumberAfter(text, "dup=");
   r.Drop = LastNumberAfter(text, "drop=");
+  double convert = 0, code = 0;
+  const size_t at = text.rfind("video: converted in ");
+  if (at != std::string::npos && v > 0 &&
+      std::sscanf(text.c_str() + at, "video: converted in %lf and coded in %lf", &convert, &code) == 2)
+    r.FloorPerSecond = (convert + code) / v;
 }
 
 void PrintHeader() {
-  std::printf("%-8s %-10s %-12s %7s %9s %9s %9s %9s %7s %7s %9s %9s  %s\n", "size", "tool", "run", "rec.s",
-              "cpu/s", "peakMB", "rss10MB", "rssEndMB", "slots", "coded", "dup/drop", "A-V ms", "note");
+  std::printf("%-8s %-10s %-12s %7s %9s %9s %9s %9s %9s %7s %7s %9s %9s  %s\n", "size", "tool", "run", "rec.s",
+              "cpu/s", "floor/s", "peakMB", "rss10MB", "rssEndMB", "slots", "coded", "dup/drop", "A-V ms", "note");
 }
 
 void PrintRow(const TResult& r, const std::string& run) {
   char dd[32];
   std::snprintf(dd, sizeof(dd), "%ld/%ld", r.Dup, r.Drop);
-  std::printf("%-8s %-10s %-12s %7.2f %9.3f %9.1f %9.1f %9.1f %7ld %7ld %9s %9.1f  %s%s\n", r.Size.c_str(),
-              r.Tool.c_str(), run.c_str(), r.Seconds, r.CpuPerSecond, r.PeakRssKb / 1024.0, r.RssAt10Kb / 1024.0,
+  std::printf("%-8s %-10s %-12s %7.2f %9.3f %9.3f %9.1f %9.1f %9.1f %7ld %7ld %9s %9.1f  %s%s\n", r.Size.c_str(),
+              r.Tool.c_str(), run.c_str(), r.Seconds, r.CpuPerSecond, r.FloorPerSecond, r.PeakRssKb / 1024.0,
+              r.RssAt10Kb / 1024.0,
               r.RssEndKb / 1024.0, r.Slots, r.Frames, dd, r.AvMs, r.Ok ? "" : "FAILED ", r.Note.c_str());
   std::fflush(stdout);
 }
@@ -430,8 +439,9 @@ int main(int argc, char** argv) {
     PrintRow(r, "3 pauses x2s");
   }
 
-  std::printf("\nratios to ffmpeg (means over the rounds)\n%-20s %9s %9s %9s %9s %9s %9s %9s\n", "workload size",
-              "cpu ours", "cpu tray", "rss ours", "slots", "coded", "coded ff", "expected");
+  std::printf("\nratios to ffmpeg (means over the rounds; \"ours/floor\": quorvane-rec's CPU over its converting and\n"
+              "coding alone, on the same pictures)\n%-20s %9s %9s %9s %10s %9s %9s %9s %9s\n", "workload size",
+              "cpu ours", "cpu tray", "rss ours", "ours/floor", "slots", "coded", "coded ff", "expected");
   auto mean = [](const std::vector<TResult>& v, auto field) {
     double sum = 0;
     for (const TResult& r : v) sum += double(field(r));
@@ -442,9 +452,10 @@ int main(int argc, char** argv) {
     const auto& o = tools["ours"];
     const auto& f = tools["ffmpeg"];
     const double ffCpu = mean(f, cpu);
-    std::printf("%-20s %9.3f %9.3f %9.3f %9.1f %9.1f %9.1f %9d\n", key.c_str(), mean(o, cpu) / ffCpu,
+    std::printf("%-20s %9.3f %9.3f %9.3f %10.2f %9.1f %9.1f %9.1f %9d\n", key.c_str(), mean(o, cpu) / ffCpu,
                 mean(tools["tray"], cpu) / ffCpu,
                 mean(o, [](const TResult& r) { return r.PeakRssKb; }) / mean(f, [](const TResult& r) { return r.PeakRssKb; }),
+                mean(o, cpu) / mean(o, [](const TResult& r) { return r.FloorPerSecond; }),
                 mean(o, [](const TResult& r) { return r.Slots; }), mean(o, [](const TResult& r) { return r.Frames; }),
                 mean(f, [](const TResult& r) { return r.Frames; }), 25 * seconds);
   }

@@ -207,6 +207,9 @@ class TCustomFFmpeg {
   // Run figures, written by the worker; read after the run (tests, the component).
   std::int64_t VideoSize = 0, AudioSize = 0, ExtraSize = 0;  // bytes
   int NbFramesDup = 0, NbFramesDrop = 0;
+  // Processor time the worker spent converting pictures for the encoders and coding them (the
+  // encoders' own threads not counted): what a recording costs at the least.
+  std::int64_t ConvertCpuUs = 0, CodingCpuUs = 0;
 
   // Interrupt checks (the registry calls them with the instance they were registered for).
   bool TimeoutCheck(void* instance);

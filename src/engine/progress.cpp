@@ -89,6 +89,9 @@ void TCustomFFmpeg::ReportProgress(bool last) {
     double overhead = sum > 0 ? 100.0 * (double(totalSize) - sum) / sum : 0;
     Log(llInfo, Format("video:%1.0fkB audio:%1.0fkB global headers:%1.0fkB muxing overhead %f%%\r\n",
                        double(VideoSize) / 1024.0, double(AudioSize) / 1024.0, double(ExtraSize) / 1024.0, overhead));
+    if (CodingCpuUs > 0)
+      Log(llInfo, Format("video: converted in %.3f and coded in %.3f CPU s", double(ConvertCpuUs) / 1e6,
+                         double(CodingCpuUs) / 1e6));
   }
 }
 

@@ -17,6 +17,7 @@ void TCustomFFmpeg::SetupRun() {
   IFiles.clear();
   VideoSize = AudioSize = ExtraSize = 0;
   NbFramesDup = NbFramesDrop = 0;
+  ConvertCpuUs = CodingCpuUs = 0;
   DupDropChanged = false;
   std::fill(std::begin(QpHistogram), std::end(QpHistogram), 0);
   InputHookActive = bool(OnVideoInputHook);

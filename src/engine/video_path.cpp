@@ -3,6 +3,7 @@
 // the output hook, the preview, encoding and the per-frame statistics.
 #include <cmath>
 #include <cstring>
+#include <ctime>
 
 #include "engine/custom_ffmpeg.h"
 #include "media/checked_math.h"
@@ -30,6 +31,12 @@ bool PrepareOwnPicture(AVFrame* f, int width, int height, int format) {
 // once that interval has passed in slots, as if every slot were coded (2 s when the encoder has
 // none), so seeking stays as quick as the interval asks. A shorter fixed spacing would cost the
 // lower bit rates their target: a key frame of a 720p desktop is some 60 KB.
+std::int64_t ThreadCpuUs() {
+  timespec ts{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+  return std::int64_t(ts.tv_sec) * 1000000 + ts.tv_nsec / 1000;
+}
+
 std::int64_t SlotsIn(const AVCodecContext* enc, std::int64_t us) {
   return ff::av_rescale_q_rnd(us, kMicro, enc->time_base, AV_ROUND_DOWN);
 }
@@ -238,7 +245,9 @@ void TCustomFFmpeg::DoVideoOut(TOutputFile& of, TOutputStream& ost, TInputStream
     }
     if (ost.VideoResample) {
       if (ff::av_frame_make_writable(ost.ResamplePic.get()) < 0) RaiseFFmpeg("Cannot allocate temp picture, check pix fmt");
+      const std::int64_t before = ThreadCpuUs();
       ConvertForEncoder(ost, ist, picture, ScalerFlags());
+      ConvertCpuUs += ThreadCpuUs() - before;
       ff::av_frame_copy_props(ost.ResamplePic.get(), picture);
       final = ost.ResamplePic.get();
     }
@@ -304,8 +313,10 @@ void TCustomFFmpeg::EncodeOnePicture(TOutputFile& of, TOutputStream& ost, TInput
 }
 
 void TCustomFFmpeg::EncodeVideoFrame(TOutputFile& of, TOutputStream& ost, AVFrame* frame) {
+  const std::int64_t before = ThreadCpuUs();
   int ret = ff::avcodec_send_frame(ost.Enc, frame);
   if (ret < 0 && ret != AVERROR_EOF) RaiseFFmpeg("Video encoding failed");
+  CodingCpuUs += ThreadCpuUs() - before;
   ReceiveVideoPackets(of, ost);
 }
 
