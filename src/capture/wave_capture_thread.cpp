@@ -2,10 +2,10 @@
 
 #include <alsa/asoundlib.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
-#include <algorithm>
 #include <ctime>
 
 namespace qv {

@@ -26,11 +26,6 @@ bool PrepareOwnPicture(AVFrame* f, int width, int height, int format) {
   return ff::av_frame_get_buffer(f, 0) >= 0;
 }
 
-// Held slots cost nothing, so the pictures that are coded may lie far apart and the encoder's own
-// key-frame interval, which counts coded pictures, would stretch without bound. A key frame is forced
-// once that interval has passed in slots, as if every slot were coded (2 s when the encoder has
-// none), so seeking stays as quick as the interval asks. A shorter fixed spacing would cost the
-// lower bit rates their target: a key frame of a 720p desktop is some 60 KB.
 std::int64_t ThreadCpuUs() {
   timespec ts{};
   clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
@@ -41,6 +36,11 @@ std::int64_t SlotsIn(const AVCodecContext* enc, std::int64_t us) {
   return ff::av_rescale_q_rnd(us, kMicro, enc->time_base, AV_ROUND_DOWN);
 }
 
+// Held slots cost nothing, so the pictures that are coded may lie far apart and the encoder's own
+// key-frame interval, which counts coded pictures, would stretch without bound. A key frame is forced
+// once that interval has passed in slots, as if every slot were coded (2 s when the encoder has
+// none), so seeking stays as quick as the interval asks. A shorter fixed spacing would cost the
+// lower bit rates their target: a key frame of a 720p desktop is some 60 KB.
 std::int64_t KeyFrameSpacing(const AVCodecContext* enc) {
   return enc->gop_size > 1 ? enc->gop_size : SlotsIn(enc, 2 * AV_TIME_BASE);
 }
