@@ -389,6 +389,7 @@ class TCustomFFmpeg {
   TFilePtr VStatsFile;
   int QpHistogram[52] = {};
   std::int64_t StartTimeUs = 0, RecordingTimeUs = kNoLimitTime;  // of the run
+  std::int64_t DrainEndUs = kNoLimitTime;  // output time a stopped run drains its lagging devices to
 
   // The caller's: options and files, changed only before Start; the worker reads them.
   TPendingOptions Opt;

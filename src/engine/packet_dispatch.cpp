@@ -94,12 +94,14 @@ int TCustomFFmpeg::OutputPacket(TInputStream& ist, const AVPacket* pkt) {
   return 0;
 }
 
-// A sound packet that starts before the recording time may end well after it (a sound device hands
-// out a tenth of a second at once): only its samples up to that time are kept, so the sound ends
-// with the pictures. False when none is left.
+// A sound packet that starts before the recording time, or before the end a stopped run drains its
+// lagging devices to, may end well after it (a sound device hands out a tenth of a second at once):
+// only its samples up to that time are kept, so the sound ends with the pictures. False when none
+// is left.
 bool TCustomFFmpeg::TrimToRecordingTime(const TInputStream& ist, AVFrame* f) const {
-  if (RecordingTimeUs == kNoLimitTime || JoinMode || f->sample_rate <= 0) return true;
-  const std::int64_t left = AddTimestamps(RecordingTimeUs, StartTimeUs) - ist.Pts;
+  const std::int64_t end = std::min(RecordingTimeUs, DrainEndUs);
+  if (end == kNoLimitTime || JoinMode || f->sample_rate <= 0) return true;
+  const std::int64_t left = AddTimestamps(end, StartTimeUs) - ist.Pts;
   if (left <= 0) return false;
   const std::int64_t keep = ff::av_rescale(left, f->sample_rate, AV_TIME_BASE);
   if (keep < f->nb_samples) f->nb_samples = int(keep);

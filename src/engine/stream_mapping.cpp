@@ -18,6 +18,7 @@ void TCustomFFmpeg::SetupRun() {
   VideoSize = AudioSize = ExtraSize = 0;
   NbFramesDup = NbFramesDrop = 0;
   ConvertCpuUs = CodingCpuUs = 0;
+  DrainEndUs = kNoLimitTime;
   DupDropChanged = false;
   std::fill(std::begin(QpHistogram), std::end(QpHistogram), 0);
   InputHookActive = bool(OnVideoInputHook);

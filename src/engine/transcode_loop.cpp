@@ -2,6 +2,7 @@
 // timestamps and hands the packet on, then flushing, trailers and the last report. Join mode splices
 // the inputs one after the other into one output.
 #include <algorithm>
+#include <cmath>
 #include <thread>
 
 #include "engine/custom_ffmpeg.h"
@@ -92,6 +93,7 @@ bool TCustomFFmpeg::BeginDrain(TLoopState& loop) {
   if (JoinMode || !StartDrain(loop.DrainTo)) return false;
   loop.Draining = true;
   loop.DrainDeadline = ff::av_gettime_relative() + kDrainLimitUs;
+  DrainEndUs = std::llround(loop.DrainTo * AV_TIME_BASE);
   return true;
 }
 
