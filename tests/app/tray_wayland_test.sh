@@ -3,12 +3,12 @@
 # Without a tray host it starts, shows its control window (found through sway's window tree) and
 # records through the window's buttons, worked by Alt+letter key presses from a virtual keyboard;
 # its hotkeys are said to be unavailable there; a bar started after the program still gets its icon,
-# and then no control window comes. With a bar that hosts StatusNotifierItems (--tray:
-# waybar) its icon registers with the bar's watcher, no window of its own shows, and a recording is
-# started and stopped through the menu the icon exports (com.canonical.dbusmenu), as the bar would.
-# The picture is a PipeWire node named in the settings (the rig's portal cannot stream), a live SMPTE
-# bar source; the files are judged by ffprobe and their pixels. The control window during the
-# recording, the options window and the region picker are kept in build/test-artifacts/.
+# and then no control window comes. With a bar that hosts StatusNotifierItems (--tray: waybar) its
+# icon registers with the bar's watcher, no window of its own shows, and a recording is started and
+# stopped through the menu the icon exports (com.canonical.dbusmenu), as the bar would. The picture
+# is a PipeWire node named in the settings (the rig's portal cannot stream), a live SMPTE bar
+# source; the files are judged by ffprobe and their pixels. The control window during the recording,
+# the options window and the region picker are kept in build/test-artifacts/.
 set -u
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 root=${QV_SOURCE_DIR:-$(cd "$here/../.." && pwd)}
@@ -32,7 +32,7 @@ mkdir -p "$art"
 work=$(mktemp -d)
 pid=
 bar=
-trap '[ -n "$pid" ] && kill "$pid" 2>/dev/null; [ -n "$bar" ] && kill "$bar"; stop_pipewire_bars "$work"; rm -rf "$work"' EXIT
+trap '[ -n "$pid" ] && kill "$pid" 2>/dev/null; [ -n "$bar" ] && kill "$bar" 2>/dev/null; stop_pipewire_bars "$work"; rm -rf "$work"' EXIT
 export XDG_CONFIG_HOME=$work/config XDG_STATE_HOME=$work/state
 mkdir -p "$XDG_CONFIG_HOME/Quorvane" "$work/out"
 
