@@ -38,6 +38,8 @@ packages=(
   gstreamer1.0-pipewire gstreamer1.0-tools gstreamer1.0-plugins-base
   # key presses (virtual keyboard) and screenshots on the Wayland rig, for the tray program's test
   wtype grim
+  # a bar that hosts StatusNotifierItems (the watcher) on the Wayland rig, for the tray icon's test
+  waybar
 )
 
 missing() {

@@ -2,14 +2,16 @@
 # Wayland rig: a private headless Wayland desktop with a session bus, PipeWire and the ScreenCast
 # portal for one command, torn down afterwards.
 #
-#   scripts/wayland-rig.sh [--size WxH] [--no-sound] -- COMMAND [ARGS...]
+#   scripts/wayland-rig.sh [--size WxH] [--no-sound] [--tray] -- COMMAND [ARGS...]
 #
 # Starts headless sway (one output, HEADLESS-1, of --size, default 1280x720, pixman renderer, no
 # input devices, no bar) as an ordinary user "qvrig" (sway refuses to run as root), a session bus of
 # our own, PipeWire and WirePlumber, pipewire-pulse (unless --no-sound) with a null sink playing a
 # 1 kHz sine whose monitor is the default source, and xdg-desktop-portal with xdg-desktop-portal-wlr
 # set to hand out HEADLESS-1 without asking. Only sway runs as qvrig; the other services and COMMAND
-# run as the caller and reach sway's socket in the shared runtime folder.
+# run as the caller and reach sway's socket in the shared runtime folder. With --tray, waybar (its
+# tray module only) is the session's StatusNotifierWatcher and host, as on a wlroots desktop with a
+# bar; the command starts once the watcher is on the bus and a host has registered with it.
 #
 # COMMAND sees WAYLAND_DISPLAY, DBUS_SESSION_BUS_ADDRESS, XDG_RUNTIME_DIR, XDG_CURRENT_DESKTOP=sway,
 # HOME, XDG_CONFIG_HOME, PULSE_SERVER, PIPEWIRE_RUNTIME_DIR, SWAYSOCK, QT_QPA_PLATFORM=wayland,
@@ -18,17 +20,19 @@
 set -u
 
 usage() {
-  echo "usage: $0 [--size WxH] [--no-sound] -- COMMAND [ARGS...]" >&2
+  echo "usage: $0 [--size WxH] [--no-sound] [--tray] -- COMMAND [ARGS...]" >&2
   exit 2
 }
 
 size=1280x720
 sound=1
+tray=0
 while [ $# -gt 0 ]; do
   case "$1" in
     --size) [ $# -ge 2 ] || usage; size=$2; shift 2 ;;
     --size=*) size=${1#*=}; shift ;;
     --no-sound) sound=0; shift ;;
+    --tray) tray=1; shift ;;
     --) shift; break ;;
     -h|--help) usage ;;
     -*) usage ;;
@@ -173,6 +177,26 @@ poll 10 has_name org.freedesktop.impl.portal.desktop.wlr || fail "xdg-desktop-po
 /usr/libexec/xdg-desktop-portal >"$rig/log/portal.log" 2>&1 &
 pids+=($!)
 poll 10 has_name org.freedesktop.portal.Desktop || fail "xdg-desktop-portal did not start"
+
+# --- the tray host: waybar with its tray module alone --------------------------------------------
+if [ "$tray" = 1 ]; then
+  command -v waybar >/dev/null || fail "waybar is not installed (scripts/deps.sh installs it)"
+  mkdir -p "$rig/waybar"
+  cat >"$rig/waybar/config" <<'EOF'
+{ "layer": "top", "position": "top", "height": 24, "modules-right": ["tray"], "tray": { "spacing": 4 } }
+EOF
+  # A style of its own, so the bar does not change with the packaged one.
+  echo 'window#waybar { background: #303030; }' >"$rig/waybar/style.css"
+  waybar --config "$rig/waybar/config" --style "$rig/waybar/style.css" >"$rig/log/waybar.log" 2>&1 &
+  pids+=($!)
+  # Qt puts its icon in a tray only where the watcher says a host is there.
+  host_registered() {
+    dbus-send --session --dest=org.kde.StatusNotifierWatcher --type=method_call --print-reply \
+      /StatusNotifierWatcher org.freedesktop.DBus.Properties.Get string:org.kde.StatusNotifierWatcher \
+      string:IsStatusNotifierHostRegistered | grep -q 'boolean true'
+  }
+  poll 15 host_registered || fail "waybar did not become the StatusNotifierWatcher with a host registered"
+fi
 
 # --- the command -------------------------------------------------------------------------------------
 run_command "$@"

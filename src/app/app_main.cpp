@@ -1,10 +1,14 @@
 #include "app/app_main.h"
 
 #include <QApplication>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusVariant>
 #include <QElapsedTimer>
 #include <QSessionManager>
 #include <QSocketNotifier>
 #include <QSystemTrayIcon>
+#include <QThread>
 #include <QTimer>
 #include <unistd.h>
 
@@ -152,6 +156,27 @@ void ShowControlWindowWithoutTray(TFrmMain& form, std::unique_ptr<TFrmControl>& 
   });
 }
 
+// On Wayland the tray is a StatusNotifierItem or nothing, and the toolkit settles which once, when
+// the icon is made: a bar started alongside the program would get no icon if the program came first.
+// So the icon is made once a host has registered with the session's watcher, or when the wait for a
+// tray host is over (then the control window comes at once, as it would have).
+void WaitForStatusNotifierHost(const QElapsedTimer& sinceStart) {
+  if (QGuiApplication::platformName() != QLatin1String("wayland")) return;
+  QDBusConnection bus = QDBusConnection::sessionBus();
+  if (!bus.isConnected()) return;
+  QDBusMessage ask = QDBusMessage::createMethodCall("org.kde.StatusNotifierWatcher", "/StatusNotifierWatcher",
+                                                    "org.freedesktop.DBus.Properties", "Get");
+  ask << QStringLiteral("org.kde.StatusNotifierWatcher") << QStringLiteral("IsStatusNotifierHostRegistered");
+  constexpr int kAskTimeoutMs = 500;
+  while (sinceStart.elapsed() < kTrayHostWaitMs) {
+    const QDBusMessage reply = bus.call(ask, QDBus::Block, kAskTimeoutMs);
+    if (reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty() &&
+        reply.arguments().first().value<QDBusVariant>().variant().toBool())
+      return;
+    QThread::msleep(100);
+  }
+}
+
 }  // namespace
 
 int RunQuorvane(int argc, char** argv) {
@@ -182,6 +207,7 @@ int RunQuorvane(int argc, char** argv) {
   // Workers hand calls to the main thread; the event loop runs them as soon as one is queued.
   SetMainThreadWaker([&app] { QMetaObject::invokeMethod(&app, [] { RunMainThreadCalls(); }, Qt::QueuedConnection); });
 
+  WaitForStatusNotifierHost(sinceStart);
   TFrmMain form;
   if (!form.Initialize()) {
     SetMainThreadWaker(nullptr);

@@ -76,10 +76,13 @@ void TFrmMain::BuildTray() {
   MnuStatus->setVisible(false);
   PopupMenu->insertAction(MnuStartRecord, MnuStatus);
   connect(MnuStatus, &QAction::changed, this, [this] { UpdateTrayIcon(); });
-  // The menu opens on a right press only; left clicks and double clicks do nothing. It is popped up
-  // here rather than handed to the icon, so it comes up on every press, whatever the tray host.
+  // Wayland places no popup at a screen position and has no other tray than the StatusNotifierItem,
+  // whose host shows the menu the icon exports: there the menu is handed to the icon.
+  if (QGuiApplication::platformName() == QLatin1String("wayland")) TrayIcon->setContextMenu(PopupMenu);
+  // The menu opens on a right press only; left clicks and double clicks do nothing. Elsewhere it is
+  // popped up here rather than handed to the icon, so it comes up on every press, whatever the host.
   connect(TrayIcon, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
-    if (reason != QSystemTrayIcon::Context) return;
+    if (reason != QSystemTrayIcon::Context || TrayIcon->contextMenu()) return;
     PopupMenu->popup(QCursor::pos());
     PopupMenu->activateWindow();
   });

@@ -1,9 +1,13 @@
 #!/usr/bin/env bash
-# The tray program on a Wayland desktop without a tray host (the Wayland rig): it starts, shows its
-# control window (found through sway's window tree) and records through the window's buttons, worked
-# by Alt+letter key presses from a virtual keyboard; its hotkeys are said to be unavailable there.
-# The picture is a PipeWire node named in the settings (the rig's portal cannot stream), a live SMPTE
-# bar source; the file is judged by ffprobe and its pixels. The control window during the recording
+# The tray program on Wayland desktops (the Wayland rig), two of them one after the other.
+# Without a tray host it starts, shows its control window (found through sway's window tree) and
+# records through the window's buttons, worked by Alt+letter key presses from a virtual keyboard;
+# its hotkeys are said to be unavailable there; a bar started after the program still gets its icon,
+# and then no control window comes. With a bar that hosts StatusNotifierItems (--tray: waybar) its
+# icon registers with the bar's watcher, no window of its own shows, and a recording is started and
+# stopped through the menu the icon exports (com.canonical.dbusmenu), as the bar would. The picture
+# is a PipeWire node named in the settings (the rig's portal cannot stream), a live SMPTE bar
+# source; the files are judged by ffprobe and their pixels. The control window during the recording,
 # the options window and the region picker are kept in build/test-artifacts/.
 set -u
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
@@ -12,13 +16,23 @@ bin=${QV_BIN_DIR:-$root/build/bin}
 
 # shellcheck source=tests/support/shell_checks.sh
 . "$root/tests/support/shell_checks.sh"
-in_wayland_rig "${BASH_SOURCE[0]}" "$@" -- sway pipewire-pulse qt6-wayland gstreamer1.0-pipewire gstreamer1.0-tools wtype grim
+packages=(sway pipewire-pulse qt6-wayland gstreamer1.0-pipewire gstreamer1.0-tools wtype grim)
+if [ "${QV_WAYLAND_RIG:-}" != 1 ]; then
+  (in_wayland_rig "${BASH_SOURCE[0]}" window -- "${packages[@]}")
+  window=$?
+  (in_wayland_rig --tray "${BASH_SOURCE[0]}" tray -- "${packages[@]}" waybar)
+  tray=$?
+  [ $window = 0 ] && [ $tray = 0 ]
+  exit
+fi
+mode=${1:-window}
 
 art=$(cd "$bin/.." && pwd)/test-artifacts
 mkdir -p "$art"
 work=$(mktemp -d)
 pid=
-trap '[ -n "$pid" ] && kill "$pid" 2>/dev/null; stop_pipewire_bars "$work"; rm -rf "$work"' EXIT
+bar=
+trap '[ -n "$pid" ] && kill "$pid" 2>/dev/null; [ -n "$bar" ] && kill "$bar" 2>/dev/null; stop_pipewire_bars "$work"; rm -rf "$work"' EXIT
 export XDG_CONFIG_HOME=$work/config XDG_STATE_HOME=$work/state
 mkdir -p "$XDG_CONFIG_HOME/Quorvane" "$work/out"
 
@@ -29,17 +43,74 @@ wait_until() { # wait_until SECONDS COMMAND...
 # Alt+KEY to the focused window. The virtual keyboard is the seat's only one: the client learns of
 # it only when it appears, so the keys wait a moment for that.
 alt() { wtype -s 500 -M alt -s 100 "$1" -s 100 -m alt; }
-control_window() { # the control window of process $pid in sway's tree
+windows_of_program() { # windows_of_program [TITLE]: how many windows of process $pid sway has
   swaymsg -t get_tree -r | python3 -c "import json,sys
 def walk(n):
   yield n
   for c in n.get('nodes', []) + n.get('floating_nodes', []): yield from walk(c)
-sys.exit(not any(n.get('pid') == $pid and n.get('name') == 'Quorvane' for n in walk(json.load(sys.stdin))))"
+title = sys.argv[1] if len(sys.argv) > 1 else None
+print(sum(n.get('pid') == $pid and title in (None, n.get('name')) for n in walk(json.load(sys.stdin))))" "$@"
 }
+control_window() { [ "$(windows_of_program Quorvane)" -gt 0 ]; }
 saved() { grep -q "Saved .*\.avi (" "$work/err"; }
 recorded() { ls "$work/out"/*.avi >/dev/null 2>&1; }
 pixel() { # pixel FILE N X Y: "R G B" of that pixel of frame N
   ffmpeg -v error -i "$1" -vf "select=eq(n\\,$2),format=rgb24,crop=1:1:$3:$4" -frames:v 1 -f rawvideo - | od -An -tu1 | xargs
+}
+
+# The icon's menu as the bar reaches it: the item's bus name and the menu's path.
+item_bus=
+menu_path=
+item_registered() { # the program's item among the watcher's, with the menu it exports
+  local item
+  item=$(gdbus call --session -d org.kde.StatusNotifierWatcher -o /StatusNotifierWatcher \
+    -m org.freedesktop.DBus.Properties.Get org.kde.StatusNotifierWatcher RegisteredStatusNotifierItems |
+    grep -o "'[^']*'" | tr -d "'" | head -n 1)
+  [ -n "$item" ] || return 1
+  item_bus=${item%%/*}
+  gdbus call --session -d org.freedesktop.DBus -o /org/freedesktop/DBus \
+    -m org.freedesktop.DBus.GetConnectionUnixProcessID "$item_bus" | grep -q " $pid,)" || return 1
+  menu_path=$(gdbus call --session -d "$item_bus" -o "/${item#*/}" -m org.freedesktop.DBus.Properties.Get \
+    org.kde.StatusNotifierItem Menu | grep -o "'[^']*'" | tr -d "'")
+  [ -n "$(menu_entry 'Start Recording' 2>/dev/null)" ]
+}
+menu_entry() { # menu_entry LABEL: the entry's id, if it is enabled
+  gdbus call --session -d "$item_bus" -o "$menu_path" -m com.canonical.dbusmenu.GetLayout -- 0 -1 '[]' |
+    grep -o "([0-9]*, {[^}]*}" | grep "'label': <'$1'>" | grep "'enabled': <true>" | grep -o '^([0-9]*' | tr -d '('
+}
+click() { # click LABEL: what the bar sends when that entry of the icon's menu is clicked
+  local id
+  id=$(menu_entry "$1")
+  [ -n "$id" ] && gdbus call --session -d "$item_bus" -o "$menu_path" -m com.canonical.dbusmenu.Event -- \
+    "$id" clicked '<0>' 0 >/dev/null
+}
+no_window_past_the_wait() { # without a tray the control window comes 5 s after the start
+  while [ $((SECONDS - started)) -lt 7 ]; do sleep 0.5; done
+  local shown
+  shown=$(windows_of_program)
+  check "no window of the program shows ($shown in sway's tree 7 s after the start)" test "$shown" = 0
+}
+tray_section() {
+  local what="the icon registers with the bar's watcher and exports a menu"
+  wait_until 10 item_registered || { bad "$what"; return; }
+  ok "$what ($item_bus, $menu_path)"
+  click 'Start Recording'
+  check "Start Recording in the icon's menu makes a file" wait_until 10 recorded
+  sleep 4
+  click 'Stop Recording'
+  check "Stop Recording in the icon's menu ends the recording and says so" wait_until 15 saved
+  no_window_past_the_wait
+  local file size frames
+  file=$(ls "$work/out"/*.avi 2>/dev/null | head -n 1)
+  size=$(ffprobe -v error -select_streams v:0 -show_entries stream=width,height -of csv=p=0 "$file" | tr , x)
+  check "the node's size 700x420 (got ${size:-none})" test "$size" = 700x420
+  frames=$(ffprobe -v error -select_streams v:0 -show_entries stream=nb_frames -of csv=p=0 "$file")
+  check "about 4 s of picture (${frames:-no} frames, 60-150 at 25 a second)" \
+    test "${frames:-0}" -ge 60 -a "${frames:-0}" -le 150
+  check "sound beside the picture" \
+    test -n "$(ffprobe -v error -select_streams a -show_entries stream=codec_name -of csv=p=0 "$file")"
+  click Exit
+  check "Exit in the icon's menu ends the program" wait_until 10 bash -c "! kill -0 $pid 2>/dev/null"
 }
 
 node=$(pipewire_bars qv_tray_bars "$work/gst.log") || { bad "no bar source ($(tail -n 2 "$work/gst.log"))"; finish "tray on Wayland"; }
@@ -60,6 +131,8 @@ INI
 
 "$bin/quorvane" >"$work/out.log" 2>"$work/err" &
 pid=$!
+started=$SECONDS
+[ "$mode" = tray ] && { tray_section; finish "tray icon on Wayland"; }
 check "the control window shows in sway's tree" wait_until 10 control_window
 check "hotkeys: said once to be unavailable here, none named as failed" \
   bash -c "grep -q 'hotkeys\] Hotkeys are not available in this session' '$work/err' && ! grep -q Error '$work/err'"
@@ -95,4 +168,20 @@ wtype -s 300 -k Escape; sleep 1
 check "picker: Escape records nothing" test "$(ls "$work/out" | wc -l)" = 1
 alt x   # Exit
 check "Exit ends the program" wait_until 10 bash -c "! kill -0 $pid 2>/dev/null"
+# A session that starts its bar and the program together: the bar's host may come second.
+if command -v waybar >/dev/null; then
+  "$bin/quorvane" >"$work/out.log" 2>"$work/err" &
+  pid=$!
+  started=$SECONDS
+  sleep 2
+  echo '{ "modules-right": ["tray"] }' >"$work/bar.json"
+  waybar --config "$work/bar.json" >"$work/waybar.log" 2>&1 &
+  bar=$!
+  check "a bar started 2 s after the program gets its icon" wait_until 10 item_registered
+  no_window_past_the_wait
+  click Exit
+  check "Exit in the icon's menu ends the program" wait_until 10 bash -c "! kill -0 $pid 2>/dev/null"
+else
+  echo "SKIP: waybar is not installed (scripts/deps.sh installs it): no bar started after the program"
+fi
 finish "tray on Wayland"

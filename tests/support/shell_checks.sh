@@ -17,10 +17,13 @@ finish() { # finish NAME: the verdict and the exit code
   exit 0
 }
 
-# in_wayland_rig SCRIPT ARGS -- PACKAGES...: outside the Wayland rig, runs SCRIPT inside one (and
-# never returns), or skips when a package it needs is not installed; inside it, returns.
+# in_wayland_rig [--tray] SCRIPT ARGS -- PACKAGES...: outside the Wayland rig, runs SCRIPT inside one
+# (with a tray host if asked; never returns), or skips when a package it needs is not installed;
+# inside it, returns.
 in_wayland_rig() {
   [ "${QV_WAYLAND_RIG:-}" = 1 ] && return 0
+  local rig_options=()
+  [ "$1" = --tray ] && { rig_options+=(--tray); shift; }
   local script=$1 p; shift
   local args=()
   while [ $# -gt 0 ] && [ "$1" != -- ]; do args+=("$1"); shift; done
@@ -31,7 +34,7 @@ in_wayland_rig() {
       exit 0
     fi
   done
-  exec bash "$root/scripts/wayland-rig.sh" -- bash "$script" "${args[@]}"
+  exec bash "$root/scripts/wayland-rig.sh" "${rig_options[@]}" -- bash "$script" "${args[@]}"
 }
 
 # pipewire_bars NAME LOG: starts a live PipeWire video source of SMPTE bars (700x420, BGRx, 7 bars
