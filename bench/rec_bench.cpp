@@ -16,10 +16,10 @@
 // alternating (ours, ffmpeg, ours, ffmpeg, ...). A smaller size records the screen's top-left corner.
 // Each recording ends by itself after --seconds of recorded time. Per recording it prints CPU
 // seconds per recorded second (user+sys of the recorder, from wait4), for quorvane-rec also its floor
-// (the processor time it spent converting and coding the pictures, from its last log lines), peak RSS, the RSS after 10 s
-// and at the end (a flat run keeps them close), the slots in the header (ffprobe nb_frames; a held
-// picture is an empty chunk there), coded frames (ffprobe -count_frames), dup/drop
-// as the recorder reports them and audio minus video duration; then ours/ffmpeg ratios. Unless
+// (the processor time it spent converting and coding the pictures, from its last log lines), peak
+// RSS, the RSS after 10 s and at the end (a flat run keeps them close), the slots in the header
+// (ffprobe nb_frames; a held picture is an empty chunk there), coded frames (ffprobe -count_frames),
+// dup/drop as the recorder reports them and audio minus video duration; then ours/ffmpeg ratios. Unless
 // --no-pauses, one more quorvane-rec recording at the first size pauses three times for 2 s
 // (SIGUSR1/SIGUSR2) and reports the same figures.
 #include <X11/Xlib.h>
@@ -312,8 +312,8 @@ void PrintRow(const TResult& r, const std::string& run) {
   std::snprintf(dd, sizeof(dd), "%ld/%ld", r.Dup, r.Drop);
   std::printf("%-8s %-10s %-12s %7.2f %9.3f %9.3f %9.1f %9.1f %9.1f %7ld %7ld %9s %9.1f  %s%s\n", r.Size.c_str(),
               r.Tool.c_str(), run.c_str(), r.Seconds, r.CpuPerSecond, r.FloorPerSecond, r.PeakRssKb / 1024.0,
-              r.RssAt10Kb / 1024.0,
-              r.RssEndKb / 1024.0, r.Slots, r.Frames, dd, r.AvMs, r.Ok ? "" : "FAILED ", r.Note.c_str());
+              r.RssAt10Kb / 1024.0, r.RssEndKb / 1024.0, r.Slots, r.Frames, dd, r.AvMs, r.Ok ? "" : "FAILED ",
+              r.Note.c_str());
   std::fflush(stdout);
 }
 

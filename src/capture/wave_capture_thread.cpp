@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstring>
 #include <ctime>
+#include <thread>
 
 namespace qv {
 
@@ -44,9 +45,8 @@ int OpenConfigured(snd_pcm_t** pcm, const std::string& name, const TWaveFormat& 
 // arrive (no longer than a poll waits, so a quit is still seen in time). The PCM's own ring is far
 // longer than that, so nothing is lost.
 void SleepForFrames(snd_pcm_uframes_t frames, unsigned rate) {
-  const std::int64_t us = std::min<std::int64_t>(std::int64_t(frames) * 1000000 / rate, kPollMs * 1000);
-  const timespec ts{0, long(us) * 1000};
-  nanosleep(&ts, nullptr);
+  std::this_thread::sleep_for(
+      std::chrono::microseconds(std::min<std::int64_t>(std::int64_t(frames) * 1000000 / rate, kPollMs * 1000)));
 }
 
 }  // namespace
