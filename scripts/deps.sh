@@ -14,6 +14,8 @@ packages=(
   # media libraries: headers only at build time, bound at run time; ffmpeg/ffprobe judge our files
   libavcodec-dev libavformat-dev libavutil-dev libswscale-dev libswresample-dev libavfilter-dev
   libavdevice-dev ffmpeg
+  # the screen's pictures to 4:2:0 in SIMD, bound at run time like the media libraries (libswscale without it)
+  libyuv0
   # the tray program and its capture devices
   qt6-base-dev libx11-dev libxext-dev libxfixes-dev libasound2-dev libsimpleini-dev xdg-utils
   fonts-dejavu-core

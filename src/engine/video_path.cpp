@@ -56,8 +56,7 @@ void ConvertForEncoder(TOutputStream& ost, const TInputStream& ist, const AVFram
   AVFrame* out = ost.ResamplePic.get();
   const bool follows = ist.HasChangedRows && ost.ConvertedFrame == ist.FrameCount - 1 && picture != ist.HookPic.get();
   if (!follows || !ost.Bands.Convert(picture, out, ist.ChangedRows, flags))
-    ff::sws_scale(ost.ImgResampleCtx.get(), picture->data, picture->linesize, 0, picture->height, out->data,
-                  out->linesize);
+    ConvertWholePicture(ost.ImgResampleCtx.get(), picture, out, flags);
   ost.ConvertedFrame = ist.FrameCount;
 }
 

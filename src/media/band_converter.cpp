@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "media/ff_api.h"
+#include "media/row_pair_converter.h"
 
 namespace qv {
 
@@ -97,6 +98,10 @@ bool TBandConverter::Convert(const AVFrame* src, AVFrame* dst, const std::vector
   const AVPixFmtDescriptor* out = ff::av_pix_fmt_desc_get(AVPixelFormat(dst->format));
   if (!in || !out || (in->flags & AV_PIX_FMT_FLAG_PAL) || src->width != dst->width || src->height != dst->height)
     return false;
+  if (RowPairConversionApplies(src, dst, flags)) {
+    ConvertRowPairBands(src, dst, bands);
+    return true;
+  }
   if (src->width != Width || src->format != SrcFormat || dst->format != DstFormat || flags != Flags || !Scratch ||
       Scratch->height != dst->height) {
     SrcChromaShift = in->log2_chroma_h;
@@ -114,6 +119,20 @@ bool TBandConverter::Convert(const AVFrame* src, AVFrame* dst, const std::vector
   for (const TRowBand& b : rows)
     if (!ConvertBand(src, dst, b)) return false;  // the whole picture then overwrites what was done
   return true;
+}
+
+// Each band widened to whole row pairs; nothing around them is needed.
+void TBandConverter::ConvertRowPairBands(const AVFrame* src, AVFrame* dst, const std::vector<TRowBand>& bands) {
+  for (const TRowBand& b : bands) {
+    const int top = std::clamp(b.Top & ~1, 0, src->height);
+    const int bottom = std::min(src->height, (b.Bottom + 1) & ~1);
+    if (top < bottom) ConvertRowPairs(src, dst, top, bottom);
+  }
+}
+
+void ConvertWholePicture(SwsContext* whole, const AVFrame* src, AVFrame* dst, int flags) {
+  if (RowPairConversionApplies(src, dst, flags)) ConvertRowPairs(src, dst, 0, src->height);
+  else ff::sws_scale(whole, src->data, src->linesize, 0, src->height, dst->data, dst->linesize);
 }
 
 }  // namespace qv

@@ -20,6 +20,7 @@ class TBandConverter {
   bool Convert(const AVFrame* src, AVFrame* dst, const std::vector<TRowBand>& bands, int flags);
 
  private:
+  static void ConvertRowPairBands(const AVFrame* src, AVFrame* dst, const std::vector<TRowBand>& bands);
   std::vector<TRowBand> WholeChromaRows(const std::vector<TRowBand>& bands, int height) const;
   int RowAlign() const { return 1 << std::max(SrcChromaShift, DstChromaShift); }  // whole chroma rows
   int MarginRows() const;  // how far the vertical filters reach, in whole chroma rows
@@ -33,5 +34,9 @@ class TBandConverter {
   int Width = 0, SrcFormat = -1, DstFormat = -1, Flags = 0;
   int SrcChromaShift = 0, DstChromaShift = 0;
 };
+
+// The whole of `src` into `dst`: libyuv's row pairs when they apply, else `whole`, a scaler context
+// made for these sizes and formats with `flags`.
+void ConvertWholePicture(SwsContext* whole, const AVFrame* src, AVFrame* dst, int flags);
 
 }  // namespace qv
