@@ -123,13 +123,12 @@ void SetSoundCodec(const TRecordingRequest& request, TOutputOptions& out) {
   out.DisableAudio = !request.Audio;
 }
 
-// The screen's BGRA becomes YUV 4:2:0 in the scaler, most often at the same size, where only the
-// chroma is halved. Left to itself the scaler halves it horizontally on input through a slow generic
-// path. Taking full chroma in and averaging each 2x2 block ("area", the textbook 4:2:0 subsampling)
-// keeps a desktop's coloured edges as well as bicubic filtering does (a round trip back to RGB
-// measured the same, or 0.1 dB better on sharp test patterns) at four fifths of its cost and half the
-// default path's: the conversion is a quarter of the recorder's processor time at 1080p. A picture
-// made larger gets bicubic filtering, which averaging is not made for.
+// The screen's BGRA becomes YUV 4:2:0, most often at the same size, where only the chroma is halved.
+// Averaging each 2x2 block ("area", the textbook 4:2:0 subsampling) keeps a desktop's coloured edges
+// as well as bicubic filtering does (a round trip back to RGB measured the same, or 0.1 dB better on
+// sharp test patterns). At the same size it lets libyuv do the conversion at a third of the scaler's
+// cost; where the scaler still works (a size change, no libyuv), full chroma in with "area" costs
+// half its default path. A picture made larger gets bicubic filtering, which averaging is not made for.
 std::string ScalerFlags(const TRecordingRequest& request) {
   const TRecordingArea& area = request.Area;
   const bool enlarged = area.Width > 0 && area.Height > 0 &&
