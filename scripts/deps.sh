@@ -27,6 +27,8 @@ packages=(
   # the desktop test rig
   xvfb openbox trayer pulseaudio pulseaudio-utils libasound2-plugins alsa-utils sox xdotool
   imagemagick x11-utils x11-xserver-utils
+  # the rig's second window manager (--wm icewm): frames and title bars unlike openbox's
+  icewm
   # moving desktop content: run.sh's sample recording, the bit rate test (xclock, xedit)
   x11-apps
   # the two-monitor desktop of the rig (Xorg with the dummy driver); RandR and Xinerama headers

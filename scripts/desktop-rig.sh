@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Desktop rig: a private desktop and sound server for one command, torn down afterwards.
 #
-#   scripts/desktop-rig.sh [--depth 16|24] [--monitors 1|2] [--scale N] [--no-sound] [--no-tray] -- COMMAND [ARGS...]
+#   scripts/desktop-rig.sh [--depth 16|24] [--monitors 1|2] [--scale N] [--wm openbox|icewm] [--no-sound] [--no-tray] -- COMMAND [ARGS...]
 #
-# Starts, on a free display number, Xvfb (1920x1080, 24-bit or 16-bit), openbox as window manager,
+# Starts, on a free display number, Xvfb (1920x1080, 24-bit or 16-bit), openbox as window manager
+# (--wm icewm: IceWM, whose frames and title bars differ, without its task bar),
 # trayer as tray host and a PulseAudio server whose null sink plays a continuous 1 kHz sine; the
 # sink's monitor is the default source and ALSA's "default" device goes through the pulse plugin,
 # so `arecord -D default` records the tone in real time. A second null sink, qv_voice, plays 440 Hz:
@@ -18,19 +19,20 @@
 # other toolkits) take as a scale factor of N.
 #
 # COMMAND sees DISPLAY, HOME, XDG_RUNTIME_DIR, XDG_CONFIG_HOME, PULSE_SERVER, QV_RIG=1,
-# QV_RIG_DEPTH, QV_RIG_MONITORS and QV_RIG_DIR; the rig exits with COMMAND's exit code (125 if the
-# rig itself could not start). `x-selection-owner` (from scripts/x_selection_owner.c) is on PATH for tray checks.
+# QV_RIG_DEPTH, QV_RIG_MONITORS, QV_RIG_WM and QV_RIG_DIR; the rig exits with COMMAND's exit code
+# (125 if the rig itself could not start). `x-selection-owner` (from scripts/x_selection_owner.c) is on PATH for tray checks.
 # --no-tray leaves the tray host out: a desktop like stock GNOME's, where no program has a tray icon.
 set -u
 
 usage() {
-  echo "usage: $0 [--depth 16|24] [--monitors 1|2] [--scale N] [--no-sound] [--no-tray] -- COMMAND [ARGS...]" >&2
+  echo "usage: $0 [--depth 16|24] [--monitors 1|2] [--scale N] [--wm openbox|icewm] [--no-sound] [--no-tray] -- COMMAND [ARGS...]" >&2
   exit 2
 }
 
 depth=24
 monitors=1
 scale=
+wm=openbox
 sound=1
 tray=1
 while [ $# -gt 0 ]; do
@@ -41,6 +43,8 @@ while [ $# -gt 0 ]; do
     --monitors=*) monitors=${1#*=}; shift ;;
     --scale) [ $# -ge 2 ] || usage; scale=$2; shift 2 ;;
     --scale=*) scale=${1#*=}; shift ;;
+    --wm) [ $# -ge 2 ] || usage; wm=$2; shift 2 ;;
+    --wm=*) wm=${1#*=}; shift ;;
     --no-sound) sound=0; shift ;;
     --no-tray) tray=0; shift ;;
     --) shift; break ;;
@@ -53,6 +57,7 @@ done
 case "$depth" in 16|24) ;; *) echo "desktop-rig: depth must be 16 or 24" >&2; exit 2 ;; esac
 case "$monitors" in 1|2) ;; *) echo "desktop-rig: monitors must be 1 or 2" >&2; exit 2 ;; esac
 case "$scale" in ""|[1-4]) ;; *) echo "desktop-rig: scale must be 1 to 4" >&2; exit 2 ;; esac
+case "$wm" in openbox|icewm) ;; *) echo "desktop-rig: wm must be openbox or icewm" >&2; exit 2 ;; esac
 if [ "$monitors" = 2 ] && [ "$(id -u)" != 0 ]; then
   echo "desktop-rig: --monitors 2 runs Xorg with the dummy driver, which needs root" >&2
   exit 125
@@ -170,15 +175,25 @@ if [ -n "$scale" ]; then
 fi
 
 # --- window manager ---------------------------------------------------------------------------------
-openbox --sm-disable >"$rig/log/openbox.log" 2>&1 &
+export QV_RIG_WM=$wm
+if [ "$wm" = icewm ]; then
+  # Its own task bar would take the bottom of the screen and the tray from trayer.
+  mkdir -p "$HOME/.icewm"
+  echo "ShowTaskBar=0" >"$HOME/.icewm/preferences"
+  icewm >"$rig/log/icewm.log" 2>&1 &
+  wm_name='"IceWM'
+else
+  openbox --sm-disable >"$rig/log/openbox.log" 2>&1 &
+  wm_name='"Openbox"'
+fi
 pids+=($!)
 wm_ready() {
   local id
   id=$(xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null) || return 1
   id=${id##* }
-  [[ $id == 0x* ]] && xprop -id "$id" _NET_WM_NAME 2>/dev/null | grep -q '"Openbox"'
+  [[ $id == 0x* ]] && xprop -id "$id" _NET_WM_NAME 2>/dev/null | grep -q "= $wm_name"
 }
-poll 15 wm_ready || fail "openbox did not take over the display"
+poll 15 wm_ready || fail "$wm did not take over the display"
 
 # --- tray host ------------------------------------------------------------------------------------
 if [ "$tray" = 1 ]; then

@@ -106,12 +106,15 @@ bool TitleMatches(::Display* dpy, ::Window w, Atom netName, Atom wmName, const s
   return TextProperty(dpy, w, wmName) == title;
 }
 
-std::vector<::Window> Children(::Display* dpy, ::Window w) {
-  ::Window root = 0, parent = 0, *list = nullptr;
+// Bottom to top, as the server stacks them; `parent` (when given) gets the window's parent, 0 for
+// the root or a window that is gone.
+std::vector<::Window> Children(::Display* dpy, ::Window w, ::Window* parent = nullptr) {
+  ::Window root = 0, up = 0, *list = nullptr;
   unsigned int count = 0;
   std::vector<::Window> out;
-  if (XQueryTree(dpy, w, &root, &parent, &list, &count) && list) out.assign(list, list + count);
+  if (XQueryTree(dpy, w, &root, &up, &list, &count) && list) out.assign(list, list + count);
   if (list) XFree(list);
+  if (parent) *parent = up;
   return out;
 }
 
@@ -172,12 +175,54 @@ int TXErrorTrap::Error() {
   return 0;
 }
 
+namespace {
+
+bool HasWmState(::Display* dpy, ::Window w, Atom wmState) {
+  const TProperty p(dpy, w, wmState, AnyPropertyType, 0);
+  return p.Type != None;
+}
+
+// Frames are shallow: openbox holds the client as the frame's child, IceWM one level further down,
+// in a container of its own.
+constexpr int kFrameDepth = 2;
+
+}  // namespace
+
+::Window ManagedClient(::Display* dpy, ::Window window) {
+  // Window managers put WM_STATE on the clients they manage, never on their own frames.
+  const Atom wmState = XInternAtom(dpy, "WM_STATE", True);
+  if (wmState == None) return 0;
+  TXErrorTrap trap(dpy);  // windows may vanish while we look
+  if (HasWmState(dpy, window, wmState)) return window;
+  ::Window parent = 0;
+  std::vector<::Window> level = Children(dpy, window, &parent);
+  if (parent != DefaultRootWindow(dpy)) return 0;  // the root itself, or a window inside a client
+  for (int depth = 1; depth <= kFrameDepth && !level.empty(); ++depth) {
+    std::vector<::Window> next;
+    for (::Window w : level) {
+      if (HasWmState(dpy, w, wmState)) return w;
+      const std::vector<::Window> children = Children(dpy, w);
+      next.insert(next.end(), children.begin(), children.end());
+    }
+    level.swap(next);
+  }
+  return 0;
+}
+
 int ResolveCaptureWindow(::Display* dpy, ::Window window, bool clientOnly, TCaptureWindow& out) {
   TXErrorTrap trap(dpy);
   XWindowAttributes attr;
   if (!XGetWindowAttributes(dpy, window, &attr)) return trap.Error() ? trap.Error() : BadWindow;
   ::Window target = window;
-  if (!clientOnly) {
+  if (clientOnly) {
+    // What the program itself draws, where it is on the screen, without the frame's title bar and
+    // edges: the client's own area, also when its frame was named.
+    const ::Window client = ManagedClient(dpy, window);
+    if (client && client != window) {
+      target = client;
+      if (!XGetWindowAttributes(dpy, target, &attr)) return trap.Error() ? trap.Error() : BadWindow;
+    }
+  } else {
     // Climb to the root's child: the frame that the window manager drew around the client.
     for (int depth = 0; depth < 64; ++depth) {
       ::Window root = 0, parent = 0, *list = nullptr;
@@ -188,10 +233,8 @@ int ResolveCaptureWindow(::Display* dpy, ::Window window, bool clientOnly, TCapt
       target = parent;
     }
     if (!XGetWindowAttributes(dpy, target, &attr)) return trap.Error() ? trap.Error() : BadWindow;
-    out.Border = attr.border_width;
-  } else {
-    out.Border = 0;
   }
+  out.Border = clientOnly ? 0 : attr.border_width;
   out.Win = target;
   out.Width = attr.width + 2 * out.Border;
   out.Height = attr.height + 2 * out.Border;

@@ -47,8 +47,14 @@ class TXErrorTrap {
 // The top-level window whose _NET_WM_NAME (or WM_NAME) is exactly `title`; 0 when none is.
 ::Window FindWindowByTitle(::Display* dpy, const std::string& title);
 
-// The window a capture reads: the client window itself for "client", otherwise the window manager's
-// frame around it (the root's child that holds it), border included.
+// The window a window manager manages here: `window` itself when it carries WM_STATE; when it is a
+// top-level window without it (a window manager's frame), the client inside; 0 otherwise (an
+// unmanaged window, a client's own child window, the root, no window manager).
+::Window ManagedClient(::Display* dpy, ::Window window);
+
+// The window a capture reads: for "client" the window itself (the client inside, when a frame is
+// named), otherwise the window manager's frame around it (the root's child that holds it), border
+// included.
 struct TCaptureWindow {
   ::Window Win = 0;
   int Border = 0;

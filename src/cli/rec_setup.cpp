@@ -107,10 +107,12 @@ std::string ReadScreenFacts(const TRecCommand& cmd, TScreenFacts& facts) {
   }
   if (window && error.empty()) {
     TCaptureWindow area;
-    if (ResolveCaptureWindow(dpy, window, false, area) != 0 || area.Width < 1 || area.Height < 1) {
+    // The window's own area, where it is on the screen; a frame named (xwininfo -frame) stands
+    // for the client inside it.
+    if (ResolveCaptureWindow(dpy, window, true, area) != 0 || area.Width < 1 || area.Height < 1) {
       error = Format("no window 0x%lx on this display", (unsigned long)window);
     } else {
-      facts.Window = std::uint32_t(window);
+      facts.Window = std::uint32_t(area.Win);
       facts.WindowWidth = area.Width;
       facts.WindowHeight = area.Height;
     }

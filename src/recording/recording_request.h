@@ -17,8 +17,9 @@ enum class TAreaKind { FullScreen, Region, Window };
 
 struct TRecordingArea {
   TAreaKind Kind = TAreaKind::FullScreen;
-  // In screen pixels: the whole screen or the region; for a window only the size counts (the
-  // window's outer size when it was picked), since the device follows the window where it goes.
+  // In screen pixels: the whole screen or the region; for a window only the size counts (its own
+  // area's when it was picked, without the window manager's frame), since the device follows the
+  // window where it goes.
   int X = 0, Y = 0, Width = 0, Height = 0;
   std::uint32_t Window = 0;  // the X window of a window recording
 };

@@ -7,6 +7,8 @@
 
 #include <cstring>
 
+#include "capture/screen_capture_x11.h"
+
 namespace qv::x11 {
 
 namespace {
@@ -19,20 +21,6 @@ bool ReadWindowRect(Display* dpy, Window window, TScreenRect& rect) {
   if (!XTranslateCoordinates(dpy, window, attrs.root, 0, 0, &x, &y, &child)) return false;
   rect = {x, y, x + attrs.width, y + attrs.height};
   return true;
-}
-
-bool HasWmState(Display* dpy, Window w) {
-  // Window managers put WM_STATE on the client windows they manage, never on their own frames.
-  const Atom wmState = XInternAtom(dpy, "WM_STATE", True);
-  if (wmState == None) return false;
-  Atom type = None;
-  int format = 0;
-  unsigned long count = 0, after = 0;
-  unsigned char* data = nullptr;
-  const int status = XGetWindowProperty(dpy, w, wmState, 0, 0, False, AnyPropertyType, &type, &format,
-                                        &count, &after, &data);
-  if (data) XFree(data);
-  return status == Success && type != None;
 }
 
 // First direct child of `parent`, topmost first, that is shown, can be drawn into and whose
@@ -87,14 +75,9 @@ XWindowId WindowAtPoint(Display* dpy, int x, int y) {
   Window top = 0;
   int cx = 0, cy = 0;
   if (!XTranslateCoordinates(dpy, root, root, x, y, &cx, &cy, &top) || top == None) return root;
-  Window w = top;
-  if (!HasWmState(dpy, top)) {
-    const Window inner = ChildAtPoint(dpy, top, x, y);
-    if (!inner) return top;
-    // Under a window manager the frame's child is the client; without one this was the last level.
-    if (!HasWmState(dpy, inner)) return inner;
-    w = inner;
-  }
+  // Over a window manager's frame, its title bar too, the window meant is the client inside.
+  const Window client = ManagedClient(dpy, top);
+  const Window w = client ? client : top;
   const Window child = ChildAtPoint(dpy, w, x, y);
   return child ? child : w;
 }

@@ -26,8 +26,9 @@ inline bool operator==(const TScreenRect& a, const TScreenRect& b) {
 }
 
 // The window a user means at (x, y) in root coordinates: the root's child there; when that is a
-// window manager's frame, the client inside it; then the first of that window's direct children
-// (topmost first) that is shown and contains the point. Over bare desktop the root itself.
+// window manager's frame, the client inside it (also over the frame's title bar and edges); then
+// the first of that window's direct children (topmost first) that is shown and contains the point.
+// Over bare desktop the root itself.
 // Windows whose input shape leaves the point out (the finder's own outline) are looked through.
 // Makes many round trips and may meet windows that vanish meanwhile: call it on a connection whose
 // errors are trapped (OpenCaptureDisplay), never on the toolkit's.

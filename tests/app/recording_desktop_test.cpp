@@ -345,7 +345,8 @@ TEST_F(Recording, WindowPickedWithTheFinderAndClosedWhileRecorded) {
   EXPECT_EQ(dialogFilters, QStringList({"AVI \u2013 MS-MPEG4 v2 / MS ADPCM (*.avi)", "MKV \u2013 H.264 / Opus (*.mkv)",
                                         "MP4 \u2013 H.264 / AAC (*.mp4)", "All Files(*.*)"}));
   EXPECT_EQ(SelectedWindow, target->winId());
-  EXPECT_EQ(ScreenOptions(), "hwnd=" + std::to_string(target->winId()) + ";framerate=25/1;showframe=0;cursor=1;skipunchanged=1");
+  EXPECT_EQ(ScreenOptions(), "hwnd=" + std::to_string(target->winId()) +
+                                 ";client=1;framerate=25/1;showframe=0;cursor=1;skipunchanged=1");
   EXPECT_EQ(Form->OutputFileName, Out + "clip.avi");
   ASSERT_TRUE(MenuIs(false, true, false, true)) << LastMessage();
   test::WaitFor([] { return false; }, 3000);

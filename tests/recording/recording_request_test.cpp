@@ -78,7 +78,7 @@ TEST(RecordingRequest, TrayAndCommandLineRecordAlike) {
        {TCaptureMode::Window, "10,20", "400,300", 0x3a00007, true, false, defaults, "/v/c.avi"},
        {"--window", "0x3a00007", "/v/c.avi"},
        {{1920, 1080}, 0x3a00007, 400, 300},
-       "hwnd=60817415;framerate=25/1;showframe=0;cursor=1;skipunchanged=1;session=7",
+       "hwnd=60817415;client=1;framerate=25/1;showframe=0;cursor=1;skipunchanged=1;session=7",
        "r=44100;c=2;f=16;bufsize=17640;pause_pointer=7",
        "format=avi video=msmpeg4v2@360000 gop=250 size=400x300 vf= audio=adpcm_ms@356983/44100 noaudio=0"},
       // X window ids are unsigned 32-bit; the top one must not come out negative.
@@ -86,7 +86,7 @@ TEST(RecordingRequest, TrayAndCommandLineRecordAlike) {
        {TCaptureMode::Window, "0,0", "64,48", 0xFFFFFFFFu, false, true, defaults, "/v/d.avi"},
        {"--window", "4294967295", "--no-audio", "--blink", "/v/d.avi"},
        {{1920, 1080}, 0xFFFFFFFFu, 64, 48},
-       "hwnd=4294967295;framerate=25/1;showframe=1;cursor=1;skipunchanged=1;session=7",
+       "hwnd=4294967295;client=1;framerate=25/1;showframe=1;cursor=1;skipunchanged=1;session=7",
        "",
        "format=avi video=msmpeg4v2@360000 gop=250 size=64x48 vf= audio=adpcm_ms@356983/44100 noaudio=1"},
       {"every frame coded",

@@ -13,6 +13,8 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdlib>
+#include <filesystem>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -444,6 +446,88 @@ TEST_F(FinderTest, OutlineStaysOnTheWindowUnderThePointerAndGoesWithTheDrag) {
     EXPECT_EQ(watch.shot.pixel(edge) & 0xFFFFFFu, 0xFF0000u);
   }
   EXPECT_TRUE(watch.shot.save(QString::fromStdString((test::ArtifactDir() / "window_finder_dragging.png").string())));
+}
+
+// The root's child that holds `window`: the window manager's frame around a client.
+unsigned long FrameOf(Display* dpy, unsigned long window) {
+  Window w = window;
+  for (;;) {
+    Window root = 0, parent = 0, *children = nullptr;
+    unsigned int count = 0;
+    if (!XQueryTree(dpy, w, &root, &parent, &children, &count)) return 0;
+    if (children) XFree(children);
+    if (parent == root || parent == 0) return w;
+    w = parent;
+  }
+}
+
+// PSNR (dB) of the recording's first picture against a picture of the same size; -1 when ffmpeg
+// could not compare them.
+double FirstPicturePsnr(const std::string& recording, const std::string& picture) {
+  const std::string out = test::Output("ffmpeg -nostdin -hide_banner -i '" + recording + "' -i '" + picture +
+                                       "' -lavfi '[0:v]trim=end_frame=1[a];[1:v]format=yuv420p[b];[a][b]psnr' "
+                                       "-f null - 2>&1 | grep -o 'average:[0-9.inf]*' | tail -1");
+  if (out.rfind("average:", 0) != 0) return -1;
+  return out.compare(8, 3, "inf") == 0 ? 99 : std::atof(out.c_str() + 8);
+}
+
+// A window with a known picture under openbox, then under IceWM, whose frames and title bars differ:
+// the finder takes the client over its title bar too, and the client recorded by its own id or its
+// frame's (quorvane-rec plans the same device string as the tray program) equals a screenshot of
+// the client's own pixels.
+TEST(WindowManagerTest, APickedWindowIsRecordedAsItsClientAreaUnderEitherWindowManager) {
+  if (!test::HaveDisplay()) GTEST_SKIP() << "needs DISPLAY";
+  const char* rigWm = std::getenv("QV_RIG_WM");
+  const std::string wm = rigWm && *rigWm ? rigWm : "openbox";
+  if (wm != "icewm") {
+    const std::string self = std::filesystem::read_symlink("/proc/self/exe");
+    EXPECT_EQ(Shell("'" QV_TEST_SOURCE_DIR "/../scripts/desktop-rig.sh' --wm icewm --no-sound --no-tray -- '" +
+                    self + "' --gtest_filter=WindowManagerTest.*"),
+              0)
+        << "under IceWM";
+  }
+  const std::string dir = (test::ArtifactDir() / ("window_manager_" + wm)).string();
+  std::filesystem::create_directories(dir);
+  const std::string pattern = dir + "/pattern.png", shot = dir + "/client.png", tag = std::to_string(getpid());
+  ASSERT_EQ(Shell("convert -size 640x480 gradient:'#ff4040-#4040ff' '(' -size 640x480 pattern:checkerboard ')' "
+                  "-compose multiply -composite '" + pattern + "'"),
+            0);
+  ASSERT_EQ(Shell("display -title qv-wm-" + tag + " -geometry +101+170 '" + pattern + "' & echo $! >'" + dir +
+                  "/pid'"),
+            0);
+  struct TViewer {
+    std::string pidFile;
+    ~TViewer() { Shell("kill $(cat '" + pidFile + "') 2>/dev/null"); }
+  } viewer{dir + "/pid"};
+  const unsigned long client =
+      std::strtoul(test::Output("timeout 10 xdotool search --sync --onlyvisible --name qv-wm-" + tag).c_str(),
+                   nullptr, 10);
+  ASSERT_NE(client, 0u) << "the window did not appear";
+  Shell("sleep 1; xdotool mousemove 1910 1070; import -window " + std::to_string(client) + " '" + shot + "'");
+  Display* dpy = OpenCaptureDisplay();
+  ASSERT_NE(dpy, nullptr);
+  const unsigned long frame = FrameOf(dpy, client);
+  const test::TXWinInfo inside = test::XWinInfo(client), outside = test::XWinInfo(frame);
+  ASSERT_NE(frame, client) << "the window manager framed the window";
+  ASSERT_GT(inside.Y, outside.Y) << "a title bar above the client";
+  EXPECT_EQ(x11::WindowAtPoint(dpy, int(inside.X + 320), int(inside.Y + 240)), client);
+  EXPECT_EQ(x11::WindowAtPoint(dpy, int(inside.X + 320), int(outside.Y + inside.Y) / 2), client) << "the title bar";
+  CloseCaptureDisplay(dpy);
+  for (const unsigned long named : {client, frame}) {
+    const std::string file = dir + "/" + (named == client ? "client" : "frame") + ".avi";
+    SCOPED_TRACE(file);
+    std::filesystem::remove(file);
+    ASSERT_EQ(Shell("'" QV_BIN_DIR "/quorvane-rec' --no-audio --vb 20000 --duration 1 --window " +
+                    std::to_string(named) + " '" + file + "' 2>'" + file + ".log'"),
+              0);
+    EXPECT_EQ(test::Output("ffprobe -v error -select_streams v:0 -show_entries stream=width,height -of csv=p=0:s=x '" +
+                           file + "'"),
+              "640x480\n");
+    const double psnr = FirstPicturePsnr(file, shot);
+    std::printf("%s, window %s: PSNR %.2f dB\n", wm.c_str(),
+                named == client ? "by its own id" : "by its frame's", psnr);
+    EXPECT_GT(psnr, 40.0);
+  }
 }
 
 }  // namespace
