@@ -27,6 +27,8 @@ packages=(
   # the desktop test rig
   xvfb openbox trayer pulseaudio pulseaudio-utils libasound2-plugins alsa-utils sox xdotool
   imagemagick x11-utils x11-xserver-utils
+  # the desktop rig's session bus (the tray program's remote control listens there)
+  dbus-daemon dbus-bin
   # moving desktop content: run.sh's sample recording, the bit rate test (xclock, xedit)
   x11-apps
   # the two-monitor desktop of the rig (Xorg with the dummy driver); RandR and Xinerama headers
