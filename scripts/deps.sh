@@ -29,6 +29,8 @@ packages=(
   imagemagick x11-utils x11-xserver-utils
   # the rig's second window manager (--wm icewm): frames and title bars unlike openbox's
   icewm
+  # the desktop rig's session bus (the tray program's remote control listens there)
+  dbus-daemon dbus-bin
   # moving desktop content: run.sh's sample recording, the bit rate test (xclock, xedit)
   x11-apps
   # the two-monitor desktop of the rig (Xorg with the dummy driver); RandR and Xinerama headers

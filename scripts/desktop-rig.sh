@@ -18,9 +18,10 @@
 # with the dummy video driver, which needs root. --scale N sets Xft.dpi to N x 96, which Qt (and
 # other toolkits) take as a scale factor of N.
 #
-# COMMAND sees DISPLAY, HOME, XDG_RUNTIME_DIR, XDG_CONFIG_HOME, PULSE_SERVER, QV_RIG=1,
-# QV_RIG_DEPTH, QV_RIG_MONITORS, QV_RIG_WM and QV_RIG_DIR; the rig exits with COMMAND's exit code
-# (125 if the rig itself could not start). `x-selection-owner` (from scripts/x_selection_owner.c) is on PATH for tray checks.
+# COMMAND sees DISPLAY, HOME, XDG_RUNTIME_DIR, XDG_CONFIG_HOME, PULSE_SERVER, DBUS_SESSION_BUS_ADDRESS
+# (a session bus of the rig's own), QV_RIG=1, QV_RIG_DEPTH, QV_RIG_MONITORS, QV_RIG_WM and QV_RIG_DIR;
+# the rig exits with COMMAND's exit code (125 if the rig itself could not start).
+# `x-selection-owner` (from scripts/x_selection_owner.c) is on PATH for tray checks.
 # --no-tray leaves the tray host out: a desktop like stock GNOME's, where no program has a tray icon.
 set -u
 
@@ -83,7 +84,8 @@ export XDG_RUNTIME_DIR="$rig/runtime"
 export QV_RIG=1 QV_RIG_DEPTH=$depth QV_RIG_MONITORS=$monitors QV_RIG_DIR=$rig
 export QT_QPA_PLATFORM=xcb
 export PATH="$rig/bin:$PATH"
-# Keep the tests off any session bus or compositor of the caller: the tray must be the XEmbed one.
+# Keep the tests off any session bus or compositor of the caller: the tray must be the XEmbed one
+# (the rig's own bus comes later).
 unset DBUS_SESSION_BUS_ADDRESS WAYLAND_DISPLAY SESSION_MANAGER XAUTHORITY
 
 cc -O2 -o "$rig/bin/x-selection-owner" "$here/x_selection_owner.c" -lX11 2>"$rig/log/cc.log" \
@@ -257,6 +259,14 @@ EOF
   poll 20 tone_ready || fail "the tone cannot be recorded through ALSA"
   rm -f "$rig/pulse/probe.raw"
 fi
+
+# --- session bus ------------------------------------------------------------------------------------
+# A bus of the rig's own, as a desktop session has (the tray program takes commands on it). It starts
+# no services on demand (no accessibility bus, no portal): what is on it, the rig or a test put
+# there. With no StatusNotifierItem watcher on it the tray stays the XEmbed one. Its socket is not
+# $XDG_RUNTIME_DIR/bus, so a command that unsets DBUS_SESSION_BUS_ADDRESS has no bus at all.
+mkdir -p "$rig/dbus"
+start_session_bus "$rig/dbus/bus"
 
 # --- the command -------------------------------------------------------------------------------------
 run_command "$@"

@@ -56,6 +56,33 @@ poll() {
   done
 }
 
+# start_session_bus SOCKET [OPTIONS [RULES]]: a dbus-daemon of the rig's own listening at SOCKET, where
+# anything may own and send anything; OPTIONS and RULES are added to its config and to its default
+# policy. Exports DBUS_SESSION_BUS_ADDRESS and waits until the bus answers.
+start_session_bus() {
+  cat >"$rig/session.conf" <<EOF
+<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
+ "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
+<busconfig>
+  <type>session</type>
+  <listen>unix:path=$1</listen>
+  <auth>EXTERNAL</auth>
+  ${2:-}
+  <policy context="default">
+    ${3:-}
+    <allow send_destination="*" eavesdrop="true"/>
+    <allow eavesdrop="true"/>
+    <allow own="*"/>
+  </policy>
+</busconfig>
+EOF
+  dbus-daemon --config-file="$rig/session.conf" --nofork --nopidfile >"$rig/log/dbus.log" 2>&1 &
+  pids+=($!)
+  export DBUS_SESSION_BUS_ADDRESS="unix:path=$1"
+  poll 10 dbus-send --session --dest=org.freedesktop.DBus --type=method_call --print-reply \
+    /org/freedesktop/DBus org.freedesktop.DBus.ListNames || fail "the session bus did not start"
+}
+
 # Runs COMMAND in the background, so INT/TERM reach the trap at once, with our stdin and with the
 # SIGINT/SIGQUIT that bash ignores in background jobs restored (tests signal their own children);
 # exits with its code.

@@ -104,27 +104,7 @@ export WAYLAND_DISPLAY SWAYSOCK
 
 # --- session bus ------------------------------------------------------------------------------------
 # Any user may connect: sway's user is not the one whose clients ask the portal.
-cat >"$rig/session.conf" <<EOF
-<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
- "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
-<busconfig>
-  <type>session</type>
-  <listen>unix:path=$rig/runtime/bus</listen>
-  <auth>EXTERNAL</auth>
-  <standard_session_servicedirs/>
-  <policy context="default">
-    <allow user="*"/>
-    <allow send_destination="*" eavesdrop="true"/>
-    <allow eavesdrop="true"/>
-    <allow own="*"/>
-  </policy>
-</busconfig>
-EOF
-dbus-daemon --config-file="$rig/session.conf" --nofork --nopidfile >"$rig/log/dbus.log" 2>&1 &
-pids+=($!)
-export DBUS_SESSION_BUS_ADDRESS="unix:path=$rig/runtime/bus"
-poll 10 dbus-send --session --dest=org.freedesktop.DBus --type=method_call --print-reply \
-  /org/freedesktop/DBus org.freedesktop.DBus.ListNames || fail "the session bus did not start"
+start_session_bus "$rig/runtime/bus" "<standard_session_servicedirs/>" '<allow user="*"/>'
 # Services the bus starts on demand get the same environment.
 dbus-update-activation-environment WAYLAND_DISPLAY XDG_RUNTIME_DIR PIPEWIRE_RUNTIME_DIR \
   XDG_CURRENT_DESKTOP XDG_SESSION_TYPE HOME XDG_CONFIG_HOME SWAYSOCK >/dev/null 2>&1

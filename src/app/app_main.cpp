@@ -23,6 +23,7 @@
 #include "app/frm_main.h"
 #include "app/message_box.h"
 #include "app/recording_controller.h"
+#include "app/remote_control.h"
 #include "app/single_instance.h"
 #include "app/unit_general.h"
 #include "media/main_thread.h"
@@ -42,9 +43,11 @@ constexpr int kSettingsNoticeDelayMs = 5500;
 // How long a tray host is given to show up (a session starts its panel alongside its programs).
 constexpr int kTrayHostWaitMs = 5000;
 
-// --help and --version need no desktop: they are answered before the toolkit is started.
+// --help, --version and the remote control's commands need no desktop: they are answered before
+// the toolkit is started.
 int AnswerCommandLine(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
+    if (TRemoteCommand command; RemoteCommandOf(argv[i], command)) return RunRemoteCommand(argc, argv, command);
     if (std::strcmp(argv[i], "--version") == 0) {
       std::printf("quorvane %s\n", QV_VERSION);
       return 0;
@@ -52,10 +55,16 @@ int AnswerCommandLine(int argc, char** argv) {
     if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
       std::printf(
           "Usage: quorvane [--help] [--version]\n"
+          "       quorvane --start | --stop | --pause | --resume | --toggle | --show | --status\n"
           "Records the desktop, a region or a window to an AVI file, with sound (on X11, or on Wayland\n"
           "through the desktop's screen-sharing portal).\n"
           "It runs in the system tray; its menu starts and stops recordings and opens the options.\n"
           "On a desktop without a system tray it shows a small window of its own instead.\n"
+          "The commands tell the running Quorvane to start (as its settings say), stop, pause or resume\n"
+          "a recording, to start or stop (--toggle), to show its menu or window, or to say what it records\n"
+          "(--status); bind them to keys in the desktop's keyboard settings. They exit with 0, or with 1\n"
+          "and the reason (\"Quorvane is not running.\", \"Nothing is being recorded.\").\n"
+          "Starting quorvane again while it runs brings its menu or window forward.\n"
           "Settings: %s\n"
           "Recording logs: %s\n",
           GetOptionsFileName().c_str(), GetStateFolder().c_str());
@@ -177,6 +186,28 @@ void WaitForStatusNotifierHost(const QElapsedTimer& sinceStart) {
   }
 }
 
+// Starting the program again is how a user looks for it: the running one shows its menu or window.
+// One that has only just started (a double click on the launcher) takes commands once its tray
+// host has been waited for and its window is made.
+int BringRunningInstanceForward() {
+  QElapsedTimer waited;
+  waited.start();
+  TRemoteAnswer answer = AskRunningInstance(TRemoteCommand::Show);
+  while (answer.Kind == TRemoteAnswer::NotReached && waited.elapsed() < kTrayHostWaitMs + 2000) {
+    QThread::msleep(200);
+    answer = AskRunningInstance(TRemoteCommand::Show);
+  }
+  if (answer.Kind == TRemoteAnswer::Done) {
+    std::printf("Quorvane is already running. %s\n", answer.Text.c_str());
+    return 0;
+  }
+  ShowMessageBox(nullptr,
+                 "Quorvane already runs.\nIt did not answer, so it cannot be brought forward" +
+                     (answer.Text.empty() ? std::string(".") : ": " + answer.Text),
+                 "Quorvane", TMessageIcon::Information);
+  return 1;
+}
+
 }  // namespace
 
 int RunQuorvane(int argc, char** argv) {
@@ -188,12 +219,10 @@ int RunQuorvane(int argc, char** argv) {
   // The toolkit first: every refusal below is told in a message box.
   QApplication app(argc, argv);
   TSingleInstance instance;
-  if (!instance.Acquire("ZMX_Quorvane")) {
-    if (instance.AlreadyRunning())
-      ShowMessageBox(nullptr, "Quorvane already runs.", "Quorvane", TMessageIcon::Information);
-    else
-      ShowMessageBox(nullptr, "Quorvane cannot tell whether it runs already: " + instance.LastError(), "Quorvane",
-                     TMessageIcon::Error);
+  if (!instance.Acquire(kInstanceLock)) {
+    if (instance.AlreadyRunning()) return BringRunningInstanceForward();
+    ShowMessageBox(nullptr, "Quorvane cannot tell whether it runs already: " + instance.LastError(), "Quorvane",
+                   TMessageIcon::Error);
     return 1;
   }
   QApplication::setApplicationName("Quorvane");
@@ -230,6 +259,9 @@ int RunQuorvane(int argc, char** argv) {
   TFFRecordingController controller(form, picker);
   form.SetController(&controller);
   controller.RecoverInterrupted();
+  // Commands from outside, once there is something to drive; gone before the controller.
+  TRemoteControl remote(form, controller, [&control] { return static_cast<QWidget*>(control.get()); });
+  remote.Listen();
   QObject::connect(&app, &QGuiApplication::commitDataRequest, &form, [&form](QSessionManager&) {
     form.QueryEndSession();
   });

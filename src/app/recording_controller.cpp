@@ -71,7 +71,9 @@ std::string MarkFolder() {
   return state.empty() ? std::string() : state + "unfinished";
 }
 
-std::string Clock(std::int64_t us) {
+}  // namespace
+
+std::string RecordedTimeText(std::int64_t us) {
   const std::int64_t seconds = us / 1000000;
   char text[32];
   std::snprintf(text, sizeof text, "%02lld:%02lld:%02lld", static_cast<long long>(seconds / 3600),
@@ -79,12 +81,14 @@ std::string Clock(std::int64_t us) {
   return text;
 }
 
-std::string Size(std::int64_t bytes) {
+std::string FileSizeText(std::int64_t bytes) {
   char text[32];
   if (bytes < 1000000) std::snprintf(text, sizeof text, "%lld KB", static_cast<long long>(bytes / 1000));
   else std::snprintf(text, sizeof text, "%.1f MB", double(bytes) / 1e6);
   return text;
 }
+
+namespace {
 
 std::string BaseName(const std::string& fileName) { return std::filesystem::path(fileName).filename().string(); }
 
@@ -93,13 +97,13 @@ std::string RecordingStatusText(const TRecordingProgress& progress, const std::s
   const char* state = progress.State == TRecordingState::Paused     ? "Paused"
                       : progress.State == TRecordingState::Stopping ? "Stopping"
                                                                     : "Recording";
-  return std::string(state) + ": " + Clock(progress.ElapsedUs) + ", " + Size(progress.FileBytes) + ", " +
-         BaseName(fileName);
+  return std::string(state) + ": " + RecordedTimeText(progress.ElapsedUs) + ", " +
+         FileSizeText(progress.FileBytes) + ", " + BaseName(fileName);
 }
 
 // The balloon at a recording's end: "Saved name.avi (00:01:23, 4.2 MB)".
 std::string RecordingSavedText(const std::string& fileName, std::int64_t elapsedUs, std::int64_t fileBytes) {
-  return "Saved " + BaseName(fileName) + " (" + Clock(elapsedUs) + ", " + Size(fileBytes) + ")";
+  return "Saved " + BaseName(fileName) + " (" + RecordedTimeText(elapsedUs) + ", " + FileSizeText(fileBytes) + ")";
 }
 
 }  // namespace

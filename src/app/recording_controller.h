@@ -24,6 +24,7 @@ class TRecordingController {
 
 // ---- the controller of the program: one recording at a time, run by the recording layer ----
 #include <QMetaObject>
+#include <cstdint>
 #include <ctime>
 #include <functional>
 #include <memory>
@@ -104,5 +105,10 @@ class TFFRecordingController : public TRecordingController {
 
 // What the user is told when a start fails, with what they can do about it.
 std::string TrayStartFailureText(const TStartResult& result);
+
+// A recording's time, pauses left out ("00:01:23"), and a file's size ("4.2 MB"), as the tray and
+// the remote control's status say them.
+std::string RecordedTimeText(std::int64_t us);
+std::string FileSizeText(std::int64_t bytes);
 
 }  // namespace qv

@@ -21,6 +21,11 @@ std::string TSingleInstance::LockFileName(const std::string& name) {
   return "/tmp/quorvane-" + std::to_string(getuid()) + "/" + name + ".lock";
 }
 
+std::string TSingleInstance::ChannelName(const std::string& name) {
+  const std::string lock = LockFileName(name);
+  return lock.substr(0, lock.size() - std::strlen(".lock")) + ".socket";
+}
+
 bool TSingleInstance::Acquire(const std::string& name) {
   std::string file = LockFileName(name);
   std::string dir = file.substr(0, file.rfind('/'));

@@ -7,6 +7,9 @@
 
 namespace qv {
 
+// The lock of the tray program: one instance per user.
+inline constexpr char kInstanceLock[] = "ZMX_Quorvane";
+
 class TSingleInstance {
  public:
   TSingleInstance() = default;
@@ -21,6 +24,9 @@ class TSingleInstance {
   const std::string& LastError() const { return FLastError; }
   // $XDG_RUNTIME_DIR/<name>.lock, or /tmp/quorvane-<uid>/<name>.lock without a runtime folder.
   static std::string LockFileName(const std::string& name);
+  // The channel of the instance that holds the lock: a socket beside the lock file
+  // (<name>.socket), in the same private folder. Only the holder may listen there.
+  static std::string ChannelName(const std::string& name);
 
  private:
   int Fd = -1;

@@ -106,15 +106,30 @@ grep -qF "OutputFolder=$HOME/Documents/Quorvane/" "$XDG_CONFIG_HOME/Quorvane/Opt
 sleep 1
 import -window root "$ART/tray_balloon.png"
 
-# 5. A second instance is refused and the first goes on.
-"$BIN/quorvane" 2>"$T/err4" &
+# 5. A second start ends at once and brings the first one's menu up at its tray icon (the keyboard
+# then picks from it: Options...); the first goes on. Where the holder of the lock does not answer,
+# the second start says that one runs and ends.
+out=$("$BIN/quorvane" 2>&1); rc=$?
+sleep 0.7
+import -window root "$ART/second_start_menu.png"
+xdotool key Down Down Return
+w=$(wait_window $first "Options of Quorvane" 5)
+[ $rc = 0 ] && [ "$out" = "Quorvane is already running. Quorvane's menu is open at its tray icon." ] && [ -n "$w" ] \
+  && kill -0 $first 2>/dev/null && pass "a second start opens the first one's menu" \
+  || fail "second start: exit $rc: $out; options window: ${w:-none}"
+[ -n "$w" ] && { xdotool windowactivate --sync "$w"; xdotool key Escape; }
+mkdir -p "$T/other_run" && chmod 700 "$T/other_run"
+flock "$T/other_run/ZMX_Quorvane.lock" sleep 30 &
+holder=$!; pids+=($holder)
+sleep 0.3
+XDG_RUNTIME_DIR=$T/other_run env -u DBUS_SESSION_BUS_ADDRESS "$BIN/quorvane" 2>"$T/err4" &
 p=$!; pids+=($p)
 w=$(wait_window $p Quorvane)
 grep -qF "Quorvane already runs." "$T/err4" || fail "second instance text: $(cat "$T/err4")"
 [ -n "$w" ] && close_box "$w"
 wait_exit $p; rc=$RC
-[ "$rc" = 1 ] || fail "second instance: exit $rc"
-kill -0 $first 2>/dev/null && pass "second instance refused, first still runs" || fail "first instance gone"
+[ "$rc" = 1 ] && pass "a lock holder that does not answer: told, exit 1" || fail "unanswering holder: exit $rc"
+kill $holder
 
 # 6. The tray icon: a right press opens the menu (the keyboard then picks its items).
 icon=$(tray_icon_of $first)
@@ -172,6 +187,6 @@ state=$(x_server_state "$T")
 [ "$state" = "$kX_SERVER_CLEAN" ] || [ "$state" = unknown ] && pass "X server left clean" \
   || fail "X server left in this state: $state"
 
-echo "screenshots: $ART/tray_balloon.png $ART/tray_menu.png $ART/options_window.png"
+echo "screenshots: $ART/tray_balloon.png $ART/second_start_menu.png $ART/tray_menu.png $ART/options_window.png"
 [ $failures = 0 ] && echo "startup_test: all passed" || echo "startup_test: $failures failed"
 exit $((failures > 0))

@@ -1,9 +1,9 @@
 #!/bin/bash
 # The tray program records, driven as a person drives it: the tray menu, the global hotkeys (real key
-# presses through the X server) and Exit during a recording; on a desktop without a tray host (a
-# private one of its own), the control window's buttons. Every file is judged by ffprobe/ffmpeg;
-# the tray menu and the control window during a recording are kept as screenshots in
-# build/test-artifacts/.
+# presses through the X server), the remote control's commands and Exit during a recording; on a
+# desktop without a tray host (a private one of its own), the control window's buttons. Every file
+# is judged by ffprobe/ffmpeg; the tray menu and the control window during a recording are kept as
+# screenshots in build/test-artifacts/.
 set -u
 BIN=${QV_BIN_DIR:?}
 SRC=${QV_SOURCE_DIR:?}
@@ -122,6 +122,16 @@ if [ "${1:-}" = --without-tray ]; then
     || fail "the buttons did not pause and resume"
   grep -qx ".* tray host: none (the control window is shown)" "$XDG_STATE_HOME/Quorvane/"recording-*.log \
     || fail "the log does not say that no tray host was there"
+  # Minimised, the window comes back when the program is started again.
+  viewable() { xwininfo -id "$w" 2>/dev/null | grep -q "Map State: IsViewable"; }
+  xdotool windowminimize --sync "$w"
+  wait_until '! viewable' 5 || fail "the control window did not minimise"
+  second=$("$BIN/quorvane" 2>&1); rc=$?
+  wait_until viewable 5 && [ $rc = 0 ] \
+    && [ "$second" = "Quorvane is already running. Quorvane's window is in front." ] \
+    && pass "a second start brings the minimised window back" || fail "a second start: exit $rc: $second"
+  # A click while the window manager is still mapping it back would be lost.
+  sleep 0.5
   button 1 1   # Exit
   wait_until '! kill -0 $pid 2>/dev/null' 10 && wait $pid && pass "Exit ends the program" || fail "Exit did not end it"
   pid=
@@ -280,7 +290,67 @@ hz=$(ffmpeg -nostdin -v error -ss 0.5 -i "$file" -map 0:a -ac 1 -f wav - | sox -
 kill -TERM $pid; wait $pid
 pid=
 
-# 6. A desktop without a tray host (a private one; see the top of this file).
+# 6. The remote control: each command with nothing running; then a recording started, paused,
+# resumed and stopped by commands, over the session bus and over the lock's socket, its status
+# while it runs, the file judged by ffprobe (as long as the time between the commands, pause left
+# out); last a program that runs without a session bus, reached over its socket alone.
+before=$failures
+for command in --start --stop --pause --resume --toggle --show --status; do
+  out=$("$BIN/quorvane" $command 2>&1); rc=$?
+  [ $rc = 1 ] && [ "$out" = "Quorvane is not running." ] || fail "$command with nothing running: exit $rc: $out"
+done
+[ $failures = $before ] && pass "each command with nothing running: exit 1, \"Quorvane is not running.\""
+remote() { ANSWER=$("$@" 2>&1); RC=$?; }   # COMMAND...: its output in ANSWER, its exit code in RC
+now() { date +%s%N; }
+sed -i 's/^Countdown=3$/Countdown=0/' "$XDG_CONFIG_HOME/Quorvane/Options.ini"
+"$BIN/quorvane" 2>"$T/err_remote" &
+pid=$!
+[ -n "$(tray_icon_of $pid)" ] || fail "no tray icon for the remote control"
+remote "$BIN/quorvane" --stop
+[ $RC = 1 ] && [ "$ANSWER" = "Nothing is being recorded." ] && pass "--stop when idle says so" \
+  || fail "--stop when idle: exit $RC: $ANSWER"
+files=$(count_avis)
+remote "$BIN/quorvane" --start; started=$(now)
+file=$(avis | tail -1)
+[ $RC = 0 ] && [ "$(count_avis)" = $((files + 1)) ] && [ "$ANSWER" = "Recording to $file." ] \
+  || fail "--start: exit $RC: $ANSWER"
+sleep 2
+remote "$BIN/quorvane" --status
+[ $RC = 0 ] && [ "$(sed -n 1p <<<"$ANSWER")" = "State: recording" ] && grep -qx "Elapsed: 00:00:0[1-3]" <<<"$ANSWER" \
+  && grep -qx "Size: [0-9.]* [KM]B" <<<"$ANSWER" && grep -qxF "File: $file" <<<"$ANSWER" \
+  && pass "--status while recording: $(tr '\n' ' ' <<<"$ANSWER")" || fail "--status: exit $RC: $ANSWER"
+paused=$(now); remote "$BIN/quorvane" --pause
+[ $RC = 0 ] || fail "--pause: exit $RC: $ANSWER"
+sleep 2
+remote "$BIN/quorvane" --status
+[ "$(sed -n 1p <<<"$ANSWER")" = "State: paused" ] || fail "--status while paused: $ANSWER"
+remote env -u DBUS_SESSION_BUS_ADDRESS "$BIN/quorvane" --resume; resumed=$(now)
+[ $RC = 0 ] && [ "$ANSWER" = "Resumed." ] && pass "--resume over the lock's socket" || fail "--resume over the socket: exit $RC: $ANSWER"
+sleep 2
+stopped=$(now); remote "$BIN/quorvane" --stop
+[ $RC = 0 ] || fail "--stop: exit $RC: $ANSWER"
+check_file "$file" "recording by commands" 90
+expected=$(( (stopped - started - (resumed - paused)) / 1000000 ))
+dur=$(ffprobe -v error -show_entries format=duration -of csv=p=0 "$file")
+awk -v d="$dur" -v e="$expected" 'BEGIN { exit !(d * 1000 > e - 400 && d * 1000 < e + 400) }' \
+  && pass "commands start, pause, resume, stop: $dur s for ${expected} ms between them" \
+  || fail "recording by commands: $dur s, expected about $expected ms"
+kill -TERM $pid; wait $pid
+env -u DBUS_SESSION_BUS_ADDRESS "$BIN/quorvane" 2>"$T/err_nobus" &
+pid=$!
+[ -n "$(tray_icon_of $pid)" ] || fail "no tray icon for the program without a bus"
+remote "$BIN/quorvane" --toggle
+file=$(avis | tail -1)
+sleep 3
+remote "$BIN/quorvane" --toggle
+[ $RC = 0 ] && [ "$ANSWER" = "Stopped; the recording is in $file." ] && pass "--toggle reaches a program without a bus" \
+  || fail "--toggle without a bus: exit $RC: $ANSWER"
+check_file "$file" "recording by --toggle without a bus" 60
+kill -TERM $pid; wait $pid
+pid=
+grep -q "^quorvane: \[remote\]" "$T/err_remote" "$T/err_nobus" && fail "remote: $(grep -h '\[remote\]' "$T"/err_*)"
+
+# 7. A desktop without a tray host (a private one; see the top of this file).
 bash "$SRC/scripts/desktop-rig.sh" --no-tray -- bash "${BASH_SOURCE[0]}" --without-tray \
   && pass "without a tray host: the control window records" || fail "without a tray host (above)"
 
