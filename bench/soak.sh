@@ -48,7 +48,7 @@ report() {
   now_ticks=$(cpu_ticks)
   [ -n "$now_ticks" ] || return
   p=$(last_progress)
-  frames=$(sed -n 's/.*frames= *\([0-9]*\).*/\1/p' <<<"$p")
+  frames=$(sed -n 's/.*coded=\([0-9]*\).*/\1/p' <<<"$p")
   dup=$(sed -n 's/.*dup=\([0-9]*\).*/\1/p' <<<"$p")
   drop=$(sed -n 's/.*drop=\([0-9]*\).*/\1/p' <<<"$p")
   printf '%8d %9s %9.1f %8.1f %10s %8s %8s %s\n' $((SECONDS - start)) "$(rss_mb)" \

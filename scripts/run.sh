@@ -8,7 +8,8 @@
 #     default hotkeys (key presses sent with xdotool), ends, and this prints where the file is and
 #     what ffprobe says of it. Its settings, recordings and logs go to a folder of this run's own
 #     (build/run/), never to your home folder.
-# The build's output goes to a log file, shown only when the build fails.
+# The three programs are built (the tray program, quorvane-rec, quorvane-convert), not the tests;
+# the build's output goes to a log file, shown only when the build fails.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$root"
@@ -78,7 +79,7 @@ bash scripts/deps.sh
 mkdir -p build
 build_log="$root/build/run-build.log"
 echo "run: building (output in $build_log)"
-if ! { cmake -S . -B build -DCMAKE_BUILD_TYPE=Release && cmake --build build --target quorvane -j2; } >"$build_log" 2>&1; then
+if ! { cmake -S . -B build -DCMAKE_BUILD_TYPE=Release && cmake --build build --target quorvane quorvane-rec quorvane-convert -j2; } >"$build_log" 2>&1; then
   tail -n 30 "$build_log" >&2
   echo "run: the build failed; its whole output is in $build_log" >&2
   exit 1

@@ -1,29 +1,21 @@
 #include "capture/sound_sources.h"
 
-#include <alsa/asoundlib.h>
 #include <pulse/context.h>
 #include <pulse/introspect.h>
 #include <pulse/mainloop.h>
 #include <pulse/subscribe.h>
 #include <pulse/thread-mainloop.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
-#include <cstring>
+#include <map>
 #include <memory>
 
 namespace qv {
 
 namespace {
-
-// ALSA's descriptions come in lines ("card, device\nwhat it is for").
-std::string OneLine(const char* text) {
-  std::string line = text ? text : "";
-  for (char& c : line)
-    if (c == '\n') c = ' ';
-  return line;
-}
 
 // An operation whose end the caller does not wait for.
 void Drop(pa_operation* operation) {
@@ -45,26 +37,61 @@ class TSoundServerQuery {
   TSoundServerQuery(const TSoundServerQuery&) = delete;
   TSoundServerQuery& operator=(const TSoundServerQuery&) = delete;
 
-  // The server's sources; false when no server answered.
+  // The server's sources, its default one first, a sink's monitor named after the sink; false
+  // when no server answered.
   bool Sources(std::vector<TSoundSource>& sources) {
     if (!Connect()) return false;
-    bool done = false;
-    Reply reply{&sources, &done};
-    pa_operation* operation = pa_context_get_source_info_list(Context.get(), AddSource, &reply);
-    if (!operation) return false;
-    Drop(operation);
-    return RunUntil([&] { return done; });
+    TReply reply;
+    if (!Ask(pa_context_get_server_info(Context.get(), TakeServer, &reply), reply) ||
+        !Ask(pa_context_get_sink_info_list(Context.get(), TakeSink, &reply), reply) ||
+        !Ask(pa_context_get_source_info_list(Context.get(), TakeSource, &reply), reply))
+      return false;
+    // Stable: the server's own order after the default.
+    std::stable_partition(reply.Sources.begin(), reply.Sources.end(),
+                          [&](const TSoundSource& s) { return s.Name == reply.DefaultSource; });
+    sources = std::move(reply.Sources);
+    return true;
   }
 
  private:
-  struct Reply {
-    std::vector<TSoundSource>* Sources;
-    bool* Done;
+  struct TReply {
+    bool Done = false;
+    std::string DefaultSource;
+    std::map<std::uint32_t, std::string> Sinks;  // index -> description
+    std::vector<TSoundSource> Sources;
   };
-  static void AddSource(pa_context*, const pa_source_info* info, int eol, void* data) {
-    Reply& reply = *static_cast<Reply*>(data);
-    if (eol) *reply.Done = true;
-    else if (info && info->name) reply.Sources->push_back({info->name, OneLine(info->description)});
+  static void TakeServer(pa_context*, const pa_server_info* info, void* data) {
+    TReply& reply = *static_cast<TReply*>(data);
+    if (info && info->default_source_name) reply.DefaultSource = info->default_source_name;
+    reply.Done = true;
+  }
+  static void TakeSink(pa_context*, const pa_sink_info* info, int eol, void* data) {
+    TReply& reply = *static_cast<TReply*>(data);
+    if (eol) reply.Done = true;
+    else if (info) reply.Sinks[info->index] = info->description ? info->description : info->name;
+  }
+  // The server calls a sink's monitor "Monitor of <sink>"; what it records is what the sink plays.
+  static void TakeSource(pa_context*, const pa_source_info* info, int eol, void* data) {
+    TReply& reply = *static_cast<TReply*>(data);
+    if (eol) {
+      reply.Done = true;
+      return;
+    }
+    if (!info || !info->name) return;
+    TSoundSource source{info->name, info->description ? info->description : info->name, ""};
+    if (const auto sink = reply.Sinks.find(info->monitor_of_sink); sink != reply.Sinks.end())
+      source.Description = "Sound played on " + sink->second;
+    // A microphone socket with nothing in it records silence.
+    if (info->active_port && info->active_port->available == PA_PORT_AVAILABLE_NO)
+      source.Unavailable = "nothing is plugged in";
+    reply.Sources.push_back(std::move(source));
+  }
+  // Waits for one request's answer.
+  bool Ask(pa_operation* operation, TReply& reply) {
+    if (!operation) return false;
+    Drop(operation);
+    reply.Done = false;
+    return RunUntil([&] { return reply.Done; });
   }
 
   bool Connect() {
@@ -112,32 +139,27 @@ std::string PulsePcm(const std::string& source) {
 
 }  // namespace
 
-std::vector<TSoundSource> AlsaCapturePcms() {
-  std::vector<TSoundSource> pcms;
-  void** hints = nullptr;
-  if (snd_device_name_hint(-1, "pcm", &hints) < 0 || !hints) return pcms;
-  for (void** hint = hints; *hint; ++hint) {
-    char* name = snd_device_name_get_hint(*hint, "NAME");
-    char* ioid = snd_device_name_get_hint(*hint, "IOID");
-    char* description = snd_device_name_get_hint(*hint, "DESC");
-    // No IOID means the PCM does both directions.
-    if (name && (!ioid || std::strcmp(ioid, "Output") != 0)) pcms.push_back({name, OneLine(description)});
-    std::free(name);
-    std::free(ioid);
-    std::free(description);
+std::vector<TSoundSource> SurveySoundSources() {
+  std::vector<TSoundSource> sources = {{kDefaultSoundSource, "The default sound input", CaptureProblem(kDefaultSoundSource)}};
+  bool reached = false;
+  std::vector<TSoundSource> server = SoundServerSources(reached);
+  if (reached) {
+    sources.push_back({kDesktopSoundSource, "What the desktop plays", ""});
+    sources.insert(sources.end(), server.begin(), server.end());
+    // The server holds the cards: their PCMs would be its own sources again, or busy.
+    return sources;
   }
-  snd_device_name_free_hint(hints);
-  return pcms;
+  for (TSoundSource& pcm : AlsaCapturePcms()) {
+    if (pcm.Name == kDefaultSoundSource) continue;
+    pcm.Unavailable = CaptureProblem(pcm.Name);
+    sources.push_back(std::move(pcm));
+  }
+  return sources;
 }
 
 std::vector<TSoundSource> ListSoundSources() {
-  std::vector<TSoundSource> sources = {{kDefaultSoundSource, "The default sound input"}};
-  bool reached = false;
-  std::vector<TSoundSource> server = SoundServerSources(reached);
-  if (reached) sources.push_back({kDesktopSoundSource, "What the desktop plays"});
-  sources.insert(sources.end(), server.begin(), server.end());
-  for (TSoundSource& pcm : AlsaCapturePcms())
-    if (pcm.Name != kDefaultSoundSource) sources.push_back(std::move(pcm));
+  std::vector<TSoundSource> sources = SurveySoundSources();
+  std::erase_if(sources, [](const TSoundSource& s) { return !s.Unavailable.empty(); });
   return sources;
 }
 

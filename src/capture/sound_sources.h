@@ -1,7 +1,7 @@
-// Where a recording's sound can come from, by name: ALSA's capture PCMs (through the pulse or
-// pipewire plugin "default" and "pulse" reach the sound server too), each source of the sound
-// server (a microphone, a sink's monitor) and "desktop", what the default output plays. The sound
-// server is asked through libpulse, which PipeWire's pulse server answers as well.
+// Where a recording's sound can come from, by name: ALSA's default, each source of the sound
+// server (a microphone, a sink's monitor) and "desktop", what the default output plays, or, when no
+// sound server answers, ALSA's capture PCMs. The sound server is asked through libpulse, which
+// PipeWire's pulse server answers as well.
 //
 // Every function here blocks for a moment (the sound server is asked each time) and may run on
 // any thread; nothing is kept between calls.
@@ -16,7 +16,8 @@ namespace qv {
 
 struct TSoundSource {
   std::string Name;         // what the sound device's "source" option and --audio-source take
-  std::string Description;  // for people: "What the desktop plays", "Monitor of Built-in Audio"
+  std::string Description;  // for people: "What the desktop plays", "Sound played on Built-in Audio"
+  std::string Unavailable;  // why it cannot record now ("Device or resource busy"); "" when it can
 };
 
 // ALSA's default capture device, as a name.
@@ -24,11 +25,22 @@ inline constexpr char kDefaultSoundSource[] = "default";
 // The monitor of whichever output is the default one when the recording starts.
 inline constexpr char kDesktopSoundSource[] = "desktop";
 
-// ALSA's capture PCMs ("pcm" hints that are not output-only), in hint order.
+// ALSA's capture PCMs, in hint order: the "pcm" hints that are not output-only, less the plugins
+// that record nothing of their own (sound_sources_alsa.cpp says which and why). The wave device's
+// numbers index this list; nothing is opened to make it, so the numbers do not depend on what is
+// busy at the moment.
 std::vector<TSoundSource> AlsaCapturePcms();
 
-// What can be recorded from: ALSA's default first, then (when a sound server answers) the desktop's
-// sound and the server's sources, then ALSA's other capture PCMs.
+// Why the ALSA PCM cannot be opened for capture now, in ALSA's words, or "" when it can. It is
+// opened without blocking and closed at once.
+std::string CaptureProblem(const std::string& pcm);
+
+// Every candidate, each with why it cannot record now (or ""): ALSA's default first, then, when a
+// sound server answers, the desktop's sound and the server's sources (its default source first);
+// without a server, ALSA's other capture PCMs, each opened for capture a moment to see that it can.
+std::vector<TSoundSource> SurveySoundSources();
+
+// The candidates that can record now, in the same order: what a chooser offers.
 std::vector<TSoundSource> ListSoundSources();
 
 struct TSoundSourcePcm {

@@ -34,10 +34,11 @@ void TConsole::BreakLine() {
   OpenLine = false;
 }
 
-TConsoleLog::TConsoleLog(TConsole& console) {
+TConsoleLog::TConsoleLog(TConsole& console, TSkip skip) {
   GetLogger()->TriggerEventInMainThread = false;
-  GetLogger()->OnLog = [&console](const void*, std::uint32_t, TLogLevel level, const std::string& msg) {
-    if (level != llQuiet) console.Line(msg);
+  GetLogger()->OnLog = [&console, skip = std::move(skip)](const void*, std::uint32_t, TLogLevel level,
+                                                           const std::string& msg) {
+    if (level != llQuiet && !(skip && skip(msg))) console.Line(msg);
   };
 }
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
 
@@ -25,10 +26,11 @@ class TConsole {
 
 // While it lives, the media logger's lines go straight to the console (the command-line programs
 // have no event loop to deliver them on); failures, logged at "quiet", are left for the caller to
-// print once at the end.
+// print once at the end, and so are the lines `skip` picks (it is called on whichever thread logs).
 class TConsoleLog {
  public:
-  explicit TConsoleLog(TConsole& console);
+  using TSkip = std::function<bool(const std::string& line)>;
+  explicit TConsoleLog(TConsole& console, TSkip skip = nullptr);
   ~TConsoleLog();
   TConsoleLog(const TConsoleLog&) = delete;
   TConsoleLog& operator=(const TConsoleLog&) = delete;

@@ -126,7 +126,7 @@ std::string ConvertUsage() {
          "\n"
          "While it runs it prints a progress line; Ctrl-C, SIGTERM or SIGHUP stops the conversion and\n"
          "still finishes the file. Exit status: 0 when the conversion completed, 1 when it failed, 2 for\n"
-         "a bad command line, 130 when it was stopped.\n"
+         "a bad command line or an output that exists (without -y), 130 when it was stopped.\n"
          "\n"
          "-repair FILE repairs an AVI whose recording was cut off (killed, crashed, the power cut): what\n"
          "can be read is copied into a complete AVI under the same name. The original is kept as\n"

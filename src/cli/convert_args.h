@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "cli/output_claim.h"
+
 namespace qv {
 
 // One option as the user wrote it, kept so a refusal can name it in the user's own spelling.
@@ -22,9 +24,6 @@ struct TConvertInput {
   std::string ExtOptions;  // "name=value" lines joined by "\n"
   std::vector<TGivenOption> Given;  // the same options as written
 };
-
-// What to do with an output file that exists already.
-enum class TOverwrite { Ask, Always, Never };
 
 struct TConvertCommand {
   std::vector<TConvertInput> Inputs;

@@ -1,7 +1,5 @@
 #include "cli/convert_check.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <vector>
 
@@ -127,13 +125,6 @@ std::string RefusedOption(const TConvertCommand& cmd) {
     }
   }
   return "";
-}
-
-std::string ExistingOutputRefusal(const TConvertCommand& cmd) {
-  struct stat st{};
-  if (cmd.Overwrite == TOverwrite::Always || ::stat(cmd.Output.c_str(), &st) != 0) return "";
-  return "File '" + cmd.Output + "' already exists." +
-         (cmd.Overwrite == TOverwrite::Never ? " Exiting." : " Use -y to overwrite.");
 }
 
 }  // namespace qv

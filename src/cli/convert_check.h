@@ -1,5 +1,5 @@
-// What quorvane-convert refuses before it opens anything: options the transcoder does not take, and
-// an output that exists already without -y (or with -n).
+// What quorvane-convert refuses before it opens anything: options the transcoder does not take (an
+// output that exists already is output_claim.h's).
 #pragma once
 
 #include <string>
@@ -11,8 +11,5 @@ namespace qv {
 // The first option the transcoder refuses, as "-name value: reason", or "". The media libraries
 // must be loaded: they know the codec, format and scaler options.
 std::string RefusedOption(const TConvertCommand& cmd);
-
-// "File '<name>' already exists. ..." when the output is there and may not be overwritten, or "".
-std::string ExistingOutputRefusal(const TConvertCommand& cmd);
 
 }  // namespace qv

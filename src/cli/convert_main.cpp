@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/console.h"
 #include "cli/convert_args.h"
 #include "cli/convert_run.h"
 #include "media/c_numbers.h"
@@ -19,7 +20,7 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (!error.empty()) {
-    std::fprintf(stderr, "quorvane-convert: %s\nTry \"quorvane-convert --help\".\n", error.c_str());
+    qv::TConsole().Line("quorvane-convert: " + error + "\nTry \"quorvane-convert --help\".");
     return 2;
   }
   return cmd.Repair.empty() ? qv::RunConvert(cmd) : qv::RunRepair(cmd.Repair);

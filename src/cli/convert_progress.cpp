@@ -6,7 +6,7 @@
 
 namespace qv {
 
-std::string ProgressLine(const TProgressInfo& info) {
+std::string ProgressLine(const TProgressInfo& info, int dup, int drop) {
   char buf[256];
   std::snprintf(buf, sizeof(buf), "frame=%5d fps=%3d q=%3.1f size=%8.0fkB time=%s bitrate=%6.1fkbits/s",
                 info.FrameNumber, info.FPS, double(info.Quality), double(info.TotalSize) / 1024.0,
@@ -18,6 +18,7 @@ std::string ProgressLine(const TProgressInfo& info) {
     if (pct < 0) pct = 0;
     line += " " + std::to_string(pct) + "%";
   }
+  if (dup || drop) line += " dup=" + std::to_string(dup) + " drop=" + std::to_string(drop);
   return line;
 }
 

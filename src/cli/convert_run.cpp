@@ -1,5 +1,6 @@
 #include "cli/convert_run.h"
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <optional>
@@ -8,6 +9,7 @@
 #include "cli/convert_check.h"
 #include "cli/convert_progress.h"
 #include "encoder/ff_encoder.h"
+#include "encoder/ffmpeg_task.h"
 #include "engine/avi_repair.h"
 #include "media/ff_utils.h"
 #include "media/loader.h"
@@ -49,7 +51,13 @@ int RunConvert(const TConvertCommand& cmd) {
   TSignalPipe signals;
   std::optional<TSignalInterrupt> interruptOpens(std::in_place, signals);
   TConsole console;
-  TConsoleLog consoleLog(console);
+  // The transcoder logs its progress text as well whenever its dup/drop counts change; the
+  // progress line shows those, so its copy is not printed a second time.
+  std::atomic<const void*> transcoder{nullptr};
+  TConsoleLog consoleLog(console, [&transcoder](const std::string& line) {
+    const void* speaker = transcoder.load();
+    return speaker && line.rfind(LogSpeaker("transcoder", speaker) + "frame=", 0) == 0;
+  });
 
   TFFEncoder encoder;
   if (!LoadLibraries(encoder, console)) return 1;
@@ -57,9 +65,9 @@ int RunConvert(const TConvertCommand& cmd) {
     console.Line("quorvane-convert: " + refused);
     return 2;
   }
-  if (const std::string refused = ExistingOutputRefusal(cmd); !refused.empty()) {
+  if (const std::string refused = ExistingOutputRefusal(cmd.Output, cmd.Overwrite); !refused.empty()) {
     console.Line("quorvane-convert: " + refused);
-    return 1;
+    return 2;
   }
   auto openFailed = [&]() {
     if (signals.Pending()) {
@@ -74,6 +82,7 @@ int RunConvert(const TConvertCommand& cmd) {
   in.ExtOptions = cmd.Inputs[0].ExtOptions;
   const int task = encoder.AddTask(Utf8ToWide(cmd.Inputs[0].FileName), in);
   if (task < 0) return openFailed();
+  transcoder = static_cast<const TCustomFFmpeg*>(encoder.Task(task));
   for (size_t i = 1; i < cmd.Inputs.size(); ++i) {
     in.Reset();
     in.ExtOptions = cmd.Inputs[i].ExtOptions;
@@ -88,7 +97,9 @@ int RunConvert(const TConvertCommand& cmd) {
   bool allDone = false;
   encoder.OnProgress = [&](TObject*, PProgressInfo info) {
     lastProgress = *info;
-    console.Progress(ProgressLine(*info));
+    // The worker waits while this runs, so its counts hold still.
+    const TFFmpeg* run = encoder.Task(task);
+    console.Progress(ProgressLine(*info, run ? run->NbFramesDup : 0, run ? run->NbFramesDrop : 0));
   };
   encoder.OnTerminate = [&](TObject*, const TTerminateInfo& info) {
     if (info.TaskIndex < 0)

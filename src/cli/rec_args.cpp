@@ -73,6 +73,8 @@ std::string ParseRecArgs(const std::vector<std::string>& args, TRecCommand& cmd)
 
     if (arg == "-h" || arg == "--help") {
       cmd.Help = true;
+    } else if (arg == "-y" || arg == "-n") {
+      cmd.Overwrite = arg == "-y" ? TOverwrite::Always : TOverwrite::Never;
     } else if (arg == "--fullscreen") {
       if (!noValue()) return "--fullscreen takes no value";
       cmd.Area = TRecArea::FullScreen;
@@ -202,13 +204,21 @@ std::string RecUsage() {
   return "usage: quorvane-rec [--fullscreen | --region X,Y,W,H | --window XID | --title TEXT]\n"
          "                    [--monitor pointer|all|NAME|N] [--no-audio | --audio-source NAME]\n"
          "                    [--format avi|mkv|mp4] [--quality high|medium|low] [--fps N] [--size WxH]\n"
-         "                    [--keep-proportions] [--vb KBPS] [--ab KBPS] [--ar 22050|44100] [--blink]\n"
+         "                    [--keep-proportions] [--vb KBPS] [--ar 22050|44100] [--blink]\n"
          "                    [--every-frame] [--show-clicks] [--duration SECONDS] [--countdown SECONDS]\n"
-         "                    [--backend x11|pipewire] [--node ID] OUTPUT\n"
+         "                    [--backend x11|pipewire] [--node ID] [-y | -n] OUTPUT\n"
          "       quorvane-rec --list-audio-sources\n"
          "\n"
          "Records the screen (and the default sound input), with the pointer drawn in, into an AVI\n"
          "(MS-MPEG4 v2 and MS ADPCM), an MKV (H.264 and Opus) or an MP4 (H.264 and AAC) file.\n"
+         "\n"
+         "Examples:\n"
+         "  quorvane-rec --duration 10 demo.mkv\n"
+         "      10 s of the monitor holding the pointer, with the default sound input, into an MKV\n"
+         "  quorvane-rec --region 0,0,1280,720 --audio-source desktop --fps 30 clip.mp4\n"
+         "      a rectangle of the desktop with what the desktop plays, until Ctrl-C or q\n"
+         "  quorvane-rec --window \"$(xdotool selectwindow)\" --no-audio window.avi\n"
+         "      the window you click on, followed when it moves, without sound\n"
          "\n"
          "  --fullscreen        a whole monitor (the default)\n"
          "  --monitor WHICH     for --fullscreen: \"pointer\", the monitor holding the pointer (the\n"
@@ -222,7 +232,8 @@ std::string RecUsage() {
          "  --audio-source NAME record the sound from this source: \"desktop\" for what the desktop\n"
          "                      plays, a sound server's source or an ALSA device by name (default:\n"
          "                      ALSA's default input)\n"
-         "  --list-audio-sources  print the sound sources and their names, and record nothing\n"
+         "  --list-audio-sources  print the sound sources that can record, with their names, and\n"
+         "                      those that cannot now, with why; record nothing\n"
          "  --format NAME       avi (the default), mkv or mp4; without it the output's extension\n"
          "                      decides, and a name without one gets the format's. An MKV or MP4 cut\n"
          "                      off by a crash plays up to about a second before it\n"
@@ -231,9 +242,10 @@ std::string RecUsage() {
          "  --size WxH          output frame size (default: the size of the area)\n"
          "  --keep-proportions  with --size: keep the area's proportions, with black bars\n"
          "  --vb KBPS           the AVI's video bit rate in kbit/s (default 360)\n"
-         "  --ab KBPS           accepted and not used: the sound's rate is the format's (MS ADPCM:\n"
-         "                      357 kbit/s at 44100 Hz, 178 at 22050 Hz; Opus 96; AAC 128)\n"
-         "  --ar RATE           audio sample rate, 22050 or 44100 (default 44100; Opus takes 48000)\n"
+         "  --ar RATE           audio sample rate, 22050 or 44100 (default 44100; Opus takes 48000).\n"
+         "                      The sound's bit rate follows from the format and this rate (MS ADPCM\n"
+         "                      357 kbit/s at 44100 Hz, 178 at 22050 Hz; Opus 96; AAC 128), so the\n"
+         "                      --ab KBPS of older scripts is taken and has no effect\n"
          "  --blink             show a blinking frame around the recorded area\n"
          "  --every-frame       code every frame, also those in which nothing on screen changed (by\n"
          "                      default they repeat the frame before, at next to no cost)\n"
@@ -244,13 +256,20 @@ std::string RecUsage() {
          "  --backend NAME      x11: the X server's screen; pipewire: the desktop's screen portal\n"
          "                      (default: pipewire on a Wayland session that has the portal)\n"
          "  --node ID           record this PipeWire video node as it is, without asking the portal\n"
+         "  -y                  overwrite OUTPUT if it exists (without -y an existing file is refused)\n"
+         "  -n                  never overwrite OUTPUT (an existing file is refused)\n"
+         "\n"
+         "The progress line gives the recorded time, the frame slots recorded so far (time x rate),\n"
+         "how many of them were coded (a slot in which nothing on screen changed repeats the picture\n"
+         "before at next to no cost, unless --every-frame), the file's size, and the frames repeated\n"
+         "(dup) or dropped (drop) to keep the rate: both stay 0 while the machine keeps up.\n"
          "\n"
          "While recording: Ctrl-C, SIGTERM or SIGHUP (the terminal closed) stops and finishes the file;\n"
          "SIGUSR1 pauses and SIGUSR2 resumes; on a terminal the space bar toggles pause and q stops.\n"
          "A recording that stops by itself (its window closed, the disk full) says why and keeps the\n"
          "file so far.\n"
          "Exit status: 0 when the file was finished, 1 on failure (a recording that stopped by itself\n"
-         "included), 2 for a bad command line.\n";
+         "included), 2 for a bad command line or an OUTPUT that exists (without -y).\n";
 }
 
 }  // namespace qv

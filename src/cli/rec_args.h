@@ -2,19 +2,21 @@
 //   quorvane-rec [--fullscreen | --region X,Y,W,H | --window XID | --title TEXT]
 //                [--monitor pointer|all|NAME|N] [--no-audio | --audio-source NAME] [--countdown S]
 //                [--format avi|mkv|mp4] [--quality high|medium|low] [--fps N] [--size WxH]
-//                [--keep-proportions] [--vb KBPS] [--ab KBPS] [--ar 22050|44100] [--blink]
+//                [--keep-proportions] [--vb KBPS] [--ar 22050|44100] [--blink]
 //                [--every-frame] [--show-clicks] [--duration SECONDS] [--backend x11|pipewire]
-//                [--node ID] OUTPUT
+//                [--node ID] [-y | -n] OUTPUT
 //   quorvane-rec --list-audio-sources
 // Defaults follow the tray program's settings defaults: full screen (the monitor holding the
 // pointer), output as large as the area, 360 kbit/s video, sound on at 44100 Hz, unchanged frames
-// held rather than coded.
+// held rather than coded, an existing OUTPUT refused. "--ab KBPS" is still taken from older
+// scripts and noted as having no effect.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include "cli/output_claim.h"
 #include "recording/capture_backend.h"
 #include "recording/output_format.h"
 
@@ -50,6 +52,7 @@ struct TRecCommand {
   TCaptureBackend Backend = TCaptureBackend::X11;
   std::uint32_t Node = 0;  // --node: a PipeWire node recorded without the portal (implies pipewire)
   std::string Output;
+  TOverwrite Overwrite = TOverwrite::Ask;  // -y, -n; without either an existing OUTPUT is refused
   bool Help = false;
   bool ListAudioSources = false;  // --list-audio-sources: print them and record nothing
 };

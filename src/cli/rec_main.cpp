@@ -1,8 +1,9 @@
-// quorvane-rec: records the screen (and sound) into an AVI file without the tray program.
+// quorvane-rec: records the screen (and sound) into an AVI, MKV or MP4 file without the tray program.
 #include <cstdio>
 #include <string>
 #include <vector>
 
+#include "cli/console.h"
 #include "cli/rec_args.h"
 #include "cli/rec_run.h"
 #include "media/c_numbers.h"
@@ -20,7 +21,7 @@ int main(int argc, char** argv) {
   }
   if (cmd.ListAudioSources && error.empty()) return qv::PrintAudioSources();
   if (!error.empty()) {
-    std::fprintf(stderr, "quorvane-rec: %s\nTry \"quorvane-rec --help\".\n", error.c_str());
+    qv::TConsole().Line("quorvane-rec: " + error + "\nTry \"quorvane-rec --help\".");
     return 2;
   }
   return qv::RunRecording(cmd);

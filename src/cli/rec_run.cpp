@@ -15,6 +15,7 @@
 
 #include "capture/sound_sources.h"
 #include "cli/console.h"
+#include "cli/output_claim.h"
 #include "cli/rec_setup.h"
 #include "encoder/ff_encoder.h"
 #include "media/loader.h"
@@ -112,9 +113,9 @@ std::string OutputSummary(const TRecordingRequest& request) {
 }
 
 std::string Summary(const std::string& output, const TRecordingProgress& p) {
-  char text[160];
-  std::snprintf(text, sizeof(text), " (%d frames, %s, %.0f kB, dup=%d drop=%d)", p.Frames, ClockText(p.ElapsedUs).c_str(),
-                double(GetFileSize(output)) / 1024.0, p.Duplicates, p.Drops);
+  char text[200];
+  std::snprintf(text, sizeof(text), " (%s, %lld slots, %d coded, %.0f kB, dup=%d drop=%d)", ClockText(p.ElapsedUs).c_str(),
+                (long long)p.Slots, p.Frames, double(GetFileSize(output)) / 1024.0, p.Duplicates, p.Drops);
   return output + text;
 }
 
@@ -181,20 +182,37 @@ bool CountDown(int seconds, TSignalPipe& signals, TConsole& console) {
 }  // namespace
 
 int PrintAudioSources() {
-  const std::vector<TSoundSource> sources = ListSoundSources();
+  const std::vector<TSoundSource> sources = SurveySoundSources();
   std::size_t width = 0;
   for (const TSoundSource& source : sources) width = std::max(width, source.Name.size());
-  std::printf("Sound sources (give the name to --audio-source):\n");
-  for (const TSoundSource& source : sources)
-    std::printf("  %-*s  %s\n", int(width), source.Name.c_str(), source.Description.c_str());
+  auto print = [&](bool available) {
+    for (const TSoundSource& source : sources)
+      if (source.Unavailable.empty() == available)
+        std::printf("  %-*s  %s%s\n", int(width), source.Name.c_str(), source.Description.c_str(),
+                    available ? "" : (" (" + source.Unavailable + ")").c_str());
+  };
+  const auto unavailable = std::count_if(sources.begin(), sources.end(),
+                                         [](const TSoundSource& s) { return !s.Unavailable.empty(); });
+  if (std::size_t(unavailable) < sources.size()) {
+    std::printf("Sound sources (give the name to --audio-source):\n");
+    print(true);
+  } else {
+    std::printf("No sound source can record now (--no-audio records without sound).\n");
+  }
+  if (unavailable > 0) {
+    std::printf("Not available now:\n");
+    print(false);
+  }
   return 0;
 }
 
 std::string RecProgressLine(const TRecordingProgress& p) {
+  // Slots and coded pictures rather than the encoder's frames and pictures a second: a still
+  // screen codes one picture in many slots, which made a good recording look stalled.
   char text[256];
-  std::snprintf(text, sizeof(text), "time=%s frames=%6d size=%8.0fkB fps=%3d dup=%d drop=%d%s",
-                ClockText(p.ElapsedUs).c_str(), p.Frames, double(p.FileBytes) / 1024.0, p.Fps, p.Duplicates, p.Drops,
-                p.State == TRecordingState::Paused ? " [paused]" : "");
+  std::snprintf(text, sizeof(text), "time=%s slots=%lld coded=%d size=%.0fkB dup=%d drop=%d%s",
+                ClockText(p.ElapsedUs).c_str(), (long long)p.Slots, p.Frames, double(p.FileBytes) / 1024.0,
+                p.Duplicates, p.Drops, p.State == TRecordingState::Paused ? " [paused]" : "");
   return text;
 }
 
@@ -214,6 +232,15 @@ int RunRecording(const TRecCommand& cmd) {
   TRecSetup setup;
   if (std::string error = SetUpRecording(cmd, facts, setup); !error.empty()) return fail(error);
   if (!setup.Note.empty()) console.Line("quorvane-rec: note: " + setup.Note);
+  // The name as the format settled it (an extension added). Taken before anything else can fail
+  // or wait (a countdown): a second recording onto it is refused at once, and the claim, which
+  // outlives the recording below, takes away the empty file of a start that did not come off.
+  const std::string& output = setup.Request.FileName;
+  TOutputClaim claim;
+  if (std::string refused = claim.Take(output, cmd.Overwrite); !refused.empty()) {
+    console.Line("quorvane-rec: " + refused);
+    return 2;
+  }
 
   TRecording recording;
   TFFEncoder& encoder = recording.Encoder();
@@ -228,8 +255,6 @@ int RunRecording(const TRecCommand& cmd) {
   recording.OnNotice = [&console](const std::string& notice) { console.Line("quorvane-rec: " + notice); };
   recording.OnEnd = [&end](const TRecordingEnd& e) { end = e; };
   TWakeFd wake;
-  // The name as the format settled it (an extension added).
-  const std::string& output = setup.Request.FileName;
   if (TStartResult started = recording.Start(setup.Request); !started)
     return fail(StartFailureText(started, cmd, output));
 

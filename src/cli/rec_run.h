@@ -15,7 +15,9 @@ int RunRecording(const TRecCommand& cmd);
 // Prints the sound sources --audio-source takes, with what each is. Exit status 0.
 int PrintAudioSources();
 
-// "time=00:00:10.04 frames=  251 size=    812kB fps= 25 dup=0 drop=0" plus " [paused]".
+// "time=00:00:10.00 slots=250 coded=12 size=812kB dup=0 drop=0" plus " [paused]": the recorded
+// time, the video's frame slots, the pictures coded (a slot in which nothing changed repeats the one
+// before), the file's size, the slots repeated or dropped for being late.
 std::string RecProgressLine(const TRecordingProgress& progress);
 
 }  // namespace qv

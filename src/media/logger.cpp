@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "media/ff_api.h"
+#include "media/library_chatter.h"
 #include "media/main_thread.h"
 
 namespace qv {
@@ -92,8 +93,9 @@ std::string Prefix(void* avcl) {
 }
 
 void LibraryLogCallback(void* avcl, int level, const char* format, va_list args) {
-  // Libraries add display hints in the bits above the level.
-  level &= 0xff;
+  // Libraries add display hints in the bits above the level. Chatter is judged before the level
+  // filter, so what it drops never reaches the repeat folding either.
+  level = LibraryLineLevel(avcl, level & 0xff, format);
   if (gCurrentLibraryLevel.load() < level) return;
   TFFLogger* logger = gLogger.load();
   if (!logger || !logger->OnLog) return;

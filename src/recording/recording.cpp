@@ -186,6 +186,12 @@ void TRecording::ReadFrameCounts() {
   if (TFFmpeg* task = FEncoder->Task(Task)) {
     Last.Duplicates = task->NbFramesDup;
     Last.Drops = task->NbFramesDrop;
+    // The video encoder counts in frame slots, so its next stamp is the number of slots so far.
+    for (const TOutputStream& ost : task->OutputStreams())
+      if (ost.Info && ost.Info->Kind == AVMEDIA_TYPE_VIDEO) {
+        Last.Slots = ost.SyncOpts;
+        break;
+      }
   }
 }
 

@@ -33,9 +33,10 @@ struct TRecordingProgress {
   TRecordingState State = TRecordingState::Idle;
   std::int64_t ElapsedUs = 0;  // recorded time, pauses left out
   std::int64_t FileBytes = 0;
-  int Frames = 0;
+  int Frames = 0;  // pictures coded: a slot in which nothing changed repeats the one before uncoded
   int Fps = 0;
   int Duplicates = 0, Drops = 0;  // frames repeated to fill missed slots, frames dropped
+  std::int64_t Slots = 0;  // the video's frame slots so far, coded or not (time x frame rate)
 };
 
 // Which part of a start failed. The reason is in words for the user; the front end adds advice

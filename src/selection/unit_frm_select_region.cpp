@@ -10,11 +10,11 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <cstdlib>
 #include <utility>
 
 #include "capture/monitors.h"
+#include "media/logger.h"
 #include "selection/rubber_band.h"
 #include "selection/toolkit_display.h"
 #include "selection/x11_windows.h"
@@ -196,8 +196,9 @@ void TFrmSelectRegion::GrabInput() {
     return;
   }
   grabRetry_->stop();
-  std::fprintf(stderr, "quorvane: [region picker] another program holds the %s; taking the focus instead\n",
-               keyboard ? "pointer" : "keyboard");
+  GetLogger()->Log(this, llWarning,
+                   LogSpeaker("region picker", this) + "another program holds the " + (keyboard ? "pointer" : "keyboard") +
+                       "; taking the focus instead");
   activateWindow();
   grabKeyboard();
 }

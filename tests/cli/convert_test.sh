@@ -65,8 +65,8 @@ expect "value the encoder refuses" 1 'Invalid value "abc" for option "data_parti
 
 # An existing output: refused without -y, kept with -n, overwritten with -y (options in today's spellings).
 cp "$WORK/in.avi" "$WORK/exists.avi"
-expect "existing output" 1 "File '$WORK/exists.avi' already exists. Use -y to overwrite." -- "$BIN" -i "$WORK/in.avi" "$WORK/exists.avi"
-expect "-n" 1 "File '$WORK/exists.avi' already exists. Exiting." -- "$BIN" -n -i "$WORK/in.avi" "$WORK/exists.avi"
+expect "existing output" 2 "File '$WORK/exists.avi' already exists. Use -y to overwrite." -- "$BIN" -i "$WORK/in.avi" "$WORK/exists.avi"
+expect "-n" 2 "File '$WORK/exists.avi' already exists. Exiting." -- "$BIN" -n -i "$WORK/in.avi" "$WORK/exists.avi"
 cmp -s "$WORK/in.avi" "$WORK/exists.avi" || fail "a refused output was changed"
 if expect "-y and current spellings" 0 "Completed: $WORK/exists.avi" -- "$BIN" -y -i "$WORK/in.avi" -c:v msmpeg4v2 \
     -b:v 300k -filter:v scale=160:120 -codec:a adpcm_ms -b:a 64k "$WORK/exists.avi"; then
@@ -120,6 +120,14 @@ if expect "convert" 0 "Completed: $WORK/rec.avi" -- "$BIN" -i "$WORK/in.avi" \
   frames=$(ffprobe -v error -count_frames -select_streams v:0 -show_entries stream=nb_read_frames \
     -of default=noprint_wrappers=1:nokey=1 "$WORK/rec.avi")
   [ "$frames" = 75 ] || fail "convert: $frames frames, wanted 75"
+fi
+
+# Each progress report is printed once (the transcoder's own copy, logged when frames are repeated,
+# is not: the line counts them), and libx264's banner and option string stay out of the way.
+if expect "progress once" 0 "Completed: $WORK/h264.avi" -- "$BIN" -i "$WORK/in.avi" -r 50 -vcodec libx264 "$WORK/h264.avi"; then
+  grep -q "^frame=.* dup=[1-9][0-9]* drop=0" "$WORK/out.txt" || fail "progress once: the repeated frames are not counted"
+  grep -q "\] frame=" "$WORK/out.txt" && fail "progress once: a progress report printed twice"
+  grep -q "options: cabac" "$WORK/out.txt" && fail "progress once: libx264's option string printed"
 fi
 
 # -repair: a file cut off mid-chunk is finished in place; one with nothing readable is given back as

@@ -76,6 +76,16 @@ if expect "sound sources listed" 0 "What the desktop plays" -- "$BIN" --list-aud
   grep -q "^ *qv_voice.monitor " "$WORK/out.txt" || fail "sound sources: no qv_voice.monitor"
 fi
 
+# Without a sound server ALSA's own PCMs are what there is: on the rig none is a card, so none is
+# listed but the default, which cannot reach its server and says so; the plugins that record nothing
+# of their own (silence, converters, other sound systems) are not offered at all.
+if expect "sound sources without a server" 0 "default  The default sound input (Connection refused)" -- \
+    env PULSE_SERVER=unix:$WORK/no-such-socket "$BIN" --list-audio-sources; then
+  grep -q "^Not available now:" "$WORK/out.txt" || fail "sound sources without a server: the default is not set apart"
+  grep -qE "^  (null|lavrate|samplerate|speexrate|jack|oss|pulse|speex|upmix|vdownmix) " "$WORK/out.txt" &&
+    fail "sound sources without a server: a plugin is offered"
+fi
+
 expect "no display" 1 "cannot open the display \":987\"" -- env DISPLAY=:987 "$BIN" --no-audio "$OUT"
 [ -e "$OUT" ] && fail "no display: left a file"
 # (The rig has a session bus; this one is left without.)
@@ -87,6 +97,18 @@ expect "no sound" 1 "add --no-audio" -- env PULSE_SERVER=unix:$WORK/no-such-sock
 grep -q "No sound input could be opened (ALSA: " "$WORK/out.txt" || fail "no sound: the reason is not said in words"
 grep -q "pause_pointer=" "$WORK/out.txt" && fail "no sound: the device's option string leaks into the message"
 [ -e "$OUT" ] && fail "no sound: left a file"
+
+# An existing file is never overwritten unasked: kept byte for byte, exit 2 (also with -n); -y
+# overwrites it with a recording.
+KEEP="$WORK/keep.mkv"
+echo keep >"$KEEP"
+expect "existing output" 2 "File '$KEEP' already exists. Use -y to overwrite." -- "$BIN" --duration 1 "$KEEP"
+expect "existing output, -n" 2 "File '$KEEP' already exists. Exiting." -- "$BIN" -n --duration 1 "$KEEP"
+[ "$(cat "$KEEP")" = keep ] || fail "existing output: the file was changed"
+if expect "existing output, -y" 0 "Finished: $KEEP" -- "$BIN" -y --no-audio --region 0,0,64,48 --duration 1 "$KEEP"; then
+  codec=$(ffprobe -v error -select_streams v:0 -show_entries stream=codec_name -of csv=p=0 "$KEEP")
+  [ "$codec" = h264 ] || fail "existing output, -y: ffprobe reads \"$codec\", not the new recording"
+fi
 
 # A region cut at the screen's edge records what is on the screen and says so; so is an --ab that
 # cannot apply (the sound's rate follows from its sample rate).

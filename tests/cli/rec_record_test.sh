@@ -1,8 +1,9 @@
 #!/bin/bash
-# quorvane-rec end to end on the rig's desktop and tone: a timed full-screen recording, a stop by
-# SIGINT, a 2 s pause by SIGUSR1/SIGUSR2 ended by SIGHUP (a closed terminal), the sound of a chosen
-# source and one removed mid-recording, a countdown, a recorded window that is closed, a kill -9,
-# and each output format at its frame rate, also killed. ffprobe and ffmpeg judge the files.
+# quorvane-rec end to end on the rig's desktop and tone: a timed full-screen recording, two started
+# onto one name at once, a stop by SIGINT, a 2 s pause by SIGUSR1/SIGUSR2 ended by SIGHUP (a closed
+# terminal), the sound of every listed source and of one removed mid-recording, a countdown, a
+# recorded window that is closed, a kill -9, and each output format at its frame rate, also killed.
+# ffprobe and ffmpeg judge the files.
 #
 # Frames in which nothing on screen changed repeat the one before (an empty AVI chunk): the header
 # counts every slot, the decoder sees only the coded pictures.
@@ -50,14 +51,39 @@ if [ "$rec_rc" = 0 ]; then
     within "timed: audio minus video (ms), last slot lost" $((a - v)) -40 80
   fi
   clean_decode "timed" "$F"
-  grep -q 'time=.* frames=.* size=.*kB fps=.* dup=[0-9]* drop=[0-9]*' "$WORK/timed.log" && pass "timed: progress line" ||
+  # The last progress line says what the file holds: its slots and its coded pictures.
+  last=$(grep -o 'time=.* slots=[0-9]* coded=[0-9]* size=[0-9]*kB dup=[0-9]* drop=[0-9]*' "$WORK/timed.log" | tail -1)
+  if [ -n "$last" ]; then
+    within "timed: slots the progress line says" "$(sed 's/.*slots=\([0-9]*\).*/\1/' <<<"$last")" $(($(slots "$F") - 1)) $(($(slots "$F") + 1))
+    within "timed: coded pictures it says" "$(sed 's/.*coded=\([0-9]*\).*/\1/' <<<"$last")" "$(frames "$F")" "$(frames "$F")"
+  else
     fail "timed: no progress line"
+  fi
   grep -q "^Finished: $F" "$WORK/timed.log" && pass "timed: final line" || fail "timed: no final line"
   # The tone is in the file (a silent capture would still have the right length).
   peak=$(ffmpeg -nostdin -v info -i "$F" -map 0:a -af volumedetect -f null - 2>&1 | awk '/max_volume/ {print int($5)}')
   [ -n "$peak" ] && [ "$peak" -gt -20 ] && pass "timed: the tone is recorded (max $peak dB)" || fail "timed: no tone (max ${peak:-?} dB)"
 else
   fail "timed: exit $rec_rc"; tail -5 "$WORK/timed.log"
+fi
+
+# --- two recordings started at once onto one name: one records, the other is refused --------------
+F="$WORK/twice.avi"
+start_rec "$WORK/twice1.log" --no-audio --region 0,0,320,240 --duration 3 "$F"
+first=$rec_pid
+start_rec "$WORK/twice2.log" --no-audio --region 0,0,320,240 --duration 3 "$F"
+wait_rec 30
+rc2=$rec_rc
+rec_pid=$first
+wait_rec 30
+if [ "$(printf '%s\n' "$rec_rc" "$rc2" | sort | tr '\n' ' ')" = "0 2 " ]; then
+  pass "same name twice: exit 0 and 2"
+  grep -qF "File '$F' already exists. Use -y to overwrite." "$WORK"/twice[12].log && pass "same name twice: the refusal said" ||
+    fail "same name twice: no refusal"
+  within "same name twice: slots of the one recording" "$(slots "$F")" 73 77
+  clean_decode "same name twice" "$F"
+else
+  fail "same name twice: exit $rec_rc and $rc2"; tail -2 "$WORK"/twice[12].log
 fi
 
 # --- SIGINT mid-way finishes the file ------------------------------------------------------------
@@ -110,16 +136,22 @@ if wait_frames "$WORK/pause.log" 1; then
   fi
 fi
 
-# --- sound sources: what the desktop plays is the rig's 1 kHz, its second source plays 440 Hz -----
+# --- sound sources: every one listed records the rig's tone, 1 kHz but for its second source, which
+# plays 440 Hz; nothing listed as available fails to open or records silence -------------------------
 # The tone's rough frequency (zero crossings), from half a second in.
 tone_hz() {
   ffmpeg -nostdin -v error -ss 0.5 -i "$1" -map 0:a -ac 1 -f wav - | sox -t wav - -n stat 2>&1 |
     awk '/Rough +frequency:/ {print $3}'
 }
-for source in desktop:1000 qv_voice.monitor:440; do
-  name=${source%:*} hz=${source#*:}
+listed=$("$BIN" --list-audio-sources | sed -n '/^Sound sources/,/^Not available/ s/^  \([^ ]*\) .*/\1/p')
+for name in desktop qv_voice.monitor; do
+  grep -qx "$name" <<<"$listed" || fail "sound sources: $name is not listed"
+done
+for name in $listed; do
+  hz=1000
+  [ "$name" = qv_voice.monitor ] && hz=440
   F="$WORK/source-$name.avi"
-  start_rec "$WORK/source-$name.log" --audio-source "$name" --region 0,0,320,240 --duration 3 "$F"
+  start_rec "$WORK/source-$name.log" --audio-source "$name" --region 0,0,320,240 --duration 1.5 "$F"
   wait_rec 60
   [ "$rec_rc" = 0 ] && within "sound from $name: rough frequency (Hz)" "$(tone_hz "$F")" $((hz * 95 / 100)) \
     $((hz * 105 / 100)) || { fail "sound from $name: exit $rec_rc"; tail -3 "$WORK/source-$name.log"; }

@@ -155,6 +155,32 @@ TEST_F(LoggerTest, LibraryLinesCarryPrefixesAndJoinPartialText) {
   EXPECT_EQ(Records[3].Level, llInfo);
 }
 
+// What the encoders say at "info" that nobody can act on stays out of the log (and brings no "Last
+// message repeated" with it) unless debug lines are asked for; their warnings still come.
+TEST_F(LoggerTest, LibraryChatterIsTakenAtDebugLevel) {
+  const AVClass x264Class = {.class_name = "AVCodecContext",
+                             .item_name = [](void*) { return "libx264"; },
+                             .version = LIBAVUTIL_VERSION_INT};
+  TParentCtx x264{&x264Class};
+  auto chatter = [&] {
+    for (int i = 0; i < 5; ++i) ff::av_log(nullptr, AV_LOG_INFO, "warning, clipping %d dct coefficients to %d..%d\n", 1, -2048, 2047);
+    ff::av_log(&x264, AV_LOG_INFO, "%s\n", "264 - core 164 - options: cabac=1 ref=3");
+    ff::av_log(&x264, AV_LOG_WARNING, "width not divisible by 2 (301x201)\n");
+  };
+  chatter();
+  const std::string speaker = Format("[libx264 @ %p] ", &x264);
+  EXPECT_EQ(Messages(), std::vector<std::string>{speaker + "width not divisible by 2 (301x201)"});
+  Logger->SetLogLevel(llDebug);
+  Records.clear();
+  chatter();
+  const std::vector<std::string> all = {"warning, clipping 1 dct coefficients to -2048..2047",
+                                        "    Last message repeated 4 times",
+                                        speaker + "264 - core 164 - options: cabac=1 ref=3",
+                                        speaker + "width not divisible by 2 (301x201)"};
+  EXPECT_EQ(Messages(), all);
+  EXPECT_EQ(Records[0].Level, llDebug);
+}
+
 TEST_F(LoggerTest, RepeatedLinesAreFolded) {
   const char* const thrice[] = {"fold A\n", "fold A\n", "fold A\n", "fold B\n", "fold B\n", "fold C\n",
                                 "fold D\n", "fold D\n", "fold D\n", "fold D\n", "fold E\n"};

@@ -63,12 +63,12 @@ wait_rec() {
   wait "$rec_pid"
   rec_rc=$?
 }
-# wait_frames LOG COUNT: until the progress line reports COUNT frames (the recording is under way).
+# wait_frames LOG COUNT: until the progress line reports COUNT coded pictures (the recording is under way).
 wait_frames() {
   local deadline=$((SECONDS + 20))
   while [ $SECONDS -lt $deadline ]; do
     local n
-    n=$(grep -o 'frames= *[0-9]*' "$1" 2>/dev/null | tail -1 | tr -dc 0-9)
+    n=$(grep -o 'coded=[0-9]*' "$1" 2>/dev/null | tail -1 | tr -dc 0-9)
     [ -n "$n" ] && [ "$n" -ge "$2" ] && return 0
     sleep 0.05
   done
