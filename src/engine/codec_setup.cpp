@@ -4,6 +4,7 @@
 
 #include "engine/custom_ffmpeg.h"
 #include "media/codec_lock.h"
+#include "media/edge_fill.h"
 #include "media/ff_utils.h"
 
 namespace qv {
@@ -94,6 +95,7 @@ void TCustomFFmpeg::SetupCodecParameters() {
           enc->width = dec->width;
           enc->height = dec->height;
         }
+        SetPictureSize(ost, firstSegment);
         ost.ResampleWidth = dec->width;
         ost.ResampleHeight = dec->height;
         ost.ResamplePixFmt = dec->pix_fmt;
@@ -111,8 +113,8 @@ void TCustomFFmpeg::SetupCodecParameters() {
                            ff::av_get_pix_fmt_name(enc->pix_fmt) ? ff::av_get_pix_fmt_name(enc->pix_fmt) : "none");
           if (dec->pix_fmt == AV_PIX_FMT_NONE || dec->width <= 0 || dec->height <= 0)
             RaiseFFmpeg("Video pixel format is unknown, stream cannot be encoded");
-          ost.ImgResampleCtx.reset(ff::sws_getContext(dec->width, dec->height, dec->pix_fmt, enc->width,
-                                                      enc->height, enc->pix_fmt, ScalerFlags(), nullptr, nullptr,
+          ost.ImgResampleCtx.reset(ff::sws_getContext(dec->width, dec->height, dec->pix_fmt, ost.PictureWidth,
+                                                      ost.PictureHeight, enc->pix_fmt, ScalerFlags(), nullptr, nullptr,
                                                       nullptr));
           if (!ost.ImgResampleCtx) RaiseFFmpeg("Cannot get resampling context");
         }
@@ -162,6 +164,31 @@ void TCustomFFmpeg::SetupCodecParameters() {
       }
     }
   }
+}
+
+// With `edge_pad` a picture keeps the size asked for (or its own) and the coded frame around it is
+// rounded up to the whole colour blocks the encoder takes; said once, since the file's size then
+// differs from the one asked for. A filter chain gives the encoder its size itself. Later segments of
+// a join code into the first one's encoder.
+void TCustomFFmpeg::SetPictureSize(TOutputStream& ost, bool firstSegment) {
+  AVCodecContext* enc = ost.Enc;
+  if (!firstSegment) {
+    ost.PictureWidth = Ost[size_t(ost.Index)].PictureWidth;
+    ost.PictureHeight = Ost[size_t(ost.Index)].PictureHeight;
+    return;
+  }
+  ost.PictureWidth = enc->width;
+  ost.PictureHeight = enc->height;
+  if (!Opt.EdgePad || !Opt.VFilters.empty() || Opt.DoDeinterlace || !CanRepeatEdges(enc->pix_fmt)) return;
+  const AVPixFmtDescriptor* d = ff::av_pix_fmt_desc_get(enc->pix_fmt);
+  const int blockW = 1 << d->log2_chroma_w, blockH = 1 << d->log2_chroma_h;
+  const int width = (enc->width + blockW - 1) / blockW * blockW, height = (enc->height + blockH - 1) / blockH * blockH;
+  if (width == enc->width && height == enc->height) return;
+  Log(llInfo, Format("The %dx%d picture is coded as %dx%d (%s codes colour in %dx%d blocks); the added pixels repeat "
+                     "the picture's edge",
+                     enc->width, enc->height, width, height, d->name, blockW, blockH));
+  enc->width = width;
+  enc->height = height;
 }
 
 void TCustomFFmpeg::OpenCodecs() {

@@ -118,7 +118,7 @@ class TCustomFFmpeg {
   // Closes every input and output file and frees the per-file records.
   void CloseFiles();
   // Closes the outputs from `index` on (with their join slots), so a set-up that failed after the
-  // open leaves nothing open; a file they left empty is removed.
+  // open leaves nothing open; a file they created and left empty is removed.
   void CloseOutputsFrom(int index);
 
   int InputCount() const { return int(Inputs.size()); }
@@ -282,7 +282,7 @@ class TCustomFFmpeg {
   friend class TConvertThread;
   friend struct TRunAccess;  // the run's own files
   void ShutdownRun();  // destructor: stop and wait, join the threads, CloseAll
-  std::vector<std::string> OutputFilesFrom(size_t index) const;  // names of the files outputs wrote to
+  std::vector<std::string> CreatedFilesFrom(size_t index) const;  // names of the files outputs created
   void FinishedPath();
   static bool ReadStopThunk(void* object, void* instance);  // stop check, active only while reading
   bool StartDrain(double& drainTo);  // after a stop: do live inputs lag the furthest output?
@@ -344,6 +344,7 @@ class TCustomFFmpeg {
   bool WritesEmptyChunks(const TOutputFile& of, const TOutputStream& ost) const;
   void CloseHeldSlots(TOutputFile& of, TOutputStream& ost, TInputStream& ist);
   void DoVideoStats(TOutputStream& ost, int frameSize, int pictType);
+  void SetPictureSize(TOutputStream& ost, bool firstSegment);      // codec_setup.cpp
   void SetupVideoFilters(TOutputStream& ost, TInputStream& ist);   // video_filters.cpp
   void PushToFilters(TOutputFile& of, TOutputStream& ost, TInputStream& ist, AVFrame* frame);
   void FlushFilters(TOutputFile& of, TOutputStream& ost, TInputStream& ist);

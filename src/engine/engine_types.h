@@ -118,6 +118,8 @@ class TOutputFile {
   TOutputContextPtr OwnedCtx;  // owner slots only
   int LoopOutput = -1;  // `loop_output` when the output was opened
   std::vector<TOutputStreamInfo> Streams;
+  // The file was not there before this output opened it: only then may a failed start remove it.
+  bool Created = false;
   // With `crash_safe`: the file behind Ctx->pb (then AVFMT_FLAG_CUSTOM_IO). Owner slots only.
   std::unique_ptr<TCrashSafeFile> CrashSafe;
 

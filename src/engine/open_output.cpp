@@ -1,5 +1,7 @@
 // OpenOutput and PrepareJoin: the output file's context, its streams and the opened file.
 #include <ctime>
+#include <filesystem>
+#include <system_error>
 
 #include "engine/custom_ffmpeg.h"
 #include "engine/option_use.h"
@@ -138,6 +140,8 @@ int TCustomFFmpeg::OpenOutputFile(const std::string& fileName, const std::string
 
   // The file itself, under the time-out/cancel watch.
   if (!(fmt->flags & AVFMT_NOFILE)) {
+    std::error_code missing;
+    out->Created = std::filesystem::symlink_status(fileName, missing).type() == std::filesystem::file_type::not_found;
     TIoWatch watch(*this);
     int ret = Opt.CrashSafe ? OpenCrashSafe(*out)
               : FindProtocolForUrl(url)

@@ -83,6 +83,9 @@ struct TPendingOptions {
   double DtsDeltaThreshold = 10.0;     // dts_delta_threshold
   bool InputSync = false;              // isync
   bool CrashSafe = false;              // crash_safe: outputs a kill leaves playable (recordings)
+  // edge_pad: a picture the encoder takes only in whole colour blocks keeps its size, in a frame
+  // rounded up to whole blocks whose extra columns and rows repeat its edge (recordings)
+  bool EdgePad = false;
   int SwsFlags = 4;                    // sws_flags (SWS_BICUBIC)
   std::vector<TStreamMap> StreamMaps;            // map
   std::vector<TMetadataMap> MetadataMaps;        // map_meta_data

@@ -137,30 +137,31 @@ void TCustomFFmpeg::CloseRunCodecs() {
   for (auto& ist : Ist) ist.DecoderOpen = false;
 }
 
-std::vector<std::string> TCustomFFmpeg::OutputFilesFrom(size_t index) const {
+std::vector<std::string> TCustomFFmpeg::CreatedFilesFrom(size_t index) const {
   std::vector<std::string> names;
   for (size_t k = index; k < Outputs.size(); ++k) {
     const TOutputFile& out = *Outputs[k];
-    if (out.Owner && out.Ctx && !(out.Ctx->oformat->flags & AVFMT_NOFILE)) names.push_back(out.FileName);
+    if (out.Owner && out.Created && out.Ctx && !(out.Ctx->oformat->flags & AVFMT_NOFILE)) names.push_back(out.FileName);
   }
   return names;
 }
 
 void TCustomFFmpeg::CloseOutputsFrom(int index) {
   if (index < 0 || index >= OutputCount()) return;
-  const std::vector<std::string> opened = OutputFilesFrom(size_t(index));
+  const std::vector<std::string> created = CreatedFilesFrom(size_t(index));
   // Join slots come after the output they borrow their context from: dropped first.
   while (OutputCount() > index) Outputs.pop_back();
   JoinMode = false;  // only the last output can be a joined one
-  RemoveEmptyFiles(opened);
+  RemoveEmptyFiles(created);
 }
 
 void TCustomFFmpeg::CloseAll() {
   FreeRunRecords();
-  // Files: an output that never got a byte is removed (a failed start leaves nothing behind).
-  const std::vector<std::string> written = OutputFilesFrom(0);
+  // Files: an output that never got a byte is removed (a failed start leaves nothing behind), unless
+  // it was there before: a file of the user's is never taken away.
+  const std::vector<std::string> created = CreatedFilesFrom(0);
   CloseFiles();
-  RemoveEmptyFiles(written);
+  RemoveEmptyFiles(created);
   ReleaseFrameHooks();
   SubtitleOut.reset();
   VStatsFile.reset();

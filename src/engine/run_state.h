@@ -74,6 +74,9 @@ struct TOutputStream {
   TScalerPtr ImgResampleCtx;
   TFramePtr ResamplePic;                 // picture in the encoder's size and pixel format
   int ResampleWidth = 0, ResampleHeight = 0, ResamplePixFmt = -1;
+  // The size pictures are converted to: the encoder's, or with `edge_pad` the top-left part of it
+  // they fill (the rest repeats their edge).
+  int PictureWidth = 0, PictureHeight = 0;
   TBandConverter Bands;       // converts only the rows a picture changed into ResamplePic
   int ConvertedFrame = -1;    // the source's FrameCount of the picture ResamplePic holds
   std::vector<std::int64_t> ForcedKfPts;  // encoder time base

@@ -7,6 +7,7 @@
 
 #include "engine/custom_ffmpeg.h"
 #include "media/checked_math.h"
+#include "media/edge_fill.h"
 #include "media/ff_utils.h"
 
 namespace qv {
@@ -51,12 +52,17 @@ std::int64_t KeyFrameSpacing(const AVCodecContext* enc) {
 constexpr std::int64_t kRepeatHeldPictureUs = 2 * AV_TIME_BASE;
 
 // Only the rows the source says changed, when the converted picture holds the picture before (none
-// between them went unconverted) and nothing scaled or painted over it; else all of it.
+// between them went unconverted) and nothing scaled or painted over it; else all of it. The picture
+// goes into its part of the coded frame; what lies beyond it repeats its edge.
 void ConvertForEncoder(TOutputStream& ost, const TInputStream& ist, const AVFrame* picture, int flags) {
   AVFrame* out = ost.ResamplePic.get();
-  const bool follows = ist.HasChangedRows && ost.ConvertedFrame == ist.FrameCount - 1 && picture != ist.HookPic.get();
-  if (!follows || !ost.Bands.Convert(picture, out, ist.ChangedRows, flags))
-    ConvertWholePicture(ost.ImgResampleCtx.get(), picture, out, flags);
+  {
+    const TTopLeftPart part(out, ost.PictureWidth, ost.PictureHeight);
+    const bool follows = ist.HasChangedRows && ost.ConvertedFrame == ist.FrameCount - 1 && picture != ist.HookPic.get();
+    if (!follows || !ost.Bands.Convert(picture, out, ist.ChangedRows, flags))
+      ConvertWholePicture(ost.ImgResampleCtx.get(), picture, out, flags);
+  }
+  RepeatEdges(out, ost.PictureWidth, ost.PictureHeight);
   ost.ConvertedFrame = ist.FrameCount;
 }
 
@@ -235,8 +241,8 @@ void TCustomFFmpeg::DoVideoOut(TOutputFile& of, TOutputStream& ost, TInputStream
       if (!ost.VideoResample) RaiseFFmpeg("Video size or format changed and the stream was not set up to rescale");
       ost.ImgResampleCtx.reset();
       ost.ImgResampleCtx.reset(ff::sws_getContext(picture->width, picture->height, AVPixelFormat(picture->format),
-                                                  enc->width, enc->height, enc->pix_fmt, ScalerFlags(), nullptr, nullptr,
-                                                  nullptr));
+                                                  ost.PictureWidth, ost.PictureHeight, enc->pix_fmt, ScalerFlags(),
+                                                  nullptr, nullptr, nullptr));
       if (!ost.ImgResampleCtx) RaiseFFmpeg("Cannot get resampling context");
       ost.ResampleWidth = picture->width;
       ost.ResampleHeight = picture->height;

@@ -96,6 +96,12 @@ bool TOutputWatch::Vanished() const {
   return st.st_dev != Device || st.st_ino != Inode;
 }
 
+std::int64_t TOutputWatch::Bytes() const {
+  struct stat st {};
+  if (Fd < 0 || ::fstat(Fd, &st) != 0) return -1;
+  return std::int64_t(st.st_size);
+}
+
 std::string TOutputWatch::SaveCopy(const std::string& spareFolder, std::string& error) const {
   const std::filesystem::path original(Path);
   const std::filesystem::path name = original.filename();

@@ -69,6 +69,8 @@ class TOutputWatch {
   // The file was removed (its link count is 0) or its path no longer names it (its folder renamed
   // or deleted, another file put in its place).
   bool Vanished() const;
+  // The file's size, removed or not; -1 when unknown.
+  std::int64_t Bytes() const;
   // Writes the data of the (removed) file to a new file: the output's own folder, made again, or
   // failing that `spareFolder`. The name taken (its own, or with " (2)" and so on when that is
   // taken); empty with the reasons in `error` when neither place takes it.

@@ -229,8 +229,10 @@ void TRecording::WatchOutput() {
 }
 
 void TRecording::SaveRemovedOutput(TRecordingEnd& end) {
-  // The run has finished the file, so what the watch's descriptor reads is the whole recording.
-  if (Output.IsOpen() && (OutputGone || Output.Vanished())) {
+  // The run has finished the file, so what the watch's descriptor reads is the whole recording. A
+  // file without a byte was removed by the run itself, which leaves nothing behind when its start
+  // failed: writing it again would leave the empty file the end says was not written.
+  if (Output.IsOpen() && Output.Bytes() != 0 && (OutputGone || Output.Vanished())) {
     std::string error;
     const char* home = std::getenv("HOME");
     end.SavedAs = Output.SaveCopy(SpareFolder.empty() && home ? std::string(home) : SpareFolder, error);

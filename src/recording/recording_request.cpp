@@ -63,10 +63,12 @@ std::string RateControlOptions() {
 // look-ahead, B-frames and frame threads would each hold pictures back until more came, and with
 // them every packet of sound behind them (a kill lost it all), and a B-frame's reordering delay,
 // counted in pictures that far apart, put seconds between the MP4's video and its sound. Zero
-// latency codes each picture as it comes.
+// latency codes each picture as it comes. 4:2:0 takes even sizes only, and a dragged region is as
+// often odd as even: its picture keeps every pixel in a frame one column or row larger that repeats
+// its edge, so the file is the area's size rounded up to even.
 std::string H264Options(const TRecordingRequest& request) {
   return "preset=veryfast\ntune=zerolatency\ncrf=" + std::to_string(QualityCrf(request.Quality)) +
-         "\npix_fmt=yuv420p\n";
+         "\npix_fmt=yuv420p\nedge_pad=1\n";
 }
 
 // What a kill leaves playable. The AVI goes through the program's crash-safe file (whole chunks on
@@ -91,10 +93,14 @@ std::string KeepProportionsFilter(int width, int height) {
          h + ":(ow-iw)/2:(oh-ih)/2";
 }
 
+// The bars are black whatever their width, so 4:2:0's even size is had by widening them.
+int EvenForH264(const TRecordingRequest& request, int size) { return UsesH264(request.Format) ? (size + 1) & ~1 : size; }
+
 void SetFrameSize(const TRecordingRequest& request, TOutputOptions& out) {
   const bool chosen = request.OutWidth > 0 && request.OutHeight > 0;
   if (chosen && request.KeepProportions) {
-    out.VideoFilters = KeepProportionsFilter(request.OutWidth, request.OutHeight);
+    out.VideoFilters =
+        KeepProportionsFilter(EvenForH264(request, request.OutWidth), EvenForH264(request, request.OutHeight));
     return;
   }
   const int width = chosen ? request.OutWidth : request.Area.Width;

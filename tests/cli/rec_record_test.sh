@@ -2,8 +2,9 @@
 # quorvane-rec end to end on the rig's desktop and tone: a timed full-screen recording, two started
 # onto one name at once, a stop by SIGINT, a 2 s pause by SIGUSR1/SIGUSR2 ended by SIGHUP (a closed
 # terminal), the sound of every listed source and of one removed mid-recording, a countdown, a
-# recorded window that is closed, a kill -9, and each output format at its frame rate, also killed.
-# ffprobe and ffmpeg judge the files.
+# recorded window that is closed, a kill -9, a start on a full disk that leaves no file, each output
+# format at its frame rate, also killed, and odd and tiny areas in each format. ffprobe and ffmpeg
+# judge the files.
 #
 # Frames in which nothing on screen changed repeat the one before (an empty AVI chunk): the header
 # counts every slot, the decoder sees only the coded pictures.
@@ -276,6 +277,18 @@ if mount -t tmpfs -o size=8m qv_rec_disk "$DISK" 2>/dev/null; then
   within "disk full: stated duration (ms)" "${d:-0}" 1000 120000
   within "disk full: video decodes to the stated end (ms)" "$(stream_end_ms "$F" v)" $((d - 100)) $((d + 100))
   clean_decode "disk full" "$F"
+  # Full before the start: the run fails at its first write and takes away the file it made (the
+  # message says none was written), through the library's file and through the program's own.
+  head -c 8M /dev/zero >"$DISK/more" 2>/dev/null
+  for format in mkv avi; do
+    F="$DISK/nothing.$format"
+    start_rec "$WORK/nothing.log" --no-audio --region 0,0,320,240 --duration 2 "$F"
+    wait_rec 30
+    [ "$rec_rc" = 1 ] && grep -q "^quorvane-rec: Recording stopped: .*\. No file was written\.$" "$WORK/nothing.log" &&
+      pass "full at the start ($format): exit 1, no file said" ||
+      { fail "full at the start ($format): exit $rec_rc"; tail -3 "$WORK/nothing.log"; }
+    [ ! -e "$F" ] && pass "full at the start ($format): no file left" || fail "full at the start ($format): $F left"
+  done
   umount "$DISK"
 else
   echo "    disk full: skipped, a tmpfs cannot be mounted here"
@@ -350,6 +363,81 @@ for format in mkv mp4; do
     decoded=$(ffmpeg -nostdin -v error -i "$F" -map 0:v -f null - 2>&1 | grep -vc 'partial file\|Invalid data')
     within "$format killed after 8 s: decode errors" "$decoded" 0 0
   fi
+done
+
+# --- any size in every format: an odd area keeps every pixel ------------------------------------------
+# 4:2:0 H.264 takes even sizes only: the file is the area's size rounded up to even, the extra column
+# and row repeating the area's edge. Around each area the screen is painted in greys (4:2:0 keeps
+# each pixel's brightness, not its colour) so that any other outcome shows: white inside, the last
+# column and row dark grey, their corner light grey, and black just outside (what a frame one pixel
+# too large would take in). A near-black window laid over the 301x201 area's bottom-right corner once
+# it records changes only those rows, which are converted on their own. The last decoded picture is
+# judged against a screenshot of the area with its edge repeated: the largest difference of any
+# channel at the last column and row (padding included).
+odd_areas="100,100,301,201 600,100,1,1 700,100,2,2 800,100,3,3 900,100,1,3"
+draw=()
+for a in $odd_areas; do
+  IFS=, read -r x y w h <<<"$a"
+  r=$((x + w - 1)) b=$((y + h - 1))
+  draw+=(-fill black -draw "rectangle $x,$y $((r + 1)),$((b + 1))" -fill white -draw "rectangle $x,$y $r,$b"
+         -fill '#606060' -draw "line $r,$y $r,$b" -draw "line $x,$b $r,$b" -fill '#b0b0b0' -draw "point $r,$b")
+done
+convert -size "$(xdpyinfo | awk '/dimensions:/ {print $2}')" xc:grey50 "${draw[@]}" "$WORK/odd_screen.png"
+display -window root "$WORK/odd_screen.png"
+xdotool mousemove 1900 1060
+# edge_diff FILE X Y W H: the largest channel difference between the file's last picture and the
+# screen's area with its edge repeated to the file's size, over the area's last column and row and
+# the padding; then the same between the padding and the area's last column and row in the file;
+# then the screen's grey at the area's last pixel.
+edge_diff() {
+  local cw=$(( ($4 + 1) / 2 * 2 )) ch=$(( ($5 + 1) / 2 * 2 ))
+  [ "${1##*.}" = avi ] && cw=$4 ch=$5
+  import -window root "$WORK/odd_shot.png"
+  convert "$WORK/odd_shot.png" -crop "$4x$5+$2+$3" +repage -virtual-pixel edge \
+    -set option:distort:viewport "${cw}x${ch}+0+0" -distort SRT 0 +repage -depth 8 "rgb:$WORK/odd_want.rgb"
+  ffmpeg -nostdin -v error -i "$1" -f rawvideo -pix_fmt rgb24 - | tail -c $((cw * ch * 3)) >"$WORK/odd_got.rgb"
+  paste <(od -An -v -tu1 -w1 "$WORK/odd_want.rgb") <(od -An -v -tu1 -w1 "$WORK/odd_got.rgb") |
+    awk -v cw="$cw" -v w="$4" -v h="$5" '
+      { i = NR - 1; p = int(i / 3); x = p % cw; y = int(p / cw); c = i % 3; got[x, y, c] = $2
+        d = $1 - $2; if (d < 0) d = -d; if ((x >= w - 1 || y >= h - 1) && d > edge) edge = d
+        if (x == w - 1 && y == h - 1) corner = $1 }
+      END { for (k in got) { split(k, v, SUBSEP); x = v[1]; y = v[2]
+              sx = x < w ? x : w - 1; sy = y < h ? y : h - 1
+              d = got[k] - got[sx, sy, v[3]]; if (d < 0) d = -d; if (d > pad) pad = d }
+            print edge + 0, pad + 0, corner }'
+}
+for format in mkv mp4 avi; do
+  for a in $odd_areas; do
+    IFS=, read -r x y w h <<<"$a"
+    F="$WORK/odd_${w}x$h.$format"
+    cover=
+    seconds=1
+    [ "$w" = 301 ] && seconds=3
+    QV_LOG_LEVEL=info start_rec "$WORK/odd.log" --no-audio --quality high --vb 4000 --region "$a" --duration $seconds "$F"
+    if [ "$w" = 301 ] && wait_frames "$WORK/odd.log" 1; then
+      ffplay -v error -an -noborder -left $((x + w - 30)) -top $((y + h - 20)) -window_title qv_cover -f lavfi \
+        "color=c=0x202020:s=60x40" >/dev/null 2>&1 &
+      cover=$!
+      pids+=("$cover")
+      timeout 10 xdotool search --sync --onlyvisible --name qv_cover >/dev/null 2>&1
+    fi
+    wait_rec 30
+    size=$(ffprobe -v error -select_streams v:0 -show_entries stream=width,height -of csv=p=0:s=x "$F")
+    want=$(( (w + 1) / 2 * 2 ))x$(( (h + 1) / 2 * 2 ))
+    [ "$format" = avi ] && want=${w}x$h
+    if [ "$rec_rc" = 0 ] && [ "$size" = "$want" ]; then
+      pass "${w}x$h $format: exit 0, $size"
+      read -r edge pad corner <<<"$(edge_diff "$F" "$x" "$y" "$w" "$h")"
+      within "${w}x$h $format: last column and row against the screen (largest difference)" "$edge" 0 40
+      within "${w}x$h $format: padding against the last column and row" "$pad" 0 12
+      [ -n "$cover" ] && within "${w}x$h $format: the window over the corner (its grey)" "$corner" 22 42
+    else
+      fail "${w}x$h $format: exit $rec_rc, size $size (wanted $want)"; tail -3 "$WORK/odd.log"
+    fi
+    [ -n "$cover" ] && kill "$cover"
+    [ "$w$h$format" = 301201mkv ] && within "301x201: the log says so once" \
+      "$(grep -c '\[transcoder @ 0x[0-9a-f]*\] The 301x201 picture is coded as 302x202' "$WORK/odd.log")" 1 1
+  done
 done
 
 echo "$failures failure(s)"

@@ -2,6 +2,8 @@
 // record fields as they reach the transcoder, capacities and error texts.
 #include <gtest/gtest.h>
 
+#include <fstream>
+
 #include "encoder/encoder_support.h"
 #include "encoder/ff_encoder.h"
 #include "support/media_env.h"
@@ -221,6 +223,12 @@ TEST_F(Encoder, OutputFailuresReportTheirText) {
   }
   EXPECT_FALSE(Enc.SetOutputFile(0, W("/nonexistent-dir/x.avi")));
   EXPECT_FALSE(Enc.LastError().empty());
+  // A file that was there before is the user's, even an empty one: a failed start leaves it.
+  std::ofstream(*Dir / "kept.avi").close();
+  TOutputOptions o;
+  o.ExtOptions = "vcodec=mpeg4\nvcodec=no_such_codec\nnewvideo";
+  EXPECT_FALSE(Enc.SetOutputFile(0, Out("kept.avi"), o));
+  EXPECT_TRUE(std::filesystem::exists(*Dir / "kept.avi"));
 }
 
 TEST_F(Encoder, JoinMakesOneSlotPerInputAndSumsTheDurations) {

@@ -166,6 +166,9 @@ TEST(RecordingRequest, EachFormatWritesItsOwnWay) {
       {TOutputFormat::Mp4, TVideoQuality::Medium, "crf=23", "qmin"},
       {TOutputFormat::Mkv, TVideoQuality::Medium, "\nvsync=1\n", "crash_safe", true},
       {TOutputFormat::Mkv, TVideoQuality::Medium, "crf=23", "vsync", false},
+      // 4:2:0 H.264 keeps an odd area whole in an even frame; the AVI's codec takes odd sizes.
+      {TOutputFormat::Mp4, TVideoQuality::Medium, "\nedge_pad=1\n", "crash_safe"},
+      {TOutputFormat::Avi, TVideoQuality::Medium, "qmin=1", "edge_pad"},
   };
   for (const auto& c : cases) {
     TRecordingRequest request;
@@ -183,6 +186,13 @@ TEST(RecordingRequest, EachFormatWritesItsOwnWay) {
   enlarged.OutHeight = 480;
   const std::string ext = PlanRecording(enlarged, kSession).Output.ExtOptions;
   EXPECT_EQ(ext.rfind("sws_flags=bicubic+full_chroma_inp\n", 0), 0u) << ext;
+  // Bars around an odd chosen size in H.264 are widened to an even frame.
+  enlarged.Format = TOutputFormat::Mkv;
+  enlarged.OutWidth = 641;
+  enlarged.OutHeight = 361;
+  enlarged.KeepProportions = true;
+  const std::string filters = PlanRecording(enlarged, kSession).Output.VideoFilters;
+  EXPECT_NE(filters.find(",pad=642:362:"), std::string::npos) << filters;
 }
 
 // A name without an extension gets the format's; a known extension chooses the format; any other
