@@ -106,10 +106,10 @@ class TFrmMain : public QDialog {
   // window, whichever there is; never a box to click away.
   TNotices& Notices() { return *FNotices; }
 
-  // What OK would write, but the hotkeys (which are written as they register); and the same with
-  // the hotkey boxes' texts, as the window last loaded them.
+  // What OK writes, as the controls show it now: without the hotkeys (written as they register), or
+  // with the hotkey boxes' texts too.
   std::vector<TSettingValue> SettingsShown(bool withHotkeys) const;
-  // The controls differ from what was loaded.
+  // The controls differ from what was last loaded or saved.
   bool Edited() const { return SettingsShown(true) != Loaded; }
 
   // Controls (object names as below) and menu items, for the controller.
