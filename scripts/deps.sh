@@ -33,6 +33,8 @@ packages=(
   dbus-daemon dbus-bin
   # moving desktop content: run.sh's sample recording, the bit rate test (xclock, xedit)
   x11-apps
+  # a notification service with actions (and dunstctl to work them), started by the tray test that needs it
+  dunst
   # the two-monitor desktop of the rig (Xorg with the dummy driver); RandR and Xinerama headers
   xserver-xorg-core xserver-xorg-video-dummy libxrandr-dev libxinerama-dev
   # a German locale made at test time (localedef), to read numbers under

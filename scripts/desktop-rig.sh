@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # Desktop rig: a private desktop and sound server for one command, torn down afterwards.
 #
-#   scripts/desktop-rig.sh [--depth 16|24] [--monitors 1|2] [--scale N] [--wm openbox|icewm] [--no-sound] [--no-tray] -- COMMAND [ARGS...]
+#   scripts/desktop-rig.sh [--depth 16|24] [--monitors 1|2] [--size WxH] [--scale N] [--wm openbox|icewm] [--no-sound] [--no-tray] -- COMMAND [ARGS...]
 #
-# Starts, on a free display number, Xvfb (1920x1080, 24-bit or 16-bit), openbox as window manager
-# (--wm icewm: IceWM, whose frames and title bars differ, without its task bar),
+# Starts, on a free display number, Xvfb (1920x1080 or --size's, 24-bit or 16-bit), openbox as window
+# manager (--wm icewm: IceWM, whose frames and title bars differ, without its task bar),
 # trayer as tray host and a PulseAudio server whose null sink plays a continuous 1 kHz sine; the
 # sink's monitor is the default source and ALSA's "default" device goes through the pulse plugin,
 # so `arecord -D default` records the tone in real time. A second null sink, qv_voice, plays 440 Hz:
@@ -26,12 +26,13 @@
 set -u
 
 usage() {
-  echo "usage: $0 [--depth 16|24] [--monitors 1|2] [--scale N] [--wm openbox|icewm] [--no-sound] [--no-tray] -- COMMAND [ARGS...]" >&2
+  echo "usage: $0 [--depth 16|24] [--monitors 1|2] [--size WxH] [--scale N] [--wm openbox|icewm] [--no-sound] [--no-tray] -- COMMAND [ARGS...]" >&2
   exit 2
 }
 
 depth=24
 monitors=1
+size=1920x1080
 scale=
 wm=openbox
 sound=1
@@ -42,6 +43,8 @@ while [ $# -gt 0 ]; do
     --depth=*) depth=${1#*=}; shift ;;
     --monitors) [ $# -ge 2 ] || usage; monitors=$2; shift 2 ;;
     --monitors=*) monitors=${1#*=}; shift ;;
+    --size) [ $# -ge 2 ] || usage; size=$2; shift 2 ;;
+    --size=*) size=${1#*=}; shift ;;
     --scale) [ $# -ge 2 ] || usage; scale=$2; shift 2 ;;
     --scale=*) scale=${1#*=}; shift ;;
     --wm) [ $# -ge 2 ] || usage; wm=$2; shift 2 ;;
@@ -59,6 +62,11 @@ case "$depth" in 16|24) ;; *) echo "desktop-rig: depth must be 16 or 24" >&2; ex
 case "$monitors" in 1|2) ;; *) echo "desktop-rig: monitors must be 1 or 2" >&2; exit 2 ;; esac
 case "$scale" in ""|[1-4]) ;; *) echo "desktop-rig: scale must be 1 to 4" >&2; exit 2 ;; esac
 case "$wm" in openbox|icewm) ;; *) echo "desktop-rig: wm must be openbox or icewm" >&2; exit 2 ;; esac
+[[ $size =~ ^[1-9][0-9]{2,4}x[1-9][0-9]{2,4}$ ]] || { echo "desktop-rig: size must be WIDTHxHEIGHT, such as 1366x768" >&2; exit 2; }
+if [ "$monitors" = 2 ] && [ "$size" != 1920x1080 ]; then
+  echo "desktop-rig: --size is for one monitor (two are 1920x1080 each)" >&2
+  exit 2
+fi
 if [ "$monitors" = 2 ] && [ "$(id -u)" != 0 ]; then
   echo "desktop-rig: --monitors 2 runs Xorg with the dummy driver, which needs root" >&2
   exit 125
@@ -132,7 +140,7 @@ start_x_server() { # start_x_server N: the server for display :N, in the backgro
     Xorg ":$1" -config "$rig/xorg.conf" -configdir "$rig/xorg.conf.d" -logfile "$rig/log/xorg.log" \
       -nolisten tcp -noreset -sharevts -novtswitch >"$rig/log/xorg.stderr.log" 2>&1 &
   else
-    Xvfb ":$1" -screen 0 "1920x1080x$depth" -nolisten tcp -noreset >"$rig/log/xvfb.log" 2>&1 &
+    Xvfb ":$1" -screen 0 "${size}x$depth" -nolisten tcp -noreset >"$rig/log/xvfb.log" 2>&1 &
   fi
 }
 

@@ -22,8 +22,10 @@
 #include "app/frm_control.h"
 #include "app/frm_main.h"
 #include "app/message_box.h"
+#include "app/notices.h"
 #include "app/recording_controller.h"
 #include "app/remote_control.h"
+#include "app/shell_log.h"
 #include "app/single_instance.h"
 #include "app/unit_general.h"
 #include "media/main_thread.h"
@@ -56,9 +58,10 @@ int AnswerCommandLine(int argc, char** argv) {
       std::printf(
           "Usage: quorvane [--help] [--version]\n"
           "       quorvane --start | --stop | --pause | --resume | --toggle | --show | --status\n"
-          "Records the desktop, a region or a window to an AVI file, with sound (on X11, or on Wayland\n"
-          "through the desktop's screen-sharing portal).\n"
-          "It runs in the system tray; its menu starts and stops recordings and opens the options.\n"
+          "Records the desktop, a region or a window to an AVI, MKV or MP4 file (the format chosen in\n"
+          "Options), with sound (on X11, or on Wayland through the desktop's screen-sharing portal).\n"
+          "It runs in the system tray; a click on its icon opens the menu that starts and stops\n"
+          "recordings and opens the options.\n"
           "On a desktop without a system tray it shows a small window of its own instead.\n"
           "The commands tell the running Quorvane to start (as its settings say), stop, pause or resume\n"
           "a recording, to start or stop (--toggle), to show its menu or window, or to say what it records\n"
@@ -89,15 +92,15 @@ bool WaylandSocketThere() {
 bool XDisplayReachable() {
   const char* name = std::getenv("DISPLAY");
   if (!name || !*name) {
-    std::fprintf(stderr,
-                 "quorvane: no desktop: no Wayland session is reachable and DISPLAY is not set. Start Quorvane "
-                 "in a Wayland or X session.\n");
+    ShellLog(llError,
+             "no desktop: no Wayland session is reachable and DISPLAY is not set. Start Quorvane in a Wayland or X "
+             "session.");
     return false;
   }
   ::Display* display = XOpenDisplay(nullptr);
   if (!display) {
-    std::fprintf(stderr, "quorvane: the X display \"%s\" cannot be opened (no X server there, or access refused).\n",
-                 name);
+    ShellLog(llError, "the X display \"" + std::string(name) +
+                          "\" cannot be opened (no X server there, or access refused).");
     return false;
   }
   XCloseDisplay(display);
@@ -146,8 +149,7 @@ bool SettingsFileReady(const std::string& options, bool& created) {
 
 void TellWhereTheSettingsAre(TFrmMain& form, const std::string& options) {
   QTimer::singleShot(kSettingsNoticeDelayMs, &form, [&form, options] {
-    ShowBalloon(form.TrayIcon, &form, "Your settings were written to " + options + ".", "Quorvane",
-                TMessageIcon::Information);
+    form.Notices().Show({"Your settings were written to " + options + ".", TMessageIcon::Information, {}});
   });
 }
 
@@ -159,7 +161,7 @@ void ShowControlWindowWithoutTray(TFrmMain& form, std::unique_ptr<TFrmControl>& 
   const int wait = int(std::max<qint64>(0, kTrayHostWaitMs - sinceStart.elapsed()));
   QTimer::singleShot(wait, &form, [&form, &control] {
     if (form.Closed() || QSystemTrayIcon::isSystemTrayAvailable()) return;
-    std::fprintf(stderr, "quorvane: no system tray on this desktop; showing the control window\n");
+    ShellLog(llInfo, "no system tray on this desktop; showing the control window");
     control = std::make_unique<TFrmControl>(form);
     control->show();
   });
@@ -214,6 +216,7 @@ int RunQuorvane(int argc, char** argv) {
   QElapsedTimer sinceStart;
   sinceStart.start();
   if (int code = AnswerCommandLine(argc, argv); code != kGoOn) return code;
+  AttachShellLog(nullptr);
   if (!DesktopReachable()) return 1;
   MarkMainThread();
   // The toolkit first: every refusal below is told in a message box.

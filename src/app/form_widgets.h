@@ -41,7 +41,7 @@ class TSpinEdit : public QAbstractSpinBox {
 };
 
 // A check box or radio button whose caption wraps onto further lines: some captions are longer
-// than the fixed-size window is wide with the desktop's font.
+// than the window is wide with the desktop's font.
 template <class Base>
 class TWrapButton : public Base {
  public:

@@ -10,20 +10,23 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScrollArea>
 #include <QVBoxLayout>
 
 #include "app/form_widgets.h"
 #include "app/hotkey_grabber.h"
 #include "app/message_box.h"
+#include "app/notices.h"
 #include "app/recording_options.h"
+#include "recording/recording_request.h"
 
 namespace qv {
 
 namespace {
 
-constexpr int kClientWidth = 700;
-constexpr int kClientHeight = 650;
 constexpr int kCustomFrameSize = 18;
+constexpr const char* kAutoSaveCaption =
+    "Automatically generate file name, file name is in Date-time mode, such as 2011-01-27, 22_02_11.";
 
 template <class T>
 T* Named(T* widget, const char* name) {
@@ -61,12 +64,14 @@ QComboBox* Combo(const char* name, std::initializer_list<const char*> items) {
 TFrmMain::TFrmMain(QWidget* parent) : QDialog(parent), Grabber(std::make_unique<THotkeyGrabber>()) {
   setObjectName("FrmMain");
   setWindowTitle("Options of Quorvane");
-  // A tool window has no taskbar entry: the program's presence is the tray icon alone.
-  setWindowFlags(Qt::Tool | Qt::WindowTitleHint | Qt::WindowCloseButtonHint | Qt::CustomizeWindowHint |
-                 Qt::MSWindowsFixedSizeDialogHint);
+  // A tool window has no taskbar entry: the program's presence is the tray icon alone. It can be
+  // resized: on a small or scaled screen the groups scroll and the buttons stay in sight.
+  setWindowFlags(Qt::Tool | Qt::WindowTitleHint | Qt::WindowCloseButtonHint | Qt::CustomizeWindowHint);
   BuildControls();
-  setFixedSize(kClientWidth, kClientHeight);
+  setSizeGripEnabled(true);
+  resize(NaturalSize());
   BuildTray();
+  FNotices = std::make_unique<TNotices>(TrayIcon);
   Grabber->OnHotkey = [this](long id) {
     // Out of the event filter first: a handler may run a modal loop of its own.
     QMetaObject::invokeMethod(this, [this, id] { HotkeyPressed(id); }, Qt::QueuedConnection);
@@ -76,7 +81,9 @@ TFrmMain::TFrmMain(QWidget* parent) : QDialog(parent), Grabber(std::make_unique<
 TFrmMain::~TFrmMain() = default;
 
 void TFrmMain::BuildControls() {
-  auto* root = new QVBoxLayout(this);
+  auto* page = new QWidget;
+  page->setObjectName("Page");
+  auto* root = new QVBoxLayout(page);
   root->setContentsMargins(8, 8, 8, 8);
   root->setSpacing(6);
 
@@ -190,10 +197,8 @@ void TFrmMain::BuildControls() {
   auto* grpFile = Named(new QGroupBox("Output File"), "GrpOutputFile");
   auto* file = new QGridLayout(grpFile);
   RdbAskFileName = Named(new QRadioButton("Ask for file name"), "RdbAskFileName");
-  RdbAutoSave = Named(new TWrapRadioButton(
-                          "Automatically generate file name, file name is in Date-time mode, such as 2011-01-27, "
-                          "22_02_11.avi"),
-                      "RdbAutoSave");
+  // The example's extension follows the format (ShowFormatControls).
+  RdbAutoSave = Named(new TWrapRadioButton(QString::fromLatin1(kAutoSaveCaption) + "avi"), "RdbAutoSave");
   EdtFolder = Named(new QLineEdit, "EdtFolder");
   EdtFolder->setReadOnly(true);
   BtnBrowse = Named(new QPushButton("..."), "BtnBrowse");
@@ -211,17 +216,16 @@ void TFrmMain::BuildControls() {
   fileGroup->addButton(RdbAskFileName);
   fileGroup->addButton(RdbAutoSave);
 
-  auto* buttons = new QHBoxLayout;
-  BtnOK = Named(new QPushButton("OK"), "BtnOK");
-  BtnCancel = Named(new QPushButton("Cancel"), "BtnCancel");
-  BtnHelp = Named(new QPushButton("Help"), "BtnHelp");
-  BtnAbout = Named(new QPushButton("About"), "BtnAbout");
-  buttons->addStretch(1);
-  for (QPushButton* button : {BtnOK, BtnCancel, BtnHelp, BtnAbout}) {
-    button->setAutoDefault(false);
-    buttons->addWidget(button);
-  }
-  root->addLayout(buttons);
+  ScrPage = Named(new QScrollArea, "ScrPage");
+  ScrPage->setWidget(page);
+  ScrPage->setWidgetResizable(true);
+  ScrPage->setFrameShape(QFrame::NoFrame);
+  ScrPage->setFocusPolicy(Qt::NoFocus);  // Tab goes from control to control, scrolling to each
+  auto* window = new QVBoxLayout(this);
+  window->setContentsMargins(0, 0, 0, 0);
+  window->setSpacing(0);
+  window->addWidget(ScrPage, 1);
+  window->addWidget(ButtonRow());
 
   connect(ChkSameArea, &QCheckBox::toggled, this, [this] { ChkSameAreaClick(); });
   connect(CboFrameSize, &QComboBox::activated, this, [this] { CboFrameSizeChange(); });
@@ -237,6 +241,24 @@ void TFrmMain::BuildControls() {
   connect(BtnBrowse, &QPushButton::clicked, this, [this] { BtnBrowseClick(); });
   connect(BtnHelp, &QPushButton::clicked, this, [this] { BtnHelpClick(); });
   connect(BtnAbout, &QPushButton::clicked, this, [this] { BtnAboutClick(); });
+}
+
+QWidget* TFrmMain::ButtonRow() {
+  auto* row = new QWidget;
+  auto* buttons = new QHBoxLayout(row);
+  buttons->setContentsMargins(8, 6, 8, 8);
+  BtnOK = Named(new QPushButton("OK"), "BtnOK");
+  BtnCancel = Named(new QPushButton("Cancel"), "BtnCancel");
+  BtnHelp = Named(new QPushButton("Help"), "BtnHelp");
+  BtnAbout = Named(new QPushButton("About"), "BtnAbout");
+  buttons->addStretch(1);
+  for (QPushButton* button : {BtnOK, BtnCancel, BtnHelp, BtnAbout}) {
+    button->setAutoDefault(false);
+    buttons->addWidget(button);
+  }
+  // Enter saves, as in any dialog; Escape is Cancel.
+  BtnOK->setDefault(true);
+  return row;
 }
 
 QGroupBox* TFrmMain::SoundAndCountdownGroup() {
@@ -284,17 +306,31 @@ TOutputFormat TFrmMain::ChosenFormat() const {
   return index >= 0 && index < int(std::size(kOutputFormats)) ? kOutputFormats[index] : TOutputFormat::Avi;
 }
 
+int TFrmMain::SampleRateIndex() const {
+  const int index = CboAudioSampleRate->currentIndex();
+  return index >= 0 ? index : SampleRateChoice;
+}
+
 void TFrmMain::ShowFormatControls() {
-  const bool h264 = UsesH264(ChosenFormat());
+  const TOutputFormat format = ChosenFormat();
+  const bool h264 = UsesH264(format);
   CboVideoBitrate->setEnabled(!h264);
   CboQuality->setEnabled(h264);
-  // Opus takes 48 kHz whatever is asked.
-  CboAudioSampleRate->setEnabled(ChosenFormat() != TOutputFormat::Mkv);
+  // A format whose sound takes one rate whatever is asked (Opus: 48 kHz) shows that rate, greyed;
+  // the choice for the other formats is kept for when one of them is chosen again.
+  const int low = SoundSampleRate(format, 22050), high = SoundSampleRate(format, 44100);
+  const bool fixed = low == high;
+  if (fixed && CboAudioSampleRate->currentIndex() >= 0) SampleRateChoice = CboAudioSampleRate->currentIndex();
+  CboAudioSampleRate->setPlaceholderText(fixed ? QString::number(high) + " Hz" : QString());
+  CboAudioSampleRate->setCurrentIndex(fixed ? -1 : SampleRateChoice);
+  CboAudioSampleRate->setEnabled(!fixed);
+  RdbAutoSave->setText(QString::fromLatin1(kAutoSaveCaption) + QString::fromStdString(FormatName(format)));
   ShowAudioBitrate();
 }
 
 void TFrmMain::ShowAudioBitrate() {
-  const int sampleRate = NumberBeforeUnit(CboAudioSampleRate->currentText().toStdString(), 3, 0);
+  if (CboAudioSampleRate->currentIndex() >= 0) SampleRateChoice = CboAudioSampleRate->currentIndex();
+  const int sampleRate = NumberBeforeUnit(CboAudioSampleRate->itemText(SampleRateIndex()).toStdString(), 3, 0);
   CboAudioBitrate->clear();
   const int kbps = (SoundBitsPerSecond(ChosenFormat(), sampleRate) + 500) / 1000;
   CboAudioBitrate->addItem(QString::number(kbps) + " Kbps");

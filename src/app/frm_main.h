@@ -1,11 +1,14 @@
-// The options window: the settings editor, and the owner of the tray icon, the tray menu and the
-// hotkeys. It stays hidden except while the user edits options; only "Exit" closes it for good.
+// The options window: the settings editor, and the owner of the tray icon, the tray menu, the
+// notices and the hotkeys. It stays hidden except while the user edits options; only "Exit" closes
+// it for good.
 #pragma once
 
 #include <QDialog>
+#include <QRect>
 #include <array>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "recording/output_format.h"
 
@@ -19,6 +22,7 @@ class QLineEdit;
 class QMenu;
 class QPushButton;
 class QRadioButton;
+class QScrollArea;
 class QSystemTrayIcon;
 
 namespace qv {
@@ -26,10 +30,19 @@ namespace qv {
 class TIniFile;
 class THotkeyEdit;
 class THotkeyGrabber;
+class TNotices;
 class TRecordingController;
 class TSpinEdit;
 
 enum class TTrayState { Idle, Recording, Paused };
+
+// One value the options window writes to the settings file.
+struct TSettingValue {
+  const char* Section;
+  const char* Key;
+  std::string Value;
+  bool operator==(const TSettingValue&) const = default;
+};
 
 class TFrmMain : public QDialog {
   Q_OBJECT
@@ -87,8 +100,17 @@ class TFrmMain : public QDialog {
   bool Closed() const { return FClosed; }
   TTrayState TrayState() const;
   // What a running recording has done so far ("Recording: 00:01:23, 4.2 MB, name.avi"), shown in
-  // the tooltip and at the top of the menu; empty when idle.
+  // the tooltip and at the top of the menu; empty when idle (the menu then says "Not recording").
   void ShowRecordingStatus(const std::string& status);
+  // News the user did not ask for: the desktop's notifications, the tray's balloons or the control
+  // window, whichever there is; never a box to click away.
+  TNotices& Notices() { return *FNotices; }
+
+  // What OK writes, as the controls show it now: without the hotkeys (written as they register), or
+  // with the hotkey boxes' texts too.
+  std::vector<TSettingValue> SettingsShown(bool withHotkeys) const;
+  // The controls differ from what was last loaded or saved.
+  bool Edited() const { return SettingsShown(true) != Loaded; }
 
   // Controls (object names as below) and menu items, for the controller.
   QCheckBox *ChkRecordAudio, *ChkBlink, *ChkEveryFrame, *ChkPlayBack, *ChkSameArea;
@@ -107,8 +129,11 @@ class TFrmMain : public QDialog {
   QCheckBox* ChkKeepProportions;
   QLabel* LblFormatHint;
   TOutputFormat ChosenFormat() const;
-  // The bit rate for the AVI, the quality for H.264; the sample rate where the sound takes one.
+  // The bit rate for the AVI, the quality for H.264; the sample rate where the sound takes one, else
+  // the rate the format writes; the file-name example with the format's extension.
   void ShowFormatControls();
+  // The item of CboAudioSampleRate chosen for the formats that take a rate (the settings' index).
+  int SampleRateIndex() const;
   TSpinEdit *EdtFrameWidth, *EdtFrameHeight;
   QLineEdit* EdtFolder;
   QLabel *LblFrameSize, *LblFrameWidth, *LblFrameHeight;
@@ -117,6 +142,7 @@ class TFrmMain : public QDialog {
   QMenu* PopupMenu;
   QAction *MnuStatus, *MnuStartRecord, *MnuPauseRecord, *MnuResumeRecord, *MnuStopRecord, *MnuOptions, *MnuExit;
   QSystemTrayIcon* TrayIcon;
+  QScrollArea* ScrPage;  // every group; the buttons stay below it, in sight at any window size
 
   long StartHotkeyId = -1, StopHotkeyId = -1, PauseHotkeyId = -1, ResumeHotkeyId = -1;
   bool ExitRequested = false;
@@ -124,13 +150,30 @@ class TFrmMain : public QDialog {
 
   THotkeyGrabber& Hotkeys() { return *Grabber; }
 
+  // The window's size when no size is remembered (or it does not fit): what the groups need, side by
+  // side at the usual width, with the buttons below them.
+  QSize NaturalSize() const;
+  void setVisible(bool visible) override;
+
+ signals:
+  // The area a recording is about to record, in desktop pixels; an empty one when it has ended.
+  // The controller says it; whatever stands on the screen in the program's name keeps out of it.
+  void RecordingArea(const QRect& area);
+
  protected:
   void closeEvent(QCloseEvent* event) override;
   void showEvent(QShowEvent* event) override;
+  // Escape: the edits are dropped, after asking when there are any.
   void reject() override;
 
  private:
   void BuildControls();
+  QWidget* ButtonRow();
+  // Sized for the screen it comes up on (the remembered size where that fits), before it is shown;
+  // once the window manager has framed it, the frame is kept on that screen.
+  void FitToScreen();
+  void KeepFrameOnScreen();
+  void RememberSize();
   QGroupBox* SoundAndCountdownGroup();
   void BuildFormatControls();
   void BuildTray();
@@ -138,8 +181,13 @@ class TFrmMain : public QDialog {
   void ShowFirstRunTip();
 
   std::unique_ptr<THotkeyGrabber> Grabber;
+  std::unique_ptr<TNotices> FNotices;
   TRecordingController* Controller = nullptr;
   bool FClosed = false;
+  std::vector<TSettingValue> Loaded;
+  // The sample rate chosen for the formats that take one, kept while another format shows its own.
+  int SampleRateChoice = 1;
+  QSize SizeShown;  // as the window came up; a different size at hiding is the user's and is kept
 };
 
 }  // namespace qv

@@ -11,7 +11,7 @@
 
 #include <algorithm>
 #include <climits>
-#include <cstdio>
+#include <filesystem>
 #include <vector>
 
 #include "app/form_widgets.h"
@@ -20,6 +20,7 @@
 #include "app/ini_file.h"
 #include "app/message_box.h"
 #include "app/recording_options.h"
+#include "app/shell_log.h"
 #include "app/unit_general.h"
 #include "capture/monitors.h"
 #include "capture/sound_sources.h"
@@ -309,11 +310,51 @@ void TFrmMain::LoadSettings(bool atStartup) {
     ini.WriteBool(kRecorder, "ShowTip", false);
   }
   if (!ini.UpdateFile()) ShowMessageBox(this, ini.LastError(), "Quorvane", TMessageIcon::Error);
+  ShowFormatControls();  // also when the format did not change: the sample rate was set from the file
+  Loaded = SettingsShown(true);
 }
 
 void TFrmMain::BtnCancelClick() {
   hide();
   LoadSettings(false);
+}
+
+std::vector<TSettingValue> TFrmMain::SettingsShown(bool withHotkeys) const {
+  auto flag = [](const QAbstractButton* box) { return std::string(box->isChecked() ? "1" : "0"); };
+  auto number = [](int value) { return std::to_string(value); };
+  const char* mode = RdbRegion->isChecked()       ? "Region"
+                     : RdbWindow->isChecked()     ? "Window"
+                     : RdbFullScreen->isChecked() ? "FullScreen"
+                                                  : "Region";
+  std::vector<TSettingValue> values = {
+      {kRecorder, "BoolRecordAudio", flag(ChkRecordAudio)},
+      {kRecorder, "BoolBlinkRecord", flag(ChkBlink)},
+      {kRecorder, "BoolEveryFrame", flag(ChkEveryFrame)},
+      {kRecorder, "BoolShowClicks", flag(ChkShowClicks)},
+      {kRecorder, "BoolPlayback", flag(ChkPlayBack)},
+      {kRecorder, "RegionToCapture", mode},
+      {kRecorder, "Screen", CboScreen->currentData().toString().toStdString()},
+      {kRecorder, "AudioSource", CboAudioSource->currentData().toString().toStdString()},
+      {kRecorder, "Countdown", number(CboCountdown->currentData().toInt())},
+      {kOutputType, "BoolSameToOriginal", flag(ChkSameArea)},
+      {kOutputType, "FrameSize", number(FrameSizeFileIndex(CboFrameSize->currentIndex()))},
+      {kOutputType, "BoolKeepProportions", flag(ChkKeepProportions)},
+      {kOutputType, "Format", FormatName(ChosenFormat())},
+      {kOutputType, "Quality", QualityName(kVideoQualities[std::max(0, CboQuality->currentIndex())])},
+      {kOutputType, "FrameRate", number(kFrameRates[std::max(0, CboFrameRate->currentIndex())])},
+      {kOutputType, "Width", EdtFrameWidth->Text().toStdString()},
+      {kOutputType, "Height", EdtFrameHeight->Text().toStdString()},
+      {kOutputType, "VideoBitrate", number(CboVideoBitrate->currentIndex())},
+      {kOutputType, "AudioSamplerate", number(SampleRateIndex())},
+      {kSave, "BoolAutoSave", flag(RdbAutoSave)},
+      {kSave, "OutputFolder", EdtFolder->text().toStdString()},
+  };
+  if (withHotkeys)
+    for (int i = 0; i < 4; ++i) {
+      const THotkeyEdit* edits[4] = {EdtStartHotkey, EdtStopHotkey, EdtPauseHotkey, EdtResumeHotkey};
+      values.push_back({kRecorder, kSlots[i].Key, edits[i]->text().toStdString()});
+    }
+  return values;
 }
 
 void TFrmMain::BtnOKClick() {
@@ -328,32 +369,8 @@ void TFrmMain::BtnOKClick() {
     return;
   }
   TIniFile ini(GetOptionsFileName());
-  ini.WriteBool(kRecorder, "BoolRecordAudio", ChkRecordAudio->isChecked());
-  ini.WriteBool(kRecorder, "BoolBlinkRecord", ChkBlink->isChecked());
-  ini.WriteBool(kRecorder, "BoolEveryFrame", ChkEveryFrame->isChecked());
-  ini.WriteBool(kRecorder, "BoolShowClicks", ChkShowClicks->isChecked());
-  ini.WriteBool(kRecorder, "BoolPlayback", ChkPlayBack->isChecked());
   const bool hotkeysDone = ReregisterHotkeys(ini);
-  const char* mode = RdbRegion->isChecked()       ? "Region"
-                     : RdbWindow->isChecked()     ? "Window"
-                     : RdbFullScreen->isChecked() ? "FullScreen"
-                                                  : "Region";
-  ini.WriteString(kRecorder, "RegionToCapture", mode);
-  ini.WriteString(kRecorder, "Screen", CboScreen->currentData().toString().toStdString());
-  ini.WriteString(kRecorder, "AudioSource", CboAudioSource->currentData().toString().toStdString());
-  ini.WriteInteger(kRecorder, "Countdown", CboCountdown->currentData().toInt());
-  ini.WriteBool(kOutputType, "BoolSameToOriginal", ChkSameArea->isChecked());
-  ini.WriteInteger(kOutputType, "FrameSize", FrameSizeFileIndex(CboFrameSize->currentIndex()));
-  ini.WriteBool(kOutputType, "BoolKeepProportions", ChkKeepProportions->isChecked());
-  ini.WriteString(kOutputType, "Format", FormatName(ChosenFormat()));
-  ini.WriteString(kOutputType, "Quality", QualityName(kVideoQualities[CboQuality->currentIndex()]));
-  ini.WriteInteger(kOutputType, "FrameRate", kFrameRates[CboFrameRate->currentIndex()]);
-  ini.WriteString(kOutputType, "Width", EdtFrameWidth->Text().toStdString());
-  ini.WriteString(kOutputType, "Height", EdtFrameHeight->Text().toStdString());
-  ini.WriteInteger(kOutputType, "VideoBitrate", CboVideoBitrate->currentIndex());
-  ini.WriteInteger(kOutputType, "AudioSamplerate", CboAudioSampleRate->currentIndex());
-  ini.WriteBool(kSave, "BoolAutoSave", RdbAutoSave->isChecked());
-  ini.WriteString(kSave, "OutputFolder", EdtFolder->text().toStdString());
+  for (const TSettingValue& value : SettingsShown(false)) ini.WriteString(value.Section, value.Key, value.Value);
   // Everything but a hotkey that could not be registered is saved; that box keeps the user's text
   // and its mark, the file the hotkey that still works.
   if (!ini.UpdateFile()) {
@@ -362,11 +379,19 @@ void TFrmMain::BtnOKClick() {
     ShowMessageBox(this, ini.LastError(), "Quorvane", TMessageIcon::Error);
     return;
   }
+  Loaded = SettingsShown(true);
   if (hotkeysDone) hide();
 }
 
 void TFrmMain::BtnBrowseClick() {
-  QString folder = QFileDialog::getExistingDirectory(this, "Select Output Folder", QString(), QFileDialog::ShowDirsOnly);
+  // It opens where recordings go now: the folder itself, or, before the first recording made it,
+  // the nearest folder above it that is there.
+  std::filesystem::path start(EdtFolder->text().toStdString());
+  std::error_code ec;
+  while (!start.empty() && !std::filesystem::is_directory(start, ec) && start.has_relative_path())
+    start = start.parent_path();
+  QString folder = QFileDialog::getExistingDirectory(this, "Select Output Folder", QString::fromStdString(start),
+                                                     QFileDialog::ShowDirsOnly);
   if (!folder.isEmpty()) EdtFolder->setText(folder);
 }
 
@@ -375,13 +400,9 @@ void TFrmMain::BtnBrowseClick() {
 // hotkey as failed.
 void TFrmMain::ShowHotkeysUnavailable() {
   const std::string why = HotkeysUnavailableText(GlobalShortcutsPortalPresent());
-  std::fprintf(stderr, "quorvane: [hotkeys] %s\n", why.c_str());
+  ShellLog(llWarning, "[hotkeys] " + why);
   LblHotkeysUnavailable->setText(QString::fromStdString(why));
   LblHotkeysUnavailable->show();
-  // The window has a fixed size: the notice's lines are added to it.
-  const int lines = 3 * LblHotkeysUnavailable->fontMetrics().lineSpacing();
-  LblHotkeysUnavailable->setMinimumHeight(lines);
-  setFixedHeight(height() + lines + 6);
   for (THotkeyEdit* edit : {EdtStartHotkey, EdtStopHotkey, EdtPauseHotkey, EdtResumeHotkey}) edit->setEnabled(false);
 }
 

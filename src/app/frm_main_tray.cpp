@@ -5,15 +5,14 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QCursor>
-#include <QDesktopServices>
 #include <QGuiApplication>
 #include <QMenu>
 #include <QSystemTrayIcon>
 #include <QTimer>
 #include <memory>
-#include <QUrl>
 
 #include "app/frm_about.h"
+#include "app/help_window.h"
 #include "app/hotkey_grabber.h"
 #include "app/message_box.h"
 #include "app/recording_controller.h"
@@ -32,6 +31,8 @@ static void InitAppResources() { Q_INIT_RESOURCE(quorvane); }
 namespace qv {
 
 namespace {
+constexpr const char* kNotRecording = "Not recording";
+
 QIcon StateIcon(TTrayState state) {
   switch (state) {
     case TTrayState::Recording:
@@ -58,31 +59,40 @@ void TFrmMain::BuildTray() {
     connect(action, &QAction::changed, this, [this] { UpdateTrayIcon(); });
     return action;
   };
+  // Not a command: what the recording under way has done, or that there is none. Always there, so
+  // that the items below keep their places from one opening of the menu to the next.
+  MnuStatus = PopupMenu->addAction(QString::fromLatin1(kNotRecording));
+  MnuStatus->setObjectName("MnuStatus");
+  MnuStatus->setEnabled(false);
+  PopupMenu->addSeparator();
   MnuStartRecord = item("MnuStartRecord", "Start Recording", &TFrmMain::MnuStartRecordClick);
   MnuPauseRecord = item("MnuPauseRecord", "Pause Recording", &TFrmMain::MnuPauseRecordClick);
   MnuResumeRecord = item("MnuResumeRecord", "Resume Recording", &TFrmMain::MnuResumeRecordClick);
   MnuStopRecord = item("MnuStopRecord", "Stop Recording", &TFrmMain::MnuStopRecordClick);
+  PopupMenu->addSeparator();
   MnuOptions = item("MnuOptions", "Options...", &TFrmMain::MnuOptionsClick);
+  // Apart from the rest: a slip of the hand from Options must not end the program.
+  PopupMenu->addSeparator();
   MnuExit = item("MnuExit", "Exit", &TFrmMain::MnuExitClick);
 
   TrayIcon = new QSystemTrayIcon(StateIcon(TTrayState::Idle), this);
   TrayIcon->setObjectName("TrayIcon");
   TrayIcon->setToolTip("Quorvane");
-  // Not a command: what the recording under way has done, shown only while there is one. Made
-  // once the icon is there, since its changes reach the tooltip.
-  MnuStatus = new QAction(PopupMenu);
-  MnuStatus->setObjectName("MnuStatus");
-  MnuStatus->setEnabled(false);
-  MnuStatus->setVisible(false);
-  PopupMenu->insertAction(MnuStartRecord, MnuStatus);
+  // Its changes reach the tooltip, which needs the icon.
   connect(MnuStatus, &QAction::changed, this, [this] { UpdateTrayIcon(); });
   // Wayland places no popup at a screen position and has no other tray than the StatusNotifierItem,
-  // whose host shows the menu the icon exports: there the menu is handed to the icon.
-  if (QGuiApplication::platformName() == QLatin1String("wayland")) TrayIcon->setContextMenu(PopupMenu);
-  // The menu opens on a right press only; left clicks and double clicks do nothing. Elsewhere it is
-  // popped up here rather than handed to the icon, so it comes up on every press, whatever the host.
-  connect(TrayIcon, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
-    if (reason != QSystemTrayIcon::Context || TrayIcon->contextMenu()) return;
+  // whose host shows the menu the icon exports (on a right click): there the menu is handed to the
+  // icon, and a left click opens the options window.
+  const bool wayland = QGuiApplication::platformName() == QLatin1String("wayland");
+  if (wayland) TrayIcon->setContextMenu(PopupMenu);
+  // Elsewhere a left or a right click opens the menu, as desktops' tray icons do; it is popped up
+  // here rather than handed to the icon, so it comes up on every press, whatever the host.
+  connect(TrayIcon, &QSystemTrayIcon::activated, this, [this, wayland](QSystemTrayIcon::ActivationReason reason) {
+    if (reason != QSystemTrayIcon::Context && reason != QSystemTrayIcon::Trigger) return;
+    if (wayland) {
+      if (reason == QSystemTrayIcon::Trigger) MnuOptionsClick();
+      return;
+    }
     PopupMenu->popup(QCursor::pos());
     PopupMenu->activateWindow();
   });
@@ -137,13 +147,12 @@ void TFrmMain::UpdateTrayIcon() {
   static const char* const kTips[] = {"Quorvane", "Quorvane (recording)", "Quorvane (paused)"};
   TTrayState state = TrayState();
   TrayIcon->setIcon(StateIcon(state));
-  const bool withStatus = state != TTrayState::Idle && MnuStatus->isVisible();
+  const bool withStatus = state != TTrayState::Idle && MnuStatus->text() != QLatin1String(kNotRecording);
   TrayIcon->setToolTip(withStatus ? "Quorvane\n" + MnuStatus->text() : QString(kTips[int(state)]));
 }
 
 void TFrmMain::ShowRecordingStatus(const std::string& status) {
-  MnuStatus->setText(QString::fromStdString(status));
-  MnuStatus->setVisible(!status.empty());
+  MnuStatus->setText(status.empty() ? QString::fromLatin1(kNotRecording) : QString::fromStdString(status));
 }
 
 void TFrmMain::ShowHotkeysInMenu(const std::array<std::string, 4>& texts) {
@@ -224,11 +233,7 @@ void TFrmMain::showEvent(QShowEvent* event) {
   // The tool window type already keeps most taskbars away; the state says it to all of them.
   SkipTaskbar(*this);
   QDialog::showEvent(event);
-}
-
-void TFrmMain::reject() {
-  // Escape is the close button of a dialog: hide and drop the edits.
-  BtnCancelClick();
+  KeepFrameOnScreen();
 }
 
 void TFrmMain::closeEvent(QCloseEvent* event) {
@@ -251,9 +256,7 @@ void TFrmMain::FormClose() {
   TrayIcon->hide();
 }
 
-void TFrmMain::BtnHelpClick() {
-  QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(JoinPath(GetProgramFolder(), "help.html"))));
-}
+void TFrmMain::BtnHelpClick() { ShowHelp(this); }
 
 void TFrmMain::BtnAboutClick() {
   TFrmAboutQuorvane about(this);

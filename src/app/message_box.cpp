@@ -4,8 +4,8 @@
 #include <QGuiApplication>
 #include <QMessageBox>
 #include <QScreen>
-#include <QSystemTrayIcon>
-#include <cstdio>
+
+#include "app/shell_log.h"
 
 namespace qv {
 
@@ -16,26 +16,14 @@ TMessageBoxHook& Hook() {
   return hook;
 }
 
-// Writes the message to standard error and hands it to the hook; false when no hook took it.
-bool Hooked(const TMessageBoxInfo& info) {
-  std::fprintf(stderr, "quorvane: [%s%s] %s\n", info.Balloon ? "balloon: " : "", info.Caption.c_str(),
-               info.Text.c_str());
-  std::fflush(stderr);
-  if (!Hook()) return false;
-  // A copy: the hook may replace itself.
-  TMessageBoxHook hook = Hook();
-  hook(info);
-  return true;
-}
-
 // A box comes up where the user looks: in the middle of the screen that holds the pointer, not at
 // the corner of the hidden window it belongs to. Placed once its final size is known, before it is
 // mapped.
 class TCentredMessageBox : public QMessageBox {
  public:
-  TCentredMessageBox(TMessageIcon icon, const std::string& caption, const std::string& text, QWidget* parent)
-      : QMessageBox(IconOf(icon), QString::fromStdString(caption), QString::fromStdString(text), QMessageBox::Ok,
-                    parent) {}
+  TCentredMessageBox(TMessageIcon icon, const std::string& caption, const std::string& text, QWidget* parent,
+                     QMessageBox::StandardButtons buttons = QMessageBox::Ok)
+      : QMessageBox(IconOf(icon), QString::fromStdString(caption), QString::fromStdString(text), buttons, parent) {}
 
  protected:
   void showEvent(QShowEvent* event) override {
@@ -55,7 +43,20 @@ class TCentredMessageBox : public QMessageBox {
   }
 };
 
+TLogLevel LevelOf(TMessageIcon icon) {
+  return icon == TMessageIcon::Error ? llError : icon == TMessageIcon::Warning ? llWarning : llInfo;
+}
+
 }  // namespace
+
+bool LogAndHook(const TMessageBoxInfo& info) {
+  ShellLog(LevelOf(info.Icon), "[" + std::string(info.Balloon ? "balloon: " : "") + info.Caption + "] " + info.Text);
+  if (!Hook()) return false;
+  // A copy: the hook may replace itself.
+  TMessageBoxHook hook = Hook();
+  hook(info);
+  return true;
+}
 
 TMessageBoxHook SetMessageBoxHook(TMessageBoxHook hook) {
   TMessageBoxHook previous = std::move(Hook());
@@ -64,29 +65,19 @@ TMessageBoxHook SetMessageBoxHook(TMessageBoxHook hook) {
 }
 
 void ShowMessageBox(QWidget* parent, const std::string& text, const std::string& caption, TMessageIcon icon) {
-  if (Hooked({text, caption, icon, false})) return;
+  if (LogAndHook({text, caption, icon, false})) return;
   TCentredMessageBox box(icon, caption, text, parent);
   box.exec();
 }
 
-void ShowBalloon(QSystemTrayIcon* tray, QWidget* parent, const std::string& text, const std::string& caption,
-                 TMessageIcon icon) {
-  if (Hooked({text, caption, icon, true})) return;
-  const bool trayShows = tray && tray->isVisible() && QSystemTrayIcon::isSystemTrayAvailable() &&
-                         QSystemTrayIcon::supportsMessages();
-  if (!trayShows) {
-    // Without a tray the news comes in a box that waits for nobody: a recording goes on meanwhile.
-    auto* box = new TCentredMessageBox(icon, caption, text, parent);
-    box->setAttribute(Qt::WA_DeleteOnClose);
-    box->setModal(false);
-    box->show();
-    return;
-  }
-  const QSystemTrayIcon::MessageIcon qicon = icon == TMessageIcon::Error     ? QSystemTrayIcon::Critical
-                                             : icon == TMessageIcon::Warning ? QSystemTrayIcon::Warning
-                                                                             : QSystemTrayIcon::Information;
-  // Long enough to read a file's path; a host may cut it short.
-  tray->showMessage(QString::fromStdString(caption), QString::fromStdString(text), qicon, 15000);
+QMessageBox::StandardButton AskMessageBox(QWidget* parent, const std::string& text, const std::string& caption,
+                                          QMessageBox::StandardButtons buttons,
+                                          QMessageBox::StandardButton preferred) {
+  ShellLog(llInfo, "[" + caption + "] " + text);
+  TCentredMessageBox box(TMessageIcon::Warning, caption, text, parent, buttons);
+  box.setIcon(QMessageBox::Question);
+  box.setDefaultButton(preferred);
+  return QMessageBox::StandardButton(box.exec());
 }
 
 }  // namespace qv

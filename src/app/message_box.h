@@ -1,12 +1,12 @@
-// The shell's modal message boxes and tray balloons. Every one is also written to standard error,
-// so a message seen on a desktop nobody watches (a session start, a test run) can still be read
-// afterwards.
+// The shell's modal message boxes, and the hook that notices (notices.h) share with them. Every
+// box and notice is also logged (shell_log.h), so a message seen on a desktop nobody watches (a
+// session start, a test run) can still be read afterwards.
 #pragma once
 
+#include <QMessageBox>
 #include <functional>
 #include <string>
 
-class QSystemTrayIcon;
 class QWidget;
 
 namespace qv {
@@ -17,17 +17,23 @@ struct TMessageBoxInfo {
   std::string Text;
   std::string Caption;
   TMessageIcon Icon;
-  bool Balloon = false;
+  bool Balloon = false;  // a notice that waits for nobody, not a box
 };
 
 void ShowMessageBox(QWidget* parent, const std::string& text, const std::string& caption, TMessageIcon icon);
-// A balloon from the tray icon, for news the user did not ask for (a recording that stopped by
-// itself); a message box over `parent` where the tray cannot show one.
-void ShowBalloon(QSystemTrayIcon* tray, QWidget* parent, const std::string& text, const std::string& caption,
-                 TMessageIcon icon);
 
-// While a hook is set, boxes and balloons go to it instead of the screen (for code that drives the windows
-// without a person in front of them). Returns the previous hook.
+// A question with the given buttons, over `parent`; the button chosen (Escape: the one that calls
+// the question off). Not handed to the hook: the answer decides what becomes of the user's work.
+QMessageBox::StandardButton AskMessageBox(QWidget* parent, const std::string& text, const std::string& caption,
+                                          QMessageBox::StandardButtons buttons,
+                                          QMessageBox::StandardButton preferred);
+
+// Logs a box's or a notice's text as "[caption] text" ("[balloon: caption] text" for a notice) and
+// hands it to the hook; false when no hook took it and it is to be shown.
+bool LogAndHook(const TMessageBoxInfo& info);
+
+// While a hook is set, boxes and notices go to it instead of the screen (for code that drives the
+// windows without a person in front of them). Returns the previous hook.
 using TMessageBoxHook = std::function<void(const TMessageBoxInfo&)>;
 TMessageBoxHook SetMessageBoxHook(TMessageBoxHook hook);
 

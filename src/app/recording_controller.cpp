@@ -13,7 +13,6 @@
 #include <QImage>
 #include <QLineEdit>
 #include <QPointer>
-#include <QSystemTrayIcon>
 #include <QTimer>
 #include <QUrl>
 #include <algorithm>
@@ -26,8 +25,10 @@
 #include "app/frm_main.h"
 #include "app/ini_file.h"
 #include "app/message_box.h"
+#include "app/notices.h"
 #include "app/recording_log.h"
 #include "app/recording_options.h"
+#include "app/shell_log.h"
 #include "app/system_facts.h"
 #include "app/unit_general.h"
 #include "capture/monitors.h"
@@ -127,9 +128,6 @@ TFFRecordingController::TFFRecordingController(TFrmMain& form, TFrmSelectRegion&
       Log(std::make_unique<TRecordingLog>()), StatusTimer(std::make_unique<QTimer>()) {
   StatusTimer->setInterval(1000);
   QObject::connect(StatusTimer.get(), &QTimer::timeout, [this] { ShowStatus(); });
-  BalloonClicks = QObject::connect(Form.TrayIcon, &QSystemTrayIcon::messageClicked, [this] {
-    if (!BalloonFolder.empty()) QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(BalloonFolder)));
-  });
   FRecording->OnEnd = [this](const TRecordingEnd& end) { RecordingEnded(end); };
   FRecording->OnNotice = [this](const std::string& notice) {
     Log->Line("notice: " + notice);
@@ -137,13 +135,8 @@ TFFRecordingController::TFFRecordingController(TFrmMain& form, TFrmSelectRegion&
   };
   dlgSave = new QFileDialog(&Form);
   dlgSave->setObjectName("dlgSave");
-  // Every library, device and engine line reaches the recording's log from whatever thread logs it;
-  // sending them through the main thread would make the log wait for the user interface.
-  TFFLogger* logger = GetLogger();
-  logger->TriggerEventInMainThread = false;
-  logger->OnLog = [log = Log.get()](const void*, std::uint32_t thread, TLogLevel, const std::string& text) {
-    log->Line("[" + std::to_string(thread) + "] " + text);
-  };
+  // Every library, device and engine line reaches the recording's log from whatever thread logs it.
+  AttachShellLog(Log.get());
 }
 
 TFFRecordingController::~TFFRecordingController() {
@@ -205,7 +198,7 @@ void KeepRestoreToken(const std::string& token) {
   if (ini.ReadString("Recorder", kRestoreTokenKey, "") == token) return;
   ini.WriteString("Recorder", kRestoreTokenKey, token);
   // Only a question the desktop asks again is lost.
-  if (!ini.UpdateFile()) std::fprintf(stderr, "quorvane: [portal] %s\n", ini.LastError().c_str());
+  if (!ini.UpdateFile()) ShellLog(llWarning, "[portal] " + ini.LastError());
 }
 
 // The portal's first picture (or the named node's) for the picker; on Wayland nothing else can be
@@ -353,7 +346,7 @@ TTrayChoice ChoiceOf(const TFrmMain& form, const std::string& mode) {
   choice.EveryFrame = form.ChkEveryFrame->isChecked();
   choice.ShowClicks = form.ChkShowClicks->isChecked();
   choice.Output.VideoBitrate = form.CboVideoBitrate->currentText().toStdString();
-  choice.Output.AudioSampleRate = form.CboAudioSampleRate->currentText().toStdString();
+  choice.Output.AudioSampleRate = form.CboAudioSampleRate->itemText(form.SampleRateIndex()).toStdString();
   choice.Output.SameArea = form.ChkSameArea->isChecked();
   choice.Output.FrameWidth = form.EdtFrameWidth->Text().toStdString();
   choice.Output.FrameHeight = form.EdtFrameHeight->Text().toStdString();
@@ -365,6 +358,19 @@ TTrayChoice ChoiceOf(const TFrmMain& form, const std::string& mode) {
   choice.Output.FrameRate = kFrameRates[std::max(0, form.CboFrameRate->currentIndex())];
   choice.Output.KeepProportions = form.ChkKeepProportions->isChecked();
   return choice;
+}
+
+}  // namespace
+
+namespace {
+
+// Where the recording's picture is taken on the screen as it starts, in desktop pixels: a window's
+// is where the finder saw it; a stream of a size still unknown (the portal's) may be anywhere.
+QRect RecordedRect(const TRecordingArea& area) {
+  if (area.Width <= 0 || area.Height <= 0) return {0, 0, 1 << 20, 1 << 20};
+  int x = area.X, y = area.Y;
+  if (area.Kind == TAreaKind::Window && std::sscanf(SelectedOffset.c_str(), "%d,%d", &x, &y) != 2) x = y = 0;
+  return {x, y, area.Width, area.Height};
 }
 
 }  // namespace
@@ -398,15 +404,19 @@ void TFFRecordingController::StartRecording(TFrmMain& form) {
   if (portal) request.PortalRestoreToken = KeptRestoreToken();
   if (!CountDown(form, request.Area)) return;
   if (!Log->Open(GetStateFolder(), now))
-    std::fprintf(stderr, "quorvane: the recording's log cannot be written in \"%s\"\n", GetStateFolder().c_str());
+    ShellLog(llWarning, "[recording] the recording's log cannot be written in \"" + GetStateFolder() + "\"");
   request.MarkFolder = MarkFolder();
   for (const std::string& fact : SystemFacts(request)) Log->Line(fact);
   Log->Line("recording to " + form.OutputFileName);
   request.SpareFolder = GetDefaultOutputFolder();
+  // The program's own windows keep out of the picture (a PipeWire node named in the settings may
+  // be anything but the screen).
+  if (!request.PipeWireNode) emit form.RecordingArea(RecordedRect(request.Area));
   const TStartResult started = FRecording->Start(request);
   if (portal) KeepRestoreToken(FRecording->PortalRestoreToken());
   LogPlan();
   if (!started) {
+    emit form.RecordingArea({});
     Log->Line("start failed: " + started.Reason);
     ShowMessageBox(&form, TrayStartFailureText(started), "Error", TMessageIcon::Error);
     return;
@@ -479,6 +489,7 @@ void TFFRecordingController::RecordingEnded(const TRecordingEnd& end) {
   StatusTimer->stop();
   Form.ShowRecordingStatus({});
   SetMenuIdle(Form);
+  emit Form.RecordingArea({});
   const std::string folder = std::filesystem::path(end.Where()).parent_path().string();
   // A failure, a full disk, or the file removed and saved elsewhere: the end says so.
   if (const std::string message = end.Message(); !message.empty()) {
@@ -491,22 +502,31 @@ void TFFRecordingController::RecordingEnded(const TRecordingEnd& end) {
   const TRecordingProgress last = FRecording->Progress();
   const std::string saved = RecordingSavedText(end.FileName, last.ElapsedUs, ec ? last.FileBytes : std::int64_t(bytes));
   Log->Line(saved);
-  Tell(saved, TMessageIcon::Information, folder);
+  Tell(saved + " in " + folder, TMessageIcon::Information, folder, end.FileName);
 }
 
 void TFFRecordingController::ShowStatus() {
   Form.ShowRecordingStatus(RecordingStatusText(FRecording->Progress(), Form.OutputFileName));
 }
 
-void TFFRecordingController::Tell(const std::string& text, TMessageIcon icon, const std::string& folder) {
-  BalloonFolder = folder;
+namespace {
+
+TNoticeAction Opener(const char* key, const char* caption, const std::string& path) {
+  return {key, caption, [path] { QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(path))); }};
+}
+
+}  // namespace
+
+void TFFRecordingController::Tell(const std::string& text, TMessageIcon icon, const std::string& folder,
+                                  const std::string& file) {
+  TNotice notice{text, icon, {}};
+  if (!folder.empty()) notice.Actions.push_back(Opener("folder", "Open &folder", folder));
+  if (!file.empty()) notice.Actions.push_back(Opener("play", "Pla&y", file));
   // Shown once the event that brought it has been handed over: the run's end (and with it the
   // menu) must not wait for the user interface.
   QPointer<TFrmMain> form(&Form);
-  // Without a tray there is no balloon to click for the folder: the box names it instead.
-  const bool named = folder.empty() || QSystemTrayIcon::isSystemTrayAvailable();
-  QTimer::singleShot(0, &Form, [form, icon, text = named ? text : text + "\nFolder: " + folder] {
-    if (form) ShowBalloon(form->TrayIcon, form, text, "Quorvane", icon);
+  QTimer::singleShot(0, &Form, [form, notice] {
+    if (form) form->Notices().Show(notice);
   });
 }
 
@@ -526,7 +546,7 @@ void RecoverAndTell(const std::string& folder, const QPointer<TFrmMain>& form) {
   QMetaObject::invokeMethod(
       QCoreApplication::instance(),
       [form, text, icon] {
-        if (form) ShowBalloon(form->TrayIcon, form, text, "Quorvane", icon);
+        if (form) form->Notices().Show({text, icon, {}});
       },
       Qt::QueuedConnection);
 }
@@ -541,7 +561,6 @@ void TFFRecordingController::RecoverInterrupted() {
 
 void TFFRecordingController::Shutdown(TFrmMain&) {
   if (Countdown) Countdown->Cancel();
-  QObject::disconnect(BalloonClicks);
   StatusTimer->stop();
   if (Recovery.joinable()) Recovery.join();
   FRecording->OnProgress = nullptr;
@@ -549,7 +568,7 @@ void TFFRecordingController::Shutdown(TFrmMain&) {
   FRecording->OnEnd = nullptr;
   // A running recording is finished: its file gets its trailer before the program goes.
   FRecording->Stop(true);
-  GetLogger()->OnLog = nullptr;
+  AttachShellLog(nullptr);
   Log->Close();
 }
 

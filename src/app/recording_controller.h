@@ -86,8 +86,8 @@ class TFFRecordingController : public TRecordingController {
   void LogPlan();
   void RecordingEnded(const TRecordingEnd& end);
   void ShowStatus();
-  // `folder`: what a click on the balloon opens (none if empty).
-  void Tell(const std::string& text, TMessageIcon icon, const std::string& folder = {});
+  // With "Open folder" for a `folder` and "Play" for a `file`.
+  void Tell(const std::string& text, TMessageIcon icon, const std::string& folder = {}, const std::string& file = {});
 
   TFrmMain& Form;
   TFrmSelectRegion& Picker;
@@ -95,9 +95,6 @@ class TFFRecordingController : public TRecordingController {
   std::unique_ptr<TRecordingLog> Log;
   // Refreshes the tray's status once a second while a recording runs.
   std::unique_ptr<QTimer> StatusTimer;
-  // The folder the last balloon spoke of, opened when the balloon is clicked.
-  std::string BalloonFolder;
-  QMetaObject::Connection BalloonClicks;
   bool FSelecting = false;
   TCountdownWindow* Countdown = nullptr;  // while one runs; the stop command calls it off
   std::thread Recovery;  // joined at shutdown

@@ -5,6 +5,7 @@
 #include <QElapsedTimer>
 #include <QFileDialog>
 #include <QLineEdit>
+#include <QMenu>
 #include <QProcess>
 #include <QScreen>
 #include <QSystemTrayIcon>
@@ -210,6 +211,13 @@ TEST_F(Recording, FullScreenThroughPauseResumeAndStopWithPlayback) {
     if (!Form->MnuStopRecord->isEnabled() && stopping.empty())
       stopping = std::to_string(MenuIs(false, false, true, false));
   });
+  // The menu's items keep their rows whatever the state (the status line is always there), and
+  // Exit stands apart from Options.
+  const QList<QAction*> items = Form->PopupMenu->actions();
+  const int stopRow = Form->PopupMenu->actionGeometry(Form->MnuStopRecord).top();
+  EXPECT_EQ(Form->MnuStatus->text(), "Not recording");
+  EXPECT_TRUE(items.at(items.indexOf(Form->MnuExit) - 1)->isSeparator());
+  EXPECT_EQ(items.indexOf(Form->MnuExit) - items.indexOf(Form->MnuOptions), 2);
   Form->MnuStartRecord->trigger();
   const QSize screen = QGuiApplication::primaryScreen()->geometry().size();
   const std::string size = std::to_string(screen.width()) + "," + std::to_string(screen.height());
@@ -226,6 +234,8 @@ TEST_F(Recording, FullScreenThroughPauseResumeAndStopWithPlayback) {
   EXPECT_TRUE(std::regex_match(Form->TrayIcon->toolTip().toStdString(),
                                std::regex("Quorvane\nRecording: 00:00:01, [0-9.]+ [KM]B, " + name)))
       << Form->TrayIcon->toolTip().toStdString();
+  EXPECT_EQ(Form->PopupMenu->actions(), items);
+  EXPECT_EQ(Form->PopupMenu->actionGeometry(Form->MnuStopRecord).top(), stopRow);
 
   Form->MnuPauseRecord->trigger();
   EXPECT_TRUE(MenuIs(false, false, true, true));
@@ -247,7 +257,8 @@ TEST_F(Recording, FullScreenThroughPauseResumeAndStopWithPlayback) {
   ASSERT_TRUE(test::WaitFor([&] { return !Messages.empty(); }, 2000));
   ASSERT_EQ(Messages.size(), 1u) << LastMessage();
   EXPECT_TRUE(Messages[0].Balloon);
-  EXPECT_TRUE(std::regex_match(Messages[0].Text, std::regex("Saved " + name + " \\(00:00:0[1-4], [0-9.]+ [KM]B\\)")))
+  EXPECT_TRUE(std::regex_match(Messages[0].Text,
+                               std::regex("Saved " + name + " \\(00:00:0[1-4], [0-9.]+ [KM]B\\) in " + Root + "/out")))
       << Messages[0].Text;
   EXPECT_EQ(Form->TrayIcon->toolTip(), "Quorvane");
 

@@ -1,10 +1,15 @@
 // The options window against real settings files.
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
+#include <QTextBrowser>
+#include <QTimer>
 
 #include "app/form_widgets.h"
 #include "app/frm_main.h"
@@ -16,6 +21,21 @@ namespace qv {
 namespace {
 
 class Settings : public test::SettingsFolder {};
+
+// Runs `action` on the next modal window of type T (a question, a file dialog) once it is up.
+template <class T>
+void OnNextModal(QObject* context, std::function<void(T*)> action) {
+  auto* timer = new QTimer(context);
+  timer->setInterval(20);
+  QObject::connect(timer, &QTimer::timeout, [timer, action] {
+    T* modal = qobject_cast<T*>(QApplication::activeModalWidget());
+    if (!modal) return;
+    timer->stop();
+    timer->deleteLater();
+    action(modal);
+  });
+  timer->start();
+}
 
 TEST_F(Settings, AFreshFileLoadsTheDefaultsAndGetsTheDefaultFolder) {
   WriteOptions("");
@@ -58,8 +78,6 @@ TEST_F(Settings, TheControlsCarryTheCaptionsAndItems) {
   WriteOptions("[Recorder]\nShowTip=0\n");
   TFrmMain form;
   EXPECT_EQ(form.windowTitle(), "Options of Quorvane");
-  EXPECT_EQ(form.size(), QSize(700, 650));
-  EXPECT_EQ(form.minimumSize(), form.maximumSize());
   EXPECT_EQ(form.RdbRegion->text(), "Define region before recording ");
   EXPECT_EQ(form.RdbAutoSave->text(),
             "Automatically generate file name, file name is in Date-time mode, such as 2011-01-27, 22_02_11.avi");
@@ -137,9 +155,17 @@ TEST_F(Settings, CancelAndTheCloseButtonRestoreEveryControlAndWriteNothing) {
     form.CboAudioSampleRate->setCurrentIndex(0);
     form.RdbAskFileName->setChecked(true);
     form.EdtStartHotkey->setText("F7");
+    std::string asked;
     if (way == 0) form.BtnCancel->click();
     if (way == 1) form.close();  // the title bar's close button
-    if (way == 2) QTest::keyClick(&form, Qt::Key_Escape);
+    if (way == 2) {  // a key that is easily pressed by mistake: it asks first
+      OnNextModal<QMessageBox>(&form, [&](QMessageBox* box) {
+        asked = box->text().toStdString();
+        box->button(QMessageBox::Discard)->click();
+      });
+      QTest::keyClick(&form, Qt::Key_Escape);
+      EXPECT_EQ(asked, "The options were changed. Save the changes?");
+    }
     EXPECT_FALSE(form.isVisible()) << way;
     EXPECT_FALSE(form.Closed()) << way;
     EXPECT_TRUE(form.ChkRecordAudio->isChecked()) << way;
@@ -152,6 +178,19 @@ TEST_F(Settings, CancelAndTheCloseButtonRestoreEveryControlAndWriteNothing) {
     EXPECT_EQ(form.EdtStartHotkey->text(), "") << way;
     EXPECT_EQ(ReadOptions(), saved) << way;
   }
+  // Escape on a window as it was loaded asks nothing; asked, the user may go on editing or save.
+  form.MnuOptionsClick();
+  QTest::keyClick(&form, Qt::Key_Escape);
+  EXPECT_FALSE(form.isVisible());
+  for (const QMessageBox::StandardButton answer : {QMessageBox::Cancel, QMessageBox::Save}) {
+    form.MnuOptionsClick();
+    form.ChkBlink->setChecked(false);
+    OnNextModal<QMessageBox>(&form, [answer](QMessageBox* box) { box->button(answer)->click(); });
+    QTest::keyClick(&form, Qt::Key_Escape);
+    EXPECT_EQ(form.isVisible(), answer == QMessageBox::Cancel);
+    EXPECT_FALSE(form.ChkBlink->isChecked());
+  }
+  EXPECT_EQ(TIniFile(GetOptionsFileName()).ReadString("Recorder", "BoolBlinkRecord", ""), "0");
 }
 
 TEST_F(Settings, OptionsBringsTheWindowBackFromTheTaskbarAndFromBehindOthers) {
@@ -185,6 +224,108 @@ TEST_F(Settings, OptionsBringsTheWindowBackFromTheTaskbarAndFromBehindOthers) {
     EXPECT_TRUE(QTest::qWaitForWindowActive(&form));
     EXPECT_FALSE(form.isMinimized());
   }
+}
+
+// On a 1366x768 screen and on a 1920x1080 one at scale factor 2, each a desktop of its own: the
+// window comes up whole on the screen, Tab reaches OK, which saves, and a size the user gives the
+// window comes back the next time, as much of it as the screen holds.
+TEST_F(Settings, TheWindowFitsSmallAndScaledScreensOkIsReachedByKeyAndItsSizeIsKept) {
+  const char* rig = std::getenv("QV_TEST_SCREEN");
+  if (!rig) {
+    const std::string self = std::filesystem::read_symlink("/proc/self/exe");
+    for (const std::string screen : {"--size 1366x768", "--scale 2"})
+      EXPECT_EQ(std::system(("QV_TEST_SCREEN='" + screen + "' '" QV_TEST_SOURCE_DIR "/../scripts/desktop-rig.sh' " +
+                             screen + " --no-sound -- '" + self + "' --gtest_filter=Settings.TheWindowFits*")
+                                .c_str()),
+                0)
+          << screen;
+    return;
+  }
+  SCOPED_TRACE(rig);
+  WriteOptions("[Recorder]\nShowTip=0\n[Save]\nOutputFolder=/srv/rec/\n");
+  TFrmMain form;
+  form.LoadSettings(true);
+  // Shown, framed by the window manager, and given a moment to be put right.
+  auto show = [&] {
+    form.MnuOptionsClick();
+    EXPECT_TRUE(QTest::qWaitForWindowActive(&form));
+    EXPECT_TRUE(test::WaitFor([&] { return form.frameGeometry() != form.geometry(); }));
+    QTest::qWait(600);
+  };
+  auto onScreen = [&] {
+    const QRect room = form.screen()->availableGeometry(), frame = form.frameGeometry();
+    return ::testing::AssertionResult(room.contains(frame))
+           << "frame " << frame.x() << "," << frame.y() << " " << frame.width() << "x" << frame.height() << " on "
+           << room.x() << "," << room.y() << " " << room.width() << "x" << room.height();
+  };
+  show();
+  EXPECT_TRUE(onScreen());
+  const std::string shot = std::string(QV_BIN_DIR) + "/../test-artifacts/options_window_" +
+                           (std::string(rig).find("scale") != std::string::npos ? "scale2" : "1366x768") + ".png";
+  std::system(("mkdir -p \"$(dirname '" + shot + "')\" && import -window root '" + shot + "'").c_str());
+  form.ChkBlink->setChecked(false);
+  for (int presses = 0; !form.BtnOK->hasFocus() && presses < 100; ++presses)
+    QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : &form, Qt::Key_Tab);
+  ASSERT_TRUE(form.BtnOK->hasFocus());
+  QTest::keyClick(form.BtnOK, Qt::Key_Space);
+  EXPECT_FALSE(form.isVisible());
+  EXPECT_EQ(TIniFile(GetOptionsFileName()).ReadString("Recorder", "BoolBlinkRecord", ""), "0");
+
+  show();
+  const QSize chosen = form.size() - QSize(60, 50);
+  const qreal ratio = form.devicePixelRatio();
+  ASSERT_EQ(std::system(("xdotool windowsize --sync " + std::to_string(form.winId()) + " " +
+                         std::to_string(int(chosen.width() * ratio)) + " " + std::to_string(int(chosen.height() * ratio)))
+                            .c_str()),
+            0);
+  ASSERT_TRUE(test::WaitFor([&] { return form.size() == chosen; }));
+  form.BtnCancel->click();
+  TIniFile ini(GetOptionsFileName());
+  EXPECT_EQ(ini.ReadInteger("Window", "OptionsWidth", 0), chosen.width());
+  EXPECT_EQ(ini.ReadInteger("Window", "OptionsHeight", 0), chosen.height());
+  show();
+  EXPECT_EQ(form.size(), chosen);
+  form.BtnCancel->click();
+  ini.WriteInteger("Window", "OptionsWidth", 5000);
+  ini.WriteInteger("Window", "OptionsHeight", 5000);
+  ASSERT_TRUE(ini.UpdateFile());
+  show();
+  EXPECT_TRUE(onScreen());
+  EXPECT_GT(form.height(), form.minimumHeight());
+  form.BtnCancel->click();
+}
+
+// Browse starts in the output folder (the nearest one there is, before the first recording has
+// made it); Help shows the program's own page when the desktop has nothing to open it with.
+TEST_F(Settings, BrowseStartsAtTheOutputFolderAndHelpComesWithoutABrowser) {
+  std::filesystem::create_directories(Root + "/videos");
+  WriteOptions("[Recorder]\nShowTip=0\n[Save]\nOutputFolder=" + Root + "/videos/not made yet/\n");
+  TFrmMain form;
+  form.LoadSettings(true);
+  form.MnuOptionsClick();
+  QString started;
+  OnNextModal<QFileDialog>(&form, [&](QFileDialog* dialog) {
+    started = dialog->directory().absolutePath();
+    dialog->reject();
+  });
+  form.BtnBrowse->click();
+  EXPECT_EQ(started.toStdString(), Root + "/videos");
+  EXPECT_EQ(form.EdtFolder->text().toStdString(), Root + "/videos/not made yet/");
+
+  // An opener that finds no browser, as xdg-open says it.
+  std::filesystem::create_directories(Root + "/bin");
+  std::ofstream(Root + "/bin/xdg-open") << "#!/bin/sh\necho 'xdg-open: no method available' >&2\nexit 3\n";
+  std::filesystem::permissions(Root + "/bin/xdg-open", std::filesystem::perms::owner_all);
+  const std::string path = std::getenv("PATH");
+  setenv("PATH", (Root + "/bin:" + path).c_str(), 1);
+  form.BtnHelp->click();
+  QWidget* help = nullptr;
+  EXPECT_TRUE(test::WaitFor([&] { return (help = form.findChild<QWidget*>("FrmHelp")) && help->isVisible(); }));
+  setenv("PATH", path.c_str(), 1);
+  ASSERT_NE(help, nullptr);
+  const QString page = help->findChild<QTextBrowser*>("TxtHelp")->toPlainText();
+  EXPECT_TRUE(page.contains("AVI, MKV or MP4")) << page.toStdString();
+  help->close();
 }
 
 TEST_F(Settings, OkRefusesAZeroSizeOnlyWhileTheSizeIsUsed) {
@@ -343,11 +484,18 @@ TEST_F(Settings, OkWritesEveryControlAndAReloadShowsIt) {
   EXPECT_TRUE(again.CboQuality->isEnabled());
   EXPECT_FALSE(again.CboVideoBitrate->isEnabled());
   EXPECT_FALSE(again.CboAudioSampleRate->isEnabled());
+  EXPECT_EQ(again.CboAudioSampleRate->currentIndex(), -1);  // shows what Opus is written at
+  EXPECT_EQ(again.CboAudioSampleRate->placeholderText(), "48000 Hz");
   EXPECT_EQ(again.CboAudioBitrate->currentText(), "96 Kbps");
+  EXPECT_TRUE(again.RdbAutoSave->text().endsWith(", 22_02_11.mkv")) << again.RdbAutoSave->text().toStdString();
   EXPECT_EQ(again.CboFrameRate->currentText(), "30 fps");
   EXPECT_EQ(again.CboVideoBitrate->currentText(), "1600 Kbps");
   EXPECT_TRUE(again.RdbAskFileName->isChecked());
   EXPECT_EQ(again.EdtFolder->text(), "/srv/my videos");
+  // A format that takes the chosen rate shows it again.
+  again.CboFormat->setCurrentIndex(0);
+  EXPECT_EQ(again.CboAudioSampleRate->currentText(), "22050 Hz");
+  EXPECT_TRUE(again.RdbAutoSave->text().endsWith(", 22_02_11.avi"));
   // A file from before the 16:9 sizes: its 15 is still "Custom...".
   WriteOptions("[Recorder]\nShowTip=0\n[OutputType]\nBoolSameToOriginal=0\nFrameSize=15\nWidth=700\nHeight=500\n");
   TFrmMain older;

@@ -48,7 +48,8 @@ close_box() { xdotool windowactivate --sync "$1" 2>/dev/null; xdotool key Return
 
 # 1. The command line without a desktop: help and version answer, a start says what is missing.
 out=$(env -u DISPLAY "$BIN/quorvane" --help 2>&1); rc=$?
-[ $rc = 0 ] && grep -q "^Usage: quorvane" <<<"$out" && pass "--help without a display" || fail "--help: exit $rc: $out"
+[ $rc = 0 ] && grep -q "^Usage: quorvane" <<<"$out" && grep -q "AVI, MKV or MP4 file" <<<"$out" \
+  && pass "--help without a display" || fail "--help: exit $rc: $out"
 out=$(env -u DISPLAY "$BIN/quorvane" --version 2>&1); rc=$?
 [ $rc = 0 ] && grep -qE "^quorvane [0-9]+\.[0-9]+" <<<"$out" && pass "--version" || fail "--version: exit $rc: $out"
 out=$(env -u DISPLAY "$BIN/quorvane" 2>&1); rc=$?
@@ -150,7 +151,8 @@ else
     import -window root "$ART/options_window.png"
     import -window "$w" "$ART/options_window_only.png"
     eval "$(xdotool getwindowgeometry --shell "$w")"
-    [ "$WIDTH" = 700 ] && [ "$HEIGHT" = 650 ] && pass "options window 700x650" || fail "options window ${WIDTH}x$HEIGHT"
+    [ "$WIDTH" -ge 700 ] && [ $((Y + HEIGHT)) -le 1080 ] && pass "options window ${WIDTH}x$HEIGHT, whole on the screen" \
+      || fail "options window ${WIDTH}x$HEIGHT at $X,$Y"
     # No taskbar entry: the window manager is asked to leave the window out of it.
     xprop -id "$w" _NET_WM_STATE | grep -q _NET_WM_STATE_SKIP_TASKBAR && pass "options window skips the taskbar" \
       || fail "options window state: $(xprop -id "$w" _NET_WM_STATE)"

@@ -1,9 +1,11 @@
 #!/bin/bash
-# The tray program records, driven as a person drives it: the tray menu, the global hotkeys (real key
-# presses through the X server), the remote control's commands and Exit during a recording; on a
-# desktop without a tray host (a private one of its own), the control window's buttons. Every file
-# is judged by ffprobe/ffmpeg; the tray menu and the control window during a recording are kept as
-# screenshots in build/test-artifacts/.
+# The tray program records, driven as a person drives it: the tray menu (opened with either button),
+# the global hotkeys (real key presses through the X server), the remote control's commands and Exit
+# during a recording; on a desktop without a tray host (a private one of its own), the control
+# window, which keeps out of the recorded area, shows the notices and comes back at a second start;
+# under a session bus with a notification service (dunst), the end of a recording as a notification
+# whose "Open folder" and "Play" work. Every file is judged by ffprobe/ffmpeg; the tray menu, the
+# control window and the notification are kept as screenshots in build/test-artifacts/.
 set -u
 BIN=${QV_BIN_DIR:?}
 SRC=${QV_SOURCE_DIR:?}
@@ -21,13 +23,20 @@ chmod +x "$T/bin/xdg-open"
 export PATH="$T/bin:$PATH"
 failures=0
 pid=
+helpers=()
 cleanup() {
   [ -n "$pid" ] && kill "$pid" 2>/dev/null
+  for p in "${helpers[@]}"; do kill "$p" 2>/dev/null; done
   rm -rf "$T"
 }
 trap cleanup EXIT
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 source "$(dirname "${BASH_SOURCE[0]}")/x_server_state.sh"
+# The notices come as the tray's balloons or in the control window here; the notification service
+# has a part of its own (--with-notifications), under a session bus of its own. The rig's bus (which
+# starts no notification service) is kept for the remote control's part.
+rig_bus=${DBUS_SESSION_BUS_ADDRESS:-}
+[ "${1:-}" = --with-notifications ] || unset DBUS_SESSION_BUS_ADDRESS
 # What earlier tests on this server left behind, for the log.
 echo "X server on arrival: $(x_server_state "$T")"
 pass() { echo "ok: $*"; }
@@ -94,8 +103,26 @@ check_file() {  # file, what, min frames
   awk -v v="${vol:--999}" 'BEGIN { exit !(v > -30) }' || fail "$2: no tone in the sound ($vol dB)"
 }
 
+# Notices only: nothing is played back by itself in the parts below.
+[ "${1:-}" = "" ] || sed -i 's/^BoolPlayback=1$/BoolPlayback=0/' "$XDG_CONFIG_HOME/Quorvane/Options.ini"
+# Starts the program, its messages to $1, and waits for its icon in the tray.
+start_in_tray() {
+  "$BIN/quorvane" 2>"$1" &
+  pid=$!
+  [ -n "$(tray_icon_of $pid)" ] || fail "no tray icon (messages in $(basename "$1"))"
+}
+# The start hotkey, and the wait for the recording's file, the $1th.
+hotkey_start() {
+  xdotool key --clearmodifiers ctrl+shift+F9
+  wait_until '[ "$(count_avis)" = '"$1"' ]' 10 || fail "the start hotkey made no file (the ${1}th)"
+}
+# The line that tells the end of the last recording, with its folder.
+saved_line() { grep "\] Saved $(basename "$(avis | tail -1)") (.*) in $OUT\$" "$T/err"; }
+
 # On a desktop without a tray host: the control window comes within 6 s and records through its
-# buttons (clicked where they sit in its 4-column grid).
+# buttons (clicked where they sit in its 4-column grid). It makes way for the recorded area: beside
+# a region drawn over it, minimised for the full screen; and it comes back where it was. The end is
+# told in the window, not in a box, and its keys open the folder and play the file.
 if [ "${1:-}" = --without-tray ]; then
   started=$(date +%s%N)
   "$BIN/quorvane" 2>"$T/err" &
@@ -104,24 +131,67 @@ if [ "${1:-}" = --without-tray ]; then
   ms=$((($(date +%s%N) - started) / 1000000))
   [ -n "$w" ] && [ $ms -le 6000 ] && pass "control window after $ms ms" \
     || { fail "no control window within 6 s (${w:+after $ms ms})"; exit 1; }
-  eval "$(xdotool getwindowgeometry --shell "$w")"
   button() {  # column, row
+    eval "$(xdotool getwindowgeometry --shell "$w")"
     xdotool mousemove --window "$w" $((58 + 106 * $1)) $((HEIGHT - 53 + 28 * $2)) click 1
   }
-  button 0 0   # Start
+  # The window's place as the X server has it (xdotool's adds the frame's offset once more).
+  where() {
+    eval "$(xwininfo -id "$w" | awk '/Absolute upper-left X/ {print "X=" $NF} /Absolute upper-left Y/ {print "Y=" $NF}
+      /^  Width/ {print "WIDTH=" $NF} /^  Height/ {print "HEIGHT=" $NF}')"
+  }
+  where
+  home="$X $Y" left=$((X - 30)) top=$((Y - 40)) right=$((X + WIDTH + 30)) bottom=$((Y + HEIGHT + 30))
+  mapped() { xwininfo -id "$w" | grep -q "Map State: IsViewable"; }
+  # The window is off the rectangle $1 $2 $3 $4 (left top right bottom).
+  off_area() {
+    where
+    [ $((X + WIDTH)) -le "$1" ] || [ "$X" -ge "$3" ] || [ $((Y + HEIGHT)) -le "$2" ] || [ "$Y" -ge "$4" ]
+  }
+
+  sed -i 's/^RegionToCapture=.*/RegionToCapture=Region/' "$XDG_CONFIG_HOME/Quorvane/Options.ini"
+  button 0 0   # Start: the picker comes; a region drawn over the window
+  sleep 1
+  xdotool mousemove $left $top mousedown 1 mousemove $((left + 50)) $((top + 50)) mousemove $right $bottom mouseup 1
   wait_until '[ "$(count_avis)" = 1 ]' 10 || fail "Start made no file"
+  off_area $left $top $right $bottom && mapped && pass "the control window stands beside the recorded region" \
+    || fail "the control window is at $X,$Y ${WIDTH}x$HEIGHT, the region $left,$top-$right,$bottom"
   sleep 2; button 2 0; sleep 1; button 3 0; sleep 2   # Pause, Resume
   import -window root "$ART/control_window_recording.png"
   button 1 0   # Stop
-  wait_until '[ -s "$T/opened.txt" ]' 15 || fail "Stop did not end the recording"
+  wait_until 'saved_line' 15 || fail "Stop did not end the recording: $(grep "\] " "$T/err")"
   check_file "$(avis | head -1)" "control window recording" 60
-  # No balloon to click: the box at the end names the folder.
-  wait_until 'grep -A1 "\] Saved $(basename "$(avis | head -1)") (" "$T/err" | grep -qxF "Folder: $OUT"' 5 \
-    && pass "the end is told with the folder" || fail "the end's message: $(grep -A1 Saved "$T/err")"
   grep -q "resumed" "$XDG_STATE_HOME/Quorvane/"recording-*.log && pass "start, pause, resume, stop by the buttons" \
     || fail "the buttons did not pause and resume"
   grep -qx ".* tray host: none (the control window is shown)" "$XDG_STATE_HOME/Quorvane/"recording-*.log \
     || fail "the log does not say that no tray host was there"
+  wait_until 'where; [ "$X $Y" = "$home" ]' 5 \
+    && pass "the control window is back where it was" || fail "the control window stays at $X,$Y, not at $home"
+
+  sed -i 's/^RegionToCapture=.*/RegionToCapture=FullScreen/' "$XDG_CONFIG_HOME/Quorvane/Options.ini"
+  button 0 0   # Start: the whole screen, with no room beside it
+  wait_until '[ "$(count_avis)" = 2 ]' 10 || fail "the second Start made no file"
+  mapped && fail "the control window stays on the recorded screen" || pass "the control window is out of sight"
+  sleep 3
+  xdotool key --clearmodifiers ctrl+shift+F10
+  wait_until 'saved_line' 15 || fail "the stop hotkey did not end the recording: $(grep "\] " "$T/err")"
+  check_file "$(avis | tail -1)" "full-screen recording" 60
+  wait_until 'mapped' 5 && pass "the control window comes back" || fail "the control window did not come back"
+  # Where it stands the desktop is black: the brightest frame there (at 640x360) says if it was in one.
+  where
+  brightest=$(ffmpeg -nostdin -v error -i "$(avis | tail -1)" -vf "crop=$((WIDTH / 3)):$((HEIGHT / 3)):$((X / 3)):$((Y / 3)),scale=1:1:flags=area" \
+    -f rawvideo -pix_fmt gray - | od -An -v -tu1 | tr -s ' ' '\n' | sort -n | tail -1)
+  [ "${brightest:-255}" -lt 40 ] && pass "the control window is in none of the frames" \
+    || fail "the control window's place in the frames reaches ${brightest:-?} of 255"
+  windows=$(xdotool search --onlyvisible --pid $pid 2>/dev/null | wc -l)
+  [ "$windows" = 1 ] && pass "the end is told without a box" || fail "$windows windows after the end"
+  import -window root "$ART/control_window_notice.png"
+  xdotool windowactivate --sync "$w" key alt+f
+  wait_until '[ "$(tail -1 "$T/opened.txt" 2>/dev/null)" = "file://${OUT%/}" ]' 5 \
+    && pass "its Open folder opens the folder" || fail "Open folder opened: $(cat "$T/opened.txt" 2>/dev/null)"
+  xdotool windowactivate --sync "$w" key alt+y
+  wait_until '[ "$(tail -1 "$T/opened.txt" 2>/dev/null)" = "file://$(avis | tail -1)" ]' 5 \
+    && pass "its Play plays the file" || fail "Play opened: $(cat "$T/opened.txt" 2>/dev/null)"
   # Minimised, the window comes back when the program is started again.
   viewable() { xwininfo -id "$w" 2>/dev/null | grep -q "Map State: IsViewable"; }
   xdotool windowminimize --sync "$w"
@@ -138,22 +208,56 @@ if [ "${1:-}" = --without-tray ]; then
   exit $((failures > 0))
 fi
 
+# Under a session bus with dunst as the desktop's notification service: the end of a recording is a
+# notification that offers "Open folder" (also its default, a click) and "Play". Dunst's context
+# menu is answered by a stand-in for dmenu that notes the menu and picks "Play".
+if [ "${1:-}" = --with-notifications ]; then
+  printf '[global]\n  dmenu = %s/bin/dmenu\n' "$T" > "$T/dunstrc"
+  printf '#!/bin/sh\ncat > "%s/menu.txt"\ngrep -m1 "\\[[0-9]*,play\\]" "%s/menu.txt"\n' "$T" "$T" > "$T/bin/dmenu"
+  chmod +x "$T/bin/dmenu"
+  dunst -config "$T/dunstrc" 2>"$T/dunst.log" &
+  helpers+=($!)
+  wait_until 'gdbus call --session -d org.freedesktop.DBus -o / -m org.freedesktop.DBus.NameHasOwner \
+    org.freedesktop.Notifications 2>/dev/null | grep -q true' 10 || { fail "dunst did not start: $(cat "$T/dunst.log")"; exit 1; }
+  start_in_tray "$T/err"
+  hotkey_start 1
+  sleep 2
+  xdotool key --clearmodifiers ctrl+shift+F10
+  wait_until 'saved_line' 15 || fail "no notice of the end: $(grep "\] " "$T/err")"
+  wait_until '[ "$(dunstctl count displayed)" = 1 ]' 5 || fail "dunst shows $(dunstctl count displayed) notifications"
+  sleep 0.5
+  import -window root "$ART/notification_saved.png"
+  file=$(avis | tail -1)
+  dunstctl context
+  wait_until '[ "$(tail -1 "$T/opened.txt" 2>/dev/null)" = "file://$file" ]' 5 && pass "the notification's Play plays the file" \
+    || fail "Play opened $(cat "$T/opened.txt" 2>/dev/null); the menu: $(cat "$T/menu.txt" 2>/dev/null)"
+  grep -q "^#Open folder (Quorvane) \[[0-9]*,folder\]" "$T/menu.txt" && pass "the notification offers Open folder" \
+    || fail "the notification's actions: $(cat "$T/menu.txt" 2>/dev/null)"
+  dunstctl action 0
+  wait_until '[ "$(tail -1 "$T/opened.txt" 2>/dev/null)" = "file://${OUT%/}" ]' 5 \
+    && pass "a click on the notification opens the folder" || fail "the click opened $(cat "$T/opened.txt" 2>/dev/null)"
+  kill -TERM $pid; wait $pid
+  pid=
+  exit $((failures > 0))
+fi
+
 "$BIN/quorvane" 2>"$T/err" &
 pid=$!
 icon=$(tray_icon_of $pid)
 [ -n "$icon" ] || { fail "no tray icon"; exit 1; }
 eval "$(xdotool getwindowgeometry --shell "$icon")"
 cx=$((X + WIDTH / 2)); cy=$((Y + HEIGHT / 2))
-# Opens the tray menu with a right press and picks with the keyboard (Down skips disabled items).
+# Opens the tray menu with a press of button ${3:-3} (the right one; the left one too) and picks with
+# the keyboard (Down skips the disabled items and the separators).
 menu() {
-  xdotool mousemove $cx $cy click 3
+  xdotool mousemove $cx $cy click "${3:-3}"
   sleep 0.7
   [ -n "${2:-}" ] && import -window root "$2"
   xdotool key $1
 }
 
-# 1. Through the tray menu: five seconds of the whole screen.
-menu "Down Return"
+# 1. Through the tray menu, opened with a left click: five seconds of the whole screen.
+menu "Down Return" "$ART/tray_menu_idle.png" 1
 wait_until '[ "$(count_avis)" = 1 ]' 10 || fail "Start Recording made no file"
 start=$SECONDS
 sleep 5
@@ -199,14 +303,14 @@ for f in $(avis); do
     || fail "no balloon for $(basename "$f"): $(grep '^quorvane: \[' "$T/err")"
 done
 rm -f "$T/opened.txt"
-xdotool mousemove $cx $cy click 1   # the balloon points at the icon; the icon ignores left clicks
-wait_until '[ "$(cat "$T/opened.txt" 2>/dev/null)" = "file://$OUT" ]' 5 && pass "the balloon opens the folder" \
-  || fail "the balloon opened $(cat "$T/opened.txt" 2>/dev/null), expected file://$OUT"
+xdotool mousemove $cx $cy click 1   # the balloon points at the icon, over it
+wait_until '[ "$(cat "$T/opened.txt" 2>/dev/null)" = "file://${OUT%/}" ]' 5 && pass "the balloon opens the folder" \
+  || fail "the balloon opened $(cat "$T/opened.txt" 2>/dev/null), expected file://${OUT%/}"
+xdotool key Escape
 sed -i '/^quorvane: \[balloon: Quorvane\] Saved /d' "$T/err"
 
 # 3. Exit from the tray menu during a recording: the file is finished before the program ends.
-xdotool key --clearmodifiers ctrl+shift+F9
-wait_until '[ "$(count_avis)" = 3 ]' 10 || fail "no third recording"
+hotkey_start 3
 sleep 3
 menu "Up Return"   # Up from no selection lands on the last item, Exit
 for _ in $(seq 1 100); do kill -0 $pid 2>/dev/null || break; sleep 0.1; done
@@ -222,11 +326,8 @@ check_file "$file" "recording ended by Exit" 60
 [ -s "$T/opened.txt" ] && [ "$(wc -l < "$T/opened.txt")" -gt 1 ] && fail "Exit played the file back"
 
 # 4. The program killed mid-recording: the next start repairs the file and says so in a balloon.
-"$BIN/quorvane" 2>"$T/err_killed" &
-pid=$!
-[ -n "$(tray_icon_of $pid)" ] || fail "no tray icon for the program to be killed"
-xdotool key --clearmodifiers ctrl+shift+F9
-wait_until '[ "$(count_avis)" = 4 ]' 10 || fail "no fourth recording"
+start_in_tray "$T/err_killed"
+hotkey_start 4
 sleep 4
 kill -9 $pid; wait $pid 2>/dev/null
 pid=
@@ -251,9 +352,7 @@ pid=
 # call a countdown off before any file is made; in the second one's recording the digits, on the screen
 # while it counted, are in none of the frames.
 sed -i 's/^ShowTip=0$/ShowTip=0\nCountdown=3\nAudioSource=qv_voice.monitor/' "$XDG_CONFIG_HOME/Quorvane/Options.ini"
-"$BIN/quorvane" 2>"$T/err_countdown" &
-pid=$!
-[ -n "$(tray_icon_of $pid)" ] || fail "no tray icon for the countdown"
+start_in_tray "$T/err_countdown"
 files=$(count_avis)
 for cancel in Escape ctrl+shift+F10; do
   xdotool key --clearmodifiers ctrl+shift+F9
@@ -294,6 +393,7 @@ pid=
 # resumed and stopped by commands, over the session bus and over the lock's socket, its status
 # while it runs, the file judged by ffprobe (as long as the time between the commands, pause left
 # out); last a program that runs without a session bus, reached over its socket alone.
+[ -n "$rig_bus" ] && export DBUS_SESSION_BUS_ADDRESS=$rig_bus
 before=$failures
 for command in --start --stop --pause --resume --toggle --show --status; do
   out=$("$BIN/quorvane" $command 2>&1); rc=$?
@@ -349,14 +449,20 @@ check_file "$file" "recording by --toggle without a bus" 60
 kill -TERM $pid; wait $pid
 pid=
 grep -q "^quorvane: \[remote\]" "$T/err_remote" "$T/err_nobus" && fail "remote: $(grep -h '\[remote\]' "$T"/err_*)"
+unset DBUS_SESSION_BUS_ADDRESS
 
 # 7. A desktop without a tray host (a private one; see the top of this file).
 bash "$SRC/scripts/desktop-rig.sh" --no-tray -- bash "${BASH_SOURCE[0]}" --without-tray \
   && pass "without a tray host: the control window records" || fail "without a tray host (above)"
 
+# 8. A notification service on a session bus of its own (see the top of this file).
+dbus-run-session -- bash "${BASH_SOURCE[0]}" --with-notifications \
+  && pass "the end as a notification with its actions" || fail "the notification (above)"
+
 state=$(x_server_state "$T")
 [ "$state" = "$kX_SERVER_CLEAN" ] || [ "$state" = unknown ] || fail "X server left in this state: $state"
 grep -q "^quorvane: \[" "$T/err" && fail "messages shown: $(grep '^quorvane: \[' "$T/err")"
-echo "screenshots: $ART/tray_menu_recording.png $ART/control_window_recording.png $ART/countdown.png"
+echo "screenshots: $ART/tray_menu_idle.png $ART/tray_menu_recording.png $ART/control_window_recording.png" \
+  "$ART/control_window_notice.png $ART/notification_saved.png $ART/countdown.png"
 [ $failures = 0 ] && echo "tray_recording_test: all passed" || echo "tray_recording_test: $failures failed"
 exit $((failures > 0))
