@@ -133,6 +133,8 @@ TEST_F(ScreenCaptureTest, WindowByIdFollowsMovesAndKeepsItsSize) {
   XSync(D, False);
   Read(dev, pkt.get());
   EXPECT_EQ(pkt->size, CaptureState(dev)->Stride * 100);
+  TPatternWindow beneath(D, 500, 400, 160, 100, true);  // what the old rectangle would show
+  win.Move(500, 400);
   XResizeWindow(D, win.Win, 80, 50);
   XSync(D, False);
   Read(dev, pkt.get());
@@ -243,6 +245,7 @@ TEST_F(ScreenCaptureTest, ClosedWindowFailsTheRead) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
+    TPatternWindow beneath(D, 300, 200, 160, 100, true);  // what the window's place shows without it
     auto win = std::make_unique<TPatternWindow>(D, 300, 200, 160, 100, !c.managed, "qv closed window");
     TLogCapture log;
     TDeviceInput dev;
