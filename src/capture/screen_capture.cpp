@@ -167,7 +167,10 @@ int OpenScreen(AVFormatContext* ctx, TScreenCaptureContext* s, const TScreenCapt
     s->Area = std::make_unique<TCaptureWindow>();
     if (ResolveCaptureWindow(dpy, s->Window, s->ClientOnly != 0, *s->Area) != 0 || !WatchWindow(dpy, s->Window))
       return Fail(ctx, s, AVERROR(EIO), "The window to record no longer exists.");
+    s->Area->NowWidth = s->Area->Width;
+    s->Area->NowHeight = s->Area->Height;
   }
+  WatchScreenSize(dpy, s->Screen);
   if (const int rc = FixArea(ctx, s, width, height)) return rc;
 
   const int depth = DefaultDepth(dpy, s->Screen);
@@ -214,13 +217,65 @@ int FrameOrigin(AVFormatContext* ctx, TScreenCaptureContext* s, int& frameX, int
   if (DisplayLost(dpy)) return Fail(ctx, s, AVERROR(EIO), "The connection to the display was lost.");
   if (!s->Area) return 0;
   int wx = 0, wy = 0;
-  if (WindowClosed(dpy, s->Window, s->WindowUnmapped) || !CaptureWindowOrigin(dpy, *s->Area, wx, wy)) {
+  if (WindowClosed(dpy, s->Window, s->Area->Seen) || !CaptureWindowOrigin(dpy, *s->Area, wx, wy)) {
     if (DisplayLost(dpy)) return Fail(ctx, s, AVERROR(EIO), "The connection to the display was lost.");
     return Fail(ctx, s, AVERROR(EIO), "The recorded window was closed.");
   }
   frameX += wx;
   frameY += wy;
   return 0;
+}
+
+// The recording keeps the size it started with. A screen that changed size (a projector, a game's
+// own mode) or a window that was resized is neither scaled nor followed: the area stays where it
+// was, cut where what it shows grew, black where it shrank, so a mode switch back and forth leaves
+// the picture where it was. Each is said once.
+void FollowScreenSize(TScreenCaptureContext* s) {
+  int width = 0, height = 0;
+  if (!ScreenResized(Dpy(s), s->Screen, width, height)) return;
+  s->ScreenWidth = width;
+  s->ScreenHeight = height;
+  if (s->SaidScreenSize) return;
+  s->SaidScreenSize = true;
+  ff::av_log(s->LogContext(), AV_LOG_WARNING,
+             "The screen is now %dx%d: the recording goes on at %dx%d, the same part of the screen, black where "
+             "the screen no longer reaches (nothing is scaled).\n",
+             width, height, s->Width, s->Height);
+}
+
+void FollowWindowSize(TScreenCaptureContext* s) {
+  TCaptureWindow& area = *s->Area;
+  if (!area.Seen.Reconfigured) return;
+  area.Seen.Reconfigured = false;
+  if (!CaptureWindowSize(Dpy(s), area, area.NowWidth, area.NowHeight)) return;  // gone: the next slot says so
+  if (s->SaidWindowSize || (area.NowWidth == area.Width && area.NowHeight == area.Height)) return;
+  s->SaidWindowSize = true;
+  ff::av_log(s->LogContext(), AV_LOG_WARNING,
+             "The recorded window is now %dx%d: the recording goes on at %dx%d from its top-left corner, cut where "
+             "it grew, black where it shrank (nothing is scaled).\n",
+             area.NowWidth, area.NowHeight, s->Width, s->Height);
+}
+
+// What of the area at (frameX, frameY) can be read now; true when that changed since the slot
+// before, so the next picture is read whole.
+bool FollowReadable(TScreenCaptureContext* s, int frameX, int frameY) {
+  FollowScreenSize(s);
+  TRootRect readable{0, 0, s->ScreenWidth, s->ScreenHeight};
+  if (s->Area) {
+    FollowWindowSize(s);
+    const TCaptureWindow& area = *s->Area;
+    const TRootRect window{frameX - s->OffsetX, frameY - s->OffsetY, area.NowWidth, area.NowHeight};
+    readable = area.Seen.Unmapped ? TRootRect{} : CommonPart(readable, window);
+    if (!RectsMeet(readable, TRootRect{frameX, frameY, s->Width, s->Height}) && !s->SaidWindowHidden) {
+      s->SaidWindowHidden = true;
+      ff::av_log(s->LogContext(), AV_LOG_WARNING,
+                 "The recorded window is minimised or off the screen: the recording shows black until it is "
+                 "back.\n");
+    }
+  }
+  if (readable == s->Readable) return false;
+  s->Readable = readable;
+  return true;
 }
 
 // Whether the slot needs a picture: something changed in the area, the window moved, or a picture
@@ -246,7 +301,7 @@ int GrabInto(AVFormatContext* ctx, TScreenCaptureContext* s, AVPacket* pkt, int 
   if (!s->Changes) s->SlotRows.MarkAll();
   s->SlotRows.Mark(s->PointerRows);
   s->Images->MarkStale(s->SlotRows);
-  if (const int rc = s->Images->Grab(grab, frameX, frameY, s->ScreenWidth, s->ScreenHeight)) {
+  if (const int rc = s->Images->Grab(grab, frameX, frameY, s->Readable)) {
     s->Images->Unuse(grab);
     if (DisplayLost(Dpy(s))) return Fail(ctx, s, AVERROR(EIO), "The connection to the display was lost.");
     return Fail(ctx, s, AVERROR(EIO), Format("Failed to capture image (X error %d).", rc));
@@ -342,6 +397,7 @@ int ScreenCaptureReadPacket(AVFormatContext* ctx, AVPacket* pkt) {
 
   int frameX = 0, frameY = 0;
   if (const int rc = FrameOrigin(ctx, s, frameX, frameY)) return rc;
+  if (FollowReadable(s, frameX, frameY)) s->PictureOwed = true;
   pkt->stream_index = 0;
   pkt->pts = pkt->dts = stamp;
   pkt->duration = s->Schedule.PeriodMicros();

@@ -25,7 +25,8 @@ class TClickWatch;
 // One opened screen input, made by the device record's factory and owned by the device host.
 //
 // Threads: the thread that reads the input owns every field. The frame overlay's thread reads the
-// geometry (Width, Height, OffsetX, OffsetY, Area), fixed once the open is done, and Started.
+// geometry (Width, Height, OffsetX, OffsetY, Area's window and border), fixed once the open is
+// done, and Started.
 class TScreenCaptureContext final : public TDeviceState {
  public:
   TScreenCaptureContext();
@@ -42,7 +43,6 @@ class TScreenCaptureContext final : public TDeviceState {
   void* Source = nullptr;     // the device's own X connection (Display*)
   std::shared_ptr<TGrabPool> Images;  // grab images; packets still out keep them after close
   std::unique_ptr<TCaptureWindow> Area;  // the captured window's frame or client, when Window is set
-  bool WindowUnmapped = false;  // the picked window was unmapped (iconified or on its way out)
   AVRational TimeBase{0, 0};   // seconds per frame
   TFrameSchedule Schedule;     // the slots and stamps of the frames
   std::atomic<int> Started{0};     // 0 until the first frame request
@@ -55,9 +55,12 @@ class TScreenCaptureContext final : public TDeviceState {
   int ShowFrame = 0;
   std::unique_ptr<TFrameForm> FrameForm;
 
-  // Geometry of the screen and the frame's pixels.
+  // Geometry of the screen and the frame's pixels. The screen's size follows RandR; the area keeps
+  // the size it had at open.
   int Screen = 0;
   int ScreenWidth = 0, ScreenHeight = 0;
+  TRootRect Readable;  // what of the root the screen and the window leave to read; the rest is black
+  bool SaidScreenSize = false, SaidWindowSize = false, SaidWindowHidden = false;  // each said once
   int Stride = 0;
   AVPixelFormat PixelFormat = AV_PIX_FMT_NONE;
   std::vector<std::uint32_t> Palette;  // 256 entries for an 8-bit colour-mapped screen, else empty

@@ -7,11 +7,6 @@
 
 namespace qv {
 
-bool RectsMeet(const TRootRect& a, const TRootRect& b) {
-  return a.Width > 0 && a.Height > 0 && b.Width > 0 && b.Height > 0 && a.X < b.X + b.Width && b.X < a.X + a.Width &&
-         a.Y < b.Y + b.Height && b.Y < a.Y + a.Height;
-}
-
 namespace {
 
 // The rows of `area` that `rect` covers, marked.

@@ -12,13 +12,6 @@
 
 namespace qv {
 
-// A rectangle on the root window.
-struct TRootRect {
-  int X = 0, Y = 0, Width = 0, Height = 0;
-};
-
-bool RectsMeet(const TRootRect& a, const TRootRect& b);
-
 // Threads: owned and used by the thread that reads the screen device, on the device's connection.
 class TScreenChanges {
  public:

@@ -2,6 +2,17 @@
 
 namespace qv {
 
+bool RectsMeet(const TRootRect& a, const TRootRect& b) {
+  return a.Width > 0 && a.Height > 0 && b.Width > 0 && b.Height > 0 && a.X < b.X + b.Width && b.X < a.X + a.Width &&
+         a.Y < b.Y + b.Height && b.Y < a.Y + a.Height;
+}
+
+TRootRect CommonPart(const TRootRect& a, const TRootRect& b) {
+  if (!RectsMeet(a, b)) return {};
+  const int x = std::max(a.X, b.X), y = std::max(a.Y, b.Y);
+  return TRootRect{x, y, std::min(a.X + a.Width, b.X + b.Width) - x, std::min(a.Y + a.Height, b.Y + b.Height) - y};
+}
+
 void TRowSet::Mark(int top, int bottom) {
   top = std::max(top, 0);
   bottom = std::min(bottom, Rows());

@@ -9,6 +9,16 @@
 
 namespace qv {
 
+// A rectangle on the root window.
+struct TRootRect {
+  int X = 0, Y = 0, Width = 0, Height = 0;
+  bool operator==(const TRootRect&) const = default;
+};
+
+bool RectsMeet(const TRootRect& a, const TRootRect& b);
+// The part the two share; empty (all zero) when they do not meet.
+TRootRect CommonPart(const TRootRect& a, const TRootRect& b);
+
 // Rows of the captured area, each marked or not: the rows a slot changed, or the rows a grab image
 // must read again. Marks outside the area are cut off.
 class TRowSet {

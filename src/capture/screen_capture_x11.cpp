@@ -253,6 +253,16 @@ bool CaptureWindowOrigin(::Display* dpy, const TCaptureWindow& window, int& x, i
   return true;
 }
 
+bool CaptureWindowSize(::Display* dpy, const TCaptureWindow& window, int& width, int& height) {
+  if (DisplayLost(dpy)) return false;
+  TXErrorTrap trap(dpy);
+  XWindowAttributes attr;
+  if (!XGetWindowAttributes(dpy, window.Win, &attr) || trap.Error()) return false;
+  width = attr.width + 2 * window.Border;
+  height = attr.height + 2 * window.Border;
+  return true;
+}
+
 bool WatchWindow(::Display* dpy, ::Window window) {
   TXErrorTrap trap(dpy);
   XSelectInput(dpy, window, StructureNotifyMask);
@@ -272,17 +282,31 @@ long WmState(::Display* dpy, ::Window window) {
 
 }  // namespace
 
-bool WindowClosed(::Display* dpy, ::Window window, bool& unmapped) {
+bool WindowClosed(::Display* dpy, ::Window window, TWindowEvents& seen) {
   XEvent event;
   while (XCheckWindowEvent(dpy, window, StructureNotifyMask, &event)) {
     if (event.type == DestroyNotify) return true;
-    if (event.type == UnmapNotify) unmapped = true;
-    if (event.type == MapNotify) unmapped = false;
+    if (event.type == UnmapNotify) seen.Unmapped = true;
+    if (event.type == MapNotify) seen.Unmapped = false;
+    if (event.type == ConfigureNotify) seen.Reconfigured = true;
   }
   // A window manager marks an iconified client IconicState; one that withdrew (or an unmanaged
   // window) loses the mark. While the manager has not caught up the client still reads
   // NormalState, and the next frame asks again.
-  return unmapped && WmState(dpy, window) == WithdrawnState;
+  return seen.Unmapped && WmState(dpy, window) == WithdrawnState;
+}
+
+void WatchScreenSize(::Display* dpy, int screen) { XSelectInput(dpy, RootWindow(dpy, screen), StructureNotifyMask); }
+
+bool ScreenResized(::Display* dpy, int screen, int& width, int& height) {
+  XEvent event;
+  bool resized = false;
+  while (XCheckTypedWindowEvent(dpy, RootWindow(dpy, screen), ConfigureNotify, &event)) {
+    width = event.xconfigure.width;
+    height = event.xconfigure.height;
+    resized = true;
+  }
+  return resized;
 }
 
 AVPixelFormat PixelFormatOfImage(const XImage* image, const Visual* visual, int depth) {
@@ -459,11 +483,12 @@ void TGrabPool::MarkStale(const TRowSet& rows) {
   for (const auto& slot : Slots) slot->Stale.Add(rows);
 }
 
-int TGrabPool::Grab(TGrabSlot* slot, int x, int y, int screenWidth, int screenHeight) {
+int TGrabPool::Grab(TGrabSlot* slot, int x, int y, const TRootRect& readable) {
   if (DisplayLost(Dpy)) return -1;
   int rc = 0;
-  if (x < 0 || y < 0 || x + Width > screenWidth || y + Height > screenHeight) {
-    rc = GrabClipped(slot, x, y, screenWidth, screenHeight);
+  if (x < readable.X || y < readable.Y || x + Width > readable.X + readable.Width ||
+      y + Height > readable.Y + readable.Height) {
+    rc = GrabClipped(slot, x, y, readable);
   } else if (slot->Stale.Count() * 4 >= Height * 3) {
     rc = GrabRows(slot, x, y, TRowBand{0, Height});
   } else {
@@ -493,13 +518,15 @@ int TGrabPool::GrabRows(TGrabSlot* slot, int x, int y, const TRowBand& rows) {
   return TrappedError;
 }
 
-// Partly off the screen (a window dragged over the edge): the server refuses such a request, so
-// read what is on the screen and leave the rest black.
-int TGrabPool::GrabClipped(TGrabSlot* slot, int x, int y, int screenWidth, int screenHeight) {
+// Partly off the screen (a window dragged over the edge, a screen that became smaller) or past a
+// window that shrank: the server refuses a request beyond the root, and what lies beside a window
+// is not the window's, so read what can be read and leave the rest black.
+int TGrabPool::GrabClipped(TGrabSlot* slot, int x, int y, const TRootRect& readable) {
   TXErrorTrap trap(Dpy);
   std::memset(slot->Data, 0, size_t(Bytes));
-  const int x0 = std::max(x, 0), y0 = std::max(y, 0);
-  const int x1 = std::min(x + Width, screenWidth), y1 = std::min(y + Height, screenHeight);
+  const int x0 = std::max(x, readable.X), y0 = std::max(y, readable.Y);
+  const int x1 = std::min(x + Width, readable.X + readable.Width);
+  const int y1 = std::min(y + Height, readable.Y + readable.Height);
   if (x1 <= x0 || y1 <= y0) return 0;
   if (!XGetSubImage(Dpy, Root, x0, y0, unsigned(x1 - x0), unsigned(y1 - y0), AllPlanes, ZPixmap, slot->Image, x0 - x,
                     y0 - y))

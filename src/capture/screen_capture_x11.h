@@ -55,24 +55,40 @@ class TXErrorTrap {
 // The window a capture reads: for "client" the window itself (the client inside, when a frame is
 // named), otherwise the window manager's frame around it (the root's child that holds it), border
 // included.
+// What the watched window's events said, carried from one look to the next.
+struct TWindowEvents {
+  bool Unmapped = false;      // its map state: iconified, on another desktop, or on its way out
+  bool Reconfigured = false;  // moved or resized since the reader last cleared it
+};
 struct TCaptureWindow {
   ::Window Win = 0;
   int Border = 0;
-  int Width = 0;   // outer size at open, border included
+  int Width = 0;   // outer size at open, border included: the recording's
   int Height = 0;
+  int NowWidth = 0;   // outer size now, read again whenever the picked window is reconfigured
+  int NowHeight = 0;
+  TWindowEvents Seen;  // the picked window's events
 };
 // 0 or the X error code (BadWindow when the id names no window).
 int ResolveCaptureWindow(::Display* dpy, ::Window window, bool clientOnly, TCaptureWindow& out);
 // Outer top-left corner of the window on the root, now. False when the window is gone.
 bool CaptureWindowOrigin(::Display* dpy, const TCaptureWindow& window, int& x, int& y);
 
+// Outer size of the window now, border included. False when the window is gone.
+bool CaptureWindowSize(::Display* dpy, const TCaptureWindow& window, int& width, int& height);
+
 // Asks for the window's structure events on `dpy`, so WindowClosed can tell when it goes. False
 // when there is no such window.
 bool WatchWindow(::Display* dpy, ::Window window);
 // Reads the watched window's queued events without a round trip: true once it was destroyed, or is
 // unmapped without being iconified (its client withdrew it: closed, or hidden for good).
-// `unmapped` carries the window's map state from one call to the next.
-bool WindowClosed(::Display* dpy, ::Window window, bool& unmapped);
+bool WindowClosed(::Display* dpy, ::Window window, TWindowEvents& seen);
+
+// Asks for the root's structure events on `dpy`, so ScreenResized sees a new screen size (RandR
+// tells every such client with a ConfigureNotify of the root).
+void WatchScreenSize(::Display* dpy, int screen);
+// The root's newest size from the queued events, without a round trip; false when none came.
+bool ScreenResized(::Display* dpy, int screen, int& width, int& height);
 
 // The packed pixel format of images in the root's visual; AV_PIX_FMT_NONE when there is none.
 AVPixelFormat PixelFormatOfImage(const XImage* image, const Visual* visual, int depth);
@@ -130,13 +146,14 @@ class TGrabPool : public std::enable_shared_from_this<TGrabPool> {
   // Marks `rows` stale in every slot: the screen changed there.
   void MarkStale(const TRowSet& rows);
   // Brings the slot up to the root's rectangle at (x, y): reads its stale rows (all of them when
-  // most are), so the rest must still show the screen. The part outside the screen is black.
-  // 0 or an X error code (or -1 when the server returned nothing); the rows stay stale on failure.
-  int Grab(TGrabSlot* slot, int x, int y, int screenWidth, int screenHeight);
+  // most are), so the rest must still show the screen. The part outside `readable` (the screen,
+  // or what of a window shows on it) is black. 0 or an X error code (or -1 when the server
+  // returned nothing); the rows stay stale on failure.
+  int Grab(TGrabSlot* slot, int x, int y, const TRootRect& readable);
 
  private:
   int GrabRows(TGrabSlot* slot, int x, int y, const TRowBand& rows);
-  int GrabClipped(TGrabSlot* slot, int x, int y, int screenWidth, int screenHeight);
+  int GrabClipped(TGrabSlot* slot, int x, int y, const TRootRect& readable);
   TGrabPool() = default;
   std::unique_ptr<TGrabSlot> NewSlot();
   bool AttachShared(TGrabSlot& slot);

@@ -127,11 +127,21 @@ TEST_F(ScreenCaptureTest, WindowByIdFollowsMovesAndKeepsItsSize) {
   Read(dev, pkt.get());
   ExpectPattern(dev, pkt.get(), 0, 0, 160, 100);
 
-  // Resized: the capture keeps the size it had at open.
+  // Resized: the capture keeps the size it had at open, from the window's top-left corner, black
+  // where the window no longer reaches, and says so once.
   XResizeWindow(D, win.Win, 300, 300);
   XSync(D, False);
   Read(dev, pkt.get());
   EXPECT_EQ(pkt->size, CaptureState(dev)->Stride * 100);
+  TPatternWindow beneath(D, 500, 400, 160, 100, true);  // what the old rectangle would show
+  win.Move(500, 400);
+  XResizeWindow(D, win.Win, 80, 50);
+  XSync(D, False);
+  Read(dev, pkt.get());
+  EXPECT_EQ(At(dev, pkt.get(), 5, 5), kRed);
+  EXPECT_EQ(At(dev, pkt.get(), 120, 80), (TRgb{0, 0, 0}));
+  EXPECT_EQ(log.Count("The recorded window is now 300x300: the recording goes on at 160x100"), 1) << log.All();
+  EXPECT_EQ(log.Count("The recorded window is now"), 1) << log.All();
 
   // Half off the screen: the part outside is black, the rest still follows the window.
   XResizeWindow(D, win.Win, 160, 100);
@@ -235,7 +245,9 @@ TEST_F(ScreenCaptureTest, ClosedWindowFailsTheRead) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
+    TPatternWindow beneath(D, 300, 200, 160, 100, true);  // what the window's place shows without it
     auto win = std::make_unique<TPatternWindow>(D, 300, 200, 160, 100, !c.managed, "qv closed window");
+    TLogCapture log;
     TDeviceInput dev;
     ASSERT_EQ(Open(dev, "hwnd=" + std::to_string(win->Win) + ";framerate=25/1;client=1"), 0);
     auto pkt = NewPacket();
@@ -251,7 +263,10 @@ TEST_F(ScreenCaptureTest, ClosedWindowFailsTheRead) {
       rc = dev.ReadPacket(pkt.get());
     }
     if (!c.closed) {
+      // Minimised: black, said once.
       EXPECT_EQ(rc, CaptureState(dev)->FrameBytes) << dev.ErrorText();
+      EXPECT_EQ(At(dev, pkt.get(), 5, 5), (TRgb{0, 0, 0}));
+      EXPECT_EQ(log.Count("The recorded window is minimised or off the screen"), 1) << log.All();
       continue;
     }
     EXPECT_EQ(rc, AVERROR(EIO));

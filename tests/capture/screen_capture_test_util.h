@@ -149,6 +149,11 @@ class TLogCapture {
       if (l.second.find(part) != std::string::npos) return true;
     return false;
   }
+  int Count(const std::string& part) const {
+    int n = 0;
+    for (const auto& l : Lines) n += l.second.find(part) != std::string::npos;
+    return n;
+  }
   std::string All() const {
     std::string s;
     for (const auto& l : Lines) s += l.second;

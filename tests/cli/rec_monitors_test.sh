@@ -1,7 +1,8 @@
 #!/bin/bash
 # quorvane-rec on a desktop of two monitors side by side (LEFT, the primary, and RIGHT): full
 # screen follows the pointer's monitor or a named one, "all" takes the whole desktop, and regions
-# and windows are where they are on the desktop. Decoded frames judge where each colour landed.
+# and windows are where they are on the desktop; a screen that changes size does not end a recording.
+# Decoded frames judge where each colour landed.
 set -u
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 root=${QV_SOURCE_DIR:-$(cd "$here/../.." && pwd)}
@@ -102,6 +103,44 @@ else
   fail "an unknown monitor: $(cat "$WORK/none.log")"
 fi
 [ -e "$WORK/none.avi" ] && fail "an unknown monitor left a file"
+
+# The screen changes size under a full-screen recording (a projector, a game's own mode): smaller,
+# then back. The recording goes on to its end at its starting size; the smaller screen fills its
+# top-left corner, black beyond it; the change is said once.
+kill "$viewer" 2>/dev/null
+viewer=
+output=$(xrandr | awk '/ connected/ {print $1; exit}')
+# colour_at FILE T X Y W H: as colour, of the picture shown at T s (the file's slots made even first).
+colour_at() {
+  ffmpeg -nostdin -v error -i "$1" -vf "fps=10,trim=start=$2,crop=$5:$6:$3:$4,scale=1:1:flags=area" -frames:v 1 \
+    -f rawvideo -pix_fmt rgb24 - | od -An -tu1 |
+    awk '{ for (i = 1; i <= 3; i++) printf "%s%d", (i > 1 ? " " : ""), ($i > 127 ? 255 : 0) }'
+}
+expect_colour_at() {
+  local got
+  got=$(colour_at "$2" "$3" "$4" "$5" "$6" "$7")
+  if [ "$got" = "$8" ]; then pass "$1: $got"; else fail "$1: colour \"$got\", wanted \"$8\""; fi
+}
+timeout 60 "$BIN" --no-audio --vb 4000 --fps 10 --duration 8 --monitor LEFT "$WORK/resized.avi" >"$WORK/resized.log" 2>&1 &
+rec=$!
+sleep 2
+xrandr --output "$output" --mode 1280x720 --fb 1280x720 || fail "the screen could not be made smaller"
+sleep 3
+xrandr --fb 3840x1080 --output "$output" --mode 3840x1080 || fail "the screen could not be made larger again"
+if wait "$rec"; then
+  expect_size "a screen that changed size" "$WORK/resized.avi" 1920x1080
+  got=$(ffprobe -v error -show_entries format=duration -of csv=p=0 "$WORK/resized.avi")
+  awk -v d="$got" 'BEGIN { exit !(d >= 7.8 && d <= 8.2) }' && pass "a screen that changed size: ${got} s" ||
+    fail "a screen that changed size: ${got} s, wanted 8"
+  expect_colour_at "before the change, the corner" "$WORK/resized.avi" 1 1450 800 400 200 "255 0 0"
+  expect_colour_at "the smaller screen" "$WORK/resized.avi" 3.5 100 100 1000 500 "255 0 0"
+  expect_colour_at "beyond the smaller screen" "$WORK/resized.avi" 3.5 1450 800 400 200 "0 0 0"
+  expect_colour_at "back to its size, the corner" "$WORK/resized.avi" 7.5 1450 800 400 200 "255 0 0"
+  said=$(grep -c "screencapture @ .*The screen is now 1280x720: the recording goes on at 1920x1080" "$WORK/resized.log")
+  [ "$said" = 1 ] && pass "the change is said once" || fail "the change is said $said times"
+else
+  fail "a screen that changed size ended the recording: $(tail -3 "$WORK/resized.log")"
+fi
 
 echo "$failures failure(s)"
 [ "$failures" = 0 ]
