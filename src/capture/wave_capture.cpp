@@ -5,6 +5,7 @@
 
 #include "capture/capture_session.h"
 #include "capture/device_options.h"
+#include "capture/wave_capture_reopen.h"
 #include "capture/wave_capture_thread.h"
 #include "media/ff_api.h"
 

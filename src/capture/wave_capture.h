@@ -6,7 +6,9 @@
 // capture session is paused) and hands the buffer straight back. The engine's worker takes packets
 // from the queue. When the sound input is lost mid-recording (the sound server died, the device went
 // away, no buffer for a while), the reader goes on with silence paced on the wall clock, so the
-// recording's time line stays whole, and tells the session once.
+// recording's time line stays whole, and tells the session once; meanwhile the same input is opened
+// again every second, and once it delivers, its sound takes up at its place on the time line and the
+// session is told that it is back.
 #pragma once
 
 #include <atomic>
@@ -28,6 +30,7 @@ namespace qv {
 
 class TCaptureSession;
 class TWaveInDevice;
+class TWaveReopen;
 
 // The capture format, laid out as the wave format record the device is asked for.
 struct TWaveFormat {
@@ -72,9 +75,10 @@ using TWavePacket = TPacketPtr;
 // the sound server died, or waiting on a log handler) never touches freed memory.
 //
 // Threads: the options, format, buffers' addresses and Session are fixed once the open is done. The
-// capture thread owns Clock and CurrentBuffer, and a buffer's bytes while the device holds it.
-// PacketQueue, LostReason and the anchor fields sit behind QueueLock. HandedFrames and LostTold
-// belong to the reader.
+// capture thread owns Clock, the loss to tell and CurrentBuffer, and a buffer's bytes while the device
+// holds it (the reopening thread sets them up again before a new device starts). PacketQueue,
+// LostReason, Resuming, HandedFrames and the anchor fields sit behind QueueLock. LostTold and the stall
+// watch's times belong to the reader.
 struct TWaveCaptureContext {
   TWaveCaptureContext();
   // What the device logs with: lines read "[wavecapture @ 0x...]".
@@ -96,8 +100,13 @@ struct TWaveCaptureContext {
   std::atomic<std::int32_t> CurrentBuffer{0};
   std::atomic<std::int32_t> Started{0};  // the reader has asked for a packet
   std::atomic<std::int32_t> Stopped{0};  // capture is over (closing, or the input was lost)
+  std::atomic<std::int32_t> Closing{0};  // the close began: no more reopening
+  // Which opening of the device reports count: one left behind after a loss is ignored.
+  std::atomic<std::int32_t> Generation{0};
   std::shared_ptr<TCaptureSession> Session;  // pauses and the time line shared with the picture
   std::optional<TWaveClock> Clock;  // keeps the delivered sample count on the wall clock
+  std::int64_t LossToTell = 0;      // frames of lost sound found and not logged yet
+  std::int64_t LossFoundUs = 0;     // when some were last found
   // Monotonic time of the last buffer the device completed. A device that stops completing buffers
   // without reporting an error (a sound server that died can leave ALSA's client waiting forever)
   // is given up after kWaveStallUs.
@@ -115,8 +124,15 @@ struct TWaveCaptureContext {
   std::int64_t AnchorFrames = 0;
   std::int64_t PausedAtAnchor = 0;
 
+  // The input was opened again after a loss: its first sound still has to find its place on the
+  // time line (after the silence handed out meanwhile), and the reader then says it is back.
+  bool Resuming = false;
+  bool BackToTell = false;
+
   std::int64_t HandedFrames = 0;  // frames handed to the reader so far, silence included
   bool LostTold = false;          // the loss was logged and posted to the session
+  std::int64_t LastReadUs = 0;    // when the reader last looked for a stall
+  std::int64_t HeldOffUntilUs = 0;  // when the reader last came back from not running
 };
 
 // The state the host owns for one opened input. Its destruction closes the capture device.
@@ -132,6 +148,8 @@ class TWaveCapture final : public TDeviceState {
   // For a source of the sound server, which may go away. Its thread touches the shared state only
   // through LoseWaveInput; the close ends that thread before it lets go of the device.
   std::unique_ptr<TSoundSourceWatch> SourceWatch;
+  // Opens the input again, every second, once it is lost; ended first by the close.
+  std::unique_ptr<TWaveReopen> Reopen;
 };
 
 constexpr std::int64_t kWaveStallUs = 5000000;
@@ -149,10 +167,12 @@ int WaveCaptureReadPacket(AVFormatContext* ctx, AVPacket* pkt);
 std::string OpenWaveDevice(TWaveCapture& capture);
 // Hands the next buffer to the device; false (and capture lost) when the device refuses it.
 bool AddWaveBuffer(TWaveCaptureContext& state, TWaveInDevice& device);
+// After a loss: lets go of the lost device and opens the same input again; "" or why it could not.
+std::string ReopenWaveDevice(TWaveCapture& capture);
 // Stops capture and lets go of the device; harmless to call again.
 void CloseWaveDevice(TWaveCapture& capture);
-// The input is lost for good, for `reason` (ALSA's text, or what went wrong): capture stops and the
-// reader goes on with silence.
+// The input is lost, for `reason` (ALSA's text, or what went wrong): capture stops and the reader
+// goes on with silence until the input is opened again.
 void LoseWaveInput(TWaveCaptureContext& state, const std::string& reason);
 
 // What the capture thread reports, in the order a device reports it.

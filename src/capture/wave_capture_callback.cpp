@@ -15,6 +15,7 @@ namespace {
 // Silence put before a start later than the origin is capped at this (a stalled sound server must
 // not fill the file with silence in one go).
 constexpr std::int64_t kWaveMaxPadUs = 2000000;
+constexpr std::int64_t kLossToldAfterUs = 2000000;
 
 // Where the first sound delivered goes on the recording's time line: `lead` frames captured before
 // the origin are cut off, a late start gets `pad` frames of silence before it (see capture_session.h).
@@ -30,27 +31,79 @@ bool PlaceFirstSound(TWaveCaptureContext& state, const TWaveHeader& header, std:
   return true;
 }
 
+// The first sound of an input opened again after a loss goes where its capture began on the time
+// line: what the reader handed out meanwhile was silence up to about now, so a few of its frames are
+// usually cut (`lead`), or silence fills a gap the reader has not covered yet (`silence`). False
+// while the whole buffer lies before what was handed out. Call with QueueLock held.
+bool PlaceResumedSound(TWaveCaptureContext& state, const TWaveHeader& header, std::int64_t frames, std::int64_t paused,
+                       std::int64_t& lead, std::int64_t& silence) {
+  const std::int64_t rate = state.SampleRate;
+  const int blockAlign = state.WaveFormat.BlockAlign;
+  std::int64_t origin = 0;
+  state.Session->Origin(origin);
+  std::int64_t placed = state.HandedFrames;
+  for (const TWavePacket& queued : state.PacketQueue) placed += queued->size / blockAlign;
+  const std::int64_t startUs = header.CaptureEndUs - frames * 1000000 / rate;
+  const std::int64_t gap = (startUs - origin - paused) * rate / 1000000 - placed;
+  if (gap <= -frames) return false;
+  lead = gap < 0 ? -gap : 0;
+  silence = gap > 0 ? std::min(gap, kWaveMaxPadUs * rate / 1000000) : 0;
+  state.Resuming = false;
+  state.LostReason.clear();
+  state.BackToTell = true;
+  return true;
+}
+
 // The packet made of `header`: `silence` frames of silence, then the buffer's frames from `lead` on
 // with the clock's `change` spread over them. False when no packet could be made.
 bool QueuePacket(TWaveCaptureContext& state, const TWaveHeader& header, std::int64_t lead, std::int64_t silence,
                  std::int64_t change) {
   const int blockAlign = state.WaveFormat.BlockAlign;
   const std::int64_t frames = header.BytesRecorded / blockAlign;
-  const std::int64_t kept = frames - lead;
-  const std::int64_t silenceBytes = silence * blockAlign;
-  const auto size = static_cast<int>(silenceBytes + (kept + change) * blockAlign);
   const std::int64_t paused = state.Session->PausedMicros();
   std::lock_guard guard(state.QueueLock);
+  if (state.Resuming) {
+    change = 0;
+    if (!PlaceResumedSound(state, header, frames, paused, lead, silence)) return true;
+  }
+  const std::int64_t kept = frames - lead;
+  // Silence for a long stall goes in packets of a second or less, so no one packet grows huge.
+  const std::int64_t chunk = state.SampleRate;
+  for (; silence > chunk; silence -= chunk) {
+    std::uint8_t* data = AppendWavePacket(state, static_cast<int>(chunk * blockAlign));
+    if (!data) return false;
+    FillWaveSilence(state, data, chunk);
+    state.AnchorFrames += chunk;
+  }
+  const std::int64_t silenceBytes = silence * blockAlign;
+  const auto size = static_cast<int>(silenceBytes + (kept + change) * blockAlign);
   std::uint8_t* data = AppendWavePacket(state, size);
   if (!data) return false;
   state.HasAnchor = true;
   state.AnchorUs = WaveMonotonicUs();
   state.AnchorFrames += size / blockAlign;
   state.PausedAtAnchor = paused;
-  std::memset(data, state.BitsPerSample == 8 ? 0x80 : 0, static_cast<std::size_t>(silenceBytes));
+  FillWaveSilence(state, data, silence);
   CopyAdjustedFrames(data + silenceBytes, header.Data + lead * blockAlign, kept, blockAlign, change);
   state.DataReady.Set();
   return true;
+}
+
+// Sound lost in one stall is often found in steps (the sound server's reports catch up over a few
+// seconds), so the log says it once, when no more has been found for kLossToldAfterUs.
+void NoteLostSound(TWaveCaptureContext& state, std::int64_t frames) {
+  const std::int64_t now = WaveMonotonicUs();
+  if (frames > 0) {
+    state.LossToTell += frames;
+    state.LossFoundUs = now;
+    return;
+  }
+  if (state.LossToTell == 0 || now - state.LossFoundUs < kLossToldAfterUs) return;
+  ff::av_log(state.LogContext(), AV_LOG_WARNING,
+             "%.2f s of sound was lost (not read in time: the program was stopped or starved); silence stands in "
+             "for it\n",
+             static_cast<double>(state.LossToTell) / state.SampleRate);
+  state.LossToTell = 0;
 }
 
 // Keeps a completed buffer's audio, or drops it (before the recording started, while paused).
@@ -70,6 +123,7 @@ void TakeBuffer(TWaveCaptureContext& state, TWaveHeader& header) {
   // Paused audio still tells the clock how fast the card runs.
   const TWaveAdjust adjust = state.Clock->Account(frames, header.CaptureEndUs, header.LostFrames, !paused);
   if (paused) return;
+  NoteLostSound(state, adjust.Silence);
   const std::int64_t change = lead ? 0 : adjust.Frames;  // the clock changes nothing this early
   if (!QueuePacket(state, header, lead, adjust.Silence + pad, change))
     LoseWaveInput(state, "no memory for the sound");

@@ -17,8 +17,14 @@ TWaveAdjust TWaveClock::Account(std::int64_t frames, std::int64_t endUs, std::in
   lostFrames = std::clamp<std::int64_t>(lostFrames, 0, kMaxSilenceUs * Rate / 1000000);
   Card += lostFrames + frames;
 
-  const std::int64_t cardUs = Card * 1000000 / Rate;
-  const std::int64_t offset = (endUs - AnchorUs) - cardUs;
+  std::int64_t cardUs = Card * 1000000 / Rate;
+  std::int64_t offset = (endUs - AnchorUs) - cardUs;
+  if (const std::int64_t unreported = UnreportedLoss(offset, cardUs); unreported > 0) {
+    lostFrames += unreported;
+    Card += unreported;
+    cardUs = Card * 1000000 / Rate;
+    offset = (endUs - AnchorUs) - cardUs;
+  }
   const std::int64_t window = cardUs / kWindowUs;
   if (window != CurWindow) {
     PrevMin = CurMin;
@@ -53,6 +59,22 @@ TWaveAdjust TWaveClock::Account(std::int64_t frames, std::int64_t endUs, std::in
   if (adjust.Frames > 0) Inserted += adjust.Frames;
   if (adjust.Frames < 0) Dropped -= adjust.Frames;
   return adjust;
+}
+
+// Capture times arrive late by a varying amount but never early, so lost audio shows as the offset
+// rising and staying up: when even the lowest offset of a whole window lies kLossUs above where the
+// clock expects it, that much audio was lost (and comes back as silence). A late reading or two
+// cannot do it; a stopped process whose sound server dropped what it could not hold does.
+std::int64_t TWaveClock::UnreportedLoss(std::int64_t offset, std::int64_t cardUs) {
+  LossMin = std::min(LossMin, offset);
+  if (cardUs - LossFrom < kLossWindowUs || BaseMin == INT64_MAX) return 0;
+  const double expected = static_cast<double>(BaseMin) + Slope() * static_cast<double>(cardUs - BaseAt);
+  const auto excess = static_cast<std::int64_t>(static_cast<double>(LossMin) - expected);
+  LossMin = INT64_MAX;
+  LossFrom = cardUs;
+  if (excess <= kLossUs) return 0;
+  const std::int64_t frames = excess * Rate / 1000000;
+  return std::min(frames, kMaxSilenceUs * Rate / 1000000);
 }
 
 double TWaveClock::Slope() const {

@@ -6,7 +6,9 @@
 // compares the capture times of completed buffers with the samples counted, estimates how fast the card
 // runs against the wall clock, and tells the device how many frames to insert or drop in each packet
 // (a frame here and there, never more than one in kMaxStepDivisor) so that the delivered count follows
-// wall time. Audio lost in an overrun comes back as silence of the same length.
+// wall time. Audio lost in an overrun comes back as silence of the same length, and so does audio lost
+// where nobody reported it: a sound server drops what a stopped client did not read for longer than its
+// own buffer holds, and its ALSA plugin goes on as if nothing was lost.
 //
 // Capture times arrive late by a varying amount (scheduling, the sound server's bursts) but never
 // early, so the estimate compares the earliest-looking buffers of a window at the start with those of
@@ -28,7 +30,11 @@ class TWaveClock {
   static constexpr std::int64_t kSettleUs = 10000000;    // no correction before this much audio
   static constexpr std::int64_t kToleranceUs = 10000;    // error allowed before frames are touched
   static constexpr std::int64_t kMaxStepDivisor = 200;   // at most one frame in this many changed
-  static constexpr std::int64_t kMaxSilenceUs = 2000000;  // cap for one overrun's silence
+  static constexpr std::int64_t kLossWindowUs = 1000000;  // an unreported loss is judged over this
+  static constexpr std::int64_t kLossUs = 40000;          // ... and taken for one beyond this
+  // Cap for one overrun's silence: a process stopped for minutes keeps its time line, an absurd
+  // reading cannot fill the file.
+  static constexpr std::int64_t kMaxSilenceUs = 600000000;
 
   explicit TWaveClock(int sampleRate) : Rate(sampleRate > 0 ? sampleRate : 1) {}
 
@@ -65,8 +71,13 @@ class TWaveClock {
   std::int64_t CurMin = INT64_MAX;
   std::int64_t CurAt = 0;
   std::int64_t CurWindow = 0;
+  // Lowest offset of the current loss window, and the card time it began at.
+  std::int64_t LossMin = INT64_MAX;
+  std::int64_t LossFrom = 0;
   // Wall time per card time minus one; 0 until the estimate has settled.
   double Slope() const;
+  // Frames lost without a report, judged at the end of each loss window (see the .cpp).
+  std::int64_t UnreportedLoss(std::int64_t offset, std::int64_t cardUs);
 };
 
 // Copies `frames` frames of `blockAlign` bytes from `src` to `dst`, inserting (adjust > 0) or dropping

@@ -6,6 +6,7 @@
 #include "capture/capture_session.h"
 #include "capture/sound_sources.h"
 #include "capture/wave_capture.h"
+#include "capture/wave_capture_reopen.h"
 #include "capture/wave_capture_thread.h"
 #include "media/ff_api.h"
 
@@ -101,24 +102,24 @@ void LogClockSummary(TWaveCaptureContext& state) {
              static_cast<long long>(clock.SilenceFrames()));
 }
 
-}  // namespace
-
-std::string OpenWaveDevice(TWaveCapture& capture) {
+// Opens the input's PCM as a new generation of the device, whose reports alone count from now on,
+// and starts capture.
+std::string StartDevice(TWaveCapture& capture) {
   TWaveCaptureContext& state = *capture.State;
   std::string reason;
   const TSoundSourcePcm source = PcmOf(state, reason);
   const std::string& pcm = source.Pcm;
   if (pcm.empty()) return reason;
-  SetFormat(state);
-  SetBuffers(state);
-
   int err = TWaveInDevice::Query(pcm, state.WaveFormat);
   if (err < 0) return WaveErrorText(err);
   // The capture thread shares the state: it may outlive the close (see wave_capture_thread.h).
   std::shared_ptr<TWaveCaptureContext> shared = capture.State;
+  const int generation = ++state.Generation;
   err = TWaveInDevice::Open(capture.WaveIn, pcm, state.WaveFormat,
-                            [shared](TWaveInDevice& device, TWaveMessage message, TWaveHeader* header, int code) {
-                              WaveInCallback(*shared, device, message, header, code);
+                            [shared, generation](TWaveInDevice& device, TWaveMessage message, TWaveHeader* header,
+                                                 int code) {
+                              if (shared->Generation.load() == generation)
+                                WaveInCallback(*shared, device, message, header, code);
                             });
   if (err >= 0) err = StartCapture(state, *capture.WaveIn);
   if (err < 0) return WaveErrorText(err);
@@ -126,8 +127,42 @@ std::string OpenWaveDevice(TWaveCapture& capture) {
   return "";
 }
 
+}  // namespace
+
+std::string OpenWaveDevice(TWaveCapture& capture) {
+  TWaveCaptureContext& state = *capture.State;
+  SetFormat(state);
+  SetBuffers(state);
+  const std::string reason = StartDevice(capture);
+  if (reason.empty()) capture.Reopen = std::make_unique<TWaveReopen>(capture);
+  return reason;
+}
+
+std::string ReopenWaveDevice(TWaveCapture& capture) {
+  TWaveCaptureContext& state = *capture.State;
+  capture.SourceWatch.reset();
+  ++state.Generation;  // whatever the lost device still reports is ignored
+  if (std::shared_ptr<TWaveInDevice> lost = std::move(capture.WaveIn)) lost->Close();
+  // A new device starts on a clock of its own: the gap is placed by the time line, not measured.
+  state.Clock.emplace(state.SampleRate);
+  {
+    std::lock_guard guard(state.QueueLock);
+    state.Resuming = true;
+  }
+  state.Stopped.store(0);
+  const std::string reason = StartDevice(capture);
+  if (reason.empty()) return reason;
+  state.Stopped.store(1);
+  if (std::shared_ptr<TWaveInDevice> failed = std::move(capture.WaveIn)) failed->Close();
+  std::lock_guard guard(state.QueueLock);
+  state.Resuming = false;
+  return reason;
+}
+
 void CloseWaveDevice(TWaveCapture& capture) {
   TWaveCaptureContext& state = *capture.State;
+  state.Closing.store(1);
+  capture.Reopen.reset();  // first, so nothing opens the device again behind the close
   state.Stopped.store(1);  // from now on the callback does nothing
   capture.SourceWatch.reset();
   if (std::shared_ptr<TWaveInDevice> device = std::move(capture.WaveIn)) {

@@ -12,4 +12,7 @@ namespace qv {
 // nullptr after logging the allocation that failed. Call with QueueLock held.
 std::uint8_t* AppendWavePacket(TWaveCaptureContext& state, int size);
 
+// Writes `frames` frames of silence at `data`.
+void FillWaveSilence(const TWaveCaptureContext& state, std::uint8_t* data, std::int64_t frames);
+
 }  // namespace qv

@@ -3,7 +3,8 @@
 # onto one name at once, a stop by SIGINT, a 2 s pause by SIGUSR1/SIGUSR2 ended by SIGHUP (a closed
 # terminal), the sound of every listed source and of one removed mid-recording, a countdown, a
 # recorded window that is closed, a kill -9, a start on a full disk that leaves no file, each output
-# format at its frame rate, also killed, and odd and tiny areas in each format. ffprobe and ffmpeg
+# format at its frame rate, also killed, odd and tiny areas in each format, a 30 s stall and the sound
+# server restarted mid-recording (last: the server that goes on is the test's own). ffprobe and ffmpeg
 # judge the files.
 #
 # Frames in which nothing on screen changed repeat the one before (an empty AVI chunk): the header
@@ -439,6 +440,64 @@ for format in mkv mp4 avi; do
       "$(grep -c '\[transcoder @ 0x[0-9a-f]*\] The 301x201 picture is coded as 302x202' "$WORK/odd.log")" 1 1
   done
 done
+
+# --- a 30 s stall (the process stopped), longer than the sound server holds for a client: the sound
+# it dropped becomes silence, so the sound still ends with the picture, and the tone goes on after it ----
+F="$WORK/stall.avi"
+start_rec "$WORK/stall.log" --region 0,0,320,240 "$F"
+if wait_frames "$WORK/stall.log" 1; then
+  sleep 3
+  kill -STOP "$rec_pid"
+  sleep 30
+  kill -CONT "$rec_pid"
+  sleep 10
+  kill -INT "$rec_pid"
+  wait_rec 30
+  [ "$rec_rc" = 0 ] && pass "stall: exit 0" || { fail "stall: exit $rec_rc"; tail -3 "$WORK/stall.log"; }
+  within "stall: slots over the stall" "$(slots "$F")" 1050 1150
+  sync_check "stall" "$F" 100
+  peak=$(ffmpeg -nostdin -v info -sseof -2 -i "$F" -map 0:a -af volumedetect -f null - 2>&1 | awk '/max_volume/ {print int($5)}')
+  [ -n "$peak" ] && [ "$peak" -gt -20 ] && pass "stall: the tone after it (max $peak dB)" ||
+    fail "stall: no tone after it (max ${peak:-?} dB)"
+  within "stall: the lost sound said (once)" "$(grep -c 's of sound was lost (not read in time' "$WORK/stall.log")" 1 1
+  clean_decode "stall" "$F"
+fi
+
+# --- the sound server killed 4 s in and started again 2 s later: told both, the tone is back after it,
+# in step with the picture ---------------------------------------------------------------------------
+# The server and its tone are started again as the rig starts them; the trap stops this server.
+restart_sound_server() {
+  pulseaudio -n -F "$QV_RIG_DIR/pulse/default.pa" --exit-idle-time=-1 --use-pid-file=no --daemonize=no \
+    --realtime=no --high-priority=no --log-target=stderr >"$WORK/pulseaudio.log" 2>&1 &
+  pids+=($!)
+  local deadline=$((SECONDS + 15))
+  until pactl info >/dev/null 2>&1 || [ $SECONDS -ge $deadline ]; do sleep 0.1; done
+  sox -q -n -t raw -r 44100 -c 2 -b 16 -e signed - synth 0 sine 1000 vol 0.5 2>/dev/null |
+    pacat --playback --device=qv_tone --raw --rate 44100 --channels 2 --format s16le --latency-msec=40 \
+      --client-name=qv-rig-qv_tone --stream-name=tone >/dev/null 2>&1 &
+  pids+=($!)
+}
+server=$(pgrep -f -- "-F $QV_RIG_DIR/pulse/default.pa" | head -1)
+F="$WORK/server-restart.avi"
+start_rec "$WORK/server-restart.log" --region 0,0,320,240 --duration 12 "$F"
+if [ -n "$server" ] && wait_frames "$WORK/server-restart.log" 1; then
+  sleep 4
+  kill "$server"
+  sleep 2
+  restart_sound_server
+  wait_rec 40
+  [ "$rec_rc" = 0 ] && pass "server restart: exit 0" || { fail "server restart: exit $rec_rc"; tail -3 "$WORK/server-restart.log"; }
+  grep -q '^quorvane-rec: The sound input was lost (.*); the recording goes on with silence\.$' "$WORK/server-restart.log" &&
+    grep -q '^quorvane-rec: The sound input is back\.$' "$WORK/server-restart.log" &&
+    pass "server restart: the loss and the return told" || fail "server restart: not told"
+  peak=$(ffmpeg -nostdin -v info -ss 10 -i "$F" -map 0:a -af volumedetect -f null - 2>&1 | awk '/max_volume/ {print int($5)}')
+  [ -n "$peak" ] && [ "$peak" -gt -20 ] && pass "server restart: the tone after it (max $peak dB)" ||
+    fail "server restart: no tone after it (max ${peak:-?} dB)"
+  sync_check "server restart" "$F" 80
+  clean_decode "server restart" "$F"
+elif [ -z "$server" ]; then
+  fail "server restart: the rig's sound server not found"
+fi
 
 echo "$failures failure(s)"
 [ "$failures" = 0 ]
