@@ -129,9 +129,10 @@ std::string ConvertUsage() {
          "a bad command line or an output that exists (without -y), 130 when it was stopped.\n"
          "\n"
          "-repair FILE repairs an AVI whose recording was cut off (killed, crashed, the power cut): what\n"
-         "can be read is copied into a complete AVI under the same name. The original is kept as\n"
-         "FILE.unfinished until the repaired file has been checked. Exit status 0 only when FILE is then\n"
-         "complete (a file that already was is left alone).\n";
+         "can be read is copied into a complete AVI under the same name, so the disk needs room for a\n"
+         "second copy of it. The original is kept as FILE.unfinished until the repaired file has been\n"
+         "checked. Exit status 0 only when FILE is then complete (a file that already was is left\n"
+         "alone).\n";
 }
 
 }  // namespace qv

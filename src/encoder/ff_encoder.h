@@ -88,6 +88,9 @@ class TFFEncoder : public TCustomEncoder {
   int PendingCount() const;
   // The last per-task terminate event has been handed to the handler.
   bool TerminateDelivered() const { return Deliveries.Delivered(); }
+  // Returns once every terminate event issued so far has been handled; on the main thread it runs
+  // the queued main-thread calls meanwhile, so handlers marshalled there get to run.
+  void WaitTerminateDelivered() { Deliveries.WaitAll(); }
 
   // ---- task callbacks ----
   void DoVideoInputHook(TFFmpeg& task, TBitmap& bitmap, bool* disable, bool* changed, std::int64_t pts,

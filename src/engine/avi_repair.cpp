@@ -11,6 +11,7 @@
 #include <memory>
 #include <vector>
 
+#include "engine/avi_layout.h"
 #include "engine/ffmpeg_exception.h"
 #include "engine/run_state.h"
 #include "media/ff_api.h"
@@ -37,21 +38,8 @@ TInputContextPtr OpenAvi(const std::string& fileName) {
 
 bool StatesDuration(const AVFormatContext& ctx) { return ctx.duration != AV_NOPTS_VALUE && ctx.duration > 0; }
 
-// The size in the RIFF header is written when the file is finished: before that it is a placeholder
-// (all ones); a file shorter than it says lost its end.
-bool RiffSizeFits(const std::string& fileName) {
-  TFilePtr file(std::fopen(fileName.c_str(), "rb"));
-  unsigned char head[12];
-  if (!file || std::fread(head, 1, sizeof head, file.get()) != sizeof head || std::memcmp(head, "RIFF", 4) != 0)
-    return false;
-  const std::uint32_t size = std::uint32_t(head[4]) | std::uint32_t(head[5]) << 8 | std::uint32_t(head[6]) << 16 |
-                             std::uint32_t(head[7]) << 24;
-  const std::int64_t actual = GetFileSize(fileName);
-  return size != 0xFFFFFFFFu && std::int64_t(size) + 8 <= actual;
-}
-
 bool IsComplete(const AVFormatContext& ctx, const std::string& fileName) {
-  return StatesDuration(ctx) && RiffSizeFits(fileName);
+  return StatesDuration(ctx) && AviLayoutIsWhole(fileName);
 }
 
 // The output's streams, one per picture or sound stream of the input; the map gives each input
@@ -107,8 +95,10 @@ double PacketEnd(const AVPacket& pkt, const AVStream& st) {
 
 // A recording holds an unchanged picture with empty chunks, which the reader does not hand out;
 // the muxer writes those between two pictures again by itself, and the ones after the last picture,
-// up to where the sound ends, are written here, so picture and sound keep their length.
-void HoldLastPicture(AVFormatContext& out, const TStreamEnds& ends) {
+// up to where the sound ends, are written here, so picture and sound keep their length. Each of
+// them was an empty chunk of 8 bytes in the damaged file, which bounds their count: sound whose
+// stamps were damaged never makes hours of them.
+void HoldLastPicture(AVFormatContext& out, const TStreamEnds& ends, std::int64_t mostHeld) {
   double soundEnd = 0;
   for (unsigned i = 0; i < out.nb_streams; ++i)
     if (out.streams[i]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO) soundEnd = std::max(soundEnd, ends[i]);
@@ -117,7 +107,8 @@ void HoldLastPicture(AVFormatContext& out, const TStreamEnds& ends) {
     if (st->codecpar->codec_type != AVMEDIA_TYPE_VIDEO || ends[i] <= 0) continue;
     const double slot = av_q2d(st->time_base);
     TPacketPtr pkt = NewPacket();
-    for (std::int64_t next = std::llround(ends[i] / slot); double(next) * slot + slot / 2 <= soundEnd; ++next) {
+    const std::int64_t first = std::llround(ends[i] / slot);
+    for (std::int64_t next = first; double(next) * slot + slot / 2 <= soundEnd && next - first < mostHeld; ++next) {
       pkt->pts = pkt->dts = next;
       pkt->duration = 1;
       pkt->stream_index = int(i);
@@ -129,7 +120,7 @@ void HoldLastPicture(AVFormatContext& out, const TStreamEnds& ends) {
 
 // Copies every packet that can be read, up to the end or to where the damage begins; returns how
 // many with data were written.
-int CopyPackets(AVFormatContext& in, AVFormatContext& out, const std::vector<int>& map) {
+int CopyPackets(AVFormatContext& in, AVFormatContext& out, const std::vector<int>& map, std::int64_t inputSize) {
   TPacketPtr pkt = NewPacket();
   int written = 0;
   TStreamEnds ends(out.nb_streams, 0.0);
@@ -153,7 +144,7 @@ int CopyPackets(AVFormatContext& in, AVFormatContext& out, const std::vector<int
     ends[size_t(target)] = std::max(ends[size_t(target)], end);
     if (hasData) ++written;
   }
-  HoldLastPicture(out, ends);
+  HoldLastPicture(out, ends, inputSize / 8);
   return written;
 }
 
@@ -204,7 +195,7 @@ TAviRepair RemuxAvi(const std::string& damaged, const std::string& repaired) {
       ff::av_dict_copy(&out->metadata, in->metadata, 0);
       const std::vector<int> map = AddStreams(*in, *out);
       OpenForWriting(*out, repaired);
-      written = CopyPackets(*in, *out, map);
+      written = CopyPackets(*in, *out, map, GetFileSize(damaged));
       if (written == 0) RaiseFFmpeg("No picture or sound in it can be read.");
       const int ret = ff::av_write_trailer(out.get());
       if (ret < 0) RaiseFFmpeg(ErrorCodeText("Cannot finish " + repaired, ret));

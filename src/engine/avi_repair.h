@@ -1,5 +1,5 @@
 // Repair of an AVI whose writer never finished it (killed, crashed, the power cut): no index, no
-// lengths in the header, perhaps a chunk cut short at the end. libavformat still reads such a file
+// lengths in the header (or those of its first 1 GB only), perhaps a chunk cut short at the end. libavformat still reads such a file
 // by scanning its chunks; the chunks it can read are copied as they are (no decoding) into a new
 // AVI, which the muxer finishes with its index and lengths.
 //
@@ -25,8 +25,8 @@ TAviRepair RemuxAvi(const std::string& damaged, const std::string& repaired);
 // Repairs `fileName` in place. The original becomes "<fileName>.unfinished" until the repaired file
 // has been verified and is on the disk, and is removed then. When the repair fails, the original
 // goes back to its name. A "<fileName>.unfinished" left by a repair that was itself cut short is
-// taken as the original. A complete file (its header states its duration and a size the file has)
-// is left alone (WasComplete).
+// taken as the original. A complete file (its header states its duration and its layout is whole:
+// avi_layout.h) is left alone (WasComplete).
 TAviRepair RepairAviFile(const std::string& fileName);
 
 // "<fileName>.unfinished".

@@ -139,6 +139,10 @@ void TRecording::Stop(bool wait) {
   if (FState == TRecordingState::Idle) return;
   FState = TRecordingState::Stopping;
   FEncoder->Stop(wait);
+  // A waited stop is the program's last word (exit, a stopping signal, teardown): the end is taken
+  // before it returns, else the encoder's teardown drops the event and a finished file keeps its
+  // "under way" mark.
+  if (wait) FEncoder->WaitTerminateDelivered();
 }
 
 TRecordingProgress TRecording::Progress() const {

@@ -84,7 +84,7 @@ class TRecording {
   void Pause();
   void Resume();
   // The run finishes the file (flush and trailer) and then ends; with `wait`, returns after that
-  // (OnEnd may be raised before it returns).
+  // and the end has been taken (OnEnd, if still set, raised; the mark of a finished file removed).
   void Stop(bool wait);
 
   TRecordingState State() const { return FState; }

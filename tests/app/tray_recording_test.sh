@@ -323,6 +323,8 @@ fi
 pid=
 file=$(avis | tail -1)
 check_file "$file" "recording ended by Exit" 60
+# The file is finished, so its "under way" mark went with it (a stopping signal takes this path too).
+ls "$XDG_STATE_HOME/Quorvane/unfinished/"*.mark >/dev/null 2>&1 && fail "Exit left the recording's mark"
 [ -s "$T/opened.txt" ] && [ "$(wc -l < "$T/opened.txt")" -gt 1 ] && fail "Exit played the file back"
 
 # 4. The program killed mid-recording: the next start repairs the file and says so in a balloon.

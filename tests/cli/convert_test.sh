@@ -1,12 +1,10 @@
 #!/bin/bash
 # quorvane-convert end to end on clips made by the ffmpeg command line; ffprobe judges the files.
 set -u
+. "$(dirname "$0")/../support/rec_checks.sh"
 BIN="${QV_BIN_DIR:?QV_BIN_DIR not set}/quorvane-convert"
 WORK=$(mktemp -d /tmp/qv_convert_XXXXXX)
 trap 'rm -rf "$WORK"' EXIT
-failures=0
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
-pass() { echo "ok: $*"; }
 
 probe() {  # probe FILE ENTRIES [STREAMS]
   ffprobe -v error ${3:+-select_streams "$3"} -show_entries "$2" -of default=noprint_wrappers=1:nokey=1 "$1" 2>/dev/null
@@ -151,6 +149,35 @@ expect "repair of a file with nothing readable" 1 "$WORK/headonly.avi was not re
   -- "$BIN" -repair "$WORK/headonly.avi"
 cmp -s "$WORK/headonly.avi" "$WORK/headonly.copy" && [ ! -e "$WORK/headonly.avi.unfinished" ] ||
   fail "a failed repair did not give the file back as it was"
+
+# -repair past 1 GB, where the file goes on in a second RIFF (AVIX): a clean one is complete and
+# left alone; one whose writer was killed in its AVIX is repaired to its full length (its first
+# RIFF alone looks complete). Raw 640x480 pictures at 25 fps fill it at about 23 MB a second; the
+# sound comes in chunks of one picture's time, so a kill leaves both ending together, as a recording's.
+big=(-nostdin -loglevel error -y -f lavfi -i testsrc=size=640x480:rate=25 -f lavfi -i sine=sample_rate=8000:samples_per_frame=320
+  -c:v rawvideo -pix_fmt bgr24 -c:a pcm_s16le)
+ffmpeg "${big[@]}" -t 50 "$WORK/big.avi" || fail "no clip past 1 GB"
+sum=$(md5sum <"$WORK/big.avi")
+expect "repair of a complete file past 1 GB" 0 "is complete; nothing to repair (0:50)" -- "$BIN" -repair "$WORK/big.avi"
+[ "$(md5sum <"$WORK/big.avi")" = "$sum" ] || fail "repair of a complete file past 1 GB changed it"
+rm -f "$WORK/big.avi"
+ffmpeg "${big[@]}" -t 200 "$WORK/killed.avi" &
+writer=$!
+while [ "$(stat -c %s "$WORK/killed.avi" 2>/dev/null || echo 0)" -lt 1250000000 ] && kill -0 $writer 2>/dev/null; do
+  sleep 0.02
+done
+kill -9 $writer
+wait $writer 2>/dev/null
+# How long what was written lasts, in ms: each slot a chunk of picture and one of sound.
+written=$(( $(stat -c %s "$WORK/killed.avi") / ((640 * 480 * 3 + 8 + 640 + 8) * 25 / 1000) ))
+if expect "repair of a file killed past 1 GB" 0 "Repaired: $WORK/killed.avi" -- "$BIN" -repair "$WORK/killed.avi"; then
+  d=$(probe "$WORK/killed.avi" format=duration | awk '{ printf "%d\n", $1 * 1000 + 0.5 }')
+  v=$(stream_end_ms "$WORK/killed.avi" v) a=$(stream_end_ms "$WORK/killed.avi" a)
+  within "killed past 1 GB: repaired length (ms)" "$v" $((written - 1000)) $((written + 1000))
+  within "killed past 1 GB: header minus decoded length (ms)" $((d - v)) -1000 1000
+  within "killed past 1 GB: audio minus video (ms)" $((a - v)) -60 60
+fi
+rm -f "$WORK/killed.avi"
 
 # Switches take no value; -t limits the output.
 if expect "switch and duration" 0 "Completed:" -- "$BIN" -i "$WORK/in.avi" -an -t 1 -vcodec mpeg4 "$WORK/short.avi"; then

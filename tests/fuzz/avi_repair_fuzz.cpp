@@ -1,6 +1,7 @@
 // The repair reads AVIs that were cut off at any byte, and whatever else a user hands to
 // `quorvane-convert -repair`. Input: the file's content. The repair either refuses it or writes a
-// file it has read back as complete, which must state a length.
+// file it has read back as complete, which must state a length; the judge of completeness walks the
+// input's chunks and indexes first, as the repair in place does.
 #include <unistd.h>
 
 #include <cstddef>
@@ -8,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "engine/avi_layout.h"
 #include "engine/avi_repair.h"
 #include "engine_fuzz_support.h"
 #include "fuzz_support.h"
@@ -40,6 +42,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const bool written = std::fwrite(data, 1, size, file) == size;
   QV_FUZZ_CHECK(std::fclose(file) == 0 && written);
 
+  (void)qv::AviLayoutIsWhole(DamagedPath);
   const qv::TAviRepair repair = qv::RemuxAvi(DamagedPath, RepairedPath);
   QV_FUZZ_CHECK(repair.Ok ? repair.DurationUs > 0 : !repair.Error.empty());
   std::remove(RepairedPath);
