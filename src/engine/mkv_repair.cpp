@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <bit>
 #include <cstdint>
+#include <initializer_list>
 
 namespace qv {
 
@@ -11,7 +12,16 @@ namespace {
 constexpr std::uint32_t kEbml = 0x1A45DFA3, kSegment = 0x18538067, kInfo = 0x1549A966, kTracks = 0x1654AE6B,
                         kCluster = 0x1F43B675, kDuration = 0x4489, kVoid = 0xEC,
                         kCrc = 0xBF, kTimestamp = 0xE7, kSimpleBlock = 0xA3, kBlockGroup = 0xA0, kBlock = 0xA1,
-                        kBlockDuration = 0x9B;
+                        kBlockDuration = 0x9B, kSeekHead = 0x114D9B74, kCues = 0x1C53BB6B, kTags = 0x1254C367,
+                        kChapters = 0x1043A770, kAttachments = 0x1941A469;
+// The longest element header: a four-byte ID and an eight-byte size.
+constexpr std::int64_t kLongestHeader = 12;
+
+bool IsTopLevel(std::uint32_t id) {
+  for (const std::uint32_t known : {kSeekHead, kInfo, kTracks, kCues, kCluster, kTags, kChapters, kAttachments, kVoid})
+    if (id == known) return true;
+  return false;
+}
 // A Duration element holding an 8-byte float: its ID, its size, the value.
 constexpr std::int64_t kDurationBytes = 11;
 
@@ -160,6 +170,7 @@ struct TSegmentWalk {
   TElement LastCluster;   // the last cluster kept (Id 0: none)
   TClusterScan Last;      // its blocks
   bool Cut = false;       // the last cluster kept was cut short
+  std::int64_t DamagedAt = -1;  // where something other than a cut stopped the walk
 };
 
 TSegmentWalk WalkSegment(const TFileReader& file, const TElement& segment) {
@@ -167,7 +178,13 @@ TSegmentWalk WalkSegment(const TFileReader& file, const TElement& segment) {
   walk.Kept = segment.Body;
   const std::int64_t limit = std::min(segment.End, file.Size());
   TElement e;
-  for (std::int64_t at = segment.Body; at < limit && ReadElement(file, at, e); at = e.End) {
+  for (std::int64_t at = segment.Body; at < limit; at = e.End) {
+    const bool read = ReadElement(file, at, e);
+    if (!read || !IsTopLevel(e.Id)) {
+      // A header the end cut short is what a cut leaves; anything else is damage.
+      if ((read || at + kLongestHeader <= file.Size()) && !file.OnlyZerosFrom(at)) walk.DamagedAt = at;
+      break;
+    }
     const bool whole = !e.Unknown && e.End <= limit;
     // Only the cut cluster and the last whole one are read inside.
     if (e.Id == kCluster && whole) {
@@ -232,6 +249,10 @@ TRepairPlan PlanMkvRepair(const TFileReader& file) {
     return plan;
   }
   const TSegmentWalk walk = WalkSegment(file, segment);
+  if (walk.DamagedAt >= 0) {
+    plan.Error = DamagedText(walk.DamagedAt);
+    return plan;
+  }
   // A length of nothing would leave the file no better than it was.
   if (!walk.Tracks || walk.LastCluster.Id == 0 || walk.Last.LastTick <= 0) {
     plan.Error = "No picture or sound in it can be read.";

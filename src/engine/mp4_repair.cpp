@@ -1,6 +1,7 @@
 #include "engine/mp4_repair.h"
 
 #include <cstdint>
+#include <initializer_list>
 #include <cstring>
 
 namespace qv {
@@ -25,24 +26,35 @@ struct TBox {
   std::int64_t End = 0;
 };
 
-// False when no whole box starts at `offset`: the header is cut, unreadable, or the box runs past
-// the end of the file.
-bool ReadBox(const TFileReader& file, std::int64_t offset, TBox& box) {
+enum class TBoxRead { Whole, CutShort, Invalid };
+
+// The boxes a recording's writer may have been writing when it was cut off; any other type in a box
+// that runs past the end is damage.
+bool IsWrittenLast(const char* type) {
+  for (const char* known : {"moof", "mdat", "mfra", "moov", "ftyp", "free", "skip", "sidx", "styp"})
+    if (std::strcmp(type, known) == 0) return true;
+  return false;
+}
+
+// Whether a whole box starts at `offset`, or one cut short by the end of the file, or none.
+TBoxRead ReadBox(const TFileReader& file, std::int64_t offset, TBox& box) {
   unsigned char head[16];
-  if (!file.Read(offset, head, 8) || !IsBoxType(head + 4)) return false;
+  if (!file.Read(offset, head, 8)) return TBoxRead::CutShort;
+  if (!IsBoxType(head + 4)) return TBoxRead::Invalid;
   std::memcpy(box.Type, head + 4, 4);
   std::uint64_t size = BigEndian(head, 4);
   std::int64_t headSize = 8;
   if (size == 1) {
-    if (!file.Read(offset + 8, head + 8, 8)) return false;
+    if (!file.Read(offset + 8, head + 8, 8)) return TBoxRead::CutShort;
     size = BigEndian(head + 8, 8);
     headSize = 16;
   } else if (size == 0) {
     size = std::uint64_t(file.Size() - offset);  // the box runs to the end of the file
   }
-  if (size < std::uint64_t(headSize) || size > std::uint64_t(file.Size() - offset)) return false;
+  if (size < std::uint64_t(headSize)) return TBoxRead::Invalid;
+  if (size > std::uint64_t(file.Size() - offset)) return IsWrittenLast(box.Type) ? TBoxRead::CutShort : TBoxRead::Invalid;
   box.End = offset + std::int64_t(size);
-  return true;
+  return TBoxRead::Whole;
 }
 
 }  // namespace
@@ -52,7 +64,8 @@ TRepairPlan PlanMp4Repair(const TFileReader& file) {
   std::int64_t offset = 0, kept = 0;
   bool moov = false, fragment = false, moofWaiting = false;
   TBox box;
-  while (offset < file.Size() && ReadBox(file, offset, box)) {
+  TBoxRead read = TBoxRead::Whole;
+  while (offset < file.Size() && (read = ReadBox(file, offset, box)) == TBoxRead::Whole) {
     const std::string type = box.Type;
     if (offset == 0 && type != "ftyp") break;
     moov = moov || type == "moov";
@@ -69,6 +82,8 @@ TRepairPlan PlanMp4Repair(const TFileReader& file) {
   plan.KeepBytes = kept;
   plan.Complete = moov && kept == file.Size();
   if (offset == 0) plan.Error = "It is not an MP4 file.";
+  else if (read == TBoxRead::Invalid && !file.OnlyZerosFrom(offset))
+    plan.Error = DamagedText(offset);
   // Without fragments the samples are listed in a moov written at the end, which a file cut off
   // lacks.
   else if (!moov) plan.Error = "It holds no moov box (only a fragmented MP4 can be repaired).";

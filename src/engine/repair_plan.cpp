@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -85,6 +86,21 @@ bool TFileReader::Read(std::int64_t offset, void* data, std::size_t count) const
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return false;
     done += size_t(n);
+  }
+  return true;
+}
+
+std::string DamagedText(std::int64_t offset) {
+  return "It is damaged at byte " + std::to_string(offset) + ", before its end; it was left as it is.";
+}
+
+bool TFileReader::OnlyZerosFrom(std::int64_t offset) const {
+  char buffer[1 << 16];
+  for (std::int64_t at = offset; at < Bytes; at += std::int64_t(sizeof buffer)) {
+    const size_t count = size_t(std::min<std::int64_t>(Bytes - at, std::int64_t(sizeof buffer)));
+    if (!Read(at, buffer, count)) return false;
+    for (size_t i = 0; i < count; ++i)
+      if (buffer[i] != 0) return false;
   }
   return true;
 }

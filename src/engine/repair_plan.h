@@ -28,6 +28,10 @@ class TFileReader {
   std::int64_t Size() const { return Bytes; }
   // All `count` bytes at `offset`, or false (past the end, a read error).
   bool Read(std::int64_t offset, void* data, std::size_t count) const;
+  // What a file cut off may end with and a repair may drop: nothing more than a piece cut short,
+  // which runs past the end, or zeros (a power cut leaves the blocks the size reached unwritten).
+  // Anything else past `offset` is damage in the middle, which is no reason to cut.
+  bool OnlyZerosFrom(std::int64_t offset) const;
 
  private:
   int Fd = -1;
@@ -45,6 +49,9 @@ struct TRepairPlan {
   std::vector<TPatch> Patches;  // within the bytes kept
   std::string Error;          // in words, when the file cannot be repaired
 };
+
+// "It is damaged at byte N, before its end; …": a plan's refusal to cut.
+std::string DamagedText(std::int64_t offset);
 
 using TRepairPlanner = TRepairPlan (*)(const TFileReader& file);
 
