@@ -73,6 +73,11 @@ std::uint64_t ReadUnsigned(const TFileReader& file, const TElement& e) {
   return BigEndian(bytes, e.Size);
 }
 
+// A time in ticks; the bound keeps a damaged one from overflowing a sum (2^40 ms is 34 years).
+std::int64_t ReadTicks(const TFileReader& file, const TElement& e) {
+  return std::int64_t(std::min<std::uint64_t>(ReadUnsigned(file, e), std::uint64_t(1) << 40));
+}
+
 double ReadFloat(const TFileReader& file, const TElement& e) {
   unsigned char bytes[8];
   if ((e.Size != 4 && e.Size != 8) || !file.Read(e.Body, bytes, size_t(e.Size))) return 0;
@@ -138,7 +143,7 @@ std::int64_t GroupEnd(const TFileReader& file, const TElement& group) {
   for (std::int64_t at = group.Body; at < group.End && ReadElement(file, at, e) && !e.Unknown && e.End <= group.End;
        at = e.End) {
     if (e.Id == kBlock) time = BlockTime(file, e);
-    if (e.Id == kBlockDuration) duration = std::int64_t(ReadUnsigned(file, e));
+    if (e.Id == kBlockDuration) duration = ReadTicks(file, e);
   }
   return time + duration;
 }
@@ -150,7 +155,7 @@ TClusterScan ScanCluster(const TFileReader& file, const TElement& cluster, std::
   std::int64_t base = 0;
   TElement e;
   for (std::int64_t at = cluster.Body; at < end && ReadElement(file, at, e) && !e.Unknown && e.End <= end; at = e.End) {
-    if (e.Id == kTimestamp) base = std::int64_t(ReadUnsigned(file, e));
+    if (e.Id == kTimestamp) base = ReadTicks(file, e);
     if (e.Id == kCrc) scan.CrcAt = e.Start;
     if (e.Id == kSimpleBlock || e.Id == kBlockGroup) {
       const std::int64_t tick = base + (e.Id == kSimpleBlock ? BlockTime(file, e) : GroupEnd(file, e));
