@@ -4,6 +4,10 @@
 #include <bit>
 #include <cstdint>
 #include <initializer_list>
+#include <utility>
+#include <vector>
+
+#include "engine/mkv_cues.h"
 
 namespace qv {
 
@@ -13,7 +17,8 @@ constexpr std::uint32_t kEbml = 0x1A45DFA3, kSegment = 0x18538067, kInfo = 0x154
                         kCluster = 0x1F43B675, kDuration = 0x4489, kVoid = 0xEC,
                         kCrc = 0xBF, kTimestamp = 0xE7, kSimpleBlock = 0xA3, kBlockGroup = 0xA0, kBlock = 0xA1,
                         kBlockDuration = 0x9B, kSeekHead = 0x114D9B74, kCues = 0x1C53BB6B, kTags = 0x1254C367,
-                        kChapters = 0x1043A770, kAttachments = 0x1941A469;
+                        kChapters = 0x1043A770, kAttachments = 0x1941A469, kTrackEntry = 0xAE,
+                        kTrackNumber = 0xD7, kTrackType = 0x83;
 // The longest element header: a four-byte ID and an eight-byte size.
 constexpr std::int64_t kLongestHeader = 12;
 
@@ -83,21 +88,6 @@ double ReadFloat(const TFileReader& file, const TElement& e) {
   if ((e.Size != 4 && e.Size != 8) || !file.Read(e.Body, bytes, size_t(e.Size))) return 0;
   if (e.Size == 4) return double(std::bit_cast<float>(std::uint32_t(BigEndian(bytes, 4))));
   return std::bit_cast<double>(BigEndian(bytes, 8));
-}
-
-// `value` in a size field `width` bytes wide; false when it does not fit.
-bool SizeBytes(std::uint64_t value, int width, std::string& out) {
-  if (value >= (std::uint64_t(1) << 7 * width) - 1) return false;
-  out.assign(size_t(width), '\0');
-  for (int i = width - 1; i >= 0; --i, value >>= 8) out[size_t(i)] = char(value & 0xFF);
-  out[0] = char(std::uint8_t(out[0]) | (0x80 >> (width - 1)));
-  return true;
-}
-
-std::string BigEndianBytes(std::uint64_t value, int count) {
-  std::string out(size_t(count), '\0');
-  for (int i = count - 1; i >= 0; --i, value >>= 8) out[size_t(i)] = char(value & 0xFF);
-  return out;
 }
 
 // What the header says, and where its length goes.
@@ -176,7 +166,37 @@ struct TSegmentWalk {
   TClusterScan Last;      // its blocks
   bool Cut = false;       // the last cluster kept was cut short
   std::int64_t DamagedAt = -1;  // where something other than a cut stopped the walk
+  std::vector<std::int64_t> Clusters;  // where each cluster kept starts
+  TElement SeekRoom;      // a Void where the segment's data begins: the muxer's room for a SeekHead
+  bool Indexed = false;   // it has a SeekHead or Cues of its own
+  std::vector<std::pair<std::uint32_t, std::uint64_t>> Found;  // Info, Tracks, Tags: where, in the segment
+  std::uint64_t VideoTrack = 0;  // 0: none
 };
+
+// The number of the first video track.
+std::uint64_t ReadVideoTrack(const TFileReader& file, const TElement& tracks) {
+  TElement entry, e;
+  for (std::int64_t at = tracks.Body; at < tracks.End && ReadElement(file, at, entry) && !entry.Unknown &&
+                                      entry.End <= tracks.End;
+       at = entry.End) {
+    if (entry.Id != kTrackEntry) continue;
+    std::uint64_t number = 0, type = 0;
+    for (std::int64_t in = entry.Body; in < entry.End && ReadElement(file, in, e) && !e.Unknown && e.End <= entry.End;
+         in = e.End) {
+      if (e.Id == kTrackNumber) number = ReadUnsigned(file, e);
+      if (e.Id == kTrackType) type = ReadUnsigned(file, e);
+    }
+    if (type == 1) return number;
+  }
+  return 0;
+}
+
+void NoteElement(const TFileReader& file, const TElement& segment, const TElement& e, TSegmentWalk& walk) {
+  if (e.Start == segment.Body && e.Id == kVoid) walk.SeekRoom = e;
+  walk.Indexed = walk.Indexed || e.Id == kSeekHead || e.Id == kCues;
+  if (e.Id == kInfo || e.Id == kTracks || e.Id == kTags) walk.Found.push_back({e.Id, e.Start - segment.Body});
+  if (e.Id == kTracks && walk.VideoTrack == 0) walk.VideoTrack = ReadVideoTrack(file, e);
+}
 
 TSegmentWalk WalkSegment(const TFileReader& file, const TElement& segment) {
   TSegmentWalk walk;
@@ -193,6 +213,7 @@ TSegmentWalk WalkSegment(const TFileReader& file, const TElement& segment) {
     const bool whole = !e.Unknown && e.End <= limit;
     // Only the cut cluster and the last whole one are read inside.
     if (e.Id == kCluster && whole) {
+      walk.Clusters.push_back(e.Start);
       walk.LastCluster = e;
       walk.Kept = e.End;
       continue;
@@ -200,6 +221,7 @@ TSegmentWalk WalkSegment(const TFileReader& file, const TElement& segment) {
     if (e.Id == kCluster) {
       const TClusterScan scan = ScanCluster(file, e, limit);
       if (!scan.HasBlock) break;
+      walk.Clusters.push_back(e.Start);
       walk.LastCluster = e;
       walk.Last = scan;
       walk.Kept = scan.End;
@@ -208,6 +230,7 @@ TSegmentWalk WalkSegment(const TFileReader& file, const TElement& segment) {
     }
     if (!whole) break;
     if (e.Id == kInfo) ReadInfo(file, e, walk.Header);
+    NoteElement(file, segment, e, walk);
     walk.Tracks = walk.Tracks || e.Id == kTracks;
     walk.Kept = e.End;
   }
@@ -218,7 +241,7 @@ TSegmentWalk WalkSegment(const TFileReader& file, const TElement& segment) {
 void CloseCutCluster(const TSegmentWalk& walk, TRepairPlan& plan) {
   const TElement& cluster = walk.LastCluster;
   std::string size;
-  if (SizeBytes(std::uint64_t(walk.Kept - cluster.Body), cluster.SizeWidth, size))
+  if (EbmlSizeBytes(std::uint64_t(walk.Kept - cluster.Body), cluster.SizeWidth, size))
     plan.Patches.push_back({cluster.SizeAt, size});
   if (walk.Last.CrcAt >= 0) plan.Patches.push_back({walk.Last.CrcAt, std::string(1, char(kVoid))});
 }
@@ -233,14 +256,56 @@ void SetLength(const THeader& header, double ticks, TRepairPlan& plan) {
   }
   const TElement& room = header.Placeholder;
   if (room.Id == 0) return;
-  std::string bytes = "\x44\x89\x88" + value;
-  const std::int64_t rest = room.End - room.Start - kDurationBytes;
-  // What is left of the padding stays padding: a Void with a one-byte or an eight-byte size.
-  std::string size;
-  if (rest >= 2 && SizeBytes(std::uint64_t(rest - 2), 1, size)) bytes += char(kVoid) + size;
-  else if (rest >= 9 && SizeBytes(std::uint64_t(rest - 9), 8, size)) bytes += char(kVoid) + size;
-  else if (rest != 0) return;
+  // What is left of the padding stays padding.
+  std::string padding;
+  if (!EbmlVoid(room.End - room.Start - kDurationBytes, padding)) return;
+  const std::string bytes = "\x44\x89\x88" + value + padding;
   plan.Patches.push_back({room.Start, bytes});
+}
+
+// A cue for the cluster at `start` when its first video block is a key frame (one the cut left).
+bool ClusterCue(const TFileReader& file, std::int64_t start, std::int64_t kept, const TSegmentWalk& walk,
+                std::int64_t segmentBody, TMkvCue& cue) {
+  TElement cluster, e;
+  if (!ReadElement(file, start, cluster)) return false;
+  const std::int64_t end = std::min(cluster.End, kept);
+  std::int64_t base = 0;
+  for (std::int64_t at = cluster.Body; at < end && ReadElement(file, at, e) && !e.Unknown && e.End <= end; at = e.End) {
+    if (e.Id == kTimestamp) base = ReadTicks(file, e);
+    if (e.Id != kSimpleBlock) continue;
+    std::uint64_t track = 0;
+    int width = 0;
+    bool ones = false;
+    unsigned char bytes[3];
+    if (!ReadVint(file, e.Body, false, track, width, ones) || !file.Read(e.Body + width, bytes, 3)) return false;
+    if (track != walk.VideoTrack) continue;
+    // The flags after the block's time: 0x80 marks a key frame.
+    const std::int64_t tick = base + std::int16_t(std::uint16_t(bytes[0] << 8 | bytes[1]));
+    if (!(bytes[2] & 0x80) || tick < 0) return false;
+    cue = {std::uint64_t(tick), std::uint64_t(start - segmentBody)};
+    return true;
+  }
+  return false;
+}
+
+// Cues after the last cluster, found through a SeekHead in the room the muxer kept for one; when
+// they do not fit on the disk, the repair goes on without them.
+void AddCues(const TFileReader& file, const TElement& segment, const TSegmentWalk& walk, TRepairPlan& plan) {
+  if (walk.Indexed || walk.SeekRoom.Id == 0 || walk.VideoTrack == 0) return;
+  std::vector<TMkvCue> cues;
+  TMkvCue cue;
+  for (const std::int64_t start : walk.Clusters)
+    if (ClusterCue(file, start, walk.Kept, walk, segment.Body, cue)) cues.push_back(cue);
+  if (cues.empty()) return;
+  const std::string bytes = EbmlCues(walk.VideoTrack, cues);
+  auto entries = walk.Found;
+  entries.push_back({kCues, std::uint64_t(walk.Kept - segment.Body)});
+  std::string seekHead, size;
+  if (!EbmlSeekHead(entries, walk.SeekRoom.End - walk.SeekRoom.Start, seekHead) ||
+      !EbmlSizeBytes(std::uint64_t(walk.Kept - segment.Body) + bytes.size(), segment.SizeWidth, size))
+    return;
+  plan.Append = bytes;
+  plan.AppendPatches = {{walk.SeekRoom.Start, seekHead}, {segment.SizeAt, size}};
 }
 
 }  // namespace
@@ -269,9 +334,10 @@ TRepairPlan PlanMkvRepair(const TFileReader& file) {
   plan.Complete = walk.Kept == file.Size() && sizeRight && walk.Header.Length > 0;
   if (plan.Complete) return plan;
   std::string size;
-  if (!sizeRight && SizeBytes(segmentSize, segment.SizeWidth, size)) plan.Patches.push_back({segment.SizeAt, size});
+  if (!sizeRight && EbmlSizeBytes(segmentSize, segment.SizeWidth, size)) plan.Patches.push_back({segment.SizeAt, size});
   if (walk.Cut) CloseCutCluster(walk, plan);
   SetLength(walk.Header, double(walk.Last.LastTick), plan);
+  AddCues(file, segment, walk, plan);
   return plan;
 }
 

@@ -35,7 +35,12 @@ void Apply(const std::string& fileName, const TRepairPlan& plan) {
   const int fd = ::open(fileName.c_str(), O_WRONLY | O_CLOEXEC);
   if (fd < 0) RaiseFFmpeg(SystemText("Cannot write " + fileName));
   bool ok = ::ftruncate(fd, off_t(plan.KeepBytes)) == 0;
+  // The index is worth having, not worth failing for: a full disk goes without it.
+  const bool appended = ok && !plan.Append.empty() && WriteAt(fd, plan.KeepBytes, plan.Append);
+  if (ok && !appended && !plan.Append.empty()) ok = ::ftruncate(fd, off_t(plan.KeepBytes)) == 0;
   for (const TPatch& patch : plan.Patches) ok = ok && WriteAt(fd, patch.Offset, patch.Bytes);
+  if (appended)
+    for (const TPatch& patch : plan.AppendPatches) ok = ok && WriteAt(fd, patch.Offset, patch.Bytes);
   ok = ok && ::fsync(fd) == 0;
   const std::string error = ok ? std::string() : SystemText("Cannot write " + fileName);
   ::close(fd);

@@ -2,8 +2,8 @@
 // containers are written in whole pieces (an MP4 fragment, a Matroska cluster), so a recording cut
 // off (killed, a full disk) lost only its last piece, part written: the repair keeps the whole ones
 // where they are, cuts the file after the last of them and rewrites a few bytes in place (sizes, a
-// length). Nothing is copied, so it takes no room on a disk that filled up, and a file of tens of GB
-// is read only where its pieces begin.
+// length), and may add an index after them. Nothing is copied, so it takes no room on a disk that
+// filled up, and a file of tens of GB is read only where its pieces begin.
 //
 // Runs on the calling thread; nothing here is shared.
 #pragma once
@@ -47,6 +47,9 @@ struct TRepairPlan {
   bool Complete = false;      // nothing to do: the file is left as it is
   std::int64_t KeepBytes = 0;  // the file is cut to this length
   std::vector<TPatch> Patches;  // within the bytes kept
+  // Written after the bytes kept (an index) when the disk takes it, then the patches that point at it.
+  std::string Append;
+  std::vector<TPatch> AppendPatches;
   std::string Error;          // in words, when the file cannot be repaired
 };
 

@@ -1,6 +1,6 @@
 // The MP4 and MKV repairs read files cut off at any byte, and whatever else a user hands to
 // `quorvane-convert -repair`. Input: the file's content. Each plan either refuses the file or cuts it
-// within its length and patches only bytes it keeps.
+// within its length and patches only bytes it keeps (or the index it adds).
 #include <unistd.h>
 
 #include <cstddef>
@@ -25,6 +25,9 @@ void CheckPlan(const qv::TRepairPlan& plan, std::int64_t size) {
   QV_FUZZ_CHECK(!plan.Complete || (plan.KeepBytes == size && plan.Patches.empty()));
   for (const qv::TPatch& patch : plan.Patches)
     QV_FUZZ_CHECK(patch.Offset >= 0 && patch.Offset + std::int64_t(patch.Bytes.size()) <= plan.KeepBytes);
+  const std::int64_t withIndex = plan.KeepBytes + std::int64_t(plan.Append.size());
+  for (const qv::TPatch& patch : plan.AppendPatches)
+    QV_FUZZ_CHECK(patch.Offset >= 0 && patch.Offset + std::int64_t(patch.Bytes.size()) <= withIndex);
 }
 
 }  // namespace
