@@ -128,11 +128,12 @@ std::string ConvertUsage() {
          "still finishes the file. Exit status: 0 when the conversion completed, 1 when it failed, 2 for\n"
          "a bad command line or an output that exists (without -y), 130 when it was stopped.\n"
          "\n"
-         "-repair FILE repairs an AVI whose recording was cut off (killed, crashed, the power cut): what\n"
-         "can be read is copied into a complete AVI under the same name, so the disk needs room for a\n"
-         "second copy of it. The original is kept as FILE.unfinished until the repaired file has been\n"
-         "checked. Exit status 0 only when FILE is then complete (a file that already was is left\n"
-         "alone).\n";
+         "-repair FILE repairs an AVI, MP4 or MKV whose recording was cut off (killed, crashed, the power\n"
+         "cut, a full disk). An AVI: what can be read is copied into a complete AVI under the same name,\n"
+         "so the disk needs room for a second copy of it; the original is kept as FILE.unfinished until\n"
+         "the repaired file has been checked. An MP4 or MKV is mended in place: the piece cut short at its\n"
+         "end goes, and its sizes and length are set. Exit status 0 only when FILE is then complete (a\n"
+         "file that already was is left alone).\n";
 }
 
 }  // namespace qv

@@ -31,7 +31,7 @@ struct TConvertCommand {
   std::string OutputOptions;
   std::vector<TGivenOption> OutputGiven;  // the output's options as written
   TOverwrite Overwrite = TOverwrite::Ask;  // -y, -n; without either an existing output is refused
-  std::string Repair;  // -repair FILE: the unfinished AVI to repair in place (nothing else given)
+  std::string Repair;  // -repair FILE: the unfinished AVI, MP4 or MKV to repair in place (nothing else given)
   bool Help = false;
 };
 

@@ -10,7 +10,7 @@
 #include "cli/convert_progress.h"
 #include "encoder/ff_encoder.h"
 #include "encoder/ffmpeg_task.h"
-#include "engine/avi_repair.h"
+#include "engine/recording_repair.h"
 #include "media/ff_utils.h"
 #include "media/loader.h"
 #include "media/logger.h"
@@ -35,7 +35,7 @@ int RunRepair(const std::string& fileName) {
   TConsoleLog consoleLog(console);
   TFFEncoder encoder;
   if (!LoadLibraries(encoder, console)) return 1;
-  const TAviRepair repair = RepairAviFile(fileName);
+  const TAviRepair repair = RepairRecordingFile(fileName);
   if (!repair.Ok) {
     console.Line("quorvane-convert: " + fileName + " was not repaired: " + repair.Error);
     return 1;

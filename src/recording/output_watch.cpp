@@ -26,6 +26,10 @@ std::string SystemReason(int error) { return std::generic_category().message(err
 
 }  // namespace
 
+TDiskWatch::TDiskWatch(TOutputFormat format)
+    : IndexBytesPerFrame(format == TOutputFormat::Avi ? kChunksPerFrame * kIndexBytesPerChunk
+                                                      : kFragmentedIndexBytesPerFrame) {}
+
 TDiskVerdict TDiskWatch::Judge(const TDiskReading& now) {
   UpdateRates(now);
   if (Stopped || now.FreeBytes < NeedFor(now, kStopLeadSeconds)) {
@@ -58,7 +62,7 @@ void TDiskWatch::UpdateRates(const TDiskReading& now) {
 
 std::int64_t TDiskWatch::NeedFor(const TDiskReading& now, double seconds) const {
   const double frames = double(now.Frames) + FramesPerSecond * seconds;
-  return kMarginBytes + std::int64_t(frames * kChunksPerFrame * kIndexBytesPerChunk + BytesPerSecond * seconds);
+  return kMarginBytes + std::int64_t(frames * double(IndexBytesPerFrame) + BytesPerSecond * seconds);
 }
 
 TOutputWatch::~TOutputWatch() { Close(); }

@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <string>
 
+#include "recording/output_format.h"
+
 namespace qv {
 
 // What finishing the file still needs against what is free, judged from the recording's figures.
@@ -26,16 +28,22 @@ class TDiskWatch {
   // Space kept free beyond the index: the header rewritten at the end, the muxer's last buffers and
   // the file system's own blocks.
   static constexpr std::int64_t kMarginBytes = 2 << 20;
-  // Each chunk costs 16 bytes in the closing index, and 8 more in its stream's own index once the
-  // file is past its first gigabyte.
+  // An AVI's chunk costs 16 bytes in the closing index, and 8 more in its stream's own index once
+  // the file is past its first gigabyte.
   static constexpr std::int64_t kIndexBytesPerChunk = 24;
   // Sound adds fewer than two chunks per video frame at the rates recorded (about 43 ADPCM blocks a
   // second at 44.1 kHz against 25 frames), so three per frame covers the whole file.
   static constexpr std::int64_t kChunksPerFrame = 3;
+  // An MKV's or MP4's samples are listed as they are written; what the end adds is an entry per key
+  // frame or fragment (Cues, mfra: under 40 bytes a second), so four bytes a frame at 10 fps or
+  // more. The piece the muxer holds, a second at most, is in the lead below.
+  static constexpr std::int64_t kFragmentedIndexBytesPerFrame = 4;
   // The stop must land before the space is gone: the next look comes within a second, the run's
   // stop and its flush take a little more.
   static constexpr double kStopLeadSeconds = 3;
   static constexpr double kWarnLeadSeconds = 60;
+
+  explicit TDiskWatch(TOutputFormat format = TOutputFormat::Avi);
 
   // Stop once the space falls below what finishing needs; Warn, once, a minute before that at the
   // current data rate. After Stop it keeps saying Stop.
@@ -46,6 +54,7 @@ class TDiskWatch {
   std::int64_t NeedFor(const TDiskReading& now, double seconds) const;
   void UpdateRates(const TDiskReading& now);
 
+  std::int64_t IndexBytesPerFrame;
   TDiskReading Previous;
   bool HavePrevious = false;
   double BytesPerSecond = 0, FramesPerSecond = 0;

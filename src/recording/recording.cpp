@@ -68,7 +68,7 @@ TStartResult TRecording::Start(const TRecordingRequest& request) {
   TaskEnd = TTerminateInfo();
   NoticesTold.clear();
   Bitrate = TBitrateWatch(FPlan.Output.VideoBitrate, FPlan.Output.DisableAudio ? 0 : FPlan.Output.AudioBitrate);
-  Disk = TDiskWatch();
+  Disk = TDiskWatch(request.Format);
   SpareFolder = request.SpareFolder;
   OutputGone = DiskFull = false;
   DiskStopUs = 0;
@@ -103,8 +103,7 @@ std::string TRecording::PortalRestoreToken() const { return Session ? Session->R
 
 void TRecording::MarkUnderWay(const TRecordingRequest& request) {
   Mark.reset();
-  // The repair at the next start knows the AVI only; an MKV or MP4 cut off plays as it is.
-  if (request.MarkFolder.empty() || request.Format != TOutputFormat::Avi) return;
+  if (request.MarkFolder.empty()) return;
   std::string error;
   Mark = TRecordingMark::Create(request.MarkFolder, FileName, error);
   // The recording itself is worth more than its chance of recovery.

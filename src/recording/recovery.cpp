@@ -2,7 +2,7 @@
 
 #include <unistd.h>
 
-#include "engine/avi_repair.h"
+#include "engine/recording_repair.h"
 #include "media/ff_utils.h"
 #include "recording/recording_mark.h"
 
@@ -26,7 +26,7 @@ std::vector<TRecovered> RecoverInterruptedRecordings(const std::string& folder) 
   std::vector<TRecovered> results;
   for (const TLeftMark& mark : FindLeftMarks(folder)) {
     if (!mark.FileName.empty() && Exists(mark.FileName)) {
-      const TAviRepair repair = RepairAviFile(mark.FileName);
+      const TAviRepair repair = RepairRecordingFile(mark.FileName);
       if (!repair.WasComplete) results.push_back({mark.FileName, repair.Ok, repair.DurationUs, repair.Error});
     }
     RemoveMark(mark);

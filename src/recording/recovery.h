@@ -1,6 +1,6 @@
 // Recovery at start: the recordings whose marks were left behind (recording_mark.h) never got their
-// files finished. Each such file is repaired in place (the engine's AVI repair), and the user is
-// told what came of it.
+// files finished. Each such file is repaired in place (the engine's repair of its format), and the
+// user is told what came of it.
 //
 // Threads: runs on whatever thread calls it, which must not be one that a recording's events need
 // (a repair of a long recording takes seconds); it shares nothing.

@@ -2,9 +2,10 @@
 # quorvane-rec end to end on the rig's desktop and tone: a timed full-screen recording, two started
 # onto one name at once, a stop by SIGINT, a 2 s pause by SIGUSR1/SIGUSR2 ended by SIGHUP (a closed
 # terminal), the sound of every listed source and of one removed mid-recording, a countdown, a
-# recorded window that is closed, a kill -9, a start on a full disk that leaves no file, each output
-# format at its frame rate, also killed, odd and tiny areas in each format, a 30 s stall and the sound
-# server restarted mid-recording (last: the server that goes on is the test's own). ffprobe and ffmpeg
+# recorded window that is closed, a kill -9, a disk filled under an MP4, a start on a full disk that
+# leaves no file, each output format at its frame rate, also killed, an MKV and an MP4 cut and
+# repaired, odd and tiny areas in each format, a 30 s stall and the sound server restarted
+# mid-recording (last: the server that goes on is the test's own). ffprobe and ffmpeg
 # judge the files.
 #
 # Frames in which nothing on screen changed repeat the one before (an empty AVI chunk): the header
@@ -278,6 +279,24 @@ if mount -t tmpfs -o size=8m qv_rec_disk "$DISK" 2>/dev/null; then
   within "disk full: stated duration (ms)" "${d:-0}" 1000 120000
   within "disk full: video decodes to the stated end (ms)" "$(stream_end_ms "$F" v)" $((d - 100)) $((d + 100))
   clean_decode "disk full" "$F"
+  # Filled at once by another program 2 s into an MP4: the fragment being written is cut, and the
+  # repair keeps the whole ones.
+  rm -f "$DISK/filler" "$F"
+  F="$DISK/filled.mp4"
+  start_rec "$WORK/filled.log" --region 0,0,640,480 --duration 20 "$F"
+  if wait_frames "$WORK/filled.log" 1; then
+    sleep 2
+    head -c 8M /dev/urandom >"$DISK/filler" 2>/dev/null
+    wait_rec 30
+    echo "    filled: $(stat -c %s "$F") bytes, ffprobe: $(ffprobe -v error -show_entries format=duration -of csv=p=0 "$F" 2>&1 | head -1)"
+    if "$CONVERT" -repair "$F" >"$WORK/repair.log" 2>&1; then
+      pass "disk filled under an MP4: $(tail -1 "$WORK/repair.log")"
+      within "disk filled under an MP4: ms readable" "$(duration_ms "$F")" 900 3000
+      clean_decode "disk filled under an MP4" "$F"
+    else
+      fail "disk filled under an MP4: $(tail -1 "$WORK/repair.log")"
+    fi
+  fi
   # Full before the start: the run fails at its first write and takes away the file it made (the
   # message says none was written), through the library's file and through the program's own.
   head -c 8M /dev/zero >"$DISK/more" 2>/dev/null
@@ -330,6 +349,27 @@ format_check() {
   within "$1: audio minus video (ms)" $((a - v)) -40 40
   clean_decode "$1" "$2"
 }
+# repair_check NAME FILE: a finished recording is left as it is; one cut at a random byte keeps what
+# lay whole before the cut, less at most the fragment or cluster cut (a second), and decodes cleanly.
+repair_check() {
+  local cut size kept C="$WORK/cut.${2##*.}"
+  cp "$2" "$C"
+  "$CONVERT" -repair "$C" >"$WORK/repair.log" 2>&1
+  grep -q "^$C is complete; nothing to repair (0:10)$" "$WORK/repair.log" && cmp -s "$2" "$C" &&
+    pass "$1: a finished file is left alone" || fail "$1 finished: $(tail -1 "$WORK/repair.log")"
+  size=$(stat -c %s "$2")
+  cut=$((size * (30 + RANDOM % 60) / 100))
+  head -c "$cut" "$2" >"$C"
+  kept=$(ffprobe -v error -show_entries packet=pts_time,size,pos -of csv=p=0 "$2" |
+    awk -F, -v cut="$cut" '$2 + $3 <= cut && $1 > m { m = $1 } END { printf "%d\n", m * 1000 }')
+  if "$CONVERT" -repair "$C" >"$WORK/repair.log" 2>&1 && grep -q "^Repaired: $C (" "$WORK/repair.log"; then
+    within "$1 cut at byte $cut of $size: ms repaired ($kept ms whole before the cut)" "$(duration_ms "$C")" \
+      $((kept - 1100)) $((kept + 100))
+    clean_decode "$1 cut and repaired" "$C"
+  else
+    fail "$1 cut at byte $cut of $size: $(tail -1 "$WORK/repair.log")"
+  fi
+}
 for run in "avi 30 msmpeg4v2 adpcm_ms |avi|300" "mkv 25 h264 opus |matroska,webm|250" \
            "mp4 30 h264 aac |mov,mp4,m4a,3gp,3g2,mj2|300"; do
   IFS="|" read -r settings container slots <<<"$run"
@@ -339,6 +379,7 @@ for run in "avi 30 msmpeg4v2 adpcm_ms |avi|300" "mkv 25 h264 opus |matroska,webm
   wait_rec 60
   [ "$rec_rc" = 0 ] && format_check "$format at $fps fps" "$F" "$vcodec $acodec " "$container" "$slots" ||
     { fail "$format: exit $rec_rc"; tail -3 "$WORK/format_$format.log"; }
+  [ "$format" != avi ] && repair_check "$format" "$F"
 done
 
 # --- MKV and MP4 killed after 8 s: all but about the last second plays --------------------------------

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "recording/output_watch.h"
@@ -22,24 +23,32 @@ TDiskReading At(int second, std::int64_t free) {
 }
 
 TEST(DiskWatchTest, WarnsOnceAMinuteAheadThenStopsWhileFinishingStillFits) {
-  TDiskWatch watch;
-  std::vector<TDiskVerdict> verdicts;
-  std::int64_t free = 20 << 20;
-  int second = 1;
-  for (; second < 300; ++second, free -= kBytesPerSecond) {
-    verdicts.push_back(watch.Judge(At(second, free)));
-    if (verdicts.back() == TDiskVerdict::Stop) break;
+  // An AVI's closing index grows with every chunk; an MKV or MP4 lists its samples as it goes.
+  const std::pair<TOutputFormat, std::int64_t> formats[] = {
+      {TOutputFormat::Avi, TDiskWatch::kChunksPerFrame * TDiskWatch::kIndexBytesPerChunk},
+      {TOutputFormat::Mp4, TDiskWatch::kFragmentedIndexBytesPerFrame}};
+  for (const auto& [format, indexPerFrame] : formats) {
+    SCOPED_TRACE(FormatName(format));
+    TDiskWatch watch(format);
+    std::vector<TDiskVerdict> verdicts;
+    std::int64_t free = 20 << 20;
+    int second = 1;
+    for (; second < 300; ++second, free -= kBytesPerSecond) {
+      verdicts.push_back(watch.Judge(At(second, free)));
+      if (verdicts.back() == TDiskVerdict::Stop) break;
+    }
+    ASSERT_EQ(verdicts.back(), TDiskVerdict::Stop);
+    const auto warnings = std::count(verdicts.begin(), verdicts.end(), TDiskVerdict::Warn);
+    ASSERT_EQ(warnings, 1);
+    const auto warnedAt = std::find(verdicts.begin(), verdicts.end(), TDiskVerdict::Warn) - verdicts.begin() + 1;
+    EXPECT_NEAR(second - warnedAt, 60 - TDiskWatch::kStopLeadSeconds, 2);
+    // What is left at the stop holds the index of every frame and the margin, with room for the stop
+    // to land, and not much more: the recording ends no sooner than finishing its format needs.
+    const std::int64_t index = 25LL * second * indexPerFrame;
+    EXPECT_GE(free, TDiskWatch::kMarginBytes + index + kBytesPerSecond);
+    EXPECT_LT(free, TDiskWatch::kMarginBytes + 25LL * (second + 3) * indexPerFrame + 4 * kBytesPerSecond);
+    EXPECT_EQ(watch.Judge(At(second + 1, 1LL << 40)), TDiskVerdict::Stop);
   }
-  ASSERT_EQ(verdicts.back(), TDiskVerdict::Stop);
-  const auto warnings = std::count(verdicts.begin(), verdicts.end(), TDiskVerdict::Warn);
-  ASSERT_EQ(warnings, 1);
-  const auto warnedAt = std::find(verdicts.begin(), verdicts.end(), TDiskVerdict::Warn) - verdicts.begin() + 1;
-  EXPECT_NEAR(second - warnedAt, 60 - TDiskWatch::kStopLeadSeconds, 2);
-  // What is left at the stop holds the index of every chunk and the margin, with room for the stop
-  // to land.
-  const std::int64_t index = 25LL * second * TDiskWatch::kChunksPerFrame * TDiskWatch::kIndexBytesPerChunk;
-  EXPECT_GE(free, TDiskWatch::kMarginBytes + index + kBytesPerSecond);
-  EXPECT_EQ(watch.Judge(At(second + 1, 1LL << 40)), TDiskVerdict::Stop);
 }
 
 TEST(OutputWatchTest, ARemovedFileIsNoticedAndWrittenOutWhole) {
