@@ -185,6 +185,7 @@ class TFrmMain : public QDialog {
   TRecordingController* Controller = nullptr;
   bool FClosed = false;
   std::vector<TSettingValue> Loaded;
+  std::string SettingsWriteError;  // the last one told, until the file can be written again
   // The sample rate chosen for the formats that take one, kept while another format shows its own.
   int SampleRateChoice = 1;
   QSize SizeShown;  // as the window came up; a different size at hiding is the user's and is kept

@@ -15,6 +15,7 @@
 #include "app/help_window.h"
 #include "app/hotkey_grabber.h"
 #include "app/message_box.h"
+#include "app/notices.h"
 #include "app/recording_controller.h"
 #include "app/unit_general.h"
 #include "media/library_kind.h"
@@ -119,22 +120,12 @@ bool TFrmMain::Initialize() {
 }
 
 void TFrmMain::ShowFirstRunTip() {
-  // The balloon points at the icon, which has no place of its own until the tray host has taken it
-  // in: shown before that, it would stand in the screen's corner. The host is given two seconds.
-  auto* wait = new QTimer(this);
-  wait->setInterval(100);
-  auto tries = std::make_shared<int>(0);
-  connect(wait, &QTimer::timeout, this, [this, wait, tries] {
-    const QRect at = TrayIcon->geometry();
-    if (++*tries < 20 && (!at.isValid() || at.topLeft() == QPoint(0, 0))) return;
-    wait->deleteLater();
-    wait->stop();
+  FNotices->OnceIconPlaced([this] {
     // Without a tray host there is no icon to point at; the control window explains itself.
     if (!QSystemTrayIcon::isSystemTrayAvailable()) return;
     TrayIcon->showMessage("Quorvane", "Right click the icon and use Quorvane with the popup menu.",
                           QSystemTrayIcon::Information, 3000);
   });
-  wait->start();
 }
 
 TTrayState TFrmMain::TrayState() const {
