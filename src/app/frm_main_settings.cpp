@@ -21,6 +21,7 @@
 #include "app/ini_file.h"
 #include "app/message_box.h"
 #include "app/notices.h"
+#include "app/recording_controller.h"
 #include "app/recording_options.h"
 #include "app/shell_log.h"
 #include "app/unit_general.h"
@@ -482,7 +483,9 @@ void TFrmMain::ReleaseHotkeys() {
 void TFrmMain::HotkeyPressed(long id) {
   if (id == -1) return;
   if (id == StartHotkeyId) {
+    // Pressed again just after Stop, while the file is being finished: it follows the stop.
     if (MnuStartRecord->isEnabled()) MnuStartRecordClick();
+    else if (Controller) Controller->StartAfterStop(*this);
   } else if (id == StopHotkeyId) {
     if (MnuStopRecord->isEnabled()) MnuStopRecordClick();
   } else if (id == PauseHotkeyId) {

@@ -19,6 +19,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <utility>
 
 #include "app/countdown_window.h"
 #include "app/form_widgets.h"
@@ -483,12 +484,26 @@ void TFFRecordingController::MnuStopRecordClick(TFrmMain& form) {
     QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(form.OutputFileName)));
 }
 
+bool TFFRecordingController::StartAfterStop(TFrmMain&) {
+  if (FRecording->State() != TRecordingState::Stopping) return false;
+  FStartAfterStop = true;
+  Log->Line("a start was asked for while stopping: it follows once the file is finished");
+  return true;
+}
+
 void TFFRecordingController::RecordingEnded(const TRecordingEnd& end) {
   Log->Line(end.Failed ? "ended: " + end.Reason : std::string("ended"));
   StatusTimer->stop();
   Form.ShowRecordingStatus({});
   SetMenuIdle(Form);
   emit Form.RecordingArea({});
+  if (std::exchange(FStartAfterStop, false)) {
+    // Once this end has been handed over: a start from inside the run's last event would nest in it.
+    QPointer<TFrmMain> form(&Form);
+    QTimer::singleShot(0, &Form, [form] {
+      if (form && !form->Closed() && form->MnuStartRecord->isEnabled()) form->MnuStartRecordClick();
+    });
+  }
   const std::string folder = std::filesystem::path(end.Where()).parent_path().string();
   // A failure, a full disk, or the file removed and saved elsewhere: the end says so.
   if (const std::string message = end.Message(); !message.empty()) {

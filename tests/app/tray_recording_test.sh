@@ -350,7 +350,8 @@ pid=
 
 # 4b. A settings file the user made read-only, with no output folder and a value it cannot use: what
 # the start-up and each start cannot write or use is said as a notice, and the start hotkey records
-# into the default folder at once; no box waits to be clicked away.
+# into the default folder at once; no box waits to be clicked away. Start pressed right after Stop,
+# while the file is being finished, starts a second recording once it is.
 cp "$XDG_CONFIG_HOME/Quorvane/Options.ini" "$T/options.kept"
 sed -i 's/^OutputFolder=.*/OutputFolder=/; s/^\[OutputType\]$/[OutputType]\nFrameRate=fast/' "$XDG_CONFIG_HOME/Quorvane/Options.ini"
 chmod 444 "$XDG_CONFIG_HOME/Quorvane/Options.ini"
@@ -359,9 +360,14 @@ default_out=$HOME/Documents/Quorvane
 xdotool key --clearmodifiers ctrl+shift+F9
 if wait_until 'ls "$default_out"/*.avi >/dev/null 2>&1' 10; then
   sleep 3
+  xdotool key --clearmodifiers ctrl+shift+F10 ctrl+shift+F9
+  wait_until '[ "$(ls "$default_out"/*.avi | wc -l)" = 2 ]' 10 \
+    && pass "a start pressed as Stop finishes follows it" || fail "a start right after Stop was dropped"
+  sleep 3
   xdotool key --clearmodifiers ctrl+shift+F10
-  wait_until 'grep -q "\] Saved " "$T/err_readonly"' 15 || fail "the read-only settings' recording did not end"
+  wait_until '[ "$(grep -c "\] Saved " "$T/err_readonly")" = 2 ]' 15 || fail "the read-only settings' recordings did not end"
   check_file "$(ls "$default_out"/*.avi | head -1)" "recording with read-only settings" 60
+  check_file "$(ls "$default_out"/*.avi | tail -1)" "recording started right after Stop" 60
 else
   fail "the start hotkey recorded nothing with read-only settings: $(grep '^quorvane: \[' "$T/err_readonly")"
 fi
