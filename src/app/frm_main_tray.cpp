@@ -76,7 +76,9 @@ void TFrmMain::BuildTray() {
   PopupMenu->addSeparator();
   MnuExit = item("MnuExit", "Exit", &TFrmMain::MnuExitClick);
 
-  TrayIcon = new QSystemTrayIcon(StateIcon(TTrayState::Idle), this);
+  for (TTrayState state : {TTrayState::Idle, TTrayState::Recording, TTrayState::Paused})
+    StateIcons[int(state)] = StateIcon(state);
+  TrayIcon = new QSystemTrayIcon(StateIcons[int(TTrayState::Idle)], this);
   TrayIcon->setObjectName("TrayIcon");
   TrayIcon->setToolTip("Quorvane");
   // Its changes reach the tooltip, which needs the icon.
@@ -97,7 +99,7 @@ void TFrmMain::BuildTray() {
     PopupMenu->popup(QCursor::pos());
     PopupMenu->activateWindow();
   });
-  setWindowIcon(StateIcon(TTrayState::Idle));
+  setWindowIcon(StateIcons[int(TTrayState::Idle)]);
 }
 
 bool TFrmMain::Initialize() {
@@ -137,7 +139,13 @@ TTrayState TFrmMain::TrayState() const {
 void TFrmMain::UpdateTrayIcon() {
   static const char* const kTips[] = {"Quorvane", "Quorvane (recording)", "Quorvane (paused)"};
   TTrayState state = TrayState();
-  TrayIcon->setIcon(StateIcon(state));
+  // The status changes every second of a recording: a new icon each time would be a new entry in
+  // the toolkit's pixmap cache each second, which grows to its limit over a long recording. The
+  // icon is set when the state changes, one made once for each state.
+  if (!IconShown || *IconShown != state) {
+    TrayIcon->setIcon(StateIcons[int(state)]);
+    IconShown = state;
+  }
   const bool withStatus = state != TTrayState::Idle && MnuStatus->text() != QLatin1String(kNotRecording);
   TrayIcon->setToolTip(withStatus ? "Quorvane\n" + MnuStatus->text() : QString(kTips[int(state)]));
 }
