@@ -4,9 +4,11 @@
 #pragma once
 
 #include <QDialog>
+#include <QIcon>
 #include <QRect>
 #include <array>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -185,8 +187,11 @@ class TFrmMain : public QDialog {
   TRecordingController* Controller = nullptr;
   bool FClosed = false;
   std::vector<TSettingValue> Loaded;
+  std::string SettingsWriteError;  // the last one told, until the file can be written again
   // The sample rate chosen for the formats that take one, kept while another format shows its own.
   int SampleRateChoice = 1;
+  QIcon StateIcons[3];  // by TTrayState, made once
+  std::optional<TTrayState> IconShown;  // the state whose icon the tray shows
   QSize SizeShown;  // as the window came up; a different size at hiding is the user's and is kept
 };
 

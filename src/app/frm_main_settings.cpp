@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <climits>
 #include <filesystem>
+#include <utility>
 #include <vector>
 
 #include "app/form_widgets.h"
@@ -19,6 +20,8 @@
 #include "app/hotkey_text.h"
 #include "app/ini_file.h"
 #include "app/message_box.h"
+#include "app/notices.h"
+#include "app/recording_controller.h"
 #include "app/recording_options.h"
 #include "app/shell_log.h"
 #include "app/unit_general.h"
@@ -304,12 +307,17 @@ void TFrmMain::LoadSettings(bool atStartup) {
   EdtFolder->setText(QString::fromStdString(folder));
 
   if (atStartup && !checked.Ignored().empty())
-    ShowMessageBox(this, IgnoredKeysText(ini.FileName(), checked.Ignored()), "Quorvane", TMessageIcon::Warning);
+    Notices().Show({IgnoredKeysText(ini.FileName(), checked.Ignored()), TMessageIcon::Warning, {}});
   if (atStartup && checked.Bool(kRecorder, "ShowTip", true)) {
     ShowFirstRunTip();
     ini.WriteBool(kRecorder, "ShowTip", false);
   }
-  if (!ini.UpdateFile()) ShowMessageBox(this, ini.LastError(), "Quorvane", TMessageIcon::Error);
+  // Each start reloads the settings: a file that cannot be written is said once, not at every start,
+  // and never stands between a hotkey and its recording.
+  if (ini.UpdateFile())
+    SettingsWriteError.clear();
+  else if (ini.LastError() != std::exchange(SettingsWriteError, ini.LastError()))
+    Notices().Show({SettingsWriteError, TMessageIcon::Error, {}});
   ShowFormatControls();  // also when the format did not change: the sample rate was set from the file
   Loaded = SettingsShown(true);
 }
@@ -422,7 +430,7 @@ void TFrmMain::RegisterHotkeysAtStartup() {
     if (!problem.empty()) problems.push_back(problem);
   }
   ShowHotkeysInMenu(Grabber->Available() ? texts : std::array<std::string, 4>{});
-  if (!problems.empty()) ShowMessageBox(this, Lines(problems), "Quorvane", TMessageIcon::Error);
+  if (!problems.empty()) Notices().Show({Lines(problems), TMessageIcon::Error, {}});
 }
 
 bool TFrmMain::ReregisterHotkeys(TIniFile& ini) {
@@ -475,7 +483,9 @@ void TFrmMain::ReleaseHotkeys() {
 void TFrmMain::HotkeyPressed(long id) {
   if (id == -1) return;
   if (id == StartHotkeyId) {
+    // Pressed again just after Stop, while the file is being finished: it follows the stop.
     if (MnuStartRecord->isEnabled()) MnuStartRecordClick();
+    else if (Controller) Controller->StartAfterStop(*this);
   } else if (id == StopHotkeyId) {
     if (MnuStopRecord->isEnabled()) MnuStopRecordClick();
   } else if (id == PauseHotkeyId) {

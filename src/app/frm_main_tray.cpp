@@ -15,6 +15,7 @@
 #include "app/help_window.h"
 #include "app/hotkey_grabber.h"
 #include "app/message_box.h"
+#include "app/notices.h"
 #include "app/recording_controller.h"
 #include "app/unit_general.h"
 #include "media/library_kind.h"
@@ -75,7 +76,9 @@ void TFrmMain::BuildTray() {
   PopupMenu->addSeparator();
   MnuExit = item("MnuExit", "Exit", &TFrmMain::MnuExitClick);
 
-  TrayIcon = new QSystemTrayIcon(StateIcon(TTrayState::Idle), this);
+  for (TTrayState state : {TTrayState::Idle, TTrayState::Recording, TTrayState::Paused})
+    StateIcons[int(state)] = StateIcon(state);
+  TrayIcon = new QSystemTrayIcon(StateIcons[int(TTrayState::Idle)], this);
   TrayIcon->setObjectName("TrayIcon");
   TrayIcon->setToolTip("Quorvane");
   // Its changes reach the tooltip, which needs the icon.
@@ -96,7 +99,7 @@ void TFrmMain::BuildTray() {
     PopupMenu->popup(QCursor::pos());
     PopupMenu->activateWindow();
   });
-  setWindowIcon(StateIcon(TTrayState::Idle));
+  setWindowIcon(StateIcons[int(TTrayState::Idle)]);
 }
 
 bool TFrmMain::Initialize() {
@@ -119,22 +122,12 @@ bool TFrmMain::Initialize() {
 }
 
 void TFrmMain::ShowFirstRunTip() {
-  // The balloon points at the icon, which has no place of its own until the tray host has taken it
-  // in: shown before that, it would stand in the screen's corner. The host is given two seconds.
-  auto* wait = new QTimer(this);
-  wait->setInterval(100);
-  auto tries = std::make_shared<int>(0);
-  connect(wait, &QTimer::timeout, this, [this, wait, tries] {
-    const QRect at = TrayIcon->geometry();
-    if (++*tries < 20 && (!at.isValid() || at.topLeft() == QPoint(0, 0))) return;
-    wait->deleteLater();
-    wait->stop();
+  FNotices->OnceIconPlaced([this] {
     // Without a tray host there is no icon to point at; the control window explains itself.
     if (!QSystemTrayIcon::isSystemTrayAvailable()) return;
     TrayIcon->showMessage("Quorvane", "Right click the icon and use Quorvane with the popup menu.",
                           QSystemTrayIcon::Information, 3000);
   });
-  wait->start();
 }
 
 TTrayState TFrmMain::TrayState() const {
@@ -146,7 +139,13 @@ TTrayState TFrmMain::TrayState() const {
 void TFrmMain::UpdateTrayIcon() {
   static const char* const kTips[] = {"Quorvane", "Quorvane (recording)", "Quorvane (paused)"};
   TTrayState state = TrayState();
-  TrayIcon->setIcon(StateIcon(state));
+  // The status changes every second of a recording: a new icon each time would be a new entry in
+  // the toolkit's pixmap cache each second, which grows to its limit over a long recording. The
+  // icon is set when the state changes, one made once for each state.
+  if (!IconShown || *IconShown != state) {
+    TrayIcon->setIcon(StateIcons[int(state)]);
+    IconShown = state;
+  }
   const bool withStatus = state != TTrayState::Idle && MnuStatus->text() != QLatin1String(kNotRecording);
   TrayIcon->setToolTip(withStatus ? "Quorvane\n" + MnuStatus->text() : QString(kTips[int(state)]));
 }

@@ -5,6 +5,7 @@
 #include <QLayout>
 #include <QScreen>
 #include <QScrollArea>
+#include <QPointer>
 #include <QTimer>
 #include <algorithm>
 
@@ -102,11 +103,16 @@ void TFrmMain::reject() {
   // Escape is the close button of a dialog: it drops the edits, but a key pressed by mistake (to
   // close a list, say) must not throw away a page of choices unasked.
   if (Edited()) {
-    const QMessageBox::StandardButton answer =
-        AskMessageBox(this, "The options were changed. Save the changes?", "Quorvane",
-                      QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, QMessageBox::Save);
-    if (answer == QMessageBox::Save) BtnOKClick();
-    if (answer != QMessageBox::Discard) return;
+    // Asked without waiting: a hotkey may start a recording meanwhile, which reloads and hides the
+    // window, after which the answer has nothing left to act on.
+    AskMessageBox(this, "The options were changed. Save the changes?", "Quorvane",
+                  QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, QMessageBox::Save,
+                  [window = QPointer<TFrmMain>(this)](QMessageBox::StandardButton answer) {
+                    if (!window || !window->isVisible()) return;
+                    if (answer == QMessageBox::Save) window->BtnOKClick();
+                    if (answer == QMessageBox::Discard) window->BtnCancelClick();
+                  });
+    return;
   }
   BtnCancelClick();
 }

@@ -70,14 +70,18 @@ void ShowMessageBox(QWidget* parent, const std::string& text, const std::string&
   box.exec();
 }
 
-QMessageBox::StandardButton AskMessageBox(QWidget* parent, const std::string& text, const std::string& caption,
-                                          QMessageBox::StandardButtons buttons,
-                                          QMessageBox::StandardButton preferred) {
+void AskMessageBox(QWidget* parent, const std::string& text, const std::string& caption,
+                   QMessageBox::StandardButtons buttons, QMessageBox::StandardButton preferred,
+                   std::function<void(QMessageBox::StandardButton)> answered) {
   ShellLog(llInfo, "[" + caption + "] " + text);
-  TCentredMessageBox box(TMessageIcon::Warning, caption, text, parent, buttons);
-  box.setIcon(QMessageBox::Question);
-  box.setDefaultButton(preferred);
-  return QMessageBox::StandardButton(box.exec());
+  auto* box = new TCentredMessageBox(TMessageIcon::Warning, caption, text, parent, buttons);
+  box->setAttribute(Qt::WA_DeleteOnClose);
+  box->setIcon(QMessageBox::Question);
+  box->setDefaultButton(preferred);
+  QObject::connect(box, &QMessageBox::finished, box, [box, answered = std::move(answered)](int) {
+    if (answered) answered(box->standardButton(box->clickedButton()));
+  });
+  box->open();
 }
 
 }  // namespace qv

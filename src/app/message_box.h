@@ -22,11 +22,13 @@ struct TMessageBoxInfo {
 
 void ShowMessageBox(QWidget* parent, const std::string& text, const std::string& caption, TMessageIcon icon);
 
-// A question with the given buttons, over `parent`; the button chosen (Escape: the one that calls
-// the question off). Not handed to the hook: the answer decides what becomes of the user's work.
-QMessageBox::StandardButton AskMessageBox(QWidget* parent, const std::string& text, const std::string& caption,
-                                          QMessageBox::StandardButtons buttons,
-                                          QMessageBox::StandardButton preferred);
+// A question with the given buttons, over `parent` (modal to that window only, and waited for by
+// nobody: hotkeys and recordings go on while it stands); `answered` gets the button chosen (Escape:
+// the one that calls the question off). Not handed to the hook: the answer decides what becomes of
+// the user's work.
+void AskMessageBox(QWidget* parent, const std::string& text, const std::string& caption,
+                   QMessageBox::StandardButtons buttons, QMessageBox::StandardButton preferred,
+                   std::function<void(QMessageBox::StandardButton)> answered);
 
 // Logs a box's or a notice's text as "[caption] text" ("[balloon: caption] text" for a notice) and
 // hands it to the hook; false when no hook took it and it is to be shown.

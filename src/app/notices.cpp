@@ -1,6 +1,8 @@
 #include "app/notices.h"
 
 #include <QSystemTrayIcon>
+#include <QTimer>
+#include <memory>
 #include <cctype>
 #include <string>
 
@@ -26,7 +28,7 @@ void TNotices::Show(const TNotice& notice) {
   if (LogAndHook({notice.Text, kCaption, notice.Icon, true})) return;
   if (Desktop->Show(notice, kCaption)) return;
   if (Tray->isVisible() && QSystemTrayIcon::isSystemTrayAvailable()) {
-    ShowBalloon(notice);
+    ShowBalloonOncePlaced(notice);
     return;
   }
   if (WindowSink)
@@ -39,6 +41,42 @@ void TNotices::SetWindowSink(std::function<void(const TNotice&)> sink) {
   WindowSink = std::move(sink);
   if (WindowSink && Waiting) WindowSink(*Waiting);
   Waiting.reset();
+}
+
+void TNotices::OnceIconPlaced(std::function<void()> then) {
+  auto placed = [this] {
+    const QRect at = Tray->geometry();
+    return at.isValid() && at.topLeft() != QPoint(0, 0);
+  };
+  if (placed()) {
+    then();
+    return;
+  }
+  auto* wait = new QTimer(this);
+  wait->setInterval(100);
+  auto tries = std::make_shared<int>(0);
+  connect(wait, &QTimer::timeout, this, [wait, tries, placed, then = std::move(then)] {
+    if (++*tries < 20 && !placed()) return;
+    wait->stop();
+    wait->deleteLater();
+    then();
+  });
+  wait->start();
+}
+
+void TNotices::ShowBalloonOncePlaced(const TNotice& notice) {
+  if (Unplaced) {  // a wait is on: this one goes with it
+    Unplaced->Text += "\n" + notice.Text;
+    if (notice.Icon > Unplaced->Icon) Unplaced->Icon = notice.Icon;
+    if (Unplaced->Actions.empty()) Unplaced->Actions = notice.Actions;
+    return;
+  }
+  Unplaced = notice;
+  OnceIconPlaced([this] {
+    const TNotice waited = *Unplaced;
+    Unplaced.reset();
+    ShowBalloon(waited);
+  });
 }
 
 void TNotices::ShowBalloon(const TNotice& notice) {

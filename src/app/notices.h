@@ -47,17 +47,23 @@ class TNotices : public QObject {
   // sink otherwise, which gets a notice that came before it when it is set.
   void Show(const TNotice& notice);
   void SetWindowSink(std::function<void(const TNotice&)> sink);
+  // Runs `then` once the tray host has given the icon its place (at once if it has), or after two
+  // seconds: a balloon points at the icon, and before that it would stand in the screen's corner.
+  void OnceIconPlaced(std::function<void()> then);
 
   static constexpr const char* kCaption = "Quorvane";
 
  private:
   void ShowBalloon(const TNotice& notice);
+  // Notices that come before the icon has its place (the program's first second) go as one balloon.
+  void ShowBalloonOncePlaced(const TNotice& notice);
 
   QSystemTrayIcon* Tray;
   std::unique_ptr<TDesktopNotifications> Desktop;
   std::vector<TNoticeAction> BalloonActions;  // of the last balloon
   std::function<void(const TNotice&)> WindowSink;
   std::optional<TNotice> Waiting;  // for the window, which comes only once no tray host has shown up
+  std::optional<TNotice> Unplaced;  // for the balloon, until the icon has its place
 };
 
 }  // namespace qv

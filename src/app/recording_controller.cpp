@@ -19,6 +19,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <utility>
 
 #include "app/countdown_window.h"
 #include "app/form_widgets.h"
@@ -65,6 +66,10 @@ void SetMenuRecording(TFrmMain& form) {
   form.MnuResumeRecord->setEnabled(false);
   form.MnuStopRecord->setEnabled(true);
 }
+
+// A start that cannot go on says why as a notice: a box to click away would hold up the hotkeys and
+// the next start.
+void SayFailure(TFrmMain& form, const std::string& text) { form.Notices().Show({text, TMessageIcon::Error, {}}); }
 
 // Where recordings mark themselves as under way, so that the next start finds those cut off.
 std::string MarkFolder() {
@@ -156,7 +161,7 @@ void TFFRecordingController::MnuStartRecordClick(TFrmMain& form) {
     // The component refuses calls it cannot take while a run is under way; nothing is running
     // from here then, and the menu says so.
     Log->Line(std::string("start failed: ") + e.what());
-    ShowMessageBox(&form, e.what(), "Error", TMessageIcon::Error);
+    SayFailure(form, e.what());
     SetMenuIdle(form);
   }
 }
@@ -209,13 +214,12 @@ QImage WaylandPickerPicture(TFrmMain& form, const TScreenSource& source) {
   const bool taken = TakePipeWireStill(source.PipeWireNode, token, still, error);
   if (!source.PipeWireNode) KeepRestoreToken(token);
   if (!taken) {
-    ShowMessageBox(&form, "The region cannot be chosen: " + error, "Error", TMessageIcon::Error);
+    SayFailure(form, "The region cannot be chosen: " + error);
     return {};
   }
   QImage picture = PickerPicture(still);
   if (picture.isNull())
-    ShowMessageBox(&form, "The region cannot be chosen: the screen's pixel layout is not known.", "Error",
-                   TMessageIcon::Error);
+    SayFailure(form, "The region cannot be chosen: the screen's pixel layout is not known.");
   return picture;
 }
 
@@ -238,10 +242,8 @@ bool TFFRecordingController::ChooseArea(TFrmMain& form, const std::string& mode,
   switch (CaptureModeOf(mode)) {
     case TCaptureMode::Window: {
       if (portal) {
-        ShowMessageBox(&form,
-                       "A single window cannot be recorded on this desktop: Wayland lets no program find or follow "
-                       "another's window. Choose Region or Full screen in Options.",
-                       "Error", TMessageIcon::Error);
+        SayFailure(form, "A single window cannot be recorded on this desktop: Wayland lets no program find or follow "
+                       "another's window. Choose Region or Full screen in Options.");
         return false;
       }
       SelectedWindow = 0;
@@ -268,7 +270,7 @@ bool TFFRecordingController::ChooseArea(TFrmMain& form, const std::string& mode,
       TMonitor area;
       const std::string error = dpy ? ChooseScreen(ReadDesktop(dpy), screen, area) : "the desktop cannot be read";
       if (!error.empty()) {
-        ShowMessageBox(&form, "Full screen cannot be recorded: " + error + ".", "Error", TMessageIcon::Error);
+        SayFailure(form, "Full screen cannot be recorded: " + error + ".");
         return false;
       }
       SelectedOffset = std::to_string(area.X) + "," + std::to_string(area.Y);
@@ -325,7 +327,7 @@ bool TFFRecordingController::ChooseOutputFile(TFrmMain& form, const std::tm& now
   std::string name = files.first().toStdString();
   // The typed extension chooses the format; one that names none is refused.
   if (const std::string error = MatchFormatToFileName(name, format); !error.empty()) {
-    ShowMessageBox(&form, "Cannot record to " + name + ": " + error + ".", "Error", TMessageIcon::Error);
+    SayFailure(form, "Cannot record to " + name + ": " + error + ".");
     return false;
   }
   form.OutputFileName = name;
@@ -381,10 +383,8 @@ void TFFRecordingController::StartRecording(TFrmMain& form) {
   const std::string mode = TIniFile(GetOptionsFileName()).ReadString("Recorder", "RegionToCapture", "Region");
   const TScreenSource source = ReadScreenSource();
   if (source.Backend == TCaptureBackend::X11 && !ToolkitDisplay() && !std::getenv("DISPLAY")) {
-    ShowMessageBox(&form,
-                   "This Wayland desktop cannot be recorded: it offers no screen-sharing portal "
-                   "(xdg-desktop-portal with the desktop's own portal backend must be installed and running).",
-                   "Error", TMessageIcon::Error);
+    SayFailure(form, "This Wayland desktop cannot be recorded: it offers no screen-sharing portal "
+                   "(xdg-desktop-portal with the desktop's own portal backend must be installed and running).");
     return;
   }
   if (!ChooseArea(form, mode, source)) return;
@@ -393,7 +393,7 @@ void TFFRecordingController::StartRecording(TFrmMain& form) {
   // A first recording goes to a folder nobody has made yet (the default one in the documents).
   const std::string folder = std::filesystem::path(form.OutputFileName).parent_path().string();
   if (std::string error; !CreateFolder(folder, error)) {
-    ShowMessageBox(&form, "Cannot create the output folder " + folder + ": " + error, "Error", TMessageIcon::Error);
+    SayFailure(form, "Cannot create the output folder " + folder + ": " + error);
     return;
   }
 
@@ -418,7 +418,7 @@ void TFFRecordingController::StartRecording(TFrmMain& form) {
   if (!started) {
     emit form.RecordingArea({});
     Log->Line("start failed: " + started.Reason);
-    ShowMessageBox(&form, TrayStartFailureText(started), "Error", TMessageIcon::Error);
+    SayFailure(form, TrayStartFailureText(started));
     return;
   }
   // A run that failed at once has ended already, and its end set the menu.
@@ -484,12 +484,26 @@ void TFFRecordingController::MnuStopRecordClick(TFrmMain& form) {
     QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(form.OutputFileName)));
 }
 
+bool TFFRecordingController::StartAfterStop(TFrmMain&) {
+  if (FRecording->State() != TRecordingState::Stopping) return false;
+  FStartAfterStop = true;
+  Log->Line("a start was asked for while stopping: it follows once the file is finished");
+  return true;
+}
+
 void TFFRecordingController::RecordingEnded(const TRecordingEnd& end) {
   Log->Line(end.Failed ? "ended: " + end.Reason : std::string("ended"));
   StatusTimer->stop();
   Form.ShowRecordingStatus({});
   SetMenuIdle(Form);
   emit Form.RecordingArea({});
+  if (std::exchange(FStartAfterStop, false)) {
+    // Once this end has been handed over: a start from inside the run's last event would nest in it.
+    QPointer<TFrmMain> form(&Form);
+    QTimer::singleShot(0, &Form, [form] {
+      if (form && !form->Closed() && form->MnuStartRecord->isEnabled()) form->MnuStartRecordClick();
+    });
+  }
   const std::string folder = std::filesystem::path(end.Where()).parent_path().string();
   // A failure, a full disk, or the file removed and saved elsewhere: the end says so.
   if (const std::string message = end.Message(); !message.empty()) {

@@ -15,6 +15,9 @@ class TRecordingController {
   virtual void MnuPauseRecordClick(TFrmMain& form) = 0;
   virtual void MnuResumeRecordClick(TFrmMain& form) = 0;
   virtual void MnuStopRecordClick(TFrmMain& form) = 0;
+  // A start asked for while the recording before it is being stopped (its file being finished):
+  // true when it was taken and runs once that stop is over, false when no stop is under way.
+  virtual bool StartAfterStop(TFrmMain& form) = 0;
   // The program is closing: detach the encoder's events, stop a running recording and wait until
   // its file is finished, detach the logger. Runs before the hotkeys and the tray icon go.
   virtual void Shutdown(TFrmMain& form) = 0;
@@ -63,6 +66,7 @@ class TFFRecordingController : public TRecordingController {
   void MnuPauseRecordClick(TFrmMain& form) override;
   void MnuResumeRecordClick(TFrmMain& form) override;
   void MnuStopRecordClick(TFrmMain& form) override;
+  bool StartAfterStop(TFrmMain& form) override;
   void Shutdown(TFrmMain& form) override;
   // At start: repairs, on a thread of its own, the files of recordings that were cut off (the
   // program killed, the power cut) and says in one balloon what came of each.
@@ -96,6 +100,7 @@ class TFFRecordingController : public TRecordingController {
   // Refreshes the tray's status once a second while a recording runs.
   std::unique_ptr<QTimer> StatusTimer;
   bool FSelecting = false;
+  bool FStartAfterStop = false;  // a start came while the last recording was being stopped
   TCountdownWindow* Countdown = nullptr;  // while one runs; the stop command calls it off
   std::thread Recovery;  // joined at shutdown
 };

@@ -245,7 +245,11 @@ TRemoteAnswer TRemoteControl::Run(TRemoteCommand command) {
 
 TRemoteAnswer TRemoteControl::StartRecording() {
   if (Controller.Selecting()) return {TRemoteAnswer::Refused, "A recording is being started: its area is being chosen."};
-  if (!Form.MnuStartRecord->isEnabled()) return {TRemoteAnswer::Refused, "A recording is under way already."};
+  if (!Form.MnuStartRecord->isEnabled()) {
+    if (Controller.StartAfterStop(Form))
+      return {TRemoteAnswer::Done, "The recording before is being finished; the new one starts after it."};
+    return {TRemoteAnswer::Refused, "A recording is under way already."};
+  }
   // As the menu's item: the settings say what is recorded, and the picker may ask for the area.
   Form.MnuStartRecordClick();
   if (Controller.Recording().State() == TRecordingState::Idle)

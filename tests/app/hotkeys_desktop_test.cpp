@@ -56,6 +56,7 @@ struct CountingController : TRecordingController {
   void MnuPauseRecordClick(TFrmMain&) override { ++Pause; }
   void MnuResumeRecordClick(TFrmMain&) override { ++Resume; }
   void MnuStopRecordClick(TFrmMain&) override { ++Stop; }
+  bool StartAfterStop(TFrmMain&) override { return false; }  // no stop is ever under way here
   void Shutdown(TFrmMain&) override { ++Shutdowns; }
 };
 

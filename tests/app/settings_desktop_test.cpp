@@ -164,6 +164,8 @@ TEST_F(Settings, CancelAndTheCloseButtonRestoreEveryControlAndWriteNothing) {
         box->button(QMessageBox::Discard)->click();
       });
       QTest::keyClick(&form, Qt::Key_Escape);
+      // Asked without holding anything up: the answer comes later.
+      EXPECT_TRUE(test::WaitFor([&] { return !form.isVisible(); }));
       EXPECT_EQ(asked, "The options were changed. Save the changes?");
     }
     EXPECT_FALSE(form.isVisible()) << way;
@@ -185,8 +187,13 @@ TEST_F(Settings, CancelAndTheCloseButtonRestoreEveryControlAndWriteNothing) {
   for (const QMessageBox::StandardButton answer : {QMessageBox::Cancel, QMessageBox::Save}) {
     form.MnuOptionsClick();
     form.ChkBlink->setChecked(false);
-    OnNextModal<QMessageBox>(&form, [answer](QMessageBox* box) { box->button(answer)->click(); });
+    bool answered = false;
+    OnNextModal<QMessageBox>(&form, [answer, &answered](QMessageBox* box) {
+      box->button(answer)->click();
+      answered = true;
+    });
     QTest::keyClick(&form, Qt::Key_Escape);
+    EXPECT_TRUE(test::WaitFor([&] { return answered; }));
     EXPECT_EQ(form.isVisible(), answer == QMessageBox::Cancel);
     EXPECT_FALSE(form.ChkBlink->isChecked());
   }

@@ -350,6 +350,39 @@ fi
 kill -TERM $pid; wait $pid
 pid=
 
+# 4b. A settings file the user made read-only, with no output folder and a value it cannot use: what
+# the start-up and each start cannot write or use is said as a notice, and the start hotkey records
+# into the default folder at once; no box waits to be clicked away. Start pressed right after Stop,
+# while the file is being finished, starts a second recording once it is.
+cp "$XDG_CONFIG_HOME/Quorvane/Options.ini" "$T/options.kept"
+sed -i 's/^OutputFolder=.*/OutputFolder=/; s/^\[OutputType\]$/[OutputType]\nFrameRate=fast/' "$XDG_CONFIG_HOME/Quorvane/Options.ini"
+chmod 444 "$XDG_CONFIG_HOME/Quorvane/Options.ini"
+start_in_tray "$T/err_readonly"
+default_out=$HOME/Documents/Quorvane
+xdotool key --clearmodifiers ctrl+shift+F9
+if wait_until 'ls "$default_out"/*.avi >/dev/null 2>&1' 10; then
+  sleep 3
+  xdotool key --clearmodifiers ctrl+shift+F10 ctrl+shift+F9
+  wait_until '[ "$(ls "$default_out"/*.avi | wc -l)" = 2 ]' 10 \
+    && pass "a start pressed as Stop finishes follows it" || fail "a start right after Stop was dropped"
+  sleep 3
+  xdotool key --clearmodifiers ctrl+shift+F10
+  wait_until '[ "$(grep -c "\] Saved " "$T/err_readonly")" = 2 ]' 15 || fail "the read-only settings' recordings did not end"
+  check_file "$(ls "$default_out"/*.avi | head -1)" "recording with read-only settings" 60
+  check_file "$(ls "$default_out"/*.avi | tail -1)" "recording started right after Stop" 60
+else
+  fail "the start hotkey recorded nothing with read-only settings: $(grep '^quorvane: \[' "$T/err_readonly")"
+fi
+told=$(grep -c "^quorvane: \[balloon: Quorvane\] Unable to write to .*Options.ini (the file is read-only)" "$T/err_readonly")
+[ "$told" = 1 ] && grep -q "could not be used and were read as their defaults: \"Frame Rate\"" "$T/err_readonly" \
+  && pass "read-only settings and an unusable value are told once as notices" \
+  || fail "notices of the read-only settings ($told): $(grep '^quorvane: \[' "$T/err_readonly")"
+grep "^quorvane: \[\(Quorvane\|Error\)\]" "$T/err_readonly" && fail "a box was shown (above)"
+kill -TERM $pid; wait $pid
+pid=
+chmod 644 "$XDG_CONFIG_HOME/Quorvane/Options.ini"
+cp "$T/options.kept" "$XDG_CONFIG_HOME/Quorvane/Options.ini"
+
 # 5. A 3 s countdown and the sound of the rig's second source (440 Hz): Escape and the stop hotkey
 # call a countdown off before any file is made; in the second one's recording the digits, on the screen
 # while it counted, are in none of the frames.

@@ -187,6 +187,10 @@ TEST_F(RunControl, BadInputEndsTheRunWithItsMessage) {
        "Number of stream maps must match number of output streams"},
       {"encoder refuses", {}, {"clip.avi"}, {{"vcodec", "msmpeg4v2"}, {"qmin", "40"}}, "qmin.avi",
        "Error while opening encoder for output stream #0.0 (Video) - maybe incorrect parameters"},
+      // libx264 refuses an odd size in 4:2:0 after it has set up its encoder: the sanitizer run
+      // shows whether anything of the refused open is left.
+      {"H.264 refuses", {}, {"clip.avi"}, {{"vcodec", "libx264"}, {"s", "641x481"}}, "odd.mkv",
+       "Error while opening encoder for output stream #0.0 (Video) - maybe incorrect parameters"},
       // The decoder reports damage (instead of hiding it) and the run is asked to stop at an error.
       {"corrupt, exit on error", {{"err_detect", "explode"}}, {"corrupt.avi"}, {{"vcodec", "msmpeg4v2"}, {"xerror", "1"}}, "corrupt_out.avi",
        "Error while decoding stream #0.0 (Video)"},
