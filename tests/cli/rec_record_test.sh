@@ -5,7 +5,7 @@
 # recorded window that is closed, a kill -9, a disk filled under an MP4, a start on a full disk that
 # leaves no file, each output format at its frame rate, also killed, an MKV and an MP4 cut and
 # repaired, odd and tiny areas in each format, a 30 s stall and the sound server restarted
-# mid-recording (last: the server that goes on is the test's own). ffprobe and ffmpeg
+# mid-recording (in a rig of its own). ffprobe and ffmpeg
 # judge the files.
 #
 # Frames in which nothing on screen changed repeat the one before (an empty AVI chunk): the header
@@ -19,6 +19,52 @@ set -u
 source "$(dirname "${BASH_SOURCE[0]}")/../support/rec_checks.sh"
 WORK=$(mktemp -d /tmp/qv_rec_XXXXXX)
 trap 'for p in "${pids[@]}"; do kill -9 "$p" 2>/dev/null; done; umount "$WORK/disk" 2>/dev/null; rm -rf "$WORK"' EXIT
+
+# --- the sound server killed 4 s in and started again 2 s later: told both, the tone is back after it,
+# in step with the picture ---------------------------------------------------------------------------
+# The server and its tone are started again as the rig starts them; the trap stops this server.
+# It takes the rig's sound server down, so it runs in a rig of its own (--server-restart): the tests
+# after this one keep theirs.
+server_restart_case() {
+  restart_sound_server() {
+    pulseaudio -n -F "$QV_RIG_DIR/pulse/default.pa" --exit-idle-time=-1 --use-pid-file=no --daemonize=no \
+      --realtime=no --high-priority=no --log-target=stderr >"$WORK/pulseaudio.log" 2>&1 &
+    pids+=($!)
+    local deadline=$((SECONDS + 15))
+    until pactl info >/dev/null 2>&1 || [ $SECONDS -ge $deadline ]; do sleep 0.1; done
+    sox -q -n -t raw -r 44100 -c 2 -b 16 -e signed - synth 0 sine 1000 vol 0.5 2>/dev/null |
+      pacat --playback --device=qv_tone --raw --rate 44100 --channels 2 --format s16le --latency-msec=40 \
+        --client-name=qv-rig-qv_tone --stream-name=tone >/dev/null 2>&1 &
+    pids+=($!)
+  }
+  server=$(pgrep -f -- "-F $QV_RIG_DIR/pulse/default.pa" | head -1)
+  F="$WORK/server-restart.avi"
+  start_rec "$WORK/server-restart.log" --region 0,0,320,240 --duration 12 "$F"
+  if [ -n "$server" ] && wait_frames "$WORK/server-restart.log" 1; then
+    sleep 4
+    kill "$server"
+    sleep 2
+    restart_sound_server
+    wait_rec 40
+    [ "$rec_rc" = 0 ] && pass "server restart: exit 0" || { fail "server restart: exit $rec_rc"; tail -3 "$WORK/server-restart.log"; }
+    grep -q '^quorvane-rec: The sound input was lost (.*); the recording goes on with silence\.$' "$WORK/server-restart.log" &&
+      grep -q '^quorvane-rec: The sound input is back\.$' "$WORK/server-restart.log" &&
+      pass "server restart: the loss and the return told" || fail "server restart: not told"
+    peak=$(ffmpeg -nostdin -v info -ss 10 -i "$F" -map 0:a -af volumedetect -f null - 2>&1 | awk '/max_volume/ {print int($5)}')
+    [ -n "$peak" ] && [ "$peak" -gt -20 ] && pass "server restart: the tone after it (max $peak dB)" ||
+      fail "server restart: no tone after it (max ${peak:-?} dB)"
+    sync_check "server restart" "$F" 80
+    clean_decode "server restart" "$F"
+  elif [ -z "$server" ]; then
+    fail "server restart: the rig's sound server not found"
+  fi
+}
+if [ "${1:-}" = --server-restart ]; then
+  server_restart_case
+  echo "$failures failure(s)"
+  [ "$failures" = 0 ]
+  exit
+fi
 
 # --- 10 s of the full screen with sound ---------------------------------------------------------
 F="$WORK/timed.avi"
@@ -504,41 +550,9 @@ if wait_frames "$WORK/stall.log" 1; then
   clean_decode "stall" "$F"
 fi
 
-# --- the sound server killed 4 s in and started again 2 s later: told both, the tone is back after it,
-# in step with the picture ---------------------------------------------------------------------------
-# The server and its tone are started again as the rig starts them; the trap stops this server.
-restart_sound_server() {
-  pulseaudio -n -F "$QV_RIG_DIR/pulse/default.pa" --exit-idle-time=-1 --use-pid-file=no --daemonize=no \
-    --realtime=no --high-priority=no --log-target=stderr >"$WORK/pulseaudio.log" 2>&1 &
-  pids+=($!)
-  local deadline=$((SECONDS + 15))
-  until pactl info >/dev/null 2>&1 || [ $SECONDS -ge $deadline ]; do sleep 0.1; done
-  sox -q -n -t raw -r 44100 -c 2 -b 16 -e signed - synth 0 sine 1000 vol 0.5 2>/dev/null |
-    pacat --playback --device=qv_tone --raw --rate 44100 --channels 2 --format s16le --latency-msec=40 \
-      --client-name=qv-rig-qv_tone --stream-name=tone >/dev/null 2>&1 &
-  pids+=($!)
-}
-server=$(pgrep -f -- "-F $QV_RIG_DIR/pulse/default.pa" | head -1)
-F="$WORK/server-restart.avi"
-start_rec "$WORK/server-restart.log" --region 0,0,320,240 --duration 12 "$F"
-if [ -n "$server" ] && wait_frames "$WORK/server-restart.log" 1; then
-  sleep 4
-  kill "$server"
-  sleep 2
-  restart_sound_server
-  wait_rec 40
-  [ "$rec_rc" = 0 ] && pass "server restart: exit 0" || { fail "server restart: exit $rec_rc"; tail -3 "$WORK/server-restart.log"; }
-  grep -q '^quorvane-rec: The sound input was lost (.*); the recording goes on with silence\.$' "$WORK/server-restart.log" &&
-    grep -q '^quorvane-rec: The sound input is back\.$' "$WORK/server-restart.log" &&
-    pass "server restart: the loss and the return told" || fail "server restart: not told"
-  peak=$(ffmpeg -nostdin -v info -ss 10 -i "$F" -map 0:a -af volumedetect -f null - 2>&1 | awk '/max_volume/ {print int($5)}')
-  [ -n "$peak" ] && [ "$peak" -gt -20 ] && pass "server restart: the tone after it (max $peak dB)" ||
-    fail "server restart: no tone after it (max ${peak:-?} dB)"
-  sync_check "server restart" "$F" 80
-  clean_decode "server restart" "$F"
-elif [ -z "$server" ]; then
-  fail "server restart: the rig's sound server not found"
-fi
+# --- the sound server killed and started again, in a rig of its own (see server_restart_case) -------
+bash "$(dirname "${BASH_SOURCE[0]}")/../../scripts/desktop-rig.sh" -- bash "${BASH_SOURCE[0]}" --server-restart \
+  && pass "server restart (in a rig of its own)" || fail "server restart (above)"
 
 echo "$failures failure(s)"
 [ "$failures" = 0 ]
