@@ -37,10 +37,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  std::FILE* file = std::fopen(DamagedPath, "wb");
-  QV_FUZZ_CHECK(file != nullptr);
-  const bool written = std::fwrite(data, 1, size, file) == size;
-  QV_FUZZ_CHECK(std::fclose(file) == 0 && written);
+  qv::fuzz::WriteInputFile(DamagedPath, data, size);
 
   (void)qv::AviLayoutIsWhole(DamagedPath);
   const qv::TAviRepair repair = qv::RemuxAvi(DamagedPath, RepairedPath);

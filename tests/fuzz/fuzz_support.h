@@ -1,8 +1,11 @@
 // What the fuzz targets share: a property check that stops the run the way a crash does, so a broken
 // promise is reported, minimised and kept as an artifact like any other finding; and the splitting
-// of an input into lines, the form most targets take their input in.
+// of an input into lines, the form most targets take their input in; the input as a file, for the
+// targets whose parser reads files.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -29,6 +32,14 @@ inline std::vector<std::string> SplitLines(const std::string& text) {
     pos = end + 1;
   }
   return lines;
+}
+
+// Writes the input whole to `path`, replacing what a previous input left there.
+inline void WriteInputFile(const char* path, const std::uint8_t* data, std::size_t size) {
+  std::FILE* file = std::fopen(path, "wb");
+  QV_FUZZ_CHECK(file != nullptr);
+  const bool written = std::fwrite(data, 1, size, file) == size;
+  QV_FUZZ_CHECK(std::fclose(file) == 0 && written);
 }
 
 }  // namespace qv::fuzz

@@ -39,10 +39,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  std::FILE* file = std::fopen(Path, "wb");
-  QV_FUZZ_CHECK(file != nullptr);
-  const bool written = std::fwrite(data, 1, size, file) == size;
-  QV_FUZZ_CHECK(std::fclose(file) == 0 && written);
+  qv::fuzz::WriteInputFile(Path, data, size);
   const qv::TFileReader reader(Path);
   QV_FUZZ_CHECK(reader.IsOpen() && reader.Size() == std::int64_t(size));
   CheckPlan(qv::PlanMp4Repair(reader), std::int64_t(size));
