@@ -17,6 +17,7 @@
 
 #include "app/frm_main.h"
 #include "app/recording_controller.h"
+#include "app/shell_log.h"
 #include "app/single_instance.h"
 #include "recording/recording.h"
 
@@ -151,14 +152,14 @@ void TRemoteControl::ListenOnBus() {
   QDBusConnection bus = QDBusConnection::sessionBus();
   if (!bus.isConnected()) return;  // a desktop without a bus: the socket serves
   if (!bus.registerObject(kRemotePath, this, QDBusConnection::ExportScriptableSlots)) {
-    std::fprintf(stderr, "quorvane: [remote] cannot offer %s on the session bus\n", kRemotePath);
+    ShellLog(llWarning, std::string("[remote] cannot offer ") + kRemotePath + " on the session bus");
     return;
   }
   // An instance with another runtime folder on the same bus (a second login's, a test's) keeps
   // the name; this one is still reached through its socket.
   if (!bus.registerService(kRemoteService)) {
-    std::fprintf(stderr, "quorvane: [remote] the name %s is taken on the session bus: %s\n", kRemoteService,
-                 bus.lastError().message().toLocal8Bit().constData());
+    ShellLog(llWarning, std::string("[remote] the name ") + kRemoteService + " is taken on the session bus: " +
+                            bus.lastError().message().toStdString());
     bus.unregisterObject(kRemotePath);
     return;
   }
@@ -172,8 +173,7 @@ void TRemoteControl::ListenOnSocket(const std::string& path) {
   Server = std::make_unique<QLocalServer>();
   Server->setSocketOptions(QLocalServer::UserAccessOption);
   if (!Server->listen(name)) {
-    std::fprintf(stderr, "quorvane: [remote] cannot take commands at %s: %s\n", path.c_str(),
-                 Server->errorString().toLocal8Bit().constData());
+    ShellLog(llWarning, "[remote] cannot take commands at " + path + ": " + Server->errorString().toStdString());
     Server.reset();
     return;
   }
