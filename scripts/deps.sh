@@ -48,6 +48,8 @@ packages=(
   wtype grim
   # a bar that hosts StatusNotifierItems (the watcher) on the Wayland rig, for the tray icon's test
   waybar
+  # the Wayland clipboard read by the tray test, and its stand-in GlobalShortcuts portal (python3 dbus)
+  wl-clipboard python3-dbus python3-gi
 )
 
 missing() {

@@ -14,6 +14,7 @@
 #include <QVBoxLayout>
 
 #include "app/form_widgets.h"
+#include "app/global_shortcuts.h"
 #include "app/hotkey_grabber.h"
 #include "app/message_box.h"
 #include "app/notices.h"

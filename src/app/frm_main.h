@@ -29,6 +29,7 @@ class QSystemTrayIcon;
 
 namespace qv {
 
+class TGlobalShortcuts;
 class TIniFile;
 class THotkeyEdit;
 class THotkeyGrabber;
@@ -79,12 +80,17 @@ class TFrmMain : public QDialog {
 
   // Hotkeys.
   void RegisterHotkeysAtStartup();
-  void ShowHotkeysUnavailable();
+  // Where no key can be grabbed: the desktop's global shortcuts where it has them, and the commands
+  // to bind in its keyboard settings.
+  void UseDesktopShortcuts();
   // Step 4 of the save: every hotkey is tried. False when one could not be registered: the message
   // named it, its box is marked and keeps the text, it keeps its old combination and file entry.
   bool ReregisterHotkeys(TIniFile& ini);
   void ReleaseHotkeys();
   void HotkeyPressed(long id);
+  // What a hotkey does, by its place in the order start, stop, pause, resume; nothing where its menu
+  // item is off.
+  void RunHotkey(int slot);
   // Each recording item shows the combination its hotkey holds now (Start, Stop, Pause, Resume).
   void ShowHotkeysInMenu(const std::array<std::string, 4>& texts);
 
@@ -139,7 +145,7 @@ class TFrmMain : public QDialog {
   TSpinEdit *EdtFrameWidth, *EdtFrameHeight;
   QLineEdit* EdtFolder;
   QLabel *LblFrameSize, *LblFrameWidth, *LblFrameHeight;
-  QLabel* LblHotkeysUnavailable;  // shown where no hotkey can work (a Wayland session)
+  QLabel* LblHotkeysUnavailable;  // shown where no key can be grabbed (a Wayland session)
   QPushButton *BtnBrowse, *BtnOK, *BtnCancel, *BtnHelp, *BtnAbout;
   QMenu* PopupMenu;
   QAction *MnuStatus, *MnuStartRecord, *MnuPauseRecord, *MnuResumeRecord, *MnuStopRecord, *MnuOptions, *MnuExit;
@@ -181,8 +187,13 @@ class TFrmMain : public QDialog {
   void BuildTray();
   void UpdateTrayIcon();
   void ShowFirstRunTip();
+  QWidget* CommandRows();
+  void BindDesktopShortcuts();
+  // The keys each recording item names, in the order start, stop, pause, resume ("" for none).
+  void ShowKeysInMenu(const std::array<std::string, 4>& keys);
 
   std::unique_ptr<THotkeyGrabber> Grabber;
+  std::unique_ptr<TGlobalShortcuts> Shortcuts;  // only where no key can be grabbed and the desktop has them
   std::unique_ptr<TNotices> FNotices;
   TRecordingController* Controller = nullptr;
   bool FClosed = false;

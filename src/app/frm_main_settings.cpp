@@ -27,7 +27,6 @@
 #include "app/unit_general.h"
 #include "capture/monitors.h"
 #include "capture/sound_sources.h"
-#include "capture/screencast_portal.h"
 #include "selection/toolkit_display.h"
 
 namespace qv {
@@ -403,23 +402,13 @@ void TFrmMain::BtnBrowseClick() {
   if (!folder.isEmpty()) EdtFolder->setText(folder);
 }
 
-// Without X no key can be grabbed: the boxes keep the saved combinations for an X session, the
-// window says why they do nothing, and the start says it once in the log instead of naming each
-// hotkey as failed.
-void TFrmMain::ShowHotkeysUnavailable() {
-  const std::string why = HotkeysUnavailableText(GlobalShortcutsPortalPresent());
-  ShellLog(llWarning, "[hotkeys] " + why);
-  LblHotkeysUnavailable->setText(QString::fromStdString(why));
-  LblHotkeysUnavailable->show();
-  for (THotkeyEdit* edit : {EdtStartHotkey, EdtStopHotkey, EdtPauseHotkey, EdtResumeHotkey}) edit->setEnabled(false);
-}
-
 void TFrmMain::RegisterHotkeysAtStartup() {
   THotkeyEdit* edits[4] = {EdtStartHotkey, EdtStopHotkey, EdtPauseHotkey, EdtResumeHotkey};
   long* ids[4] = {&StartHotkeyId, &StopHotkeyId, &PauseHotkeyId, &ResumeHotkeyId};
   std::vector<std::string> problems;
   std::array<std::string, 4> texts;
-  if (!Grabber->Available()) ShowHotkeysUnavailable();
+  // Without X the boxes keep the saved combinations for an X session, and no hotkey is named as failed.
+  if (!Grabber->Available()) UseDesktopShortcuts();
   for (int i = 0; i < 4; ++i) {
     texts[i] = edits[i]->text().toStdString();
     if (IsNoHotkey(texts[i]) || !Grabber->Available()) {
@@ -482,16 +471,27 @@ void TFrmMain::ReleaseHotkeys() {
 
 void TFrmMain::HotkeyPressed(long id) {
   if (id == -1) return;
-  if (id == StartHotkeyId) {
-    // Pressed again just after Stop, while the file is being finished: it follows the stop.
-    if (MnuStartRecord->isEnabled()) MnuStartRecordClick();
-    else if (Controller) Controller->StartAfterStop(*this);
-  } else if (id == StopHotkeyId) {
-    if (MnuStopRecord->isEnabled()) MnuStopRecordClick();
-  } else if (id == PauseHotkeyId) {
-    if (MnuPauseRecord->isEnabled()) MnuPauseRecordClick();
-  } else if (id == ResumeHotkeyId) {
-    if (MnuResumeRecord->isEnabled()) MnuResumeRecordClick();
+  const long ids[4] = {StartHotkeyId, StopHotkeyId, PauseHotkeyId, ResumeHotkeyId};
+  for (int slot = 0; slot < 4; ++slot)
+    if (id == ids[slot]) return RunHotkey(slot);
+}
+
+void TFrmMain::RunHotkey(int slot) {
+  switch (slot) {
+    case 0:
+      // Pressed again just after Stop, while the file is being finished: it follows the stop.
+      if (MnuStartRecord->isEnabled()) MnuStartRecordClick();
+      else if (Controller) Controller->StartAfterStop(*this);
+      break;
+    case 1:
+      if (MnuStopRecord->isEnabled()) MnuStopRecordClick();
+      break;
+    case 2:
+      if (MnuPauseRecord->isEnabled()) MnuPauseRecordClick();
+      break;
+    case 3:
+      if (MnuResumeRecord->isEnabled()) MnuResumeRecordClick();
+      break;
   }
 }
 

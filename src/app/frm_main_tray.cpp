@@ -12,6 +12,7 @@
 #include <memory>
 
 #include "app/frm_about.h"
+#include "app/global_shortcuts.h"
 #include "app/help_window.h"
 #include "app/hotkey_grabber.h"
 #include "app/message_box.h"
@@ -155,12 +156,18 @@ void TFrmMain::ShowRecordingStatus(const std::string& status) {
 }
 
 void TFrmMain::ShowHotkeysInMenu(const std::array<std::string, 4>& texts) {
-  QAction* items[4] = {MnuStartRecord, MnuStopRecord, MnuPauseRecord, MnuResumeRecord};
   const long ids[4] = {StartHotkeyId, StopHotkeyId, PauseHotkeyId, ResumeHotkeyId};
+  std::array<std::string, 4> held;
+  for (int i = 0; i < 4; ++i)
+    if (ids[i] != -1 && Grabber->IsRegistered(ids[i])) held[i] = texts[i];
+  ShowKeysInMenu(held);
+}
+
+void TFrmMain::ShowKeysInMenu(const std::array<std::string, 4>& keys) {
+  QAction* items[4] = {MnuStartRecord, MnuStopRecord, MnuPauseRecord, MnuResumeRecord};
   for (int i = 0; i < 4; ++i) {
     const QString caption = items[i]->text().section('\t', 0, 0);
-    const bool held = ids[i] != -1 && Grabber->IsRegistered(ids[i]);
-    items[i]->setText(held ? caption + '\t' + QString::fromStdString(texts[i]) : caption);
+    items[i]->setText(keys[i].empty() ? caption : caption + '\t' + QString::fromStdString(keys[i]));
   }
 }
 
@@ -252,6 +259,7 @@ void TFrmMain::FormClose() {
   // The recording's file must be finished before anything it reports to goes away.
   if (Controller) Controller->Shutdown(*this);
   ReleaseHotkeys();
+  Shortcuts.reset();
   TrayIcon->hide();
 }
 

@@ -92,11 +92,16 @@ bool ParseHotkey(const std::string& text, THotkey& hotkey) {
   return true;
 }
 
-std::string HotkeysUnavailableText(bool shortcutsPortal) {
-  return std::string("Hotkeys are not available in this session: Wayland lets no program grab keys, and ") +
-         (shortcutsPortal ? "Quorvane does not use this desktop's global shortcuts portal yet."
-                          : "this desktop has no global shortcuts portal.") +
-         " Use the tray menu or the control window.";
+std::string PortalTrigger(const std::string& text) {
+  THotkey hotkey;
+  if (!ParseHotkey(text, hotkey)) return {};
+  std::string trigger;
+  if (hotkey.Modifiers & kModControl) trigger += "CTRL+";
+  if (hotkey.Modifiers & kModShift) trigger += "SHIFT+";
+  if (hotkey.Modifiers & kModAlt) trigger += "ALT+";
+  if (hotkey.Modifiers & kModSuper) trigger += "LOGO+";
+  if (IsCharKey(hotkey.Key)) return trigger + char(std::tolower(hotkey.Key));
+  return trigger + (hotkey.Key == kVkScrollLock ? "Scroll_Lock" : NameOf(hotkey.Key));
 }
 
 }  // namespace qv

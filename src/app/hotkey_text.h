@@ -50,8 +50,8 @@ bool IsNoHotkey(const std::string& text);
 // letter or digit, which would take that key away from every other program.
 bool ParseHotkey(const std::string& text, THotkey& hotkey);
 
-// Why no hotkey works in a session whose desktop lets no program grab keys (Wayland), and what
-// works instead; `shortcutsPortal` says whether the desktop has a global shortcuts portal.
-std::string HotkeysUnavailableText(bool shortcutsPortal);
+// The combination in the notation of the desktop's global shortcuts ("CTRL+SHIFT+F9", "LOGO+r": the
+// modifiers' names, then the key's keysym name); "" for a text that is not a usable hotkey.
+std::string PortalTrigger(const std::string& text);
 
 }  // namespace qv

@@ -91,6 +91,11 @@ TEST(HotkeyText, Parse) {
   EXPECT_TRUE(IsNoHotkey(""));
   EXPECT_TRUE(IsNoHotkey("None"));
   EXPECT_FALSE(IsNoHotkey("none"));
+  // The same combinations as the desktop's global shortcuts name them.
+  EXPECT_EQ(PortalTrigger("Ctrl+Shift+F9"), "CTRL+SHIFT+F9");
+  EXPECT_EQ(PortalTrigger("meta+alt+r"), "ALT+LOGO+r");
+  EXPECT_EQ(PortalTrigger("ScrollLock"), "Scroll_Lock");
+  EXPECT_EQ(PortalTrigger("R"), "");
 }
 
 // Every text the boxes can produce reads back as the combination that produced it.

@@ -2,7 +2,12 @@
 # The tray program on Wayland desktops (the Wayland rig), two of them one after the other.
 # Without a tray host it starts, shows its control window (found through sway's window tree) and
 # records through the window's buttons, worked by Alt+letter key presses from a virtual keyboard;
-# its hotkeys are said to be unavailable there; a bar started after the program still gets its icon,
+# its hotkeys are said to be unavailable there, and the options window offers the commands to bind
+# instead: one copied by its button (wl-paste reads the clipboard) and run as a desktop runs a bound
+# shortcut starts and then stops a recording. Where the desktop has a GlobalShortcuts portal the
+# hotkeys are bound through it: no such portal exists on this machine, so a small one of the test's
+# own (tests/support/global_shortcuts_portal.py) stands in on a session bus of its own, and its
+# shortcuts pressed start and stop a recording. A bar started after the program still gets its icon,
 # and then no control window comes. With a bar that hosts StatusNotifierItems (--tray: waybar) its
 # icon registers with the bar's watcher, no window of its own shows, and a recording is started and
 # stopped through the menu the icon exports (com.canonical.dbusmenu), as the bar would. The picture
@@ -16,7 +21,8 @@ bin=${QV_BIN_DIR:-$root/build/bin}
 
 # shellcheck source=tests/support/shell_checks.sh
 . "$root/tests/support/shell_checks.sh"
-packages=(sway pipewire-pulse qt6-wayland gstreamer1.0-pipewire gstreamer1.0-tools wtype grim)
+packages=(sway pipewire-pulse qt6-wayland gstreamer1.0-pipewire gstreamer1.0-tools wtype grim wl-clipboard
+  python3-dbus python3-gi)
 if [ "${QV_WAYLAND_RIG:-}" != 1 ]; then
   (in_wayland_rig "${BASH_SOURCE[0]}" window -- "${packages[@]}")
   window=$?
@@ -32,7 +38,9 @@ mkdir -p "$art"
 work=$(mktemp -d)
 pid=
 bar=
-trap '[ -n "$pid" ] && kill "$pid" 2>/dev/null; [ -n "$bar" ] && kill "$bar" 2>/dev/null; stop_pipewire_bars "$work"; rm -rf "$work"' EXIT
+portal_bus=
+trap '[ -n "$pid" ] && kill "$pid" 2>/dev/null; [ -n "$bar" ] && kill "$bar" 2>/dev/null
+  [ -n "$portal_bus" ] && kill "$portal_bus" 2>/dev/null; stop_pipewire_bars "$work"; rm -rf "$work"' EXIT
 export XDG_CONFIG_HOME=$work/config XDG_STATE_HOME=$work/state
 mkdir -p "$XDG_CONFIG_HOME/Quorvane" "$work/out"
 
@@ -53,6 +61,16 @@ print(sum(n.get('pid') == $pid and title in (None, n.get('name')) for n in walk(
 }
 control_window() { [ "$(windows_of_program Quorvane)" -gt 0 ]; }
 saved() { grep -q "Saved .*\.avi (" "$work/err"; }
+saved_count() { [ "$(grep -c "Saved .*\.avi (" "$work/err")" -ge "$1" ]; }
+files_count() { [ "$(ls "$work/out" | wc -l)" -ge "$1" ]; }
+frames_of_newest() { # the picture's frames in the newest file
+  ffprobe -v error -select_streams v:0 -show_entries stream=nb_frames -of csv=p=0 "$(ls -t "$work/out"/*.avi | head -n 1)"
+}
+use_source() { # use_source NAME REGION: a fresh bar source, recorded as REGION (FullScreen or Region)
+  node=$(pipewire_bars "$1" "$work/$1.log")
+  sed -i "s/^RegionToCapture=.*/RegionToCapture=$2/; s/^PipeWireNode=.*/PipeWireNode=$node/" \
+    "$XDG_CONFIG_HOME/Quorvane/Options.ini"
+}
 recorded() { ls "$work/out"/*.avi >/dev/null 2>&1; }
 pixel() { # pixel FILE N X Y: "R G B" of that pixel of frame N
   ffmpeg -v error -i "$1" -vf "select=eq(n\\,$2),format=rgb24,crop=1:1:$3:$4" -frames:v 1 -f rawvideo - | od -An -tu1 | xargs
@@ -153,12 +171,16 @@ check "the red bar at 550,100 (got $px)" near "$px" 255 0 0
 grep -q resumed "$XDG_STATE_HOME/Quorvane/"recording-*.log
 check "paused and resumed by the buttons" test $? = 0
 wtype -s 500 -k Return   # the box that told the end
-alt o; sleep 1; grim "$art/options_window_wayland.png"; wtype -s 500 -k Escape
+alt o; sleep 1; grim "$art/options_window_wayland.png"
+# The first Copy button (Start or stop) takes the focus at Alt+C, Space presses it.
+alt c; wtype -s 300 -k space; sleep 0.5
+copied=$(wl-paste -n 2>/dev/null)
+check "the options window's Copy puts the command on the clipboard (got '$copied')" \
+  test "$copied" = "$(cd "$bin" && pwd -P)/quorvane --toggle"
+wtype -s 300 -k Escape
 # The region picker: a fresh source (GStreamer's sink serves one consumer well), its first picture
 # frozen full screen; Escape cancels without a recording.
-node=$(pipewire_bars qv_tray_picker "$work/gst2.log")
-sed -i "s/^RegionToCapture=.*/RegionToCapture=Region/; s/^PipeWireNode=.*/PipeWireNode=$node/" \
-  "$XDG_CONFIG_HOME/Quorvane/Options.ini"
+use_source qv_tray_picker Region
 alt s; sleep 2
 grim "$art/region_picker_wayland.png"
 px=$(ffmpeg -v error -i "$art/region_picker_wayland.png" -vf "format=rgb24,crop=1:1:550:100" -f rawvideo - |
@@ -166,8 +188,48 @@ px=$(ffmpeg -v error -i "$art/region_picker_wayland.png" -vf "format=rgb24,crop=
 check "picker: the node's picture, dimmed, full screen (red bar at 550,100: $px)" near "$px" 128 0 0
 wtype -s 300 -k Escape; sleep 1
 check "picker: Escape records nothing" test "$(ls "$work/out" | wc -l)" = 1
+# The copied command as a desktop runs a bound shortcut: a plain command, once to start, once to stop.
+use_source qv_tray_toggle FullScreen
+sh -c "$copied" >/dev/null
+check "the copied command starts a recording" wait_until 10 files_count 2
+sleep 3
+sh -c "$copied" >/dev/null
+check "the copied command run again stops it" wait_until 15 saved_count 2
+frames=$(frames_of_newest)
+check "about 3 s recorded between the two (${frames:-no} frames, 40-120)" test "${frames:-0}" -ge 40 -a "${frames:-0}" -le 120
 alt x   # Exit
 check "Exit ends the program" wait_until 10 bash -c "! kill -0 $pid 2>/dev/null"
+# A desktop with a GlobalShortcuts portal, on a bus of its own (the rig's portal owns the name there).
+{ read -r address; read -r portal_bus; } < <(dbus-daemon --session --fork --print-address=1 --print-pid=1)
+(failures=0
+  export DBUS_SESSION_BUS_ADDRESS=$address
+  /usr/bin/python3 "$root/tests/support/global_shortcuts_portal.py" "$work/bound.json" &
+  fake=$!
+  for _ in $(seq 50); do gdbus introspect --session -d org.freedesktop.portal.Desktop -o / >/dev/null 2>&1 && break; sleep 0.1; done
+  use_source qv_tray_portal FullScreen
+  : >"$work/err"
+  "$bin/quorvane" >"$work/out.log" 2>"$work/err" &
+  pid=$!
+  press() { gdbus call --session -d org.freedesktop.portal.Desktop -o /org/freedesktop/portal/desktop \
+    -m io.github.quorvane.TestPortal.Press "$1" >/dev/null; }
+  check "the hotkeys are bound through the portal" wait_until 10 grep -q "global shortcuts: start=" "$work/err"
+  check "all four asked for, Start with its keys (got $(cat "$work/bound.json" 2>/dev/null))" python3 -c "import json,sys
+b = json.loads(open(sys.argv[1]).readline())['shortcuts']
+sys.exit(sorted(b) != ['pause', 'resume', 'start', 'stop'] or b['start'].get('preferred_trigger') != 'CTRL+SHIFT+F9')" \
+    "$work/bound.json"
+  press start
+  check "the portal's start shortcut starts a recording" wait_until 10 files_count 3
+  sleep 3
+  press stop
+  check "its stop shortcut stops it" wait_until 15 saved_count 1
+  frames=$(frames_of_newest)
+  check "about 3 s recorded between the two (${frames:-no} frames, 40-120)" test "${frames:-0}" -ge 40 -a "${frames:-0}" -le 120
+  kill "$pid"
+  check "the program ends at a TERM signal" wait_until 10 bash -c "! kill -0 $pid 2>/dev/null"
+  kill "$fake"
+  finish "GlobalShortcuts portal") || failures=$((failures + 1))
+kill "$portal_bus" 2>/dev/null
+portal_bus=
 # A session that starts its bar and the program together: the bar's host may come second.
 if command -v waybar >/dev/null; then
   "$bin/quorvane" >"$work/out.log" 2>"$work/err" &
