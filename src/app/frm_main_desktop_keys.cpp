@@ -93,7 +93,7 @@ void TFrmMain::UseDesktopShortcuts() {
   const unsigned version = TGlobalShortcuts::PortalVersion();
   std::string why;
   if (version >= 1) {
-    why = "Hotkeys are bound through the desktop's global shortcuts (it may ask you to confirm them; its keyboard "
+    why = "Hotkeys are asked of the desktop's global shortcuts (it may ask you to confirm them; its keyboard "
           "settings change them). Or bind a command below to keys " + WhereToBind() + ".";
   } else {
     why = "Hotkeys are not available in this session: Wayland lets no program grab keys, and this desktop has no "
@@ -104,7 +104,7 @@ void TFrmMain::UseDesktopShortcuts() {
       findChild<THotkeyEdit*>(QString("Edt") + name)->hide();
     }
   }
-  ShellLog(llWarning, "[hotkeys] " + why);
+  ShellLog(version >= 1 ? llInfo : llWarning, "[hotkeys] " + why);
   LblHotkeysUnavailable->setText(QString::fromStdString(why));
   LblHotkeysUnavailable->show();
   static_cast<QGridLayout*>(LblHotkeysUnavailable->parentWidget()->layout())->addWidget(CommandRows(), 3, 0, 1, 4);

@@ -4,7 +4,6 @@
 #pragma once
 
 #include <QDBusMessage>
-#include <QDBusObjectPath>
 #include <QObject>
 #include <QString>
 #include <QVariantMap>
