@@ -121,8 +121,9 @@ void TFrmMain::BindDesktopShortcuts() {
                       PortalTrigger(edits[i]->text().toStdString())});
   Shortcuts = std::make_unique<TGlobalShortcuts>();
   Shortcuts->OnActivated = [this](const std::string& id) {
+    // Out of the bus's delivery first: a start may run a modal loop of its own (the picker).
     for (int i = 0; i < 4; ++i)
-      if (id == kShortcutIds[i]) RunHotkey(i);
+      if (id == kShortcutIds[i]) QMetaObject::invokeMethod(this, [this, i] { RunHotkey(i); }, Qt::QueuedConnection);
   };
   Shortcuts->OnBound = [this](const std::map<std::string, std::string>& triggers) {
     std::array<std::string, 4> keys;

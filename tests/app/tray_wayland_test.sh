@@ -191,7 +191,7 @@ check "picker: Escape records nothing" test "$(ls "$work/out" | wc -l)" = 1
 # The copied command as a desktop runs a bound shortcut: a plain command, once to start, once to stop.
 use_source qv_tray_toggle FullScreen
 sh -c "$copied" >/dev/null
-check "the copied command starts a recording" wait_until 10 files_count 2
+check "the copied command starts a recording" wait_until 15 files_count 2
 sleep 3
 sh -c "$copied" >/dev/null
 check "the copied command run again stops it" wait_until 15 saved_count 2
@@ -212,13 +212,13 @@ check "Exit ends the program" wait_until 10 bash -c "! kill -0 $pid 2>/dev/null"
   pid=$!
   press() { gdbus call --session -d org.freedesktop.portal.Desktop -o /org/freedesktop/portal/desktop \
     -m io.github.quorvane.TestPortal.Press "$1" >/dev/null; }
-  check "the hotkeys are bound through the portal" wait_until 10 grep -q "global shortcuts: start=" "$work/err"
+  check "the hotkeys are bound through the portal" wait_until 15 grep -q "global shortcuts: start=" "$work/err"
   check "all four asked for, Start with its keys (got $(cat "$work/bound.json" 2>/dev/null))" python3 -c "import json,sys
 b = json.loads(open(sys.argv[1]).readline())['shortcuts']
 sys.exit(sorted(b) != ['pause', 'resume', 'start', 'stop'] or b['start'].get('preferred_trigger') != 'CTRL+SHIFT+F9')" \
     "$work/bound.json"
   press start
-  check "the portal's start shortcut starts a recording" wait_until 10 files_count 3
+  check "the portal's start shortcut starts a recording" wait_until 15 files_count 3
   sleep 3
   press stop
   check "its stop shortcut stops it" wait_until 15 saved_count 1
