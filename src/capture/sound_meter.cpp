@@ -6,6 +6,7 @@
 #include "media/ff_api.h"
 #include "media/ff_owners.h"
 #include "media/input_device.h"
+#include "media/loader.h"
 
 namespace qv {
 
@@ -46,6 +47,12 @@ std::string TSoundMeter::Problem() const {
 // Opened, read and closed on this thread alone, as the device host asks; reads do not block, so a
 // closing window never waits for sound.
 void TSoundMeter::Run(std::string source) {
+  // The program binds the libraries at its start; without them there is nothing to measure with.
+  if (!FFLoader().AllLoaded(kEncoderLibraries)) {
+    std::lock_guard guard(Lock);
+    Failure = "The FFmpeg libraries are not loaded.";
+    return;
+  }
   RegisterWaveCapture();
   const std::string options = kMeterOptions + (source.empty() ? std::string() : ";source=" + source);
   TDeviceInput input;
