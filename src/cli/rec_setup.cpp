@@ -33,7 +33,8 @@ std::string SettleFormat(const TRecCommand& cmd, TRecSetup& setup) {
   return "";
 }
 
-// What the desktop plays is "Desktop", any other source a "Microphone", whose silence is watched.
+// "desktop" is "Desktop", any other source a "Microphone" (numbered from the second on), whose
+// silence is watched: a sink's monitor may stand for either, so its name decides nothing.
 std::vector<TWaveMixInputOptions> MixOf(const TRecCommand& cmd) {
   if (cmd.AudioSources.size() < 2 && cmd.Volumes.empty()) return {};
   std::vector<TWaveMixInputOptions> mix;
@@ -41,7 +42,7 @@ std::vector<TWaveMixInputOptions> MixOf(const TRecCommand& cmd) {
   for (const std::string& name : cmd.AudioSources) {
     TWaveMixInputOptions input;
     input.Source = name;
-    const bool desktop = name == kDesktopSoundSource || name.ends_with(".monitor");
+    const bool desktop = name == kDesktopSoundSource;
     const int n = desktop ? ++desktops : ++microphones;
     input.Label = std::string(desktop ? "Desktop" : "Microphone") + (n > 1 ? " " + std::to_string(n) : "");
     input.WatchSilence = !desktop;
