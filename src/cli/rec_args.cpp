@@ -245,7 +245,7 @@ std::string RecUsage() {
          "                      plays, a sound server's source or an ALSA device by name (default:\n"
          "                      ALSA's default input); give it twice (a microphone and \"desktop\")\n"
          "                      to record both, mixed, each on the recording's clock (\"desktop\" is\n"
-         "                      the Desktop in the log's levels, any other source a Microphone, told\n"
+         "                      the Desktop in the progress line's levels, any other source a Microphone, told\n"
          "                      when silent for 10 s)\n"
          "  --volume NAME=PERCENT  that source's volume in the mix, 0 to 200 (default 100)\n"
          "  --list-audio-sources  print the sound sources that can record, with their names, and\n"

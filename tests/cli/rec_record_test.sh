@@ -254,10 +254,15 @@ if wait_frames "$WORK/mixed.log" 1; then
   # In tenths of a dB: 1 kHz at 0.5 x 80% is -11.0 dB RMS, 3 kHz at 0.25 x 120% is -13.5 dB.
   within "mixed: 1 kHz at 80% (dB x10)" "$(band_db "$F" 1000 0.5 2)" -120 -100
   within "mixed: 3 kHz at 120% (dB x10)" "$(band_db "$F" 3000 0.5 2)" -145 -125
-  within "mixed: 1 kHz through the removal, lowest 100 ms (dB x10)" "$(band_db "$F" 1000 0.5 6.3 low)" -120 -100
+  # Around the removal: from the last progress report before the notice, for a second and a half.
+  removed=$(awk -F'[=: ]' '/^quorvane-rec: The sound input was lost/ { print t; exit }
+    /^time=/ { t = $2 * 3600 + $3 * 60 + $4 - 0.3 }' "$WORK/mixed.log")
+  within "mixed: 1 kHz through the removal, lowest 100 ms (dB x10)" "$(band_db "$F" 1000 "${removed:-0.5}" 1.5 low)" -120 -100
   within "mixed: 3 kHz after the removal (dB x10)" "$(band_db "$F" 3000 5.5 1.3)" -1000 -500
   within "mixed: 1 kHz after the removal, alone (dB x10)" "$(band_db "$F" 1000 5.5 1.3)" -120 -100
   within "mixed: the removal told" "$(grep -c '^quorvane-rec: The sound input was lost (the sound source "qv_mix3k.monitor" was removed)' "$WORK/mixed.log")" 1 1
+  grep -aqE 'drop=[0-9]+ Microphone [^ ]+ dB, Microphone 2 [^ ]+ dB' "$WORK/mixed.log" &&
+    pass "mixed: each source's level in the progress line" || fail "mixed: no levels in the progress line"
   sync_check "mixed" "$F" 60
   clean_decode "mixed" "$F"
 fi
