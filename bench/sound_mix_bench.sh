@@ -43,5 +43,5 @@ if [ "$minutes" -gt 0 ]; then
     ffprobe -v error -select_streams "$s:0" -show_entries packet=pts_time,duration_time -of csv=p=0 "$work/long.avi" |
       awk -F, -v s=$s '{ e = $1 + $2; if (e > m) m = e } END { printf "%s ends at %.3f s\n", s, m }'
   done
-  grep -i "drift\|limiter" "$work/long.log"
+  grep -i "drift\|limiter" "$work/long.log" || true
 fi
