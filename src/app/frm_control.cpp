@@ -152,7 +152,10 @@ QPushButton* TFrmControl::Mirror(const char* name, const char* caption, QAction*
   return button;
 }
 
-void TFrmControl::ShowStatus() { LblStatus->setText(Form.MnuStatus->text()); }
+void TFrmControl::ShowStatus() {
+  const QString levels = Form.SoundLevels();
+  LblStatus->setText(Form.MnuStatus->text() + (levels.isEmpty() ? QString() : "\n" + levels));
+}
 
 void TFrmControl::ShowNotice(const TNotice& notice) {
   LblNotice->setText(QString::fromStdString(notice.Text));

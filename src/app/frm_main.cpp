@@ -11,6 +11,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScrollArea>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include "app/form_widgets.h"
@@ -19,6 +20,7 @@
 #include "app/message_box.h"
 #include "app/notices.h"
 #include "app/recording_options.h"
+#include "app/sound_rows.h"
 #include "recording/recording_request.h"
 
 namespace qv {
@@ -263,23 +265,44 @@ QWidget* TFrmMain::ButtonRow() {
 }
 
 QGroupBox* TFrmMain::SoundAndCountdownGroup() {
-  CboAudioSource = Named(new QComboBox, "CboAudioSource");
-  CboAudioSource->setToolTip("Where the sound comes from: a microphone, or what the desktop plays");
+  auto* group = Named(new QGroupBox("Sound and Start"), "GrpSoundAndStart");
+  auto* grid = new QGridLayout(group);
+  MicRow = std::make_unique<TSoundRow>();
+  DesktopRow = std::make_unique<TSoundRow>();
+  BuildSoundRow(*MicRow, "Microphone", "CboAudioSource", "Microphone", grid, 0);
+  BuildSoundRow(*DesktopRow, "Desktop", "CboDesktopSound", "Desktop sound", grid, 1);
+  grid->setColumnStretch(1, 2);
+  grid->setColumnStretch(4, 1);
+  CboAudioSource = MicRow->Source;
+  CboAudioSource->setToolTip("The microphone, or any source the sound server offers; both rows are mixed");
+  DesktopRow->Source->setToolTip("What the desktop plays, or any other source; both rows are mixed");
+  MeterTimer = new QTimer(this);
+  MeterTimer->setInterval(100);
+  connect(MeterTimer, &QTimer::timeout, this, [this] { TickMeters(); });
   CboCountdown = Named(new QComboBox, "CboCountdown");
   CboCountdown->setToolTip("Seconds counted down on the screen before the recording starts (Escape cancels)");
   CboCountdown->addItem("Off", 0);
   CboCountdown->addItem("3 s", 3);
   CboCountdown->addItem("5 s", 5);
   connect(ChkRecordAudio, &QCheckBox::toggled, CboAudioSource, &QWidget::setEnabled);
-  auto* group = Named(new QGroupBox("Sound and Start"), "GrpSoundAndStart");
-  auto* row = new QHBoxLayout(group);
-  row->addWidget(Label("LblAudioSource", "Sound from"));
-  row->addWidget(CboAudioSource, 1);
-  row->addSpacing(12);
-  row->addWidget(Label("LblCountdown", "Countdown"));
-  row->addWidget(CboCountdown);
+  connect(ChkRecordAudio, &QCheckBox::toggled, DesktopRow->Source, &QWidget::setEnabled);
+  grid->addWidget(Label("LblCountdown", "Countdown"), 2, 0);
+  grid->addWidget(CboCountdown, 2, 1, Qt::AlignLeft);
   return group;
 }
+
+void TFrmMain::TickMeters() {
+  const bool on = isVisible() && TrayState() == TTrayState::Idle && ChkRecordAudio->isChecked();
+  TickSoundRow(*MicRow, on);
+  TickSoundRow(*DesktopRow, on);
+  if (!isVisible()) MeterTimer->stop();
+}
+
+void TFrmMain::ShowSoundLevels(const std::string& levels) {
+  if (SoundLevels().toStdString() != levels) MnuStatus->setStatusTip(QString::fromStdString(levels));
+}
+
+QString TFrmMain::SoundLevels() const { return MnuStatus->statusTip(); }
 
 void TFrmMain::ChkSameAreaClick() {
   bool enabled = !ChkSameArea->isChecked();

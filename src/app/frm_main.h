@@ -26,6 +26,7 @@ class QPushButton;
 class QRadioButton;
 class QScrollArea;
 class QSystemTrayIcon;
+class QTimer;
 
 namespace qv {
 
@@ -36,6 +37,7 @@ class THotkeyGrabber;
 class TNotices;
 class TRecordingController;
 class TSpinEdit;
+struct TSoundRow;
 
 enum class TTrayState { Idle, Recording, Paused };
 
@@ -131,6 +133,13 @@ class TFrmMain : public QDialog {
   // The sound source (each item's data is its name, capture/sound_sources.h) and the seconds counted
   // down before a recording starts (each item's data: 0, 3 or 5).
   QComboBox *CboAudioSource, *CboCountdown;
+  // The microphone's row (its source box is CboAudioSource) and the desktop sound's (CboDesktopSound):
+  // source or none, volume, mute, live level (sound_rows.h).
+  std::unique_ptr<TSoundRow> MicRow, DesktopRow;
+  // Each mixed source's level while recording ("Microphone −18 dB, Desktop −30 dB"), below the
+  // status in the tooltip and the control window; empty for none.
+  void ShowSoundLevels(const std::string& levels);
+  QString SoundLevels() const;
   // The output's format (an item per TOutputFormat, in its order), H.264's quality (an item per
   // TVideoQuality), the frame rate (kFrameRates), the proportions kept within a size of its own.
   QComboBox *CboFormat, *CboQuality, *CboFrameRate;
@@ -183,6 +192,8 @@ class TFrmMain : public QDialog {
   void KeepFrameOnScreen();
   void RememberSize();
   QGroupBox* SoundAndCountdownGroup();
+  // Every 100 ms while the window is shown: the meters run while nothing is recorded.
+  void TickMeters();
   void BuildFormatControls();
   void BuildTray();
   void UpdateTrayIcon();
@@ -204,6 +215,7 @@ class TFrmMain : public QDialog {
   QIcon StateIcons[3];  // by TTrayState, made once
   std::optional<TTrayState> IconShown;  // the state whose icon the tray shows
   QSize SizeShown;  // as the window came up; a different size at hiding is the user's and is kept
+  QTimer* MeterTimer = nullptr;
 };
 
 }  // namespace qv

@@ -8,6 +8,7 @@
 #include <QLineEdit>
 #include <QPalette>
 #include <QRadioButton>
+#include <QSpinBox>
 
 #include <algorithm>
 #include <climits>
@@ -24,6 +25,7 @@
 #include "app/recording_controller.h"
 #include "app/recording_options.h"
 #include "app/shell_log.h"
+#include "app/sound_rows.h"
 #include "app/unit_general.h"
 #include "capture/monitors.h"
 #include "capture/sound_sources.h"
@@ -229,22 +231,14 @@ void FillScreenChoices(QComboBox* box, const std::string& saved) {
   box->setCurrentIndex(index);
 }
 
-// ALSA's default first and the sources there are now, and the saved one even when it is gone (a
-// microphone unplugged), so that OK keeps it.
-void FillSoundSources(QComboBox* box, const std::string& saved) {
-  box->clear();
-  for (const TSoundSource& source : ListSoundSources()) {
-    const std::string text = source.Name == source.Description || source.Description.empty()
-                                 ? source.Name
-                                 : source.Description + " (" + source.Name + ")";
-    box->addItem(QString::fromStdString(text), QString::fromStdString(source.Name));
-  }
-  int index = box->findData(QString::fromStdString(saved));
-  if (index < 0) {
-    box->addItem(QString::fromStdString(saved + " (not present)"), QString::fromStdString(saved));
-    index = box->count() - 1;
-  }
-  box->setCurrentIndex(index);
+void LoadSoundRow(TSoundRow& row, const TIniFile& ini, TCheckedSettings& checked, const char* key,
+                  const std::vector<TSoundSource>& sources, const std::string& fallback, bool enabled) {
+  const std::string name = key;
+  const char* sourceKey = name == "Microphone" ? "AudioSource" : "DesktopSource";
+  FillSoundSources(row.Source, sources, ini.ReadString(kRecorder, sourceKey, fallback), true);
+  row.Source->setEnabled(enabled);
+  row.Volume->setValue(checked.Index(kRecorder, (name + "Volume").c_str(), 100, 201));
+  row.Mute->setChecked(checked.Bool(kRecorder, (name + "Mute").c_str(), false));
 }
 
 }  // namespace
@@ -273,8 +267,10 @@ void TFrmMain::LoadSettings(bool atStartup) {
     RdbRegion->setChecked(true);
   FillScreenChoices(CboScreen, ini.ReadString(kRecorder, "Screen", kScreenPointer));
   CboScreen->setEnabled(RdbFullScreen->isChecked());
-  FillSoundSources(CboAudioSource, ini.ReadString(kRecorder, "AudioSource", kDefaultSoundSource));
-  CboAudioSource->setEnabled(ChkRecordAudio->isChecked());
+  // The microphone keeps the key of the one source there used to be: an older file records as before.
+  const std::vector<TSoundSource> sources = ListSoundSources();
+  LoadSoundRow(*MicRow, ini, checked, "Microphone", sources, kDefaultSoundSource, ChkRecordAudio->isChecked());
+  LoadSoundRow(*DesktopRow, ini, checked, "Desktop", sources, kNoSoundSource, ChkRecordAudio->isChecked());
   CboCountdown->setCurrentIndex(checked.Choice(kRecorder, "Countdown", 0, *CboCountdown));
 
   ChkSameArea->setChecked(checked.Bool(kOutputType, "BoolSameToOriginal", true));
@@ -342,6 +338,11 @@ std::vector<TSettingValue> TFrmMain::SettingsShown(bool withHotkeys) const {
       {kRecorder, "RegionToCapture", mode},
       {kRecorder, "Screen", CboScreen->currentData().toString().toStdString()},
       {kRecorder, "AudioSource", CboAudioSource->currentData().toString().toStdString()},
+      {kRecorder, "MicrophoneVolume", number(MicRow->Volume->value())},
+      {kRecorder, "MicrophoneMute", flag(MicRow->Mute)},
+      {kRecorder, "DesktopSource", DesktopRow->Source->currentData().toString().toStdString()},
+      {kRecorder, "DesktopVolume", number(DesktopRow->Volume->value())},
+      {kRecorder, "DesktopMute", flag(DesktopRow->Mute)},
       {kRecorder, "Countdown", number(CboCountdown->currentData().toInt())},
       {kOutputType, "BoolSameToOriginal", flag(ChkSameArea)},
       {kOutputType, "FrameSize", number(FrameSizeFileIndex(CboFrameSize->currentIndex()))},

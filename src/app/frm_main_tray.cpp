@@ -148,10 +148,12 @@ void TFrmMain::UpdateTrayIcon() {
     IconShown = state;
   }
   const bool withStatus = state != TTrayState::Idle && MnuStatus->text() != QLatin1String(kNotRecording);
-  TrayIcon->setToolTip(withStatus ? "Quorvane\n" + MnuStatus->text() : QString(kTips[int(state)]));
+  const QString levels = SoundLevels().isEmpty() ? QString() : "\n" + SoundLevels();
+  TrayIcon->setToolTip(withStatus ? "Quorvane\n" + MnuStatus->text() + levels : QString(kTips[int(state)]));
 }
 
 void TFrmMain::ShowRecordingStatus(const std::string& status) {
+  if (status.empty()) MnuStatus->setStatusTip({});
   MnuStatus->setText(status.empty() ? QString::fromLatin1(kNotRecording) : QString::fromStdString(status));
 }
 

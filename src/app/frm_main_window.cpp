@@ -47,6 +47,9 @@ void TFrmMain::setVisible(bool visible) {
   if (visible && !isVisible()) FitToScreen();
   if (!visible && isVisible()) RememberSize();
   QDialog::setVisible(visible);
+  // The meters capture their sources only while the window is open; hidden, they stop at the
+  // next tick.
+  if (visible) MeterTimer->start();
 }
 
 void TFrmMain::FitToScreen() {

@@ -13,6 +13,7 @@
 #include <QImage>
 #include <QLineEdit>
 #include <QPointer>
+#include <QSpinBox>
 #include <QTimer>
 #include <QUrl>
 #include <algorithm>
@@ -30,6 +31,7 @@
 #include "app/recording_log.h"
 #include "app/recording_options.h"
 #include "app/shell_log.h"
+#include "app/sound_rows.h"
 #include "app/system_facts.h"
 #include "app/unit_general.h"
 #include "capture/monitors.h"
@@ -344,6 +346,11 @@ TTrayChoice ChoiceOf(const TFrmMain& form, const std::string& mode) {
   choice.Window = SelectedWindow;
   choice.Audio = form.ChkRecordAudio->isChecked();
   choice.AudioSource = form.CboAudioSource->currentData().toString().toStdString();
+  choice.MicrophoneVolume = form.MicRow->Volume->value();
+  choice.MicrophoneMuted = form.MicRow->Mute->isChecked();
+  choice.DesktopSource = ChosenSoundSource(*form.DesktopRow);
+  choice.DesktopVolume = form.DesktopRow->Volume->value();
+  choice.DesktopMuted = form.DesktopRow->Mute->isChecked();
   choice.Blink = form.ChkBlink->isChecked();
   choice.EveryFrame = form.ChkEveryFrame->isChecked();
   choice.ShowClicks = form.ChkShowClicks->isChecked();
@@ -521,6 +528,7 @@ void TFFRecordingController::RecordingEnded(const TRecordingEnd& end) {
 
 void TFFRecordingController::ShowStatus() {
   Form.ShowRecordingStatus(RecordingStatusText(FRecording->Progress(), Form.OutputFileName));
+  Form.ShowSoundLevels(SoundLevelsText(FRecording->SoundLevels()));
 }
 
 namespace {

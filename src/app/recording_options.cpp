@@ -40,6 +40,18 @@ TRecordingArea AreaOf(const TTrayChoice& choice) {
   return area;
 }
 
+// The microphone ("none": no microphone) and the desktop sound, each at its volume. A microphone
+// alone at full volume is the one source of before: no mix.
+std::vector<TWaveMixInputOptions> SoundMixOf(const TTrayChoice& choice) {
+  std::vector<TWaveMixInputOptions> mix;
+  if (choice.AudioSource != "none")
+    mix.push_back({choice.MicrophoneVolume, choice.MicrophoneMuted, true, "Microphone",
+                   choice.AudioSource == kDefaultSoundSource ? std::string() : choice.AudioSource});
+  if (!choice.DesktopSource.empty())
+    mix.push_back({choice.DesktopVolume, choice.DesktopMuted, false, "Desktop", choice.DesktopSource});
+  return mix;
+}
+
 }  // namespace
 
 TCaptureMode CaptureModeOf(const std::string& regionToCapture) {
@@ -90,6 +102,8 @@ TRecordingRequest TrayRecordingRequest(const TTrayChoice& choice) {
   request.Audio = choice.Audio;
   // ALSA's default input stays the device's default, named or not.
   if (choice.AudioSource != kDefaultSoundSource) request.AudioSource = choice.AudioSource;
+  request.SoundMix = SoundMixOf(choice);
+  if (choice.AudioSource == "none" && choice.DesktopSource.empty()) request.Audio = false;
   request.Blink = choice.Blink;
   request.EveryFrame = choice.EveryFrame;
   request.ShowClicks = choice.ShowClicks;

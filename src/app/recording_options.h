@@ -63,6 +63,13 @@ struct TTrayChoice {
   bool EveryFrame = false;  // code unchanged frames too
   bool ShowClicks = false;  // a ring at each mouse button press
   std::string AudioSource;  // a sound source's name (capture/sound_sources.h); "" or "default": ALSA's default
+  // The microphone's (AudioSource's) volume and mute, and the desktop sound mixed with it ("": none).
+  // AudioSource "none" records the desktop sound alone.
+  int MicrophoneVolume = 100;
+  bool MicrophoneMuted = false;
+  std::string DesktopSource;
+  int DesktopVolume = 100;
+  bool DesktopMuted = false;
   TScreenSource Source;
 };
 

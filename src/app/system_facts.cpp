@@ -96,6 +96,13 @@ std::vector<std::string> Monitors() {
 
 std::string SoundInput(const TRecordingRequest& request) {
   if (!request.Audio) return "sound input: none (\"Record Audio\" is off)";
+  if (request.SoundMix.size() > 1) {
+    std::string text = "sound input: mixed";
+    for (const auto& input : request.SoundMix)
+      text += " " + input.Label + " \"" + input.Source + "\" at " + std::to_string(input.Volume) + "%" +
+              (input.Muted ? " (muted)" : "");
+    return text;
+  }
   if (!request.AudioSource.empty()) return "sound input: the sound source \"" + request.AudioSource + "\"";
   if (request.AudioInput < 0) return "sound input: ALSA's default capture device";
   return "sound input: ALSA capture device #" + std::to_string(request.AudioInput);

@@ -131,6 +131,16 @@ std::vector<std::string> TCaptureSession::TakeNotices() {
   return std::exchange(Notices, {});
 }
 
+void TCaptureSession::SetSoundLevels(const std::vector<TSoundLevel>& levels) {
+  std::lock_guard guard(Lock);
+  Levels = levels;
+}
+
+std::vector<TSoundLevel> TCaptureSession::SoundLevels() const {
+  std::lock_guard guard(Lock);
+  return Levels;
+}
+
 void TCaptureSession::SetRestoreToken(const std::string& token) {
   std::lock_guard guard(Lock);
   PortalToken = token;

@@ -19,6 +19,8 @@
 #include <string>
 #include <vector>
 
+#include "capture/sound_mix.h"
+
 namespace qv {
 
 class TCaptureSession {
@@ -62,6 +64,10 @@ class TCaptureSession {
   void PostNotice(const std::string& text);
   std::vector<std::string> TakeNotices();
 
+  // ---- each sound source's level, set by the device that mixes them, shown while recording ----
+  void SetSoundLevels(const std::vector<TSoundLevel>& levels);
+  std::vector<TSoundLevel> SoundLevels() const;
+
   // ---- the screen portal's permission to share the same screen again without asking ----
   // Set by the recording layer before the devices open (the token kept from last time) and by the
   // PipeWire device once the portal granted its stream (the one for next time: each is good once).
@@ -81,6 +87,7 @@ class TCaptureSession {
   std::int64_t OriginUs = 0;
   std::string PortalToken;
   std::vector<std::string> Notices;
+  std::vector<TSoundLevel> Levels;
 };
 
 }  // namespace qv

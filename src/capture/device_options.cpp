@@ -73,7 +73,65 @@ bool ForEachSegment(const std::string& text, Visit visit) {
   return true;
 }
 
+// Label and source may hold anything, the segment's separators included.
+std::string Escaped(const std::string& text) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  for (const char ch : text) {
+    if (ch == '%' || ch == ';' || ch == ',' || ch == '\0') {
+      out += '%';
+      out += kHex[(static_cast<unsigned char>(ch) >> 4) & 15];
+      out += kHex[static_cast<unsigned char>(ch) & 15];
+    } else {
+      out += ch;
+    }
+  }
+  return out;
+}
+
+std::string Unescaped(const std::string& text) {
+  std::string out;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '%' && i + 2 < text.size() && std::isxdigit(static_cast<unsigned char>(text[i + 1])) &&
+        std::isxdigit(static_cast<unsigned char>(text[i + 2]))) {
+      out += static_cast<char>(std::stoi(text.substr(i + 1, 2), nullptr, 16));
+      i += 2;
+    } else {
+      out += text[i];
+    }
+  }
+  return out;
+}
+
+bool ParseMixInput(const std::string& value, TWaveMixInputOptions& input, std::string& error) {
+  std::string rest = value, field;
+  std::string fields[4];
+  for (std::string& f : fields) {
+    if (rest.find(',') == std::string::npos) {
+      error = "Invalid sound source '" + value + "': volume,muted,watch,label,source expected";
+      return false;
+    }
+    TakeToken(rest, ",", true, f);
+  }
+  std::int64_t volume = 0;
+  if (!StrictInt(fields[0], 0, 200, volume)) {
+    error = "Invalid volume '" + fields[0] + "': 0 to 200 percent";
+    return false;
+  }
+  input.Volume = static_cast<int>(volume);
+  input.Muted = IntOr(fields[1], 0) != 0;
+  input.WatchSilence = IntOr(fields[2], 0) != 0;
+  input.Label = Unescaped(fields[3]);
+  input.Source = Unescaped(rest);
+  return true;
+}
+
 }  // namespace
+
+std::string MixInputOption(const TWaveMixInputOptions& input) {
+  return "in=" + std::to_string(input.Volume) + "," + (input.Muted ? "1" : "0") + "," +
+         (input.WatchSilence ? "1" : "0") + "," + Escaped(input.Label) + "," + Escaped(input.Source);
+}
 
 bool ParseScreenCaptureOptions(const std::string& text, TScreenCaptureOptions& o, std::string& error) {
   error.clear();
@@ -136,6 +194,17 @@ bool ParseWaveCaptureOptions(const std::string& text, TWaveCaptureOptions& o, st
     return 1;
   });
   return true;
+}
+
+bool ParseWaveMixOptions(const std::string& text, TWaveMixOptions& o, std::string& error) {
+  ParseWaveCaptureOptions(text, o.Common, error);
+  return ForEachSegment(text, [&](const std::string& key, const std::string& value, const std::string&, bool) -> int {
+    if (!SameKey(key, "in")) return 1;
+    TWaveMixInputOptions input;
+    if (!ParseMixInput(value, input, error)) return -1;
+    o.Inputs.push_back(input);
+    return 1;
+  });
 }
 
 }  // namespace qv

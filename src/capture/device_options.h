@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "media/text_utils.h"  // StrictInt, IntOrDefault: the parsers' integer rules
 
@@ -58,6 +59,25 @@ struct TWaveCaptureOptions {
   std::intptr_t Session = 0;
 };
 
+// One source of the "wavemix" device: "in=VOLUME,MUTED,WATCH,LABEL,SOURCE", label and source with
+// "%", ";" and "," written as "%XX" (MixInputOption makes the segment). Volume 0..200 percent.
+struct TWaveMixInputOptions {
+  int Volume = 100;
+  bool Muted = false;
+  bool WatchSilence = false;  // a microphone: told when it records nothing for a while
+  std::string Label;
+  std::string Source;  // a sound source by name; "" is ALSA's default
+};
+
+// "wavemix": the wave device's keys (r, c, f, bufsize, session) for every source alike, and one
+// "in" segment per source.
+struct TWaveMixOptions {
+  TWaveCaptureOptions Common;
+  std::vector<TWaveMixInputOptions> Inputs;
+};
+
+std::string MixInputOption(const TWaveMixInputOptions& input);
+
 // The largest capture area side: far beyond any screen, small enough that no size or offset
 // arithmetic on it can overflow.
 constexpr int kMaxCaptureSide = 16384;
@@ -65,5 +85,7 @@ constexpr int kMaxCaptureSide = 16384;
 // Both return false only for a strict conversion that failed; `error` then names the bad text.
 bool ParseScreenCaptureOptions(const std::string& text, TScreenCaptureOptions& options, std::string& error);
 bool ParseWaveCaptureOptions(const std::string& text, TWaveCaptureOptions& options, std::string& error);
+// False for an "in" segment that is not five fields with a volume of 0..200.
+bool ParseWaveMixOptions(const std::string& text, TWaveMixOptions& options, std::string& error);
 
 }  // namespace qv

@@ -1,5 +1,6 @@
 #include "cli/rec_args.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cmath>
@@ -114,7 +115,14 @@ std::string ParseRecArgs(const std::vector<std::string>& args, TRecCommand& cmd)
       cmd.Audio = false;
     } else if (arg == "--audio-source") {
       if (!takeValue() || value.empty()) return "--audio-source needs a sound source (see --list-audio-sources)";
-      cmd.AudioSource = value;
+      if (cmd.AudioSources.empty()) cmd.AudioSource = value;
+      cmd.AudioSources.push_back(value);
+    } else if (arg == "--volume") {
+      const std::size_t eq = takeValue() ? value.rfind('=') : std::string::npos;
+      long long percent = 0;
+      if (eq == std::string::npos || eq == 0 || !ParseInt(value.substr(eq + 1), 0, 200, percent))
+        return "bad volume \"" + value + "\" (a source's name, \"=\" and 0 to 200 percent)";
+      cmd.Volumes.emplace_back(value.substr(0, eq), int(percent));
     } else if (arg == "--list-audio-sources") {
       if (!noValue()) return "--list-audio-sources takes no value";
       cmd.ListAudioSources = true;
@@ -186,6 +194,9 @@ std::string ParseRecArgs(const std::vector<std::string>& args, TRecCommand& cmd)
   }
   if (cmd.Help || cmd.ListAudioSources) return "";
   if (!cmd.Audio && !cmd.AudioSource.empty()) return "give --no-audio or --audio-source, not both";
+  for (const auto& [name, percent] : cmd.Volumes)
+    if (std::find(cmd.AudioSources.begin(), cmd.AudioSources.end(), name) == cmd.AudioSources.end())
+      return "--volume " + name + "=" + std::to_string(percent) + " names no --audio-source";
   if (areaOptions > 1) return "give at most one of --fullscreen, --region, --window, --title";
   // Regions and windows are in desktop coordinates already; a monitor would be silently ignored.
   if (monitorGiven && cmd.Area != TRecArea::FullScreen)
@@ -202,7 +213,8 @@ std::string ParseRecArgs(const std::vector<std::string>& args, TRecCommand& cmd)
 
 std::string RecUsage() {
   return "usage: quorvane-rec [--fullscreen | --region X,Y,W,H | --window XID | --title TEXT]\n"
-         "                    [--monitor pointer|all|NAME|N] [--no-audio | --audio-source NAME]\n"
+         "                    [--monitor pointer|all|NAME|N] [--no-audio | --audio-source NAME...]\n"
+         "                    [--volume NAME=PERCENT...]\n"
          "                    [--format avi|mkv|mp4] [--quality high|medium|low] [--fps N] [--size WxH]\n"
          "                    [--keep-proportions] [--vb KBPS] [--ar 22050|44100] [--blink]\n"
          "                    [--every-frame] [--show-clicks] [--duration SECONDS] [--countdown SECONDS]\n"
@@ -231,7 +243,11 @@ std::string RecUsage() {
          "  --no-audio          video only\n"
          "  --audio-source NAME record the sound from this source: \"desktop\" for what the desktop\n"
          "                      plays, a sound server's source or an ALSA device by name (default:\n"
-         "                      ALSA's default input)\n"
+         "                      ALSA's default input); give it twice (a microphone and \"desktop\")\n"
+         "                      to record both, mixed, each on the recording's clock (\"desktop\" is\n"
+         "                      the Desktop in the progress line's levels, any other source a Microphone, told\n"
+         "                      when silent for 10 s)\n"
+         "  --volume NAME=PERCENT  that source's volume in the mix, 0 to 200 (default 100)\n"
          "  --list-audio-sources  print the sound sources that can record, with their names, and\n"
          "                      those that cannot now, with why; record nothing\n"
          "  --format NAME       avi (the default), mkv or mp4; without it the output's extension\n"

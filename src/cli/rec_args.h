@@ -1,6 +1,7 @@
 // The command line of quorvane-rec:
 //   quorvane-rec [--fullscreen | --region X,Y,W,H | --window XID | --title TEXT]
-//                [--monitor pointer|all|NAME|N] [--no-audio | --audio-source NAME] [--countdown S]
+//                [--monitor pointer|all|NAME|N] [--no-audio | --audio-source NAME...] [--volume NAME=PCT...]
+//                [--countdown S]
 //                [--format avi|mkv|mp4] [--quality high|medium|low] [--fps N] [--size WxH]
 //                [--keep-proportions] [--vb KBPS] [--ar 22050|44100] [--blink]
 //                [--every-frame] [--show-clicks] [--duration SECONDS] [--backend x11|pipewire]
@@ -14,6 +15,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "cli/output_claim.h"
@@ -32,6 +34,10 @@ struct TRecCommand {
   std::string Monitor = "pointer";  // which screen a full-screen recording covers (capture/monitors.h)
   bool Audio = true;
   std::string AudioSource;  // --audio-source: a sound source by name; "" is ALSA's default input
+  // Every --audio-source in order (the first is AudioSource); two or more are mixed into one sound.
+  std::vector<std::string> AudioSources;
+  // --volume NAME=PERCENT (0..200) for a source given with --audio-source.
+  std::vector<std::pair<std::string, int>> Volumes;
   int CountdownSeconds = 0;  // --countdown: seconds counted down on the terminal before the start
   bool FormatGiven = false;  // without --format the output's extension decides (AVI without one)
   TOutputFormat Format = TOutputFormat::Avi;

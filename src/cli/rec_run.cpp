@@ -251,7 +251,11 @@ int RunRecording(const TRecCommand& cmd) {
     return fail("cancelled during the countdown; nothing was recorded");
 
   std::optional<TRecordingEnd> end;
-  recording.OnProgress = [&console](const TRecordingProgress& p) { console.Progress(RecProgressLine(p)); };
+  // Sources mixed: each one's level after the counts ("Microphone −18 dB, Desktop −30 dB").
+  recording.OnProgress = [&console, &recording](const TRecordingProgress& p) {
+    const std::string levels = SoundLevelsText(recording.SoundLevels());
+    console.Progress(RecProgressLine(p) + (levels.empty() ? "" : " " + levels));
+  };
   recording.OnNotice = [&console](const std::string& notice) { console.Line("quorvane-rec: " + notice); };
   recording.OnEnd = [&end](const TRecordingEnd& e) { end = e; };
   TWakeFd wake;

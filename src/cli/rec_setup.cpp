@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "capture/screen_capture_x11.h"
+#include "capture/sound_sources.h"
 #include "recording/bitrate_watch.h"
 
 namespace qv {
@@ -32,6 +33,26 @@ std::string SettleFormat(const TRecCommand& cmd, TRecSetup& setup) {
   return "";
 }
 
+// "desktop" is "Desktop", any other source a "Microphone" (numbered from the second on), whose
+// silence is watched: a sink's monitor may stand for either, so its name decides nothing.
+std::vector<TWaveMixInputOptions> MixOf(const TRecCommand& cmd) {
+  if (cmd.AudioSources.size() < 2 && cmd.Volumes.empty()) return {};
+  std::vector<TWaveMixInputOptions> mix;
+  int desktops = 0, microphones = 0;
+  for (const std::string& name : cmd.AudioSources) {
+    TWaveMixInputOptions input;
+    input.Source = name;
+    const bool desktop = name == kDesktopSoundSource;
+    const int n = desktop ? ++desktops : ++microphones;
+    input.Label = std::string(desktop ? "Desktop" : "Microphone") + (n > 1 ? " " + std::to_string(n) : "");
+    input.WatchSilence = !desktop;
+    for (const auto& [source, percent] : cmd.Volumes)
+      if (source == name) input.Volume = percent;
+    mix.push_back(input);
+  }
+  return mix;
+}
+
 void NoteUnusedRates(const TRecCommand& cmd, TRecSetup& setup) {
   const TOutputFormat format = setup.Request.Format;
   if (cmd.AudioKbps > 0 && cmd.Audio)
@@ -46,6 +67,7 @@ std::string CopyEncoding(const TRecCommand& cmd, TRecSetup& setup) {
   TRecordingRequest& request = setup.Request;
   request.Audio = cmd.Audio;
   request.AudioSource = cmd.AudioSource;
+  request.SoundMix = MixOf(cmd);
   request.Blink = cmd.Blink;
   request.EveryFrame = cmd.EveryFrame;
   request.ShowClicks = cmd.ShowClicks;

@@ -9,6 +9,7 @@
 #include "capture/pipewire_capture.h"
 #include "capture/screen_capture.h"
 #include "capture/wave_capture.h"
+#include "capture/wave_mix.h"
 #include "encoder/ff_encoder.h"
 #include "encoder/ffmpeg_task.h"
 #include "media/ff_utils.h"
@@ -75,7 +76,7 @@ TStartResult TRecording::Start(const TRecordingRequest& request) {
 
   RegisterScreenCapture();
   RegisterPipeWireCapture();
-  if (request.Audio) RegisterWaveCapture();
+  if (request.Audio) RegisterWaveMix();
   FEncoder->ClearTasks();
   TInputOptions input;
   input.FileFormat = FPlan.ScreenDevice;
@@ -83,7 +84,7 @@ TStartResult TRecording::Start(const TRecordingRequest& request) {
   if (Task < 0) return Abandon(TStartFailure::Screen, FEncoder->LastError());
   if (request.Audio) {
     input.Reset();
-    input.FileFormat = "wavecapture";
+    input.FileFormat = FPlan.SoundDevice;
     // The engine states a device's failure in the device's words, never by its option string.
     if (!FEncoder->AddInputFile(Task, Utf8ToWide(FPlan.AudioOptions), input))
       return Abandon(TStartFailure::Sound, FEncoder->LastError());
@@ -97,6 +98,10 @@ TStartResult TRecording::Start(const TRecordingRequest& request) {
   FState = TRecordingState::Recording;
   FEncoder->StartTask(1);
   return {};
+}
+
+std::vector<TSoundLevel> TRecording::SoundLevels() const {
+  return Session && FState != TRecordingState::Idle ? Session->SoundLevels() : std::vector<TSoundLevel>();
 }
 
 std::string TRecording::PortalRestoreToken() const { return Session ? Session->RestoreToken() : std::string(); }

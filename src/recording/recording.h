@@ -16,6 +16,7 @@
 #include <set>
 #include <string>
 
+#include "capture/sound_mix.h"
 #include "encoder/encoder_records.h"
 #include "recording/bitrate_watch.h"
 #include "recording/output_watch.h"
@@ -91,6 +92,8 @@ class TRecording {
   TRecordingProgress Progress() const;
   // What the last start handed to the encoder.
   const TRecordingPlan& Plan() const { return FPlan; }
+  // Each mixed sound source's latest level while recording (empty for one source unmixed).
+  std::vector<TSoundLevel> SoundLevels() const;
   // The screen portal's permission for the next recording, once the last start got one; "" if none.
   std::string PortalRestoreToken() const;
   TFFEncoder& Encoder() { return *FEncoder; }

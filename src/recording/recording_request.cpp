@@ -1,5 +1,7 @@
 #include "recording/recording_request.h"
 
+#include "capture/sound_sources.h"
+
 namespace qv {
 
 namespace {
@@ -36,10 +38,26 @@ std::string ScreenOptions(const TRecordingRequest& request, std::intptr_t sessio
 // engine's sync needs.
 constexpr int kSoundBufferBytes = 44100 / 10 * 2 * 2;
 
+bool Mixed(const TRecordingRequest& request) {
+  const auto& mix = request.SoundMix;
+  return mix.size() > 1 || (mix.size() == 1 && (mix[0].Volume != 100 || mix[0].Muted));
+}
+
+std::string MixOptions(const TRecordingRequest& request, std::intptr_t session) {
+  std::string options = "r=44100;c=2;f=16;bufsize=" + std::to_string(kSoundBufferBytes) +
+                        ";session=" + std::to_string(static_cast<long long>(session));
+  for (const TWaveMixInputOptions& input : request.SoundMix) options += ";" + MixInputOption(input);
+  return options;
+}
+
 std::string AudioOptions(const TRecordingRequest& request, std::intptr_t session) {
   if (!request.Audio) return "";
+  if (Mixed(request)) return MixOptions(request, session);
   std::string options = "r=44100;c=2;f=16;bufsize=" + std::to_string(kSoundBufferBytes) +
                         ";pause_pointer=" + std::to_string(static_cast<long long>(session));
+  if (request.SoundMix.size() == 1 && !request.SoundMix[0].Source.empty() &&
+      request.SoundMix[0].Source != kDefaultSoundSource)
+    return options + ";source=" + request.SoundMix[0].Source;  // takes the rest: last
   if (!request.AudioSource.empty()) return options + ";source=" + request.AudioSource;  // takes the rest: last
   if (request.AudioInput >= 0) options += ";i=" + std::to_string(request.AudioInput);
   return options;
@@ -182,7 +200,8 @@ int SoundBitsPerSecond(TOutputFormat format, int sampleRate) {
 
 TRecordingPlan PlanRecording(const TRecordingRequest& request, std::intptr_t session) {
   const char* device = request.Backend == TCaptureBackend::PipeWire ? "pipewirecapture" : "screencapture";
-  return {device, ScreenOptions(request, session) + ClickRings(request), AudioOptions(request, session),
+  return {device, ScreenOptions(request, session) + ClickRings(request),
+          Mixed(request) && request.Audio ? "wavemix" : "wavecapture", AudioOptions(request, session),
           OutputOptions(request)};
 }
 

@@ -6,6 +6,9 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
+
+#include "capture/device_options.h"
 
 #include "encoder/encoder_records.h"
 #include "recording/capture_backend.h"
@@ -32,6 +35,9 @@ struct TRecordingRequest {
   bool Audio = true;
   int AudioInput = -1;  // a capture PCM as the sound device numbers them; -1 is ALSA's default
   std::string AudioSource;  // a sound source by name (capture/sound_sources.h), in place of AudioInput
+  // Sources mixed into the one sound stream, each at its volume, in place of the two above. One
+  // source at 100% and not muted records as AudioSource would.
+  std::vector<TWaveMixInputOptions> SoundMix;
   bool Blink = false;   // the blinking frame around the area
   // Every slot coded, also those in which nothing changed; by default such a slot repeats the
   // picture before it (an empty AVI chunk), which costs next to nothing.
@@ -63,6 +69,7 @@ struct TRecordingRequest {
 struct TRecordingPlan {
   std::string ScreenDevice;  // "screencapture" or "pipewirecapture"
   std::string ScreenOptions;
+  std::string SoundDevice = "wavecapture";  // "wavemix" for sources mixed
   std::string AudioOptions;  // empty without sound
   TOutputOptions Output;
 };

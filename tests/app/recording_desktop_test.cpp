@@ -291,9 +291,11 @@ TEST_F(Recording, FullScreenThroughPauseResumeAndStopWithPlayback) {
 }
 
 TEST_F(Recording, RegionDrawnOnThePickerAtTheSettingsFrameSize) {
-  // 160 x 120 and 22050 Hz from the settings, not the region's own size.
-  Open("RegionToCapture=Region\nBoolRecordAudio=1", "BoolSameToOriginal=0\nFrameSize=1\nWidth=160\nHeight=120\n"
-                                                     "AudioSamplerate=0");
+  // 160 x 120 and 22050 Hz from the settings, not the region's own size; the rig's 440 Hz as the
+  // microphone mixed with the desktop's 1 kHz at half its volume (both tones at half of full scale).
+  Open("RegionToCapture=Region\nBoolRecordAudio=1\nAudioSource=qv_voice.monitor\nDesktopSource=desktop\n"
+       "DesktopVolume=50",
+       "BoolSameToOriginal=0\nFrameSize=1\nWidth=160\nHeight=120\nAudioSamplerate=0");
   QProcess driver;
   WhenReady(Form.get(), [&] { return Picker->isVisible(); }, [&] {
     driver.start("bash", {"-c", "sleep 0.3; xdotool mousemove 200 150 click 1 mousemove 360 270 mousemove 520 390 "
@@ -305,7 +307,11 @@ TEST_F(Recording, RegionDrawnOnThePickerAtTheSettingsFrameSize) {
   EXPECT_EQ(SelectedSize, "320,240");
   EXPECT_EQ(ScreenOptions(), "offset=200,150;framesize=320,240;framerate=25/1;showframe=0;cursor=1;skipunchanged=1");
   EXPECT_FALSE(Picker->isVisible());
-  RecordFor(1500);
+  // Each source's level follows the status in the tooltip.
+  EXPECT_TRUE(test::WaitFor([&] {
+    return Form->TrayIcon->toolTip().endsWith(QString::fromUtf8("\nMicrophone \u22126 dB, Desktop \u221212 dB"));
+  }, 4000)) << Form->TrayIcon->toolTip().toStdString();
+  RecordFor(500);
   ASSERT_EQ(Files().size(), 1u);
   ExpectRecorded(Files()[0], "160x120", 22050);
 }

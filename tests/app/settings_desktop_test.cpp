@@ -5,9 +5,11 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
+#include <QSpinBox>
 #include <QTextBrowser>
 #include <QTimer>
 
@@ -15,6 +17,8 @@
 #include "app/frm_main.h"
 #include "app/hotkey_grabber.h"
 #include "app/ini_file.h"
+#include "app/sound_rows.h"
+#include "media/loader.h"
 #include "app_test_support.h"
 
 namespace qv {
@@ -48,6 +52,7 @@ TEST_F(Settings, AFreshFileLoadsTheDefaultsAndGetsTheDefaultFolder) {
   EXPECT_EQ(form.CboScreen->currentData().toString(), "pointer");
   EXPECT_FALSE(form.CboScreen->isEnabled());  // it chooses for full screen only
   EXPECT_EQ(form.CboAudioSource->currentData().toString(), "default");
+  EXPECT_EQ(form.DesktopRow->Source->currentData().toString(), "none");
   EXPECT_EQ(form.CboCountdown->currentText(), "Off");
   EXPECT_TRUE(form.ChkSameArea->isChecked());
   QWidget* sizeControls[] = {form.CboFrameSize, form.EdtFrameWidth, form.EdtFrameHeight,
@@ -453,6 +458,9 @@ TEST_F(Settings, OkWritesEveryControlAndAReloadShowsIt) {
     form.CboFrameRate->setCurrentIndex(4);
     form.CboVideoBitrate->setCurrentIndex(7);
     form.CboAudioSampleRate->setCurrentIndex(0);
+    form.DesktopRow->Source->setCurrentIndex(form.DesktopRow->Source->findData("desktop"));
+    form.DesktopRow->Volume->setValue(150);
+    form.MicRow->Mute->setChecked(true);
     form.RdbAskFileName->setChecked(true);
     form.EdtFolder->setText("/srv/my videos");
     form.BtnOK->click();
@@ -471,7 +479,9 @@ TEST_F(Settings, OkWritesEveryControlAndAReloadShowsIt) {
                   {"OutputType", "Format", "mkv"},       {"OutputType", "Quality", "high"},
                   {"OutputType", "FrameRate", "30"},     {"OutputType", "BoolKeepProportions", "1"},
                   {"OutputType", "AudioBitrate", "4"},   {"OutputType", "AudioSamplerate", "0"},
-                  {"Save", "BoolAutoSave", "0"},         {"Save", "OutputFolder", "/srv/my videos"}};
+                  {"Save", "BoolAutoSave", "0"},         {"Save", "OutputFolder", "/srv/my videos"},
+                  {"Recorder", "DesktopSource", "desktop"}, {"Recorder", "DesktopVolume", "150"},
+                  {"Recorder", "MicrophoneMute", "1"},   {"Recorder", "MicrophoneVolume", "100"}};
   for (const auto& e : expected) {
     EXPECT_TRUE(ini.ValueExists(e.Section, e.Key)) << e.Key;
     EXPECT_EQ(ini.ReadString(e.Section, e.Key, "?"), e.Value) << e.Key;
@@ -508,6 +518,28 @@ TEST_F(Settings, OkWritesEveryControlAndAReloadShowsIt) {
   TFrmMain older;
   older.LoadSettings(false);
   EXPECT_EQ(older.CboFrameSize->currentText(), "Custom...");
+}
+
+// The rig's second sink plays 440 Hz and the desktop 1 kHz, both at half of full scale: a peak of
+// -6 dB and an RMS of -9 dB, 6 dB less at 50%.
+TEST_F(Settings, TheMetersShowEachSourcesLevelWhileTheWindowIsOpen) {
+  WriteOptions("[Recorder]\nShowTip=0\nAudioSource=qv_voice.monitor\nDesktopSource=desktop\nDesktopVolume=50\n");
+  ASSERT_TRUE(FFLoader().LoadLibraries(kEncoderLibraries)) << FFLoader().LastError();
+  TFrmMain form;
+  form.LoadSettings(false);
+  form.show();
+  const QString minus = QString::fromUtf8("\u2212");
+  EXPECT_TRUE(test::WaitFor([&] {
+    return form.MicRow->Level->text() == minus + "6 dB (RMS " + minus + "9)" &&
+           form.DesktopRow->Level->text() == minus + "12 dB (RMS " + minus + "15)";
+  }, 10000)) << form.MicRow->Level->text().toStdString() << " / " << form.DesktopRow->Level->text().toStdString();
+  EXPECT_EQ(form.MicRow->Meter->value(), -6);
+  EXPECT_EQ(form.DesktopRow->Meter->value(), -12);
+  if (const char* shot = std::getenv("QV_METER_SCREENSHOT")) form.grab().save(shot);
+  form.MicRow->Mute->setChecked(true);
+  EXPECT_TRUE(test::WaitFor([&] { return form.MicRow->Level->text() == "muted"; }));
+  form.hide();
+  EXPECT_TRUE(test::WaitFor([&] { return !form.MicRow->Live && !form.DesktopRow->Live; }));
 }
 
 TEST_F(Settings, AHandEditedFileKeepsItsCommentsAndUnknownKeys) {

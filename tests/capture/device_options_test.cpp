@@ -137,6 +137,31 @@ TEST(WaveCaptureOptions, KeysDefaultsAndConversions) {
   }
 }
 
+// A mixed source's name and label may hold the separators: they survive the trip through the string.
+TEST(WaveMixOptions, EachSourceComesBackAsWrittenAndABadOneFails) {
+  const TWaveMixInputOptions inputs[] = {{80, false, true, "Microphone", "alsa_input.usb-x;y,z%41"},
+                                         {200, true, false, "Desktop, 2", ""}};
+  TWaveMixOptions o;
+  std::string error;
+  ASSERT_TRUE(ParseWaveMixOptions("r=48000;session=9;" + MixInputOption(inputs[0]) + ";" + MixInputOption(inputs[1]),
+                                  o, error)) << error;
+  EXPECT_EQ(o.Common.SampleRate, 48000);
+  EXPECT_EQ(o.Common.Session, 9);
+  ASSERT_EQ(o.Inputs.size(), 2u);
+  for (int i = 0; i < 2; ++i) {
+    EXPECT_EQ(o.Inputs[i].Volume, inputs[i].Volume);
+    EXPECT_EQ(o.Inputs[i].Muted, inputs[i].Muted);
+    EXPECT_EQ(o.Inputs[i].WatchSilence, inputs[i].WatchSilence);
+    EXPECT_EQ(o.Inputs[i].Label, inputs[i].Label);
+    EXPECT_EQ(o.Inputs[i].Source, inputs[i].Source);
+  }
+  for (const char* bad : {"in=201,0,0,a,b", "in=80,0,0", "in=-1,0,0,a,b"}) {
+    TWaveMixOptions failed;
+    EXPECT_FALSE(ParseWaveMixOptions(bad, failed, error)) << bad;
+    EXPECT_FALSE(error.empty()) << bad;
+  }
+}
+
 TEST(IntegerConversion, BoundsAndForms) {
   std::int64_t v = 0;
   EXPECT_TRUE(StrictInt("-9223372036854775808", INT64_MIN, INT64_MAX, v));

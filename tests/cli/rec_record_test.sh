@@ -224,6 +224,49 @@ if wait_frames "$WORK/source-gone.log" 1; then
   clean_decode "source removed" "$F"
 fi
 
+# --- two sources mixed, at 80% and 120%: each tone at its level (judged in its own band); the second
+# source removed mid-recording: told once, silence from then on, the first tone on without a gap ---
+# band_db FILE HZ FROM SECONDS [low]: the RMS level (dB x10) of the band around HZ; with "low", the
+# lowest of its 100 ms windows instead.
+band_db() {
+  local band="bandpass=f=$2:w=$(($2 / 10)):t=h" reset=0
+  [ -n "${5:-}" ] && reset=1
+  ffmpeg -nostdin -v error -ss "$3" -t "$4" -i "$1" -map 0:a -ac 1 -af "$band,$band,asetnsamples=n=4410,astats=metadata=1:reset=$reset,ametadata=print:key=lavfi.astats.Overall.RMS_level:file=-" -f null - |
+    awk -F= -v low="${5:-}" '/RMS_level/ { v = ($2 ~ /inf/) ? -100 : $2 + 0; if (low == "" || n++ == 0 || v < m) m = v }
+      END { printf "%d\n", m * 10 }'
+}
+mix_module=$(pactl load-module module-null-sink sink_name=qv_mix3k rate=44100 channels=2)
+sox -q -n -t raw -r 44100 -c 2 -b 16 -e signed - synth 0 sine 3000 vol 0.25 2>/dev/null |
+  pacat --playback --device=qv_mix3k --raw --rate 44100 --channels 2 --format s16le --latency-msec=40 >/dev/null 2>&1 &
+mix_player=$!
+pids+=($!)
+sleep 1
+F="$WORK/mixed.avi"
+start_rec "$WORK/mixed.log" --audio-source qv_tone.monitor --audio-source qv_mix3k.monitor --volume qv_tone.monitor=80 \
+  --volume qv_mix3k.monitor=120 --region 0,0,320,240 --duration 7 "$F"
+if wait_frames "$WORK/mixed.log" 1; then
+  sleep 3
+  # Its player first: the sound server would move it to the default sink, under the other tone.
+  kill "$mix_player"
+  pactl unload-module "$mix_module"
+  wait_rec 30
+  [ "$rec_rc" = 0 ] || { fail "mixed: exit $rec_rc"; tail -3 "$WORK/mixed.log"; }
+  # In tenths of a dB: 1 kHz at 0.5 x 80% is -11.0 dB RMS, 3 kHz at 0.25 x 120% is -13.5 dB.
+  within "mixed: 1 kHz at 80% (dB x10)" "$(band_db "$F" 1000 0.5 2)" -120 -100
+  within "mixed: 3 kHz at 120% (dB x10)" "$(band_db "$F" 3000 0.5 2)" -145 -125
+  # Around the removal: from the last progress report before the notice, for a second and a half.
+  removed=$(awk -F'[=: ]' '/^quorvane-rec: The sound input was lost/ { print t; exit }
+    /^time=/ { t = $2 * 3600 + $3 * 60 + $4 - 0.3 }' "$WORK/mixed.log")
+  within "mixed: 1 kHz through the removal, lowest 100 ms (dB x10)" "$(band_db "$F" 1000 "${removed:-0.5}" 1.5 low)" -120 -100
+  within "mixed: 3 kHz after the removal (dB x10)" "$(band_db "$F" 3000 5.5 1.3)" -1000 -500
+  within "mixed: 1 kHz after the removal, alone (dB x10)" "$(band_db "$F" 1000 5.5 1.3)" -120 -100
+  within "mixed: the removal told" "$(grep -c '^quorvane-rec: The sound input was lost (the sound source "qv_mix3k.monitor" was removed)' "$WORK/mixed.log")" 1 1
+  grep -aqE 'drop=[0-9]+ Microphone [^ ]+ dB, Microphone 2 [^ ]+ dB' "$WORK/mixed.log" &&
+    pass "mixed: each source's level in the progress line" || fail "mixed: no levels in the progress line"
+  sync_check "mixed" "$F" 60
+  clean_decode "mixed" "$F"
+fi
+
 # --- a 3 s countdown comes before the recording; Ctrl-C during one records nothing -----------------
 F="$WORK/countdown.avi"
 t0=$(now_ms)

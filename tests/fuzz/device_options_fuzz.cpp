@@ -20,5 +20,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   qv::TWaveCaptureOptions wave;
   QV_FUZZ_CHECK(qv::ParseWaveCaptureOptions(text, wave, error));
   QV_FUZZ_CHECK(error.empty());
+
+  // Every mixed source parsed writes back to a segment that parses to the same source.
+  qv::TWaveMixOptions mix;
+  const bool mixOk = qv::ParseWaveMixOptions(text, mix, error);
+  QV_FUZZ_CHECK(mixOk == error.empty());
+  for (const qv::TWaveMixInputOptions& input : mix.Inputs) {
+    qv::TWaveMixOptions again;
+    QV_FUZZ_CHECK(qv::ParseWaveMixOptions(qv::MixInputOption(input), again, error) && again.Inputs.size() == 1);
+    QV_FUZZ_CHECK(again.Inputs[0].Source == input.Source && again.Inputs[0].Label == input.Label);
+  }
   return 0;
 }

@@ -246,6 +246,28 @@ TEST(RecordingRequest, ChosenSoundInput) {
   TRecordingRequest request;
   request.AudioInput = 2;
   EXPECT_EQ(PlanRecording(request, 12).AudioOptions, "r=44100;c=2;f=16;bufsize=17640;pause_pointer=12;i=2");
+  // A microphone and the desktop, from the options window and from the command line: one mix.
+  TTrayChoice tray;
+  tray.AudioSource = "qv_voice.monitor";
+  tray.MicrophoneVolume = 80;
+  tray.DesktopSource = "desktop";
+  tray.DesktopMuted = true;
+  const TRecordingPlan fromTray = PlanRecording(TrayRecordingRequest(tray), kSession);
+  const TRecordingPlan fromRec = RecPlan({"--audio-source", "qv_voice.monitor", "--audio-source", "desktop",
+                                          "--volume", "qv_voice.monitor=80", "/v/x.avi"},
+                                         TScreenFacts{1920, 1080});
+  const std::string mix = "r=44100;c=2;f=16;bufsize=17640;session=" + std::to_string(kSession) +
+                          ";in=80,0,1,Microphone,qv_voice.monitor;in=100,";
+  EXPECT_EQ(fromTray.SoundDevice, "wavemix");
+  EXPECT_EQ(fromTray.AudioOptions, mix + "1,0,Desktop,desktop");
+  EXPECT_EQ(fromRec.SoundDevice, "wavemix");
+  EXPECT_EQ(fromRec.AudioOptions, mix + "0,0,Desktop,desktop");
+  // The microphone alone at full volume, as an older settings file has it: the one source of before.
+  tray.DesktopSource.clear();
+  tray.MicrophoneVolume = 100;
+  EXPECT_EQ(PlanRecording(TrayRecordingRequest(tray), 12).SoundDevice, "wavecapture");
+  EXPECT_EQ(PlanRecording(TrayRecordingRequest(tray), 12).AudioOptions,
+            "r=44100;c=2;f=16;bufsize=17640;pause_pointer=12;source=qv_voice.monitor");
 }
 
 }  // namespace
