@@ -48,6 +48,11 @@ packages=(
   wtype grim
   # a bar that hosts StatusNotifierItems (the watcher) on the Wayland rig, for the tray icon's test
   waybar
+  # the Wayland rig's GNOME desktop (headless mutter, its portal backend; gdbus seeds its permission
+  # store) and a native Wayland window of known colour on either desktop
+  mutter xdg-desktop-portal-gnome libglib2.0-bin foot
+  # the benchmark's other recorder on Wayland: GStreamer's portal stream into x264enc
+  gstreamer1.0-plugins-ugly
 )
 
 missing() {

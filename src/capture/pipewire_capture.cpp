@@ -39,7 +39,7 @@ int ApplyOptions(AVFormatContext* ctx, TPipeWireCaptureContext* s, TFormatParame
   if (!ParseScreenCaptureOptions(ctx->url ? ctx->url : "", o, error))
     return Fail(ctx, s, AVERROR(EINVAL), "The screen capture settings are invalid (" + error + ").");
   if (o.Window || o.HasTitle)
-    return Fail(ctx, s, AVERROR(EINVAL), "A single window cannot be recorded through the desktop's screen portal.");
+    return Fail(ctx, s, AVERROR(EINVAL), "A window is picked in the desktop's own dialog here, not by its id or title.");
   if (o.OffsetX < 0 || o.OffsetY < 0)
     return Fail(ctx, s, AVERROR(EINVAL), "The area to record starts left of or above the screen.");
   bool unknown = false;
@@ -60,6 +60,7 @@ int OpenStream(AVFormatContext* ctx, TPipeWireCaptureContext* s, const TScreenCa
   if (!node) {
     s->Portal = std::make_unique<TScreenCastPortal>();
     s->Portal->SetRestoreToken(s->Session->RestoreToken());
+    s->Portal->AskForWindow(o.PortalWindow != 0);
     fd = s->Portal->Share(o.DrawCursor != 0, error);
     s->Session->SetRestoreToken(s->Portal->RestoreToken());
     if (fd < 0) return Fail(ctx, s, AVERROR(EIO), error);
@@ -114,7 +115,13 @@ int ReadPacket(AVFormatContext* ctx, AVPacket* pkt) {
   if (ff::av_new_packet(pkt, s->Stream->FrameBytes()) < 0)
     return Fail(ctx, s, AVERROR(ENOMEM), "The screen cannot be read: out of memory.");
   std::string error;
-  if (!s->Stream->CopyLatest(pkt->data, error)) {
+  // The desktop ends a share by closing the portal's session, or its stream just goes.
+  const bool copied = s->Stream->CopyLatest(pkt->data, error);
+  if (s->Portal && (!copied || s->Portal->Closed())) {
+    ff::av_packet_unref(pkt);
+    return Fail(ctx, s, AVERROR(EIO), "The desktop stopped sharing the screen.");
+  }
+  if (!copied) {
     ff::av_packet_unref(pkt);
     return Fail(ctx, s, AVERROR(EIO), "The screen cannot be read (" + error + ").");
   }

@@ -1,7 +1,7 @@
 // The "pipewirecapture" input device: the screen of a Wayland session, asked of the desktop's
 // ScreenCast portal and received as a PipeWire stream, at a fixed frame rate. Takes the screen
 // device's option string ("offset=X,Y;framesize=W,H;framerate=N/D;cursor=1;session=N"): a region is
-// a crop of the monitor's stream. A window cannot be picked here (the portal's own dialog does that).
+// a crop of the monitor's stream, "portalwindow=1" a window picked in the portal's own dialog.
 #pragma once
 
 #include <memory>
