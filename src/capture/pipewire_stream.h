@@ -16,6 +16,7 @@ struct pw_thread_loop;
 struct pw_context;
 struct pw_core;
 struct pw_stream;
+struct pw_registry;
 struct spa_hook;
 struct spa_pod;
 
@@ -53,6 +54,9 @@ class TPipeWireStream {
   static void OnParamChanged(void* self, std::uint32_t id, const spa_pod* param);
   static void OnProcess(void* self);
   static void OnStateChanged(void* self, int old, int state, const char* error);
+  static void OnGlobalRemoved(void* self, std::uint32_t id);
+  void WatchNode();
+  void Ended(const char* why);
   void AskForSharedMemory();
   void TakeBuffer();
 
@@ -61,6 +65,9 @@ class TPipeWireStream {
   pw_core* Core = nullptr;
   pw_stream* Stream = nullptr;
   spa_hook* Listener = nullptr;
+  pw_registry* Registry = nullptr;
+  spa_hook* RegistryListener = nullptr;
+  std::uint32_t Node = 0;
   TCropArea Crop;
 
   // Set by the loop thread before the first picture is announced; read by the reader after it.

@@ -36,10 +36,6 @@ trap '[ -n "$pid" ] && kill "$pid" 2>/dev/null; [ -n "$bar" ] && kill "$bar" 2>/
 export XDG_CONFIG_HOME=$work/config XDG_STATE_HOME=$work/state
 mkdir -p "$XDG_CONFIG_HOME/Quorvane" "$work/out"
 
-wait_until() { # wait_until SECONDS COMMAND...
-  local end=$((SECONDS + $1)); shift
-  until "$@"; do [ $SECONDS -ge $end ] && return 1; sleep 0.2; done
-}
 # Alt+KEY to the focused window. The virtual keyboard is the seat's only one: the client learns of
 # it only when it appears, so the keys wait a moment for that.
 alt() { wtype -s 500 -M alt -s 100 "$1" -s 100 -m alt; }

@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
-# quorvane-rec on a Wayland session, in the Wayland rig: through the ScreenCast portal (the whole
-# output), and from a PipeWire video node given by --node (the whole picture, and a region cut out of
-# it), judged by ffprobe and decoded pixels. The node is a live SMPTE colour-bar source from
-# GStreamer's PipeWire sink, so the colour at each place is known.
+# quorvane-rec on Wayland sessions, in the Wayland rig on both of its desktops: through the ScreenCast
+# portal (the whole output with sound, windows of known colour at their places), and on sway from a
+# PipeWire video node given by --node (the whole picture, and a region cut out of it), judged by
+# ffprobe and decoded pixels. The node is a live SMPTE colour-bar source from GStreamer's PipeWire
+# sink, so the colour at each place is known. On GNOME also: a region shared with the permission kept
+# from the recording before (nothing asks: no one is there to answer the desktop's dialog), and the
+# share ended by the desktop mid-recording (the portal backend closes its session).
 set -u
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 root=${QV_SOURCE_DIR:-$(cd "$here/../.." && pwd)}
@@ -10,11 +13,21 @@ bin=${QV_BIN_DIR:-$root/build/bin}
 
 # shellcheck source=tests/support/shell_checks.sh
 . "$root/tests/support/shell_checks.sh"
-in_wayland_rig "${BASH_SOURCE[0]}" "$@" -- sway pipewire-pulse xdg-desktop-portal-wlr gstreamer1.0-pipewire gstreamer1.0-tools
+packages=(pipewire-pulse qt6-wayland foot gstreamer1.0-pipewire gstreamer1.0-tools)
+if [ "${QV_WAYLAND_RIG:-}" != 1 ]; then
+  (in_wayland_rig "${BASH_SOURCE[0]}" -- "${packages[@]}" sway xdg-desktop-portal-wlr)
+  sway=$?
+  (in_wayland_rig --desktop gnome "${BASH_SOURCE[0]}" -- "${packages[@]}" mutter xdg-desktop-portal-gnome)
+  gnome=$?
+  [ $sway = 0 ] && [ $gnome = 0 ]
+  exit
+fi
 
 work=$(mktemp -d)
-
-trap 'stop_pipewire_bars "$work"; rm -rf "$work"' EXIT
+windows=()
+trap 'stop_pipewire_bars "$work"; kill "${windows[@]}" 2>/dev/null; rm -rf "$work"' EXIT
+export XDG_STATE_HOME=$work/state
+desk=$QV_RIG_DESKTOP
 
 probe() { # probe FILE TYPE FIELD
   ffprobe -v error -count_frames -select_streams "${2:0:1}:0" -show_entries "stream=$3" -of csv=p=0 "$1"
@@ -35,20 +48,77 @@ av_ms() {
     printf "%.0f %.0f", (y[1] - x[1]) * 1000, (y[2] - x[2]) * 1000 }'
 }
 frames_ok() { local n; n=$(probe "$1" v nb_read_frames); [ "${n:-0}" -ge 248 ] && [ "${n:-0}" -le 252 ]; }
+slots_ok() { local n; n=$(probe "$1" v nb_frames); [ "${n:-0}" -ge 248 ] && [ "${n:-0}" -le 252 ]; }
+sync_ok() { # sync_ok FILE: sound and picture start and end together, within 60 ms
+  awk -v d="${1:-x}" 'BEGIN { split(d, e, " "); exit !(d != "x" && e[1] <= 60 && e[1] >= -60 && e[2] <= 60 && e[2] >= -60) }'
+}
+not_near() { ! near "$@"; }
 
-# --- through the portal: the whole output -----------------------------------------------------------
-"$bin/quorvane-rec" --backend pipewire --fullscreen --duration 10 "$work/portal.avi" >"$work/portal.log" 2>&1
-rc=$?
-check "portal: asks to share the screen until revoked (persist_mode 2 reached the portal)" \
-  grep -q "option persist_mode:2" "$QV_RIG_DIR/log/portal-wlr.log"
-if [ $rc != 0 ] && grep -q "unable to receive a valid format" "$QV_RIG_DIR/log/portal-wlr.log"; then
-  # Debian 12's xdg-desktop-portal-wlr streams only when the compositor can hand out GPU buffers.
-  echo "SKIP - portal: xdg-desktop-portal-wlr found no usable buffer format on this GPU-less sway"
+# --- through the portal: the whole output, with sound, two windows of known colour ------------------
+# sway tiles them side by side over the output; mutter places one at the top left.
+if [ "$desk" = sway ]; then
+  windows+=("$(colour_window qvred ff0000)" "$(colour_window qvblue 0000ff)")
+  inside=(320 360) outside=(960 360) other=(0 0 255)
+  shown() { [ "$(swaymsg -t get_tree | grep -c '"app_id": "foot"')" = 2 ]; }
+  wait_until 10 shown
+  token=()
 else
-  check "portal: quorvane-rec exit code 0 (got $rc)" test $rc = 0
-  check "portal: 250 +- 2 frames" frames_ok "$work/portal.avi"
-  check "portal: the output's size ${QV_RIG_SIZE}" \
-    test "$(probe "$work/portal.avi" v width,height | tr , x)" = "$QV_RIG_SIZE"
+  windows+=("$(colour_window qvred ff0000 400x300)")
+  inside=(238 200) outside=(900 500)
+  sleep 1
+  token=(--restore-token "$(seed_screen_permission)")
+fi
+"$bin/quorvane-rec" --backend pipewire --fullscreen "${token[@]}" --duration 10 "$work/portal.avi" >"$work/portal.log" 2>&1
+rc=$?
+[ "$desk" = sway ] && check "$desk portal: asks to share the screen until revoked (persist_mode 2 reached the portal)" \
+  grep -q "option persist_mode:2" "$QV_RIG_DIR/log/portal-wlr.log"
+check "$desk portal: quorvane-rec exit code 0 (got $rc; $(tail -n 1 "$work/portal.log"))" test $rc = 0
+check "$desk portal: 250 +- 2 slots" slots_ok "$work/portal.avi"
+check "$desk portal: the output's size ${QV_RIG_SIZE}" \
+  test "$(probe "$work/portal.avi" v width,height | tr , x)" = "$QV_RIG_SIZE"
+av=$(av_ms "$work/portal.avi")
+check "$desk portal: sound and picture start and end together (A-V ${av:-unknown} ms, within 60)" sync_ok "$av"
+px=$(pixel "$work/portal.avi" 200 "${inside[@]}")
+check "$desk portal: the red window at ${inside[*]} (got $px)" near "$px" 255 0 0
+px=$(pixel "$work/portal.avi" 200 "${outside[@]}")
+if [ "$desk" = sway ]; then
+  check "$desk portal: the blue window at ${outside[*]} (got $px)" near "$px" 0 0 255
+else
+  check "$desk portal: the desktop, not the window, at ${outside[*]} (got $px)" not_near "$px" 255 0 0
+fi
+
+if [ "$desk" = gnome ]; then
+  # --- the permission kept: a region inside the red window, nobody to answer a dialog --------------
+  check "gnome: the portal's new permission is kept for GNOME" test -s "$XDG_STATE_HOME/Quorvane/screen-permission-gnome"
+  timeout 40 "$bin/quorvane-rec" --backend pipewire --region 100,120,200,150 --no-audio --duration 2 "$work/region.avi" \
+    >"$work/region.log" 2>&1
+  rc=$?
+  check "gnome region: recorded without asking (exit $rc; $(tail -n 1 "$work/region.log"))" test $rc = 0
+  check "gnome region: the region's size 200x150" test "$(probe "$work/region.avi" v width,height | tr , x)" = 200x150
+  px=$(pixel "$work/region.avi" 30 100 75)
+  check "gnome region: inside the red window (got $px)" near "$px" 255 0 0
+
+  # --- the desktop ends the share: the portal backend closes the session -------------------------
+  "$bin/quorvane-rec" --backend pipewire --no-audio "$work/ended.avi" >"$work/ended.log" 2>&1 &
+  rec=$!
+  session() {
+    gdbus introspect --session --recurse --dest org.freedesktop.impl.portal.desktop.gnome \
+      --object-path /org/freedesktop/portal/desktop/session | awk '/node .*quorvane/ { print $2 }' | tail -n 1
+  }
+  coded() { grep -q 'coded=[1-9]' "$work/ended.log"; }
+  wait_until 20 coded
+  gdbus call --session --dest org.freedesktop.impl.portal.desktop.gnome --object-path "$(session)" \
+    --method org.freedesktop.impl.portal.Session.Close >/dev/null
+  wait_until 10 bash -c "! kill -0 $rec 2>/dev/null"
+  kill -9 $rec 2>/dev/null
+  wait $rec
+  rc=$?
+  check "gnome ended: quorvane-rec exit code 1 (got $rc)" test $rc = 1
+  check "gnome ended: says the desktop stopped sharing ($(tail -n 1 "$work/ended.log"))" \
+    grep -q "The desktop stopped sharing the screen. The file so far is $work/ended.avi" "$work/ended.log"
+  n=$(probe "$work/ended.avi" v nb_read_frames)
+  check "gnome ended: the file so far is readable (${n:-no} frames)" test "${n:-0}" -gt 0
+  finish "pipewire capture test (gnome)"
 fi
 
 # --- a PipeWire node: SMPTE bars, 7 bars of 100 pixels across the top two thirds --------------------
