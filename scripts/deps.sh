@@ -51,6 +51,10 @@ packages=(
   # the Wayland rig's GNOME desktop (headless mutter, its portal backend; gdbus seeds its permission
   # store) and a native Wayland window of known colour on either desktop
   mutter xdg-desktop-portal-gnome libglib2.0-bin foot
+  # X programs on the GNOME rig (--xwayland: the benchmark's moving content)
+  xwayland
+  # key presses on the GNOME rig through mutter's remote desktop keyboard (tests/support/gnome_keys.py)
+  python3-gi
   # the benchmark's other recorder on Wayland: GStreamer's portal stream into x264enc
   gstreamer1.0-plugins-ugly
 )

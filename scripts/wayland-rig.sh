@@ -2,7 +2,7 @@
 # Wayland rig: a private headless Wayland desktop with a session bus, PipeWire and the ScreenCast
 # portal for one command, torn down afterwards.
 #
-#   scripts/wayland-rig.sh [--desktop sway|gnome] [--size WxH] [--no-sound] [--tray] -- COMMAND [ARGS...]
+#   scripts/wayland-rig.sh [--desktop sway|gnome] [--size WxH] [--no-sound] [--tray] [--xwayland] -- COMMAND...
 #
 # sway (the default): headless sway (one output, HEADLESS-1, of --size, default 1280x720, pixman
 # renderer, no input devices, no bar) as an ordinary user "qvrig" (sway refuses to run as root), and
@@ -14,6 +14,8 @@
 # gnome: headless mutter with one virtual monitor of --size (software rendering) and
 # xdg-desktop-portal-gnome, which asks in its own dialog unless a kept permission is handed in
 # (tests seed one in the permission store). No tray host (--tray is refused): stock GNOME has none.
+# With --xwayland mutter also runs Xwayland, and COMMAND gets its DISPLAY (X programs on the desktop,
+# for the benchmark's moving content).
 # Both: a session bus of our own, PipeWire and WirePlumber, pipewire-pulse (unless --no-sound) with a
 # null sink playing a 1 kHz sine whose monitor is the default source, and xdg-desktop-portal seeing
 # only the one backend meant (XDG_DESKTOP_PORTAL_DIR).
@@ -26,7 +28,7 @@
 set -u
 
 usage() {
-  echo "usage: $0 [--desktop sway|gnome] [--size WxH] [--no-sound] [--tray] -- COMMAND [ARGS...]" >&2
+  echo "usage: $0 [--desktop sway|gnome] [--size WxH] [--no-sound] [--tray] [--xwayland] -- COMMAND [ARGS...]" >&2
   exit 2
 }
 
@@ -34,6 +36,7 @@ size=1280x720
 sound=1
 tray=0
 desktop=sway
+xwayland=0
 while [ $# -gt 0 ]; do
   case "$1" in
     --desktop) [ $# -ge 2 ] || usage; desktop=$2; shift 2 ;;
@@ -42,6 +45,7 @@ while [ $# -gt 0 ]; do
     --size=*) size=${1#*=}; shift ;;
     --no-sound) sound=0; shift ;;
     --tray) tray=1; shift ;;
+    --xwayland) xwayland=1; shift ;;
     --) shift; break ;;
     -h|--help) usage ;;
     -*) usage ;;
@@ -55,6 +59,7 @@ case "$desktop" in
   *) echo "wayland-rig: --desktop is sway or gnome" >&2; exit 2 ;;
 esac
 [ "$desktop" = gnome ] && [ "$tray" = 1 ] && { echo "wayland-rig: GNOME has no tray host; --tray is for sway" >&2; exit 2; }
+[ "$desktop" = sway ] && [ "$xwayland" = 1 ] && { echo "wayland-rig: --xwayland is for GNOME" >&2; exit 2; }
 
 rig_user=qvrig
 # /tmp rather than $TMPDIR: socket paths must stay short (sun_path is 108 bytes).
@@ -86,7 +91,7 @@ export XDG_SESSION_TYPE=wayland
 export QT_QPA_PLATFORM=wayland
 # Only the backend of this desktop: another one installed on the machine would take interfaces.
 export XDG_DESKTOP_PORTAL_DIR="$rig/portals"
-# Keep everything off the caller's own desktop, bus and sound server.
+# Keep everything off the caller's own desktop, bus and sound server (GNOME's Xwayland sets its own DISPLAY).
 unset DISPLAY WAYLAND_DISPLAY DBUS_SESSION_BUS_ADDRESS SESSION_MANAGER XAUTHORITY PULSE_SERVER SWAYSOCK
 
 has_name() {
@@ -157,12 +162,22 @@ start_gnome() {
   # mutter owns its names on the bus, and the portal finds the screen casts there.
   start_session_bus "$rig/runtime/bus" "<standard_session_servicedirs/>"
   WAYLAND_DISPLAY=wayland-qv
-  mutter --wayland --headless --no-x11 --sm-disable --virtual-monitor "$size" \
+  local x11=--no-x11
+  [ "$xwayland" = 1 ] && x11=
+  mutter --wayland --headless $x11 --sm-disable --virtual-monitor "$size" \
     --wayland-display="$WAYLAND_DISPLAY" >"$rig/log/mutter.log" 2>&1 &
   pids+=($!)
   poll 30 has_name org.gnome.Mutter.ScreenCast || fail "mutter did not start"
   poll 10 test -S "$XDG_RUNTIME_DIR/$WAYLAND_DISPLAY" || fail "mutter's Wayland socket did not appear"
   export WAYLAND_DISPLAY
+  if [ "$xwayland" = 1 ]; then
+    x_display() { DISPLAY=$(sed -n 's/.*Using public X11 display \(:[0-9]*\).*/\1/p' "$rig/log/mutter.log" | head -n1); [ -n "$DISPLAY" ]; }
+    poll 20 x_display || fail "mutter did not start Xwayland"
+    x_display
+    # mutter admits X clients by the cookie it wrote beside its socket.
+    XAUTHORITY=$(ls "$XDG_RUNTIME_DIR"/.mutter-Xwaylandauth.* 2>/dev/null | head -n1)
+    export DISPLAY XAUTHORITY
+  fi
   output=$(gdbus call --session --dest org.gnome.Mutter.DisplayConfig --object-path /org/gnome/Mutter/DisplayConfig \
     --method org.gnome.Mutter.DisplayConfig.GetCurrentState 2>/dev/null | grep -o "('Meta-[0-9]*'" | head -n1 | tr -d "('")
   output=${output:-Meta-0}
