@@ -116,20 +116,17 @@ tray_section() {
   check "Exit in the icon's menu ends the program" wait_until 10 bash -c "! kill -0 $pid 2>/dev/null"
 }
 
+write_options() { # write_options [RECORDER LINE...]: the settings of a full-screen recording into out/
+  {
+    printf '%s\n' "[Recorder]" BoolRecordAudio=1 BoolPlayback=0 RegionToCapture=FullScreen ShowTip=0 "$@"
+    printf '%s\n' "[OutputType]" VideoBitrate=7 "[Save]" BoolAutoSave=1 "OutputFolder=$work/out"
+  } >"$XDG_CONFIG_HOME/Quorvane/Options.ini"
+}
+
 gnome_section() {
   local window file px n
   window=$(colour_window qvred ff0000 400x300)
-  cat >"$XDG_CONFIG_HOME/Quorvane/Options.ini" <<INI
-[Recorder]
-BoolRecordAudio=1
-BoolPlayback=0
-RegionToCapture=FullScreen
-ShowTip=0
-PortalRestoreToken=$(seed_screen_permission)
-[Save]
-BoolAutoSave=1
-OutputFolder=$work/out
-INI
+  write_options "PortalRestoreToken=$(seed_screen_permission)"
   "$bin/quorvane" >"$work/out.log" 2>"$work/err" &
   pid=$!
   check "gnome: the control window comes" wait_until 10 grep -q "showing the control window" "$work/err"
@@ -159,20 +156,7 @@ INI
 [ "$mode" = gnome ] && gnome_section
 
 node=$(pipewire_bars qv_tray_bars "$work/gst.log") || { bad "no bar source ($(tail -n 2 "$work/gst.log"))"; finish "tray on Wayland"; }
-cat >"$XDG_CONFIG_HOME/Quorvane/Options.ini" <<INI
-[Recorder]
-BoolRecordAudio=1
-BoolPlayback=0
-RegionToCapture=FullScreen
-ShowTip=0
-StartHotkey=Ctrl+Shift+F9
-PipeWireNode=$node
-[OutputType]
-VideoBitrate=7
-[Save]
-BoolAutoSave=1
-OutputFolder=$work/out
-INI
+write_options "StartHotkey=Ctrl+Shift+F9" "PipeWireNode=$node"
 
 "$bin/quorvane" >"$work/out.log" 2>"$work/err" &
 pid=$!
