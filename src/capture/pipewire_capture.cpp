@@ -47,6 +47,7 @@ int ApplyOptions(AVFormatContext* ctx, TPipeWireCaptureContext* s, TFormatParame
   if (unknown)
     ff::av_log(s->LogContext(), AV_LOG_WARNING, "session %lld is not a registered capture session, ignored\n",
                static_cast<long long>(o.Session));
+  s->SkipUnchanged = o.SkipUnchanged != 0;
   if (o.HasFrameRate) ap->time_base = AVRational{o.RateDen, o.RateNum};
   if (ap->time_base.num <= 0 || ap->time_base.den <= 0) ap->time_base = AVRational{1, 15};
   return 0;
@@ -112,12 +113,22 @@ int ReadHeader(AVFormatContext* ctx, TFormatParameters* ap) {
 int ReadPacket(AVFormatContext* ctx, AVPacket* pkt) {
   TPipeWireCaptureContext* s = State(ctx);
   const std::int64_t stamp = s->Schedule.WaitNextSlot();
+  pkt->stream_index = 0;
+  pkt->pts = pkt->dts = stamp;
+  pkt->duration = s->Schedule.PeriodMicros();
+  // The desktop ends a share by closing the portal's session, or its stream just goes.
+  const bool closed = s->Portal && s->Portal->Closed();
+  // An empty packet: no new picture came, so the one of the slot before holds.
+  const std::uint64_t pictures = s->Stream->Pictures();
+  if (s->SkipUnchanged && pictures == s->PicturesCopied && !s->Schedule.ResumedFromPause() && !closed &&
+      !s->Stream->Ended())
+    return 0;
+  s->PicturesCopied = pictures;
   if (ff::av_new_packet(pkt, s->Stream->FrameBytes()) < 0)
     return Fail(ctx, s, AVERROR(ENOMEM), "The screen cannot be read: out of memory.");
   std::string error;
-  // The desktop ends a share by closing the portal's session, or its stream just goes.
   const bool copied = s->Stream->CopyLatest(pkt->data, error);
-  if (s->Portal && (!copied || s->Portal->Closed())) {
+  if (s->Portal && (!copied || closed)) {
     ff::av_packet_unref(pkt);
     return Fail(ctx, s, AVERROR(EIO), "The desktop stopped sharing the screen.");
   }

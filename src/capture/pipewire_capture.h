@@ -34,6 +34,8 @@ class TPipeWireCaptureContext final : public TDeviceState {
   std::unique_ptr<TScreenCastPortal> Portal;
   std::unique_ptr<TPipeWireStream> Stream;
   TFrameSchedule Schedule;
+  bool SkipUnchanged = false;
+  std::uint64_t PicturesCopied = 0;  // the stream's count at the last copy; 0: none copied yet
 };
 
 // Registers "pipewirecapture" with the device registry; harmless to call again.

@@ -140,6 +140,16 @@ bool TPipeWireStream::CopyLatest(std::uint8_t* out, std::string& error) {
   return true;
 }
 
+std::uint64_t TPipeWireStream::Pictures() {
+  std::lock_guard<std::mutex> lock(Lock);
+  return Count;
+}
+
+bool TPipeWireStream::Ended() {
+  std::lock_guard<std::mutex> lock(Lock);
+  return !Failure.empty();
+}
+
 void TPipeWireStream::OnStateChanged(void* self, int, int state, const char* why) {
   if (state != PW_STREAM_STATE_ERROR && state != PW_STREAM_STATE_UNCONNECTED) return;
   static_cast<TPipeWireStream*>(self)->Ended(why);
@@ -225,14 +235,19 @@ void TPipeWireStream::TakeBuffer() {
     }
     const int stride = d.chunk->stride > 0 ? d.chunk->stride : StreamWidth * 4;
     const auto* base = static_cast<const std::uint8_t*>(d.data) + d.chunk->offset;
-    // A stream that shrank since leaves the rest of the frame as it was.
-    const int rows = std::min(FrameHeight, StreamHeight - Crop.Y);
-    const int rowBytes = std::min(FrameWidth, StreamWidth - Crop.X) * 4;
-    for (int y = 0; y < rows && rowBytes > 0; ++y) {
+    // The frame keeps the first picture's size: a stream that grew since is cut, one that shrank
+    // leaves black where it no longer reaches, as the X11 device does with a smaller screen.
+    const int rows = std::max(0, std::min(FrameHeight, StreamHeight - Crop.Y));
+    const int rowBytes = std::max(0, std::min(FrameWidth, StreamWidth - Crop.X) * 4);
+    const std::size_t frameRow = static_cast<std::size_t>(FrameWidth) * 4;
+    for (int y = 0; y < FrameHeight; ++y) {
+      std::uint8_t* to = Latest.data() + static_cast<std::size_t>(y) * frameRow;
       const std::size_t from = static_cast<std::size_t>(Crop.Y + y) * stride + static_cast<std::size_t>(Crop.X) * 4;
-      if (from + rowBytes > d.maxsize - d.chunk->offset) break;
-      std::memcpy(Latest.data() + static_cast<std::size_t>(y) * FrameWidth * 4, base + from, rowBytes);
+      const bool inside = y < rows && from + rowBytes <= d.maxsize - d.chunk->offset;
+      if (inside) std::memcpy(to, base + from, rowBytes);
+      std::memset(to + (inside ? rowBytes : 0), 0, frameRow - (inside ? rowBytes : 0));
     }
+    ++Count;
     if (FrameWidth > 0 && FrameHeight > 0) HasFrame = true;
     else
       Failure = "the area to record at " + std::to_string(Crop.X) + "," + std::to_string(Crop.Y) + " is not on the " +

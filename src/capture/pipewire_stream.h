@@ -49,6 +49,10 @@ class TPipeWireStream {
   int FrameBytes() const { return FrameWidth * FrameHeight * 4; }
   // Copies the newest picture to `out` (FrameBytes() long); false with `error` once the stream failed.
   bool CopyLatest(std::uint8_t* out, std::string& error);
+  // How many pictures came so far: one more means the screen changed.
+  std::uint64_t Pictures();
+  // The stream failed or its source went.
+  bool Ended();
 
  private:
   static void OnParamChanged(void* self, std::uint32_t id, const spa_pod* param);
@@ -78,6 +82,7 @@ class TPipeWireStream {
   std::condition_variable Arrived;
   std::vector<std::uint8_t> Latest;  // FrameWidth x FrameHeight, 4 bytes a pixel, rows packed
   bool HasFrame = false;
+  std::uint64_t Count = 0;
   int StreamWidth = 0, StreamHeight = 0;  // the negotiated size
   std::uint32_t SpaFormat = 0;
   std::string Failure;  // why the stream ended; empty while it runs

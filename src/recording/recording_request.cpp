@@ -6,9 +6,9 @@ namespace {
 
 std::string Pair(int a, int b) { return std::to_string(a) + "," + std::to_string(b); }
 
-// Only the X11 device learns which slots changed (X DAMAGE); the PipeWire stream gives every slot.
+// Both devices learn which slots changed: the X11 one from X DAMAGE, the PipeWire one from the
+// stream, which sends a picture only when the screen changed.
 std::string UnchangedSlots(const TRecordingRequest& request) {
-  if (request.Backend != TCaptureBackend::X11) return "";
   return std::string(";skipunchanged=") + (request.EveryFrame ? "0" : "1");
 }
 

@@ -137,7 +137,7 @@ gnome_section() {
   file=$(ls "$work/out"/*.avi 2>/dev/null | head -n 1)
   check "gnome: the whole screen, ${QV_RIG_SIZE}" \
     test "$(ffprobe -v error -select_streams v:0 -show_entries stream=width,height -of csv=p=0 "$file" | tr , x)" = "$QV_RIG_SIZE"
-  px=$(pixel "$file" 40 238 200)
+  px=$(pixel "$file" 0 238 200)
   check "gnome: the red window at its place (got $px)" near "$px" 255 0 0
   check "gnome: sound beside the picture" \
     test -n "$(ffprobe -v error -select_streams a -show_entries stream=codec_name -of csv=p=0 "$file")"
