@@ -21,7 +21,6 @@ constexpr std::uint32_t kSourceMonitor = 1;
 constexpr std::uint32_t kSourceWindow = 2;
 constexpr std::uint32_t kCursorHidden = 1;
 constexpr std::uint32_t kCursorEmbedded = 2;
-constexpr std::uint32_t kCursorMetadata = 4;
 // Kept until the user revokes it; asked for from the interface's version 4 on.
 constexpr std::uint32_t kPersistUntilRevoked = 2;
 constexpr std::uint32_t kFirstVersionWithPersist = 4;
@@ -251,8 +250,6 @@ void TScreenCastPortal::CloseSession() {
   SessionHandle.clear();
 }
 
-bool TScreenCastPortal::CursorAsMetadata() const { return Cursor == kCursorMetadata; }
-
 bool TScreenCastPortal::Refused() const { return Bus && Bus->LastResponse == 1; }
 
 bool TScreenCastPortal::Closed() { return Bus && !SessionHandle.empty() && Bus->SessionClosed(SessionHandle); }
@@ -297,8 +294,8 @@ bool TScreenCastPortal::StartOnce(bool embedCursor, std::string& error) {
   std::vector<TOption> sources = {{"types", DBUS_TYPE_UINT32, "", wanted},
                                   {"multiple", DBUS_TYPE_BOOLEAN, "", FALSE}};
   const std::uint32_t cursorModes = Bus->Property("AvailableCursorModes");
-  Cursor = ChooseCursorMode(embedCursor, cursorModes);
-  if (Cursor) sources.push_back({"cursor_mode", DBUS_TYPE_UINT32, "", Cursor});
+  if (const std::uint32_t cursor = ChooseCursorMode(embedCursor, cursorModes))
+    sources.push_back({"cursor_mode", DBUS_TYPE_UINT32, "", cursor});
   const bool persists = Bus->Property("version") >= kFirstVersionWithPersist;
   if (persists) {
     sources.push_back({"persist_mode", DBUS_TYPE_UINT32, "", kPersistUntilRevoked});
@@ -356,11 +353,11 @@ int TScreenCastPortal::Share(bool embedCursor, std::string& error) {
   return fd;
 }
 
+// A pointer sent as metadata would have to be drawn by us; no desktop here offers only that, so it
+// is not asked for, and such a desktop's default mode stands.
 std::uint32_t ChooseCursorMode(bool drawn, std::uint32_t offered) {
-  const std::uint32_t order[] = {drawn ? kCursorEmbedded : kCursorHidden, drawn ? kCursorMetadata : 0u};
-  for (const std::uint32_t mode : order)
-    if (offered & mode) return mode;
-  return 0;
+  const std::uint32_t mode = drawn ? kCursorEmbedded : kCursorHidden;
+  return (offered & mode) ? mode : 0;
 }
 
 bool ScreenCastPortalPresent() {

@@ -25,13 +25,11 @@ class TScreenCastPortal {
 
   // A window rather than a monitor: the user picks it in the desktop's dialog.
   void AskForWindow(bool window) { Window = window; }
-  // CreateSession, SelectSources (one monitor or window; the pointer drawn in when `embedCursor`:
-  // embedded where offered, else as metadata the stream draws) and Start. false with `error` in
-  // words for the user; `Refused()` then tells the user's no from a failure.
+  // CreateSession, SelectSources (one monitor or window; the pointer embedded or hidden as
+  // `embedCursor` says, where the portal offers that mode) and Start. false with `error` in words
+  // for the user; `Refused()` then tells the user's no from a failure.
   bool Start(bool embedCursor, std::string& error);
   bool Refused() const;
-  // The pointer comes beside the pictures (SPA_META_Cursor) rather than in them.
-  bool CursorAsMetadata() const;
   // The desktop ended the share (the session's Closed signal); reads the bus without waiting.
   bool Closed();
   const TScreenCastStream& Stream() const { return Granted; }
@@ -53,14 +51,13 @@ class TScreenCastPortal {
   void CloseSession();
   std::unique_ptr<TBus> Bus;
   bool Window = false;
-  std::uint32_t Cursor = 0;  // the cursor mode asked for; 0: the portal's default
   std::string SessionHandle;
   TScreenCastStream Granted;
   std::string Token;
 };
 
 // The portal's cursor mode for a pointer `drawn` or not, of the modes `offered` (its bit mask):
-// embedded, else metadata, for a drawn one; hidden for one left out; 0 when none fits.
+// embedded for a drawn one, hidden for one left out; 0 (the portal's default) when that is not offered.
 std::uint32_t ChooseCursorMode(bool drawn, std::uint32_t offered);
 
 // The session bus answers and a ScreenCast portal is on it.

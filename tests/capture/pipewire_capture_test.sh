@@ -4,8 +4,9 @@
 # PipeWire video node given by --node (the whole picture, and a region cut out of it), judged by
 # ffprobe and decoded pixels. The node is a live SMPTE colour-bar source from GStreamer's PipeWire
 # sink, so the colour at each place is known. On GNOME also: a region shared with the permission kept
-# from the recording before (nothing asks: no one is there to answer the desktop's dialog), and the
-# share ended by the desktop mid-recording (the portal backend closes its session).
+# from the recording before (nothing asks: no one is there to answer the desktop's dialog), the
+# share ended by the desktop mid-recording (the portal backend closes its session), and, once the
+# kept permission is forgotten, the desktop's dialog cancelled.
 set -u
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 root=${QV_SOURCE_DIR:-$(cd "$here/../.." && pwd)}
@@ -58,10 +59,13 @@ not_near() { ! near "$@"; }
 # --- through the portal: the whole output, with sound, two windows of known colour ------------------
 # sway tiles them side by side over the output; mutter places one at the top left.
 if [ "$desk" = sway ]; then
-  windows+=("$(colour_window qvred ff0000)" "$(colour_window qvblue 0000ff)")
-  inside=(320 360) outside=(960 360) other=(0 0 255)
-  shown() { [ "$(swaymsg -t get_tree | grep -c '"app_id": "foot"')" = 2 ]; }
-  wait_until 10 shown
+  # One after the other: the second one mapped goes to the right.
+  shown() { [ "$(swaymsg -t get_tree | grep -c '"app_id": "foot"')" = "$1" ]; }
+  windows+=("$(colour_window qvred ff0000)")
+  wait_until 10 shown 1
+  windows+=("$(colour_window qvblue 0000ff)")
+  wait_until 10 shown 2
+  inside=(320 360) outside=(960 360)
   token=()
 else
   windows+=("$(colour_window qvred ff0000 400x300)")
@@ -122,6 +126,25 @@ if [ "$desk" = gnome ]; then
   "$bin/quorvane-rec" --forget-screen-permission >"$work/forget.log" 2>&1
   check "gnome: --forget-screen-permission drops the kept one ($(cat "$work/forget.log"))" \
     test ! -e "$XDG_STATE_HOME/Quorvane/screen-permission-gnome"
+
+  # --- asked again, the user says no: Cancel clicked in the desktop's dialog (1280x720: its Cancel
+  # button at 430,232; the pointer first pushed to the top left corner) ----------------------------
+  "$bin/quorvane-rec" --backend pipewire --no-audio --duration 2 "$work/refused.avi" >"$work/refused.log" 2>&1 &
+  rec=$!
+  asking() {
+    gdbus introspect --session --recurse --dest org.freedesktop.impl.portal.desktop.gnome \
+      --object-path /org/freedesktop/portal/desktop/request 2>/dev/null | grep -q 'node .*quorvane'
+  }
+  wait_until 20 asking
+  sleep 3   # the dialog shows
+  /usr/bin/python3 "$root/tests/support/gnome_keys.py" click@-3000,-3000 click@430,232
+  wait_until 15 bash -c "! kill -0 $rec 2>/dev/null"
+  kill -9 $rec 2>/dev/null
+  wait $rec
+  rc=$?
+  check "gnome refused: exit 1 (got $rc), the one message ($(tail -n 1 "$work/refused.log"))" \
+    test $rc = 1 -a "$(grep -c '^quorvane-rec: The screen was not shared: the request was refused or cancelled.' "$work/refused.log")" = 1
+  check "gnome refused: no file left" test ! -e "$work/refused.avi"
   finish "pipewire capture test (gnome)"
 fi
 

@@ -1,8 +1,9 @@
 #!/usr/bin/python3
-"""Key presses on the GNOME rig, as a person at the keyboard: through mutter's own remote desktop
-interface, whose session lives only as long as the connection that made it.
+"""Key presses and clicks on the GNOME rig, as a person at the keyboard and mouse: through mutter's own
+remote desktop interface, whose session lives only as long as the connection that made it.
 
-    gnome_keys.py alt+s [return ...]   each argument one chord: modifiers and a key, joined by "+"
+    gnome_keys.py alt+s [return ...]   each argument one chord: modifiers and a key, joined by "+",
+                                       or "click@DX,DY": the pointer moved by DX,DY, the left button
 """
 import sys
 import time
@@ -28,6 +29,14 @@ def main(chords):
     # The new virtual keyboard reaches the focused client only after a moment.
     time.sleep(0.5)
     for chord in chords:
+        if chord.startswith("click@"):
+            dx, dy = (float(v) for v in chord[6:].split(","))
+            call(bus, session, NAME + ".Session", "NotifyPointerMotionRelative", GLib.Variant("(dd)", (dx, dy)))
+            time.sleep(0.3)
+            for state in (True, False):
+                call(bus, session, NAME + ".Session", "NotifyPointerButton", GLib.Variant("(ib)", (0x110, state)))
+                time.sleep(0.1)
+            continue
         keys = [keysym(k) for k in chord.split("+")]
         for state in (True, False):
             for key in keys if state else reversed(keys):
