@@ -25,25 +25,25 @@ std::string DesktopName() {
 
 }  // namespace
 
-std::string ScreenPermissionFile() {
+std::string ScreenPermissionFile(bool window) {
   std::string state = Env("XDG_STATE_HOME");
   if (state.empty() || state[0] != '/') {
     const std::string home = Env("HOME");
     if (home.empty()) return "";
     state = home + "/.local/state";
   }
-  return state + "/Quorvane/screen-permission-" + DesktopName();
+  return state + "/Quorvane/screen-permission-" + DesktopName() + (window ? "-window" : "");
 }
 
-std::string KeptScreenPermission() {
-  std::ifstream in(ScreenPermissionFile());
+std::string KeptScreenPermission(bool window) {
+  std::ifstream in(ScreenPermissionFile(window));
   std::string token;
   std::getline(in, token);
   return token;
 }
 
-std::string KeepScreenPermission(const std::string& token) {
-  const std::filesystem::path file = ScreenPermissionFile();
+std::string KeepScreenPermission(const std::string& token, bool window) {
+  const std::filesystem::path file = ScreenPermissionFile(window);
   if (file.empty()) return "no home folder to keep it in";
   std::error_code error;
   if (token.empty()) {

@@ -184,32 +184,36 @@ bool CountDown(int seconds, TSignalPipe& signals, TConsole& console) {
 // recording on this desktop (unless it is to be forgotten).
 void TakeScreenPermission(const TRecCommand& cmd, TRecordingRequest& request, TConsole& console) {
   if (request.Backend != TCaptureBackend::PipeWire || request.PipeWireNode) return;
+  const bool window = request.Area.Kind == TAreaKind::Window;
   if (cmd.ForgetScreenPermission) {
-    if (std::string error = KeepScreenPermission(""); !error.empty())
+    if (std::string error = KeepScreenPermission("", window); !error.empty())
       console.Line("quorvane-rec: the kept screen permission cannot be forgotten: " + error);
   }
   request.PortalRestoreToken = !cmd.RestoreToken.empty() ? cmd.RestoreToken
                                : cmd.ForgetScreenPermission ? ""
-                                                            : KeptScreenPermission();
+                                                            : KeptScreenPermission(window);
 }
 
 // A token may be good once: the portal's new one replaces the kept one after every start.
 void KeepNewScreenPermission(const TRecordingRequest& request, const TRecording& recording, TConsole& console) {
   if (request.Backend != TCaptureBackend::PipeWire || request.PipeWireNode) return;
   const std::string token = recording.PortalRestoreToken();
-  if (token.empty() || token == KeptScreenPermission()) return;
-  if (std::string error = KeepScreenPermission(token); !error.empty())
+  const bool window = request.Area.Kind == TAreaKind::Window;
+  if (token.empty() || token == KeptScreenPermission(window)) return;
+  if (std::string error = KeepScreenPermission(token, window); !error.empty())
     console.Line("quorvane-rec: the screen permission cannot be kept (" + error + "); the next recording asks again");
 }
 
 }  // namespace
 
 int ForgetScreenPermission() {
-  if (std::string error = KeepScreenPermission(""); !error.empty()) {
-    std::printf("quorvane-rec: %s cannot be removed: %s\n", ScreenPermissionFile().c_str(), error.c_str());
-    return 1;
+  for (const bool window : {false, true}) {
+    if (std::string error = KeepScreenPermission("", window); !error.empty()) {
+      std::printf("quorvane-rec: %s cannot be removed: %s\n", ScreenPermissionFile(window).c_str(), error.c_str());
+      return 1;
+    }
   }
-  std::printf("The screen permission kept for this desktop is forgotten: the next recording asks again.\n");
+  std::printf("The screen permissions kept for this desktop are forgotten: the next recording asks again.\n");
   return 0;
 }
 
