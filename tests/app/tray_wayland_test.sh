@@ -6,7 +6,7 @@
 # and then no control window comes. With a bar that hosts StatusNotifierItems (--tray: waybar) its
 # icon registers with the bar's watcher, no window of its own shows, and a recording is started and
 # stopped through the menu the icon exports (com.canonical.dbusmenu), as the bar would. The picture
-# is a PipeWire node named in the settings (the rig's portal cannot stream), a live SMPTE bar
+# is a PipeWire node named in the settings (so its colours are known), a live SMPTE bar
 # source; the files are judged by ffprobe and their pixels. The control window during the recording,
 # the options window and the region picker are kept in build/test-artifacts/.
 # Then on GNOME (no tray host there either): the whole screen through the portal, with the permission
