@@ -92,6 +92,18 @@ void DescribeStream(const TPipeWireStream& stream, AVRational period, AVStream* 
   st->r_frame_rate = st->avg_frame_rate = AVRational{period.den, period.num};
 }
 
+// A monitor whose mode changed is neither scaled nor followed, as on X11: said once.
+void FollowStreamSize(TPipeWireCaptureContext* s) {
+  int width = 0, height = 0;
+  s->Stream->StreamSize(width, height);
+  if (s->SaidSize || (width == s->FirstWidth && height == s->FirstHeight)) return;
+  s->SaidSize = true;
+  ff::av_log(s->LogContext(), AV_LOG_WARNING,
+             "The screen is now %dx%d: the recording goes on at %dx%d, the same part of the screen, black where "
+             "the screen no longer reaches (nothing is scaled).\n",
+             width, height, s->Stream->Width(), s->Stream->Height());
+}
+
 // What a failed open took is released by the host destroying the state.
 int ReadHeader(AVFormatContext* ctx, TFormatParameters* ap) {
   TPipeWireCaptureContext* s = State(ctx);
@@ -100,6 +112,7 @@ int ReadHeader(AVFormatContext* ctx, TFormatParameters* ap) {
   if (const int rc = OpenStream(ctx, s, o, ap)) return rc;
   AVStream* st = ff::avformat_new_stream(ctx, nullptr);
   if (!st) return Fail(ctx, s, AVERROR(ENOMEM), "The screen cannot be read: out of memory.");
+  s->Stream->StreamSize(s->FirstWidth, s->FirstHeight);
   s->Schedule.Setup(ap->time_base, s->Session.get(), s);
   DescribeStream(*s->Stream, ap->time_base, st);
   ctx->flags |= AVFMT_FLAG_NOPARSE;
@@ -136,6 +149,7 @@ int ReadPacket(AVFormatContext* ctx, AVPacket* pkt) {
     ff::av_packet_unref(pkt);
     return Fail(ctx, s, AVERROR(EIO), "The screen cannot be read (" + error + ").");
   }
+  FollowStreamSize(s);
   pkt->stream_index = 0;
   pkt->flags |= AV_PKT_FLAG_KEY;
   pkt->pts = pkt->dts = stamp;

@@ -36,6 +36,8 @@ class TPipeWireCaptureContext final : public TDeviceState {
   TFrameSchedule Schedule;
   bool SkipUnchanged = false;
   std::uint64_t PicturesCopied = 0;  // the stream's count at the last copy; 0: none copied yet
+  int FirstWidth = 0, FirstHeight = 0;  // the stream's size at the first picture
+  bool SaidSize = false;                // its change was said (once a recording)
 };
 
 // Registers "pipewirecapture" with the device registry; harmless to call again.

@@ -145,6 +145,12 @@ std::uint64_t TPipeWireStream::Pictures() {
   return Count;
 }
 
+void TPipeWireStream::StreamSize(int& width, int& height) {
+  std::lock_guard<std::mutex> lock(Lock);
+  width = StreamWidth;
+  height = StreamHeight;
+}
+
 bool TPipeWireStream::Ended() {
   std::lock_guard<std::mutex> lock(Lock);
   return !Failure.empty();

@@ -53,6 +53,8 @@ class TPipeWireStream {
   std::uint64_t Pictures();
   // The stream failed or its source went.
   bool Ended();
+  // The stream's size now (the frame keeps the first picture's).
+  void StreamSize(int& width, int& height);
 
  private:
   static void OnParamChanged(void* self, std::uint32_t id, const spa_pod* param);
