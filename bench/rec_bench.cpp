@@ -4,6 +4,7 @@
 //                                                 [--workloads static,typing,drag,motion]
 //                                                 [--no-pauses] [--keep DIR] [--rec PATH]
 //   build/bin/rec_bench --animate SECONDS     (only the moving content, to profile a recorder by hand)
+//   scripts/wayland-rig.sh --desktop gnome --xwayland -- build/bin/rec_bench --wayland [--seconds 60] ...
 //
 // Needs a desktop with sound (DISPLAY, and PULSE_SERVER or a default pulse source), as the desktop
 // rig provides. Workloads: "static" (the desktop as it is), "typing" (a text window that gets about
@@ -22,6 +23,12 @@
 // dup/drop as the recorder reports them and audio minus video duration; then ours/ffmpeg ratios. Unless
 // --no-pauses, one more quorvane-rec recording at the first size pauses three times for 2 s
 // (SIGUSR1/SIGUSR2) and reports the same figures.
+// With --wayland (on the Wayland rig's GNOME desktop with Xwayland, which shows the same moving
+// content) both recorders take the whole screen the ScreenCast portal shares, into an MKV (H.264 and
+// Opus): quorvane-rec --backend pipewire against GStreamer (bench/portal_gst.py: pipewiresrc on the
+// portal's remote, videorate to 25 fps, videoconvert, x264enc at the same preset and quality), each
+// handed a permission seeded in the desktop's permission store, so nothing asks; there is no
+// tray program run and no pause run.
 #include <X11/Xlib.h>
 #include <fcntl.h>
 #include <signal.h>
@@ -302,6 +309,20 @@ void Judge(const std::string& file, const std::string& log, TResult& r) {
     r.FloorPerSecond = (convert + code) / v;
 }
 
+// A permission to share the GNOME rig's monitor, seeded as a returning user's; its restore token.
+std::string SeedScreenPermission() {
+  const std::string token = Capture("cat /proc/sys/kernel/random/uuid");
+  const std::string t = token.substr(0, token.find('\n'));
+  const std::string store = "gdbus call --session --dest org.freedesktop.impl.portal.PermissionStore --object-path "
+                            "/org/freedesktop/impl/portal/PermissionStore --method "
+                            "org.freedesktop.impl.portal.PermissionStore";
+  Capture(store + ".SetPermission screencast true " + t + " '' \"['yes']\" >/dev/null && " + store +
+          ".SetValue screencast true " + t +
+          " \"<('GNOME', uint32 1, <(int64 0, int64 0, [(uint32 0, uint32 1, "
+          "<'MetaVendor:MetaVirtualMonitor:0x00'>)])>)>\" >/dev/null");
+  return t;
+}
+
 void PrintHeader() {
   std::printf("%-8s %-10s %-12s %7s %9s %9s %9s %9s %9s %7s %7s %9s %9s  %s\n", "size", "tool", "run", "rec.s",
               "cpu/s", "floor/s", "peakMB", "rss10MB", "rssEndMB", "slots", "coded", "dup/drop", "A-V ms", "note");
@@ -330,7 +351,7 @@ std::string SelfDir() {
 int main(int argc, char** argv) {
   int seconds = 60, rounds = 1;
   double animateOnly = 0;  // > 0: only show the moving content for this long (for profiling by hand)
-  bool pauses = true;
+  bool pauses = true, wayland = false;
   std::string sizes = "1920x1080,1280x720", workloads = "static,typing,drag,motion", keep,
               rec = SelfDir() + "/quorvane-rec";
   for (int i = 1; i < argc; ++i) {
@@ -344,9 +365,11 @@ int main(int argc, char** argv) {
     else if (a == "--keep") keep = next();
     else if (a == "--rec") rec = next();
     else if (a == "--animate") animateOnly = std::atof(next().c_str());
+    else if (a == "--wayland") wayland = true;
     else {
       std::fprintf(stderr, "usage: rec_bench [--seconds N] [--rounds N] [--sizes WxH,...] [--no-pauses] "
-                           "[--workloads static,typing,drag,motion] [--keep DIR] [--rec PATH] [--animate SECONDS]\n");
+                           "[--workloads static,typing,drag,motion] [--keep DIR] [--rec PATH] [--animate SECONDS] "
+                           "[--wayland]\n");
       return 2;
     }
   }
@@ -380,7 +403,10 @@ int main(int argc, char** argv) {
   for (std::stringstream ss(sizes); std::getline(ss, sizes, ',');) sizeList.push_back(sizes);
   for (std::stringstream ss(workloads); std::getline(ss, workloads, ',');) workloadList.push_back(workloads);
   const std::string tray = SelfDir() + "/rec_bench_tray";
-  const bool withTray = access(tray.c_str(), X_OK) == 0;
+  const bool withTray = !wayland && access(tray.c_str(), X_OK) == 0;
+  if (wayland) pauses = false;
+  const std::string other = wayland ? "gst" : "ffmpeg";
+  const std::string gstHelper = SelfDir() + "/../../bench/portal_gst.py";
 
   std::printf("rec_bench: %d s per recording, %d round(s), display %s, files in %s\n", seconds, rounds, display,
               dir.c_str());
@@ -396,15 +422,21 @@ int main(int argc, char** argv) {
       if (std::sscanf(size.c_str(), "%dx%d", &w, &h) != 2) continue;
       const std::string region = "0,0," + std::to_string(w) + "," + std::to_string(h);
       for (int round = 0; round < rounds; ++round) {
-        for (const std::string tool : {"ours", "ffmpeg", "tray"}) {
+        for (const std::string& tool : {std::string("ours"), other, std::string("tray")}) {
           if (tool == "tray" && !withTray) continue;
           TResult r;
           r.Size = size;
           r.Tool = tool;
-          const std::string file = dir + "/" + workload + "-" + tool + "-" + size + "-" + std::to_string(round) + ".avi";
+          const std::string file = dir + "/" + workload + "-" + tool + "-" + size + "-" + std::to_string(round) +
+                                   (wayland ? ".mkv" : ".avi");
           const std::string log = file + ".log";
           std::vector<std::string> args;
-          if (tool == "ours") {
+          if (wayland && tool == "ours") {
+            args = {rec, "--backend", "pipewire", "--fullscreen", "--restore-token", SeedScreenPermission(),
+                    "--duration", secs, file};
+          } else if (wayland) {
+            args = {"/usr/bin/python3", gstHelper, SeedScreenPermission(), secs, file};
+          } else if (tool == "ours") {
             args = {rec, "--region", region, "--duration", secs, file};
           } else if (tool == "tray") {
             args = {tray, region, secs, file};
@@ -413,7 +445,7 @@ int main(int argc, char** argv) {
                     std::string(display) + "+0,0", "-f", "pulse", "-i", "default", "-c:v", "msmpeg4v2", "-b:v",
                     "360k", "-c:a", "adpcm_ms", "-ar", "44100", "-t", secs, file};
           }
-          r.Ok = RunRecorder(args, log, seconds + 15.0, {}, r);
+          r.Ok = RunRecorder(args, log, seconds + 25.0, {}, r);
           Judge(file, log, r);
           PrintRow(r, workload + " " + std::to_string(round + 1));
           results[workload + " " + size][tool].push_back(r);
@@ -439,9 +471,9 @@ int main(int argc, char** argv) {
     PrintRow(r, "3 pauses x2s");
   }
 
-  std::printf("\nratios to ffmpeg (means over the rounds; \"ours/floor\": quorvane-rec's CPU over its converting and\n"
-              "coding alone, on the same pictures)\n%-20s %9s %9s %9s %10s %9s %9s %9s %9s\n", "workload size",
-              "cpu ours", "cpu tray", "rss ours", "ours/floor", "slots", "coded", "coded ff", "expected");
+  std::printf("\nratios to %s (means over the rounds; \"ours/floor\": quorvane-rec's CPU over its converting and\n"
+              "coding alone, on the same pictures)\n%-20s %9s %9s %9s %10s %9s %9s %9s %9s\n", other.c_str(),
+              "workload size", "cpu ours", "cpu tray", "rss ours", "ours/floor", "slots", "coded", "coded ff", "expected");
   auto mean = [](const std::vector<TResult>& v, auto field) {
     double sum = 0;
     for (const TResult& r : v) sum += double(field(r));
@@ -450,7 +482,7 @@ int main(int argc, char** argv) {
   auto cpu = [](const TResult& r) { return r.CpuPerSecond; };
   for (auto& [key, tools] : results) {
     const auto& o = tools["ours"];
-    const auto& f = tools["ffmpeg"];
+    const auto& f = tools[other];
     const double ffCpu = mean(f, cpu);
     std::printf("%-20s %9.3f %9.3f %9.3f %10.2f %9.1f %9.1f %9.1f %9d\n", key.c_str(), mean(o, cpu) / ffCpu,
                 mean(tools["tray"], cpu) / ffCpu,

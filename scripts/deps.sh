@@ -50,6 +50,14 @@ packages=(
   waybar
   # the Wayland clipboard read by the tray test, and its stand-in GlobalShortcuts portal (python3 dbus)
   wl-clipboard python3-dbus python3-gi
+  # the Wayland rig's GNOME desktop (headless mutter, its portal backend; gdbus seeds its permission
+  # store) and a native Wayland window of known colour on either desktop
+  mutter xdg-desktop-portal-gnome libglib2.0-bin foot
+  # X programs on the GNOME rig (--xwayland: the benchmark's moving content)
+  xwayland
+  # (python3-gi above also drives key presses on the GNOME rig: tests/support/gnome_keys.py)
+  # the benchmark's other recorder on Wayland: GStreamer's portal stream into x264enc
+  gstreamer1.0-plugins-ugly
 )
 
 missing() {

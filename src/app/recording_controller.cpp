@@ -243,12 +243,18 @@ bool TFFRecordingController::ChooseArea(TFrmMain& form, const std::string& mode,
   const bool portal = source.Backend == TCaptureBackend::PipeWire;
   switch (CaptureModeOf(mode)) {
     case TCaptureMode::Window: {
-      if (portal) {
-        SayFailure(form, "A single window cannot be recorded on this desktop: Wayland lets no program find or follow "
-                       "another's window. Choose Region or Full screen in Options.");
+      SelectedWindow = 0;
+      if (portal && source.PipeWireNode) {
+        SayFailure(form, "A single window cannot be recorded from a PipeWire node named in the settings. Choose "
+                       "Region or Full screen in Options.");
         return false;
       }
-      SelectedWindow = 0;
+      // Wayland lets no program find another's window: the desktop's own dialog picks it at the start.
+      if (portal) {
+        SelectedOffset.clear();
+        SelectedSize.clear();
+        return true;
+      }
       {
         TFrmSelectWindow finder(&form);
         finder.exec();

@@ -172,6 +172,8 @@ bool ParseScreenCaptureOptions(const std::string& text, TScreenCaptureOptions& o
       o.Session = SessionNumber(value);
     } else if (SameKey(key, "node")) {
       o.Node = static_cast<std::uint32_t>(IntOrDefault(value, 0, UINT32_MAX, 0));
+    } else if (SameKey(key, "portalwindow")) {
+      o.PortalWindow = FlagOrOne(value);
     }
     return 1;
   });

@@ -43,6 +43,9 @@ struct TScreenCaptureOptions {
   // "node" (PipeWire device only): read this node of the session's PipeWire directly, without
   // asking the desktop's portal; 0 asks the portal.
   std::uint32_t Node = 0;
+  // "portalwindow" (PipeWire device only): a window the user picks in the desktop's dialog rather
+  // than a monitor.
+  int PortalWindow = 0;
 };
 
 struct TWaveCaptureOptions {

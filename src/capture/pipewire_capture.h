@@ -1,7 +1,7 @@
 // The "pipewirecapture" input device: the screen of a Wayland session, asked of the desktop's
 // ScreenCast portal and received as a PipeWire stream, at a fixed frame rate. Takes the screen
 // device's option string ("offset=X,Y;framesize=W,H;framerate=N/D;cursor=1;session=N"): a region is
-// a crop of the monitor's stream. A window cannot be picked here (the portal's own dialog does that).
+// a crop of the monitor's stream, "portalwindow=1" a window picked in the portal's own dialog.
 #pragma once
 
 #include <memory>
@@ -34,6 +34,10 @@ class TPipeWireCaptureContext final : public TDeviceState {
   std::unique_ptr<TScreenCastPortal> Portal;
   std::unique_ptr<TPipeWireStream> Stream;
   TFrameSchedule Schedule;
+  bool SkipUnchanged = false;
+  std::uint64_t PicturesCopied = 0;  // the stream's count at the last copy; 0: none copied yet
+  int FirstWidth = 0, FirstHeight = 0;  // the stream's size at the first picture
+  bool SaidSize = false;                // its change was said (once a recording)
 };
 
 // Registers "pipewirecapture" with the device registry; harmless to call again.

@@ -62,12 +62,13 @@ pw_stream_events StreamEvents() {
 
 }  // namespace
 
-TPipeWireStream::TPipeWireStream() : Listener(new spa_hook{}) {}
+TPipeWireStream::TPipeWireStream() : Listener(new spa_hook{}), RegistryListener(new spa_hook{}) {}
 
 TPipeWireStream::~TPipeWireStream() {
   if (Loop) {
     pw_thread_loop_lock(Loop);
     if (Stream) pw_stream_destroy(Stream);
+    if (Registry) pw_proxy_destroy(reinterpret_cast<pw_proxy*>(Registry));
     if (Core) pw_core_disconnect(Core);
     pw_thread_loop_unlock(Loop);
     pw_thread_loop_stop(Loop);
@@ -75,11 +76,13 @@ TPipeWireStream::~TPipeWireStream() {
     pw_thread_loop_destroy(Loop);
   }
   delete Listener;
+  delete RegistryListener;
 }
 
 bool TPipeWireStream::Start(int fd, std::uint32_t node, const TCropArea& crop, std::string& error) {
   InitPipeWire();
   Crop = crop;
+  Node = node;
   Loop = pw_thread_loop_new("qv-pipewire", nullptr);
   Context = Loop ? pw_context_new(pw_thread_loop_get_loop(Loop), nullptr, 0) : nullptr;
   if (!Context || pw_thread_loop_start(Loop) < 0) {
@@ -111,6 +114,7 @@ bool TPipeWireStream::Start(int fd, std::uint32_t node, const TCropArea& crop, s
     rc = pw_stream_connect(Stream, PW_DIRECTION_INPUT, node,
                            static_cast<pw_stream_flags>(PW_STREAM_FLAG_AUTOCONNECT | PW_STREAM_FLAG_MAP_BUFFERS),
                            params, 1);
+    if (rc >= 0) WatchNode();
   }
   pw_thread_loop_unlock(Loop);
   if (!Core && fd >= 0) close(fd);
@@ -136,12 +140,52 @@ bool TPipeWireStream::CopyLatest(std::uint8_t* out, std::string& error) {
   return true;
 }
 
+std::uint64_t TPipeWireStream::Pictures() {
+  std::lock_guard<std::mutex> lock(Lock);
+  return Count;
+}
+
+void TPipeWireStream::StreamSize(int& width, int& height) {
+  std::lock_guard<std::mutex> lock(Lock);
+  width = StreamWidth;
+  height = StreamHeight;
+}
+
+bool TPipeWireStream::Ended() {
+  std::lock_guard<std::mutex> lock(Lock);
+  return !Failure.empty();
+}
+
 void TPipeWireStream::OnStateChanged(void* self, int, int state, const char* why) {
   if (state != PW_STREAM_STATE_ERROR && state != PW_STREAM_STATE_UNCONNECTED) return;
+  static_cast<TPipeWireStream*>(self)->Ended(why);
+}
+
+void TPipeWireStream::Ended(const char* why) {
+  std::lock_guard<std::mutex> lock(Lock);
+  if (!Failure.empty()) return;
+  Failure = std::string("the screen's stream ended") + (why && *why ? std::string(" (") + why + ")" : "");
+  Arrived.notify_all();
+}
+
+// A source that goes away (the desktop ended its screen cast) leaves our stream merely paused,
+// waiting for another link: the node's removal from the registry is what says it ended.
+void TPipeWireStream::WatchNode() {
+  if (!Node) return;
+  Registry = pw_core_get_registry(Core, PW_VERSION_REGISTRY, 0);
+  if (!Registry) return;
+  static const pw_registry_events events = [] {
+    pw_registry_events e{};
+    e.version = PW_VERSION_REGISTRY_EVENTS;
+    e.global_remove = OnGlobalRemoved;
+    return e;
+  }();
+  pw_registry_add_listener(Registry, RegistryListener, &events, this);
+}
+
+void TPipeWireStream::OnGlobalRemoved(void* self, std::uint32_t id) {
   auto* s = static_cast<TPipeWireStream*>(self);
-  std::lock_guard<std::mutex> lock(s->Lock);
-  s->Failure = std::string("the screen's stream ended") + (why && *why ? std::string(" (") + why + ")" : "");
-  s->Arrived.notify_all();
+  if (id == s->Node) s->Ended("its source is gone");
 }
 
 void TPipeWireStream::OnParamChanged(void* self, std::uint32_t id, const spa_pod* param) {
@@ -197,14 +241,19 @@ void TPipeWireStream::TakeBuffer() {
     }
     const int stride = d.chunk->stride > 0 ? d.chunk->stride : StreamWidth * 4;
     const auto* base = static_cast<const std::uint8_t*>(d.data) + d.chunk->offset;
-    // A stream that shrank since leaves the rest of the frame as it was.
-    const int rows = std::min(FrameHeight, StreamHeight - Crop.Y);
-    const int rowBytes = std::min(FrameWidth, StreamWidth - Crop.X) * 4;
-    for (int y = 0; y < rows && rowBytes > 0; ++y) {
+    // The frame keeps the first picture's size: a stream that grew since is cut, one that shrank
+    // leaves black where it no longer reaches, as the X11 device does with a smaller screen.
+    const int rows = std::max(0, std::min(FrameHeight, StreamHeight - Crop.Y));
+    const int rowBytes = std::max(0, std::min(FrameWidth, StreamWidth - Crop.X) * 4);
+    const std::size_t frameRow = static_cast<std::size_t>(FrameWidth) * 4;
+    for (int y = 0; y < FrameHeight; ++y) {
+      std::uint8_t* to = Latest.data() + static_cast<std::size_t>(y) * frameRow;
       const std::size_t from = static_cast<std::size_t>(Crop.Y + y) * stride + static_cast<std::size_t>(Crop.X) * 4;
-      if (from + rowBytes > d.maxsize - d.chunk->offset) break;
-      std::memcpy(Latest.data() + static_cast<std::size_t>(y) * FrameWidth * 4, base + from, rowBytes);
+      const bool inside = y < rows && from + rowBytes <= d.maxsize - d.chunk->offset;
+      if (inside) std::memcpy(to, base + from, rowBytes);
+      std::memset(to + (inside ? rowBytes : 0), 0, frameRow - (inside ? rowBytes : 0));
     }
+    ++Count;
     if (FrameWidth > 0 && FrameHeight > 0) HasFrame = true;
     else
       Failure = "the area to record at " + std::to_string(Crop.X) + "," + std::to_string(Crop.Y) + " is not on the " +

@@ -16,6 +16,7 @@ struct pw_thread_loop;
 struct pw_context;
 struct pw_core;
 struct pw_stream;
+struct pw_registry;
 struct spa_hook;
 struct spa_pod;
 
@@ -48,11 +49,20 @@ class TPipeWireStream {
   int FrameBytes() const { return FrameWidth * FrameHeight * 4; }
   // Copies the newest picture to `out` (FrameBytes() long); false with `error` once the stream failed.
   bool CopyLatest(std::uint8_t* out, std::string& error);
+  // How many pictures came so far: one more means the screen changed.
+  std::uint64_t Pictures();
+  // The stream failed or its source went.
+  bool Ended();
+  // The stream's size now (the frame keeps the first picture's).
+  void StreamSize(int& width, int& height);
 
  private:
   static void OnParamChanged(void* self, std::uint32_t id, const spa_pod* param);
   static void OnProcess(void* self);
   static void OnStateChanged(void* self, int old, int state, const char* error);
+  static void OnGlobalRemoved(void* self, std::uint32_t id);
+  void WatchNode();
+  void Ended(const char* why);
   void AskForSharedMemory();
   void TakeBuffer();
 
@@ -61,6 +71,9 @@ class TPipeWireStream {
   pw_core* Core = nullptr;
   pw_stream* Stream = nullptr;
   spa_hook* Listener = nullptr;
+  pw_registry* Registry = nullptr;
+  spa_hook* RegistryListener = nullptr;
+  std::uint32_t Node = 0;
   TCropArea Crop;
 
   // Set by the loop thread before the first picture is announced; read by the reader after it.
@@ -71,6 +84,7 @@ class TPipeWireStream {
   std::condition_variable Arrived;
   std::vector<std::uint8_t> Latest;  // FrameWidth x FrameHeight, 4 bytes a pixel, rows packed
   bool HasFrame = false;
+  std::uint64_t Count = 0;
   int StreamWidth = 0, StreamHeight = 0;  // the negotiated size
   std::uint32_t SpaFormat = 0;
   std::string Failure;  // why the stream ended; empty while it runs

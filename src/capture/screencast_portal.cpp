@@ -18,6 +18,7 @@ constexpr int kCallTimeoutMs = 10000;
 constexpr int kStartTimeoutMs = 120000;
 
 constexpr std::uint32_t kSourceMonitor = 1;
+constexpr std::uint32_t kSourceWindow = 2;
 constexpr std::uint32_t kCursorHidden = 1;
 constexpr std::uint32_t kCursorEmbedded = 2;
 // Kept until the user revokes it; asked for from the interface's version 4 on.
@@ -109,6 +110,7 @@ struct TScreenCastPortal::TBus {
   DBusConnection* Connection = nullptr;
   std::string Sender;  // our unique name as request paths spell it (":1.42" -> "1_42")
   unsigned Tokens = 0;
+  dbus_uint32_t LastResponse = 0;  // of the last Request: 0 granted, 1 refused by the user, 2 other
 
   ~TBus() {
     if (!Connection) return;
@@ -178,8 +180,9 @@ struct TScreenCastPortal::TBus {
     DBusMessageIter it;
     if (dbus_message_iter_init(response.get(), &it) && dbus_message_iter_get_arg_type(&it) == DBUS_TYPE_UINT32)
       dbus_message_iter_get_basic(&it, &code);
+    LastResponse = code;
     if (code != 0) {
-      error = code == 1 ? "the request was cancelled" : std::string(method) + " was refused";
+      error = code == 1 ? "the user refused or cancelled it" : std::string(method) + " was refused";
       return nullptr;
     }
     return response;
@@ -200,6 +203,19 @@ struct TScreenCastPortal::TBus {
       dbus_connection_read_write(Connection, static_cast<int>(left));
     }
     return nullptr;
+  }
+
+  // Whether the session's Closed signal came (the desktop ended the share); never blocks.
+  bool SessionClosed(const std::string& session) {
+    if (!dbus_connection_get_is_connected(Connection)) return true;
+    dbus_connection_read_write(Connection, 0);
+    bool closed = false;
+    while (DBusMessage* m = dbus_connection_pop_message(Connection)) {
+      TMessage message(m);
+      const char* at = dbus_message_get_path(m);
+      closed |= dbus_message_is_signal(m, "org.freedesktop.portal.Session", "Closed") && at && session == at;
+    }
+    return closed;
   }
 
   // A uint32 property of a portal interface (ScreenCast unless named); 0 when it cannot be read.
@@ -223,19 +239,38 @@ struct TScreenCastPortal::TBus {
 
 TScreenCastPortal::TScreenCastPortal() = default;
 
-TScreenCastPortal::~TScreenCastPortal() {
+TScreenCastPortal::~TScreenCastPortal() { CloseSession(); }
+
+void TScreenCastPortal::CloseSession() {
   if (!Bus || SessionHandle.empty()) return;
   DBusMessage* close = dbus_message_new_method_call(kPortal, SessionHandle.c_str(),
                                                     "org.freedesktop.portal.Session", "Close");
   std::string ignored;
   Bus->Call(close, kCallTimeoutMs, ignored);
+  SessionHandle.clear();
 }
 
+bool TScreenCastPortal::Refused() const { return Bus && Bus->LastResponse == 1; }
+
+bool TScreenCastPortal::Closed() { return Bus && !SessionHandle.empty() && Bus->SessionClosed(SessionHandle); }
+
+// A kept permission the portal failed the start with (one it no longer knows) is dropped and the
+// user asked instead: once, and not after they said no.
 bool TScreenCastPortal::Start(bool embedCursor, std::string& error) {
+  const bool hadToken = !Token.empty();
+  if (StartOnce(embedCursor, error)) return true;
+  if (!hadToken || !Bus || Bus->LastResponse != 2) return false;
+  CloseSession();
+  return StartOnce(embedCursor, error);
+}
+
+bool TScreenCastPortal::StartOnce(bool embedCursor, std::string& error) {
   Bus = std::make_unique<TBus>();
   if (!Bus->Connect(error)) return false;
-  if (!(Bus->Property("AvailableSourceTypes") & kSourceMonitor)) {
-    error = "the desktop offers no ScreenCast portal for monitors";
+  const std::uint32_t sourceTypes = Bus->Property("AvailableSourceTypes");
+  const std::uint32_t wanted = Window ? kSourceWindow : kSourceMonitor;
+  if (!(sourceTypes & wanted)) {
+    error = Window ? "the desktop does not offer single windows to record" : "the desktop offers no ScreenCast portal for monitors";
     return false;
   }
   TMessage created = Bus->Request("CreateSession", nullptr,
@@ -251,12 +286,16 @@ bool TScreenCastPortal::Start(bool embedCursor, std::string& error) {
   }
   dbus_message_iter_get_basic(&handle, &session);
   SessionHandle = session;
+  // The desktop may end the share at any time ("Stop sharing"); the reader asks Closed().
+  const std::string closedRule =
+      "type='signal',interface='org.freedesktop.portal.Session',member='Closed',path='" + SessionHandle + "'";
+  dbus_bus_add_match(Bus->Connection, closedRule.c_str(), nullptr);
 
-  std::vector<TOption> sources = {{"types", DBUS_TYPE_UINT32, "", kSourceMonitor},
+  std::vector<TOption> sources = {{"types", DBUS_TYPE_UINT32, "", wanted},
                                   {"multiple", DBUS_TYPE_BOOLEAN, "", FALSE}};
   const std::uint32_t cursorModes = Bus->Property("AvailableCursorModes");
-  const std::uint32_t cursor = embedCursor ? kCursorEmbedded : kCursorHidden;
-  if (cursorModes & cursor) sources.push_back({"cursor_mode", DBUS_TYPE_UINT32, "", cursor});
+  if (const std::uint32_t cursor = ChooseCursorMode(embedCursor, cursorModes))
+    sources.push_back({"cursor_mode", DBUS_TYPE_UINT32, "", cursor});
   const bool persists = Bus->Property("version") >= kFirstVersionWithPersist;
   if (persists) {
     sources.push_back({"persist_mode", DBUS_TYPE_UINT32, "", kPersistUntilRevoked});
@@ -305,12 +344,20 @@ int TScreenCastPortal::OpenRemote(std::string& error) {
 
 int TScreenCastPortal::Share(bool embedCursor, std::string& error) {
   if (!Start(embedCursor, error)) {
-    error = "The desktop did not share the screen (" + error + ").";
+    error = Refused() ? std::string("The screen was not shared: the request was refused or cancelled.")
+                      : "The desktop did not share the screen (" + error + ").";
     return -1;
   }
   const int fd = OpenRemote(error);
   if (fd < 0) error = "The desktop's screen stream cannot be reached (" + error + ").";
   return fd;
+}
+
+// A pointer sent as metadata would have to be drawn by us; no desktop here offers only that, so it
+// is not asked for, and such a desktop's default mode stands.
+std::uint32_t ChooseCursorMode(bool drawn, std::uint32_t offered) {
+  const std::uint32_t mode = drawn ? kCursorEmbedded : kCursorHidden;
+  return (offered & mode) ? mode : 0;
 }
 
 bool ScreenCastPortalPresent() {

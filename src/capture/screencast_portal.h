@@ -1,6 +1,7 @@
 // A client of the desktop's ScreenCast portal (org.freedesktop.portal.ScreenCast on the session
-// bus): asks for one monitor's stream and opens the PipeWire remote that carries it. On a desktop
-// that asks the user (GNOME, KDE), Start waits for the answer.
+// bus): asks for one monitor's stream (or one window's, where the desktop offers windows) and opens
+// the PipeWire remote that carries it. On a desktop that asks the user (GNOME, KDE), Start waits for
+// the answer.
 #pragma once
 
 #include <cstdint>
@@ -22,9 +23,15 @@ class TScreenCastPortal {
   TScreenCastPortal(const TScreenCastPortal&) = delete;
   TScreenCastPortal& operator=(const TScreenCastPortal&) = delete;
 
-  // CreateSession, SelectSources (one monitor; the pointer drawn in when `embedCursor` and the
-  // portal offers it) and Start. false with `error` in words for the user.
+  // A window rather than a monitor: the user picks it in the desktop's dialog.
+  void AskForWindow(bool window) { Window = window; }
+  // CreateSession, SelectSources (one monitor or window; the pointer embedded or hidden as
+  // `embedCursor` says, where the portal offers that mode) and Start. false with `error` in words
+  // for the user; `Refused()` then tells the user's no from a failure.
   bool Start(bool embedCursor, std::string& error);
+  bool Refused() const;
+  // The desktop ended the share (the session's Closed signal); reads the bus without waiting.
+  bool Closed();
   const TScreenCastStream& Stream() const { return Granted; }
   // The permission of an earlier Start to share the same screen without asking (portals of
   // ScreenCast version 4 and later); after Start, the one for next time, "" when the portal gave none.
@@ -40,11 +47,18 @@ class TScreenCastPortal {
   friend bool ScreenCastPortalPresent();
   friend bool GlobalShortcutsPortalPresent();
   struct TBus;
+  bool StartOnce(bool embedCursor, std::string& error);
+  void CloseSession();
   std::unique_ptr<TBus> Bus;
+  bool Window = false;
   std::string SessionHandle;
   TScreenCastStream Granted;
   std::string Token;
 };
+
+// The portal's cursor mode for a pointer `drawn` or not, of the modes `offered` (its bit mask):
+// embedded for a drawn one, hidden for one left out; 0 (the portal's default) when that is not offered.
+std::uint32_t ChooseCursorMode(bool drawn, std::uint32_t offered);
 
 // The session bus answers and a ScreenCast portal is on it.
 bool ScreenCastPortalPresent();

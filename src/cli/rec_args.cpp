@@ -92,11 +92,12 @@ std::string ParseRecArgs(const std::vector<std::string>& args, TRecCommand& cmd)
       cmd.RegionHeight = int(v[3]);
       ++areaOptions;
     } else if (arg == "--window") {
-      if (!takeValue()) return "--window needs an X window id";
+      if (!takeValue()) return "--window needs an X window id, or pick";
       long long id = 0;
-      // xwininfo and xdotool print ids in hex or decimal; both are taken.
+      // xwininfo and xdotool print ids in hex or decimal; both are taken. "pick": the desktop's
+      // dialog (Wayland has no window ids to give).
       const bool hex = value.rfind("0x", 0) == 0 || value.rfind("0X", 0) == 0;
-      if (!ParseInt(hex ? value.substr(2) : value, 1, 0xFFFFFFFFLL, id, hex ? 16 : 10))
+      if (value != "pick" && !ParseInt(hex ? value.substr(2) : value, 1, 0xFFFFFFFFLL, id, hex ? 16 : 10))
         return "bad window id \"" + value + "\"";
       cmd.Area = TRecArea::Window;
       cmd.WindowId = std::uint32_t(id);
@@ -184,6 +185,12 @@ std::string ParseRecArgs(const std::vector<std::string>& args, TRecCommand& cmd)
       if (!takeValue() || !ParseCaptureBackend(value, cmd.Backend))
         return "--backend needs x11 or pipewire";
       cmd.BackendGiven = true;
+    } else if (arg == "--restore-token") {
+      if (!takeValue() || value.empty()) return "--restore-token needs the token a screen portal gave";
+      cmd.RestoreToken = value;
+    } else if (arg == "--forget-screen-permission") {
+      if (!noValue()) return "--forget-screen-permission takes no value";
+      cmd.ForgetScreenPermission = true;
     } else if (arg == "--node") {
       long long node = 0;
       if (!takeValue() || !ParseInt(value, 1, 0xFFFFFFFFLL, node)) return "--node needs a PipeWire node id";
@@ -207,6 +214,9 @@ std::string ParseRecArgs(const std::vector<std::string>& args, TRecCommand& cmd)
     cmd.BackendGiven = true;
   }
   if (cmd.KeepProportions && cmd.OutWidth == 0) return "--keep-proportions needs --size";
+  if (!cmd.RestoreToken.empty() && cmd.ForgetScreenPermission)
+    return "give --restore-token or --forget-screen-permission, not both";
+  if (cmd.Output.empty() && cmd.ForgetScreenPermission) return "";  // only the permission is forgotten
   if (cmd.Output.empty()) return "no output file given";
   return "";
 }
@@ -218,8 +228,10 @@ std::string RecUsage() {
          "                    [--format avi|mkv|mp4] [--quality high|medium|low] [--fps N] [--size WxH]\n"
          "                    [--keep-proportions] [--vb KBPS] [--ar 22050|44100] [--blink]\n"
          "                    [--every-frame] [--show-clicks] [--duration SECONDS] [--countdown SECONDS]\n"
-         "                    [--backend x11|pipewire] [--node ID] [-y | -n] OUTPUT\n"
+         "                    [--backend x11|pipewire] [--node ID] [--restore-token TOKEN]\n"
+         "                    [--forget-screen-permission] [-y | -n] OUTPUT\n"
          "       quorvane-rec --list-audio-sources\n"
+         "       quorvane-rec --forget-screen-permission\n"
          "\n"
          "Records the screen (and the default sound input), with the pointer drawn in, into an AVI\n"
          "(MS-MPEG4 v2 and MS ADPCM), an MKV (H.264 and Opus) or an MP4 (H.264 and AAC) file.\n"
@@ -238,7 +250,8 @@ std::string RecUsage() {
          "                      its number from 0, as `xrandr --listmonitors` shows them\n"
          "  --region X,Y,W,H    a rectangle of the desktop (it may span monitors)\n"
          "  --window XID        one window's own area, without the window manager's title bar,\n"
-         "                      followed when it moves (id in decimal or 0x hex)\n"
+         "                      followed when it moves (id in decimal or 0x hex); on Wayland\n"
+         "                      \"--window pick\" lets you pick it in the desktop's dialog\n"
          "  --title TEXT        the top-level window with exactly this title\n"
          "  --no-audio          video only\n"
          "  --audio-source NAME record the sound from this source: \"desktop\" for what the desktop\n"
@@ -272,6 +285,12 @@ std::string RecUsage() {
          "  --backend NAME      x11: the X server's screen; pipewire: the desktop's screen portal\n"
          "                      (default: pipewire on a Wayland session that has the portal)\n"
          "  --node ID           record this PipeWire video node as it is, without asking the portal\n"
+         "  --restore-token TOKEN  on Wayland, share the screen with this permission a screen\n"
+         "                      portal gave before, without asking. Without it the permission kept\n"
+         "                      from the last recording on this desktop is used, and the new one\n"
+         "                      kept (in ~/.local/state/Quorvane/)\n"
+         "  --forget-screen-permission  forget the kept permission: the desktop asks again (alone:\n"
+         "                      forget it and record nothing)\n"
          "  -y                  overwrite OUTPUT if it exists (without -y an existing file is refused)\n"
          "  -n                  never overwrite OUTPUT (an existing file is refused)\n"
          "\n"

@@ -5,8 +5,9 @@
 //                [--format avi|mkv|mp4] [--quality high|medium|low] [--fps N] [--size WxH]
 //                [--keep-proportions] [--vb KBPS] [--ar 22050|44100] [--blink]
 //                [--every-frame] [--show-clicks] [--duration SECONDS] [--backend x11|pipewire]
-//                [--node ID] [-y | -n] OUTPUT
+//                [--node ID] [--restore-token TOKEN] [--forget-screen-permission] [-y | -n] OUTPUT
 //   quorvane-rec --list-audio-sources
+//   quorvane-rec --forget-screen-permission
 // Defaults follow the tray program's settings defaults: full screen (the monitor holding the
 // pointer), output as large as the area, 360 kbit/s video, sound on at 44100 Hz, unchanged frames
 // held rather than coded, an existing OUTPUT refused. "--ab KBPS" is still taken from older
@@ -57,6 +58,10 @@ struct TRecCommand {
   bool BackendGiven = false;    // without --backend the session decides (SessionCaptureBackend)
   TCaptureBackend Backend = TCaptureBackend::X11;
   std::uint32_t Node = 0;  // --node: a PipeWire node recorded without the portal (implies pipewire)
+  // The portal's permission: --restore-token hands one in (else the kept one is used);
+  // --forget-screen-permission drops the kept one (alone, without OUTPUT: that only).
+  std::string RestoreToken;
+  bool ForgetScreenPermission = false;
   std::string Output;
   TOverwrite Overwrite = TOverwrite::Ask;  // -y, -n; without either an existing OUTPUT is refused
   bool Help = false;

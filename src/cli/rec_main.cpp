@@ -20,6 +20,7 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (cmd.ListAudioSources && error.empty()) return qv::PrintAudioSources();
+  if (cmd.ForgetScreenPermission && cmd.Output.empty() && error.empty()) return qv::ForgetScreenPermission();
   if (!error.empty()) {
     qv::TConsole().Line("quorvane-rec: " + error + "\nTry \"quorvane-rec --help\".");
     return 2;

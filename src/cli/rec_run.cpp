@@ -16,6 +16,7 @@
 #include "capture/sound_sources.h"
 #include "cli/console.h"
 #include "cli/output_claim.h"
+#include "cli/rec_permission.h"
 #include "cli/rec_setup.h"
 #include "encoder/ff_encoder.h"
 #include "media/loader.h"
@@ -179,7 +180,42 @@ bool CountDown(int seconds, TSignalPipe& signals, TConsole& console) {
   return true;
 }
 
+// The portal's permission for this recording: the one handed in, else the one kept from the last
+// recording on this desktop (unless it is to be forgotten).
+void TakeScreenPermission(const TRecCommand& cmd, TRecordingRequest& request, TConsole& console) {
+  if (request.Backend != TCaptureBackend::PipeWire || request.PipeWireNode) return;
+  const bool window = request.Area.Kind == TAreaKind::Window;
+  if (cmd.ForgetScreenPermission) {
+    if (std::string error = KeepScreenPermission("", window); !error.empty())
+      console.Line("quorvane-rec: the kept screen permission cannot be forgotten: " + error);
+  }
+  request.PortalRestoreToken = !cmd.RestoreToken.empty() ? cmd.RestoreToken
+                               : cmd.ForgetScreenPermission ? ""
+                                                            : KeptScreenPermission(window);
+}
+
+// A token may be good once: the portal's new one replaces the kept one after every start.
+void KeepNewScreenPermission(const TRecordingRequest& request, const TRecording& recording, TConsole& console) {
+  if (request.Backend != TCaptureBackend::PipeWire || request.PipeWireNode) return;
+  const std::string token = recording.PortalRestoreToken();
+  const bool window = request.Area.Kind == TAreaKind::Window;
+  if (token.empty() || token == KeptScreenPermission(window)) return;
+  if (std::string error = KeepScreenPermission(token, window); !error.empty())
+    console.Line("quorvane-rec: the screen permission cannot be kept (" + error + "); the next recording asks again");
+}
+
 }  // namespace
+
+int ForgetScreenPermission() {
+  for (const bool window : {false, true}) {
+    if (std::string error = KeepScreenPermission("", window); !error.empty()) {
+      std::printf("quorvane-rec: %s cannot be removed: %s\n", ScreenPermissionFile(window).c_str(), error.c_str());
+      return 1;
+    }
+  }
+  std::printf("The screen permissions kept for this desktop are forgotten: the next recording asks again.\n");
+  return 0;
+}
 
 int PrintAudioSources() {
   const std::vector<TSoundSource> sources = SurveySoundSources();
@@ -232,6 +268,7 @@ int RunRecording(const TRecCommand& cmd) {
   TRecSetup setup;
   if (std::string error = SetUpRecording(cmd, facts, setup); !error.empty()) return fail(error);
   if (!setup.Note.empty()) console.Line("quorvane-rec: note: " + setup.Note);
+  TakeScreenPermission(cmd, setup.Request, console);
   // The name as the format settled it (an extension added). Taken before anything else can fail
   // or wait (a countdown): a second recording onto it is refused at once, and the claim, which
   // outlives the recording below, takes away the empty file of a start that did not come off.
@@ -261,6 +298,7 @@ int RunRecording(const TRecCommand& cmd) {
   TWakeFd wake;
   if (TStartResult started = recording.Start(setup.Request); !started)
     return fail(StartFailureText(started, cmd, output));
+  KeepNewScreenPermission(setup.Request, recording, console);
 
   TTerminalKeys keys;
   console.Line("Recording " + setup.Description + SoundText(cmd) + " to " + output + " (" +

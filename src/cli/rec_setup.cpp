@@ -89,7 +89,10 @@ std::string CopyEncoding(const TRecCommand& cmd, TRecSetup& setup) {
 std::string SetUpPortalArea(const TRecCommand& cmd, TRecSetup& setup) {
   TRecordingArea& area = setup.Request.Area;
   const std::string source = cmd.Node ? "PipeWire node " + std::to_string(cmd.Node) : "screen portal";
-  if (cmd.Area == TRecArea::Region) {
+  if (cmd.Area == TRecArea::Window) {
+    area = {TAreaKind::Window, 0, 0, 0, 0, 0};
+    setup.Description = "the window picked in the desktop's dialog (" + source + ")";
+  } else if (cmd.Area == TRecArea::Region) {
     area = {TAreaKind::Region, cmd.RegionX, cmd.RegionY, cmd.RegionWidth, cmd.RegionHeight, 0};
     setup.Description = Format("the region %dx%d at %d,%d (%s)", cmd.RegionWidth, cmd.RegionHeight, cmd.RegionX,
                                cmd.RegionY, source.c_str());
@@ -107,10 +110,12 @@ std::string SetUpPortalArea(const TRecCommand& cmd, TRecSetup& setup) {
 std::string ReadScreenFacts(const TRecCommand& cmd, TScreenFacts& facts) {
   facts = TScreenFacts();
   facts.Backend = cmd.BackendGiven ? cmd.Backend : SessionCaptureBackend();
+  const bool picked = cmd.Area == TRecArea::Window && cmd.WindowId == 0;
   if (facts.Backend == TCaptureBackend::PipeWire)
-    return cmd.Area == TRecArea::Window || cmd.Area == TRecArea::Title
-               ? "a single window can be recorded only with the x11 backend"
+    return (cmd.Area == TRecArea::Window && !picked) || cmd.Area == TRecArea::Title
+               ? "on Wayland a window is picked in the desktop's dialog: give --window pick"
                : "";
+  if (picked) return "--window pick is for a Wayland desktop; on X11 give the window's id (xdotool selectwindow)";
   const char* name = std::getenv("DISPLAY");
   ::Display* dpy = OpenCaptureDisplay();
   if (!dpy)

@@ -8,9 +8,9 @@ namespace {
 
 std::string Pair(int a, int b) { return std::to_string(a) + "," + std::to_string(b); }
 
-// Only the X11 device learns which slots changed (X DAMAGE); the PipeWire stream gives every slot.
+// Both devices learn which slots changed: the X11 one from X DAMAGE, the PipeWire one from the
+// stream, which sends a picture only when the screen changed.
 std::string UnchangedSlots(const TRecordingRequest& request) {
-  if (request.Backend != TCaptureBackend::X11) return "";
   return std::string(";skipunchanged=") + (request.EveryFrame ? "0" : "1");
 }
 
@@ -21,8 +21,11 @@ std::string ClickRings(const TRecordingRequest& request) {
 
 std::string ScreenOptions(const TRecordingRequest& request, std::intptr_t session) {
   const TRecordingArea& area = request.Area;
-  // A window's own area, not the window manager's frame: the title bar is not what was picked.
-  const std::string where = area.Kind == TAreaKind::Window
+  // A window's own area, not the window manager's frame: the title bar is not what was picked. The
+  // portal's window is picked in the desktop's dialog, and its stream is the window alone.
+  const bool portalWindow = area.Kind == TAreaKind::Window && request.Backend == TCaptureBackend::PipeWire;
+  const std::string where = portalWindow ? "portalwindow=1"
+                            : area.Kind == TAreaKind::Window
                                 ? "hwnd=" + std::to_string(area.Window) + ";client=1"
                                 : "offset=" + Pair(area.X, area.Y) + ";framesize=" + Pair(area.Width, area.Height);
   const std::string node = request.PipeWireNode ? ";node=" + std::to_string(request.PipeWireNode) : "";

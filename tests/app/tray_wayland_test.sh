@@ -11,9 +11,13 @@
 # and then no control window comes. With a bar that hosts StatusNotifierItems (--tray: waybar) its
 # icon registers with the bar's watcher, no window of its own shows, and a recording is started and
 # stopped through the menu the icon exports (com.canonical.dbusmenu), as the bar would. The picture
-# is a PipeWire node named in the settings (the rig's portal cannot stream), a live SMPTE bar
+# is a PipeWire node named in the settings (so its colours are known), a live SMPTE bar
 # source; the files are judged by ffprobe and their pixels. The control window during the recording,
 # the options window and the region picker are kept in build/test-artifacts/.
+# Then on GNOME (no tray host there either): the whole screen through the portal, with the permission
+# a returning user has kept, started by the control window's Start (Alt+S through mutter's remote
+# desktop keyboard) and stopped by the remote control, then started and stopped by the remote control
+# alone; the files judged by ffprobe and a window's colour at its place.
 set -u
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 root=${QV_SOURCE_DIR:-$(cd "$here/../.." && pwd)}
@@ -28,7 +32,10 @@ if [ "${QV_WAYLAND_RIG:-}" != 1 ]; then
   window=$?
   (in_wayland_rig --tray "${BASH_SOURCE[0]}" tray -- "${packages[@]}" waybar)
   tray=$?
-  [ $window = 0 ] && [ $tray = 0 ]
+  (in_wayland_rig --desktop gnome "${BASH_SOURCE[0]}" gnome -- mutter xdg-desktop-portal-gnome pipewire-pulse \
+    qt6-wayland foot python3-gi)
+  gnome=$?
+  [ $window = 0 ] && [ $tray = 0 ] && [ $gnome = 0 ]
   exit
 fi
 mode=${1:-window}
@@ -44,10 +51,6 @@ trap '[ -n "$pid" ] && kill "$pid" 2>/dev/null; [ -n "$bar" ] && kill "$bar" 2>/
 export XDG_CONFIG_HOME=$work/config XDG_STATE_HOME=$work/state
 mkdir -p "$XDG_CONFIG_HOME/Quorvane" "$work/out"
 
-wait_until() { # wait_until SECONDS COMMAND...
-  local end=$((SECONDS + $1)); shift
-  until "$@"; do [ $SECONDS -ge $end ] && return 1; sleep 0.2; done
-}
 # Alt+KEY to the focused window. The virtual keyboard is the seat's only one: the client learns of
 # it only when it appears, so the keys wait a moment for that.
 alt() { wtype -s 500 -M alt -s 100 "$1" -s 100 -m alt; }
@@ -131,21 +134,47 @@ tray_section() {
   check "Exit in the icon's menu ends the program" wait_until 10 bash -c "! kill -0 $pid 2>/dev/null"
 }
 
+write_options() { # write_options [RECORDER LINE...]: the settings of a full-screen recording into out/
+  {
+    printf '%s\n' "[Recorder]" BoolRecordAudio=1 BoolPlayback=0 RegionToCapture=FullScreen ShowTip=0 "$@"
+    printf '%s\n' "[OutputType]" VideoBitrate=7 "[Save]" BoolAutoSave=1 "OutputFolder=$work/out"
+  } >"$XDG_CONFIG_HOME/Quorvane/Options.ini"
+}
+
+gnome_section() {
+  local window file px n
+  window=$(colour_window qvred ff0000 400x300)
+  write_options "PortalRestoreToken=$(seed_screen_permission)"
+  "$bin/quorvane" >"$work/out.log" 2>"$work/err" &
+  pid=$!
+  check "gnome: the control window comes" wait_until 10 grep -q "showing the control window" "$work/err"
+  /usr/bin/python3 "$root/tests/support/gnome_keys.py" alt+s
+  check "gnome: Start in the control window makes a file" wait_until 10 recorded
+  sleep 3
+  check "gnome: the remote control's --stop ends it ($("$bin/quorvane" --stop 2>&1))" wait_until 15 saved
+  file=$(ls "$work/out"/*.avi 2>/dev/null | head -n 1)
+  check "gnome: the whole screen, ${QV_RIG_SIZE}" \
+    test "$(ffprobe -v error -select_streams v:0 -show_entries stream=width,height -of csv=p=0 "$file" | tr , x)" = "$QV_RIG_SIZE"
+  px=$(pixel "$file" 0 238 200)
+  check "gnome: the red window at its place (got $px)" near "$px" 255 0 0
+  check "gnome: sound beside the picture" \
+    test -n "$(ffprobe -v error -select_streams a -show_entries stream=codec_name -of csv=p=0 "$file")"
+  "$bin/quorvane" --start >"$work/remote.log" 2>&1
+  sleep 3
+  "$bin/quorvane" --stop >>"$work/remote.log" 2>&1
+  file=$(ls -t "$work/out"/*.avi 2>/dev/null | head -n 1)
+  n=$(ffprobe -v error -select_streams v:0 -show_entries stream=nb_frames -of csv=p=0 "$file")
+  check "gnome: --start and --stop record again with the kept permission (${n:-no} frames, 50-150; $(tail -n 1 "$work/remote.log"))" \
+    test "$(ls "$work/out" | wc -l)" = 2 -a "${n:-0}" -ge 50 -a "${n:-0}" -le 150
+  kill "$window"
+  kill -TERM "$pid"
+  check "gnome: TERM ends the program" wait_until 10 bash -c "! kill -0 $pid 2>/dev/null"
+  finish "tray on GNOME"
+}
+[ "$mode" = gnome ] && gnome_section
+
 node=$(pipewire_bars qv_tray_bars "$work/gst.log") || { bad "no bar source ($(tail -n 2 "$work/gst.log"))"; finish "tray on Wayland"; }
-cat >"$XDG_CONFIG_HOME/Quorvane/Options.ini" <<INI
-[Recorder]
-BoolRecordAudio=1
-BoolPlayback=0
-RegionToCapture=FullScreen
-ShowTip=0
-StartHotkey=Ctrl+Shift+F9
-PipeWireNode=$node
-[OutputType]
-VideoBitrate=7
-[Save]
-BoolAutoSave=1
-OutputFolder=$work/out
-INI
+write_options "StartHotkey=Ctrl+Shift+F9" "PipeWireNode=$node"
 
 "$bin/quorvane" >"$work/out.log" 2>"$work/err" &
 pid=$!

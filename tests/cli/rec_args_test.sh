@@ -70,7 +70,9 @@ proportions without a size|2|--keep-proportions needs --size|--keep-proportions 
 extension of no format|1|the file name's extension ".mov" names no format|"$WORK/out.mov"
 node text|2|--node needs a PipeWire node id|--node abc "$OUT"
 node with x11|2|--node needs the pipewire backend|--node 5 --backend x11 "$OUT"
-window through the portal|1|only with the x11 backend|--backend pipewire --window 0x10 "$OUT"
+window through the portal|1|on Wayland a window is picked in the desktop's dialog: give --window pick|--backend pipewire --window 0x10 "$OUT"
+window picked on X11|1|--window pick is for a Wayland desktop|--backend x11 --window pick "$OUT"
+restore token and forget|2|give --restore-token or --forget-screen-permission, not both|--restore-token t --forget-screen-permission "$OUT"
 missing folder|1|cannot write "$WORK/missing/out.avi"|--no-audio --duration 1 "$WORK/missing/out.avi"
 EOF
 

@@ -227,17 +227,22 @@ TEST(RecordingRequest, TheFileNameAndTheFormatAgree) {
 }
 
 // On a Wayland session the screen comes through the PipeWire device: the whole screen at the
-// stream's own size, or a region cut out of a node given on the command line.
+// stream's own size, a region cut out of a node given on the command line, or a window the desktop's
+// dialog picks.
 TEST(RecordingRequest, PipeWireBackend) {
   TScreenFacts wayland;
   wayland.Backend = TCaptureBackend::PipeWire;
   const TRecordingPlan whole = RecPlan({"--fullscreen", "/v/w.avi"}, wayland);
   EXPECT_EQ(whole.ScreenDevice, "pipewirecapture");
-  EXPECT_EQ(whole.ScreenOptions, "offset=0,0;framesize=0,0;framerate=25/1;showframe=0;cursor=1;session=7");
+  EXPECT_EQ(whole.ScreenOptions,
+            "offset=0,0;framesize=0,0;framerate=25/1;showframe=0;cursor=1;skipunchanged=1;session=7");
   EXPECT_EQ(whole.Output.FrameSize, "");
   const TRecordingPlan node = RecPlan({"--node", "42", "--region", "10,20,300,200", "/v/n.avi"}, wayland);
-  EXPECT_EQ(node.ScreenOptions, "offset=10,20;framesize=300,200;node=42;framerate=25/1;showframe=0;cursor=1;session=7");
+  EXPECT_EQ(node.ScreenOptions,
+            "offset=10,20;framesize=300,200;node=42;framerate=25/1;showframe=0;cursor=1;skipunchanged=1;session=7");
   EXPECT_EQ(node.Output.FrameSize, "300x200");
+  EXPECT_EQ(RecPlan({"--window", "pick", "--every-frame", "/v/p.avi"}, wayland).ScreenOptions,
+            "portalwindow=1;framerate=25/1;showframe=0;cursor=1;skipunchanged=0;session=7");
   EXPECT_EQ(RecPlan({"/v/x.avi"}, TScreenFacts{1920, 1080}).ScreenDevice, "screencapture");
 }
 

@@ -17,13 +17,20 @@ finish() { # finish NAME: the verdict and the exit code
   exit 0
 }
 
-# in_wayland_rig [--tray] SCRIPT ARGS -- PACKAGES...: outside the Wayland rig, runs SCRIPT inside one
-# (with a tray host if asked; never returns), or skips when a package it needs is not installed;
-# inside it, returns.
+wait_until() { # wait_until SECONDS COMMAND...: true as soon as COMMAND is, false after SECONDS
+  local end=$((SECONDS + $1)); shift
+  until "$@"; do [ $SECONDS -ge $end ] && return 1; sleep 0.2; done
+}
+
+# in_wayland_rig [RIG OPTIONS] SCRIPT ARGS -- PACKAGES...: outside the Wayland rig, runs SCRIPT inside
+# one (given the rig's options, --tray or --desktop gnome; never returns), or skips when a package it
+# needs is not installed; inside it, returns.
 in_wayland_rig() {
   [ "${QV_WAYLAND_RIG:-}" = 1 ] && return 0
   local rig_options=()
-  [ "$1" = --tray ] && { rig_options+=(--tray); shift; }
+  while [ "$1" = --tray ] || [ "$1" = --desktop ]; do
+    if [ "$1" = --tray ]; then rig_options+=(--tray); shift; else rig_options+=("$1" "$2"); shift 2; fi
+  done
   local script=$1 p; shift
   local args=()
   while [ $# -gt 0 ] && [ "$1" != -- ]; do args+=("$1"); shift; done
@@ -68,4 +75,25 @@ near() { # near "R G B" R G B: each channel within 40
     local d=$((got[i] - want[i]))
     [ ${d#-} -le 40 ] || return 1
   done
+}
+
+# seed_screen_permission: a permission to share the GNOME rig's monitor, as a returning user who chose
+# "Remember" has, written into the desktop's permission store; prints the restore token to hand in.
+seed_screen_permission() {
+  local token store
+  token=$(cat /proc/sys/kernel/random/uuid)
+  store="gdbus call --session --dest org.freedesktop.impl.portal.PermissionStore
+    --object-path /org/freedesktop/impl/portal/PermissionStore --method org.freedesktop.impl.portal.PermissionStore"
+  $store.SetPermission screencast true "$token" "" "['yes']" >/dev/null &&
+    $store.SetValue screencast true "$token" \
+      "<('GNOME', uint32 1, <(int64 0, int64 0, [(uint32 0, uint32 1, <'MetaVendor:MetaVirtualMonitor:0x00'>)])>)>" \
+      >/dev/null && echo "$token"
+}
+
+# colour_window NAME RRGGBB [WxH]: a native Wayland window (foot) filled with one colour, titled NAME;
+# its process id is printed.
+colour_window() {
+  foot -o "colors.background=$2" -o "colors.foreground=$2" -o "cursor.color=$2 $2" -o main.pad=0x0 ${3:+--window-size-pixels=$3} \
+    -T "$1" sleep 600 >/dev/null 2>&1 &
+  echo $!
 }
