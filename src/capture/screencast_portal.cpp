@@ -366,10 +366,4 @@ bool ScreenCastPortalPresent() {
   return bus.Connect(error) && (bus.Property("AvailableSourceTypes") & kSourceMonitor) != 0;
 }
 
-bool GlobalShortcutsPortalPresent() {
-  TScreenCastPortal::TBus bus;
-  std::string error;
-  return bus.Connect(error) && bus.Property("version", "org.freedesktop.portal.GlobalShortcuts") > 0;
-}
-
 }  // namespace qv

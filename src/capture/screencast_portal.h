@@ -45,7 +45,6 @@ class TScreenCastPortal {
 
  private:
   friend bool ScreenCastPortalPresent();
-  friend bool GlobalShortcutsPortalPresent();
   struct TBus;
   bool StartOnce(bool embedCursor, std::string& error);
   void CloseSession();
@@ -62,8 +61,5 @@ std::uint32_t ChooseCursorMode(bool drawn, std::uint32_t offered);
 
 // The session bus answers and a ScreenCast portal is on it.
 bool ScreenCastPortalPresent();
-// The desktop's portal has org.freedesktop.portal.GlobalShortcuts (xdg-desktop-portal 1.17 and later,
-// with a desktop backend that implements it).
-bool GlobalShortcutsPortalPresent();
 
 }  // namespace qv
