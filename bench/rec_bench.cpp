@@ -10,7 +10,8 @@
 // 8 characters a second, like typing into a terminal), "drag" (a 640x480 window moved all the time)
 // and "motion" (a window of its own over the whole screen that repaints 25 times a second). For each
 // workload and size it records --seconds with quorvane-rec, with the tray program's recording path
-// (rec_bench_tray, when built) and with
+// (rec_bench_tray, when built), on the still desktop also with quorvane-rec's key labels and click
+// rings on ("overlays"; no key is pressed, so it should cost what "ours" does), and with
 //   ffmpeg -f x11grab -framerate 25 -video_size WxH -i $DISPLAY -f pulse -i default
 //          -c:v msmpeg4v2 -b:v 360k -c:a adpcm_ms -ar 44100 out.avi
 // alternating (ours, ffmpeg, ours, ffmpeg, ...). A smaller size records the screen's top-left corner.
@@ -396,8 +397,9 @@ int main(int argc, char** argv) {
       if (std::sscanf(size.c_str(), "%dx%d", &w, &h) != 2) continue;
       const std::string region = "0,0," + std::to_string(w) + "," + std::to_string(h);
       for (int round = 0; round < rounds; ++round) {
-        for (const std::string tool : {"ours", "ffmpeg", "tray"}) {
+        for (const std::string tool : {"ours", "ffmpeg", "tray", "overlays"}) {
           if (tool == "tray" && !withTray) continue;
+          if (tool == "overlays" && workload != "static") continue;
           TResult r;
           r.Size = size;
           r.Tool = tool;
@@ -406,6 +408,8 @@ int main(int argc, char** argv) {
           std::vector<std::string> args;
           if (tool == "ours") {
             args = {rec, "--region", region, "--duration", secs, file};
+          } else if (tool == "overlays") {
+            args = {rec, "--region", region, "--show-keys", "--show-clicks", "--duration", secs, file};
           } else if (tool == "tray") {
             args = {tray, region, secs, file};
           } else {
@@ -459,6 +463,11 @@ int main(int argc, char** argv) {
                 mean(o, [](const TResult& r) { return r.Slots; }), mean(o, [](const TResult& r) { return r.Frames; }),
                 mean(f, [](const TResult& r) { return r.Frames; }), 25 * seconds);
   }
+  // Watching keys and clicks must cost nothing while none comes: the still desktop with them on.
+  for (auto& [key, tools] : results)
+    if (!tools["overlays"].empty())
+      std::printf("%-20s overlays on/off cpu %.3f\n", key.c_str(),
+                  mean(tools["overlays"], cpu) / mean(tools["ours"], cpu));
   if (keep.empty()) std::system(("rm -rf '" + dir + "'").c_str());
   return 0;
 }

@@ -117,6 +117,12 @@ class TFrmMain : public QDialog {
   // Controls (object names as below) and menu items, for the controller.
   QCheckBox *ChkRecordAudio, *ChkBlink, *ChkEveryFrame, *ChkPlayBack, *ChkSameArea;
   QCheckBox* ChkShowClicks;  // a fading ring at each mouse button press, in the recording only
+  // Labels of the keys pressed, in the recording only: what is shown (an item per TKeysMode, in its
+  // order), at which corner (an item per TKeysCorner), and a line saying plainly what is drawn.
+  QCheckBox* ChkShowKeys;
+  QComboBox *CboKeysShown, *CboKeysCorner;
+  QLabel* LblKeysShown;
+  void ShowKeysControls();
   QRadioButton *RdbRegion, *RdbWindow, *RdbFullScreen, *RdbAskFileName, *RdbAutoSave;
   THotkeyEdit *EdtStartHotkey, *EdtStopHotkey, *EdtPauseHotkey, *EdtResumeHotkey;
   QComboBox *CboFrameSize, *CboVideoBitrate, *CboAudioBitrate, *CboAudioSampleRate;
@@ -177,6 +183,7 @@ class TFrmMain : public QDialog {
   void KeepFrameOnScreen();
   void RememberSize();
   QGroupBox* SoundAndCountdownGroup();
+  QGroupBox* KeysGroup();  // frm_main_keys.cpp
   void BuildFormatControls();
   void BuildTray();
   void UpdateTrayIcon();

@@ -25,6 +25,7 @@
 #include "app/recording_options.h"
 #include "app/shell_log.h"
 #include "app/unit_general.h"
+#include "capture/key_overlay.h"
 #include "capture/monitors.h"
 #include "capture/sound_sources.h"
 #include "capture/screencast_portal.h"
@@ -257,6 +258,12 @@ void TFrmMain::LoadSettings(bool atStartup) {
   ChkBlink->setChecked(checked.Bool(kRecorder, "BoolBlinkRecord", true));
   ChkEveryFrame->setChecked(checked.Bool(kRecorder, "BoolEveryFrame", false));
   ChkShowClicks->setChecked(checked.Bool(kRecorder, "BoolShowClicks", false));
+  ChkShowKeys->setChecked(checked.Bool(kRecorder, "BoolShowKeys", false));
+  CboKeysShown->setCurrentIndex(
+      static_cast<int>(checked.Word(kRecorder, "KeysShown", TKeysMode::Combinations, ParseKeysMode)) - 1);
+  CboKeysCorner->setCurrentIndex(
+      static_cast<int>(checked.Word(kRecorder, "KeysCorner", TKeysCorner::BottomLeft, ParseKeysCorner)));
+  ShowKeysControls();
   ChkPlayBack->setChecked(checked.Bool(kRecorder, "BoolPlayback", true));
   THotkeyEdit* edits[4] = {EdtStartHotkey, EdtStopHotkey, EdtPauseHotkey, EdtResumeHotkey};
   for (int i = 0; i < 4; ++i) {
@@ -339,6 +346,9 @@ std::vector<TSettingValue> TFrmMain::SettingsShown(bool withHotkeys) const {
       {kRecorder, "BoolBlinkRecord", flag(ChkBlink)},
       {kRecorder, "BoolEveryFrame", flag(ChkEveryFrame)},
       {kRecorder, "BoolShowClicks", flag(ChkShowClicks)},
+      {kRecorder, "BoolShowKeys", flag(ChkShowKeys)},
+      {kRecorder, "KeysShown", KeysModeName(static_cast<TKeysMode>(CboKeysShown->currentIndex() + 1))},
+      {kRecorder, "KeysCorner", KeysCornerName(static_cast<TKeysCorner>(CboKeysCorner->currentIndex()))},
       {kRecorder, "BoolPlayback", flag(ChkPlayBack)},
       {kRecorder, "RegionToCapture", mode},
       {kRecorder, "Screen", CboScreen->currentData().toString().toStdString()},

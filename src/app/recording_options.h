@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <ctime>
+#include <optional>
 #include <string>
 
 #include "recording/recording_request.h"
@@ -64,6 +65,7 @@ struct TTrayChoice {
   bool ShowClicks = false;  // a ring at each mouse button press
   std::string AudioSource;  // a sound source's name (capture/sound_sources.h); "" or "default": ALSA's default
   TScreenSource Source;
+  std::optional<TKeysChoice> ShowKeys;  // labels of the keys pressed
 };
 
 TRecordingRequest TrayRecordingRequest(const TTrayChoice& choice);

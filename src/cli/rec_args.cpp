@@ -44,6 +44,7 @@ std::string ParseRecArgs(const std::vector<std::string>& args, TRecCommand& cmd)
   cmd = TRecCommand();
   int areaOptions = 0;
   bool monitorGiven = false;
+  std::optional<TKeysCorner> keysCorner;
   bool optionsEnded = false;
   for (size_t i = 0; i < args.size(); ++i) {
     std::string arg = args[i];
@@ -132,6 +133,15 @@ std::string ParseRecArgs(const std::vector<std::string>& args, TRecCommand& cmd)
     } else if (arg == "--show-clicks") {
       if (!noValue()) return "--show-clicks takes no value";
       cmd.ShowClicks = true;
+    } else if (arg == "--show-keys") {
+      if (!cmd.ShowKeys) cmd.ShowKeys.emplace();
+      cmd.ShowKeys->Mode = TKeysMode::Combinations;
+      if (inlineValue && !ParseKeysMode(value, cmd.ShowKeys->Mode)) return "--show-keys takes only =all or =combinations";
+    } else if (arg == "--keys-corner") {
+      TKeysCorner corner{};
+      if (!takeValue() || !ParseKeysCorner(value, corner))
+        return "--keys-corner needs bottom-left, bottom-right, top-left or top-right";
+      keysCorner = corner;
     } else if (arg == "--size") {
       if (!takeValue()) return "--size needs WxH";
       long long v[2];
@@ -196,6 +206,8 @@ std::string ParseRecArgs(const std::vector<std::string>& args, TRecCommand& cmd)
     cmd.BackendGiven = true;
   }
   if (cmd.KeepProportions && cmd.OutWidth == 0) return "--keep-proportions needs --size";
+  if (keysCorner && !cmd.ShowKeys) return "--keys-corner needs --show-keys";
+  if (keysCorner) cmd.ShowKeys->Corner = *keysCorner;
   if (cmd.Output.empty()) return "no output file given";
   return "";
 }
@@ -205,7 +217,8 @@ std::string RecUsage() {
          "                    [--monitor pointer|all|NAME|N] [--no-audio | --audio-source NAME]\n"
          "                    [--format avi|mkv|mp4] [--quality high|medium|low] [--fps N] [--size WxH]\n"
          "                    [--keep-proportions] [--vb KBPS] [--ar 22050|44100] [--blink]\n"
-         "                    [--every-frame] [--show-clicks] [--duration SECONDS] [--countdown SECONDS]\n"
+         "                    [--every-frame] [--show-clicks] [--show-keys[=all]] [--keys-corner CORNER]\n"
+         "                    [--duration SECONDS] [--countdown SECONDS]\n"
          "                    [--backend x11|pipewire] [--node ID] [-y | -n] OUTPUT\n"
          "       quorvane-rec --list-audio-sources\n"
          "\n"
@@ -251,6 +264,11 @@ std::string RecUsage() {
          "                      default they repeat the frame before, at next to no cost)\n"
          "  --show-clicks       a fading ring around the pointer at each mouse button press (amber for\n"
          "                      the left button, red for the right), in the recording only\n"
+         "  --show-keys         the keys pressed, as labels in a corner of the recording: key\n"
+         "                      combinations (Ctrl, Alt or Super with a key) and keys such as Enter,\n"
+         "                      Esc, Backspace, the arrows and the F-keys, never plain typed text\n"
+         "  --show-keys=all     every key pressed, typed text gathered into one label too\n"
+         "  --keys-corner WHERE bottom-left (the default), bottom-right, top-left or top-right\n"
          "  --duration SECONDS  stop after this much recorded time (pauses not counted)\n"
          "  --countdown SECONDS count down this long on the terminal before recording (Ctrl-C cancels)\n"
          "  --backend NAME      x11: the X server's screen; pipewire: the desktop's screen portal\n"

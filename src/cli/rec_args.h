@@ -3,8 +3,8 @@
 //                [--monitor pointer|all|NAME|N] [--no-audio | --audio-source NAME] [--countdown S]
 //                [--format avi|mkv|mp4] [--quality high|medium|low] [--fps N] [--size WxH]
 //                [--keep-proportions] [--vb KBPS] [--ar 22050|44100] [--blink]
-//                [--every-frame] [--show-clicks] [--duration SECONDS] [--backend x11|pipewire]
-//                [--node ID] [-y | -n] OUTPUT
+//                [--every-frame] [--show-clicks] [--show-keys[=all]] [--keys-corner CORNER]
+//                [--duration SECONDS] [--backend x11|pipewire] [--node ID] [-y | -n] OUTPUT
 //   quorvane-rec --list-audio-sources
 // Defaults follow the tray program's settings defaults: full screen (the monitor holding the
 // pointer), output as large as the area, 360 kbit/s video, sound on at 44100 Hz, unchanged frames
@@ -13,9 +13,11 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "capture/key_overlay.h"
 #include "cli/output_claim.h"
 #include "recording/capture_backend.h"
 #include "recording/output_format.h"
@@ -47,6 +49,7 @@ struct TRecCommand {
   bool Blink = false;
   bool EveryFrame = false;  // code unchanged frames too
   bool ShowClicks = false;  // a ring at each mouse button press
+  std::optional<TKeysChoice> ShowKeys;  // --show-keys[=all], --keys-corner: labels of the keys pressed
   std::int64_t DurationUs = 0;  // 0: until stopped
   bool BackendGiven = false;    // without --backend the session decides (SessionCaptureBackend)
   TCaptureBackend Backend = TCaptureBackend::X11;

@@ -17,6 +17,17 @@ std::string ClickRings(const TRecordingRequest& request) {
   return request.ShowClicks && request.Backend == TCaptureBackend::X11 ? ";showclicks=1" : "";
 }
 
+// Keys too are read through XInput 2. A font family never holds ";" in practice; one that did
+// would end the segment, so it is cut there.
+std::string KeyLabels(const TRecordingRequest& request) {
+  if (!request.ShowKeys || request.Backend != TCaptureBackend::X11) return "";
+  const TKeysChoice& keys = *request.ShowKeys;
+  std::string text = ";showkeys=" + std::to_string(static_cast<int>(keys.Mode)) +
+                     ";keyscorner=" + std::to_string(static_cast<int>(keys.Corner));
+  if (!keys.Family.empty()) text += ";keysfont=" + keys.Family.substr(0, keys.Family.find(';'));
+  return text;
+}
+
 std::string ScreenOptions(const TRecordingRequest& request, std::intptr_t session) {
   const TRecordingArea& area = request.Area;
   // A window's own area, not the window manager's frame: the title bar is not what was picked.
@@ -182,7 +193,7 @@ int SoundBitsPerSecond(TOutputFormat format, int sampleRate) {
 
 TRecordingPlan PlanRecording(const TRecordingRequest& request, std::intptr_t session) {
   const char* device = request.Backend == TCaptureBackend::PipeWire ? "pipewirecapture" : "screencapture";
-  return {device, ScreenOptions(request, session) + ClickRings(request), AudioOptions(request, session),
+  return {device, ScreenOptions(request, session) + ClickRings(request) + KeyLabels(request), AudioOptions(request, session),
           OutputOptions(request)};
 }
 
