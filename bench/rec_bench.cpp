@@ -10,8 +10,9 @@
 // 8 characters a second, like typing into a terminal), "drag" (a 640x480 window moved all the time)
 // and "motion" (a window of its own over the whole screen that repaints 25 times a second). For each
 // workload and size it records --seconds with quorvane-rec, with the tray program's recording path
-// (rec_bench_tray, when built), on the still desktop also with quorvane-rec's key labels and click
-// rings on ("overlays"; no key is pressed, so it should cost what "ours" does), and with
+// (rec_bench_tray, when built), on the still desktop also with quorvane-rec's key labels, click
+// rings and spotlight on ("overlays"; nothing is pressed or moved, so it should cost what "ours"
+// does), and with
 //   ffmpeg -f x11grab -framerate 25 -video_size WxH -i $DISPLAY -f pulse -i default
 //          -c:v msmpeg4v2 -b:v 360k -c:a adpcm_ms -ar 44100 out.avi
 // alternating (ours, ffmpeg, ours, ffmpeg, ...). A smaller size records the screen's top-left corner.
@@ -409,7 +410,8 @@ int main(int argc, char** argv) {
           if (tool == "ours") {
             args = {rec, "--region", region, "--duration", secs, file};
           } else if (tool == "overlays") {
-            args = {rec, "--region", region, "--show-keys", "--show-clicks", "--duration", secs, file};
+            args = {rec, "--region", region, "--show-keys", "--show-clicks", "--spotlight", "--duration", secs,
+                    file};
           } else if (tool == "tray") {
             args = {tray, region, secs, file};
           } else {

@@ -120,6 +120,7 @@ class TFrmMain : public QDialog {
   // Labels of the keys pressed, in the recording only: what is shown (an item per TKeysMode, in its
   // order), at which corner (an item per TKeysCorner), and a line saying plainly what is drawn.
   QCheckBox* ChkShowKeys;
+  QCheckBox* ChkSpotlight;  // a soft highlight around the moving pointer, stronger click rings
   QComboBox *CboKeysShown, *CboKeysCorner;
   QLabel* LblKeysShown;
   void ShowKeysControls();

@@ -22,7 +22,8 @@ constexpr const char* kEverythingShown =
     "Drawn into the recording (not on the screen): every key pressed, including the text you type, "
     "passwords too. Nothing is drawn while the recording is paused.";
 constexpr const char* kKeysOnWayland =
-    "Not available on Wayland: the desktop lets no program read the keys pressed in other programs.";
+    "Not available on Wayland: the desktop lets no program read the keys pressed in other programs, nor "
+    "follow the pointer over them.";
 
 // Under a Wayland compositor the X server (Xwayland) sees only the keys typed into its own clients.
 bool OnWayland() {
@@ -33,7 +34,7 @@ bool OnWayland() {
 }  // namespace
 
 QGroupBox* TFrmMain::KeysGroup() {
-  auto* group = new QGroupBox("Keys in the Recording");
+  auto* group = new QGroupBox("Keys and Pointer in the Recording");
   group->setObjectName("GrpKeys");
   ChkShowKeys = new QCheckBox("Show keys pressed");
   ChkShowKeys->setObjectName("ChkShowKeys");
@@ -44,6 +45,8 @@ QGroupBox* TFrmMain::KeysGroup() {
   CboKeysCorner = new QComboBox;
   CboKeysCorner->setObjectName("CboKeysCorner");
   for (const char* corner : {"Bottom left", "Bottom right", "Top left", "Top right"}) CboKeysCorner->addItem(corner);
+  ChkSpotlight = new QCheckBox("Spotlight the pointer while it moves (and stronger click rings)");
+  ChkSpotlight->setObjectName("ChkSpotlight");
   LblKeysShown = new QLabel;
   LblKeysShown->setObjectName("LblKeysShown");
   LblKeysShown->setWordWrap(true);
@@ -52,6 +55,7 @@ QGroupBox* TFrmMain::KeysGroup() {
   grid->addWidget(CboKeysShown, 0, 1);
   grid->addWidget(CboKeysCorner, 0, 2);
   grid->addWidget(LblKeysShown, 1, 0, 1, 3);
+  grid->addWidget(ChkSpotlight, 2, 0, 1, 3);
   grid->setColumnStretch(1, 1);
   connect(ChkShowKeys, &QCheckBox::toggled, this, [this] { ShowKeysControls(); });
   connect(CboKeysShown, &QComboBox::currentIndexChanged, this, [this] { ShowKeysControls(); });
@@ -61,7 +65,8 @@ QGroupBox* TFrmMain::KeysGroup() {
 
 void TFrmMain::ShowKeysControls() {
   if (OnWayland()) {
-    for (QWidget* control : std::initializer_list<QWidget*>{ChkShowKeys, CboKeysShown, CboKeysCorner})
+    for (QWidget* control :
+         std::initializer_list<QWidget*>{ChkShowKeys, CboKeysShown, CboKeysCorner, ChkSpotlight})
       control->setEnabled(false);
     LblKeysShown->setText(kKeysOnWayland);
     return;

@@ -259,6 +259,7 @@ void TFrmMain::LoadSettings(bool atStartup) {
   ChkEveryFrame->setChecked(checked.Bool(kRecorder, "BoolEveryFrame", false));
   ChkShowClicks->setChecked(checked.Bool(kRecorder, "BoolShowClicks", false));
   ChkShowKeys->setChecked(checked.Bool(kRecorder, "BoolShowKeys", false));
+  ChkSpotlight->setChecked(checked.Bool(kRecorder, "BoolSpotlight", false));
   CboKeysShown->setCurrentIndex(
       static_cast<int>(checked.Word(kRecorder, "KeysShown", TKeysMode::Combinations, ParseKeysMode)) - 1);
   CboKeysCorner->setCurrentIndex(
@@ -347,6 +348,7 @@ std::vector<TSettingValue> TFrmMain::SettingsShown(bool withHotkeys) const {
       {kRecorder, "BoolEveryFrame", flag(ChkEveryFrame)},
       {kRecorder, "BoolShowClicks", flag(ChkShowClicks)},
       {kRecorder, "BoolShowKeys", flag(ChkShowKeys)},
+      {kRecorder, "BoolSpotlight", flag(ChkSpotlight)},
       {kRecorder, "KeysShown", KeysModeName(static_cast<TKeysMode>(CboKeysShown->currentIndex() + 1))},
       {kRecorder, "KeysCorner", KeysCornerName(static_cast<TKeysCorner>(CboKeysCorner->currentIndex()))},
       {kRecorder, "BoolPlayback", flag(ChkPlayBack)},

@@ -347,6 +347,7 @@ TTrayChoice ChoiceOf(const TFrmMain& form, const std::string& mode) {
   choice.Blink = form.ChkBlink->isChecked();
   choice.EveryFrame = form.ChkEveryFrame->isChecked();
   choice.ShowClicks = form.ChkShowClicks->isChecked();
+  choice.Spotlight = form.ChkSpotlight->isEnabled() && form.ChkSpotlight->isChecked();
   // Disabled where keys cannot be read (Wayland): then none, whatever the file says.
   if (form.ChkShowKeys->isEnabled() && form.ChkShowKeys->isChecked())
     choice.ShowKeys = TKeysChoice{static_cast<TKeysMode>(form.CboKeysShown->currentIndex() + 1),

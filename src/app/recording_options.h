@@ -66,6 +66,7 @@ struct TTrayChoice {
   std::string AudioSource;  // a sound source's name (capture/sound_sources.h); "" or "default": ALSA's default
   TScreenSource Source;
   std::optional<TKeysChoice> ShowKeys;  // labels of the keys pressed
+  bool Spotlight = false;  // a highlight around the moving pointer, stronger rings
 };
 
 TRecordingRequest TrayRecordingRequest(const TTrayChoice& choice);

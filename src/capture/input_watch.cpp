@@ -27,24 +27,27 @@ unsigned ModifierOf(unsigned long keysym) {
 
 }  // namespace
 
-std::unique_ptr<TInputWatch> TInputWatch::Watch(::Display* dpy, void* logContext, bool clicks,
+std::unique_ptr<TInputWatch> TInputWatch::Watch(::Display* dpy, void* logContext, bool clicks, bool spotlight,
                                                 const std::optional<TKeysChoice>& keys, int areaHeight) {
   std::unique_ptr<TInputWatch> watch(new TInputWatch(dpy));
-  if (clicks) watch->Rings.emplace();
+  if (clicks) watch->Rings.emplace(spotlight);
+  if (spotlight) watch->Spotlight.emplace(areaHeight);
   if (keys) {
     std::string error;
     watch->Keys = TKeyOverlay::Create(keys->Mode, keys->Corner, keys->Family, areaHeight, error);
     if (!watch->Keys)
       ff::av_log(logContext, AV_LOG_WARNING, "key presses are not shown: %s\n", error.c_str());
   }
-  if (!watch->Rings && !watch->Keys) return nullptr;
+  if (!watch->Rings && !watch->Keys) return watch->Spotlight ? std::move(watch) : nullptr;
   // From 2.1 on raw events come also while another client grabs the pointer (a menu, a drag).
   int event = 0, error = 0, major = 2, minor = 2;
   if (!XQueryExtension(dpy, "XInputExtension", &watch->Opcode, &event, &error) ||
       XIQueryVersion(dpy, &major, &minor) != Success || !watch->Select(true)) {
     ff::av_log(logContext, AV_LOG_WARNING, "the display offers no XInput 2 raw events: %s not shown\n",
                watch->Keys ? "clicks and keys are" : "clicks are");
-    return nullptr;
+    watch->Rings.reset();
+    watch->Keys.reset();
+    return watch->Spotlight ? std::move(watch) : nullptr;
   }
   if (watch->Keys)
     ff::av_log(logContext, AV_LOG_INFO, "key presses are shown (%s) in %s at %d px\n", ModeText(keys->Mode),
@@ -67,7 +70,7 @@ bool TInputWatch::Select(bool on) {
 }
 
 TInputWatch::~TInputWatch() {
-  if (!DisplayLost(Dpy)) Select(false);
+  if ((Rings || Keys) && !DisplayLost(Dpy)) Select(false);
 }
 
 bool TInputWatch::Update(std::int64_t nowUs, const TRootRect& area, bool afterPause) {
@@ -75,6 +78,9 @@ bool TInputWatch::Update(std::int64_t nowUs, const TRootRect& area, bool afterPa
   bool due = false;
   if (Rings) due = Rings->Advance(nowUs, area);
   if (Keys && Keys->Labels().Advance(nowUs)) due = true;
+  // The spotlight follows the pointer slot by slot, so it asks where the pointer is each slot.
+  int x = 0, y = 0;
+  if (Spotlight && PointerNow(x, y) && Spotlight->Advance(nowUs, x, y, area)) due = true;
   return due;
 }
 

@@ -14,15 +14,17 @@
 
 #include "capture/click_rings.h"
 #include "capture/key_overlay.h"
+#include "capture/pointer_spotlight.h"
 
 namespace qv {
 
 // Threads: owned and used by the thread that reads the screen device, on the device's connection.
 class TInputWatch {
  public:
-  // nullptr when neither overlay can be had (the server offers no XInput 2 raw events, or no font
-  // is found for the labels); the device then records without them and says so under `logContext`.
-  static std::unique_ptr<TInputWatch> Watch(::Display* dpy, void* logContext, bool clicks,
+  // nullptr when no overlay can be had (the server offers no XInput 2 raw events, or no font is
+  // found for the labels); the device then records without them and says so under `logContext`.
+  // The spotlight (with stronger rings) needs neither.
+  static std::unique_ptr<TInputWatch> Watch(::Display* dpy, void* logContext, bool clicks, bool spotlight,
                                             const std::optional<TKeysChoice>& keys, int areaHeight);
   ~TInputWatch();  // stops the events unless the connection is lost
   TInputWatch(const TInputWatch&) = delete;
@@ -32,6 +34,9 @@ class TInputWatch {
   // `afterPause` (they were made while nothing was recorded). True when the slot at `nowUs` needs
   // a picture for the overlays' sake.
   bool Update(std::int64_t nowUs, const TRootRect& area, bool afterPause);
+  TRowBand DrawSpotlight(const TCursorTarget& target, int frameX, int frameY) {
+    return Spotlight ? Spotlight->Draw(target, frameX, frameY) : TRowBand{};
+  }
   TRowBand DrawRings(const TCursorTarget& target, int frameX, int frameY) const {
     return Rings ? Rings->Draw(target, frameX, frameY) : TRowBand{};
   }
@@ -49,6 +54,7 @@ class TInputWatch {
   int Opcode = 0;  // XInput's major opcode: its events come as generic events carrying it
   std::optional<TClickRings> Rings;
   std::unique_ptr<TKeyOverlay> Keys;
+  std::optional<TPointerSpotlight> Spotlight;
   std::array<std::uint8_t, 256> Held{};  // keycodes of modifier keys held down
 };
 

@@ -98,7 +98,8 @@ bool IsModifierKey(unsigned long keysym) {
 }
 
 bool KeyStrokeOf(unsigned long keysym, unsigned long shifted, unsigned modifiers, TKeyStroke& stroke) {
-  if (IsModifierKey(keysym)) return false;
+  // A key the keymap has no symbol for (one remapped for a moment by a typing tool) says nothing.
+  if (IsModifierKey(keysym) || keysym == NoSymbol) return false;
   const bool chord = modifiers & (kHeldCtrl | kHeldAlt | kHeldSuper);
   const std::uint32_t typed = CodePointOf(shifted);
   if (!chord && typed) {

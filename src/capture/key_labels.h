@@ -25,7 +25,7 @@ struct TKeyStroke {
 // True when the key is a modifier of its own (it shows only with the key it modifies).
 bool IsModifierKey(unsigned long keysym);
 // The stroke a press of `keysym` (the key's own symbol, without Shift) makes, `shifted` being what
-// it types with the modifiers held; false for a modifier key.
+// it types with the modifiers held; false for a modifier key or a key without a symbol.
 bool KeyStrokeOf(unsigned long keysym, unsigned long shifted, unsigned modifiers, TKeyStroke& stroke);
 
 // Threads: owned by the thread that reads the screen device; nothing here is shared.

@@ -112,13 +112,7 @@ TRowBand TKeyOverlay::Draw(const TCursorTarget& target) {
     const TImage& image = Images[i];
     const unsigned long* pixels = image.Pixels.data();
     if (strength < 255) {
-      Faded.resize(image.Pixels.size());
-      for (std::size_t p = 0; p < Faded.size(); ++p) {
-        const unsigned long v = image.Pixels[p];
-        unsigned long out = 0;
-        for (int shift = 0; shift < 32; shift += 8) out |= ((v >> shift & 0xFF) * unsigned(strength) / 255) << shift;
-        Faded[p] = out;
-      }
+      FadePixels(image.Pixels, strength, Faded);
       pixels = Faded.data();
     }
     TCursorImage label;

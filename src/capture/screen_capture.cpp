@@ -314,7 +314,9 @@ int GrabInto(AVFormatContext* ctx, TScreenCaptureContext* s, AVPacket* pkt, int 
   }
   const TCursorTarget target{grab->Data, s->Stride, s->Width, s->Height, s->PixelFormat,
                              s->Palette.empty() ? nullptr : s->Palette.data()};
-  TRowBand drawn = s->DrawCursor ? DrawPointer(s, target, frameX, frameY) : TRowBand{};
+  // The spotlight goes under the pointer, the rings over it.
+  TRowBand drawn = s->Input ? s->Input->DrawSpotlight(target, frameX, frameY) : TRowBand{};
+  if (s->DrawCursor) drawn = CoveringBand(drawn, DrawPointer(s, target, frameX, frameY));
   s->KeyRows = TRowBand{};
   if (s->Input) {
     drawn = CoveringBand(drawn, s->Input->DrawRings(target, frameX, frameY));
@@ -385,8 +387,9 @@ int ScreenCaptureReadHeader(AVFormatContext* ctx, TFormatParameters* ap) {
   ctx->flags |= AVFMT_FLAG_NOPARSE;
   if (o.SkipUnchanged) WatchChanges(s);
   s->SlotRows.Resize(s->Height);
-  if (o.ShowClicks || o.ShowKeys)
-    s->Input = TInputWatch::Watch(Dpy(s), s->LogContext(), o.ShowClicks != 0, KeysChoice(o), s->Height);
+  if (o.ShowClicks || o.ShowKeys || o.Spotlight)
+    s->Input = TInputWatch::Watch(Dpy(s), s->LogContext(), o.ShowClicks != 0, o.Spotlight != 0, KeysChoice(o),
+                                  s->Height);
 
   if (s->ShowFrame) {
     std::string formError;

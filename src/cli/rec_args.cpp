@@ -133,6 +133,9 @@ std::string ParseRecArgs(const std::vector<std::string>& args, TRecCommand& cmd)
     } else if (arg == "--show-clicks") {
       if (!noValue()) return "--show-clicks takes no value";
       cmd.ShowClicks = true;
+    } else if (arg == "--spotlight") {
+      if (!noValue()) return "--spotlight takes no value";
+      cmd.Spotlight = true;
     } else if (arg == "--show-keys") {
       if (!cmd.ShowKeys) cmd.ShowKeys.emplace();
       cmd.ShowKeys->Mode = TKeysMode::Combinations;
@@ -218,7 +221,7 @@ std::string RecUsage() {
          "                    [--format avi|mkv|mp4] [--quality high|medium|low] [--fps N] [--size WxH]\n"
          "                    [--keep-proportions] [--vb KBPS] [--ar 22050|44100] [--blink]\n"
          "                    [--every-frame] [--show-clicks] [--show-keys[=all]] [--keys-corner CORNER]\n"
-         "                    [--duration SECONDS] [--countdown SECONDS]\n"
+         "                    [--spotlight] [--duration SECONDS] [--countdown SECONDS]\n"
          "                    [--backend x11|pipewire] [--node ID] [-y | -n] OUTPUT\n"
          "       quorvane-rec --list-audio-sources\n"
          "\n"
@@ -264,6 +267,8 @@ std::string RecUsage() {
          "                      default they repeat the frame before, at next to no cost)\n"
          "  --show-clicks       a fading ring around the pointer at each mouse button press (amber for\n"
          "                      the left button, red for the right), in the recording only\n"
+         "  --spotlight         a soft highlight around the pointer while it moves, and stronger rings\n"
+         "                      with --show-clicks: the pointer found at a glance in a large recording\n"
          "  --show-keys         the keys pressed, as labels in a corner of the recording: key\n"
          "                      combinations (Ctrl, Alt or Super with a key) and keys such as Enter,\n"
          "                      Esc, Backspace, the arrows and the F-keys, never plain typed text\n"

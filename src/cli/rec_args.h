@@ -4,7 +4,7 @@
 //                [--format avi|mkv|mp4] [--quality high|medium|low] [--fps N] [--size WxH]
 //                [--keep-proportions] [--vb KBPS] [--ar 22050|44100] [--blink]
 //                [--every-frame] [--show-clicks] [--show-keys[=all]] [--keys-corner CORNER]
-//                [--duration SECONDS] [--backend x11|pipewire] [--node ID] [-y | -n] OUTPUT
+//                [--spotlight] [--duration SECONDS] [--backend x11|pipewire] [--node ID] [-y | -n] OUTPUT
 //   quorvane-rec --list-audio-sources
 // Defaults follow the tray program's settings defaults: full screen (the monitor holding the
 // pointer), output as large as the area, 360 kbit/s video, sound on at 44100 Hz, unchanged frames
@@ -49,6 +49,7 @@ struct TRecCommand {
   bool Blink = false;
   bool EveryFrame = false;  // code unchanged frames too
   bool ShowClicks = false;  // a ring at each mouse button press
+  bool Spotlight = false;   // a highlight around the moving pointer, stronger rings
   std::optional<TKeysChoice> ShowKeys;  // --show-keys[=all], --keys-corner: labels of the keys pressed
   std::int64_t DurationUs = 0;  // 0: until stopped
   bool BackendGiven = false;    // without --backend the session decides (SessionCaptureBackend)

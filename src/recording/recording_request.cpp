@@ -12,9 +12,10 @@ std::string UnchangedSlots(const TRecordingRequest& request) {
   return std::string(";skipunchanged=") + (request.EveryFrame ? "0" : "1");
 }
 
-// The presses come from XInput 2, which only the X11 device reads.
+// The presses come from XInput 2, which only the X11 device reads; so does the pointer's place.
 std::string ClickRings(const TRecordingRequest& request) {
-  return request.ShowClicks && request.Backend == TCaptureBackend::X11 ? ";showclicks=1" : "";
+  if (request.Backend != TCaptureBackend::X11) return "";
+  return std::string(request.ShowClicks ? ";showclicks=1" : "") + (request.Spotlight ? ";spotlight=1" : "");
 }
 
 // Keys too are read through XInput 2. A font family never holds ";" in practice; one that did

@@ -41,6 +41,8 @@ struct TRecordingRequest {
   bool EveryFrame = false;
   // A fading ring around the pointer at each mouse button press, in the recorded frames only.
   bool ShowClicks = false;
+  // A soft highlight around the pointer while it moves, and stronger click rings.
+  bool Spotlight = false;
   // Labels of the keys pressed, drawn into the recorded frames; none without a choice.
   std::optional<TKeysChoice> ShowKeys;
   // The file's kind: its codecs follow from it. The sound's bit rate is the format's own (MS

@@ -443,6 +443,7 @@ TEST_F(Settings, OkWritesEveryControlAndAReloadShowsIt) {
     form.ChkPlayBack->setChecked(false);
     form.ChkShowClicks->setChecked(true);
     form.ChkShowKeys->setChecked(true);
+    form.ChkSpotlight->setChecked(true);
     form.CboKeysShown->setCurrentIndex(1);
     form.CboKeysCorner->setCurrentIndex(3);
     form.RdbWindow->setChecked(true);
@@ -469,7 +470,7 @@ TEST_F(Settings, OkWritesEveryControlAndAReloadShowsIt) {
                   {"Recorder", "Screen", "DP-9"},       {"Recorder", "AudioSource", "qv_gone.monitor"},
                   {"Recorder", "Countdown", "5"},       {"Recorder", "BoolShowClicks", "1"},
                   {"Recorder", "BoolShowKeys", "1"},    {"Recorder", "KeysShown", "all"},
-                  {"Recorder", "KeysCorner", "top-right"},
+                  {"Recorder", "KeysCorner", "top-right"}, {"Recorder", "BoolSpotlight", "1"},
                   {"Recorder", "StartHotkey", ""},       {"OutputType", "BoolSameToOriginal", "0"},
                   {"OutputType", "FrameSize", "17"},     {"OutputType", "Width", "1280"},
                   {"OutputType", "Height", "720"},       {"OutputType", "VideoBitrate", "7"},

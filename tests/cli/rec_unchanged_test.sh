@@ -2,7 +2,7 @@
 # What a recording of a mostly still screen shows, slot by slot: the root's colour changed once a
 # second, the pointer moved between two places, a left and a right click with clicks shown, then
 # keys pressed with keys shown in the default mode (a key pressed while paused, a chord, typed text,
-# a repeated key).
+# a repeated key); and in a short second recording the pointer spotlighted while it moves.
 # Unchanged slots are held pictures, so every change must still land in its own slot: the decoded
 # frames (ffmpeg at the constant rate) are read at a few places, and each change must appear in the
 # slot its wall time gives (within one slot) counted from the first colour change, never before.
@@ -200,5 +200,31 @@ slot_window bs
 gone=$(( hi + 50 ))
 no_label "$gone" && pass "Backspace: the label gone 2 s after the last key (slot $gone)" ||
   fail "Backspace: a label 2 s after the last key (slot $gone: ${keys[$gone]})"
+
+# --- the pointer spotlighted: lit in the slot it moves in, not before, gone a second after it stopped --
+xsetroot -solid '#606060'
+move 100 120
+F2="$WORK/spotlight.avi"
+start_rec "$WORK/spotlight.log" --region $RX,$RY,$RW,$RH --no-audio --spotlight --duration 3 "$F2"
+wait_frames "$WORK/spotlight.log" 1 || exit 1
+sleep 0.8
+move 200 120
+wait_rec 30
+[ "$rec_rc" = 0 ] || fail "spotlight: exit $rec_rc"
+mapfile -t bg < <(series "$F2" $SAMPLE)
+mapfile -t pointer < <(series "$F2" 198 118 10 10)
+mapfile -t lit < <(series "$F2" 188 118 4 4)     # left of the pointer, where its image is not
+mapfile -t litOld < <(series "$F2" 88 118 4 4)
+slots_read=${#bg[@]}
+pointer_moved() { differs "${pointer[$1]}" "${bg[$1]}"; }
+lit_now() { differs "${lit[$1]}" "${bg[$1]}"; }
+lit_before() { differs "${litOld[$1]}" "${bg[$1]}"; }
+moved=$(first_from 0 pointer_moved)
+[ "$moved" -gt 0 ] && [ "$(first_from 0 lit_now)" = "$moved" ] && pass "spotlight: lit with the move, slot $moved" ||
+  fail "spotlight: the move in slot $moved, lit first in slot $(first_from 0 lit_now)"
+[ "$(first_from 0 lit_before)" = -1 ] && pass "spotlight: none while the pointer stood still" ||
+  fail "spotlight: lit at the first place in slot $(first_from 0 lit_before)"
+lit_now $((moved + 5)) && ! lit_now $((moved + 30)) && pass "spotlight: held, then gone 1.2 s later" ||
+  fail "spotlight: slot $((moved + 5)): ${lit[$((moved + 5))]}, slot $((moved + 30)): ${lit[$((moved + 30))]}"
 
 finish_rec
