@@ -73,14 +73,14 @@ TInputWatch::~TInputWatch() {
   if ((Rings || Keys) && !DisplayLost(Dpy)) Select(false);
 }
 
-bool TInputWatch::Update(std::int64_t nowUs, const TRootRect& area, bool afterPause) {
+bool TInputWatch::Update(std::int64_t nowUs, const TRootRect& area, bool afterPause, const int* pointer) {
   TakeEvents(nowUs, !afterPause);
   bool due = false;
   if (Rings) due = Rings->Advance(nowUs, area);
   if (Keys && Keys->Labels().Advance(nowUs)) due = true;
-  // The spotlight follows the pointer slot by slot, so it asks where the pointer is each slot.
-  int x = 0, y = 0;
-  if (Spotlight && PointerNow(x, y) && Spotlight->Advance(nowUs, x, y, area)) due = true;
+  // The spotlight follows the pointer slot by slot.
+  int x = pointer ? pointer[0] : 0, y = pointer ? pointer[1] : 0;
+  if (Spotlight && (pointer || PointerNow(x, y)) && Spotlight->Advance(nowUs, x, y, area)) due = true;
   return due;
 }
 

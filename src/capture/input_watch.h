@@ -32,8 +32,9 @@ class TInputWatch {
 
   // Turns the presses queued since the last slot into rings and labels, or drops them when
   // `afterPause` (they were made while nothing was recorded). True when the slot at `nowUs` needs
-  // a picture for the overlays' sake.
-  bool Update(std::int64_t nowUs, const TRootRect& area, bool afterPause);
+  // a picture for the overlays' sake. `pointer`: where the pointer is, when the caller knows
+  // already; else the spotlight asks.
+  bool Update(std::int64_t nowUs, const TRootRect& area, bool afterPause, const int* pointer = nullptr);
   TRowBand DrawSpotlight(const TCursorTarget& target, int frameX, int frameY) {
     return Spotlight ? Spotlight->Draw(target, frameX, frameY) : TRowBand{};
   }

@@ -416,10 +416,14 @@ int ScreenCaptureReadPacket(AVFormatContext* ctx, AVPacket* pkt) {
   pkt->stream_index = 0;
   pkt->pts = pkt->dts = stamp;
   pkt->duration = s->Schedule.PeriodMicros();
+  const bool changed = !s->Changes || SlotNeedsPicture(s, frameX, frameY);
+  int pointer[2] = {0, 0};
+  const bool pointerRead = s->Changes && s->Changes->PointerAt(pointer[0], pointer[1]);
   const bool overlaysChanged =
-      s->Input && s->Input->Update(stamp, {frameX, frameY, s->Width, s->Height}, s->Schedule.ResumedFromPause());
+      s->Input && s->Input->Update(stamp, {frameX, frameY, s->Width, s->Height}, s->Schedule.ResumedFromPause(),
+                                   pointerRead ? pointer : nullptr);
   // An empty packet: the picture of the slot before holds.
-  if (s->Changes && !SlotNeedsPicture(s, frameX, frameY) && !overlaysChanged) return 0;
+  if (!changed && !overlaysChanged) return 0;
   if (const int rc = GrabInto(ctx, s, pkt, frameX, frameY)) return rc;
   TellChangedRows(s, pkt);
   pkt->flags |= AV_PKT_FLAG_KEY;
