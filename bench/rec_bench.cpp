@@ -11,7 +11,9 @@
 // 8 characters a second, like typing into a terminal), "drag" (a 640x480 window moved all the time)
 // and "motion" (a window of its own over the whole screen that repaints 25 times a second). For each
 // workload and size it records --seconds with quorvane-rec, with the tray program's recording path
-// (rec_bench_tray, when built) and with
+// (rec_bench_tray, when built), on the still desktop also with quorvane-rec's key labels, click
+// rings and spotlight on ("overlays"; nothing is pressed or moved, so it should cost what "ours"
+// does), and with
 //   ffmpeg -f x11grab -framerate 25 -video_size WxH -i $DISPLAY -f pulse -i default
 //          -c:v msmpeg4v2 -b:v 360k -c:a adpcm_ms -ar 44100 out.avi
 // alternating (ours, ffmpeg, ours, ffmpeg, ...). A smaller size records the screen's top-left corner.
@@ -422,8 +424,9 @@ int main(int argc, char** argv) {
       if (std::sscanf(size.c_str(), "%dx%d", &w, &h) != 2) continue;
       const std::string region = "0,0," + std::to_string(w) + "," + std::to_string(h);
       for (int round = 0; round < rounds; ++round) {
-        for (const std::string& tool : {std::string("ours"), other, std::string("tray")}) {
+        for (const std::string& tool : {std::string("ours"), other, std::string("tray"), std::string("overlays")}) {
           if (tool == "tray" && !withTray) continue;
+          if (tool == "overlays" && (wayland || workload != "static")) continue;
           TResult r;
           r.Size = size;
           r.Tool = tool;
@@ -438,6 +441,9 @@ int main(int argc, char** argv) {
             args = {"/usr/bin/python3", gstHelper, SeedScreenPermission(), secs, file};
           } else if (tool == "ours") {
             args = {rec, "--region", region, "--duration", secs, file};
+          } else if (tool == "overlays") {
+            args = {rec, "--region", region, "--show-keys", "--show-clicks", "--spotlight", "--duration", secs,
+                    file};
           } else if (tool == "tray") {
             args = {tray, region, secs, file};
           } else {
@@ -491,6 +497,11 @@ int main(int argc, char** argv) {
                 mean(o, [](const TResult& r) { return r.Slots; }), mean(o, [](const TResult& r) { return r.Frames; }),
                 mean(f, [](const TResult& r) { return r.Frames; }), 25 * seconds);
   }
+  // Watching keys and clicks must cost nothing while none comes: the still desktop with them on.
+  for (auto& [key, tools] : results)
+    if (!tools["overlays"].empty())
+      std::printf("%-20s overlays on/off cpu %.3f\n", key.c_str(),
+                  mean(tools["overlays"], cpu) / mean(tools["ours"], cpu));
   if (keep.empty()) std::system(("rm -rf '" + dir + "'").c_str());
   return 0;
 }

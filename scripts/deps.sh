@@ -22,6 +22,8 @@ packages=(
   libxdamage-dev
   libpulse-dev
   libxi-dev
+  # the key labels' text (fontconfig finds the face, FreeType draws it)
+  libfontconfig-dev libfreetype-dev
   # the fuzz targets (libFuzzer and the sanitizers' runtimes; llvm-14 symbolizes their reports)
   clang-14 libclang-rt-14-dev llvm-14
   # the desktop test rig

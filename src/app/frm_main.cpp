@@ -122,6 +122,7 @@ void TFrmMain::BuildControls() {
   row1->addWidget(grpRegion, 2);
   root->addLayout(row1);
   root->addWidget(SoundAndCountdownGroup());
+  root->addWidget(KeysGroup());
 
   // Start and pause on the left, stop and resume on the right.
   auto* grpHotkey = Named(new QGroupBox("Recording Hotkey"), "GrpHotkey");

@@ -125,6 +125,13 @@ class TFrmMain : public QDialog {
   // Controls (object names as below) and menu items, for the controller.
   QCheckBox *ChkRecordAudio, *ChkBlink, *ChkEveryFrame, *ChkPlayBack, *ChkSameArea;
   QCheckBox* ChkShowClicks;  // a fading ring at each mouse button press, in the recording only
+  // Labels of the keys pressed, in the recording only: what is shown (an item per TKeysMode, in its
+  // order), at which corner (an item per TKeysCorner), and a line saying plainly what is drawn.
+  QCheckBox* ChkShowKeys;
+  QCheckBox* ChkSpotlight;  // a soft highlight around the moving pointer, stronger click rings
+  QComboBox *CboKeysShown, *CboKeysCorner;
+  QLabel* LblKeysShown;
+  void ShowKeysControls();
   QRadioButton *RdbRegion, *RdbWindow, *RdbFullScreen, *RdbAskFileName, *RdbAutoSave;
   THotkeyEdit *EdtStartHotkey, *EdtStopHotkey, *EdtPauseHotkey, *EdtResumeHotkey;
   QComboBox *CboFrameSize, *CboVideoBitrate, *CboAudioBitrate, *CboAudioSampleRate;
@@ -194,6 +201,7 @@ class TFrmMain : public QDialog {
   QGroupBox* SoundAndCountdownGroup();
   // Every 100 ms while the window is shown: the meters run while nothing is recorded.
   void TickMeters();
+  QGroupBox* KeysGroup();  // frm_main_keys.cpp
   void BuildFormatControls();
   void BuildTray();
   void UpdateTrayIcon();

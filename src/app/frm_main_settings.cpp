@@ -27,6 +27,7 @@
 #include "app/shell_log.h"
 #include "app/sound_rows.h"
 #include "app/unit_general.h"
+#include "capture/key_overlay.h"
 #include "capture/monitors.h"
 #include "capture/sound_sources.h"
 #include "selection/toolkit_display.h"
@@ -250,6 +251,13 @@ void TFrmMain::LoadSettings(bool atStartup) {
   ChkBlink->setChecked(checked.Bool(kRecorder, "BoolBlinkRecord", true));
   ChkEveryFrame->setChecked(checked.Bool(kRecorder, "BoolEveryFrame", false));
   ChkShowClicks->setChecked(checked.Bool(kRecorder, "BoolShowClicks", false));
+  ChkShowKeys->setChecked(checked.Bool(kRecorder, "BoolShowKeys", false));
+  ChkSpotlight->setChecked(checked.Bool(kRecorder, "BoolSpotlight", false));
+  CboKeysShown->setCurrentIndex(
+      static_cast<int>(checked.Word(kRecorder, "KeysShown", TKeysMode::Combinations, ParseKeysMode)) - 1);
+  CboKeysCorner->setCurrentIndex(
+      static_cast<int>(checked.Word(kRecorder, "KeysCorner", TKeysCorner::BottomLeft, ParseKeysCorner)));
+  ShowKeysControls();
   ChkPlayBack->setChecked(checked.Bool(kRecorder, "BoolPlayback", true));
   THotkeyEdit* edits[4] = {EdtStartHotkey, EdtStopHotkey, EdtPauseHotkey, EdtResumeHotkey};
   for (int i = 0; i < 4; ++i) {
@@ -334,6 +342,10 @@ std::vector<TSettingValue> TFrmMain::SettingsShown(bool withHotkeys) const {
       {kRecorder, "BoolBlinkRecord", flag(ChkBlink)},
       {kRecorder, "BoolEveryFrame", flag(ChkEveryFrame)},
       {kRecorder, "BoolShowClicks", flag(ChkShowClicks)},
+      {kRecorder, "BoolShowKeys", flag(ChkShowKeys)},
+      {kRecorder, "BoolSpotlight", flag(ChkSpotlight)},
+      {kRecorder, "KeysShown", KeysModeName(static_cast<TKeysMode>(CboKeysShown->currentIndex() + 1))},
+      {kRecorder, "KeysCorner", KeysCornerName(static_cast<TKeysCorner>(CboKeysCorner->currentIndex()))},
       {kRecorder, "BoolPlayback", flag(ChkPlayBack)},
       {kRecorder, "RegionToCapture", mode},
       {kRecorder, "Screen", CboScreen->currentData().toString().toStdString()},

@@ -360,6 +360,12 @@ TTrayChoice ChoiceOf(const TFrmMain& form, const std::string& mode) {
   choice.Blink = form.ChkBlink->isChecked();
   choice.EveryFrame = form.ChkEveryFrame->isChecked();
   choice.ShowClicks = form.ChkShowClicks->isChecked();
+  choice.Spotlight = form.ChkSpotlight->isEnabled() && form.ChkSpotlight->isChecked();
+  // Disabled where keys cannot be read (Wayland): then none, whatever the file says.
+  if (form.ChkShowKeys->isEnabled() && form.ChkShowKeys->isChecked())
+    choice.ShowKeys = TKeysChoice{static_cast<TKeysMode>(form.CboKeysShown->currentIndex() + 1),
+                                  static_cast<TKeysCorner>(form.CboKeysCorner->currentIndex()),
+                                  QGuiApplication::font().family().toStdString()};
   choice.Output.VideoBitrate = form.CboVideoBitrate->currentText().toStdString();
   choice.Output.AudioSampleRate = form.CboAudioSampleRate->itemText(form.SampleRateIndex()).toStdString();
   choice.Output.SameArea = form.ChkSameArea->isChecked();

@@ -107,6 +107,8 @@ TRecordingRequest TrayRecordingRequest(const TTrayChoice& choice) {
   request.Blink = choice.Blink;
   request.EveryFrame = choice.EveryFrame;
   request.ShowClicks = choice.ShowClicks;
+  request.ShowKeys = choice.ShowKeys;
+  request.Spotlight = choice.Spotlight;
   const TOutputChoice& output = choice.Output;
   if (!output.SameArea) {
     request.OutWidth = NumberBeforeUnit(output.FrameWidth, 0, 0);

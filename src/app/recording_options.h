@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <ctime>
+#include <optional>
 #include <string>
 
 #include "recording/recording_request.h"
@@ -71,6 +72,8 @@ struct TTrayChoice {
   int DesktopVolume = 100;
   bool DesktopMuted = false;
   TScreenSource Source;
+  std::optional<TKeysChoice> ShowKeys;  // labels of the keys pressed
+  bool Spotlight = false;  // a highlight around the moving pointer, stronger rings
 };
 
 TRecordingRequest TrayRecordingRequest(const TTrayChoice& choice);

@@ -66,7 +66,7 @@ std::string DocumentsFromUserDirs(const std::string& configHome, const std::stri
 // options window falls back to (an empty OutputFolder becomes the documents folder at the start).
 constexpr const char* kBuiltInOptions =
     "; Settings of Quorvane. The options window (tray menu, \"Options...\") edits this file.\n"
-    "[Recorder]\nBoolRecordAudio=1\nBoolBlinkRecord=1\nBoolEveryFrame=0\nBoolShowClicks=0\nBoolPlayback=1\n"
+    "[Recorder]\nBoolRecordAudio=1\nBoolBlinkRecord=1\nBoolEveryFrame=0\nBoolShowClicks=0\nBoolShowKeys=0\nBoolSpotlight=0\nBoolPlayback=1\n"
     "StartHotkey=\nStopHotkey=\nPauseHotkey=\nResumeHotkey=\nRegionToCapture=Region\nShowTip=1\n\n"
     "[OutputType]\nBoolSameToOriginal=1\nWidth=320\nHeight=240\nFrameSize=6\nVideoBitrate=3\n"
     "AudioBitrate=7\nAudioSamplerate=1\n\n"

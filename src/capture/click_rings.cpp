@@ -49,14 +49,14 @@ int TClickRings::Strength(std::int64_t ageUs) {
   return static_cast<int>(255 - ageUs * 255 / kLifeUs);
 }
 
-std::vector<unsigned long> TClickRings::Image(std::uint32_t colour, int strength) {
+std::vector<unsigned long> TClickRings::Image(std::uint32_t colour, int strength) const {
   const int side = RingSide();
   const int centre = side / 2;
   std::vector<unsigned long> pixels(std::size_t(side) * side, 0);
   for (int y = 0; y < side; ++y) {
     for (int x = 0; x < side; ++x) {
-      const double off = std::abs(std::hypot(x - centre, y - centre) - kRadius);
-      const double cover = std::clamp(kThickness / 2.0 + 0.5 - off, 0.0, 1.0);
+      const double off = std::abs(std::hypot(x - centre, y - centre) - Radius);
+      const double cover = std::clamp(Thickness / 2.0 + 0.5 - off, 0.0, 1.0);
       const unsigned a = static_cast<unsigned>(std::lround(cover * strength));
       if (a == 0) continue;
       const auto channel = [&](int shift) { return ((colour >> shift & 0xFF) * a + 127) / 255 << shift; };

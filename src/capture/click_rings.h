@@ -26,9 +26,11 @@ std::uint32_t ClickRingColour(TClickButton button);
 class TClickRings {
  public:
   static constexpr std::int64_t kLifeUs = 500000;  // from the press until the ring is gone
-  static constexpr int kRadius = 20;               // of the ring's middle line, in pixels
-  static constexpr int kThickness = 5;
   static constexpr std::size_t kMaxRings = 16;     // an auto-clicker keeps only the newest
+
+  // Radius 20 (of the ring's middle line, in pixels), 5 pixels wide; with the pointer spotlighted a
+  // stronger ring, 30 and 8, that still stands out beside the spotlight.
+  explicit TClickRings(bool strong = false) : Radius(strong ? 30 : 20), Thickness(strong ? 8 : 5) {}
 
   // A press at (`x`, `y`) on the root at recorded time `nowUs`.
   void Press(TClickButton button, int x, int y, std::int64_t nowUs);
@@ -47,8 +49,8 @@ class TClickRings {
   // The ring as a square pointer-like image (premultiplied ARGB, one pixel per unsigned long, as
   // BlendCursor takes them) of RingSide() pixels a side, centred on the press; its edges are
   // smoothed over one pixel.
-  static std::vector<unsigned long> Image(std::uint32_t colour, int strength);
-  static constexpr int RingSide() { return 2 * (kRadius + kThickness) + 1; }
+  std::vector<unsigned long> Image(std::uint32_t colour, int strength) const;
+  int RingSide() const { return 2 * (Radius + Thickness) + 1; }
 
  private:
   struct TRing {
@@ -58,6 +60,7 @@ class TClickRings {
   };
   TRootRect Bounds(const TRing& ring) const;
 
+  int Radius, Thickness;
   std::vector<TRing> Rings;
   std::int64_t NowUs = 0;
   bool ShownLast = false;  // the last grabbed picture carries a ring

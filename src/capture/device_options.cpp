@@ -168,6 +168,14 @@ bool ParseScreenCaptureOptions(const std::string& text, TScreenCaptureOptions& o
       o.SkipUnchanged = FlagOrOne(value);
     } else if (SameKey(key, "showclicks")) {
       o.ShowClicks = FlagOrOne(value);
+    } else if (SameKey(key, "spotlight")) {
+      o.Spotlight = FlagOrOne(value);
+    } else if (SameKey(key, "showkeys")) {
+      o.ShowKeys = static_cast<int>(IntOrDefault(value, 0, 2, 1));
+    } else if (SameKey(key, "keyscorner")) {
+      o.KeysCorner = static_cast<int>(IntOrDefault(value, 0, 3, 0));
+    } else if (SameKey(key, "keysfont")) {
+      o.KeysFont = value;
     } else if (SameKey(key, "session")) {
       o.Session = SessionNumber(value);
     } else if (SameKey(key, "node")) {

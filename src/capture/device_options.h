@@ -39,6 +39,14 @@ struct TScreenCaptureOptions {
   int SkipUnchanged = 0;
   // "showclicks": each mouse button press leaves a fading ring around the pointer in the frames.
   int ShowClicks = 0;
+  // "spotlight": a soft highlight around the pointer while it moves (and stronger click rings).
+  int Spotlight = 0;
+  // "showkeys": key presses drawn as labels, 1 combinations and special keys only, 2 every key (any
+  // other value counts as 1; 0 shows none); "keyscorner": 0
+  // bottom-left, 1 bottom-right, 2 top-left, 3 top-right; "keysfont": the labels' font family.
+  int ShowKeys = 0;
+  int KeysCorner = 0;
+  std::string KeysFont;
   std::intptr_t Session = 0;  // "session": a registered capture session's number; 0 is none
   // "node" (PipeWire device only): read this node of the session's PipeWire directly, without
   // asking the desktop's portal; 0 asks the portal.

@@ -7,12 +7,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
 
 #include "capture/capture_session.h"
-#include "capture/click_watch.h"
 #include "capture/device_options.h"
 #include "capture/frame_form.h"
+#include "capture/input_watch.h"
 #include "capture/screen_capture_changes.h"
 #include "capture/screen_capture_cursor.h"
 #include "capture/screen_capture_x11.h"
@@ -75,7 +76,7 @@ TRowBand CoveringBand(const TRowBand& a, const TRowBand& b) {
   return TRowBand{std::min(a.Top, b.Top), std::max(a.Bottom, b.Bottom)};
 }
 
-TRowBand DrawPointer(TScreenCaptureContext* s, TGrabSlot* slot, int frameX, int frameY) {
+TRowBand DrawPointer(TScreenCaptureContext* s, const TCursorTarget& target, int frameX, int frameY) {
   XFixesCursorImage* image = XFixesGetCursorImage(Dpy(s));
   if (!image) {
     ff::av_log(s->LogContext(), AV_LOG_ERROR, "Couldn't get cursor info: error %li\n", 0L);
@@ -90,8 +91,6 @@ TRowBand DrawPointer(TScreenCaptureContext* s, TGrabSlot* slot, int frameX, int 
   cursor.Width = image->width;
   cursor.Height = image->height;
   cursor.Pixels = image->pixels;
-  TCursorTarget target{slot->Data, s->Stride, s->Width, s->Height, s->PixelFormat,
-                       s->Palette.empty() ? nullptr : s->Palette.data()};
   if (!BlendCursor(cursor, target, frameX, frameY)) {
     ff::av_log(s->LogContext(), AV_LOG_ERROR, "Couldn't draw icon: error %li\n", 0L);
     s->DrawCursor = 0;
@@ -119,6 +118,12 @@ int ApplyOptions(AVFormatContext* ctx, TScreenCaptureContext* s, TFormatParamete
   s->ClientOnly = o.ClientOnly;
   s->DrawCursor = o.DrawCursor;
   return 0;
+}
+
+std::optional<TKeysChoice> KeysChoice(const TScreenCaptureOptions& o) {
+  if (o.ShowKeys == 0) return std::nullopt;
+  return TKeysChoice{o.ShowKeys == 2 ? TKeysMode::Everything : TKeysMode::Combinations,
+                     static_cast<TKeysCorner>(o.KeysCorner), o.KeysFont};
 }
 
 // Unchanged slots are left out only where the server reports what changes.
@@ -300,20 +305,28 @@ int GrabInto(AVFormatContext* ctx, TScreenCaptureContext* s, AVPacket* pkt, int 
   if (!grab) return Fail(ctx, s, AVERROR(ENOMEM), "The screen cannot be read: out of memory.");
   if (!s->Changes) s->SlotRows.MarkAll();
   s->SlotRows.Mark(s->PointerRows);
+  s->SlotRows.Mark(s->KeyRows);
   s->Images->MarkStale(s->SlotRows);
   if (const int rc = s->Images->Grab(grab, frameX, frameY, s->Readable)) {
     s->Images->Unuse(grab);
     if (DisplayLost(Dpy(s))) return Fail(ctx, s, AVERROR(EIO), "The connection to the display was lost.");
     return Fail(ctx, s, AVERROR(EIO), Format("Failed to capture image (X error %d).", rc));
   }
-  TRowBand drawn = s->DrawCursor ? DrawPointer(s, grab, frameX, frameY) : TRowBand{};
-  if (s->Clicks)
-    drawn = CoveringBand(drawn, s->Clicks->Draw({grab->Data, s->Stride, s->Width, s->Height, s->PixelFormat,
-                                                 s->Palette.empty() ? nullptr : s->Palette.data()},
-                                                frameX, frameY));
+  const TCursorTarget target{grab->Data, s->Stride, s->Width, s->Height, s->PixelFormat,
+                             s->Palette.empty() ? nullptr : s->Palette.data()};
+  // The spotlight goes under the pointer, the rings over it.
+  TRowBand drawn = s->Input ? s->Input->DrawSpotlight(target, frameX, frameY) : TRowBand{};
+  if (s->DrawCursor) drawn = CoveringBand(drawn, DrawPointer(s, target, frameX, frameY));
+  s->KeyRows = TRowBand{};
+  if (s->Input) {
+    drawn = CoveringBand(drawn, s->Input->DrawRings(target, frameX, frameY));
+    s->KeyRows = s->Input->DrawKeys(target);
+  }
   s->PointerRows = drawn;
-  grab->Stale.Mark(s->PointerRows);
-  s->SlotRows.Mark(s->PointerRows);
+  for (const TRowBand& band : {s->PointerRows, s->KeyRows}) {
+    grab->Stale.Mark(band);
+    s->SlotRows.Mark(band);
+  }
   AVBufferRef* buf = s->Images->Wrap(grab);
   if (!buf) {
     s->Images->Unuse(grab);
@@ -341,7 +354,7 @@ TScreenCaptureContext::~TScreenCaptureContext() {
   FrameForm.reset();
   // Detached while the connection is still open; a lost connection accepts no more requests.
   Changes.reset();
-  Clicks.reset();
+  Input.reset();
   if (Images) Images->Release();
   Images.reset();
   Area.reset();
@@ -374,7 +387,9 @@ int ScreenCaptureReadHeader(AVFormatContext* ctx, TFormatParameters* ap) {
   ctx->flags |= AVFMT_FLAG_NOPARSE;
   if (o.SkipUnchanged) WatchChanges(s);
   s->SlotRows.Resize(s->Height);
-  if (o.ShowClicks) s->Clicks = TClickWatch::Watch(Dpy(s), s->LogContext());
+  if (o.ShowClicks || o.ShowKeys || o.Spotlight)
+    s->Input = TInputWatch::Watch(Dpy(s), s->LogContext(), o.ShowClicks != 0, o.Spotlight != 0, KeysChoice(o),
+                                  s->Height);
 
   if (s->ShowFrame) {
     std::string formError;
@@ -401,10 +416,14 @@ int ScreenCaptureReadPacket(AVFormatContext* ctx, AVPacket* pkt) {
   pkt->stream_index = 0;
   pkt->pts = pkt->dts = stamp;
   pkt->duration = s->Schedule.PeriodMicros();
-  const bool ringsShow =
-      s->Clicks && s->Clicks->Update(stamp, {frameX, frameY, s->Width, s->Height}, s->Schedule.ResumedFromPause());
+  const bool changed = !s->Changes || SlotNeedsPicture(s, frameX, frameY);
+  int pointer[2] = {0, 0};
+  const bool pointerRead = s->Changes && s->Changes->PointerAt(pointer[0], pointer[1]);
+  const bool overlaysChanged =
+      s->Input && s->Input->Update(stamp, {frameX, frameY, s->Width, s->Height}, s->Schedule.ResumedFromPause(),
+                                   pointerRead ? pointer : nullptr);
   // An empty packet: the picture of the slot before holds.
-  if (s->Changes && !SlotNeedsPicture(s, frameX, frameY) && !ringsShow) return 0;
+  if (!changed && !overlaysChanged) return 0;
   if (const int rc = GrabInto(ctx, s, pkt, frameX, frameY)) return rc;
   TellChangedRows(s, pkt);
   pkt->flags |= AV_PKT_FLAG_KEY;

@@ -20,7 +20,7 @@ class TFrameForm;
 class TGrabPool;
 struct TCaptureWindow;
 class TScreenChanges;
-class TClickWatch;
+class TInputWatch;
 
 // One opened screen input, made by the device record's factory and owned by the device host.
 //
@@ -71,11 +71,14 @@ class TScreenCaptureContext final : public TDeviceState {
   std::unique_ptr<TScreenChanges> Changes;  // null: every slot is grabbed
   int PictureX = 0, PictureY = 0;   // where on the root the last delivered picture was read
   bool PictureOwed = true;          // the next slot is delivered: the first, and the first after a pause
-  std::unique_ptr<TClickWatch> Clicks;  // "showclicks": rings drawn around button presses; null: none
+  // "showclicks", "showkeys": rings drawn around button presses, labels of the keys pressed; null: none
+  std::unique_ptr<TInputWatch> Input;
   // Partial work: the rows in which this slot's picture differs from the last one delivered (the
-  // engine converts only those), and the rows the pointer and the click rings were drawn into last.
+  // engine converts only those), and the rows the pointer and the click rings, and the key labels,
+  // were drawn into last (two bands: the labels sit in a corner, the pointer anywhere).
   TRowSet SlotRows;
   TRowBand PointerRows;
+  TRowBand KeyRows;
 };
 
 // Registers "screencapture" with the device registry; harmless to call again.

@@ -26,6 +26,13 @@ class TScreenChanges {
   // that changed. Takes the reports it read, so call it before grabbing: whatever is drawn during
   // the grab is reported for the next slot.
   bool Changed(const TRootRect& area, TRowSet& rows);
+  // Where the pointer was at the last Changed, when it is followed: an overlay that follows it too
+  // need not ask the server again.
+  bool PointerAt(int& x, int& y) const {
+    x = Cursor.X + HotX;
+    y = Cursor.Y + HotY;
+    return WithPointer && CursorKnown;
+  }
 
  private:
   explicit TScreenChanges(::Display* dpy) : Dpy(dpy) {}

@@ -165,4 +165,13 @@ bool BlendCursor(const TCursorImage& cursor, const TCursorTarget& target, int fr
   return true;
 }
 
+void FadePixels(const std::vector<unsigned long>& from, int strength, std::vector<unsigned long>& to) {
+  to.resize(from.size());
+  for (std::size_t i = 0; i < from.size(); ++i) {
+    unsigned long out = 0;
+    for (int shift = 0; shift < 32; shift += 8) out |= ((from[i] >> shift & 0xFF) * unsigned(strength) / 255) << shift;
+    to[i] = out;
+  }
+}
+
 }  // namespace qv

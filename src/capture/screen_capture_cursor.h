@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 extern "C" {
 #include <libavutil/pixfmt.h>
@@ -30,5 +31,9 @@ struct TCursorImage {
 // Blends `cursor` into `target` with the frame's top-left corner at (`frameX`, `frameY`) on the root.
 // Pixels outside the frame are skipped; formats it cannot write are left untouched (false).
 bool BlendCursor(const TCursorImage& cursor, const TCursorTarget& target, int frameX, int frameY);
+
+// Premultiplied pixels at `strength` (255: as they are, 0: gone) into `to`, whose room is reused:
+// what fades out frame by frame allocates once.
+void FadePixels(const std::vector<unsigned long>& from, int strength, std::vector<unsigned long>& to);
 
 }  // namespace qv

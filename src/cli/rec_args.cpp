@@ -45,6 +45,7 @@ std::string ParseRecArgs(const std::vector<std::string>& args, TRecCommand& cmd)
   cmd = TRecCommand();
   int areaOptions = 0;
   bool monitorGiven = false;
+  std::optional<TKeysCorner> keysCorner;
   bool optionsEnded = false;
   for (size_t i = 0; i < args.size(); ++i) {
     std::string arg = args[i];
@@ -141,6 +142,18 @@ std::string ParseRecArgs(const std::vector<std::string>& args, TRecCommand& cmd)
     } else if (arg == "--show-clicks") {
       if (!noValue()) return "--show-clicks takes no value";
       cmd.ShowClicks = true;
+    } else if (arg == "--spotlight") {
+      if (!noValue()) return "--spotlight takes no value";
+      cmd.Spotlight = true;
+    } else if (arg == "--show-keys") {
+      if (!cmd.ShowKeys) cmd.ShowKeys.emplace();
+      cmd.ShowKeys->Mode = TKeysMode::Combinations;
+      if (inlineValue && !ParseKeysMode(value, cmd.ShowKeys->Mode)) return "--show-keys takes only =all or =combinations";
+    } else if (arg == "--keys-corner") {
+      TKeysCorner corner{};
+      if (!takeValue() || !ParseKeysCorner(value, corner))
+        return "--keys-corner needs bottom-left, bottom-right, top-left or top-right";
+      keysCorner = corner;
     } else if (arg == "--size") {
       if (!takeValue()) return "--size needs WxH";
       long long v[2];
@@ -214,6 +227,8 @@ std::string ParseRecArgs(const std::vector<std::string>& args, TRecCommand& cmd)
     cmd.BackendGiven = true;
   }
   if (cmd.KeepProportions && cmd.OutWidth == 0) return "--keep-proportions needs --size";
+  if (keysCorner && !cmd.ShowKeys) return "--keys-corner needs --show-keys";
+  if (keysCorner) cmd.ShowKeys->Corner = *keysCorner;
   if (!cmd.RestoreToken.empty() && cmd.ForgetScreenPermission)
     return "give --restore-token or --forget-screen-permission, not both";
   if (cmd.Output.empty() && cmd.ForgetScreenPermission) return "";  // only the permission is forgotten
@@ -227,7 +242,8 @@ std::string RecUsage() {
          "                    [--volume NAME=PERCENT...]\n"
          "                    [--format avi|mkv|mp4] [--quality high|medium|low] [--fps N] [--size WxH]\n"
          "                    [--keep-proportions] [--vb KBPS] [--ar 22050|44100] [--blink]\n"
-         "                    [--every-frame] [--show-clicks] [--duration SECONDS] [--countdown SECONDS]\n"
+         "                    [--every-frame] [--show-clicks] [--show-keys[=all]] [--keys-corner CORNER]\n"
+         "                    [--spotlight] [--duration SECONDS] [--countdown SECONDS]\n"
          "                    [--backend x11|pipewire] [--node ID] [--restore-token TOKEN]\n"
          "                    [--forget-screen-permission] [-y | -n] OUTPUT\n"
          "       quorvane-rec --list-audio-sources\n"
@@ -280,6 +296,13 @@ std::string RecUsage() {
          "                      default they repeat the frame before, at next to no cost)\n"
          "  --show-clicks       a fading ring around the pointer at each mouse button press (amber for\n"
          "                      the left button, red for the right), in the recording only\n"
+         "  --spotlight         a soft highlight around the pointer while it moves, and stronger rings\n"
+         "                      with --show-clicks: the pointer found at a glance in a large recording\n"
+         "  --show-keys         the keys pressed, as labels in a corner of the recording: key\n"
+         "                      combinations (Ctrl, Alt or Super with a key) and keys such as Enter,\n"
+         "                      Esc, Backspace, the arrows and the F-keys, never plain typed text\n"
+         "  --show-keys=all     every key pressed, typed text gathered into one label too\n"
+         "  --keys-corner WHERE bottom-left (the default), bottom-right, top-left or top-right\n"
          "  --duration SECONDS  stop after this much recorded time (pauses not counted)\n"
          "  --countdown SECONDS count down this long on the terminal before recording (Ctrl-C cancels)\n"
          "  --backend NAME      x11: the X server's screen; pipewire: the desktop's screen portal\n"

@@ -4,8 +4,9 @@
 //                [--countdown S]
 //                [--format avi|mkv|mp4] [--quality high|medium|low] [--fps N] [--size WxH]
 //                [--keep-proportions] [--vb KBPS] [--ar 22050|44100] [--blink]
-//                [--every-frame] [--show-clicks] [--duration SECONDS] [--backend x11|pipewire]
-//                [--node ID] [--restore-token TOKEN] [--forget-screen-permission] [-y | -n] OUTPUT
+//                [--every-frame] [--show-clicks] [--show-keys[=all]] [--keys-corner CORNER]
+//                [--spotlight] [--duration SECONDS] [--backend x11|pipewire] [--node ID]
+//                [--restore-token TOKEN] [--forget-screen-permission] [-y | -n] OUTPUT
 //   quorvane-rec --list-audio-sources
 //   quorvane-rec --forget-screen-permission
 // Defaults follow the tray program's settings defaults: full screen (the monitor holding the
@@ -15,10 +16,12 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "capture/key_overlay.h"
 #include "cli/output_claim.h"
 #include "recording/capture_backend.h"
 #include "recording/output_format.h"
@@ -54,6 +57,8 @@ struct TRecCommand {
   bool Blink = false;
   bool EveryFrame = false;  // code unchanged frames too
   bool ShowClicks = false;  // a ring at each mouse button press
+  bool Spotlight = false;   // a highlight around the moving pointer, stronger rings
+  std::optional<TKeysChoice> ShowKeys;  // --show-keys[=all], --keys-corner: labels of the keys pressed
   std::int64_t DurationUs = 0;  // 0: until stopped
   bool BackendGiven = false;    // without --backend the session decides (SessionCaptureBackend)
   TCaptureBackend Backend = TCaptureBackend::X11;

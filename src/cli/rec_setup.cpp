@@ -71,6 +71,8 @@ std::string CopyEncoding(const TRecCommand& cmd, TRecSetup& setup) {
   request.Blink = cmd.Blink;
   request.EveryFrame = cmd.EveryFrame;
   request.ShowClicks = cmd.ShowClicks;
+  request.ShowKeys = cmd.ShowKeys;
+  request.Spotlight = cmd.Spotlight;
   request.FrameRate = cmd.FrameRate;
   request.OutWidth = cmd.OutWidth;
   request.OutHeight = cmd.OutHeight;
@@ -102,6 +104,9 @@ std::string SetUpPortalArea(const TRecCommand& cmd, TRecSetup& setup) {
   }
   // Clicks are read from the X server, which a Wayland desktop does not let other programs watch.
   if (cmd.ShowClicks) AddNote(setup, "--show-clicks is not used: clicks can be shown on an X11 desktop only");
+  if (cmd.Spotlight) AddNote(setup, "--spotlight is not used: the pointer can be followed on an X11 desktop only");
+  if (cmd.ShowKeys)
+    AddNote(setup, "--show-keys is not used: a Wayland desktop lets no program read the keys pressed in others");
   return CopyEncoding(cmd, setup);
 }
 

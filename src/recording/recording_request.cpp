@@ -14,9 +14,21 @@ std::string UnchangedSlots(const TRecordingRequest& request) {
   return std::string(";skipunchanged=") + (request.EveryFrame ? "0" : "1");
 }
 
-// The presses come from XInput 2, which only the X11 device reads.
+// The presses come from XInput 2, which only the X11 device reads; so does the pointer's place.
 std::string ClickRings(const TRecordingRequest& request) {
-  return request.ShowClicks && request.Backend == TCaptureBackend::X11 ? ";showclicks=1" : "";
+  if (request.Backend != TCaptureBackend::X11) return "";
+  return std::string(request.ShowClicks ? ";showclicks=1" : "") + (request.Spotlight ? ";spotlight=1" : "");
+}
+
+// Keys too are read through XInput 2. A font family never holds ";" in practice; one that did
+// would end the segment, so it is cut there.
+std::string KeyLabels(const TRecordingRequest& request) {
+  if (!request.ShowKeys || request.Backend != TCaptureBackend::X11) return "";
+  const TKeysChoice& keys = *request.ShowKeys;
+  std::string text = ";showkeys=" + std::to_string(static_cast<int>(keys.Mode)) +
+                     ";keyscorner=" + std::to_string(static_cast<int>(keys.Corner));
+  if (!keys.Family.empty()) text += ";keysfont=" + keys.Family.substr(0, keys.Family.find(';'));
+  return text;
 }
 
 std::string ScreenOptions(const TRecordingRequest& request, std::intptr_t session) {
@@ -203,7 +215,7 @@ int SoundBitsPerSecond(TOutputFormat format, int sampleRate) {
 
 TRecordingPlan PlanRecording(const TRecordingRequest& request, std::intptr_t session) {
   const char* device = request.Backend == TCaptureBackend::PipeWire ? "pipewirecapture" : "screencapture";
-  return {device, ScreenOptions(request, session) + ClickRings(request),
+  return {device, ScreenOptions(request, session) + ClickRings(request) + KeyLabels(request),
           Mixed(request) && request.Audio ? "wavemix" : "wavecapture", AudioOptions(request, session),
           OutputOptions(request)};
 }

@@ -10,6 +10,9 @@
 
 #include "capture/device_options.h"
 
+#include <optional>
+
+#include "capture/key_overlay.h"
 #include "encoder/encoder_records.h"
 #include "recording/capture_backend.h"
 #include "recording/output_format.h"
@@ -44,6 +47,10 @@ struct TRecordingRequest {
   bool EveryFrame = false;
   // A fading ring around the pointer at each mouse button press, in the recorded frames only.
   bool ShowClicks = false;
+  // A soft highlight around the pointer while it moves, and stronger click rings.
+  bool Spotlight = false;
+  // Labels of the keys pressed, drawn into the recorded frames; none without a choice.
+  std::optional<TKeysChoice> ShowKeys;
   // The file's kind: its codecs follow from it. The sound's bit rate is the format's own (MS
   // ADPCM's follows from the sample rate, AdpcmBitsPerSecond), so there is none to ask for.
   TOutputFormat Format = TOutputFormat::Avi;

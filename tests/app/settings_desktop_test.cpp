@@ -447,6 +447,10 @@ TEST_F(Settings, OkWritesEveryControlAndAReloadShowsIt) {
     form.ChkRecordAudio->setChecked(false);
     form.ChkPlayBack->setChecked(false);
     form.ChkShowClicks->setChecked(true);
+    form.ChkShowKeys->setChecked(true);
+    form.ChkSpotlight->setChecked(true);
+    form.CboKeysShown->setCurrentIndex(1);
+    form.CboKeysCorner->setCurrentIndex(3);
     form.RdbWindow->setChecked(true);
     form.CboCountdown->setCurrentIndex(2);
     form.ChkSameArea->setChecked(false);
@@ -473,6 +477,8 @@ TEST_F(Settings, OkWritesEveryControlAndAReloadShowsIt) {
                   {"Recorder", "BoolPlayback", "0"},     {"Recorder", "RegionToCapture", "Window"},
                   {"Recorder", "Screen", "DP-9"},       {"Recorder", "AudioSource", "qv_gone.monitor"},
                   {"Recorder", "Countdown", "5"},       {"Recorder", "BoolShowClicks", "1"},
+                  {"Recorder", "BoolShowKeys", "1"},    {"Recorder", "KeysShown", "all"},
+                  {"Recorder", "KeysCorner", "top-right"}, {"Recorder", "BoolSpotlight", "1"},
                   {"Recorder", "StartHotkey", ""},       {"OutputType", "BoolSameToOriginal", "0"},
                   {"OutputType", "FrameSize", "17"},     {"OutputType", "Width", "1280"},
                   {"OutputType", "Height", "720"},       {"OutputType", "VideoBitrate", "7"},
@@ -490,6 +496,10 @@ TEST_F(Settings, OkWritesEveryControlAndAReloadShowsIt) {
   again.LoadSettings(false);
   EXPECT_TRUE(again.RdbWindow->isChecked());
   EXPECT_TRUE(again.ChkShowClicks->isChecked());
+  EXPECT_TRUE(again.ChkShowKeys->isChecked());
+  EXPECT_EQ(again.CboKeysCorner->currentText(), "Top right");
+  // With typed text shown, the window says so, passwords included.
+  EXPECT_TRUE(again.LblKeysShown->text().contains("passwords")) << again.LblKeysShown->text().toStdString();
   EXPECT_EQ(again.CboScreen->currentText(), "DP-9 (not connected)");
   EXPECT_EQ(again.CboAudioSource->currentText(), "qv_gone.monitor (not present)");
   EXPECT_EQ(again.CboCountdown->currentText(), "5 s");

@@ -1,6 +1,8 @@
 #!/bin/bash
 # What a recording of a mostly still screen shows, slot by slot: the root's colour changed once a
-# second, the pointer moved between two places, and a left and a right click with clicks shown.
+# second, the pointer moved between two places, a left and a right click with clicks shown, then
+# keys pressed with keys shown in the default mode (a key pressed while paused, a chord, typed text,
+# a repeated key); and in a short second recording the pointer spotlighted while it moves.
 # Unchanged slots are held pictures, so every change must still land in its own slot: the decoded
 # frames (ffmpeg at the constant rate) are read at a few places, and each change must appear in the
 # slot its wall time gives (within one slot) counted from the first colour change, never before.
@@ -60,10 +62,13 @@ at_ms() { # at_ms T: sleeps until T ms after $base
   [ $left -gt 0 ] && sleep "$(printf '%d.%03d' $((left / 1000)) $((left % 1000)))"
 }
 # slot_window NAME: the slots in which the step NAME may first show, counted from the first colour
-# change (slot $anchor): its wall time against that change's, one slot either way.
+# change (slot $anchor): its wall time against that change's, one slot either way. After the pause
+# the paused time (between $paused_min and $paused_max ms) is not in the file, and where the pause
+# began and ended within a slot widens the window by a slot.
+paused_min=0 paused_max=0 paused_slack=0
 slot_window() {
-  lo=$(( anchor + (${before[$1]} - ${after[c1]}) / 40 - 1 ))
-  hi=$(( anchor + (${after[$1]} - ${before[c1]} + 39) / 40 + 1 ))
+  lo=$(( anchor + (${before[$1]} - ${after[c1]} - paused_max) / 40 - 1 - paused_slack ))
+  hi=$(( anchor + (${after[$1]} - ${before[c1]} - paused_min + 39) / 40 + 1 + paused_slack ))
 }
 # first_from START TEST...: the first slot from START on for which TEST SLOT succeeds; -1 if none.
 first_from() {
@@ -98,7 +103,7 @@ move 60 200
 
 # --- the recording, with the steps at known wall times -------------------------------------------------
 F="$WORK/changes.avi"
-start_rec "$WORK/changes.log" --region $RX,$RY,$RW,$RH --no-audio --show-clicks --duration 12 "$F"
+start_rec "$WORK/changes.log" --region $RX,$RY,$RW,$RH --no-audio --show-clicks --show-keys --duration 14 "$F"
 wait_frames "$WORK/changes.log" 1 || exit 1
 base=$(now_ms)
 at_ms 500;  step c1 xsetroot -solid "#${colours[1]}"
@@ -112,6 +117,12 @@ at_ms 4000; move $cx $cy
 at_ms 4500; step left xdotool click 1
 at_ms 5700; step right xdotool click 3
 at_ms 6500; move $P2
+at_ms 7000; step pause kill -USR1 "$rec_pid"
+at_ms 7300; xdotool key Escape
+at_ms 7600; step resume kill -USR2 "$rec_pid"
+at_ms 8000; step chord xdotool key ctrl+shift+t
+at_ms 10200; step hello xdotool type hello
+at_ms 11000; step bs xdotool key --delay 30 BackSpace BackSpace BackSpace BackSpace BackSpace
 wait_rec 60
 [ "$rec_rc" = 0 ] || { fail "exit $rec_rc"; tail -5 "$WORK/changes.log"; finish_rec; }
 grep -q "XInput" "$WORK/changes.log" && fail "clicks not shown: $(grep XInput "$WORK/changes.log")"
@@ -123,8 +134,10 @@ mapfile -t at2 < <(series "$F" $(( ${P2% *} - 2 )) $(( ${P2#* } - 2 )) 10 10)
 mapfile -t ringW < <(series "$F" $((cx - 21)) $((cy - 1)) 3 3)
 mapfile -t ringN < <(series "$F" $((cx - 1)) $((cy - 21)) 3 3)
 mapfile -t inside < <(series "$F" $((cx - 9)) $((cy - 6)) 3 3)
+# The key labels' dark ground, left of their text, at the bottom-left corner.
+mapfile -t keys < <(series "$F" 13 213 4 8)
 slots_read=${#bg[@]}
-within "decoded slots" "$slots_read" 298 302
+within "decoded slots" "$slots_read" 348 352
 
 colour_is() { [ "$(nearest_colour ${bg[$2]})" = "$1" ]; }
 pointer_at1() { differs "${at1[$1]}" "${bg[$1]}"; }
@@ -164,5 +177,54 @@ check_slot "left: the ring gone 0.56 s later" $((first + 14)) no_ring
 second=$(first_from $((first + 1)) ring_is red)
 shows right "$second" "$first"
 check_slot "right: the red ring two slots on" $((second + 2)) ring_is red
+
+# Key labels: a dark grey unlike the root's colour. The Escape pressed while paused never shows: the first
+# label is the chord's; plain typing is not shown in the default mode, so nothing comes between the
+# chord's label fading and the Backspaces'; that one is gone 2 s after the last key.
+label() {
+  local c=(${keys[$1]})
+  differs "${keys[$1]}" "${bg[$1]}" && [ "${c[0]}" -lt 80 ] && [ "${c[1]}" -lt 80 ] && [ "${c[2]}" -lt 80 ]
+}
+no_label() { ! label "$1"; }
+paused_min=$(( ${before[resume]} - ${after[pause]} )) paused_max=$(( ${after[resume]} - ${before[pause]} ))
+paused_slack=1
+chord=$(first_from "$anchor" label)
+shows chord "$chord" "$anchor"
+faded=$(first_from "$chord" no_label)
+slot_window hello
+[ "$faded" -ge 0 ] && [ "$faded" -lt "$lo" ] && pass "chord: faded in slot $faded, before the typing" ||
+  fail "chord: faded in slot $faded, not before the typing (slot $lo on)"
+keys_back=$(first_from "$faded" label)
+shows bs "$keys_back" "$faded"
+slot_window bs
+gone=$(( hi + 50 ))
+no_label "$gone" && pass "Backspace: the label gone 2 s after the last key (slot $gone)" ||
+  fail "Backspace: a label 2 s after the last key (slot $gone: ${keys[$gone]})"
+
+# --- the pointer spotlighted: lit in the slot it moves in, not before, gone a second after it stopped --
+xsetroot -solid '#606060'
+move 100 120
+F2="$WORK/spotlight.avi"
+start_rec "$WORK/spotlight.log" --region $RX,$RY,$RW,$RH --no-audio --spotlight --duration 3 "$F2"
+wait_frames "$WORK/spotlight.log" 1 || exit 1
+sleep 0.8
+move 200 120
+wait_rec 30
+[ "$rec_rc" = 0 ] || fail "spotlight: exit $rec_rc"
+mapfile -t bg < <(series "$F2" $SAMPLE)
+mapfile -t pointer < <(series "$F2" 198 118 10 10)
+mapfile -t lit < <(series "$F2" 188 118 4 4)     # left of the pointer, where its image is not
+mapfile -t litOld < <(series "$F2" 88 118 4 4)
+slots_read=${#bg[@]}
+pointer_moved() { differs "${pointer[$1]}" "${bg[$1]}"; }
+lit_now() { differs "${lit[$1]}" "${bg[$1]}"; }
+lit_before() { differs "${litOld[$1]}" "${bg[$1]}"; }
+moved=$(first_from 0 pointer_moved)
+[ "$moved" -gt 0 ] && [ "$(first_from 0 lit_now)" = "$moved" ] && pass "spotlight: lit with the move, slot $moved" ||
+  fail "spotlight: the move in slot $moved, lit first in slot $(first_from 0 lit_now)"
+[ "$(first_from 0 lit_before)" = -1 ] && pass "spotlight: none while the pointer stood still" ||
+  fail "spotlight: lit at the first place in slot $(first_from 0 lit_before)"
+lit_now $((moved + 5)) && ! lit_now $((moved + 30)) && pass "spotlight: held, then gone 1.2 s later" ||
+  fail "spotlight: slot $((moved + 5)): ${lit[$((moved + 5))]}, slot $((moved + 30)): ${lit[$((moved + 30))]}"
 
 finish_rec
