@@ -118,7 +118,7 @@ TEST(RecordingRequest, TrayAndCommandLineRecordAlike) {
        "",
        "format=avi video=msmpeg4v2@360000 gop=250 size=640x480 vf= audio=adpcm_ms@356983/44100 noaudio=1"},
       {"keys shown, typed text too, at the top right, and the pointer spotlighted",
-       {TCaptureMode::Region, "0,0", "640,480", 0, false, false, defaults, "/v/k.avi", false, false, "", {},
+       {TCaptureMode::Region, "0,0", "640,480", 0, false, false, defaults, "/v/k.avi", false, false, "", 100, false, "", 100, false, {},
         TKeysChoice{TKeysMode::Everything, TKeysCorner::TopRight, ""}, true},
        {"--region", "0,0,640,480", "--show-keys=all", "--keys-corner", "top-right", "--spotlight", "--no-audio",
         "/v/k.avi"},
