@@ -118,6 +118,9 @@ std::string ParseRecArgs(const std::vector<std::string>& args, TRecCommand& cmd)
     } else if (arg == "--list-audio-sources") {
       if (!noValue()) return "--list-audio-sources takes no value";
       cmd.ListAudioSources = true;
+    } else if (arg == "--list-monitors") {
+      if (!noValue()) return "--list-monitors takes no value";
+      cmd.ListMonitors = true;
     } else if (arg == "--countdown") {
       long long seconds = 0;
       if (!takeValue() || !ParseInt(value, 0, kMaxCountdown, seconds))
@@ -184,7 +187,7 @@ std::string ParseRecArgs(const std::vector<std::string>& args, TRecCommand& cmd)
       return "unknown option \"" + args[i] + "\"";
     }
   }
-  if (cmd.Help || cmd.ListAudioSources) return "";
+  if (cmd.Help || cmd.ListAudioSources || cmd.ListMonitors) return "";
   if (!cmd.Audio && !cmd.AudioSource.empty()) return "give --no-audio or --audio-source, not both";
   if (areaOptions > 1) return "give at most one of --fullscreen, --region, --window, --title";
   // Regions and windows are in desktop coordinates already; a monitor would be silently ignored.
@@ -207,7 +210,7 @@ std::string RecUsage() {
          "                    [--keep-proportions] [--vb KBPS] [--ar 22050|44100] [--blink]\n"
          "                    [--every-frame] [--show-clicks] [--duration SECONDS] [--countdown SECONDS]\n"
          "                    [--backend x11|pipewire] [--node ID] [-y | -n] OUTPUT\n"
-         "       quorvane-rec --list-audio-sources\n"
+         "       quorvane-rec --list-audio-sources | --list-monitors\n"
          "\n"
          "Records the screen (and the default sound input), with the pointer drawn in, into an AVI\n"
          "(MS-MPEG4 v2 and MS ADPCM), an MKV (H.264 and Opus) or an MP4 (H.264 and AAC) file.\n"
@@ -224,6 +227,7 @@ std::string RecUsage() {
          "  --monitor WHICH     for --fullscreen: \"pointer\", the monitor holding the pointer (the\n"
          "                      default), \"all\", the whole desktop, or one monitor by its name or\n"
          "                      its number from 0, as `xrandr --listmonitors` shows them\n"
+         "  --list-monitors     print the monitors --monitor takes, by number and name; record nothing\n"
          "  --region X,Y,W,H    a rectangle of the desktop (it may span monitors)\n"
          "  --window XID        one window's own area, without the window manager's title bar,\n"
          "                      followed when it moves (id in decimal or 0x hex)\n"

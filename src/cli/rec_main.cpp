@@ -6,6 +6,7 @@
 #include "cli/console.h"
 #include "cli/rec_args.h"
 #include "cli/rec_run.h"
+#include "cli/rec_setup.h"
 #include "media/c_numbers.h"
 #include "media/main_thread.h"
 
@@ -20,6 +21,7 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (cmd.ListAudioSources && error.empty()) return qv::PrintAudioSources();
+  if (cmd.ListMonitors && error.empty()) return qv::PrintMonitors();
   if (!error.empty()) {
     qv::TConsole().Line("quorvane-rec: " + error + "\nTry \"quorvane-rec --help\".");
     return 2;
