@@ -24,16 +24,19 @@ if [ "${1:-}" = --inside ]; then
   cp /etc/resolv.conf "$sys/etc/resolv.conf"
   cp "$deb" "$sys/tmp/"
   in_sys() { chroot "$sys" /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root DEBIAN_FRONTEND=noninteractive "$@"; }
+  # The system is thrown away after the run: dpkg need not sync each file it writes.
+  apt_get() { quiet in_sys apt-get -o Dpkg::Options::=--force-unsafe-io "$@"; }
   quiet() { local log=$cache/step.log; "$@" >"$log" 2>&1 || { tail -30 "$log" >&2; die "$*"; }; }
 
   say "installing $(basename "$deb") with apt"
-  quiet in_sys apt-get update
+  apt_get update
   before=$(in_sys dpkg-query -W -f='${Package}\n' | wc -l)
-  quiet in_sys apt-get install -y "/tmp/$(basename "$deb")"
+  apt_get install -y "/tmp/$(basename "$deb")"
   after=$(in_sys dpkg-query -W -f='${Package}\n' | wc -l)
   say "apt brought in $((after - before)) packages"
   for lib in $("$root/build/package/quorvane-library-names" | awk '$1 == "depends" { print $2 }'); do
-    in_sys /sbin/ldconfig -p | grep -q " $lib " || die "$lib is not on the system: the package's Depends miss it"
+    in_sys /sbin/ldconfig -p | awk -v l="$lib" '$1 == l { found = 1 } END { exit !found }' ||
+      die "$lib is not on the system: the package's Depends miss it"
   done
 
   version=$(in_sys quorvane --version) || die "quorvane --version failed"
@@ -44,7 +47,7 @@ if [ "${1:-}" = --inside ]; then
   done
 
   # The desktop and the sound server are the test's, not the package's: they come after it.
-  quiet in_sys apt-get install -y --no-install-recommends xvfb pulseaudio
+  apt_get install -y --no-install-recommends xvfb pulseaudio
   in_sys Xvfb :7 -screen 0 1280x720x24 -nolisten tcp >"$cache/xvfb.log" 2>&1 &
   cat >"$sys/tmp/default.pa" <<'PA'
 load-module module-native-protocol-unix auth-anonymous=1 socket=/tmp/pulse-native
@@ -69,9 +72,15 @@ PA
     awk -v d="$length" 'BEGIN { exit !(d >= 2.8 && d <= 3.3) }' || die "$file lasts $length s, not 3"
     say "$file: $streams, $length s, $(du -k "$sys/root/$file" | cut -f1) kB"
   done
+  # The sound server's 1 kHz tone is in the recording, not silence.
+  peak=$(ffmpeg -nostdin -i "$sys/root/rec.mkv" -vn -af volumedetect -f null - 2>&1 | sed -n 's/.*max_volume: \(.*\) dB/\1/p')
+  awk -v p="${peak:--99}" 'BEGIN { exit !(p > -30) }' || die "rec.mkv's sound peaks at ${peak:-?} dB: silence, not the tone"
+  say "rec.mkv's sound peaks at $peak dB"
 
   # Removed: nothing of the package stays but what its user made.
-  quiet in_sys apt-get purge -y --autoremove quorvane
+  installed=$(in_sys dpkg-query -W -f='${Package}\n' | wc -l)
+  apt_get purge -y --autoremove quorvane
+  say "apt removed $((installed - $(in_sys dpkg-query -W -f='${Package}\n' | wc -l))) packages with it"
   left=()
   while read -r path; do
     path=${path#.}
@@ -99,7 +108,7 @@ if [ ! -s "$base" ]; then
   say "making a minimal Debian 12 (once; kept as $base)"
   # The archive is the one this machine's apt uses.
   cat /etc/apt/sources.list.d/*.sources /etc/apt/sources.list 2>/dev/null |
-    mmdebstrap --quiet --variant=minbase bookworm "$base.part" - >"$cache/mmdebstrap.log" 2>&1 ||
+    mmdebstrap --quiet --variant=minbase --format=tar bookworm "$base.part" - >"$cache/mmdebstrap.log" 2>&1 ||
     { tail -20 "$cache/mmdebstrap.log" >&2; die "mmdebstrap failed"; }
   mv "$base.part" "$base"
 fi
