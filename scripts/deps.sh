@@ -24,6 +24,9 @@ packages=(
   libxi-dev
   # the key labels' text (fontconfig finds the face, FreeType draws it)
   libfontconfig-dev libfreetype-dev
+  # the Debian package (scripts/package.sh): its tools, man pages from --help, its files' validators;
+  # a clean Debian system to prove it in (scripts/package-test.sh); the completion's own library
+  debhelper dpkg-dev help2man lintian desktop-file-utils appstream mmdebstrap bash-completion
   # the fuzz targets (libFuzzer and the sanitizers' runtimes; llvm-14 symbolizes their reports)
   clang-14 libclang-rt-14-dev llvm-14
   # the desktop test rig

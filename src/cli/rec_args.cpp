@@ -128,6 +128,9 @@ std::string ParseRecArgs(const std::vector<std::string>& args, TRecCommand& cmd)
     } else if (arg == "--list-audio-sources") {
       if (!noValue()) return "--list-audio-sources takes no value";
       cmd.ListAudioSources = true;
+    } else if (arg == "--list-monitors") {
+      if (!noValue()) return "--list-monitors takes no value";
+      cmd.ListMonitors = true;
     } else if (arg == "--countdown") {
       long long seconds = 0;
       if (!takeValue() || !ParseInt(value, 0, kMaxCountdown, seconds))
@@ -212,7 +215,7 @@ std::string ParseRecArgs(const std::vector<std::string>& args, TRecCommand& cmd)
       return "unknown option \"" + args[i] + "\"";
     }
   }
-  if (cmd.Help || cmd.ListAudioSources) return "";
+  if (cmd.Help || cmd.ListAudioSources || cmd.ListMonitors) return "";
   if (!cmd.Audio && !cmd.AudioSource.empty()) return "give --no-audio or --audio-source, not both";
   for (const auto& [name, percent] : cmd.Volumes)
     if (std::find(cmd.AudioSources.begin(), cmd.AudioSources.end(), name) == cmd.AudioSources.end())
@@ -246,7 +249,7 @@ std::string RecUsage() {
          "                    [--spotlight] [--duration SECONDS] [--countdown SECONDS]\n"
          "                    [--backend x11|pipewire] [--node ID] [--restore-token TOKEN]\n"
          "                    [--forget-screen-permission] [-y | -n] OUTPUT\n"
-         "       quorvane-rec --list-audio-sources\n"
+         "       quorvane-rec --list-audio-sources | --list-monitors\n"
          "       quorvane-rec --forget-screen-permission\n"
          "\n"
          "Records the screen (and the default sound input), with the pointer drawn in, into an AVI\n"
@@ -264,6 +267,7 @@ std::string RecUsage() {
          "  --monitor WHICH     for --fullscreen: \"pointer\", the monitor holding the pointer (the\n"
          "                      default), \"all\", the whole desktop, or one monitor by its name or\n"
          "                      its number from 0, as `xrandr --listmonitors` shows them\n"
+         "  --list-monitors     print the monitors --monitor takes, by number and name; record nothing\n"
          "  --region X,Y,W,H    a rectangle of the desktop (it may span monitors)\n"
          "  --window XID        one window's own area, without the window manager's title bar,\n"
          "                      followed when it moves (id in decimal or 0x hex); on Wayland\n"

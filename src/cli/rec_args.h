@@ -71,6 +71,7 @@ struct TRecCommand {
   TOverwrite Overwrite = TOverwrite::Ask;  // -y, -n; without either an existing OUTPUT is refused
   bool Help = false;
   bool ListAudioSources = false;  // --list-audio-sources: print them and record nothing
+  bool ListMonitors = false;      // --list-monitors: the names --monitor takes; record nothing
 };
 
 // Fills `cmd` from the arguments (without the program name). Returns "" or the error text.

@@ -6,6 +6,7 @@
 #include "cli/console.h"
 #include "cli/rec_args.h"
 #include "cli/rec_run.h"
+#include "cli/rec_setup.h"
 #include "media/c_numbers.h"
 #include "media/main_thread.h"
 
@@ -21,6 +22,7 @@ int main(int argc, char** argv) {
   }
   if (cmd.ListAudioSources && error.empty()) return qv::PrintAudioSources();
   if (cmd.ForgetScreenPermission && cmd.Output.empty() && error.empty()) return qv::ForgetScreenPermission();
+  if (cmd.ListMonitors && error.empty()) return qv::PrintMonitors();
   if (!error.empty()) {
     qv::TConsole().Line("quorvane-rec: " + error + "\nTry \"quorvane-rec --help\".");
     return 2;

@@ -17,6 +17,11 @@ std::string Format(const char* pattern, auto... values) {
   return buf;
 }
 
+std::string NoDisplayError() {
+  const char* name = std::getenv("DISPLAY");
+  return Format("cannot open the display \"%s\" (is an X server running and DISPLAY set?)", name ? name : "");
+}
+
 void AddNote(TRecSetup& setup, const std::string& note) {
   setup.Note += (setup.Note.empty() ? "" : "; ") + note;
 }
@@ -121,10 +126,8 @@ std::string ReadScreenFacts(const TRecCommand& cmd, TScreenFacts& facts) {
                ? "on Wayland a window is picked in the desktop's dialog: give --window pick"
                : "";
   if (picked) return "--window pick is for a Wayland desktop; on X11 give the window's id (xdotool selectwindow)";
-  const char* name = std::getenv("DISPLAY");
   ::Display* dpy = OpenCaptureDisplay();
-  if (!dpy)
-    return Format("cannot open the display \"%s\" (is an X server running and DISPLAY set?)", name ? name : "");
+  if (!dpy) return NoDisplayError();
   facts.Desktop = ReadDesktop(dpy);
 
   std::string error;
@@ -151,6 +154,22 @@ std::string ReadScreenFacts(const TRecCommand& cmd, TScreenFacts& facts) {
   }
   CloseCaptureDisplay(dpy);
   return error;
+}
+
+int PrintMonitors() {
+  ::Display* dpy = OpenCaptureDisplay();
+  if (!dpy) {
+    std::fprintf(stderr, "quorvane-rec: %s\n", NoDisplayError().c_str());
+    return 1;
+  }
+  const TDesktop desktop = ReadDesktop(dpy);
+  CloseCaptureDisplay(dpy);
+  std::printf("Monitors (give the name or the number to --monitor):\n");
+  std::printf("  %-7s  the monitor holding the pointer (the default)\n", kScreenPointer);
+  std::printf("  %-7s  the whole desktop, %dx%d\n", kScreenAll, desktop.Width, desktop.Height);
+  for (std::size_t i = 0; i < desktop.Monitors.size(); ++i)
+    std::printf("  %-7zu  %s\n", i, DescribeMonitor(desktop.Monitors[i]).c_str());
+  return 0;
 }
 
 std::string SetUpRecording(const TRecCommand& cmd, const TScreenFacts& facts, TRecSetup& setup) {

@@ -30,6 +30,10 @@ struct TRecSetup {
 // "" or an error text.
 std::string ReadScreenFacts(const TRecCommand& cmd, TScreenFacts& facts);
 
+// Prints the monitors --monitor takes: "pointer", "all", then each by number and name. Exit status
+// 0, or 1 when the display cannot be opened.
+int PrintMonitors();
+
 // The command and the screen as a request. "" or an error text.
 std::string SetUpRecording(const TRecCommand& cmd, const TScreenFacts& facts, TRecSetup& setup);
 

@@ -24,7 +24,7 @@ struct TLibYuv {
 const TLibYuv& LibYuv() {
   static const TLibYuv bound = [] {
     TLibYuv lib;
-    void* handle = ::dlopen("libyuv.so.0", RTLD_NOW | RTLD_LOCAL);
+    void* handle = ::dlopen(kLibYuvFileName, RTLD_NOW | RTLD_LOCAL);
     if (!handle) {
       GetLogger()->Log(nullptr, llVerbose, "[libyuv] not found: pictures are converted by libswscale");
       return lib;

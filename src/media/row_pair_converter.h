@@ -10,6 +10,9 @@
 
 namespace qv {
 
+// The one library this binds, by soname.
+inline constexpr char kLibYuvFileName[] = "libyuv.so.0";
+
 // Threads: stateless; any thread.
 // True when `src` to `dst` is this conversion: bgr0/bgra/rgb0/rgba to yuv420p of the same size,
 // with the scaler's 2x2 averaging asked for (`flags` holds SWS_AREA and no exactness flags) and

@@ -94,6 +94,14 @@ fi
 if record window --window "$green"; then
   expect_colour "the window on RIGHT" "$WORK/window.avi" 50 50 300 200 "0 255 0"
 fi
+# The names --monitor takes, as shell completion reads them.
+listed=$("$BIN" --list-monitors 2>&1)
+if grep -qx '  0        LEFT 1920x1080 at 0,0 (primary)' <<<"$listed" && grep -qx '  1        RIGHT 1920x1080 at 1920,0' <<<"$listed" &&
+  grep -q '^  all      the whole desktop, 3840x1080$' <<<"$listed"; then
+  pass "--list-monitors"
+else
+  fail "--list-monitors: $listed"
+fi
 # A monitor that is not there is refused before anything is recorded, naming those that are.
 if timeout 30 "$BIN" --no-audio --monitor CENTRE "$WORK/none.avi" >"$WORK/none.log" 2>&1; then
   fail "an unknown monitor was recorded"
