@@ -76,7 +76,7 @@ int TCustomFFmpeg::OutputPacket(TInputStream& ist, const AVPacket* pkt) {
         ist.NextPts = ff::av_rescale_q(f->best_effort_timestamp, ist.St->time_base, kMicro);
       if (ist.NextPts != AV_NOPTS_VALUE) ist.Pts = ist.NextPts;
       if (f->sample_rate > 0) ist.NextPts = ist.Pts + std::int64_t(f->nb_samples) * AV_TIME_BASE / f->sample_rate;
-      if (!TrimToRecordingTime(ist, f)) {
+      if (!TrimToRecordingTime(ist, f) || !TrimToCutStart(ist, f)) {
         ff::av_frame_unref(f);
         continue;
       }
@@ -108,6 +108,31 @@ bool TCustomFFmpeg::TrimToRecordingTime(const TInputStream& ist, AVFrame* f) con
   return f->nb_samples > 0;
 }
 
+std::int64_t TCustomFFmpeg::CutStart(const TInputStream& ist) {
+  const std::int64_t own = Input(ist.FileIndex).CutStartUs;
+  return StartTimeUs != 0 ? std::max(StartTimeUs, own) : own;
+}
+
+// A sound block that straddles the start keeps only its samples from the start on, so the sound
+// begins at the same instant as the pictures. False when none is left.
+bool TCustomFFmpeg::TrimToCutStart(TInputStream& ist, AVFrame* f) {
+  const std::int64_t start = CutStart(ist);
+  if (start == kNoCutStart || ist.Pts >= start || f->sample_rate <= 0) return true;
+  const std::int64_t skip = ff::av_rescale(start - ist.Pts, f->sample_rate, AV_TIME_BASE);
+  if (skip >= f->nb_samples) return false;
+  const AVSampleFormat fmt = AVSampleFormat(f->format);
+  const bool planar = ff::av_sample_fmt_is_planar(fmt);
+  const int channels = f->ch_layout.nb_channels;
+  const std::ptrdiff_t bytes = std::ptrdiff_t(skip) * ff::av_get_bytes_per_sample(fmt) * (planar ? 1 : channels);
+  // The samples stay in their buffers; the frame's planes begin further in.
+  for (int c = 0; c < (planar ? channels : 1); ++c) f->extended_data[c] += bytes;
+  if (f->extended_data != f->data)
+    for (int c = 0; c < std::min(planar ? channels : 1, AV_NUM_DATA_POINTERS); ++c) f->data[c] += bytes;
+  f->nb_samples -= int(skip);
+  ist.Pts = start;
+  return true;
+}
+
 void TCustomFFmpeg::DispatchDecoded(TInputStream& ist, AVFrame* frame) {
   const AVMediaType kind = ist.St->codecpar->codec_type;
   // 3./4. Pre-processing.
@@ -133,7 +158,7 @@ void TCustomFFmpeg::DispatchDecoded(TInputStream& ist, AVFrame* frame) {
   // 5. Rate emulation.
   if (Opt.RateEmu) EmulateRate(ist);
   // 6. To every output stream this one feeds.
-  if (StartTimeUs != 0 && ist.Pts < StartTimeUs) return;
+  if (ist.Pts < CutStart(ist)) return;
   const int index = int(&ist - Ist.data());
   for (auto& ost : Ost) {
     if (ost.SourceIndex != index || !ost.EncodingNeeded) continue;
