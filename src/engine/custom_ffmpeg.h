@@ -316,6 +316,8 @@ class TCustomFFmpeg {
   bool TrimToRecordingTime(const TInputStream& ist, AVFrame* f) const;
   std::int64_t CutStart(const TInputStream& ist);  // the run's time before which ist's content goes
   bool TrimToCutStart(TInputStream& ist, AVFrame* f);
+  void ShowPictureBeforeCut(TInputStream& ist);  // at the cut, once a later slot or picture comes
+  void SendToOutputs(TInputStream& ist, AVFrame* frame);
   void FinishRun(const TInputFailure& failure);
   void SetupRun();            // stream_mapping.cpp / codec_setup.cpp
   void MapStreams();

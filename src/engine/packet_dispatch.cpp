@@ -40,6 +40,7 @@ int TCustomFFmpeg::OutputPacket(TInputStream& ist, const AVPacket* pkt) {
 
   if (kind == AVMEDIA_TYPE_SUBTITLE) return DecodeSubtitle(ist, pkt);
   if (pkt && pkt->size == 0 && kind == AVMEDIA_TYPE_VIDEO) {
+    if (ist.Pts >= CutStart(ist)) ShowPictureBeforeCut(ist);
     HoldVideoSlot(ist);
     return 0;
   }
@@ -89,7 +90,9 @@ int TCustomFFmpeg::OutputPacket(TInputStream& ist, const AVPacket* pkt) {
     }
     ff::av_frame_unref(f);
   }
-  // 7. End of input: drain the encoders this stream feeds.
+  // 7. End of input: a picture held from before the cut shows from it on; then the encoders this
+  // stream feeds are drained.
+  if (!pkt && kind == AVMEDIA_TYPE_VIDEO) ShowPictureBeforeCut(ist);
   if (!pkt) FlushEncoders(ist);
   return 0;
 }
@@ -157,8 +160,33 @@ void TCustomFFmpeg::DispatchDecoded(TInputStream& ist, AVFrame* frame) {
   }
   // 5. Rate emulation.
   if (Opt.RateEmu) EmulateRate(ist);
-  // 6. To every output stream this one feeds.
+  // 6. To every output stream this one feeds, from the cut on.
+  if (kind == AVMEDIA_TYPE_VIDEO && ist.Pts < CutStart(ist)) {
+    if (!ist.BeforeCut) ist.BeforeCut = NewFrame();
+    ff::av_frame_unref(ist.BeforeCut.get());
+    if (ff::av_frame_ref(ist.BeforeCut.get(), frame) < 0) ist.BeforeCut.reset();
+    return;
+  }
   if (ist.Pts < CutStart(ist)) return;
+  // Only a picture that comes well after the cut leaves room for the one before it (timestamps
+  // rounded by the container may put the picture of the cut itself a little after it).
+  if (kind == AVMEDIA_TYPE_VIDEO && ist.Pts - CutStart(ist) > VideoFrameDuration(ist, frame) / 2)
+    ShowPictureBeforeCut(ist);
+  if (ist.BeforeCut) ist.BeforeCut.reset();
+  SendToOutputs(ist, frame);
+}
+
+void TCustomFFmpeg::ShowPictureBeforeCut(TInputStream& ist) {
+  if (!ist.BeforeCut || !ist.BeforeCut->buf[0]) return;
+  const TFramePtr picture = std::move(ist.BeforeCut);
+  const std::int64_t pts = ist.Pts;
+  ist.Pts = CutStart(ist);
+  SendToOutputs(ist, picture.get());
+  ist.Pts = pts;
+}
+
+void TCustomFFmpeg::SendToOutputs(TInputStream& ist, AVFrame* frame) {
+  const AVMediaType kind = ist.St->codecpar->codec_type;
   const int index = int(&ist - Ist.data());
   for (auto& ost : Ost) {
     if (ost.SourceIndex != index || !ost.EncodingNeeded) continue;

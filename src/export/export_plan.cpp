@@ -25,6 +25,8 @@ std::string EncoderFor(const std::string& decoder) {
   return decoder;
 }
 
+constexpr std::int64_t kLeastVideoBitRate = 1600000;
+
 std::string Line(const std::string& name, const std::string& value) { return name + "=" + value + "\n"; }
 
 // The recording's own codecs; H.264 at a quality close to a recording's, quickly.
@@ -32,8 +34,10 @@ std::string OwnSettings(const TMediaFacts& facts) {
   std::string text = Line("vcodec", EncoderFor(facts.VideoCodec));
   if (facts.VideoCodec == "h264")
     text += Line("crf", "20") + Line("preset", "veryfast");
-  else if (facts.VideoBitRate > 0)
-    text += Line("b", std::to_string(facts.VideoBitRate));
+  else
+    // A recording of a still screen states a tiny average rate; the pictures that do change need
+    // the rate the recorder codes them at.
+    text += Line("b", std::to_string(std::max<std::int64_t>(facts.VideoBitRate, kLeastVideoBitRate)));
   if (!facts.AudioCodec.empty()) text += Line("acodec", EncoderFor(facts.AudioCodec));
   return text;
 }
