@@ -29,11 +29,12 @@ constexpr std::int64_t kLeastVideoBitRate = 1600000;
 
 std::string Line(const std::string& name, const std::string& value) { return name + "=" + value + "\n"; }
 
-// The recording's own codecs; H.264 at a quality close to a recording's, quickly.
+// The recording's own codecs; H.264 at a quality close to a recording's, quickly, on every core
+// (the transcoder's default is one thread, a recording's share beside the capture).
 std::string OwnSettings(const TMediaFacts& facts) {
   std::string text = Line("vcodec", EncoderFor(facts.VideoCodec));
   if (facts.VideoCodec == "h264")
-    text += Line("crf", "20") + Line("preset", "veryfast");
+    text += Line("crf", "20") + Line("preset", "veryfast") + Line("threads", "0");
   else
     // A recording of a still screen states a tiny average rate; the pictures that do change need
     // the rate the recorder codes them at.
@@ -45,7 +46,7 @@ std::string OwnSettings(const TMediaFacts& facts) {
 std::string SharingSettings(const TExportRequest& r, const TMediaFacts& facts) {
   static const char* const kCrf[] = {"18", "23", "28"};
   std::string text = Line("vcodec", "libx264") + Line("crf", kCrf[int(r.Quality)]) + Line("preset", "veryfast") +
-                     Line("pix_fmt", "yuv420p") + Line("movflags", "+faststart");
+                     Line("threads", "0") + Line("pix_fmt", "yuv420p") + Line("movflags", "+faststart");
   const int height = r.Size == TExportSize::Height1080 ? 1080 : r.Size == TExportSize::Height720 ? 720 : 0;
   // Never larger than the recording; H.264 in 4:2:0 wants even sides.
   if (height > 0 && facts.Height > height)
