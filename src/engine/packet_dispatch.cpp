@@ -161,16 +161,17 @@ void TCustomFFmpeg::DispatchDecoded(TInputStream& ist, AVFrame* frame) {
   // 5. Rate emulation.
   if (Opt.RateEmu) EmulateRate(ist);
   // 6. To every output stream this one feeds, from the cut on.
-  if (kind == AVMEDIA_TYPE_VIDEO && ist.Pts < CutStart(ist)) {
+  const std::int64_t cut = CutStart(ist);
+  if (kind == AVMEDIA_TYPE_VIDEO && ist.Pts < cut) {
     if (!ist.BeforeCut) ist.BeforeCut = NewFrame();
     ff::av_frame_unref(ist.BeforeCut.get());
     if (ff::av_frame_ref(ist.BeforeCut.get(), frame) < 0) ist.BeforeCut.reset();
     return;
   }
-  if (ist.Pts < CutStart(ist)) return;
+  if (ist.Pts < cut) return;
   // Only a picture that comes well after the cut leaves room for the one before it (timestamps
   // rounded by the container may put the picture of the cut itself a little after it).
-  if (kind == AVMEDIA_TYPE_VIDEO && ist.Pts - CutStart(ist) > VideoFrameDuration(ist, frame) / 2)
+  if (kind == AVMEDIA_TYPE_VIDEO && cut != kNoCutStart && ist.Pts - cut > VideoFrameDuration(ist, frame) / 2)
     ShowPictureBeforeCut(ist);
   if (ist.BeforeCut) ist.BeforeCut.reset();
   SendToOutputs(ist, frame);
