@@ -57,7 +57,7 @@ int AnswerCommandLine(int argc, char** argv) {
     if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
       std::printf(
           "Usage: quorvane [--help] [--version]\n"
-          "       quorvane --start | --stop | --pause | --resume | --toggle | --show | --status\n"
+          "       quorvane --start | --stop | --pause | --resume | --toggle | --show | --status | --recent\n"
           "Records the desktop, a region or a window to an AVI, MKV or MP4 file (the format chosen in\n"
           "Options), with sound (on X11, or on Wayland through the desktop's screen-sharing portal).\n"
           "It runs in the system tray; a click on its icon opens the menu that starts and stops\n"
@@ -65,7 +65,7 @@ int AnswerCommandLine(int argc, char** argv) {
           "On a desktop without a system tray it shows a small window of its own instead.\n"
           "The commands tell the running Quorvane to start (as its settings say), stop, pause or resume\n"
           "a recording, to start or stop (--toggle), to show its menu or window, or to say what it records\n"
-          "(--status); bind them to keys in the desktop's keyboard settings. They exit with 0, or with 1\n"
+          "(--status), or to show the recent recordings (--recent); bind them to keys in the desktop's keyboard settings. They exit with 0, or with 1\n"
           "and the reason (\"Quorvane is not running.\", \"Nothing is being recorded.\").\n"
           "Starting quorvane again while it runs brings its menu or window forward.\n"
           "Settings: %s\n"

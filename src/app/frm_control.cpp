@@ -124,6 +124,7 @@ TFrmControl::TFrmControl(TFrmMain& form) : QWidget(nullptr, Qt::Window), Form(fo
   BtnStop = Mirror("BtnStop", "S&top", form.MnuStopRecord);
   BtnPause = Mirror("BtnPause", "&Pause", form.MnuPauseRecord);
   BtnResume = Mirror("BtnResume", "&Resume", form.MnuResumeRecord);
+  BtnRecent = Mirror("BtnRecent", "Re&cent...", form.MnuRecent);
   BtnOptions = Mirror("BtnOptions", "&Options...", form.MnuOptions);
   BtnExit = Mirror("BtnExit", "E&xit", form.MnuExit);
   QPushButton* order[] = {BtnStart, BtnStop, BtnPause, BtnResume, BtnOptions, BtnExit};

@@ -33,7 +33,7 @@ class TFrmControl : public QWidget {
   static const char* const kReason;
 
   QLabel *LblReason, *LblStatus, *LblNotice;
-  QPushButton *BtnStart, *BtnStop, *BtnPause, *BtnResume, *BtnOptions, *BtnExit;
+  QPushButton *BtnStart, *BtnStop, *BtnPause, *BtnResume, *BtnRecent, *BtnOptions, *BtnExit;
 
  protected:
   void closeEvent(QCloseEvent* event) override;

@@ -102,6 +102,7 @@ class TFrmMain : public QDialog {
   void MnuResumeRecordClick();
   void MnuStopRecordClick();
   void MnuOptionsClick();
+  void MnuRecentClick();  // the recent recordings' window, made once
   void MnuExitClick();
   // End of the desktop session: behave like the close button (hide, drop edits) and let it end.
   void QueryEndSession();
@@ -165,6 +166,7 @@ class TFrmMain : public QDialog {
   QPushButton *BtnBrowse, *BtnOK, *BtnCancel, *BtnHelp, *BtnAbout;
   QMenu* PopupMenu;
   QAction *MnuStatus, *MnuStartRecord, *MnuPauseRecord, *MnuResumeRecord, *MnuStopRecord, *MnuOptions, *MnuExit;
+  QAction* MnuRecent;
   QSystemTrayIcon* TrayIcon;
   QScrollArea* ScrPage;  // every group; the buttons stay below it, in sight at any window size
 

@@ -1,4 +1,6 @@
 // The window as the program's owner: creation sequence, tray icon and menu, close and exit.
+#include "app/recent_recordings.h"
+#include "app/recent_window.h"
 #include "app/frm_main.h"
 
 #include <QAction>
@@ -72,6 +74,9 @@ void TFrmMain::BuildTray() {
   MnuResumeRecord = item("MnuResumeRecord", "Resume Recording", &TFrmMain::MnuResumeRecordClick);
   MnuStopRecord = item("MnuStopRecord", "Stop Recording", &TFrmMain::MnuStopRecordClick);
   PopupMenu->addSeparator();
+  MnuRecent = PopupMenu->addAction(QString::fromUtf8("Recent Recordings…"));
+  MnuRecent->setObjectName("MnuRecent");
+  connect(MnuRecent, &QAction::triggered, this, [this] { MnuRecentClick(); });
   MnuOptions = item("MnuOptions", "Options...", &TFrmMain::MnuOptionsClick);
   // Apart from the rest: a slip of the hand from Options must not end the program.
   PopupMenu->addSeparator();
@@ -196,6 +201,16 @@ void TFrmMain::MnuOptionsClick() {
   show();
   raise();
   activateWindow();
+}
+
+void TFrmMain::MnuRecentClick() {
+  auto* window = findChild<TRecentWindow*>("RecentWindow", Qt::FindDirectChildrenOnly);
+  if (!window) window = new TRecentWindow(RecentListFile(), this);
+  window->setWindowFlag(Qt::Window);
+  window->Refresh();
+  window->show();
+  window->raise();
+  window->activateWindow();
 }
 
 void TFrmMain::MnuExitClick() {

@@ -1,5 +1,6 @@
 // The recording controller: the tray menu's and the hotkeys' recording commands turned into a
 // recording request for the recording layer, and the menu kept in step with the run.
+#include "app/recent_recordings.h"
 #include "app/recording_controller.h"
 
 #include <QAction>
@@ -524,6 +525,8 @@ void TFFRecordingController::RecordingEnded(const TRecordingEnd& end) {
     });
   }
   const std::string folder = std::filesystem::path(end.Where()).parent_path().string();
+  std::error_code gone;
+  if (std::filesystem::is_regular_file(end.Where(), gone)) TRecentRecordings(RecentListFile()).Add(end.Where());
   // A failure, a full disk, or the file removed and saved elsewhere: the end says so.
   if (const std::string message = end.Message(); !message.empty()) {
     if (!end.Failed) Log->Line(message);
@@ -555,7 +558,13 @@ void TFFRecordingController::Tell(const std::string& text, TMessageIcon icon, co
                                   const std::string& file) {
   TNotice notice{text, icon, {}};
   if (!folder.empty()) notice.Actions.push_back(Opener("folder", "Open &folder", folder));
-  if (!file.empty()) notice.Actions.push_back(Opener("play", "Pla&y", file));
+  if (!file.empty()) {
+    notice.Actions.push_back(Opener("play", "Pla&y", file));
+    QPointer<TFrmMain> form(&Form);
+    notice.Actions.push_back({"recent", "&Recent recordings", [form] {
+                                if (form) form->MnuRecentClick();
+                              }});
+  }
   // Shown once the event that brought it has been handed over: the run's end (and with it the
   // menu) must not wait for the user interface.
   QPointer<TFrmMain> form(&Form);

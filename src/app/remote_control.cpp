@@ -34,7 +34,7 @@ constexpr TCommandName kCommands[] = {
     {TRemoteCommand::Start, "--start", "Start"},    {TRemoteCommand::Stop, "--stop", "Stop"},
     {TRemoteCommand::Pause, "--pause", "Pause"},    {TRemoteCommand::Resume, "--resume", "Resume"},
     {TRemoteCommand::Toggle, "--toggle", "Toggle"}, {TRemoteCommand::Show, "--show", "Show"},
-    {TRemoteCommand::Status, "--status", "Status"},
+    {TRemoteCommand::Status, "--status", "Status"}, {TRemoteCommand::Recent, "--recent", "Recent"},
 };
 
 constexpr char kNothingRecorded[] = "Nothing is being recorded.";
@@ -239,6 +239,9 @@ TRemoteAnswer TRemoteControl::Run(TRemoteCommand command) {
       return ShowYourself();
     case TRemoteCommand::Status:
       return {TRemoteAnswer::Done, StatusText()};
+    case TRemoteCommand::Recent:
+      Form.MnuRecentClick();
+      return {TRemoteAnswer::Done, "The recent recordings are shown."};
   }
   return {TRemoteAnswer::Refused, "Unknown command."};
 }

@@ -25,7 +25,7 @@ inline constexpr char kRemoteInterface[] = "io.github.quorvane.Quorvane";
 // The bus error of a command the state does not allow; its message says why.
 inline constexpr char kRemoteRefused[] = "io.github.quorvane.Quorvane.Error.Refused";
 
-enum class TRemoteCommand { Start, Stop, Pause, Resume, Toggle, Show, Status };
+enum class TRemoteCommand { Start, Stop, Pause, Resume, Toggle, Show, Status, Recent };
 
 struct TRemoteAnswer {
   enum TKind { Done, Refused, NotReached } Kind = NotReached;
@@ -66,6 +66,7 @@ class TRemoteControl : public QObject, protected QDBusContext {
   Q_SCRIPTABLE QString Toggle() { return Answer(TRemoteCommand::Toggle); }
   Q_SCRIPTABLE QString Show() { return Answer(TRemoteCommand::Show); }
   Q_SCRIPTABLE QString Status() { return Answer(TRemoteCommand::Status); }
+  Q_SCRIPTABLE QString Recent() { return Answer(TRemoteCommand::Recent); }
 
  private:
   QString Answer(TRemoteCommand command);

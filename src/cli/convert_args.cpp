@@ -31,7 +31,8 @@ std::string TranscoderOptionName(const std::string& name) {
   static const std::pair<const char*, const char*> kAliases[] = {
       {"c:v", "vcodec"},     {"c:a", "acodec"},     {"c:s", "scodec"},  {"codec:v", "vcodec"},
       {"codec:a", "acodec"}, {"codec:s", "scodec"}, {"b:v", "b"},       {"b:a", "ab"},
-      {"filter:v", "vf"}};
+      {"filter:v", "vf"}, {"q", "qscale"},  {"q:v", "qscale"}, {"qscale:v", "qscale"}, {"q:a", "aq"},
+      {"qscale:a", "aq"}};
   for (const auto& [alias, transcoderName] : kAliases)
     if (name == alias) return transcoderName;
   return name;
@@ -121,8 +122,13 @@ std::string ConvertUsage() {
          "  -s WxH             frame size        -r RATE   frame rate\n"
          "  -ar HZ, -ac N      audio sample rate and channels\n"
          "  -t DURATION        stop after this much output     -ss TIME  start here\n"
+         "  -to TIME           stop here (before -i: the input's time; after it: the output's)\n"
+         "  -q:v Q             fixed video quality (qscale; lower is better)\n"
          "  -vf FILTERS        video filter chain; also -filter:v\n"
          "  -loglevel LEVEL    quiet, panic, fatal, error, warning, info, verbose, debug\n"
+         "\n"
+         "An output ending in .gif gets a palette made from its own pictures: a first run over the\n"
+         "pictures writes it, a second codes them with it (dithered).\n"
          "\n"
          "While it runs it prints a progress line; Ctrl-C, SIGTERM or SIGHUP stops the conversion and\n"
          "still finishes the file. Exit status: 0 when the conversion completed, 1 when it failed, 2 for\n"

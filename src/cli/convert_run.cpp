@@ -1,9 +1,12 @@
 #include "cli/convert_run.h"
 
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <optional>
+#include <utility>
+#include <vector>
 
 #include "cli/console.h"
 #include "cli/convert_check.h"
@@ -11,6 +14,7 @@
 #include "encoder/ff_encoder.h"
 #include "encoder/ffmpeg_task.h"
 #include "engine/recording_repair.h"
+#include "export/gif_passes.h"
 #include "media/ff_utils.h"
 #include "media/loader.h"
 #include "media/logger.h"
@@ -45,6 +49,27 @@ int RunRepair(const std::string& fileName) {
   return 0;
 }
 
+namespace {
+
+// One run of the command's inputs into `output` with `outputOptions`; the task's index, or -1.
+int AddConvertTask(TFFEncoder& encoder, const TConvertCommand& cmd, const std::string& output,
+                   const std::string& outputOptions) {
+  TInputOptions in;
+  in.ExtOptions = cmd.Inputs[0].ExtOptions;
+  const int task = encoder.AddTask(Utf8ToWide(cmd.Inputs[0].FileName), in);
+  if (task < 0) return -1;
+  for (size_t i = 1; i < cmd.Inputs.size(); ++i) {
+    in.Reset();
+    in.ExtOptions = cmd.Inputs[i].ExtOptions;
+    if (!encoder.AddInputFile(task, Utf8ToWide(cmd.Inputs[i].FileName), in)) return -1;
+  }
+  TOutputOptions out;
+  out.ExtOptions = outputOptions;
+  return encoder.SetOutputFile(task, Utf8ToWide(output), out) ? task : -1;
+}
+
+}  // namespace
+
 int RunConvert(const TConvertCommand& cmd) {
   // From the start: a signal while the files open gives up the open that waits (a FIFO nobody
   // writes, a network input), and one that comes later stops the run as soon as it begins.
@@ -53,10 +78,14 @@ int RunConvert(const TConvertCommand& cmd) {
   TConsole console;
   // The transcoder logs its progress text as well whenever its dup/drop counts change; the
   // progress line shows those, so its copy is not printed a second time.
-  std::atomic<const void*> transcoder{nullptr};
-  TConsoleLog consoleLog(console, [&transcoder](const std::string& line) {
-    const void* speaker = transcoder.load();
-    return speaker && line.rfind(LogSpeaker("transcoder", speaker) + "frame=", 0) == 0;
+  constexpr int kMaxPasses = 2;
+  std::array<std::atomic<const void*>, kMaxPasses> transcoders{};
+  TConsoleLog consoleLog(console, [&transcoders](const std::string& line) {
+    for (const auto& t : transcoders) {
+      const void* speaker = t.load();
+      if (speaker && line.rfind(LogSpeaker("transcoder", speaker) + "frame=", 0) == 0) return true;
+    }
+    return false;
   });
 
   TFFEncoder encoder;
@@ -78,19 +107,24 @@ int RunConvert(const TConvertCommand& cmd) {
     return 1;
   };
 
-  TInputOptions in;
-  in.ExtOptions = cmd.Inputs[0].ExtOptions;
-  const int task = encoder.AddTask(Utf8ToWide(cmd.Inputs[0].FileName), in);
-  if (task < 0) return openFailed();
-  transcoder = static_cast<const TCustomFFmpeg*>(encoder.Task(task));
-  for (size_t i = 1; i < cmd.Inputs.size(); ++i) {
-    in.Reset();
-    in.ExtOptions = cmd.Inputs[i].ExtOptions;
-    if (!encoder.AddInputFile(task, Utf8ToWide(cmd.Inputs[i].FileName), in)) return openFailed();
+  // A GIF first gets a palette made from its own pictures, in a run of its own.
+  std::optional<TPaletteFile> palette;
+  std::vector<std::pair<std::string, std::string>> passes{{cmd.Output, cmd.OutputOptions}};
+  if (WantsOwnPalette(cmd.Output, cmd.OutputOptions)) {
+    palette.emplace();
+    if (!palette->Ok()) {
+      console.Line("quorvane-convert: no folder for the GIF's palette");
+      return 1;
+    }
+    const TGifPasses gif = PlanGifPasses(cmd.OutputOptions, palette->FileName());
+    passes = {{palette->FileName(), gif.PaletteOptions}, {cmd.Output, gif.PictureOptions}};
   }
-  TOutputOptions out;
-  out.ExtOptions = cmd.OutputOptions;
-  if (!encoder.SetOutputFile(task, Utf8ToWide(cmd.Output), out)) return openFailed();
+  for (size_t p = 0; p < passes.size(); ++p) {
+    const int task = AddConvertTask(encoder, cmd, passes[p].first, passes[p].second);
+    if (task < 0) return openFailed();
+    transcoders[p] = static_cast<const TCustomFFmpeg*>(encoder.Task(task));
+  }
+  const int lastTask = int(passes.size()) - 1;
 
   std::optional<TProgressInfo> lastProgress;
   std::optional<TTerminateInfo> taskEnd;
@@ -98,14 +132,17 @@ int RunConvert(const TConvertCommand& cmd) {
   encoder.OnProgress = [&](TObject*, PProgressInfo info) {
     lastProgress = *info;
     // The worker waits while this runs, so its counts hold still.
-    const TFFmpeg* run = encoder.Task(task);
+    const TFFmpeg* run = encoder.Task(info->TaskIndex);
     console.Progress(ProgressLine(*info, run ? run->NbFramesDup : 0, run ? run->NbFramesDrop : 0));
   };
   encoder.OnTerminate = [&](TObject*, const TTerminateInfo& info) {
-    if (info.TaskIndex < 0)
+    if (info.TaskIndex < 0) {
       allDone = true;
-    else
+    } else if (!taskEnd || !taskEnd->Failed) {
       taskEnd = info;
+      // A pass that did not complete leaves the next without its palette.
+      if (info.TaskIndex < lastTask && !info.Completed) encoder.Stop(false);
+    }
   };
 
   // Events come to this thread: the worker waits for each progress report to be printed.

@@ -47,6 +47,10 @@ void CopyStreamParameters(TOutputStream& ost, TInputStream& ist, const AVOutputF
   }
   ost.St->time_base = tb;
   if (ipar->codec_type == AVMEDIA_TYPE_AUDIO) {
+    // A muxer that times sound by its blocks (AVI) needs the samples a block holds; a demuxer may
+    // leave the figure out, and the muxer would then time the blocks by the bit rate, too coarsely.
+    if (opar->frame_size <= 0 && opar->block_align > 0)
+      opar->frame_size = ff::av_get_audio_frame_duration2(opar, opar->block_align);
     if ((ipar->block_align == 1 && ipar->codec_id == AV_CODEC_ID_MP3) || ipar->codec_id == AV_CODEC_ID_AC3)
       opar->block_align = 0;
   } else if (ipar->codec_type == AVMEDIA_TYPE_VIDEO) {

@@ -67,6 +67,8 @@ class TCustomFFmpeg {
   void SetForceFormat(const std::string& name);
   void SetRecordingTime(std::int64_t us);  // AV_NOPTS_VALUE leaves it unchanged
   void SetStartTime(std::int64_t us);
+  // `to`, once the start it counts from is known (the input's or the output's).
+  void TakeStopTime(std::int64_t startUs);
   void SetProgramId(int id);               // only >= 0
   void SetAudioVolume(int volume);         // only >= 0
   void SetAudioSampleRate(int rate);       // only > 0
@@ -312,6 +314,10 @@ class TCustomFFmpeg {
   void FixTimestamps(TInputFile& in, TInputStream& ist, AVPacket* pkt);
   bool PastRecordingTime(TInputStream& ist, const AVPacket* pkt);
   bool TrimToRecordingTime(const TInputStream& ist, AVFrame* f) const;
+  std::int64_t CutStart(const TInputStream& ist);  // the run's time before which ist's content goes
+  bool TrimToCutStart(TInputStream& ist, AVFrame* f);
+  void ShowPictureBeforeCut(TInputStream& ist);  // at the cut, once a later slot or picture comes
+  void SendToOutputs(TInputStream& ist, AVFrame* frame);
   void FinishRun(const TInputFailure& failure);
   void SetupRun();            // stream_mapping.cpp / codec_setup.cpp
   void MapStreams();

@@ -20,6 +20,7 @@ namespace qv {
 constexpr int kMaxStreams = 20;
 constexpr std::int64_t kNoWatch = INT64_MAX;    // WatchStart while nothing is watched
 constexpr std::int64_t kNoLimitTime = INT64_MAX;  // recording time without limit
+constexpr std::int64_t kNoCutStart = INT64_MIN;   // an input read from its own start
 
 // The engine's own log lines, named "[transcoder @ 0x…]" after the engine that speaks, so a reader
 // tells them from the libraries' lines and one run's lines from another's.
@@ -76,6 +77,9 @@ class TInputFile {
   bool LoopInput = false;                 // `loop_input` when the input was opened
   TInputLoop Loop;                        // where a looped input is (input_loop.*)
   std::int64_t InputTsOffset = 0;         // µs
+  // With a start of its own (`ss` before the input): the run's time (µs) of that start. The seek
+  // lands on the key frame before it; what decodes before it is left out, so the cut is exact.
+  std::int64_t CutStartUs = kNoCutStart;
   double TsScale[kMaxStreams] = {};       // `itsscale`, 0 = none
   // Per stream: the decoder named by the pending codec name (nullptr = by codec id at run time) and
   // a decoder context prepared from the stream's parameters and the generic decoding options.

@@ -103,6 +103,8 @@ bool TCustomFFmpeg::OpenInputFile(const std::string& fileName, const std::string
   }
   if (!InputTookItsOptions(*input, device)) return false;
   input->InputTsOffset = Opt.CopyTs ? Opt.InputTsOffset : SubtractTimestamps(Opt.InputTsOffset, timestamp);
+  if (Opt.StartTime != 0) input->CutStartUs = AddTimestamps(timestamp, input->InputTsOffset);
+  TakeStopTime(Opt.StartTime);
   std::copy(std::begin(Opt.TsScale), std::end(Opt.TsScale), std::begin(input->TsScale));
 
   DumpInput(*input, device);
@@ -342,6 +344,7 @@ void TCustomFFmpeg::NoteInputDuration(const AVFormatContext& ctx) {
   // The longest known input is the run's expected length, unless a recording time is shorter.
   if (ctx.duration == AV_NOPTS_VALUE || ctx.duration <= 0) return;
   std::int64_t d = ctx.duration;
+  if (Opt.StartTime > 0) d = std::max<std::int64_t>(d - Opt.StartTime, 0);
   if (Opt.RecordingTime != kNoLimitTime) d = std::min(d, Opt.RecordingTime);
   if (d > TotalDuration) TotalDuration = d;
 }

@@ -34,6 +34,7 @@ int TCustomFFmpeg::OpenOutput(const std::string& fileName, bool join) {
 }
 
 int TCustomFFmpeg::OpenOutputFile(const std::string& fileName, const std::string& url, bool join) {
+  TakeStopTime(Opt.StartTime);
   // The muxer: forced by name, else guessed from the file name.
   const AVOutputFormat* fmt;
   if (!Opt.FormatName.empty()) {

@@ -1,5 +1,6 @@
 // Typed setters the encoder component uses for its option records; each has the effect of the
 // option of the same meaning.
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 
@@ -15,6 +16,13 @@ void TCustomFFmpeg::SetRecordingTime(std::int64_t us) {
   if (us == AV_NOPTS_VALUE) return;
   Opt.RecordingTime = us;
   TotalDuration = us;
+}
+
+void TCustomFFmpeg::TakeStopTime(std::int64_t startUs) {
+  // An end point is the length from the start given with it; a length of its own wins.
+  if (Opt.StopTime == kNoLimitTime) return;
+  if (Opt.RecordingTime == kNoLimitTime) SetRecordingTime(std::max<std::int64_t>(Opt.StopTime - startUs, 0));
+  Opt.StopTime = kNoLimitTime;
 }
 
 void TCustomFFmpeg::SetStartTime(std::int64_t us) {

@@ -52,6 +52,8 @@ void TCustomFFmpeg::SetOption(const std::string& name, const std::string& value)
          e.Opt.RecordingTime = ParseTimeValue(n, v, true);
          e.TotalDuration = e.Opt.RecordingTime;
        }},
+      {{"to"},
+       [](TCustomFFmpeg& e, const std::string& n, const std::string& v) { e.Opt.StopTime = ParseTimeValue(n, v, true); }},
       {{"fs"}, [](TCustomFFmpeg& e, const std::string&, const std::string& v) { e.Opt.LimitFileSize = ParseInt64Value(v); }},
       {{"ss"},
        [](TCustomFFmpeg& e, const std::string& n, const std::string& v) { e.Opt.StartTime = ParseTimeValue(n, v, true); }},

@@ -40,6 +40,7 @@ int TCustomFFmpeg::OutputPacket(TInputStream& ist, const AVPacket* pkt) {
 
   if (kind == AVMEDIA_TYPE_SUBTITLE) return DecodeSubtitle(ist, pkt);
   if (pkt && pkt->size == 0 && kind == AVMEDIA_TYPE_VIDEO) {
+    if (ist.Pts >= CutStart(ist)) ShowPictureBeforeCut(ist);
     HoldVideoSlot(ist);
     return 0;
   }
@@ -76,7 +77,7 @@ int TCustomFFmpeg::OutputPacket(TInputStream& ist, const AVPacket* pkt) {
         ist.NextPts = ff::av_rescale_q(f->best_effort_timestamp, ist.St->time_base, kMicro);
       if (ist.NextPts != AV_NOPTS_VALUE) ist.Pts = ist.NextPts;
       if (f->sample_rate > 0) ist.NextPts = ist.Pts + std::int64_t(f->nb_samples) * AV_TIME_BASE / f->sample_rate;
-      if (!TrimToRecordingTime(ist, f)) {
+      if (!TrimToRecordingTime(ist, f) || !TrimToCutStart(ist, f)) {
         ff::av_frame_unref(f);
         continue;
       }
@@ -89,7 +90,9 @@ int TCustomFFmpeg::OutputPacket(TInputStream& ist, const AVPacket* pkt) {
     }
     ff::av_frame_unref(f);
   }
-  // 7. End of input: drain the encoders this stream feeds.
+  // 7. End of input: a picture held from before the cut shows from it on; then the encoders this
+  // stream feeds are drained.
+  if (!pkt && kind == AVMEDIA_TYPE_VIDEO) ShowPictureBeforeCut(ist);
   if (!pkt) FlushEncoders(ist);
   return 0;
 }
@@ -106,6 +109,31 @@ bool TCustomFFmpeg::TrimToRecordingTime(const TInputStream& ist, AVFrame* f) con
   const std::int64_t keep = ff::av_rescale(left, f->sample_rate, AV_TIME_BASE);
   if (keep < f->nb_samples) f->nb_samples = int(keep);
   return f->nb_samples > 0;
+}
+
+std::int64_t TCustomFFmpeg::CutStart(const TInputStream& ist) {
+  const std::int64_t own = Input(ist.FileIndex).CutStartUs;
+  return StartTimeUs != 0 ? std::max(StartTimeUs, own) : own;
+}
+
+// A sound block that straddles the start keeps only its samples from the start on, so the sound
+// begins at the same instant as the pictures. False when none is left.
+bool TCustomFFmpeg::TrimToCutStart(TInputStream& ist, AVFrame* f) {
+  const std::int64_t start = CutStart(ist);
+  if (start == kNoCutStart || ist.Pts >= start || f->sample_rate <= 0) return true;
+  const std::int64_t skip = ff::av_rescale(start - ist.Pts, f->sample_rate, AV_TIME_BASE);
+  if (skip >= f->nb_samples) return false;
+  const AVSampleFormat fmt = AVSampleFormat(f->format);
+  const bool planar = ff::av_sample_fmt_is_planar(fmt);
+  const int channels = f->ch_layout.nb_channels;
+  const std::ptrdiff_t bytes = std::ptrdiff_t(skip) * ff::av_get_bytes_per_sample(fmt) * (planar ? 1 : channels);
+  // The samples stay in their buffers; the frame's planes begin further in.
+  for (int c = 0; c < (planar ? channels : 1); ++c) f->extended_data[c] += bytes;
+  if (f->extended_data != f->data)
+    for (int c = 0; c < std::min(planar ? channels : 1, AV_NUM_DATA_POINTERS); ++c) f->data[c] += bytes;
+  f->nb_samples -= int(skip);
+  ist.Pts = start;
+  return true;
 }
 
 void TCustomFFmpeg::DispatchDecoded(TInputStream& ist, AVFrame* frame) {
@@ -132,8 +160,34 @@ void TCustomFFmpeg::DispatchDecoded(TInputStream& ist, AVFrame* frame) {
   }
   // 5. Rate emulation.
   if (Opt.RateEmu) EmulateRate(ist);
-  // 6. To every output stream this one feeds.
-  if (StartTimeUs != 0 && ist.Pts < StartTimeUs) return;
+  // 6. To every output stream this one feeds, from the cut on.
+  const std::int64_t cut = CutStart(ist);
+  if (kind == AVMEDIA_TYPE_VIDEO && ist.Pts < cut) {
+    if (!ist.BeforeCut) ist.BeforeCut = NewFrame();
+    ff::av_frame_unref(ist.BeforeCut.get());
+    if (ff::av_frame_ref(ist.BeforeCut.get(), frame) < 0) ist.BeforeCut.reset();
+    return;
+  }
+  if (ist.Pts < cut) return;
+  // Only a picture that comes well after the cut leaves room for the one before it (timestamps
+  // rounded by the container may put the picture of the cut itself a little after it).
+  if (kind == AVMEDIA_TYPE_VIDEO && cut != kNoCutStart && ist.Pts - cut > VideoFrameDuration(ist, frame) / 2)
+    ShowPictureBeforeCut(ist);
+  if (ist.BeforeCut) ist.BeforeCut.reset();
+  SendToOutputs(ist, frame);
+}
+
+void TCustomFFmpeg::ShowPictureBeforeCut(TInputStream& ist) {
+  if (!ist.BeforeCut || !ist.BeforeCut->buf[0]) return;
+  const TFramePtr picture = std::move(ist.BeforeCut);
+  const std::int64_t pts = ist.Pts;
+  ist.Pts = CutStart(ist);
+  SendToOutputs(ist, picture.get());
+  ist.Pts = pts;
+}
+
+void TCustomFFmpeg::SendToOutputs(TInputStream& ist, AVFrame* frame) {
+  const AVMediaType kind = ist.St->codecpar->codec_type;
   const int index = int(&ist - Ist.data());
   for (auto& ost : Ost) {
     if (ost.SourceIndex != index || !ost.EncodingNeeded) continue;

@@ -55,6 +55,7 @@ struct TPendingOptions {
   double MuxMaxDelay = 0.7;            // muxdelay (s)
   std::int64_t RecordingTime = kNoLimitTime;  // t (µs)
   std::int64_t StartTime = 0;          // ss (µs)
+  std::int64_t StopTime = kNoLimitTime;  // to (µs): becomes a recording time from the start it goes with
   std::int64_t RecordingTimestamp = 0;  // timestamp (s)
   std::int64_t InputTsOffset = 0;      // itsoffset (µs)
   TDictPtr Metadata;                   // metadata

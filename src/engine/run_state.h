@@ -41,6 +41,9 @@ struct TInputStream {
   std::int64_t WallStart = 0;     // rate emulation: av_gettime_relative when the run started
   TFramePtr Decoded;              // reusable decode target
   TFramePtr HookPic;              // our own copy of a picture for the input and frame hooks
+  // The last picture decoded before the cut: it is what shows at the cut when the next one comes
+  // later (a recording holds an unchanged picture for many slots).
+  TFramePtr BeforeCut;
   // The rows the picture being decoded changed against the one before, when its packet said so.
   bool HasChangedRows = false;
   std::vector<TRowBand> ChangedRows;

@@ -33,6 +33,12 @@ void TCustomFFmpeg::CopyPacket(TInputStream& ist, const AVPacket* pkt) {
     if (Opt.RateEmu) EmulateRate(ist);
   }
   if (StartTimeUs != 0 && ist.Pts < StartTimeUs) return;
+  // Sound starts at the packet nearest the input's own start (a copied packet cannot be cut);
+  // pictures from the key frame the seek found stay, or the first ones could not be decoded.
+  const std::int64_t cut = Input(ist.FileIndex).CutStartUs;
+  if (cut != kNoCutStart && ist.St->codecpar->codec_type == AVMEDIA_TYPE_AUDIO &&
+      ist.Pts + CopiedDuration(ist.St, pkt) / 2 < cut)
+    return;
   const int index = int(&ist - Ist.data());
   for (auto& ost : Ost)
     if (ost.SourceIndex == index && !ost.EncodingNeeded) StreamCopy(ist, ost, pkt);

@@ -7,6 +7,7 @@
 #include <map>
 #include <optional>
 
+#include "app/recent_recordings.h"
 #include "app/single_instance.h"
 #include "app/unit_general.h"
 
@@ -104,6 +105,36 @@ TEST(Paths, ProgramAndLibraryFolders) {
   EXPECT_EQ(GetLibraryFolder(), program + "LibAV");
   EXPECT_EQ(JoinPath("/", "help.html"), "/help.html");
   EXPECT_EQ(JoinPath("/opt/q/", "help.html"), "/opt/q/help.html");
+}
+
+TEST(Paths, MoveToTrashKeepsTheFileWhereTheDesktopFindsIt) {
+  const std::filesystem::path dir = std::filesystem::temp_directory_path() / ("qv_trash_" + std::to_string(getpid()));
+  std::filesystem::create_directories(dir / "rec");
+  ScopedEnv env;
+  env.Set("XDG_DATA_HOME", (dir / "data").c_str());
+  const std::string file = (dir / "rec" / "a b%.avi").string();
+  std::ofstream(file) << "picture";
+  TRecentRecordings recent((dir / "recent.txt").string());
+  recent.Add(file);
+  recent.Add((dir / "rec" / "gone.avi").string());  // never made: drops out
+  ASSERT_EQ(recent.Files(), std::vector<std::string>{file});
+
+  std::string error;
+  ASSERT_TRUE(MoveToTrash(file, error)) << error;
+  recent.Remove(file);
+  EXPECT_FALSE(std::filesystem::exists(file));
+  EXPECT_TRUE(recent.Files().empty());
+  std::ifstream kept(dir / "data/Trash/files/a b%.avi");
+  std::string content;
+  kept >> content;
+  EXPECT_EQ(content, "picture");
+  std::ifstream info(dir / "data/Trash/info/a b%.avi.trashinfo");
+  std::string header, path;
+  std::getline(info, header);
+  std::getline(info, path);
+  EXPECT_EQ(header, "[Trash Info]");
+  EXPECT_EQ(path, "Path=" + (dir / "rec").string() + "/a%20b%25.avi");
+  std::filesystem::remove_all(dir);
 }
 
 TEST(SingleInstance, SecondHolderIsRefusedUntilTheFirstIsGone) {

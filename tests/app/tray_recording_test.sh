@@ -430,7 +430,7 @@ pid=
 # out); last a program that runs without a session bus, reached over its socket alone.
 [ -n "$rig_bus" ] && export DBUS_SESSION_BUS_ADDRESS=$rig_bus
 before=$failures
-for command in --start --stop --pause --resume --toggle --show --status; do
+for command in --start --stop --pause --resume --toggle --show --status --recent; do
   out=$("$BIN/quorvane" $command 2>&1); rc=$?
   [ $rc = 1 ] && [ "$out" = "Quorvane is not running." ] || fail "$command with nothing running: exit $rc: $out"
 done
@@ -470,6 +470,38 @@ dur=$(ffprobe -v error -show_entries format=duration -of csv=p=0 "$file")
 awk -v d="$dur" -v e="$expected" 'BEGIN { exit !(d * 1000 > e - 400 && d * 1000 < e + 400) }' \
   && pass "commands start, pause, resume, stop: $dur s for ${expected} ms between them" \
   || fail "recording by commands: $dur s, expected about $expected ms"
+# The recording is among the recent ones (--recent); its trim window takes the in and out points
+# from the keys I and O after the arrows stepped 25 pictures each, and saves a copy beside it.
+remote "$BIN/quorvane" --recent
+recent=
+wait_until 'recent=$(xdotool search --onlyvisible --pid $pid --name "^Recent Recordings\$" | head -1); [ -n "$recent" ]' 10 \
+  || fail "--recent: no window ($RC: $ANSWER)"
+if [ -n "$recent" ]; then
+  sleep 1
+  import -window root "$ART/recent_recordings.png"
+  xdotool windowactivate --sync "$recent" key --clearmodifiers alt+t
+  trim=
+  wait_until 'trim=$(xdotool search --onlyvisible --pid $pid --name "^Trim – " | head -1); [ -n "$trim" ]' 10 || fail "Trim…: no window"
+  # A click on its picture gives it the keyboard.
+  sleep 1
+  eval "$(xdotool getwindowgeometry --shell "$trim")"
+  xdotool windowactivate --sync "$trim" mousemove --sync $((X + WIDTH / 2)) $((Y + 100)) click 1
+  sleep 0.5
+  for key in i o; do
+    xdotool key --delay 30 $(printf 'Right %.0s' $(seq 25)) "$key"
+  done
+  sleep 1
+  import -window root "$ART/trim_window.png"
+  xdotool key --clearmodifiers alt+s
+  trimmed="${file%.avi} (trimmed).avi"
+  wait_until '[ -n "$(xdotool search --onlyvisible --pid $pid --name " saved " | head -1)" ]' 20 || fail "trim: not saved"
+  rate=$(ffprobe -v error -select_streams v:0 -show_entries stream=r_frame_rate -of csv=p=0 "$file")
+  want=$(( 26 * 1000 * ${rate#*/} / ${rate%/*} )) got=$(ffprobe -v error -show_entries format=duration -of csv=p=0 "$trimmed" 2>/dev/null | awk '{ printf "%d", $1 * 1000 + 0.5 }')
+  [ -n "$got" ] && [ $((got - want)) -ge -$((want / 26)) ] && [ $((got - want)) -le $((want / 26)) ] \
+    && pass "trim window: I/O after 25 pictures each, saved $(basename "$trimmed"): $got ms" \
+    || fail "trim window: $(basename "$trimmed"): ${got:-no file} ms, wanted $want; $(ls "$OUT" | tr '\n' ' ')"
+  xdotool key Escape; sleep 0.5; xdotool windowactivate --sync "$recent" key Escape
+fi
 kill -TERM $pid; wait $pid
 env -u DBUS_SESSION_BUS_ADDRESS "$BIN/quorvane" 2>"$T/err_nobus" &
 pid=$!
@@ -498,6 +530,7 @@ state=$(x_server_state "$T")
 [ "$state" = "$kX_SERVER_CLEAN" ] || [ "$state" = unknown ] || fail "X server left in this state: $state"
 grep -q "^quorvane: \[" "$T/err" && fail "messages shown: $(grep '^quorvane: \[' "$T/err")"
 echo "screenshots: $ART/tray_menu_idle.png $ART/tray_menu_recording.png $ART/control_window_recording.png" \
-  "$ART/control_window_notice.png $ART/notification_saved.png $ART/countdown.png"
+  "$ART/control_window_notice.png $ART/notification_saved.png $ART/countdown.png $ART/recent_recordings.png" \
+  "$ART/trim_window.png"
 [ $failures = 0 ] && echo "tray_recording_test: all passed" || echo "tray_recording_test: $failures failed"
 exit $((failures > 0))

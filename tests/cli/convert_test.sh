@@ -186,6 +186,33 @@ if expect "switch and duration" 0 "Completed:" -- "$BIN" -i "$WORK/in.avi" -an -
   awk -v d="$d" 'BEGIN { exit !(d > 0.9 && d < 1.2) }' || fail "-t 1: duration $d"
 fi
 
+# Cuts with -ss/-t/-to before or after -i, as a transcoding command line reads them, from a clip whose
+# key frames lie at 0 and 10 s: 9 s from 3.0 s on, the first picture the source's at 3.0 s (its
+# neighbours 40 ms away score about 17 dB), the sound as long as the pictures within one audio
+# frame (2036 samples at 22050 Hz: 92 ms).
+ffmpeg -nostdin -loglevel error -y -f lavfi -i testsrc2=duration=20:size=320x240:rate=25 -f lavfi \
+  -i sine=duration=20:sample_rate=22050 -c:v msmpeg4v2 -g 250 -b:v 2M -c:a adpcm_ms "$WORK/clip20.avi" || exit 1
+cut_row() {  # cut_row OUTPUT ARGS...: ARGS hold IN where the input goes
+  local out=$WORK/$1 args=("${@:2}")
+  args=("${args[@]/#IN/$WORK/clip20.avi}")
+  expect "cut to $1 (${args[*]/$WORK\//})" 0 "Completed: $out" -- "$BIN" "${args[@]}" "$out" || return
+  within "cut to $1: length (ms)" "$(video_ms "$out")" 8960 9040
+  within "cut to $1: first picture against the source's at 3.0 s (dB)" "$(psnr "$out" "$WORK/clip20.avi" 3)" 35 99
+  sync_check "cut to $1" "$out" 93
+}
+cut_row trim.avi -ss 3 -t 9 -i IN -vcodec msmpeg4v2 -b 2000k -acodec adpcm_ms
+cut_row trim.mkv -ss 3 -to 12 -i IN
+cut_row trim.mp4 -i IN -ss 3 -to 12 -vcodec mpeg4 -q:v 2
+# A GIF gets a palette made from its own pictures (34 dB here, where a fixed one scores 27), each
+# picture shown for 1/10 s.
+if expect "GIF" 0 "Completed: $WORK/clip.gif" -- "$BIN" -ss 3 -t 4 -i "$WORK/clip20.avi" -r 10 \
+    -vf fps=10:round=up,scale=240:-1 "$WORK/clip.gif"; then
+  within "GIF: first picture against the source's at 3.0 s (dB)" "$(psnr "$WORK/clip.gif" "$WORK/clip20.avi" 3)" 30 99
+  delays=$(probe "$WORK/clip.gif" packet=duration | sort -u | tr '\n' ' ')
+  [ "$delays" = "10 " ] || fail "GIF: picture delays (1/100 s) $delays, wanted 10"
+  [ "$(probe "$WORK/clip.gif" stream=nb_frames)" = 40 ] || fail "GIF: $(probe "$WORK/clip.gif" stream=nb_frames) pictures, wanted 40"
+fi
+
 # Ctrl-C stops the conversion and still finishes the file.
 "$BIN" -re -i "$WORK/long.avi" -vcodec msmpeg4v2 -acodec adpcm_ms "$WORK/int.avi" >"$WORK/int.txt" 2>&1 &
 pid=$!

@@ -46,6 +46,15 @@ sync_check() {
   a=$(stream_end_ms "$2" a)
   within "$1: audio minus video (ms)" $((a - v)) -"${3:-40}" "${3:-40}"
 }
+# psnr FILE SOURCE SECONDS: PSNR (dB, whole number) of FILE's first picture against SOURCE's
+# picture at SECONDS, the source scaled to FILE's size, both as RGB.
+psnr() {
+  local size
+  size=$(ffprobe -v error -select_streams v:0 -show_entries stream=width,height -of csv=s=x:p=0 "$1")
+  ffmpeg -nostdin -v info -i "$1" -ss "$3" -i "$2" -filter_complex \
+    "[0:v]format=rgb24,trim=end_frame=1[a];[1:v]scale=$size,format=rgb24,trim=end_frame=1[b];[a][b]psnr" \
+    -f null - 2>&1 | sed -n 's/.*PSNR.* average:\([0-9inf.]*\).*/\1/p' | awk '{ printf "%d\n", ($1 == "inf") ? 99 : $1 }'
+}
 now_ms() { date +%s%3N; }
 # start_rec LOG ARGS...: starts a recording in the background; its pid in $rec_pid.
 start_rec() {
