@@ -2,6 +2,8 @@
 
 #include <time.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <utility>
 
 namespace qv {
@@ -65,8 +67,12 @@ void TCaptureSession::SetPaused(bool paused) {
   const std::int64_t now = MonotonicUs();
   std::lock_guard guard(Lock);
   if (paused == PausedNow) return;
-  if (paused) PauseStartUs = now;
-  else PausedSumUs += now - PauseStartUs;
+  if (paused) {
+    PauseStartUs = now;
+  } else {
+    PausedSumUs += now - PauseStartUs;
+    Pauses.push_back({PauseStartUs, now});
+  }
   PausedNow = paused;
 }
 
@@ -79,6 +85,19 @@ std::int64_t TCaptureSession::PausedMicros() const {
   const std::int64_t now = MonotonicUs();
   std::lock_guard guard(Lock);
   return PausedSumUs + (PausedNow ? now - PauseStartUs : 0);
+}
+
+std::vector<TCaptureSession::TSpan> TCaptureSession::PausedWithin(std::int64_t fromUs, std::int64_t toUs) const {
+  std::vector<TSpan> spans;
+  auto add = [&](std::int64_t from, std::int64_t to) {
+    from = std::max(from, fromUs);
+    to = std::min(to, toUs);
+    if (from < to) spans.push_back({from, to});
+  };
+  std::lock_guard guard(Lock);
+  for (const TSpan& pause : Pauses) add(pause.FromUs, pause.ToUs);
+  if (PausedNow) add(PauseStartUs, INT64_MAX);
+  return spans;
 }
 
 void TCaptureSession::Join(const void* member) {

@@ -2,8 +2,8 @@
 //
 // Two buffers take turns: while the device fills one, the other waits in its queue. A capture thread
 // of the device's own (wave_capture_thread.h) hands each filled buffer to WaveInCallback, which copies
-// it into the packet queue (or drops it before the first packet request and while the recording's
-// capture session is paused) and hands the buffer straight back. The engine's worker takes packets
+// it into the packet queue (or drops it before the first packet request, and leaves out what was
+// captured while the recording's capture session was paused) and hands the buffer straight back. The engine's worker takes packets
 // from the queue. When the sound input is lost mid-recording (the sound server died, the device went
 // away, no buffer for a while), the reader goes on with silence paced on the wall clock, so the
 // recording's time line stays whole, and tells the session once; meanwhile the same input is opened

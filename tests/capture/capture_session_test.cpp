@@ -55,6 +55,14 @@ TEST(CaptureSession, PausesAddUpAndTheFirstStartFixesTheOrigin) {
   EXPECT_LT(paused, 500000);
   std::this_thread::sleep_for(std::chrono::milliseconds(20));
   EXPECT_EQ(session->PausedMicros(), paused);
+  // Where it lay, cut to the span asked about.
+  const auto whole = session->PausedWithin(0, INT64_MAX);
+  ASSERT_EQ(whole.size(), 1u);
+  EXPECT_EQ(whole[0].ToUs - whole[0].FromUs, paused);
+  const auto cut = session->PausedWithin(whole[0].FromUs + 1000, whole[0].ToUs + 1000);
+  ASSERT_EQ(cut.size(), 1u);
+  EXPECT_EQ(cut[0].ToUs - cut[0].FromUs, paused - 1000);
+  EXPECT_TRUE(session->PausedWithin(whole[0].ToUs, whole[0].ToUs + 1000).empty());
 
   int screen = 0, sound = 0, stranger = 0;
   session->Join(&screen);
