@@ -2,7 +2,6 @@
 
 #include <time.h>
 
-#include <algorithm>
 #include <cstdint>
 #include <utility>
 
@@ -87,16 +86,12 @@ std::int64_t TCaptureSession::PausedMicros() const {
   return PausedSumUs + (PausedNow ? now - PauseStartUs : 0);
 }
 
-std::vector<TCaptureSession::TSpan> TCaptureSession::PausedWithin(std::int64_t fromUs, std::int64_t toUs) const {
+std::vector<TCaptureSession::TSpan> TCaptureSession::PausesSince(std::int64_t sinceUs) const {
   std::vector<TSpan> spans;
-  auto add = [&](std::int64_t from, std::int64_t to) {
-    from = std::max(from, fromUs);
-    to = std::min(to, toUs);
-    if (from < to) spans.push_back({from, to});
-  };
   std::lock_guard guard(Lock);
-  for (const TSpan& pause : Pauses) add(pause.FromUs, pause.ToUs);
-  if (PausedNow) add(PauseStartUs, INT64_MAX);
+  for (const TSpan& pause : Pauses)
+    if (pause.ToUs > sinceUs) spans.push_back(pause);
+  if (PausedNow) spans.push_back({PauseStartUs, INT64_MAX});
   return spans;
 }
 

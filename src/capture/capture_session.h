@@ -44,13 +44,13 @@ class TCaptureSession {
   bool Paused() const;
   // Microseconds spent paused so far, the current pause included.
   std::int64_t PausedMicros() const;
-  // The paused stretches of [fromUs, toUs) (monotonic microseconds), in order, each cut to that span:
-  // sound captured in them is left out even when it is taken long after the pause was told.
+  // The pauses that ended after `sinceUs` or are under way (ToUs INT64_MAX), in order, in monotonic
+  // microseconds: sound captured in them is left out even when it is taken long after the pause.
   struct TSpan {
     std::int64_t FromUs;
     std::int64_t ToUs;
   };
-  std::vector<TSpan> PausedWithin(std::int64_t fromUs, std::int64_t toUs) const;
+  std::vector<TSpan> PausesSince(std::int64_t sinceUs) const;
 
   // ---- the common time line (see docs/design.md, "Capture timeline and A/V sync") ----
   void Join(const void* member);

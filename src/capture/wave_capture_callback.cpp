@@ -107,33 +107,40 @@ void NoteLostSound(TWaveCaptureContext& state, std::int64_t frames) {
   state.LossToTell = 0;
 }
 
-// Leaves out of `header` the frames captured while the recording was paused, by when the clock says
-// each was captured rather than by when the buffer came: a buffer is a tenth of a second, and on a
-// busy machine it comes late, so a pause told meanwhile would take sound from before it, or sound
-// of the pause would stay. The header's end becomes that of its last frame kept. Returns the frames
-// kept, moved together at the start of its data.
-std::int64_t LeaveOutPauses(const TWaveCaptureContext& state, TWaveHeader& header) {
+// Leaves out of `header` the frames captured while the recording was paused. A pause's start is
+// placed by when the clock says each frame was captured, not by when the buffer came (a buffer is a
+// tenth of a second, and on a busy machine it comes late), and from there exactly the pause's length
+// is left out, so the sound after it keeps its place even when the estimate moved meanwhile. The
+// header's end becomes that of its last frame kept. Returns the frames kept, moved together at the
+// start of its data.
+std::int64_t LeaveOutPauses(TWaveCaptureContext& state, TWaveHeader& header) {
   const int blockAlign = state.WaveFormat.BlockAlign;
   const std::int64_t rate = state.SampleRate;
   const std::int64_t frames = header.BytesRecorded / blockAlign;
   const std::int64_t startUs = header.CaptureEndUs - frames * 1000000 / rate;
-  const std::vector<TCaptureSession::TSpan> pauses = state.Session->PausedWithin(startUs, header.CaptureEndUs);
+  const std::int64_t firstCard = state.Clock->CardFrames() - frames;
+  // A pause ends where its start was placed plus its length, which may lie a little after the end
+  // estimated now: pauses that ended up to a second ago are looked at.
+  const std::vector<TCaptureSession::TSpan> pauses = state.Session->PausesSince(startUs - 1000000);
   if (pauses.empty()) return frames;
-  // The first frame captured at or after `us`.
-  auto frameAt = [&](std::int64_t us) {
-    return std::clamp<std::int64_t>(((us - startUs) * rate + 999999) / 1000000, 0, frames);
-  };
   std::uint8_t* data = header.Data;
   std::int64_t kept = 0, next = 0, keptEnd = 0;
   auto keep = [&](std::int64_t to) {
     if (to <= next) return;
-    std::memmove(data + kept * blockAlign, data + next * blockAlign, static_cast<std::size_t>((to - next) * blockAlign));
+    std::memmove(data + kept * blockAlign, data + next * blockAlign,
+                 static_cast<std::size_t>((to - next) * blockAlign));
     kept += to - next;
     keptEnd = to;
   };
   for (const TCaptureSession::TSpan& pause : pauses) {
-    keep(frameAt(pause.FromUs));
-    next = std::max(next, frameAt(pause.ToUs));
+    if (pause.FromUs != state.PauseFromUs) {
+      state.PauseFromUs = pause.FromUs;
+      state.PauseCard = firstCard + ((pause.FromUs - startUs) * rate + 999999) / 1000000;
+    }
+    const std::int64_t from = state.PauseCard - firstCard;
+    const std::int64_t to = pause.ToUs == INT64_MAX ? frames : from + (pause.ToUs - pause.FromUs) * rate / 1000000;
+    keep(std::clamp<std::int64_t>(from, 0, frames));
+    next = std::max(next, std::clamp<std::int64_t>(to, 0, frames));
   }
   keep(frames);
   header.BytesRecorded = static_cast<std::uint32_t>(kept * blockAlign);
