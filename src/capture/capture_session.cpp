@@ -2,6 +2,7 @@
 
 #include <time.h>
 
+#include <cstdint>
 #include <utility>
 
 namespace qv {
@@ -65,8 +66,12 @@ void TCaptureSession::SetPaused(bool paused) {
   const std::int64_t now = MonotonicUs();
   std::lock_guard guard(Lock);
   if (paused == PausedNow) return;
-  if (paused) PauseStartUs = now;
-  else PausedSumUs += now - PauseStartUs;
+  if (paused) {
+    PauseStartUs = now;
+  } else {
+    PausedSumUs += now - PauseStartUs;
+    Pauses.push_back({PauseStartUs, now});
+  }
   PausedNow = paused;
 }
 
@@ -79,6 +84,15 @@ std::int64_t TCaptureSession::PausedMicros() const {
   const std::int64_t now = MonotonicUs();
   std::lock_guard guard(Lock);
   return PausedSumUs + (PausedNow ? now - PauseStartUs : 0);
+}
+
+std::vector<TCaptureSession::TSpan> TCaptureSession::PausesSince(std::int64_t sinceUs) const {
+  std::vector<TSpan> spans;
+  std::lock_guard guard(Lock);
+  for (const TSpan& pause : Pauses)
+    if (pause.ToUs > sinceUs) spans.push_back(pause);
+  if (PausedNow) spans.push_back({PauseStartUs, INT64_MAX});
+  return spans;
 }
 
 void TCaptureSession::Join(const void* member) {

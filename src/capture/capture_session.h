@@ -40,12 +40,19 @@ class TCaptureSession {
   std::intptr_t Number() const { return Id; }
 
   // ---- pauses, told by the recording layer ----
-  // The devices leave paused time out of the recording: the sound is dropped while paused and the
-  // picture's schedule moves on by the pause.
+  // The devices leave paused time out of the recording: the sound captured while paused is dropped
+  // and the picture's schedule moves on by the pause.
   void SetPaused(bool paused);
   bool Paused() const;
   // Microseconds spent paused so far, the current pause included.
   std::int64_t PausedMicros() const;
+  // The pauses that ended after `sinceUs` or are under way (ToUs INT64_MAX), in order, in monotonic
+  // microseconds: sound captured in them is left out even when it is taken long after the pause.
+  struct TSpan {
+    std::int64_t FromUs;
+    std::int64_t ToUs;
+  };
+  std::vector<TSpan> PausesSince(std::int64_t sinceUs) const;
 
   // ---- the common time line (see docs/design.md, "Capture timeline and A/V sync") ----
   void Join(const void* member);
@@ -82,6 +89,7 @@ class TCaptureSession {
   bool PausedNow = false;
   std::int64_t PauseStartUs = 0;
   std::int64_t PausedSumUs = 0;
+  std::vector<TSpan> Pauses;  // those that ended
   std::map<const void*, bool> Members;  // member -> has started
   bool HasOrigin = false;
   std::int64_t OriginUs = 0;

@@ -2,8 +2,8 @@
 //
 // Two buffers take turns: while the device fills one, the other waits in its queue. A capture thread
 // of the device's own (wave_capture_thread.h) hands each filled buffer to WaveInCallback, which copies
-// it into the packet queue (or drops it before the first packet request and while the recording's
-// capture session is paused) and hands the buffer straight back. The engine's worker takes packets
+// it into the packet queue (or drops it before the first packet request, and leaves out what was
+// captured while the recording's capture session was paused) and hands the buffer straight back. The engine's worker takes packets
 // from the queue. When the sound input is lost mid-recording (the sound server died, the device went
 // away, no buffer for a while), the reader goes on with silence paced on the wall clock, so the
 // recording's time line stays whole, and tells the session once; meanwhile the same input is opened
@@ -75,10 +75,10 @@ using TWavePacket = TPacketPtr;
 // the sound server died, or waiting on a log handler) never touches freed memory.
 //
 // Threads: the options, format, buffers' addresses and Session are fixed once the open is done. The
-// capture thread owns Clock, the loss to tell and CurrentBuffer, and a buffer's bytes while the device
-// holds it (the reopening thread sets them up again before a new device starts). PacketQueue,
-// LostReason, Resuming, HandedFrames and the anchor fields sit behind QueueLock. LostTold and the stall
-// watch's times belong to the reader.
+// capture thread owns Clock, the loss to tell, the pause's cut and CurrentBuffer, and a buffer's bytes
+// while the device holds it (the reopening thread sets them up again before a new device starts).
+// PacketQueue, LostReason, Resuming, HandedFrames and the anchor fields sit behind QueueLock. LostTold
+// and the stall watch's times belong to the reader.
 struct TWaveCaptureContext {
   TWaveCaptureContext();
   // What the device logs with: lines read "[wavecapture @ 0x...]".
@@ -106,6 +106,9 @@ struct TWaveCaptureContext {
   std::shared_ptr<TCaptureSession> Session;  // pauses and the time line shared with the picture
   std::optional<TWaveClock> Clock;  // keeps the delivered sample count on the wall clock
   std::int64_t LossToTell = 0;      // frames of lost sound found and not logged yet
+  // The latest pause, by its start on the session's clock, and the card frame its cut begins at.
+  std::int64_t PauseFromUs = INT64_MIN;
+  std::int64_t PauseCard = 0;
   std::int64_t LossFoundUs = 0;     // when some were last found
   // Monotonic time of the last buffer the device completed. A device that stops completing buffers
   // without reporting an error (a sound server that died can leave ALSA's client waiting forever)

@@ -1,6 +1,7 @@
 // WaveInCallback: what happens to each buffer the capture thread completes.
 #include <algorithm>
 #include <cstring>
+#include <vector>
 
 #include "capture/capture_session.h"
 #include "capture/wave_capture.h"
@@ -106,9 +107,50 @@ void NoteLostSound(TWaveCaptureContext& state, std::int64_t frames) {
   state.LossToTell = 0;
 }
 
-// Keeps a completed buffer's audio, or drops it (before the recording started, while paused).
-void TakeBuffer(TWaveCaptureContext& state, TWaveHeader& header) {
-  const int recorded = static_cast<int>(header.BytesRecorded);
+// Leaves out of `header` the frames captured while the recording was paused. A pause's start is
+// placed by when the clock says each frame was captured, not by when the buffer came (a buffer is a
+// tenth of a second, and on a busy machine it comes late), and from there exactly the pause's length
+// is left out, so the sound after it keeps its place even when the estimate moved meanwhile. The
+// header's end becomes that of its last frame kept. Returns the frames kept, moved together at the
+// start of its data.
+std::int64_t LeaveOutPauses(TWaveCaptureContext& state, TWaveHeader& header) {
+  const int blockAlign = state.WaveFormat.BlockAlign;
+  const std::int64_t rate = state.SampleRate;
+  const std::int64_t frames = header.BytesRecorded / blockAlign;
+  const std::int64_t startUs = header.CaptureEndUs - frames * 1000000 / rate;
+  const std::int64_t firstCard = state.Clock->CardFrames() - frames;
+  // A pause ends where its start was placed plus its length, which may lie a little after the end
+  // estimated now: pauses that ended up to a second ago are looked at.
+  const std::vector<TCaptureSession::TSpan> pauses = state.Session->PausesSince(startUs - 1000000);
+  if (pauses.empty()) return frames;
+  std::uint8_t* data = header.Data;
+  std::int64_t kept = 0, next = 0, keptEnd = 0;
+  auto keep = [&](std::int64_t to) {
+    if (to <= next) return;
+    std::memmove(data + kept * blockAlign, data + next * blockAlign,
+                 static_cast<std::size_t>((to - next) * blockAlign));
+    kept += to - next;
+    keptEnd = to;
+  };
+  for (const TCaptureSession::TSpan& pause : pauses) {
+    if (pause.FromUs != state.PauseFromUs) {
+      state.PauseFromUs = pause.FromUs;
+      state.PauseCard = firstCard + ((pause.FromUs - startUs) * rate + 999999) / 1000000;
+    }
+    const std::int64_t from = state.PauseCard - firstCard;
+    const std::int64_t to = pause.ToUs == INT64_MAX ? frames : from + (pause.ToUs - pause.FromUs) * rate / 1000000;
+    keep(std::clamp<std::int64_t>(from, 0, frames));
+    next = std::max(next, std::clamp<std::int64_t>(to, 0, frames));
+  }
+  keep(frames);
+  header.BytesRecorded = static_cast<std::uint32_t>(kept * blockAlign);
+  header.CaptureEndUs = startUs + keptEnd * 1000000 / rate;
+  return kept;
+}
+
+// Keeps a completed buffer's audio, or the part of it captured outside pauses.
+void TakeBuffer(TWaveCaptureContext& state, const TWaveHeader& completed) {
+  const int recorded = static_cast<int>(completed.BytesRecorded);
   if (recorded == 0) return;
   // Once another device of the recording has started, the sound belongs to the recording even
   // before the engine first asks for it (it asks only after the first frame went through).
@@ -117,12 +159,14 @@ void TakeBuffer(TWaveCaptureContext& state, TWaveHeader& header) {
     return;
   }
   const std::int64_t frames = recorded / state.WaveFormat.BlockAlign;
-  const bool paused = state.Session->Paused();
-  std::int64_t lead = 0, pad = 0;
-  if (!paused && !state.Session->MemberStarted(&state) && !PlaceFirstSound(state, header, frames, lead, pad)) return;
+  TWaveHeader header = completed;
   // Paused audio still tells the clock how fast the card runs.
-  const TWaveAdjust adjust = state.Clock->Account(frames, header.CaptureEndUs, header.LostFrames, !paused);
-  if (paused) return;
+  header.CaptureEndUs = state.Clock->Take(frames, completed.CaptureEndUs, completed.LostFrames, WaveMonotonicUs());
+  std::int64_t kept = LeaveOutPauses(state, header);
+  std::int64_t lead = 0, pad = 0;
+  if (kept > 0 && !state.Session->MemberStarted(&state) && !PlaceFirstSound(state, header, kept, lead, pad)) kept = 0;
+  const TWaveAdjust adjust = state.Clock->Deliver(kept);
+  if (kept == 0) return;
   NoteLostSound(state, adjust.Silence);
   const std::int64_t change = lead ? 0 : adjust.Frames;  // the clock changes nothing this early
   if (!QueuePacket(state, header, lead, adjust.Silence + pad, change))

@@ -32,16 +32,35 @@ class TWaveClock {
   static constexpr std::int64_t kMaxStepDivisor = 200;   // at most one frame in this many changed
   static constexpr std::int64_t kLossWindowUs = 1000000;  // an unreported loss is judged over this
   static constexpr std::int64_t kLossUs = 40000;          // ... and taken for one beyond this
+  // Sound can be lost without a report only by a reader away for longer than the PCM's ring holds
+  // (half a second and more): a capture thread that was away this long arms the search for it for
+  // kLossArmedUs of wall time, while the sound server's reports catch up. Otherwise a loaded machine,
+  // whose sound server hands buffers over late for a second or more, would read as lost sound, and
+  // silence put in for it would cut a sound in two and move the rest late.
+  static constexpr std::int64_t kHeldOffUs = 500000;
+  static constexpr std::int64_t kLossArmedUs = 10000000;
+  // Where a reading's lateness is judged from: the last quarter second or two of readings (see
+  // RecentMin).
+  static constexpr std::int64_t kRecentUs = 500000;
   // Cap for one overrun's silence: a process stopped for minutes keeps its time line, an absurd
   // reading cannot fill the file.
   static constexpr std::int64_t kMaxSilenceUs = 600000000;
 
   explicit TWaveClock(int sampleRate) : Rate(sampleRate > 0 ? sampleRate : 1) {}
 
-  // A completed buffer of `frames` frames whose last frame was captured at `endUs`, after
-  // `lostFrames` frames were lost. `deliver` is false when the buffer is dropped (pause): it still
-  // counts for the clock estimate. Returns what to do to the packet made from it.
-  TWaveAdjust Account(std::int64_t frames, std::int64_t endUs, std::int64_t lostFrames, bool deliver);
+  // A completed buffer of `frames` frames whose last frame was read as captured at `endUs`, after
+  // `lostFrames` frames were lost; the capture thread got it at `takenUs`. Returns when its last frame
+  // was captured as the clock estimates it: readings come late by a varying amount (more so on a busy
+  // machine), the estimate leaves that out. Deliver says what happens to the buffer next.
+  std::int64_t Take(std::int64_t frames, std::int64_t endUs, std::int64_t lostFrames, std::int64_t takenUs);
+  // Of the buffer just taken, `kept` frames go into packets (fewer when a pause cut it, none while
+  // paused); the rest still counted for the estimate. Returns what to do to the packet made of them.
+  TWaveAdjust Deliver(std::int64_t kept);
+  // Take and Deliver of a buffer kept whole or dropped whole, taken as soon as it was captured.
+  TWaveAdjust Account(std::int64_t frames, std::int64_t endUs, std::int64_t lostFrames, bool deliver) {
+    Take(frames, endUs, lostFrames, endUs);
+    return Deliver(deliver ? frames : 0);
+  }
 
   // Wall time minus card time per second of card time, in ppm (positive: the card runs slow).
   double DriftPpm() const;
@@ -74,10 +93,23 @@ class TWaveClock {
   // Lowest offset of the current loss window, and the card time it began at.
   std::int64_t LossMin = INT64_MAX;
   std::int64_t LossFrom = 0;
+  std::int64_t LastTakenUs = 0;
+  std::int64_t LossArmedUntilUs = 0;  // wall time until which a loss is looked for
+  // The buffer taken last, until it is delivered: its frames and the frames lost before it.
+  std::int64_t TakenFrames = 0;
+  std::int64_t TakenLost = 0;
   // Wall time per card time minus one; 0 until the estimate has settled.
   double Slope() const;
   // Frames lost without a report, judged at the end of each loss window (see the .cpp).
-  std::int64_t UnreportedLoss(std::int64_t offset, std::int64_t cardUs);
+  std::int64_t UnreportedLoss(std::int64_t offset, std::int64_t cardUs, std::int64_t takenUs);
+  // Lowest offset of the current and of the previous quarter second of card time: what a reading lies
+  // above by its lateness. Recent readings only: a sound server's reported latency steps (as its
+  // stream settles, or a client joins its sink), and an estimate held by older readings would cut a
+  // pause at the wrong place.
+  std::int64_t RecentMin = INT64_MAX;
+  std::int64_t PrevRecentMin = INT64_MAX;
+  std::int64_t RecentWindow = -1;
+  std::int64_t FloorOffset(std::int64_t offset, std::int64_t cardUs);
 };
 
 // Copies `frames` frames of `blockAlign` bytes from `src` to `dst`, inserting (adjust > 0) or dropping

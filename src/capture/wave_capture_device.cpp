@@ -145,6 +145,7 @@ std::string ReopenWaveDevice(TWaveCapture& capture) {
   if (std::shared_ptr<TWaveInDevice> lost = std::move(capture.WaveIn)) lost->Close();
   // A new device starts on a clock of its own: the gap is placed by the time line, not measured.
   state.Clock.emplace(state.SampleRate);
+  state.PauseFromUs = INT64_MIN;  // a pause's cut counted on the old clock's frames
   {
     std::lock_guard guard(state.QueueLock);
     state.Resuming = true;

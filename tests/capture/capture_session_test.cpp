@@ -55,6 +55,11 @@ TEST(CaptureSession, PausesAddUpAndTheFirstStartFixesTheOrigin) {
   EXPECT_LT(paused, 500000);
   std::this_thread::sleep_for(std::chrono::milliseconds(20));
   EXPECT_EQ(session->PausedMicros(), paused);
+  // Where it lay, for as long as it is asked about.
+  const auto since = session->PausesSince(0);
+  ASSERT_EQ(since.size(), 1u);
+  EXPECT_EQ(since[0].ToUs - since[0].FromUs, paused);
+  EXPECT_TRUE(session->PausesSince(since[0].ToUs).empty());
 
   int screen = 0, sound = 0, stranger = 0;
   session->Join(&screen);

@@ -240,7 +240,9 @@ TEST_F(WaveCaptureDesktopTest, SessionPauseDropsAudioAndEmptyQueueTimesOut) {
   EXPECT_TRUE(Log().SaidBy("wavecapture", AV_LOG_INFO, "ready for recording...\n")) << Log().Dump();
 
   session->SetPaused(true);
-  std::this_thread::sleep_for(100ms);  // the buffer under way when the flag went up
+  // Sound captured before the pause is still on its way for as long as the input's latency (the
+  // PCM holds at most half a second) and is kept; after that, nothing.
+  std::this_thread::sleep_for(700ms);
   Drain(input);
   std::this_thread::sleep_for(1000ms);
   const TTake whilePaused = Drain(input);

@@ -88,3 +88,16 @@ finish_rec() {
   echo "$failures failure(s)"
   exit $((failures > 0))
 }
+# The sounds of an input (ffmpeg's input options, then -i FILE), one a line: onset and length in
+# seconds, each sound ending at 3 ms of silence (so a gap inside a sound makes two).
+sound_bursts() {
+  ffmpeg -nostdin -nostats -v info "$@" -map 0:a -af silencedetect=n=-40dB:d=0.003 -f null - 2>&1 |
+    awk '{ for (i = 1; i < NF; i++) {
+             if ($i == "silence_end:") on = $(i + 1)
+             if ($i == "silence_start:" && on != "") { print on, $(i + 1) - on; on = "" } } }'
+}
+# When FILE's picture turns from black to bright, in seconds, one a line.
+flash_onsets() {
+  ffmpeg -nostdin -nostats -v info -i "$1" -map 0:v -vf blackdetect=d=0:pix_th=0.5 -f null - 2>&1 |
+    sed -n 's/.*black_end:\([0-9.]*\).*/\1/p'
+}
