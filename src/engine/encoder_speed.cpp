@@ -20,7 +20,10 @@ constexpr TX264Preset kX264Presets[] = {{"ultrafast", 1.0}, {"superfast", 2.9}, 
                                         {"slow", 11.0},     {"slower", 25.0},   {"veryslow", 50.0}};
 
 // Behind: more than one slot in fifty missed, or the pictures inside the encoder half a second late.
+// A recording's first key frame, or one after a step, can cost a slot or two at 1080p: that alone
+// is no reason.
 constexpr int kMissedShare = 50;
+constexpr int kMissedAllowed = 2;
 constexpr double kMaxLagSeconds = 0.5;
 // A faster preset is chosen so that the worker would be busy at most this share of the time.
 constexpr double kFasterTarget = 0.8;
@@ -47,9 +50,11 @@ std::unique_ptr<TEncoderSpeed> TEncoderSpeed::ForX264(const std::string& start) 
 TEncoderSpeed::TEncoderSpeed(std::vector<std::string> presets, std::vector<double> costs)
     : Presets(std::move(presets)), Costs(std::move(costs)), SecondsRun(Presets.size(), 0.0) {}
 
-bool TEncoderSpeed::Behind(const TLoadObservation& o) const {
-  return o.MissedSlots * kMissedShare > o.Slots || o.LagSeconds > kMaxLagSeconds;
+bool TEncoderSpeed::Missing(const TLoadObservation& o) {
+  return o.MissedSlots > kMissedAllowed && o.MissedSlots * kMissedShare > o.Slots;
 }
+
+bool TEncoderSpeed::Behind(const TLoadObservation& o) const { return Missing(o) || o.LagSeconds > kMaxLagSeconds; }
 
 bool TEncoderSpeed::Observe(const TLoadObservation& o, TSpeedStep& step) {
   // The window in which the preset changed carries the old encoder's drain and the new one's key
@@ -81,7 +86,7 @@ bool TEncoderSpeed::StepFaster(const TLoadObservation& o, TSpeedStep& step) {
   size_t target = Current + 1;
   while (target + 1 < Presets.size() && demand * Costs[target] / Costs[Current] > kFasterTarget) ++target;
   char reason[160];
-  if (o.MissedSlots * kMissedShare > o.Slots)
+  if (Missing(o))
     std::snprintf(reason, sizeof(reason), "%d of %d slots came too late to be coded in the last %.1f s",
                   o.MissedSlots, o.Slots, o.Seconds);
   else

@@ -40,6 +40,7 @@ class TEncoderSpeed {
   std::string Summary() const;
 
  private:
+  static bool Missing(const TLoadObservation& o);
   bool Behind(const TLoadObservation& o) const;
   bool StepFaster(const TLoadObservation& o, TSpeedStep& step);
   bool StepSlower(TSpeedStep& step);

@@ -1,5 +1,5 @@
 // The video encoder's speed following the load (option `follow_load`, which recordings set for
-// H.264): each second of slots the video path's misses, busy time and pictures held inside the
+// H.264): each half second of slots the video path's misses, busy time and pictures held inside the
 // encoder go to the stream's TEncoderSpeed, and a step it asks for reopens the encoder with the
 // other preset.
 //
@@ -22,6 +22,10 @@ namespace qv {
 std::mutex& RunCodecListLock();
 
 namespace {
+
+// Half a second of slots per observation: full motion at a preset too slow for it then costs a
+// dozen slots before the step, and the stepping logic still sees enough slots to judge.
+constexpr double kWindowSeconds = 0.5;
 
 // A closed copy of an encoder's settings: its options, its private (codec) options and the fields
 // the engine sets that no option names.
@@ -72,7 +76,7 @@ void TCustomFFmpeg::FollowLoad(TOutputFile& of, TOutputStream& ost, int slots, i
   w.Missed += missed;
   w.BusyUs += busyUs;
   const double period = av_q2d(ost.Enc->time_base);
-  if (w.Slots * period < 1.0) return;
+  if (w.Slots * period < kWindowSeconds) return;
   TLoadObservation o;
   o.Seconds = w.Slots * period;
   o.Slots = w.Slots;
