@@ -39,7 +39,11 @@ TEST(EncoderSpeed, StepsWithTheLoadAndBackWithHysteresis) {
   } cases[] = {
       {"everyday content keeps the preset", "veryfast", Repeat(30, Second(0, 0.2)), {}, "veryfast 30.0 s"},
       {"a key frame's slot or two late is no reason", "veryfast", Repeat(10, Second(2, 0.9)), {}, "veryfast 10.0 s"},
-      // Half the slots missed: superfast costs as much as veryfast, so it goes to ultrafast at once.
+      // A few slots short: superfast, at half veryfast's cost, keeps up.
+      {"a little behind: the next preset", "veryfast", Join({Repeat(1, Second(4, 1.0)), Repeat(4, Second(0, 0.6))}),
+       {"1: veryfast>superfast (4 of 25 slots came too late to be coded in the last 1.0 s)"},
+       "veryfast 1.0 s, superfast 4.0 s"},
+      // Half the slots missed: superfast would fall behind too, so it goes to ultrafast at once.
       {"full motion steps at once to what keeps up", "veryfast", Repeat(20, Second(12, 1.0)),
        {"1: veryfast>ultrafast (12 of 25 slots came too late to be coded in the last 1.0 s)"},
        "veryfast 1.0 s, ultrafast 19.0 s"},
@@ -61,7 +65,7 @@ TEST(EncoderSpeed, StepsWithTheLoadAndBackWithHysteresis) {
         "12: ultrafast>superfast (no slot missed for 10 s, the coding busy at most 20% of the time)"},
        "veryfast 1.0 s, superfast 1.0 s, ultrafast 11.0 s"},
       {"room, but the slower preset would not keep up: stays", "veryfast",
-       Join({Repeat(1, Second(12, 1.0)), Repeat(30, Second(0, 0.3))}),
+       Join({Repeat(1, Second(12, 1.0)), Repeat(30, Second(0, 0.45))}),
        {"1: veryfast>ultrafast (12 of 25 slots came too late to be coded in the last 1.0 s)"},
        "veryfast 1.0 s, ultrafast 30.0 s"},
       // Back too soon: the next try waits twice as long.
