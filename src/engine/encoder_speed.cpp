@@ -21,10 +21,10 @@ constexpr TX264Preset kX264Presets[] = {{"ultrafast", 1.0}, {"superfast", 1.7}, 
                                         {"slow", 11.0},     {"slower", 25.0},   {"veryslow", 50.0}};
 
 // Behind: more than one slot in fifty missed, or the pictures inside the encoder half a second late.
-// A recording's first key frame, or one after a step, can cost a slot or two at 1080p: that alone
-// is no reason.
+// A recording's first key frame can cost a slot or two at 1080p: that alone is no reason (the
+// window of a step's key frame is not judged at all).
 constexpr int kMissedShare = 50;
-constexpr int kMissedAllowed = 2;
+constexpr int kFirstKeyFrameMisses = 2;
 constexpr double kMaxLagSeconds = 0.5;
 // A faster preset is chosen so that the worker would be busy at most this share of the time.
 constexpr double kFasterTarget = 0.9;
@@ -51,8 +51,8 @@ std::unique_ptr<TEncoderSpeed> TEncoderSpeed::ForX264(const std::string& start) 
 TEncoderSpeed::TEncoderSpeed(std::vector<std::string> presets, std::vector<double> costs)
     : Presets(std::move(presets)), Costs(std::move(costs)), SecondsRun(Presets.size(), 0.0) {}
 
-bool TEncoderSpeed::Missing(const TLoadObservation& o) {
-  return o.MissedSlots > kMissedAllowed && o.MissedSlots * kMissedShare > o.Slots;
+bool TEncoderSpeed::Missing(const TLoadObservation& o) const {
+  return o.MissedSlots > (Clock == o.Seconds ? kFirstKeyFrameMisses : 0) && o.MissedSlots * kMissedShare > o.Slots;
 }
 
 bool TEncoderSpeed::Behind(const TLoadObservation& o) const { return Missing(o) || o.LagSeconds > kMaxLagSeconds; }

@@ -35,12 +35,14 @@ class TEncoderSpeed {
 
   // Takes the window in; true when the preset should change now (`step` says to what and why).
   bool Observe(const TLoadObservation& o, TSpeedStep& step);
+  // Recorded time that ends the recording without a whole window: it counts for the preset.
+  void Finish(double seconds) { SecondsRun[Current] += seconds; }
   const std::string& Preset() const { return Presets[Current]; }
   // "veryfast 3.0 s, ultrafast 22.0 s": the recorded time each preset ran, in the ladder's order.
   std::string Summary() const;
 
  private:
-  static bool Missing(const TLoadObservation& o);
+  bool Missing(const TLoadObservation& o) const;
   bool Behind(const TLoadObservation& o) const;
   bool StepFaster(const TLoadObservation& o, TSpeedStep& step);
   bool StepSlower(TSpeedStep& step);

@@ -123,10 +123,13 @@ void TCustomFFmpeg::ReopenEncoder(TOutputFile& of, TOutputStream& ost, const TSp
 }
 
 void TCustomFFmpeg::LogPresetsRun() {
-  for (const TOutputStream& ost : Ost)
-    if (ost.Speed)
+  for (TOutputStream& ost : Ost)
+    if (ost.Speed) {
+      ost.Speed->Finish(ost.Load.Slots * av_q2d(ost.Enc->time_base));
+      ost.Load.Slots = 0;
       Log(llInfo, Format("Output stream #%d.%d: the encoder's presets ran %s", ost.FileIndex, ost.Index,
                          ost.Speed->Summary().c_str()));
+    }
 }
 
 }  // namespace qv

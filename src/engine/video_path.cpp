@@ -95,6 +95,8 @@ void TCustomFFmpeg::HoldVideoSlot(TInputStream& ist) {
     const std::int64_t slot =
         std::int64_t(std::nearbyint(double(sync.Pts - StartTimeUs) / AV_TIME_BASE / av_q2d(ost.Enc->time_base)));
     if (slot < ost.SyncOpts) continue;
+    // A late read skips slots: unchanged ones, which pass all the same.
+    const int passed = int(slot + 1 - ost.SyncOpts);
     ost.HoldsSlots = true;
     TOutputFile& of = Output(ost.FileIndex);
     // One slot behind: the last held slot of the recording gets the picture instead (CloseHeldSlots).
@@ -109,7 +111,7 @@ void TCustomFFmpeg::HoldVideoSlot(TInputStream& ist) {
     ost.SyncOpts = slot + 1;
     if (!WritesEmptyChunks(of, ost) && slot - ost.LastCodedSlot >= RepeatHeldAfter(ost))
       RecodeLastPicture(of, ost, ist, slot);
-    FollowLoad(of, ost, 1, 0, 0);
+    FollowLoad(of, ost, passed, 0, 0);
   }
 }
 

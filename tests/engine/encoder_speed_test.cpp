@@ -38,7 +38,12 @@ TEST(EncoderSpeed, StepsWithTheLoadAndBackWithHysteresis) {
     const char* Summary;
   } cases[] = {
       {"everyday content keeps the preset", "veryfast", Repeat(30, Second(0, 0.2)), {}, "veryfast 30.0 s"},
-      {"a key frame's slot or two late is no reason", "veryfast", Repeat(10, Second(2, 0.9)), {}, "veryfast 10.0 s"},
+      {"the first key frame's slot or two late is no reason", "veryfast",
+       Join({Repeat(1, Second(2, 0.9)), Repeat(9, Second(0, 0.9))}), {}, "veryfast 10.0 s"},
+      {"after the start one slot late in 25 is", "veryfast",
+       Join({Repeat(1, Second(0, 0.5)), Repeat(1, Second(1, 0.95)), Repeat(2, Second(0, 0.5))}),
+       {"2: veryfast>superfast (1 of 25 slots came too late to be coded in the last 1.0 s)"},
+       "veryfast 2.0 s, superfast 2.0 s"},
       // A few slots short: superfast, at half veryfast's cost, keeps up.
       {"a little behind: the next preset", "veryfast", Join({Repeat(1, Second(4, 1.0)), Repeat(4, Second(0, 0.6))}),
        {"1: veryfast>superfast (4 of 25 slots came too late to be coded in the last 1.0 s)"},
