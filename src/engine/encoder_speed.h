@@ -38,6 +38,7 @@ class TEncoderSpeed {
   // Recorded time that ends the recording without a whole window: it counts for the preset.
   void Finish(double seconds) { SecondsRun[Current] += seconds; }
   const std::string& Preset() const { return Presets[Current]; }
+  const std::string& Start() const { return Presets[0]; }
   // "veryfast 3.0 s, ultrafast 22.0 s": the recorded time each preset ran, in the ladder's order.
   std::string Summary() const;
 

@@ -6,7 +6,8 @@
 // Why a reopen and not a change on the running encoder: libavcodec hands x264 changes of the rate
 // control, the aspect ratio and the field order on an open context (x264_encoder_reconfig), never
 // of the preset, which is read only when the encoder opens, and a context once closed cannot be
-// opened again. So a new encoder is opened from the settings the first one was opened with, the old
+// opened again. So a new encoder is opened from the settings the first one was opened with (frame
+// threads for any preset but the first, see UseFrameThreads), the old
 // one drained into the file, and the next picture is the new one's first, a key frame with its own
 // parameter sets in front of it (recordings ask x264 to repeat them at every key frame; the file's
 // global header keeps the first encoder's, which players take only until the stream brings others).
@@ -56,6 +57,19 @@ TCodecContextPtr CopyEncoderSettings(const AVCodecContext* src, const AVCodec* c
   return dst;
 }
 
+// A faster preset is taken only while pictures come in every slot: there x264's frame threads
+// code one picture while the engine grabs and converts the next, where slices have the engine wait
+// for each (the same processor time a picture, measured at 1080p). The one picture they hold back
+// comes out with the next. The starting preset keeps the threads it was opened with.
+int UseFrameThreads(AVCodecContext* enc) {
+  std::uint8_t* raw = nullptr;
+  const int ret = ff::av_opt_get(enc->priv_data, "x264-params", 0, &raw);
+  if (ret < 0) return ret;
+  const TAvTextPtr params(reinterpret_cast<char*>(raw));
+  const std::string text = params && *params ? std::string(params.get()) + ":" : "";
+  return ff::av_opt_set(enc->priv_data, "x264-params", (text + "sliced-threads=0").c_str(), 0);
+}
+
 }  // namespace
 
 void TCustomFFmpeg::PrepareFollowLoad(TOutputStream& ost, const AVCodec* codec) {
@@ -98,6 +112,7 @@ void TCustomFFmpeg::ReopenEncoder(TOutputFile& of, TOutputStream& ost, const TSp
   const AVCodec* codec = ost.Enc->codec;
   TCodecContextPtr fresh = CopyEncoderSettings(ost.EncSettings.get(), codec);
   int ret = ff::av_opt_set(fresh->priv_data, "preset", step.To.c_str(), 0);
+  if (ret >= 0 && step.To != ost.Speed->Start()) ret = UseFrameThreads(fresh.get());
   if (ret >= 0) {
     std::lock_guard<std::mutex> lock(RunCodecListLock());
     ret = OpenCodec(fresh.get(), codec, nullptr);

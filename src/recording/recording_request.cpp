@@ -64,15 +64,15 @@ std::string RateControlOptions() {
 // Unchanged slots are left out, so a still desktop yields a picture every few seconds: x264's
 // look-ahead and B-frames would hold pictures back until more came, and with them every packet of
 // sound behind them (a kill lost it all), and a B-frame's reordering delay, counted in pictures that
-// far apart, put seconds between the MP4's video and its sound; zero latency has neither. Its
-// sliced threads are replaced by two frame threads: one picture is coded on x264's thread while the
-// engine grabs and converts the next, where slices made the engine wait for each picture (the same
-// processor time a picture, measured at 1080p, one picture held at most). 4:2:0 takes even sizes
-// only, and a dragged region is as often odd as even: its picture keeps every pixel in a frame one
-// column or row larger that repeats its edge, so the file is the area's size rounded up to even.
+// far apart, put seconds between the MP4's video and its sound; zero latency has neither, and
+// its sliced threads put both cores on each picture without holding one back (libavcodec would
+// take frame threads unless asked; the faster presets take those, see the engine). 4:2:0 takes
+// even sizes only, and a dragged region is as often odd as even: its picture keeps every pixel in a
+// frame one column or row larger that repeats its edge, so the file is the area's size rounded up
+// to even.
 std::string H264Options(const TRecordingRequest& request) {
   return "preset=veryfast\ntune=zerolatency\ncrf=" + std::to_string(QualityCrf(request.Quality)) +
-         "\npix_fmt=yuv420p\nedge_pad=1\nx264-params=threads=2:sliced-threads=0:repeat-headers=1\nfollow_load=1\n";
+         "\npix_fmt=yuv420p\nedge_pad=1\nx264-params=threads=2:sliced-threads=1:repeat-headers=1\nfollow_load=1\n";
 }
 
 // What a kill leaves playable. The AVI goes through the program's crash-safe file (whole chunks on
