@@ -7,10 +7,10 @@
 // control, the aspect ratio and the field order on an open context (x264_encoder_reconfig), never
 // of the preset, which is read only when the encoder opens, and a context once closed cannot be
 // opened again. So a new encoder is opened from the settings the first one was opened with (frame
-// threads for any preset but the first, see UseFrameThreads), the old
-// one drained into the file, and the next picture is the new one's first, a key frame with its own
-// parameter sets in front of it (recordings ask x264 to repeat them at every key frame; the file's
-// global header keeps the first encoder's, which players take only until the stream brings others).
+// threads for any preset but the first, see UseFrameThreads), the old one drained into the file,
+// and the next picture is the new one's first, a key frame with its own parameter sets in front of
+// it (recordings ask x264 to repeat them at every key frame; the file's global header keeps the
+// first encoder's, which players take only until the stream brings others).
 #include <algorithm>
 #include <cstring>
 
