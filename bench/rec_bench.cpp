@@ -2,7 +2,7 @@
 //
 //   scripts/desktop-rig.sh -- build/bin/rec_bench [--seconds 60] [--rounds 1] [--sizes 1920x1080,1280x720]
 //                                                 [--workloads static,typing,drag,motion]
-//                                                 [--no-pauses] [--keep DIR] [--rec PATH]
+//                                                 [--no-pauses] [--keep DIR] [--rec PATH] [--format avi|mkv]
 //   build/bin/rec_bench --animate SECONDS     (only the moving content, to profile a recorder by hand)
 //   scripts/wayland-rig.sh --desktop gnome --xwayland -- build/bin/rec_bench --wayland [--seconds 60] ...
 //
@@ -16,13 +16,16 @@
 // does), and with
 //   ffmpeg -f x11grab -framerate 25 -video_size WxH -i $DISPLAY -f pulse -i default
 //          -c:v msmpeg4v2 -b:v 360k -c:a adpcm_ms -ar 44100 out.avi
-// alternating (ours, ffmpeg, ours, ffmpeg, ...). A smaller size records the screen's top-left corner.
+// alternating (ours, ffmpeg, ours, ffmpeg, ...). With --format mkv both record H.264 into MKV, ffmpeg
+// with libx264 at superfast (crf 23, 4:2:0) and Opus, and the tray program's path is left out (it
+// records what its options window says). A smaller size records the screen's top-left corner.
 // Each recording ends by itself after --seconds of recorded time. Per recording it prints CPU
 // seconds per recorded second (user+sys of the recorder, from wait4), for quorvane-rec also its floor
 // (the processor time it spent converting and coding the pictures, from its last log lines), peak
 // RSS, the RSS after 10 s and at the end (a flat run keeps them close), the slots in the header
 // (ffprobe nb_frames; a held picture is an empty chunk there), coded frames (ffprobe -count_frames),
-// dup/drop as the recorder reports them and audio minus video duration; then ours/ffmpeg ratios. Unless
+// dup/drop as the recorder reports them and audio minus video duration, and the presets quorvane-rec's
+// H.264 encoder ran and how long; then ours/ffmpeg ratios and the pictures coded per slot. Unless
 // --no-pauses, one more quorvane-rec recording at the first size pauses three times for 2 s
 // (SIGUSR1/SIGUSR2) and reports the same figures.
 // With --wayland (on the Wayland rig's GNOME desktop with Xwayland, which shows the same moving
@@ -187,6 +190,7 @@ struct TResult {
   long Dup = 0, Drop = 0;
   double AvMs = 0;  // audio end minus video end
   double FloorPerSecond = NAN;  // converting and coding alone, as quorvane-rec's log says
+  std::string Presets;          // the H.264 presets quorvane-rec ran, as its log says
 };
 
 long RssKb(pid_t pid) {
@@ -309,6 +313,10 @@ void Judge(const std::string& file, const std::string& log, TResult& r) {
   if (at != std::string::npos && v > 0 &&
       std::sscanf(text.c_str() + at, "video: converted in %lf and coded in %lf", &convert, &code) == 2)
     r.FloorPerSecond = (convert + code) / v;
+  const std::string ran = "the encoder's presets ran ";
+  const size_t presets = text.rfind(ran);
+  if (presets != std::string::npos)
+    r.Presets = text.substr(presets + ran.size(), text.find('\n', presets) - presets - ran.size());
 }
 
 // A permission to share the GNOME rig's monitor, seeded as a returning user's; its restore token.
@@ -336,7 +344,7 @@ void PrintRow(const TResult& r, const std::string& run) {
   std::printf("%-8s %-10s %-12s %7.2f %9.3f %9.3f %9.1f %9.1f %9.1f %7ld %7ld %9s %9.1f  %s%s\n", r.Size.c_str(),
               r.Tool.c_str(), run.c_str(), r.Seconds, r.CpuPerSecond, r.FloorPerSecond, r.PeakRssKb / 1024.0,
               r.RssAt10Kb / 1024.0, r.RssEndKb / 1024.0, r.Slots, r.Frames, dd, r.AvMs, r.Ok ? "" : "FAILED ",
-              r.Note.c_str());
+              (r.Note + (r.Presets.empty() ? "" : "presets " + r.Presets)).c_str());
   std::fflush(stdout);
 }
 
@@ -355,7 +363,7 @@ int main(int argc, char** argv) {
   double animateOnly = 0;  // > 0: only show the moving content for this long (for profiling by hand)
   bool pauses = true, wayland = false;
   std::string sizes = "1920x1080,1280x720", workloads = "static,typing,drag,motion", keep,
-              rec = SelfDir() + "/quorvane-rec";
+              rec = SelfDir() + "/quorvane-rec", format = "avi";
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
     auto next = [&]() -> std::string { return i + 1 < argc ? argv[++i] : ""; };
@@ -366,15 +374,21 @@ int main(int argc, char** argv) {
     else if (a == "--no-pauses") pauses = false;
     else if (a == "--keep") keep = next();
     else if (a == "--rec") rec = next();
+    else if (a == "--format") format = next();
     else if (a == "--animate") animateOnly = std::atof(next().c_str());
     else if (a == "--wayland") wayland = true;
     else {
       std::fprintf(stderr, "usage: rec_bench [--seconds N] [--rounds N] [--sizes WxH,...] [--no-pauses] "
-                           "[--workloads static,typing,drag,motion] [--keep DIR] [--rec PATH] [--animate SECONDS] "
-                           "[--wayland]\n");
+                           "[--workloads static,typing,drag,motion] [--keep DIR] [--rec PATH] [--format avi|mkv] "
+                           "[--animate SECONDS] [--wayland]\n");
       return 2;
     }
   }
+  if (format != "avi" && format != "mkv") {
+    std::fprintf(stderr, "rec_bench: --format is avi or mkv\n");
+    return 2;
+  }
+  const bool h264 = format == "mkv";
   if (seconds < 5 || rounds < 1) {
     std::fprintf(stderr, "rec_bench: --seconds must be at least 5 and --rounds at least 1\n");
     return 2;
@@ -405,7 +419,7 @@ int main(int argc, char** argv) {
   for (std::stringstream ss(sizes); std::getline(ss, sizes, ',');) sizeList.push_back(sizes);
   for (std::stringstream ss(workloads); std::getline(ss, workloads, ',');) workloadList.push_back(workloads);
   const std::string tray = SelfDir() + "/rec_bench_tray";
-  const bool withTray = !wayland && access(tray.c_str(), X_OK) == 0;
+  const bool withTray = !wayland && !h264 && access(tray.c_str(), X_OK) == 0;
   if (wayland) pauses = false;
   const std::string other = wayland ? "gst" : "ffmpeg";
   const std::string gstHelper = SelfDir() + "/../../bench/portal_gst.py";
@@ -430,8 +444,8 @@ int main(int argc, char** argv) {
           TResult r;
           r.Size = size;
           r.Tool = tool;
-          const std::string file = dir + "/" + workload + "-" + tool + "-" + size + "-" + std::to_string(round) +
-                                   (wayland ? ".mkv" : ".avi");
+          const std::string file = dir + "/" + workload + "-" + tool + "-" + size + "-" + std::to_string(round) + "." +
+                                   (wayland ? "mkv" : format);
           const std::string log = file + ".log";
           std::vector<std::string> args;
           if (wayland && tool == "ours") {
@@ -448,8 +462,13 @@ int main(int argc, char** argv) {
             args = {tray, region, secs, file};
           } else {
             args = {"ffmpeg", "-nostdin", "-y", "-f", "x11grab", "-framerate", "25", "-video_size", size, "-i",
-                    std::string(display) + "+0,0", "-f", "pulse", "-i", "default", "-c:v", "msmpeg4v2", "-b:v",
-                    "360k", "-c:a", "adpcm_ms", "-ar", "44100", "-t", secs, file};
+                    std::string(display) + "+0,0", "-f", "pulse", "-i", "default"};
+            const std::vector<std::string> codecs =
+                h264 ? std::vector<std::string>{"-c:v", "libx264", "-preset", "superfast", "-crf", "23", "-pix_fmt",
+                                                "yuv420p", "-c:a", "libopus", "-b:a", "96k", "-ar", "48000"}
+                     : std::vector<std::string>{"-c:v", "msmpeg4v2", "-b:v", "360k", "-c:a", "adpcm_ms", "-ar", "44100"};
+            args.insert(args.end(), codecs.begin(), codecs.end());
+            args.insert(args.end(), {"-t", secs, file});
           }
           r.Ok = RunRecorder(args, log, seconds + 25.0, {}, r);
           Judge(file, log, r);
@@ -469,7 +488,7 @@ int main(int argc, char** argv) {
     TResult r;
     r.Size = sizeList[0];
     r.Tool = "ours";
-    const std::string file = dir + "/ours-pauses.avi";
+    const std::string file = dir + "/ours-pauses." + format;
     const double third = seconds / 4.0;
     r.Ok = RunRecorder({rec, "--region", "0,0," + std::to_string(w) + "," + std::to_string(h), "--duration", secs, file},
                        file + ".log", seconds + 25.0, {{third, 2.0}, {2 * third, 2.0}, {3 * third, 2.0}}, r);
@@ -478,8 +497,9 @@ int main(int argc, char** argv) {
   }
 
   std::printf("\nratios to %s (means over the rounds; \"ours/floor\": quorvane-rec's CPU over its converting and\n"
-              "coding alone, on the same pictures)\n%-20s %9s %9s %9s %10s %9s %9s %9s %9s\n", other.c_str(),
-              "workload size", "cpu ours", "cpu tray", "rss ours", "ours/floor", "slots", "coded", "coded ff", "expected");
+              "coding alone, on the same pictures; \"coded/slot\": pictures coded per slot of the recorded time)\n"
+              "%-20s %9s %9s %9s %10s %9s %9s %9s %9s %10s %10s\n", other.c_str(), "workload size", "cpu ours", "cpu tray", "rss ours",
+              "ours/floor", "slots", "coded", "coded ff", "expected", "coded/slot", "ff/slot");
   auto mean = [](const std::vector<TResult>& v, auto field) {
     double sum = 0;
     for (const TResult& r : v) sum += double(field(r));
@@ -490,12 +510,13 @@ int main(int argc, char** argv) {
     const auto& o = tools["ours"];
     const auto& f = tools[other];
     const double ffCpu = mean(f, cpu);
-    std::printf("%-20s %9.3f %9.3f %9.3f %10.2f %9.1f %9.1f %9.1f %9d\n", key.c_str(), mean(o, cpu) / ffCpu,
+    auto perSlot = [](const TResult& r) { return r.Seconds > 0 ? double(r.Frames) / (25 * r.Seconds) : NAN; };
+    std::printf("%-20s %9.3f %9.3f %9.3f %10.2f %9.1f %9.1f %9.1f %9d %10.3f %10.3f\n", key.c_str(), mean(o, cpu) / ffCpu,
                 mean(tools["tray"], cpu) / ffCpu,
                 mean(o, [](const TResult& r) { return r.PeakRssKb; }) / mean(f, [](const TResult& r) { return r.PeakRssKb; }),
                 mean(o, cpu) / mean(o, [](const TResult& r) { return r.FloorPerSecond; }),
                 mean(o, [](const TResult& r) { return r.Slots; }), mean(o, [](const TResult& r) { return r.Frames; }),
-                mean(f, [](const TResult& r) { return r.Frames; }), 25 * seconds);
+                mean(f, [](const TResult& r) { return r.Frames; }), 25 * seconds, mean(o, perSlot), mean(f, perSlot));
   }
   // Watching keys and clicks must cost nothing while none comes: the still desktop with them on.
   for (auto& [key, tools] : results)

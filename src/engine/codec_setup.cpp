@@ -238,6 +238,7 @@ void TCustomFFmpeg::OpenCodecs() {
       std::memcpy(enc->subtitle_header, ist.DecCtx->subtitle_header, size_t(ist.DecCtx->subtitle_header_size));
       enc->subtitle_header_size = ist.DecCtx->subtitle_header_size;
     }
+    PrepareFollowLoad(ost, codec);
     int ret;
     {
       std::lock_guard<std::mutex> lock(RunCodecListLock());

@@ -347,6 +347,11 @@ class TCustomFFmpeg {
   void DoVideoOut(TOutputFile& of, TOutputStream& ost, TInputStream& ist, AVFrame* picture);
   int ScalerFlags() const;  // the scaler flags the options set
   void HoldVideoSlot(TInputStream& ist);
+  // Encoder speed following the load (follow_load.cpp).
+  void PrepareFollowLoad(TOutputStream& ost, const AVCodec* codec);
+  void FollowLoad(TOutputFile& of, TOutputStream& ost, int slots, int missed, std::int64_t busyUs);
+  void ReopenEncoder(TOutputFile& of, TOutputStream& ost, const TSpeedStep& step);
+  void LogPresetsRun();
   bool WritesEmptyChunks(const TOutputFile& of, const TOutputStream& ost) const;
   void CloseHeldSlots(TOutputFile& of, TOutputStream& ost, TInputStream& ist);
   void DoVideoStats(TOutputStream& ost, int frameSize, int pictType);

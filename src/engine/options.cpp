@@ -75,7 +75,7 @@ void TCustomFFmpeg::SetOption(const std::string& name, const std::string& value)
          e.Log(llWarning, "Warning: -timelimit not implemented on Windows");
        }},
       {{"dump", "hex", "re", "loop_input", "copyts", "copytb", "shortest", "xerror", "intra", "vn", "sameq",
-        "deinterlace", "psnr", "qphist", "force_fps", "an", "sn", "isync", "crash_safe", "edge_pad"},
+        "deinterlace", "psnr", "qphist", "force_fps", "an", "sn", "isync", "crash_safe", "edge_pad", "follow_load"},
        [](TCustomFFmpeg& e, const std::string& n, const std::string& v) { e.SetBoolFlag(n, v); }},
       {{"loop_output"}, [](TCustomFFmpeg& e, const std::string&, const std::string& v) { e.Opt.LoopOutput = ParseIntValue(v); }},
       {{"v"}, [](TCustomFFmpeg& e, const std::string&, const std::string& v) { e.Opt.Verbose = ParseIntValue(v); }},
@@ -199,6 +199,7 @@ void TCustomFFmpeg::SetBoolFlag(const std::string& name, const std::string& valu
       {"force_fps", &TPendingOptions::ForceFps},      {"an", &TPendingOptions::AudioDisable},
       {"sn", &TPendingOptions::SubtitleDisable},      {"isync", &TPendingOptions::InputSync},
       {"crash_safe", &TPendingOptions::CrashSafe},    {"edge_pad", &TPendingOptions::EdgePad},
+      {"follow_load", &TPendingOptions::FollowLoad},
   };
   for (const auto& f : kFlags)
     if (name == f.Name) {

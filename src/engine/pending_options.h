@@ -87,6 +87,9 @@ struct TPendingOptions {
   // edge_pad: a picture the encoder takes only in whole colour blocks keeps its size, in a frame
   // rounded up to whole blocks whose extra columns and rows repeat its edge (recordings)
   bool EdgePad = false;
+  // follow_load: an encoder with presets steps to a faster one when it falls behind the capture
+  // and back when it has room (recordings)
+  bool FollowLoad = false;
   int SwsFlags = 4;                    // sws_flags (SWS_BICUBIC)
   std::vector<TStreamMap> StreamMaps;            // map
   std::vector<TMetadataMap> MetadataMaps;        // map_meta_data

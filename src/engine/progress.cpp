@@ -92,6 +92,7 @@ void TCustomFFmpeg::ReportProgress(bool last) {
     if (CodingCpuUs > 0)
       Log(llInfo, Format("video: converted in %.3f and coded in %.3f CPU s", double(ConvertCpuUs) / 1e6,
                          double(CodingCpuUs) / 1e6));
+    LogPresetsRun();
   }
 }
 

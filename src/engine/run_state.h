@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/encoder_speed.h"
 #include "engine/engine_types.h"
 #include "media/band_converter.h"
 #include "media/changed_rows.h"
@@ -48,6 +49,13 @@ struct TInputStream {
   bool HasChangedRows = false;
   std::vector<TRowBand> ChangedRows;
   TParserPtr Parser;              // stream copy: the packet-rewriting parser
+};
+
+// What the video path saw of the load since the last observation (follow_load.cpp).
+struct TLoadWindow {
+  int Slots = 0, Missed = 0;
+  std::int64_t BusyUs = 0;
+  std::int64_t Sent = 0, Received = 0;  // pictures handed to the encoder, packets it gave back
 };
 
 // Audio-path state the audio path keeps for itself (defined in the audio path's own files).
@@ -100,6 +108,11 @@ struct TOutputStream {
   std::int64_t LastCodedSlot = -1;  // encoder time base: the slot of the last picture coded
   std::int64_t LastKeySlot = 0;     // the slot of the first picture or the last forced key frame
   std::int64_t HeldSlot = -1;       // the last held slot, not yet written as an empty chunk
+  // With `follow_load`: the preset stepping, the encoder's settings as they were before it was
+  // first opened (a faster preset reopens a copy of them), and the window being observed.
+  std::unique_ptr<TEncoderSpeed> Speed;
+  TCodecContextPtr EncSettings;
+  TLoadWindow Load;
 
   // audio (the audio path gives them their meaning)
   bool AudioResample = false;

@@ -48,8 +48,15 @@ std::int64_t KeyFrameSpacing(const AVCodecContext* enc) {
 
 // A container without empty chunks keeps no trace of held slots until the next picture: a still
 // screen would leave a file cut short by a crash with its video seconds behind its sound. The last
-// picture is coded again once this long has passed without one.
+// picture is coded again once this long has passed without one; sooner while the encoder still
+// holds a picture back (frame threads give a picture out when the next one comes), so a crash never
+// loses more than about a second of pictures inside it.
 constexpr std::int64_t kRepeatHeldPictureUs = 2 * AV_TIME_BASE;
+constexpr std::int64_t kRepeatHeldInEncoderUs = AV_TIME_BASE;
+
+std::int64_t RepeatHeldAfter(const TOutputStream& ost) {
+  return SlotsIn(ost.Enc, ost.Load.Sent > ost.Load.Received ? kRepeatHeldInEncoderUs : kRepeatHeldPictureUs);
+}
 
 // Only the rows the source says changed, when the converted picture holds the picture before (none
 // between them went unconverted) and nothing scaled or painted over it; else all of it. The picture
@@ -88,6 +95,8 @@ void TCustomFFmpeg::HoldVideoSlot(TInputStream& ist) {
     const std::int64_t slot =
         std::int64_t(std::nearbyint(double(sync.Pts - StartTimeUs) / AV_TIME_BASE / av_q2d(ost.Enc->time_base)));
     if (slot < ost.SyncOpts) continue;
+    // A late read skips slots: unchanged ones, which pass all the same.
+    const int passed = int(slot + 1 - ost.SyncOpts);
     ost.HoldsSlots = true;
     TOutputFile& of = Output(ost.FileIndex);
     // One slot behind: the last held slot of the recording gets the picture instead (CloseHeldSlots).
@@ -100,8 +109,9 @@ void TCustomFFmpeg::HoldVideoSlot(TInputStream& ist) {
     }
     ost.HeldSlot = slot;
     ost.SyncOpts = slot + 1;
-    if (!WritesEmptyChunks(of, ost) && slot - ost.LastCodedSlot >= SlotsIn(ost.Enc, kRepeatHeldPictureUs))
+    if (!WritesEmptyChunks(of, ost) && slot - ost.LastCodedSlot >= RepeatHeldAfter(ost))
       RecodeLastPicture(of, ost, ist, slot);
+    FollowLoad(of, ost, passed, 0, 0);
   }
 }
 
@@ -195,6 +205,8 @@ void TCustomFFmpeg::DoVideoOut(TOutputFile& of, TOutputStream& ost, TInputStream
   const double syncIpts = double(sync.Pts - StartTimeUs) / AV_TIME_BASE;
   const double x = syncIpts / av_q2d(enc->time_base);
   int nb = 1;
+  std::int64_t missed = 0;  // slots this picture came too late for
+  const std::int64_t slotBefore = ost.SyncOpts;
   const int vsync = Opt.VideoSyncMethod;
   if (vsync == 0) {
     ost.SyncOpts = HoldInRange<std::int64_t>(std::nearbyint(x));
@@ -205,12 +217,19 @@ void TCustomFFmpeg::DoVideoOut(TOutputFile& of, TOutputStream& ost, TInputStream
     } else if (vsync == 2 || (vsync < 0 && (of.Ctx->oformat->flags & AVFMT_VARIABLE_FPS))) {
       if (vdelta <= -0.6)
         nb = 0;
-      else if (vdelta > 0.6)
+      else if (vdelta > 0.6) {
         ost.SyncOpts = HoldInRange<std::int64_t>(std::nearbyint(x));
+        missed = ost.SyncOpts - slotBefore;
+      }
     } else if (vdelta > 1.1) {
       // Behind a source that holds its unchanged slots, a gap (a late read) holds too.
-      if (ost.HoldsSlots) ost.SyncOpts = HoldInRange<std::int64_t>(std::nearbyint(x));
-      else nb = HoldInRange<int>(std::nearbyint(vdelta));
+      if (ost.HoldsSlots) {
+        ost.SyncOpts = HoldInRange<std::int64_t>(std::nearbyint(x));
+        missed = ost.SyncOpts - slotBefore;
+      } else {
+        nb = HoldInRange<int>(std::nearbyint(vdelta));
+        missed = nb - 1;
+      }
     }
   }
   if (nb == 0) {
@@ -226,6 +245,7 @@ void TCustomFFmpeg::DoVideoOut(TOutputFile& of, TOutputStream& ost, TInputStream
   nb = int(std::min<std::int64_t>(nb, std::int64_t(Opt.MaxFrames[0]) - ost.FrameNumber));
   if (nb <= 0) return;
 
+  const std::int64_t busySince = ff::av_gettime_relative();
   // 4./5. Size or format changes, scaling.
   // The kept picture may share the scaler's target: let it go first, or the scaler would copy it.
   if (ost.LastPicture) ff::av_frame_unref(ost.LastPicture.get());
@@ -274,6 +294,8 @@ void TCustomFFmpeg::DoVideoOut(TOutputFile& of, TOutputStream& ost, TInputStream
     ff::av_frame_unref(ost.LastPicture.get());
     if (ff::av_frame_ref(ost.LastPicture.get(), final) < 0) ost.LastPicture.reset();
   }
+  if (sent > 0)
+    FollowLoad(of, ost, int(ost.SyncOpts - slotBefore), int(missed), ff::av_gettime_relative() - busySince);
 }
 
 void TCustomFFmpeg::EncodeOnePicture(TOutputFile& of, TOutputStream& ost, TInputStream& ist, AVFrame* picture) {
@@ -321,6 +343,7 @@ void TCustomFFmpeg::EncodeVideoFrame(TOutputFile& of, TOutputStream& ost, AVFram
   const std::int64_t before = ThreadCpuUs();
   int ret = ff::avcodec_send_frame(ost.Enc, frame);
   if (ret < 0 && ret != AVERROR_EOF) RaiseFFmpeg("Video encoding failed");
+  if (frame && ret >= 0) ++ost.Load.Sent;
   CodingCpuUs += ThreadCpuUs() - before;
   ReceiveVideoPackets(of, ost);
 }
@@ -332,6 +355,7 @@ void TCustomFFmpeg::ReceiveVideoPackets(TOutputFile& of, TOutputStream& ost) {
     int ret = ff::avcodec_receive_packet(enc, pkt.get());
     if (ret == AVERROR(EAGAIN) || ret == AVERROR_EOF) break;
     if (ret < 0) RaiseFFmpeg("Video encoding failed");
+    ++ost.Load.Received;
     int pictType = 0;
     size_t sdSize = 0;
     if (const std::uint8_t* sd = ff::av_packet_get_side_data(pkt.get(), AV_PKT_DATA_QUALITY_STATS, &sdSize)) {

@@ -217,6 +217,7 @@
   F(kAvutil, av_opt_get) \
   F(kAvutil, av_opt_get_int) \
   F(kAvutil, av_opt_set_defaults) \
+  F(kAvutil, av_opt_copy) \
   F(kAvutil, av_opt_free) \
   F(kAvutil, av_opt_next) \
   F(kAvutil, av_opt_child_class_iterate) \

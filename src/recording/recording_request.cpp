@@ -91,17 +91,21 @@ std::string RateControlOptions() {
   return "qmin=1\nlmin=" + std::to_string(FF_QP2LAMBDA);
 }
 
-// x264 at a speed a live capture keeps up with on two cores at 1080p; players want 4:2:0.
+// x264 starts at a speed that keeps up with everyday content; full motion at 1080p outruns it on
+// two cores, so the preset follows the load (the engine steps to a faster one and back), each step a
+// new encoder whose key frames carry their own parameter sets. Players want 4:2:0.
 // Unchanged slots are left out, so a still desktop yields a picture every few seconds: x264's
-// look-ahead, B-frames and frame threads would each hold pictures back until more came, and with
-// them every packet of sound behind them (a kill lost it all), and a B-frame's reordering delay,
-// counted in pictures that far apart, put seconds between the MP4's video and its sound. Zero
-// latency codes each picture as it comes. 4:2:0 takes even sizes only, and a dragged region is as
-// often odd as even: its picture keeps every pixel in a frame one column or row larger that repeats
-// its edge, so the file is the area's size rounded up to even.
+// look-ahead and B-frames would hold pictures back until more came, and with them every packet of
+// sound behind them (a kill lost it all), and a B-frame's reordering delay, counted in pictures that
+// far apart, put seconds between the MP4's video and its sound; zero latency has neither, and
+// its sliced threads put both cores on each picture without holding one back (libavcodec would
+// take frame threads unless asked; the faster presets take those, see the engine). 4:2:0 takes
+// even sizes only, and a dragged region is as often odd as even: its picture keeps every pixel in a
+// frame one column or row larger that repeats its edge, so the file is the area's size rounded up
+// to even.
 std::string H264Options(const TRecordingRequest& request) {
   return "preset=veryfast\ntune=zerolatency\ncrf=" + std::to_string(QualityCrf(request.Quality)) +
-         "\npix_fmt=yuv420p\nedge_pad=1\n";
+         "\npix_fmt=yuv420p\nedge_pad=1\nx264-params=threads=2:sliced-threads=1:repeat-headers=1\nfollow_load=1\n";
 }
 
 // What a kill leaves playable. The AVI goes through the program's crash-safe file (whole chunks on

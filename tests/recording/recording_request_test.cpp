@@ -179,6 +179,9 @@ TEST(RecordingRequest, EachFormatWritesItsOwnWay) {
       // 4:2:0 H.264 keeps an odd area whole in an even frame; the AVI's codec takes odd sizes.
       {TOutputFormat::Mp4, TVideoQuality::Medium, "\nedge_pad=1\n", "crash_safe"},
       {TOutputFormat::Avi, TVideoQuality::Medium, "qmin=1", "edge_pad"},
+      // H.264's preset follows the load; the AVI's encoder has no presets and keeps its speed.
+      {TOutputFormat::Mkv, TVideoQuality::Medium, "\nfollow_load=1\n", "crash_safe"},
+      {TOutputFormat::Avi, TVideoQuality::Medium, "qmin=1", "follow_load"},
   };
   for (const auto& c : cases) {
     TRecordingRequest request;
