@@ -108,12 +108,12 @@ sleep 1
 import -window root "$ART/tray_balloon.png"
 
 # 5. A second start ends at once and brings the first one's menu up at its tray icon (the keyboard
-# then picks from it: Options...); the first goes on. Where the holder of the lock does not answer,
-# the second start says that one runs and ends.
+# then picks from it: Options..., past Recent Recordings...); the first goes on. Where the holder of
+# the lock does not answer, the second start says that one runs and ends.
 out=$("$BIN/quorvane" 2>&1); rc=$?
 sleep 0.7
 import -window root "$ART/second_start_menu.png"
-xdotool key Down Down Return
+xdotool key Down Down Down Return
 w=$(wait_window $first "Options of Quorvane" 5)
 [ $rc = 0 ] && [ "$out" = "Quorvane is already running. Quorvane's menu is open at its tray icon." ] && [ -n "$w" ] \
   && kill -0 $first 2>/dev/null && pass "a second start opens the first one's menu" \
@@ -141,8 +141,8 @@ else
   cx=$((X + WIDTH / 2)); cy=$((Y + HEIGHT / 2))
   xdotool mousemove $cx $cy click 3; sleep 0.7
   import -window root "$ART/tray_menu.png"
-  # Down skips the disabled items: Start Recording, then Options...
-  xdotool key Down Down Return
+  # Down skips the disabled items: Start Recording, Recent Recordings..., then Options...
+  xdotool key Down Down Down Return
   w=$(wait_window $first "Options of Quorvane" 5)
   if [ -z "$w" ]; then
     fail "Options... did not show the window"

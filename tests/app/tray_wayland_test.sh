@@ -234,7 +234,12 @@ check "Exit ends the program" wait_until 10 bash -c "! kill -0 $pid 2>/dev/null"
   export DBUS_SESSION_BUS_ADDRESS=$address
   /usr/bin/python3 "$root/tests/support/global_shortcuts_portal.py" "$work/bound.json" &
   fake=$!
-  for _ in $(seq 50); do gdbus introspect --session -d org.freedesktop.portal.Desktop -o / >/dev/null 2>&1 && break; sleep 0.1; done
+  # Asked without touching the name, which the bus would start the machine's own portal for.
+  for _ in $(seq 100); do
+    gdbus call --session -d org.freedesktop.DBus -o /org/freedesktop/DBus -m org.freedesktop.DBus.NameHasOwner \
+      org.freedesktop.portal.Desktop 2>/dev/null | grep -q true && break
+    sleep 0.1
+  done
   use_source qv_tray_portal FullScreen
   : >"$work/err"
   "$bin/quorvane" >"$work/out.log" 2>"$work/err" &
