@@ -39,6 +39,58 @@ bool ParseInts(const std::string& text, char sep, int count, long long min, long
 constexpr long long kMaxDimension = 16384;
 constexpr long long kMaxCountdown = 60;
 
+// The options that take no value and only set one switch of the command.
+struct TFlagOption {
+  const char* Name;
+  bool TRecCommand::*Field;
+  bool Value;
+};
+constexpr TFlagOption kFlagOptions[] = {
+    {"--no-audio", &TRecCommand::Audio, false},
+    {"--list-audio-sources", &TRecCommand::ListAudioSources, true},
+    {"--list-monitors", &TRecCommand::ListMonitors, true},
+    {"--blink", &TRecCommand::Blink, true},
+    {"--every-frame", &TRecCommand::EveryFrame, true},
+    {"--show-clicks", &TRecCommand::ShowClicks, true},
+    {"--spotlight", &TRecCommand::Spotlight, true},
+    {"--keep-proportions", &TRecCommand::KeepProportions, true},
+    {"--forget-screen-permission", &TRecCommand::ForgetScreenPermission, true},
+};
+
+const TFlagOption* FindFlagOption(const std::string& name) {
+  for (const TFlagOption& flag : kFlagOptions)
+    if (name == flag.Name) return &flag;
+  return nullptr;
+}
+
+// What the options say together, once each was read alone: conflicts, and the choices that
+// follow from others.
+std::string CheckRecCommand(TRecCommand& cmd, int areaOptions, bool monitorGiven,
+                            const std::optional<TKeysCorner>& keysCorner) {
+  if (cmd.Help || cmd.ListAudioSources || cmd.ListMonitors) return "";
+  if (!cmd.Audio && !cmd.AudioSource.empty()) return "give --no-audio or --audio-source, not both";
+  for (const auto& [name, percent] : cmd.Volumes)
+    if (std::find(cmd.AudioSources.begin(), cmd.AudioSources.end(), name) == cmd.AudioSources.end())
+      return "--volume " + name + "=" + std::to_string(percent) + " names no --audio-source";
+  if (areaOptions > 1) return "give at most one of --fullscreen, --region, --window, --title";
+  // Regions and windows are in desktop coordinates already; a monitor would be silently ignored.
+  if (monitorGiven && cmd.Area != TRecArea::FullScreen)
+    return "--monitor chooses the screen of a full-screen recording only";
+  if (cmd.Node) {
+    if (cmd.BackendGiven && cmd.Backend != TCaptureBackend::PipeWire) return "--node needs the pipewire backend";
+    cmd.Backend = TCaptureBackend::PipeWire;
+    cmd.BackendGiven = true;
+  }
+  if (cmd.KeepProportions && cmd.OutWidth == 0) return "--keep-proportions needs --size";
+  if (keysCorner && !cmd.ShowKeys) return "--keys-corner needs --show-keys";
+  if (keysCorner) cmd.ShowKeys->Corner = *keysCorner;
+  if (!cmd.RestoreToken.empty() && cmd.ForgetScreenPermission)
+    return "give --restore-token or --forget-screen-permission, not both";
+  if (cmd.Output.empty() && cmd.ForgetScreenPermission) return "";  // only the permission is forgotten
+  if (cmd.Output.empty()) return "no output file given";
+  return "";
+}
+
 }  // namespace
 
 std::string ParseRecArgs(const std::vector<std::string>& args, TRecCommand& cmd) {
@@ -73,7 +125,10 @@ std::string ParseRecArgs(const std::vector<std::string>& args, TRecCommand& cmd)
     };
     auto noValue = [&]() { return !inlineValue; };
 
-    if (arg == "-h" || arg == "--help") {
+    if (const TFlagOption* flag = FindFlagOption(arg)) {
+      if (!noValue()) return arg + " takes no value";
+      cmd.*flag->Field = flag->Value;
+    } else if (arg == "-h" || arg == "--help") {
       cmd.Help = true;
     } else if (arg == "-y" || arg == "-n") {
       cmd.Overwrite = arg == "-y" ? TOverwrite::Always : TOverwrite::Never;
@@ -112,9 +167,6 @@ std::string ParseRecArgs(const std::vector<std::string>& args, TRecCommand& cmd)
       if (!takeValue() || value.empty()) return "--monitor needs pointer, all, a monitor's name or its number";
       cmd.Monitor = value;
       monitorGiven = true;
-    } else if (arg == "--no-audio") {
-      if (!noValue()) return "--no-audio takes no value";
-      cmd.Audio = false;
     } else if (arg == "--audio-source") {
       if (!takeValue() || value.empty()) return "--audio-source needs a sound source (see --list-audio-sources)";
       if (cmd.AudioSources.empty()) cmd.AudioSource = value;
@@ -125,29 +177,11 @@ std::string ParseRecArgs(const std::vector<std::string>& args, TRecCommand& cmd)
       if (eq == std::string::npos || eq == 0 || !ParseInt(value.substr(eq + 1), 0, 200, percent))
         return "bad volume \"" + value + "\" (a source's name, \"=\" and 0 to 200 percent)";
       cmd.Volumes.emplace_back(value.substr(0, eq), int(percent));
-    } else if (arg == "--list-audio-sources") {
-      if (!noValue()) return "--list-audio-sources takes no value";
-      cmd.ListAudioSources = true;
-    } else if (arg == "--list-monitors") {
-      if (!noValue()) return "--list-monitors takes no value";
-      cmd.ListMonitors = true;
     } else if (arg == "--countdown") {
       long long seconds = 0;
       if (!takeValue() || !ParseInt(value, 0, kMaxCountdown, seconds))
         return "bad countdown \"" + value + "\" (whole seconds, 0 to " + std::to_string(kMaxCountdown) + ")";
       cmd.CountdownSeconds = int(seconds);
-    } else if (arg == "--blink") {
-      if (!noValue()) return "--blink takes no value";
-      cmd.Blink = true;
-    } else if (arg == "--every-frame") {
-      if (!noValue()) return "--every-frame takes no value";
-      cmd.EveryFrame = true;
-    } else if (arg == "--show-clicks") {
-      if (!noValue()) return "--show-clicks takes no value";
-      cmd.ShowClicks = true;
-    } else if (arg == "--spotlight") {
-      if (!noValue()) return "--spotlight takes no value";
-      cmd.Spotlight = true;
     } else if (arg == "--show-keys") {
       if (!cmd.ShowKeys) cmd.ShowKeys.emplace();
       cmd.ShowKeys->Mode = TKeysMode::Combinations;
@@ -164,9 +198,6 @@ std::string ParseRecArgs(const std::vector<std::string>& args, TRecCommand& cmd)
         return "bad frame size \"" + value + "\" (expected WxH, for example 1280x720)";
       cmd.OutWidth = int(v[0]);
       cmd.OutHeight = int(v[1]);
-    } else if (arg == "--keep-proportions") {
-      if (!noValue()) return "--keep-proportions takes no value";
-      cmd.KeepProportions = true;
     } else if (arg == "--format") {
       if (!takeValue() || !ParseOutputFormat(value, cmd.Format)) return "--format needs avi, mkv or mp4";
       cmd.FormatGiven = true;
@@ -204,9 +235,6 @@ std::string ParseRecArgs(const std::vector<std::string>& args, TRecCommand& cmd)
     } else if (arg == "--restore-token") {
       if (!takeValue() || value.empty()) return "--restore-token needs the token a screen portal gave";
       cmd.RestoreToken = value;
-    } else if (arg == "--forget-screen-permission") {
-      if (!noValue()) return "--forget-screen-permission takes no value";
-      cmd.ForgetScreenPermission = true;
     } else if (arg == "--node") {
       long long node = 0;
       if (!takeValue() || !ParseInt(value, 1, 0xFFFFFFFFLL, node)) return "--node needs a PipeWire node id";
@@ -215,28 +243,7 @@ std::string ParseRecArgs(const std::vector<std::string>& args, TRecCommand& cmd)
       return "unknown option \"" + args[i] + "\"";
     }
   }
-  if (cmd.Help || cmd.ListAudioSources || cmd.ListMonitors) return "";
-  if (!cmd.Audio && !cmd.AudioSource.empty()) return "give --no-audio or --audio-source, not both";
-  for (const auto& [name, percent] : cmd.Volumes)
-    if (std::find(cmd.AudioSources.begin(), cmd.AudioSources.end(), name) == cmd.AudioSources.end())
-      return "--volume " + name + "=" + std::to_string(percent) + " names no --audio-source";
-  if (areaOptions > 1) return "give at most one of --fullscreen, --region, --window, --title";
-  // Regions and windows are in desktop coordinates already; a monitor would be silently ignored.
-  if (monitorGiven && cmd.Area != TRecArea::FullScreen)
-    return "--monitor chooses the screen of a full-screen recording only";
-  if (cmd.Node) {
-    if (cmd.BackendGiven && cmd.Backend != TCaptureBackend::PipeWire) return "--node needs the pipewire backend";
-    cmd.Backend = TCaptureBackend::PipeWire;
-    cmd.BackendGiven = true;
-  }
-  if (cmd.KeepProportions && cmd.OutWidth == 0) return "--keep-proportions needs --size";
-  if (keysCorner && !cmd.ShowKeys) return "--keys-corner needs --show-keys";
-  if (keysCorner) cmd.ShowKeys->Corner = *keysCorner;
-  if (!cmd.RestoreToken.empty() && cmd.ForgetScreenPermission)
-    return "give --restore-token or --forget-screen-permission, not both";
-  if (cmd.Output.empty() && cmd.ForgetScreenPermission) return "";  // only the permission is forgotten
-  if (cmd.Output.empty()) return "no output file given";
-  return "";
+  return CheckRecCommand(cmd, areaOptions, monitorGiven, keysCorner);
 }
 
 std::string RecUsage() {
