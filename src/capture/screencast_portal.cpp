@@ -218,8 +218,9 @@ struct TScreenCastPortal::TBus {
     return closed;
   }
 
-  // A uint32 property of a portal interface (ScreenCast unless named); 0 when it cannot be read.
-  std::uint32_t Property(const char* name, const char* iface = kScreenCast) {
+  // A uint32 property of the ScreenCast interface; 0 when it cannot be read.
+  std::uint32_t Property(const char* name) {
+    const char* iface = kScreenCast;
     DBusMessage* call =
         dbus_message_new_method_call(kPortal, kPortalPath, "org.freedesktop.DBus.Properties", "Get");
     dbus_message_append_args(call, DBUS_TYPE_STRING, &iface, DBUS_TYPE_STRING, &name, DBUS_TYPE_INVALID);
